@@ -1,0 +1,32 @@
+#pragma once
+// A braskon-cli sub-command. Each cmd_*.cpp registers its commands with a
+// static CommandRegistration, so commands are added without touching main.cpp.
+
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+namespace Cli {
+
+struct Context {
+    QString databaseDir;   // --database DIR, empty: the program's default location
+    QTextStream &out;      // standard output
+    QTextStream &err;      // standard error
+};
+
+// Returns the process exit status.
+using CommandFunction = int (*)(const QStringList &args, Context &context);
+
+struct CommandRegistration {
+    CommandRegistration(const char *name, const char *usage, CommandFunction function);
+};
+
+struct CommandInfo {
+    QString name;
+    QString usage;
+    CommandFunction function;
+};
+
+const QList<CommandInfo> &registeredCommands();
+
+} // namespace Cli
