@@ -1,0 +1,16 @@
+#pragma once
+#include <QString>
+#include <stdexcept>
+
+// Every failure of the database (cannot open, missing table or column, damaged
+// file, duplicate key, missing ID counter, engine error). what() is a clear
+// message in German that names what went wrong.
+class DatabaseError : public std::runtime_error {
+public:
+    explicit DatabaseError(const QString &message)
+        : std::runtime_error(message.toStdString()), text_(message) {}
+    const QString &message() const { return text_; }
+
+private:
+    QString text_;
+};

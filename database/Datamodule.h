@@ -1,0 +1,143 @@
+#pragma once
+// TBRASKDataModule: the only owner of the database. Offers every record
+// operation, ID allocation, the deletion cascades, the list queries the main
+// window shows (battery -> treatments -> steps, narrowed on every change of the
+// master's current row) and the sample query of the diagrams and protocol.
+//
+// Operations are serialized by one recursive lock, so the logger thread may
+// call them while the main thread does. The list queries live on the module's
+// thread; a re-read asked for from another thread is carried out there.
+// Failures are DatabaseError exceptions; a failed post stores nothing.
+
+#include "DatabaseError.h"
+#include "QueryModel.h"
+#include "Records.h"
+#include "Texts.h"
+
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+class SqlStore;
+
+class TBRASKDataModule : public QObject {
+    Q_OBJECT
+public:
+    struct Battery {
+        int ID = 0, Capacity = 0, Type = 0, Form = 0, Cells = 0, MaxCharge = -1, SelfDischarge = -1;
+        QString Date, Brand, Info;
+    };
+    struct Service {
+        int ID = 0, BatteryID = 0;
+        QString Date, Time;
+        int Program = 0;
+    };
+    struct CurveKey {
+        int ServiceID = 0;
+        int Kind = 0;   // 0 voltage, 1 current, 2 capacity
+        QString Name;
+    };
+
+    // Opens braskon.db in the directory, creating the empty database (tables and
+    // the counters "batteries" and "services" at 1) when the file is missing.
+    // Throws DatabaseError when it cannot be opened, is damaged, or lacks a
+    // table or column; such a file is not changed.
+    explicit TBRASKDataModule(const QString &databaseDirectory, QObject *parent = nullptr);
+    ~TBRASKDataModule() override;
+
+    // "database" beside the program file; when that is not writable (a
+    // system-wide install), "database" in the user's application data folder.
+    static QString DefaultDatabaseDirectory();
+    QString DatabaseFile() const;
+
+    // Batteries
+    void ReopenBatteries(int id);
+    void SortBatteries(const QString &column);   // "F_ID", "F_Capacity", "F_Type", "F_Brand"
+    int PeekBatteryID();
+    void AdvanceBatteryID();
+    void InsertBattery(Battery &battery);
+    bool LoadBattery(Battery &battery);
+    void ReadSelectedBattery(Battery &battery);
+    int SelectedBatteryID();
+    int SelectedBatteryVoltage();
+    void DeleteSelectedBattery();
+
+    // Treatments
+    void ReopenServices(int id);
+    int AllocateServiceID();
+    void InsertService(Service &service);
+    bool LoadService(Service &service);
+    int SelectedServiceID();
+    void DeleteSelectedService();
+    // Selects the treatment's battery and the treatment, then DeleteSelectedService.
+    // False when there is no such treatment.
+    bool DeleteService(int serviceID);
+
+    // Steps
+    void InsertStep(StepRecord &step);
+    bool GetSubService(StepRecord &step);
+    bool StoreStepResult(StepRecord &step);
+    void ReopenSteps();
+
+    // Samples
+    void InsertSample(const Sample &sample);
+    void SelectSamples(int serviceID);
+    bool FirstSample();
+    bool NextSample();
+    void GetSample(Sample &sample);   // Capacity is not stored and left as it is
+
+    bool CurveName(CurveKey &key);
+
+    // Sampling thresholds, in memory only
+    int MinDeltaU() const;
+    void SetMinDeltaU(int millivolts);
+    int MinDeltaI() const;
+    void SetMinDeltaI(int milliamps);
+
+    // The list queries, for views (QTableView::setModel) and panels.
+    QueryModel *BatteryQuery() const { return batteryQuery_; }
+    QueryModel *ServiceQuery() const { return serviceQuery_; }
+    QueryModel *SubServiceQuery() const { return subServiceQuery_; }
+
+    // The whole-module lock, for a caller that needs several operations in one piece.
+    QRecursiveMutex &Lock() { return lock_; }
+
+signals:
+    // Current row of the battery list changed; the treatment list was narrowed.
+    void SelectedBatteriesDataChange();
+    // Current row of the treatment list changed; the step list was narrowed.
+    void SelectedServicesDataChange();
+    // Current row of the step list changed or the steps were re-read.
+    void SelectedSubServicesDataChange();
+    // A move of the battery list finished.
+    void BatteryQueryAfterScroll();
+    // Re-evaluate the enabling of battery resp. treatment commands.
+    void BatteryCommandsChanged();
+    void ServiceCommandsChanged();
+
+private:
+    void batteriesCurrentChanged();
+    void servicesCurrentChanged();
+    void reopen(QueryModel *query, const QString &table, int id);
+    void onModelThread(std::function<void()> work);
+    int readCounter(const QString &name);
+    void writeCounter(const QString &name, int value);
+    void deleteServicesOfBattery(int batteryID);
+    void deleteStepsOfService(int serviceID);
+    void deleteSamplesOfService(int serviceID);
+    static void fillBattery(Battery &battery, const std::function<QVariant(const QString &)> &field);
+
+    mutable QRecursiveMutex lock_;
+    std::unique_ptr<SqlStore> store_;
+    QueryModel *batteryQuery_ = nullptr;
+    QueryModel *serviceQuery_ = nullptr;
+    QueryModel *subServiceQuery_ = nullptr;
+    QVector<Sample> samples_;   // SampleQuery: the selected treatment's samples
+    int sampleRow_ = -1;
+    int minDeltaU_ = 10;
+    int minDeltaI_ = 1;
+};
