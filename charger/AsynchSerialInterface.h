@@ -1,0 +1,68 @@
+#pragma once
+// One serial port COM1..COM9, opened for one exchange at a time.
+//
+// The device behind COMn is the path in the environment variable BRASKON_COM<n>
+// when it is set, else /dev/ttyS<n-1>; it is looked up at every Open(), so the
+// mapping may change while the object exists.
+//
+// Open() takes the port object's own lock and keeps it until Close(): the
+// logger thread and the treatment polling may share one port object, and their
+// exchanges must never interleave on the wire. A second thread calling Open()
+// waits until the first one has closed. Other processes and other port objects
+// on the same device are kept out by exclusive open (ExCantOpen).
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace Ohmrida {
+
+class AsynchSerialInterface {
+public:
+    struct ExCantOpen {};
+    struct ExCantSend {};
+    struct ExCantReceive {};
+
+    explicit AsynchSerialInterface(int portNumber);
+    ~AsynchSerialInterface();
+    AsynchSerialInterface(const AsynchSerialInterface &) = delete;
+    AsynchSerialInterface &operator=(const AsynchSerialInterface &) = delete;
+
+    // Opens the device exclusively, 9600 8N1 raw, no flow control, DTR and RTS
+    // off, and discards pending input. Throws ExCantOpen (the lock is released).
+    void Open();
+    // Closes the device and releases the lock; harmless when closed.
+    void Close();
+
+    // Writes all n bytes or throws ExCantSend.
+    void Send(const uint8_t *bytes, size_t n);
+    // Reads n bytes within 1000 + 50*n ms or throws ExCantReceive; the bytes
+    // that did arrive are in the buffer, the rest is untouched.
+    void Receive(uint8_t *buffer, size_t n);
+
+    int PortNumber() const { return portNumber_; }
+    const std::string &PortName() const { return portName_; }   // "COM3"
+    // The device path Open() would use now.
+    std::string DevicePath() const;
+    bool IsOpen() const;
+
+    static int ReadTimeoutMs(size_t n) { return 1000 + 50 * static_cast<int>(n); }
+
+private:
+    void acquire();
+    void release();
+
+    const int portNumber_;
+    const std::string portName_;
+    int handle_ = -1;
+
+    mutable std::mutex mutex_;
+    std::condition_variable freed_;
+    bool busy_ = false;
+    std::thread::id owner_;
+};
+
+} // namespace Ohmrida

@@ -1,0 +1,298 @@
+#include "Terminal.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+namespace Ohmrida {
+
+namespace {
+
+// Keeps the port open for one exchange and closes it on every way out.
+class OpenPort {
+public:
+    explicit OpenPort(AsynchSerialInterface &port) : port_(port) { port_.Open(); }
+    ~OpenPort() { port_.Close(); }
+    OpenPort(const OpenPort &) = delete;
+    OpenPort &operator=(const OpenPort &) = delete;
+
+private:
+    AsynchSerialInterface &port_;
+};
+
+constexpr size_t IdentifyAnswerLength = 11;
+constexpr size_t AckLength = 2;
+constexpr size_t StatusALength = 14;
+constexpr size_t StatusBLength = 5;
+constexpr size_t StatusCLength = 16;
+constexpr size_t LoggerInfoLength = 5;
+constexpr size_t LoggerPhasesLength = 23;
+constexpr size_t LoggerValueLength = 6;
+constexpr int LoggerPhaseCount = 10;
+constexpr auto VarnStartPause = std::chrono::milliseconds(1000);
+
+uint16_t word(const uint8_t *bytes)
+{
+    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+int32_t hms(const uint8_t *bytes)
+{
+    return bytes[0] * 3600 + bytes[1] * 60 + bytes[2];
+}
+
+// Sends and reads on an open port; false on any transport failure.
+bool transfer(AsynchSerialInterface &port, const uint8_t *command, size_t commandLength, uint8_t *answer,
+              size_t answerLength)
+{
+    try {
+        port.Send(command, commandLength);
+        port.Receive(answer, answerLength);
+        return true;
+    } catch (const AsynchSerialInterface::ExCantSend &) {
+    } catch (const AsynchSerialInterface::ExCantReceive &) {
+    }
+    return false;
+}
+
+} // namespace
+
+uint8_t Identify(AsynchSerialInterface &port)
+{
+    // The answer lands in the buffer that held the command.
+    uint8_t r[IdentifyAnswerLength] = {};
+    r[0] = CmdIdentify;
+    try {
+        OpenPort open(port);
+        if (!transfer(port, r, 1, r, IdentifyAnswerLength))
+            return NoDevice;
+    } catch (const AsynchSerialInterface::ExCantOpen &) {
+        return NoDevice;
+    }
+    if (r[0] != CmdIdentify)
+        return NoDevice;
+    if (r[7] == 0 && r[9] == 0)
+        return DeviceLumo;
+    if (r[7] == 1 && r[9] == 0)
+        return DeviceTesk;
+    if (r[7] == 1 && r[9] == 1)
+        return DeviceVarn;
+    return DeviceOhmrida;
+}
+
+bool ProbeLogger(AsynchSerialInterface &port)
+{
+    uint8_t r[LoggerInfoLength] = {};
+    const uint8_t command = CmdLoggerInfo;
+    try {
+        OpenPort open(port);
+        transfer(port, &command, 1, r, LoggerInfoLength);
+    } catch (const AsynchSerialInterface::ExCantOpen &) {
+        return false;
+    }
+    // A short answer leaves zeros behind, which never match.
+    return r[0] == CmdLoggerInfo && r[3] == 0x0D && r[4] == 0x0A;
+}
+
+Terminal::Terminal(std::string name, AsynchSerialInterface *port, uint8_t deviceType, uint8_t address)
+    : name_(std::move(name)), port_(port), deviceType_(deviceType), address_(address)
+{
+}
+
+bool Terminal::SendCommand(uint8_t code)
+{
+    uint8_t a[AckLength] = {0, 0};
+    const uint8_t c = static_cast<uint8_t>(code | address_);
+    try {
+        port_->Send(&c, 1);
+        port_->Receive(a, AckLength);
+    } catch (const AsynchSerialInterface::ExCantSend &) {
+        return a[1] == 0;
+    } catch (const AsynchSerialInterface::ExCantReceive &) {
+        // Chargers do not always acknowledge; silence is taken as consent,
+        // only an explicit non-zero code is a refusal.
+        return a[1] == 0;
+    }
+    if (a[0] != c)
+        return false;
+    return a[1] == 0;
+}
+
+void Terminal::SendProgram(const ProgramSettings &settings)
+{
+    const uint8_t m[11] = {
+        static_cast<uint8_t>(CmdProgram | address_),
+        settings.program,
+        0x01,
+        static_cast<uint8_t>(settings.batteryType),
+        settings.cells,
+        static_cast<uint8_t>(settings.capacity >> 8),
+        static_cast<uint8_t>(settings.capacity & 0xFF),
+        static_cast<uint8_t>(settings.dischargeCurrent >> 8),
+        static_cast<uint8_t>(settings.dischargeCurrent & 0xFF),
+        static_cast<uint8_t>(settings.chargeCurrent >> 8),
+        static_cast<uint8_t>(settings.chargeCurrent & 0xFF),
+    };
+    uint8_t ack[AckLength] = {};
+    exchange(m, sizeof m, ack, AckLength);
+}
+
+void Terminal::Start()
+{
+    if (!port_)
+        return;
+    try {
+        OpenPort open(*port_);
+        if (SendCommand(CmdStart) && deviceType_ == DeviceVarn) {
+            std::this_thread::sleep_for(VarnStartPause);
+            if (SendCommand(CmdStartVarn2)) {
+                std::this_thread::sleep_for(VarnStartPause);
+                if (!SendCommand(CmdStartVarn3))
+                    SendCommand(CmdStartVarn3Alt);
+            }
+        }
+    } catch (const AsynchSerialInterface::ExCantOpen &) {
+    }
+}
+
+void Terminal::Stop()
+{
+    if (!port_)
+        return;
+    try {
+        OpenPort open(*port_);
+        SendCommand(CmdStop);
+    } catch (const AsynchSerialInterface::ExCantOpen &) {
+    }
+}
+
+bool Terminal::exchange(const uint8_t *command, size_t commandLength, uint8_t *answer, size_t answerLength)
+{
+    if (!port_)
+        return false;
+    try {
+        OpenPort open(*port_);
+        return transfer(*port_, command, commandLength, answer, answerLength);
+    } catch (const AsynchSerialInterface::ExCantOpen &) {
+        return false;
+    }
+}
+
+bool Terminal::readStatusOpen(StatusValues &values, ProgramSettings &settings)
+{
+    uint8_t A[StatusALength] = {};
+    uint8_t B[StatusBLength] = {};
+    uint8_t C[StatusCLength] = {};
+    const uint8_t commandA = static_cast<uint8_t>(CmdStatusA | address_);
+    const uint8_t commandB = static_cast<uint8_t>(CmdStatusB | address_);
+    const uint8_t commandC = static_cast<uint8_t>(CmdStatusC | address_);
+    // The first failure ends the read: a silent device costs one time-out.
+    if (!transfer(*port_, &commandA, 1, A, StatusALength) || !transfer(*port_, &commandB, 1, B, StatusBLength) ||
+        !transfer(*port_, &commandC, 1, C, StatusCLength))
+        return false;
+
+    StatusValues v;
+    ProgramSettings s;
+    v.modeFlags = A[1];
+    v.errorCode = A[2];
+    s.program = A[3];
+    s.batteryType = static_cast<int8_t>(A[4]);
+    s.cells = A[5];
+    s.capacity = word(A + 6);
+    s.dischargeCurrent = word(A + 8);
+    s.chargeCurrent = word(A + 10);
+    v.voltage = word(C + 5) * 5;   // the device counts in steps of 5 mV
+    if (v.modeFlags & 0x02) {
+        v.current = s.dischargeCurrent;
+        v.capacity = word(C + 1);
+        v.time = hms(C + 7);
+    } else if (v.modeFlags & 0x01) {
+        // Lead batteries are charged with what the charger measures, not
+        // with the programmed current.
+        v.current = s.batteryType == 2 ? word(B + 3) : s.chargeCurrent;
+        v.capacity = word(C + 3);
+        v.time = hms(C + 10);
+    }
+    values = v;
+    settings = s;
+    return true;
+}
+
+bool Terminal::ReadStatus(StatusValues &values, ProgramSettings &settings)
+{
+    if (!port_)
+        return false;
+    try {
+        OpenPort open(*port_);
+        return readStatusOpen(values, settings);
+    } catch (const AsynchSerialInterface::ExCantOpen &) {
+        return false;
+    }
+}
+
+bool Terminal::ReadLoggerHeader(ProgramSettings &settings, int32_t &chargeInterval, int32_t &dischargeInterval,
+                                int32_t phaseCounts[10])
+{
+    StatusValues scratch;
+    const bool statusRead = ReadStatus(scratch, settings);
+    if (!port_)
+        return false;
+
+    uint8_t I[LoggerInfoLength] = {};
+    uint8_t T[LoggerPhasesLength] = {};
+    const uint8_t infoCommand = CmdLoggerInfo;
+    const uint8_t phasesCommand = CmdLoggerPhases;
+    try {
+        OpenPort open(*port_);
+        if (!transfer(*port_, &infoCommand, 1, I, LoggerInfoLength) ||
+            !transfer(*port_, &phasesCommand, 1, T, LoggerPhasesLength))
+            return false;
+    } catch (const AsynchSerialInterface::ExCantOpen &) {
+        return false;
+    }
+    chargeInterval = I[1];
+    dischargeInterval = I[2];
+    for (int k = 0; k < LoggerPhaseCount; ++k)
+        phaseCounts[k] = word(T + 1 + 2 * k);
+    return statusRead;
+}
+
+int32_t Terminal::ReadLoggerValue()
+{
+    uint8_t V[LoggerValueLength] = {};
+    const uint8_t command = CmdLoggerValue;
+    if (!exchange(&command, 1, V, LoggerValueLength))
+        return 0;
+    return word(V + 2) * 5;
+}
+
+int Terminal::MaxCurrent() const
+{
+    switch (deviceType_) {
+    case DeviceOhmrida:
+    case DeviceLumo:
+        return 500;
+    case DeviceTesk:
+    case DeviceVarn:
+        return 2000;
+    default:
+        return 0;
+    }
+}
+
+int Terminal::MinCurrent() const
+{
+    switch (deviceType_) {
+    case DeviceOhmrida:
+    case DeviceLumo:
+        return 10;
+    case DeviceTesk:
+        return 40;
+    case DeviceVarn:
+        return 50;
+    default:
+        return 0;
+    }
+}
+
+} // namespace Ohmrida
