@@ -1,0 +1,118 @@
+#pragma once
+// One treatment: one program run on one battery at one terminal, with its steps.
+// Construction writes the treatment's row and all its step rows ("folgt");
+// polling follows the terminal's function and writes step results and samples.
+
+#include "database/Datamodule.h"
+#include "database/Records.h"
+#include "database/Texts.h"
+#include "charger/Terminal.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class ServiceControlWindow;
+
+// A treatment that cannot be started (unknown battery or terminal, no steps).
+// Thrown before anything is written to the database.
+class ServiceStartError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Step function the terminal runs by its mode flags: Laden if bit 0 is set,
+// else Warten if bit 1 is clear, else Entladen.
+int FlagsToFunction(uint8_t modeFlags);
+
+class Service {
+public:
+    enum State : uint8_t { New = 0, Running = 2, Ended = 3 };
+    static constexpr int MaxUserSteps = 10;
+
+    // Standard treatment (programs 1..5): creates the program's steps with the
+    // given currents (mA). Throws ServiceStartError for an unknown battery or a
+    // program that has no steps; DatabaseError from the database.
+    Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+            ServiceControlWindow *controlWindow, int program, int chargeCurrent, int dischargeCurrent);
+    // User treatment (program 0) with room for stepCount steps (1..10), which
+    // the caller then defines with SetStep(0..stepCount-1). Throws
+    // ServiceStartError for an unknown battery or a step count out of range.
+    Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+            ServiceControlWindow *controlWindow, int stepCount);
+    // Frees the steps and the terminal copy; writes nothing.
+    ~Service();
+    Service(const Service &) = delete;
+    Service &operator=(const Service &) = delete;
+
+    // Defines step i and appends its row ("folgt") to table sub.
+    void SetStep(int index, int function, int current, int timeLimit);
+    // Writes the result of step i into its row (nothing when the row is missing).
+    void UpdateStep(int index, int duration, int capacity, int state);
+
+    // Starts the current step: loads and starts the program on the terminal
+    // (every step of a user program, only the first of a standard one) and
+    // marks the step "läuft".
+    void Start();
+    // Stops the terminal; the treatment has ended.
+    void End();
+    // End(), and the current step becomes "abgebrochen" with the last time and capacity.
+    void Abort();
+    // Function of the current step while running, Warten otherwise.
+    int CurrentFunction() const;
+    // One polling cycle: starts a new treatment, reads the status, writes the log
+    // line, follows step changes, stores the sample when it changed enough.
+    // Returns false when the status read got no answer: then nothing changed.
+    bool Poll(Sample &sample);
+
+    // Where Poll writes its log line (not owned; nullptr: no log).
+    void SetLog(std::ostream *log) { log_ = log; }
+
+    int ID() const { return service_.ID; }
+    int BatteryID() const { return battery_.ID; }
+    int Program() const { return service_.Program; }
+    const TBRASKDataModule::Battery &Battery() const { return battery_; }
+    const TBRASKDataModule::Service &ServiceRecord() const { return service_; }
+    int StepCount() const { return static_cast<int>(steps_.size()); }
+    const StepRecord &Step(int index) const { return steps_.at(static_cast<size_t>(index)); }
+    int CurrentStep() const { return currentStep_; }
+    int ChargeCurrent() const { return chargeCurrent_; }
+    int DischargeCurrent() const { return dischargeCurrent_; }
+    bool Changed() const { return changed_; }
+    State ServiceState() const { return state_; }
+    int LastRecordedVoltage() const { return lastRecordedVoltage_; }
+    int LastRecordedCurrent() const { return lastRecordedCurrent_; }
+    int LastCapacity() const { return lastCapacity_; }
+    int LastStepTime() const { return lastStepTime_; }
+    int TimeOffset() const { return timeOffset_; }
+    Ohmrida::Terminal &Terminal() const { return *terminal_; }
+    ServiceControlWindow *ControlWindow() const { return controlWindow_; }
+
+private:
+    Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+            ServiceControlWindow *controlWindow, int program, int stepCount);
+    void loadAndStart(const Ohmrida::ProgramSettings &settings);
+    void writeLogLine(const Ohmrida::StatusValues *values);
+    bool isUserProgram() const { return service_.Program == 0; }
+
+    TBRASKDataModule &database_;
+    TBRASKDataModule::Battery battery_;
+    TBRASKDataModule::Service service_;
+    std::vector<StepRecord> steps_;
+    int currentStep_ = 0;
+    int chargeCurrent_ = 0;
+    int dischargeCurrent_ = 0;
+    bool changed_ = false;
+    State state_ = New;
+    int lastRecordedVoltage_ = 0;
+    int lastRecordedCurrent_ = 0;
+    int lastCapacity_ = 0;
+    int lastStepTime_ = 0;
+    int timeOffset_ = 0;
+    std::unique_ptr<Ohmrida::Terminal> terminal_;
+    ServiceControlWindow *controlWindow_ = nullptr;
+    std::ostream *log_ = nullptr;
+};

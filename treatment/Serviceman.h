@@ -1,0 +1,106 @@
+#pragma once
+// TServiceManager: holds every started treatment until it is closed, polls one
+// of them per timer tick in turn, feeds the windows, and offers the main
+// window's start and stop operations. Writes "log.txt": one line per poll.
+
+#include "Service.h"
+#include "ServiceViews.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Ohmrida { class TerminalManager; }
+
+// One step of a user program as the selection dialog's grid gives it.
+struct UserStep {
+    int Function = Laden;   // Entladen or Laden
+    int Current = 0;        // mA
+    int TimeLimit = 0;      // s, 0 = none
+};
+
+// Thrown by ParseUserSteps for a cell it cannot read.
+class UserStepError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The steps of a user program from grid rows (function, current, limit cells).
+// A row is a step when its function and current cells are both non-empty
+// (after trimming); "E" is Entladen, "L" Laden (either case); an empty limit
+// is 0. Throws UserStepError naming the row for another function letter, a
+// current that is not a positive whole number, or a negative/non-numeric limit.
+struct UserGridRow {
+    QString Function, Current, Limit;
+};
+std::vector<UserStep> ParseUserSteps(const std::vector<UserGridRow> &rows);
+
+class TServiceManager {
+public:
+    // Creates (truncates) the log file; the default is "log.txt" in the current
+    // directory.
+    TServiceManager(TBRASKDataModule &database, Ohmrida::TerminalManager &terminals,
+                    const std::string &logPath = "log.txt");
+    // Program end: deletes the treatments without stopping their terminals;
+    // nothing is sent and nothing is written to the database.
+    ~TServiceManager();
+    TServiceManager(const TServiceManager &) = delete;
+    TServiceManager &operator=(const TServiceManager &) = delete;
+
+    // Appends; the first treatment of an empty list gets the cursor.
+    Service *Add(std::unique_ptr<Service> service);
+    // Takes the treatment out and deletes it (its rows stay); a cursor on it
+    // moves to the following one.
+    void Remove(Service *service);
+    bool HasService(int serviceID) const;
+    bool HasBattery(int batteryID) const;
+    bool HasTerminal(const std::string &terminalName) const;
+    // Polls the treatment at the cursor and moves the cursor on; nullptr when
+    // the list is empty or that treatment has ended.
+    Service *PollNext(Sample &sample);
+
+    // The timer tick: polls the next treatment and feeds its control window and
+    // every diagram window. Swallows every exception; a call made while a tick
+    // runs does nothing. Returns the treatment polled (nullptr if none).
+    Service *Tick(ServiceHost &host);
+
+    // Main window operations. Both starts check battery and terminal before
+    // anything is written or a page is created (ServiceStartError), then create
+    // the page, the treatment with its rows, set up the window and add the
+    // treatment; the terminal is touched only by the first poll.
+    Service *StartStandardService(ServiceHost &host, int batteryID, int program, int chargeCurrent,
+                                  int dischargeCurrent, const std::string &terminalName);
+    Service *StartUserService(ServiceHost &host, int batteryID, const std::vector<UserStep> &steps,
+                              const std::string &terminalName);
+    // Stops (aborts unless ended) and removes the treatment, deletes its page
+    // and shows the battery page.
+    void StopService(ServiceHost &host, Service *service);
+    // The treatment shown by a control window, nullptr if none.
+    Service *ServiceOf(const ServiceControlWindow *window) const;
+
+    int Count() const { return static_cast<int>(services_.size()); }
+    Service *At(int index) const { return services_.at(static_cast<size_t>(index)).get(); }
+    // Index of the treatment the next PollNext takes (may equal Count()).
+    int Cursor() const { return static_cast<int>(cursor_); }
+
+    // Flushes the log file (it is also flushed after every line).
+    void FlushLog();
+
+private:
+    Service *startService(ServiceHost &host, int batteryID, const std::string &terminalName,
+                          const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &,
+                                                                       ServiceControlWindow *)> &build);
+    void feedWindows(ServiceHost &host, Service &service, const Sample &sample);
+
+    TBRASKDataModule &database_;
+    Ohmrida::TerminalManager &terminals_;
+    std::ofstream log_;
+    std::vector<std::unique_ptr<Service>> services_;
+    size_t cursor_ = 0;
+    bool ticking_ = false;
+};
