@@ -1,0 +1,262 @@
+#include "SimulatorProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace SimTest {
+
+namespace {
+
+constexpr int FirstCom = 1;
+constexpr int LastCom = 9;
+
+std::string variableName(int com) { return "BRASKON_COM" + std::to_string(com); }
+
+std::string makeWorkDirectory()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/braskon-sim-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data()))
+        throw std::runtime_error("cannot create a temporary directory: " + std::string(std::strerror(errno)));
+    return buffer.data();
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+SimulatorProcess::SimulatorProcess(std::vector<std::string> arguments)
+    : arguments_(std::move(arguments))
+{
+}
+
+SimulatorProcess::~SimulatorProcess()
+{
+    stop();
+    if (!workDir_.empty()) {
+        for (const char* name : {"/env", "/trace", "/control", "/log"})
+            ::unlink((workDir_ + name).c_str());
+        ::rmdir(workDir_.c_str());
+    }
+}
+
+std::string SimulatorProcess::simulatorPath()
+{
+    return BRASKON_SIM_PATH;
+}
+
+void SimulatorProcess::start(std::chrono::milliseconds deadline)
+{
+    if (running())
+        throw std::runtime_error("simulator already running");
+    if (workDir_.empty())
+        workDir_ = makeWorkDirectory();
+    const std::string envFile = workDir_ + "/env";
+    const std::string logFile = workDir_ + "/log";
+    ::unlink(envFile.c_str());
+
+    std::vector<std::string> argv{simulatorPath()};
+    argv.insert(argv.end(), arguments_.begin(), arguments_.end());
+    for (const auto& extra : {std::pair<const char*, std::string>{"--env-file", envFile},
+                              {"--trace", workDir_ + "/trace"},
+                              {"--control", workDir_ + "/control"}}) {
+        argv.push_back(extra.first);
+        argv.push_back(extra.second);
+    }
+    std::vector<char*> cargv;
+    for (auto& a : argv)
+        cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        pid_ = -1;
+        throw std::runtime_error("cannot start " + simulatorPath() + ": " + std::strerror(rc));
+    }
+
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            throw std::runtime_error("braskon-sim ended before it was ready:\n" + logText());
+        }
+        if (::access(envFile.c_str(), R_OK) == 0)
+            break;
+        if (std::chrono::steady_clock::now() > until) {
+            stop();
+            throw std::runtime_error("braskon-sim did not get ready in time:\n" + logText());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    // The env file is written atomically, so once it exists it is complete.
+    ports_.clear();
+    std::istringstream env(readFile(envFile));
+    std::string line;
+    const std::string prefix = "export BRASKON_COM";
+    while (std::getline(env, line)) {
+        if (line.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos)
+            continue;
+        ports_[std::atoi(line.substr(prefix.size(), eq - prefix.size()).c_str())] = line.substr(eq + 1);
+    }
+    setPortVariables();
+}
+
+void SimulatorProcess::setPortVariables()
+{
+    for (int com = FirstCom; com <= LastCom; ++com) {
+        const std::string name = variableName(com);
+        if (!savedVariables_.count(name)) {
+            const char* old = std::getenv(name.c_str());
+            savedVariables_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        const auto port = ports_.find(com);
+        const std::string value = port != ports_.end() ? port->second
+                                                       : "/nonexistent/com" + std::to_string(com);
+        ::setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+void SimulatorProcess::restorePortVariables()
+{
+    for (const auto& [name, value] : savedVariables_) {
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
+    savedVariables_.clear();
+}
+
+void SimulatorProcess::stop()
+{
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > until) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        pid_ = -1;
+    }
+    restorePortVariables();
+}
+
+bool SimulatorProcess::running() const
+{
+    return pid_ > 0 && ::kill(pid_, 0) == 0;
+}
+
+std::string SimulatorProcess::portPath(int comNumber) const
+{
+    const auto port = ports_.find(comNumber);
+    return port != ports_.end() ? port->second : std::string();
+}
+
+std::vector<std::string> SimulatorProcess::trace() const
+{
+    std::vector<std::string> lines;
+    std::istringstream in(readFile(workDir_ + "/trace"));
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+int SimulatorProcess::waitForTrace(const std::string& text, std::chrono::milliseconds deadline,
+                                   size_t fromLine) const
+{
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    for (;;) {
+        const auto lines = trace();
+        for (size_t i = fromLine; i < lines.size(); ++i)
+            if (lines[i].find(text) != std::string::npos)
+                return static_cast<int>(i);
+        if (std::chrono::steady_clock::now() > until)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+std::string SimulatorProcess::control(const std::string& line)
+{
+    const std::string path = workDir_ + "/control";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path))
+        throw std::runtime_error("control socket path too long: " + path);
+    std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error("cannot create a socket");
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot reach the simulator's control socket " + path);
+    }
+    const std::string request = line + "\n";
+    size_t sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = ::write(fd, request.data() + sent, request.size() - sent);
+        if (n <= 0) {
+            ::close(fd);
+            throw std::runtime_error("cannot send control command: " + line);
+        }
+        sent += static_cast<size_t>(n);
+    }
+    std::string reply;
+    char c = 0;
+    while (::read(fd, &c, 1) == 1 && c != '\n')
+        reply += c;
+    ::close(fd);
+    if (reply.compare(0, 2, "ok") != 0)
+        throw std::runtime_error("control command \"" + line + "\" failed: " +
+                                 (reply.empty() ? std::string("no reply") : reply));
+    return reply;
+}
+
+std::string SimulatorProcess::logText() const
+{
+    return readFile(workDir_ + "/log");
+}
+
+} // namespace SimTest
