@@ -1,0 +1,26 @@
+// The test program doubles as the "other program" of the exclusive-open
+// tests: started as  charger_tests --open-port N  it tries to open COM<N> and
+// exits 0 when it got the port, 3 when it got ExCantOpen.
+
+#include <cstdlib>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "AsynchSerialInterface.h"
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && std::strcmp(argv[1], "--open-port") == 0) {
+        Ohmrida::AsynchSerialInterface port(std::atoi(argv[2]));
+        try {
+            port.Open();
+        } catch (const Ohmrida::AsynchSerialInterface::ExCantOpen &) {
+            return 3;
+        }
+        port.Close();
+        return 0;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
