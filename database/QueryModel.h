@@ -35,6 +35,7 @@ public:
         QStringList editableColumns;
         QString table;
         QString keyColumn;
+        QHash<QString, int> maxLengths;   // text columns with a size limit
     };
 
     QueryModel(SqlStore &store, Definition definition, QObject *parent = nullptr);
@@ -60,6 +61,8 @@ public:
     // when there is none. Safe from any thread.
     QVariant currentValue(const QString &column) const;
     QVariant value(int row, const QString &column) const;
+    // The column's text as views show it (dates, calculated texts, voltages).
+    QString displayText(int row, const QString &column) const;
 
     // Suspend and resume the bound views while the owner re-reads: changes made
     // meanwhile reach the views as one reset and one current-row notice.

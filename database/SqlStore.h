@@ -10,6 +10,7 @@
 
 #include <QHash>
 #include <QMutex>
+#include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -50,7 +51,9 @@ public:
         Transaction(const Transaction &) = delete;
         Transaction &operator=(const Transaction &) = delete;
     private:
-        QSqlDatabase db_;
+        void release();
+        SqlStore &store_;
+        int depth_ = 0;
         bool open_ = true;
     };
 
@@ -64,6 +67,11 @@ private:
 
     QString filePath_;
     QString baseName_;
+    struct Connection {
+        QString name;
+        QMetaObject::Connection finished;
+    };
     QMutex mutex_;
-    QHash<QThread *, QString> connections_;
+    QHash<QThread *, Connection> connections_;
+    QHash<QThread *, int> transactionDepth_;
 };

@@ -1,0 +1,276 @@
+#include "QueryModel.h"
+
+#include "SqlStore.h"
+#include "Texts.h"
+
+#include <QSqlQuery>
+
+QueryModel::QueryModel(SqlStore &store, Definition definition, QObject *parent)
+    : QAbstractTableModel(parent), store_(store), definition_(std::move(definition))
+{
+}
+
+void QueryModel::setSql(const QStringList &lines, const QVariantList &bindings)
+{
+    sqlLines_ = lines;
+    bindings_ = bindings;
+}
+
+QString QueryModel::sql() const
+{
+    return sqlLines_.join(QString());
+}
+
+void QueryModel::open()
+{
+    QSqlQuery query = store_.exec(sql(), bindings_);
+    QStringList columns;
+    const QSqlRecord header = query.record();
+    for (int i = 0; i < header.count(); ++i)
+        columns << header.fieldName(i);
+    storedColumnCount_ = columns.size();
+    columns << definition_.calculatedColumns;
+
+    QVector<QVariantList> rows;
+    while (query.next()) {
+        const QSqlRecord record = query.record();
+        QVariantList row;
+        row.reserve(columns.size());
+        for (int i = 0; i < record.count(); ++i)
+            row << record.value(i);
+        if (definition_.calculate)
+            row << definition_.calculate(record);
+        rows.append(std::move(row));
+    }
+    resetRows(std::move(rows), std::move(columns), true);
+}
+
+void QueryModel::close()
+{
+    resetRows({}, columns_, false);
+}
+
+void QueryModel::resetRows(QVector<QVariantList> rows, QStringList columns, bool open)
+{
+    beginResetModel();
+    {
+        QMutexLocker locker(&mutex_);
+        rows_ = std::move(rows);
+        columns_ = std::move(columns);
+        open_ = open;
+        current_ = rows_.isEmpty() ? -1 : 0;
+    }
+    endResetModel();
+    notifyCurrent();
+}
+
+bool QueryModel::isOpen() const
+{
+    QMutexLocker locker(&mutex_);
+    return open_;
+}
+
+bool QueryModel::isEmpty() const
+{
+    QMutexLocker locker(&mutex_);
+    return rows_.isEmpty();
+}
+
+int QueryModel::currentRow() const
+{
+    QMutexLocker locker(&mutex_);
+    return current_;
+}
+
+void QueryModel::setCurrentRow(int row)
+{
+    {
+        QMutexLocker locker(&mutex_);
+        if (row < 0 || row >= rows_.size() || row == current_)
+            return;
+        current_ = row;
+    }
+    notifyCurrent();
+}
+
+bool QueryModel::first()
+{
+    if (isEmpty())
+        return false;
+    setCurrentRow(0);
+    return true;
+}
+
+bool QueryModel::next()
+{
+    const int row = currentRow();
+    if (row < 0 || row + 1 >= rowCount())
+        return false;
+    setCurrentRow(row + 1);
+    return true;
+}
+
+bool QueryModel::last()
+{
+    if (isEmpty())
+        return false;
+    setCurrentRow(rowCount() - 1);
+    return true;
+}
+
+void QueryModel::notifyCurrent()
+{
+    if (disableCount_ > 0) {
+        pendingCurrentNotice_ = true;
+        return;
+    }
+    emit currentRowChanged(currentRow());
+    emit afterScroll();
+}
+
+void QueryModel::disableControls()
+{
+    ++disableCount_;
+}
+
+void QueryModel::enableControls()
+{
+    if (disableCount_ > 0 && --disableCount_ == 0 && pendingCurrentNotice_) {
+        pendingCurrentNotice_ = false;
+        notifyCurrent();
+    }
+}
+
+bool QueryModel::controlsDisabled() const
+{
+    return disableCount_ > 0;
+}
+
+int QueryModel::columnIndex(const QString &column) const
+{
+    QMutexLocker locker(&mutex_);
+    return columns_.indexOf(column);
+}
+
+QString QueryModel::columnName(int column) const
+{
+    QMutexLocker locker(&mutex_);
+    return columns_.value(column);
+}
+
+QVariant QueryModel::value(int row, const QString &column) const
+{
+    QMutexLocker locker(&mutex_);
+    const int index = columns_.indexOf(column);
+    if (row < 0 || row >= rows_.size() || index < 0)
+        return QVariant();
+    return rows_[row].value(index);
+}
+
+QVariant QueryModel::currentValue(const QString &column) const
+{
+    QMutexLocker locker(&mutex_);
+    const int index = columns_.indexOf(column);
+    if (current_ < 0 || current_ >= rows_.size() || index < 0)
+        return QVariant();
+    return rows_[current_].value(index);
+}
+
+QString QueryModel::displayText(int row, const QString &column) const
+{
+    const int index = columnIndex(column);
+    if (index < 0)
+        return QString();
+    return data(this->index(row, index), Qt::DisplayRole).toString();
+}
+
+int QueryModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    QMutexLocker locker(&mutex_);
+    return int(rows_.size());
+}
+
+int QueryModel::columnCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    QMutexLocker locker(&mutex_);
+    return int(columns_.size());
+}
+
+QVariant QueryModel::data(const QModelIndex &index, int role) const
+{
+    QString column;
+    QVariant raw;
+    bool stored = false;
+    {
+        QMutexLocker locker(&mutex_);
+        if (!index.isValid() || index.row() >= rows_.size() || index.column() >= columns_.size())
+            return QVariant();
+        column = columns_[index.column()];
+        raw = rows_[index.row()].value(index.column());
+        stored = index.column() < storedColumnCount_;
+    }
+    switch (role) {
+    case Qt::DisplayRole: {
+        if (stored && definition_.render)
+            return definition_.render(column, raw);
+        if (raw.typeId() == QMetaType::Double)
+            return FloatText(raw.toDouble());
+        return raw;
+    }
+    case Qt::EditRole:
+        return raw;
+    default:
+        return QVariant();
+    }
+}
+
+QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    if (orientation == Qt::Vertical)
+        return section + 1;
+    const QString name = columnName(section);
+    return definition_.titles.value(name, name);
+}
+
+Qt::ItemFlags QueryModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (index.isValid() && definition_.editableColumns.contains(columnName(index.column())))
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool QueryModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole || !index.isValid())
+        return false;
+    const QString column = columnName(index.column());
+    if (!definition_.editableColumns.contains(column))
+        return false;
+    const int limit = definition_.maxLengths.value(column, -1);
+    if (limit >= 0 && value.toString().size() > limit)
+        return false;
+    const QVariant key = this->value(index.row(), definition_.keyColumn);
+    // The edit goes straight into the table: one bound UPDATE, committed at once.
+    try {
+        store_.exec(QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+                        .arg(definition_.table, column, definition_.keyColumn),
+                    {value, key});
+    } catch (const DatabaseError &error) {
+        qWarning("%s", error.what());
+        return false;
+    }
+    {
+        QMutexLocker locker(&mutex_);
+        if (index.row() < rows_.size())
+            rows_[index.row()][index.column()] = value;
+    }
+    emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+    return true;
+}

@@ -1,0 +1,92 @@
+#include "Texts.h"
+
+#include <QLocale>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+struct ProgramText {
+    const char *name;
+    const char *code;
+};
+
+const ProgramText programs[] = {
+    {"Spezial", "S"},
+    {"Laden", "L"},
+    {"Entladen", "E"},
+    {"Entladen-Laden", "EL"},
+    {"Laden-Entladen-Laden", "LEL"},
+    {"2x Entladen-Laden", "ELEL"},
+    {"Formieren", "F"},
+    {"\u00dcberwintern", "W"},
+    {"Auffrischen", "A"},
+    {"Akkudiagnose", "D"},
+};
+constexpr int programCount = int(sizeof programs / sizeof programs[0]);
+
+const char *const functions[] = {"Entladen", "Laden", "Warten"};
+const char *const states[] = {"folgt", "l\u00e4uft", "Fehler!", "OK", "abgebrochen"};
+const char *const types[] = {"NC", "NMH", "Blei"};
+const char *const forms[] = {"", "Lady", "Baby", "Micro", "Mignon", "Mono"};
+
+template <size_t N>
+QString lookup(const char *const (&table)[N], int index, const char *other)
+{
+    if (index >= 0 && index < int(N))
+        return QString::fromUtf8(table[index]);
+    return QString::fromUtf8(other);
+}
+
+const char unknown[] = "???";
+
+} // namespace
+
+QString ProgramName(int program)
+{
+    return program >= 0 && program < programCount ? QString::fromUtf8(programs[program].name)
+                                                   : QString::fromUtf8(unknown);
+}
+
+QString ProgramCode(int program)
+{
+    return program >= 0 && program < programCount ? QString::fromUtf8(programs[program].code)
+                                                   : QString::fromUtf8(unknown);
+}
+
+QString FunctionName(int function) { return lookup(functions, function, unknown); }
+QString StateName(int state) { return lookup(states, state, unknown); }
+QString TypeName(int type) { return lookup(types, type, unknown); }
+QString FormName(int form) { return lookup(forms, form, ""); }
+
+int FirstFunction(int program)
+{
+    return program == 2 || program == 3 || program == 5 ? Entladen : Laden;
+}
+
+double NominalVoltage(int cells, int type)
+{
+    return double(cells) * (type == 2 ? 2.0 : 1.2);
+}
+
+QString FloatText(double value)
+{
+    QLocale locale = QLocale::system();
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'g', 15);
+}
+
+QString PercentText(int value)
+{
+    return value >= 0 ? QString::number(value) + QLatin1Char('%') : QString::fromUtf8(unknown);
+}
+
+QString DurationText(int seconds)
+{
+    const int16_t hours = int16_t(seconds / 3600);   // deliberately wraps like a 16-bit field
+    const int rest = seconds % 3600;
+    const int minutes = std::abs(rest / 60);
+    const int secs = std::abs(rest % 60);
+    return QStringLiteral("%1:%2:%3").arg(hours).arg(minutes).arg(secs);
+}
