@@ -1,0 +1,111 @@
+#include "ExportBuilders.h"
+
+#include "Datamodule.h"
+#include "QueryModel.h"
+#include "Texts.h"
+
+#include <QAbstractItemModel>
+#include <QMutexLocker>
+
+namespace ExportBuilders {
+
+QStringList BatteryListColumns()
+{
+    return {QStringLiteral("F_ID"), QStringLiteral("F_Capacity"), QStringLiteral("F_TypeString"),
+            QStringLiteral("F_Brand")};
+}
+
+QStringList ServiceListColumns()
+{
+    return {QStringLiteral("F_Date"), QStringLiteral("F_Time"), QStringLiteral("F_ProgramString")};
+}
+
+QStringList StepListColumns()
+{
+    return {QStringLiteral("F_FunctionString"), QStringLiteral("F_Parameter"), QStringLiteral("F_Capacity"),
+            QStringLiteral("F_DurationString"), QStringLiteral("F_StateString")};
+}
+
+QVector<int> ColumnIndexes(const QueryModel &query, const QStringList &columns)
+{
+    QVector<int> indexes;
+    for (const QString &name : columns) {
+        const int index = query.columnIndex(name);
+        if (index < 0)
+            throw ExportError(QStringLiteral("Die Liste hat keine Spalte %1.").arg(name));
+        indexes.append(index);
+    }
+    return indexes;
+}
+
+QString CellText(const QAbstractItemModel &model, int row, int column)
+{
+    const QVariant value = model.data(model.index(row, column), Qt::DisplayRole);
+    switch (value.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return FloatText(value.toDouble());
+    default:
+        return value.toString();
+    }
+}
+
+void BuildTable(const QAbstractItemModel &model, const QVector<int> &columns, Richie &buffer)
+{
+    buffer.Clear();
+    const int rows = model.rowCount();
+    for (int row = 0; row < rows; ++row) {
+        QString line;
+        for (const int column : columns) {
+            if (!line.isEmpty())
+                line += QLatin1Char('\t');
+            line += CellText(model, row, column);
+        }
+        buffer.Add(line);
+    }
+}
+
+void BuildLabel(int batteryID, const QString &brand, int type, int capacity, int cells, Richie &buffer)
+{
+    buffer.Clear();
+    buffer.Add(QStringLiteral("Akku %1").arg(batteryID));
+    buffer.Add(brand);
+    buffer.Add(TypeName(type) + QStringLiteral("   ") + QString::number(capacity) + QStringLiteral("mAh   ")
+               + FloatText(NominalVoltage(cells, type)) + QStringLiteral("V"));
+}
+
+void BuildSelectedLabel(TBRASKDataModule &data, Richie &buffer)
+{
+    TBRASKDataModule::Battery battery;
+    data.ReadSelectedBattery(battery);
+    BuildLabel(battery.ID, battery.Brand, battery.Type, battery.Capacity, battery.Cells, buffer);
+}
+
+QString ProtocolHeader()
+{
+    return QStringLiteral("[s]\t[V]\t[mA]\t[mAh]\t[fx]");
+}
+
+void BuildProtocol(TBRASKDataModule &data, int serviceID, Richie &buffer)
+{
+    buffer.Clear();
+    QMutexLocker lock(&data.Lock());
+    data.SelectSamples(serviceID);
+    if (!data.FirstSample())
+        return;
+    buffer.Add(ProtocolHeader());
+    do {
+        Sample sample;
+        data.GetSample(sample);
+        StepRecord step;
+        step.ServiceID = serviceID;
+        step.Step = sample.Step;
+        if (!data.GetSubService(step))
+            continue;
+        buffer.Add(QString::number(sample.Time) + QLatin1Char('\t') + FloatText(sample.Voltage * 0.001)
+                   + QLatin1Char('\t') + FloatText(sample.Current * 0.001) + QLatin1Char('\t')
+                   + FunctionName(step.Function));
+    } while (data.NextSample());
+}
+
+} // namespace ExportBuilders
