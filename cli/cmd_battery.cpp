@@ -1,0 +1,181 @@
+// braskon-cli battery add|list|delete: the battery records through the data module.
+
+#include "Command.h"
+
+#include "database/Datamodule.h"
+
+#include <QHash>
+#include <optional>
+
+namespace {
+
+QString databaseDirectory(const Cli::Context &context)
+{
+    return context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory() : context.databaseDir;
+}
+
+// Options of the form --name VALUE; a missing value or an unknown name is an error.
+std::optional<QHash<QString, QString>> parseOptions(const QStringList &args, const QStringList &known,
+                                                    Cli::Context &context)
+{
+    QHash<QString, QString> options;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &name = args[i];
+        if (!known.contains(name)) {
+            context.err << "braskon-cli battery add: unbekannte Angabe " << name << Qt::endl;
+            return std::nullopt;
+        }
+        if (i + 1 >= args.size()) {
+            context.err << "braskon-cli battery add: " << name << " ohne Wert" << Qt::endl;
+            return std::nullopt;
+        }
+        options.insert(name, args[++i]);
+    }
+    return options;
+}
+
+std::optional<int> parseNumber(const QString &text, const QString &option, int minimum, int maximum,
+                               Cli::Context &context)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok) {
+        context.err << "braskon-cli: " << option << " \"" << text << "\" ist keine Zahl" << Qt::endl;
+        return std::nullopt;
+    }
+    if (value < minimum || value > maximum) {
+        context.err << "braskon-cli: " << option << " " << value << " liegt nicht zwischen " << minimum << " und "
+                    << maximum << Qt::endl;
+        return std::nullopt;
+    }
+    return value;
+}
+
+int batteryAdd(const QStringList &args, Cli::Context &context)
+{
+    const auto options = parseOptions(
+        args, {"--id", "--capacity", "--type", "--cells", "--form", "--brand"}, context);
+    if (!options)
+        return 2;
+    for (const char *required : {"--capacity", "--type", "--cells"}) {
+        if (!options->contains(QLatin1String(required))) {
+            context.err << "braskon-cli battery add: " << required << " fehlt" << Qt::endl;
+            return 2;
+        }
+    }
+    TBRASKDataModule::Battery battery;
+    const auto capacity = parseNumber(options->value("--capacity"), "--capacity", 1, 2147483647, context);
+    const auto cells = parseNumber(options->value("--cells"), "--cells", 0, 32767, context);
+    const auto form = parseNumber(options->value("--form", "0"), "--form", 0, 5, context);
+    if (!capacity || !cells || !form)
+        return 2;
+    const QString typeText = options->value("--type");
+    battery.Type = -1;
+    for (int type = 0; type <= 2; ++type) {
+        if (typeText.compare(TypeName(type), Qt::CaseInsensitive) == 0)
+            battery.Type = type;
+    }
+    if (battery.Type < 0) {
+        context.err << "braskon-cli battery add: --type \"" << typeText << "\" ist nicht NC, NMH oder Blei"
+                    << Qt::endl;
+        return 2;
+    }
+    battery.Capacity = *capacity;
+    battery.Cells = *cells;
+    battery.Form = *form;
+    battery.Brand = options->value("--brand");
+    if (battery.Brand.size() > 50) {
+        context.err << "braskon-cli battery add: --brand ist l\u00e4nger als 50 Zeichen" << Qt::endl;
+        return 2;
+    }
+    std::optional<int> typedID;
+    if (options->contains("--id")) {
+        typedID = parseNumber(options->value("--id"), "--id", 1, 2147483647, context);
+        if (!typedID)
+            return 2;
+    }
+
+    try {
+        TBRASKDataModule module(databaseDirectory(context));
+        // As the new-battery dialog does: the proposal advances only when it is the ID used.
+        const int proposal = module.PeekBatteryID();
+        battery.ID = typedID ? *typedID : proposal;
+        if (battery.ID == proposal)
+            module.AdvanceBatteryID();
+        module.InsertBattery(battery);
+        context.out << battery.ID << Qt::endl;
+        return 0;
+    } catch (const DatabaseError &error) {
+        context.err << "braskon-cli battery add: " << error.message() << Qt::endl;
+        return 1;
+    }
+}
+
+int batteryList(const QStringList &args, Cli::Context &context)
+{
+    if (!args.isEmpty()) {
+        context.err << "braskon-cli battery list: unerwartete Angabe " << args.first() << Qt::endl;
+        return 2;
+    }
+    try {
+        TBRASKDataModule module(databaseDirectory(context));
+        const QueryModel *list = module.BatteryQuery();
+        for (int row = 0; row < list->rowCount(); ++row) {
+            QStringList fields;
+            for (const char *column : {"F_ID", "F_Capacity", "F_TypeString", "F_Cells", "F_FormString", "F_Voltage",
+                                       "F_Brand"})
+                fields << list->displayText(row, QLatin1String(column));
+            context.out << fields.join(QLatin1Char('\t')) << '\n';
+        }
+        context.out.flush();
+        return 0;
+    } catch (const DatabaseError &error) {
+        context.err << "braskon-cli battery list: " << error.message() << Qt::endl;
+        return 1;
+    }
+}
+
+int batteryDelete(const QStringList &args, Cli::Context &context)
+{
+    if (args.size() != 1) {
+        context.err << "braskon-cli battery delete: genau eine ID erwartet" << Qt::endl;
+        return 2;
+    }
+    const auto id = parseNumber(args.first(), "ID", 1, 2147483647, context);
+    if (!id)
+        return 2;
+    try {
+        TBRASKDataModule module(databaseDirectory(context));
+        module.ReopenBatteries(*id);
+        if (module.SelectedBatteryID() != *id) {
+            context.err << "braskon-cli battery delete: kein Akku mit der ID " << *id << Qt::endl;
+            return 1;
+        }
+        module.DeleteSelectedBattery();
+        return 0;
+    } catch (const DatabaseError &error) {
+        context.err << "braskon-cli battery delete: " << error.message() << Qt::endl;
+        return 1;
+    }
+}
+
+int battery(const QStringList &args, Cli::Context &context)
+{
+    const QString sub = args.value(0);
+    if (sub == QLatin1String("add"))
+        return batteryAdd(args.mid(1), context);
+    if (sub == QLatin1String("list"))
+        return batteryList(args.mid(1), context);
+    if (sub == QLatin1String("delete"))
+        return batteryDelete(args.mid(1), context);
+    context.err << "braskon-cli battery: add, list oder delete erwartet" << Qt::endl;
+    return 2;
+}
+
+const Cli::CommandRegistration registration(
+    "battery",
+    "battery add [--id N] --capacity MAH --type NC|NMH|Blei --cells N [--form 0..5] [--brand TEXT]"
+    " | battery list | battery delete ID",
+    battery);
+
+} // namespace
