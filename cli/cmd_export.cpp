@@ -1,0 +1,146 @@
+// braskon-cli export: the battery label, the measurement protocol and the
+// three lists as text or RTF, built exactly as the main window builds them.
+
+#include "Command.h"
+
+#include "ExportBuilders.h"
+#include "Richie.h"
+#include "database/Datamodule.h"
+
+#include <QFile>
+#include <exception>
+
+namespace {
+
+const char *const usageText =
+    "usage: braskon-cli export label BATTERY_ID | protocol SERVICE_ID | batteries | services BATTERY_ID |"
+    " steps SERVICE_ID [--rtf] [-o FILE]";
+
+QString databaseDirectory(const Cli::Context &context)
+{
+    return context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory() : context.databaseDir;
+}
+
+bool parseID(const QString &text, int &id)
+{
+    bool ok = false;
+    id = text.toInt(&ok);
+    return ok && id > 0;
+}
+
+// Selects the battery in the battery list, which narrows the treatment list to it.
+bool selectBattery(TBRASKDataModule &data, int batteryID)
+{
+    data.ReopenBatteries(batteryID);
+    return data.SelectedBatteryID() == batteryID;
+}
+
+// Selects the treatment (and its battery), which narrows the step list to it.
+bool selectService(TBRASKDataModule &data, int serviceID)
+{
+    TBRASKDataModule::Service service;
+    service.ID = serviceID;
+    if (!data.LoadService(service) || !selectBattery(data, service.BatteryID))
+        return false;
+    data.ReopenServices(serviceID);
+    return data.SelectedServiceID() == serviceID;
+}
+
+// Fills the buffer; false (with a message) when the record does not exist.
+bool build(const QString &what, const QStringList &ids, TBRASKDataModule &data, Richie &buffer,
+           Cli::Context &context)
+{
+    using namespace ExportBuilders;
+    int id = 0;
+    if (what == QLatin1String("batteries")) {
+        data.ReopenBatteries(0);
+        BuildTable(*data.BatteryQuery(), ColumnIndexes(*data.BatteryQuery(), BatteryListColumns()), buffer);
+        return true;
+    }
+    if (ids.size() != 1 || !parseID(ids.first(), id)) {
+        context.err << usageText << Qt::endl;
+        return false;
+    }
+    if (what == QLatin1String("label") || what == QLatin1String("services")) {
+        if (!selectBattery(data, id)) {
+            context.err << "braskon-cli export: Akku " << id << " gibt es nicht" << Qt::endl;
+            return false;
+        }
+        if (what == QLatin1String("label"))
+            BuildSelectedLabel(data, buffer);
+        else
+            BuildTable(*data.ServiceQuery(), ColumnIndexes(*data.ServiceQuery(), ServiceListColumns()), buffer);
+        return true;
+    }
+    if (what == QLatin1String("protocol") || what == QLatin1String("steps")) {
+        if (!selectService(data, id)) {
+            context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
+            return false;
+        }
+        if (what == QLatin1String("protocol"))
+            BuildProtocol(data, id, buffer);
+        else
+            BuildTable(*data.SubServiceQuery(), ColumnIndexes(*data.SubServiceQuery(), StepListColumns()),
+                       buffer);
+        return true;
+    }
+    context.err << usageText << Qt::endl;
+    return false;
+}
+
+int exportCommand(const QStringList &args, Cli::Context &context)
+{
+    bool rtf = false;
+    QString outputFile;
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--rtf")) {
+            rtf = true;
+        } else if (args[i] == QLatin1String("-o") || args[i] == QLatin1String("--output")) {
+            if (i + 1 >= args.size()) {
+                context.err << usageText << Qt::endl;
+                return 2;
+            }
+            outputFile = args[++i];
+        } else {
+            positional.append(args[i]);
+        }
+    }
+    if (positional.isEmpty()) {
+        context.err << usageText << Qt::endl;
+        return 2;
+    }
+
+    try {
+        TBRASKDataModule data(databaseDirectory(context));
+        Richie buffer;
+        if (!build(positional.first(), positional.mid(1), data, buffer, context))
+            return 2;
+        const Richie::Format format = rtf ? Richie::Format::Rtf : Richie::Format::PlainText;
+        if (!outputFile.isEmpty()) {
+            buffer.SaveToFile(outputFile, format);
+            return 0;
+        }
+        context.out.flush();
+        QFile standardOutput;
+        if (!standardOutput.open(stdout, QIODevice::WriteOnly))
+            throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
+        const QByteArray content = rtf ? buffer.Rtf() : buffer.PlainText().toUtf8();
+        if (standardOutput.write(content) != content.size() || !standardOutput.flush())
+            throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
+        return 0;
+    } catch (const ExportError &error) {
+        context.err << "braskon-cli export: " << error.message() << Qt::endl;
+    } catch (const std::exception &error) {
+        context.err << "braskon-cli export: " << QString::fromStdString(error.what()) << Qt::endl;
+    }
+    return 1;
+}
+
+static const Cli::CommandRegistration registration(
+    "export",
+    "export label BATTERY_ID | protocol SERVICE_ID | batteries | services BATTERY_ID | steps SERVICE_ID"
+    " [--rtf] [-o FILE]   label, protocol or list as text (CR LF lines) or RTF",
+    exportCommand);
+
+} // namespace
