@@ -103,6 +103,8 @@ bool Terminal::SendCommand(uint8_t code)
 {
     uint8_t a[AckLength] = {0, 0};
     const uint8_t c = static_cast<uint8_t>(code | address_);
+    if (!port_)
+        return false;
     try {
         port_->Send(&c, 1);
         port_->Receive(a, AckLength);

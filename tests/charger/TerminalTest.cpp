@@ -398,3 +398,19 @@ TEST_F(TerminalTest, GarbageAnswersNeverHangOrCrash)
     // Every exchange is bounded by its read time-out.
     EXPECT_LT(msSince(start), 30000);
 }
+
+TEST_F(TerminalTest, TerminalWithoutPortAnswersNothing)
+{
+    Terminal terminal("t", nullptr, 1, 0x00);
+    StatusValues values;
+    ProgramSettings settings;
+    int32_t intervals[2] = {};
+    int32_t counts[10] = {};
+    EXPECT_FALSE(terminal.SendCommand(0x13));
+    EXPECT_FALSE(terminal.ReadStatus(values, settings));
+    EXPECT_FALSE(terminal.ReadLoggerHeader(settings, intervals[0], intervals[1], counts));
+    EXPECT_EQ(terminal.ReadLoggerValue(), 0);
+    terminal.SendProgram(settings);
+    terminal.Start();
+    terminal.Stop();
+}
