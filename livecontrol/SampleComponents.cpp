@@ -129,3 +129,36 @@ void TPerformanceGraph::paintEvent(QPaintEvent*)
         painter.drawPoint(x, yOf(points.front().height));
     }
 }
+
+// ---- TCircleShape -------------------------------------------------------------------
+
+TCircleShape::TCircleShape(QWidget* parent) : QWidget(parent) {}
+
+void TCircleShape::SetBrushColor(const QColor& color)
+{
+    brushColor = color;
+    update();
+}
+
+void TCircleShape::SetFilled(bool solid)
+{
+    filled = solid;
+    update();
+}
+
+void TCircleShape::SetPenWidth(int pixels)
+{
+    penWidth = std::max(0, pixels);
+    update();
+}
+
+void TCircleShape::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(penWidth > 0 ? QPen(palette().color(QPalette::WindowText), penWidth) : QPen(Qt::NoPen));
+    painter.setBrush(filled ? QBrush(brushColor) : QBrush(Qt::NoBrush));
+    const int inset = (penWidth + 1) / 2;
+    const int side = std::min(width(), height()) - 2 * inset;
+    painter.drawEllipse(QRect(inset, inset, side, side));
+}

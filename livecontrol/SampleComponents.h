@@ -85,3 +85,26 @@ private:
     QColor foreground = Qt::lightGray;
     QColor background = Qt::gray;
 };
+
+// A circle (ring) shape: pen width 2 in the brush colour's frame, filled with
+// the brush colour when Filled, else only the ring.
+class TCircleShape : public QWidget {
+    Q_OBJECT
+public:
+    explicit TCircleShape(QWidget* parent = nullptr);
+
+    QColor BrushColor() const { return brushColor; }
+    void SetBrushColor(const QColor& color);
+    bool Filled() const { return filled; }
+    void SetFilled(bool solid);
+    int PenWidth() const { return penWidth; }
+    void SetPenWidth(int pixels);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor brushColor = Qt::white;
+    bool filled = false;
+    int penWidth = 1;
+};

@@ -1,0 +1,262 @@
+#include "Accuctrlform.h"
+
+#include "database/Texts.h"
+
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+const QColor Blue(0, 0, 255);
+const QColor Red(255, 0, 0);
+const QColor Maroon(128, 0, 0);
+const QColor Lime(0, 255, 0);
+const QColor Green(0, 128, 0);
+
+QLabel* ValuePanel(QWidget* parent, const QRect& geometry)
+{
+    auto* panel = new QLabel(parent);
+    panel->setGeometry(geometry);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel->setAlignment(Qt::AlignCenter);
+    return panel;
+}
+
+QWidget* PlainPanel(QWidget* parent, const QRect& geometry)
+{
+    auto* panel = new QWidget(parent);
+    panel->setGeometry(geometry);
+    return panel;
+}
+
+// A gauge filling its panel.
+TArcGauge* GaugeIn(QWidget* panel)
+{
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* gauge = new TArcGauge(panel);
+    layout->addWidget(gauge);
+    return gauge;
+}
+
+}  // namespace
+
+TAccuControlForm::TAccuControlForm(TBRASKDataModule& database, QWidget* parent)
+    : TAccuControlForm(StepListModel::ReaderOf(database), parent)
+{
+}
+
+TAccuControlForm::TAccuControlForm(StepListModel::StepReader stepReader, QWidget* parent)
+    : QWidget(parent)
+{
+    SubServiceQuery = new StepListModel(std::move(stepReader), this);
+    BuildControls();
+
+    VoltageGauge = GaugeIn(VGaugePanel);
+    VoltageGauge->SetEnd(12);
+    VoltageGauge->SetSegments(4);
+    VoltageGauge->SetSubSegments(3);
+    VoltageGauge->SetNeedleWidth(2);
+
+    CurrentGauge = GaugeIn(AGaugePanel);
+    CurrentGauge->SetEnd(4);
+    CurrentGauge->SetSegments(3);
+    CurrentGauge->SetSubSegments(4);
+    CurrentGauge->SetNeedleWidth(2);
+
+    stepFunction = 0;
+    nominalCapacity = 0;
+    ShowTime(0);
+    ShowVoltage(0);
+    ShowCurrent(0);
+    ShowCapacity(0);
+}
+
+void TAccuControlForm::BuildControls()
+{
+    resize(287, 201);
+
+    Panel2 = new QWidget(this);
+    Panel2->setFixedHeight(121);
+
+    TerminalLabel = new QLabel(Panel2);
+    QFont bold = TerminalLabel->font();
+    bold.setBold(true);
+    TerminalLabel->setFont(bold);
+    TerminalLabel->setGeometry(5, 5, 145, 15);
+
+    CapacityLabel = new QLabel(Panel2);
+    CapacityLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    CapacityLabel->setGeometry(247 - 90, 5, 90, 13);
+    PercentLabel = new QLabel(Panel2);
+    PercentLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    PercentLabel->setGeometry(248 - 90, 18, 90, 13);
+
+    HundredPercentCircle = new TCircleShape(Panel2);
+    HundredPercentCircle->setGeometry(254, 3, 28, 28);
+    HundredPercentCircle->SetPenWidth(2);
+    PercentPie = new TPie(Panel2);
+    PercentPie->setGeometry(256, 5, 25, 25);
+    PercentPie->SetEndAngle(90);
+
+    VGaugePanel = PlainPanel(Panel2, QRect(2, 36, 95, 60));
+    AGaugePanel = PlainPanel(Panel2, QRect(97, 36, 95, 60));
+
+    auto* chartFrame = new QFrame(Panel2);
+    chartFrame->setGeometry(192, 36, 95, 60);
+    chartFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    chartFrame->setLineWidth(1);
+    ChartPanel = chartFrame;
+    auto* chartLayout = new QVBoxLayout(ChartPanel);
+    chartLayout->setContentsMargins(3, 3, 3, 3);
+    pf = new TPerformanceGraph(ChartPanel);
+    pf->SetForeground(QColor(192, 192, 192));
+    pf->SetBackground(QColor(128, 128, 128));
+    pf->SetGridSize(20);
+    pf->SetStepSize(1);
+    pf->SetGradient(100);
+    pf->SetGridLines(false);
+    chartLayout->addWidget(pf);
+
+    VPanel = ValuePanel(Panel2, QRect(2, 96, 95, 20));
+    APanel = ValuePanel(Panel2, QRect(97, 96, 95, 20));
+    TimePanel = ValuePanel(Panel2, QRect(192, 96, 95, 20));
+
+    SubServicesDBGrid = new QTableView(this);
+    SubServicesDBGrid->setModel(SubServiceQuery);
+    SubServicesDBGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SubServicesDBGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    SubServicesDBGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    SubServicesDBGrid->setShowGrid(true);
+    SubServicesDBGrid->verticalHeader()->hide();
+    SubServicesDBGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    // FormCreate: the column widths.
+    SubServicesDBGrid->setColumnWidth(StepListModel::FunctionString, 50);
+    SubServicesDBGrid->setColumnWidth(StepListModel::Parameter, 45);
+    SubServicesDBGrid->setColumnWidth(StepListModel::Capacity, 50);
+    SubServicesDBGrid->setColumnWidth(StepListModel::DurationString, 45);
+    SubServicesDBGrid->setColumnWidth(StepListModel::StateString, 70);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Panel2);
+    layout->addWidget(SubServicesDBGrid, 1);
+}
+
+QString TAccuControlForm::TimeText(int seconds)
+{
+    return DurationText(seconds);
+}
+
+QString TAccuControlForm::NumberText(double value)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'g', 15);
+}
+
+void TAccuControlForm::SetupService(int serviceID, const QString& caption, double nominalVoltage,
+                                    double maxCurrentA)
+{
+    TerminalLabel->setText(caption);
+    TerminalLabel->adjustSize();
+
+    double voltageEnd = 48;
+    if (nominalVoltage <= 6)
+        voltageEnd = 8;
+    else if (nominalVoltage <= 10)
+        voltageEnd = 12;
+    else if (nominalVoltage <= 18)
+        voltageEnd = 20;
+    VoltageGauge->SetEnd(voltageEnd);
+
+    if (maxCurrentA < 0.6) {
+        CurrentGauge->SetDigits(1);
+        CurrentGauge->SetEnd(0.6);
+    } else {
+        CurrentGauge->SetEnd(2);
+        CurrentGauge->SetSegments(2);
+        CurrentGauge->SetSubSegments(4);
+    }
+
+    SubServiceQuery->Open(serviceID);
+}
+
+void TAccuControlForm::ShowTime(int seconds)
+{
+    TimePanel->setText(TimeText(seconds));
+}
+
+void TAccuControlForm::ShowVoltage(double volts)
+{
+    VPanel->setText(NumberText(volts) + QStringLiteral(" V"));
+    VoltageGauge->SetValue(volts);
+}
+
+void TAccuControlForm::ShowCurrent(double amps)
+{
+    APanel->setText(NumberText(amps) + QStringLiteral(" A"));
+    CurrentGauge->SetValue(amps);
+}
+
+void TAccuControlForm::AddVoltagePoint(double volts)
+{
+    // Percent of the voltage gauge's full scale; End is never 0 (the gauge refuses Start == End).
+    const int height = static_cast<int>(100.0 * volts / VoltageGauge->End());
+    pf->DataPoint(pointColor, height);
+    pf->update();
+}
+
+void TAccuControlForm::SetStepFunction(int function)
+{
+    stepFunction = static_cast<uint8_t>(function);
+}
+
+void TAccuControlForm::SetPercentGroupVisible(bool visible)
+{
+    CapacityLabel->setVisible(visible);
+    PercentLabel->setVisible(visible);
+    PercentPie->setVisible(visible);
+    HundredPercentCircle->setVisible(visible);
+}
+
+void TAccuControlForm::ShowCapacity(int mAh)
+{
+    if (stepFunction == Warten || nominalCapacity == 0) {
+        SetPercentGroupVisible(false);
+        pointColor = Blue;
+        return;
+    }
+    const double ratio = static_cast<double>(mAh) / nominalCapacity;
+    const bool over = ratio > 1.0;
+    const double fraction = over ? ratio - 1.0 : ratio;
+
+    if (stepFunction == Entladen) {
+        pointColor = Red;
+        pieColor = over ? Maroon : Red;
+    } else if (stepFunction == Laden) {
+        pointColor = Lime;
+        pieColor = over ? Green : Lime;
+    }
+
+    PercentPie->SetStartAngle(static_cast<int>(89 - fraction * 360));
+    PercentPie->SetBrushColor(pieColor);
+    HundredPercentCircle->SetBrushColor(pointColor);
+    HundredPercentCircle->SetFilled(over);
+
+    CapacityLabel->setText(QString::number(mAh) + QStringLiteral("mAh"));
+    PercentLabel->setText(QString::number(static_cast<int>(100.0 * ratio)) + QStringLiteral("%"));
+    SetPercentGroupVisible(true);
+}
+
+void TAccuControlForm::RefreshSteps()
+{
+    SubServicesDBGrid->setUpdatesEnabled(false);
+    SubServiceQuery->Refresh();
+    SubServicesDBGrid->setUpdatesEnabled(true);
+}

@@ -1,0 +1,80 @@
+#pragma once
+// TAccuControlForm: the live view of one running treatment on its page of the
+// main window's treatment page control. The service manager sets it up once and
+// feeds it on every tick that polls its treatment; the window only reads.
+
+#include "Instruments.h"
+#include "SampleComponents.h"
+#include "StepListModel.h"
+#include "treatment/ServiceViews.h"
+
+#include <QColor>
+#include <QWidget>
+
+#include <cstdint>
+
+class QLabel;
+class QTableView;
+class TBRASKDataModule;
+
+class TAccuControlForm : public QWidget, public ServiceControlWindow {
+    Q_OBJECT
+public:
+    // Reads the treatment's steps through the data module.
+    TAccuControlForm(TBRASKDataModule& database, QWidget* parent);
+    // Reads the steps through the given lookup (see StepListModel).
+    TAccuControlForm(StepListModel::StepReader stepReader, QWidget* parent);
+
+    // ServiceControlWindow
+    void SetupService(int serviceID, const QString& caption, double nominalVoltage,
+                      double maxCurrentA) override;
+    void ShowTime(int seconds) override;
+    void ShowVoltage(double volts) override;
+    void ShowCurrent(double amps) override;
+    void AddVoltagePoint(double volts) override;
+    void SetStepFunction(int function) override;
+    void ShowCapacity(int mAh) override;
+    void RefreshSteps() override;
+    void SetService(::Service* service) override { shownService = service; }
+    void SetNominalCapacity(int mAh) override { nominalCapacity = mAh; }
+
+    ::Service* GetService() const { return shownService; }
+    int NominalCapacity() const { return nominalCapacity; }
+    uint8_t StepFunction() const { return stepFunction; }
+    QColor PieColor() const { return pieColor; }
+    QColor PointColor() const { return pointColor; }
+
+    // "h:m:s" of a number of seconds, as TimePanel shows it.
+    static QString TimeText(int seconds);
+    // General floating-point form with the locale's decimal separator.
+    static QString NumberText(double value);
+
+    // Controls, named by kind and role.
+    QWidget* Panel2 = nullptr;
+    QLabel* TerminalLabel = nullptr;
+    QLabel* CapacityLabel = nullptr;
+    QLabel* PercentLabel = nullptr;
+    TCircleShape* HundredPercentCircle = nullptr;
+    TPie* PercentPie = nullptr;
+    QWidget* VGaugePanel = nullptr;
+    QWidget* AGaugePanel = nullptr;
+    QWidget* ChartPanel = nullptr;
+    TPerformanceGraph* pf = nullptr;
+    QLabel* VPanel = nullptr;
+    QLabel* APanel = nullptr;
+    QLabel* TimePanel = nullptr;
+    QTableView* SubServicesDBGrid = nullptr;
+    StepListModel* SubServiceQuery = nullptr;
+    TArcGauge* VoltageGauge = nullptr;
+    TArcGauge* CurrentGauge = nullptr;
+
+private:
+    void BuildControls();
+    void SetPercentGroupVisible(bool visible);
+
+    ::Service* shownService = nullptr;
+    uint8_t stepFunction = 0;
+    int nominalCapacity = 0;
+    QColor pieColor = Qt::black;
+    QColor pointColor = QColor(0, 0, 255);
+};

@@ -1,0 +1,471 @@
+#include "Selservicedlg.h"
+
+#include "charger/TerminalManager.h"
+#include "database/Texts.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QStyledItemDelegate>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <exception>
+#include <memory>
+
+namespace {
+
+const QString FunctionTitle = QStringLiteral("Funktion (L/E)");
+const QString CurrentTitle = QStringLiteral("Strom [mA]");
+const QString LimitTitle = QStringLiteral("Zeitlimit [s]");
+constexpr uint8_t VarnDeviceType = 4;
+
+QString Cell(const QTableWidget& grid, int row, int column)
+{
+    const QTableWidgetItem* item = grid.item(row, column);
+    return item ? item->text() : QString();
+}
+
+// The edit masks of the user program grid, chosen by the column title: one
+// letter shown in upper case, up to four digits of mA, up to six digits of s.
+class UserProgramDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override
+    {
+        auto* editor = new QLineEdit(parent);
+        const QString title =
+            index.model()->headerData(index.column(), Qt::Horizontal, Qt::DisplayRole).toString();
+        QString pattern;
+        if (title == FunctionTitle) {
+            pattern = QStringLiteral("[A-Za-z]?");
+            QObject::connect(editor, &QLineEdit::textEdited, editor, [editor](const QString& text) {
+                if (text != text.toUpper())
+                    editor->setText(text.toUpper());
+            });
+        } else if (title == CurrentTitle) {
+            pattern = QStringLiteral("[0-9]{0,4}");
+        } else if (title == LimitTitle) {
+            pattern = QStringLiteral("[0-9]{0,6}");
+        }
+        if (!pattern.isEmpty())
+            editor->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), editor));
+        return editor;
+    }
+};
+
+// Busy cursor for the lifetime of the object.
+struct BusyCursor {
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+}  // namespace
+
+const std::vector<uint8_t>& TSelectServiceDialog::ProgramChoices()
+{
+    static const std::vector<uint8_t> choices{1, 2, 3, 4, 5};
+    return choices;
+}
+
+TSelectServiceDialog::TSelectServiceDialog(Ohmrida::TerminalManager& terminalManager,
+                                           const TServiceManager& services, QWidget* parent)
+    : TSelectServiceDialog(
+          terminalManager,
+          [&services](const std::string& name) { return services.HasTerminal(name); }, parent)
+{
+}
+
+TSelectServiceDialog::TSelectServiceDialog(Ohmrida::TerminalManager& terminalManager,
+                                           TerminalInUse inUse, QWidget* parent)
+    : QDialog(parent),
+      terminals(terminalManager),
+      terminalInUse(std::move(inUse)),
+      search([](Ohmrida::TerminalManager& manager) { manager.Scan(); })
+{
+    setWindowTitle(QStringLiteral("Akkubehandlung"));
+    BuildControls();
+
+    // FormCreate
+    UserProgStringGrid->setHorizontalHeaderLabels({FunctionTitle, CurrentTitle, LimitTitle});
+    for (int column = 0; column < 3; ++column)
+        UserProgStringGrid->setColumnWidth(column, 100);
+    ProgramPageControl->setCurrentWidget(StandardTabSheet);
+    StartButton->setEnabled(false);
+}
+
+TSelectServiceDialog::~TSelectServiceDialog() = default;
+
+void TSelectServiceDialog::SetSearchFunction(SearchFunction newSearch)
+{
+    search = std::move(newSearch);
+}
+
+// ---- construction of the controls -----------------------------------------------------
+
+QGroupBox* TSelectServiceDialog::BuildCurrentGroup(const QString& title, QRadioButton*& c10,
+                                                   QRadioButton*& cThird, QRadioButton*& c,
+                                                   QRadioButton*& user, QLineEdit*& edit)
+{
+    auto* group = new QGroupBox(title);
+    c10 = new QRadioButton(QStringLiteral("Kapazitätswert C/10"));
+    cThird = new QRadioButton(QStringLiteral("Kapazitätswert C/3"));
+    c = new QRadioButton(QStringLiteral("Kapazitätswert C"));
+    user = new QRadioButton(QStringLiteral("Eingabe:"));
+    edit = new QLineEdit(QStringLiteral("100"));
+    // Digits only: a current is a whole number of mA, so no conversion error can arise.
+    edit->setValidator(new QIntValidator(0, 99999, edit));
+    edit->setMaxLength(5);
+    edit->setEnabled(false);
+
+    auto* layout = new QGridLayout(group);
+    layout->addWidget(c10, 0, 0, 1, 2);
+    layout->addWidget(cThird, 1, 0, 1, 2);
+    layout->addWidget(c, 2, 0, 1, 2);
+    layout->addWidget(user, 3, 0);
+    layout->addWidget(edit, 3, 1);
+    return group;
+}
+
+void TSelectServiceDialog::BuildControls()
+{
+    resize(334, 334);
+
+    // Terminal row
+    auto* panel1 = new QFrame;
+    Label1 = new QLabel(QStringLiteral("&Ladegerät"));
+    TerminalCombo = new QComboBox;
+    TerminalCombo->setEditable(true);
+    TerminalCombo->setInsertPolicy(QComboBox::NoInsert);
+    Label1->setBuddy(TerminalCombo);
+    Button1 = new QPushButton(QStringLiteral("&Suchen"));
+    Button1->setAutoDefault(false);
+    auto* terminalRow = new QGridLayout(panel1);
+    terminalRow->addWidget(Label1, 0, 0, 1, 2);
+    terminalRow->addWidget(TerminalCombo, 1, 0);
+    terminalRow->addWidget(Button1, 1, 1);
+    terminalRow->setColumnStretch(0, 1);
+
+    // "Standard" page
+    StandardTabSheet = new QWidget;
+    auto* label3 = new QLabel(QStringLiteral("&Programm"));
+    ProgramCombo = new QComboBox;
+    label3->setBuddy(ProgramCombo);
+    GroupBox1 = BuildCurrentGroup(QStringLiteral("&Entladestrom (mA)"), rbDischargeC10, rbDischargeCThird,
+                                  rbDischargeC, rbDischargeUser, DischargeCurrentEdit);
+    GroupBox2 = BuildCurrentGroup(QStringLiteral("&Ladestrom (mA)"), rbChargeC10, rbChargeCThird,
+                                  rbChargeC, rbChargeUser, ChargeCurrentEdit);
+    auto* standardLayout = new QGridLayout(StandardTabSheet);
+    standardLayout->addWidget(label3, 0, 0, 1, 2);
+    standardLayout->addWidget(ProgramCombo, 1, 0, 1, 2);
+    standardLayout->addWidget(GroupBox1, 2, 0);
+    standardLayout->addWidget(GroupBox2, 2, 1);
+    standardLayout->setRowStretch(3, 1);
+
+    // "Spezial" page
+    SpecialTabSheet = new QWidget;
+    UserProgStringGrid = new QTableWidget(UserStepRows, 3);
+    UserProgStringGrid->verticalHeader()->hide();
+    UserProgStringGrid->verticalHeader()->setMinimumSectionSize(1);
+    UserProgStringGrid->verticalHeader()->setDefaultSectionSize(16);
+    UserProgStringGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
+    UserProgStringGrid->setEditTriggers(QAbstractItemView::AllEditTriggers);
+    UserProgStringGrid->setItemDelegate(new UserProgramDelegate(UserProgStringGrid));
+    auto* specialLayout = new QVBoxLayout(SpecialTabSheet);
+    specialLayout->setContentsMargins(0, 0, 0, 0);
+    specialLayout->addWidget(UserProgStringGrid);
+
+    ProgramPageControl = new QTabWidget;
+    ProgramPageControl->setTabPosition(QTabWidget::South);
+    ProgramPageControl->addTab(StandardTabSheet, QStringLiteral("Standard"));
+    ProgramPageControl->addTab(SpecialTabSheet, QStringLiteral("Spezial"));
+
+    // Buttons
+    auto* panel2 = new QFrame;
+    auto* bevel1 = new QFrame;
+    bevel1->setFrameShape(QFrame::HLine);
+    bevel1->setFrameShadow(QFrame::Sunken);
+    StartButton = new QPushButton(QStringLiteral("&Start"));
+    StartButton->setDefault(true);
+    Button4 = new QPushButton(QStringLiteral("&Abbruch"));
+    Button4->setAutoDefault(false);
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->addStretch(1);
+    buttonRow->addWidget(StartButton);
+    buttonRow->addWidget(Button4);
+    auto* panel2Layout = new QVBoxLayout(panel2);
+    panel2Layout->addWidget(bevel1);
+    panel2Layout->addLayout(buttonRow);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(panel1);
+    layout->addWidget(ProgramPageControl, 1);
+    layout->addWidget(panel2);
+
+    ConnectCurrentGroup(rbDischargeC10, rbDischargeCThird, rbDischargeC, rbDischargeUser,
+                        DischargeCurrentEdit);
+    ConnectCurrentGroup(rbChargeC10, rbChargeCThird, rbChargeC, rbChargeUser, ChargeCurrentEdit);
+    connect(TerminalCombo, &QComboBox::currentTextChanged, this, [this] { TerminalComboChange(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(ProgramPageControl, &QTabWidget::currentChanged, this, [this] { UpdateStartButton(); });
+    connect(UserProgStringGrid, &QTableWidget::itemChanged, this,
+            [this](QTableWidgetItem* item) { UserProgStringGridSetEditText(item); });
+    connect(StartButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button4, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TSelectServiceDialog::ConnectCurrentGroup(QRadioButton* c10, QRadioButton* cThird, QRadioButton* c,
+                                               QRadioButton* user, QLineEdit* edit)
+{
+    // A capacity button disables the group's edit, "Eingabe:" enables it; any
+    // choice re-evaluates Start. Checking a button from code does the same.
+    for (QRadioButton* capacityButton : {c10, cThird, c}) {
+        connect(capacityButton, &QRadioButton::toggled, this, [this, edit](bool checked) {
+            if (!checked)
+                return;
+            edit->setEnabled(false);
+            UpdateStartButton();
+        });
+    }
+    connect(user, &QRadioButton::toggled, this, [this, edit](bool checked) {
+        if (!checked)
+            return;
+        edit->setEnabled(true);
+        UpdateStartButton();
+    });
+    connect(edit, &QLineEdit::textChanged, this, [this, edit] {
+        edit->setEnabled(true);
+        UpdateStartButton();
+    });
+}
+
+// ---- showing and the terminal search ----------------------------------------------------
+
+void TSelectServiceDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TSelectServiceDialog::FormShow()
+{
+    {
+        const QSignalBlocker blocker(TerminalCombo);
+        TerminalCombo->clear();
+        TerminalCombo->setCurrentIndex(0);
+    }
+    rbChargeC->setChecked(true);
+    rbDischargeC->setChecked(true);
+    // The search runs once the dialog is on screen, so the user sees it busy.
+    if (!showPending) {
+        showPending = true;
+        QTimer::singleShot(0, this, [this] {
+            showPending = false;
+            if (!isVisible())
+                return;
+            FillTerminalList();
+            TerminalComboChange();
+            UpdateStartButton();
+        });
+    }
+}
+
+void TSelectServiceDialog::done(int result)
+{
+    // Closing in the middle of a search would leave the worker writing the registry.
+    if (searching)
+        return;
+    QDialog::done(result);
+}
+
+void TSelectServiceDialog::SearchTerminals()
+{
+    const BusyCursor busy;
+    searching = true;
+    std::exception_ptr failure;
+    QEventLoop loop;
+    std::unique_ptr<QThread> worker(QThread::create([this, &failure] {
+        try {
+            search(terminals);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }));
+    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    worker->start();
+    // Repaints and timers go on; clicks and keys wait until the registry is complete.
+    if (!worker->isFinished())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker->wait();
+    searching = false;
+    if (failure) {
+        // A failed search leaves whatever it had found; the list shows that.
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& error) {
+            qWarning("Terminal search failed: %s", error.what());
+        } catch (...) {
+            qWarning("Terminal search failed");
+        }
+    }
+}
+
+void TSelectServiceDialog::FillTerminalList()
+{
+    {
+        const QSignalBlocker blocker(TerminalCombo);
+        TerminalCombo->clear();
+    }
+    SearchTerminals();
+    {
+        const QSignalBlocker blocker(TerminalCombo);
+        terminals.First();
+        const uint32_t count = terminals.Count();
+        for (uint32_t i = 0; i < count; ++i) {
+            const std::string name = terminals.Next().first;
+            if (!terminalInUse || !terminalInUse(name))
+                TerminalCombo->addItem(QString::fromStdString(name));
+        }
+        TerminalCombo->setCurrentIndex(0);
+    }
+    UpdateStartButton();
+    emit SearchFinished();
+}
+
+void TSelectServiceDialog::Button1Click()
+{
+    FillTerminalList();
+    TerminalComboChange();
+}
+
+void TSelectServiceDialog::TerminalComboChange()
+{
+    const Ohmrida::Terminal* terminal = terminals.Get(TerminalName());
+    const size_t offered =
+        (terminal && terminal->DeviceType() == VarnDeviceType) ? 4 : ProgramChoices().size();
+    ProgramCombo->clear();
+    for (size_t i = 0; i < offered; ++i)
+        ProgramCombo->addItem(ProgramName(ProgramChoices()[i]));
+    ProgramCombo->setCurrentIndex(0);
+    UpdateStartButton();
+}
+
+// ---- the choice -------------------------------------------------------------------------
+
+std::string TSelectServiceDialog::TerminalName() const
+{
+    return TerminalCombo->currentText().toStdString();
+}
+
+bool TSelectServiceDialog::IsStandardPageActive() const
+{
+    return ProgramPageControl->currentWidget() == StandardTabSheet;
+}
+
+uint8_t TSelectServiceDialog::SelectedProgram() const
+{
+    const int index = ProgramCombo->currentIndex();
+    if (index < 0 || index >= static_cast<int>(ProgramChoices().size()))
+        return ProgramChoices().front();
+    return ProgramChoices()[static_cast<size_t>(index)];
+}
+
+int TSelectServiceDialog::CurrentOf(const QRadioButton* c10, const QRadioButton* cThird,
+                                    const QRadioButton* c, const QLineEdit* edit) const
+{
+    if (c10->isChecked())
+        return capacity / 10;
+    if (cThird->isChecked())
+        return capacity / 3;
+    if (c->isChecked())
+        return capacity;
+    return edit->text().trimmed().toInt();   // the validator admits digits only; empty is 0
+}
+
+void TSelectServiceDialog::ReadCurrents()
+{
+    const Ohmrida::Terminal* terminal = terminals.Get(TerminalName());
+    maxCurrent = terminal ? terminal->MaxCurrent() : 0;
+    minCurrent = terminal ? terminal->MinCurrent() : 0;
+    chargeCurrent = CurrentOf(rbChargeC10, rbChargeCThird, rbChargeC, ChargeCurrentEdit);
+    dischargeCurrent = CurrentOf(rbDischargeC10, rbDischargeCThird, rbDischargeC, DischargeCurrentEdit);
+}
+
+std::vector<UserGridRow> TSelectServiceDialog::UserGridRows() const
+{
+    std::vector<UserGridRow> rows;
+    for (int row = 0; row < UserStepRows; ++row) {
+        rows.push_back({Cell(*UserProgStringGrid, row, FunctionColumn),
+                        Cell(*UserProgStringGrid, row, CurrentColumn),
+                        Cell(*UserProgStringGrid, row, LimitColumn)});
+    }
+    return rows;
+}
+
+std::vector<UserStep> TSelectServiceDialog::UserSteps() const
+{
+    return ParseUserSteps(UserGridRows());
+}
+
+bool TSelectServiceDialog::CheckInput()
+{
+    ReadCurrents();
+    if (IsStandardPageActive()) {
+        return maxCurrent >= chargeCurrent && maxCurrent >= dischargeCurrent &&
+               chargeCurrent >= minCurrent && dischargeCurrent >= minCurrent;
+    }
+    bool anyStep = false;
+    for (const UserGridRow& row : UserGridRows()) {
+        if (row.Function.isEmpty() || row.Current.isEmpty())
+            continue;
+        const int current = row.Current.toInt();
+        if (current < minCurrent || current > maxCurrent)
+            return false;
+        anyStep = true;
+    }
+    if (!anyStep)
+        return false;
+    // The start reads the grid with the same parser; a row it cannot read must not pass here.
+    try {
+        UserSteps();
+    } catch (const UserStepError&) {
+        return false;
+    }
+    return true;
+}
+
+void TSelectServiceDialog::UpdateStartButton()
+{
+    StartButton->setEnabled(TerminalCombo->count() > 0 && CheckInput());
+}
+
+void TSelectServiceDialog::UserProgStringGridSetEditText(QTableWidgetItem* item)
+{
+    if (item->column() == FunctionColumn) {
+        const QString text = item->text();
+        if (!text.isEmpty() && text != QLatin1String("L") && text != QLatin1String("E")) {
+            QApplication::beep();
+            item->setText(QString());   // re-enters with the empty text, which passes
+            return;
+        }
+    }
+    UpdateStartButton();
+}

@@ -1,0 +1,88 @@
+#include "ServiceCommands.h"
+
+#include "Accuctrlform.h"
+#include "Selservicedlg.h"
+#include "treatment/Serviceman.h"
+
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// The page that holds a control window: the window's parent.
+int PageIndexOf(const QTabWidget& accuTab, const TAccuControlForm* form)
+{
+    for (int i = 0; i < accuTab.count(); ++i) {
+        if (form && accuTab.widget(i) == form->parentWidget())
+            return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+TAccuControlForm* AddAccuPage(QTabWidget& accuTab, TBRASKDataModule& database, int batteryID)
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* form = new TAccuControlForm(database, page);
+    layout->addWidget(form);
+    const int index = accuTab.addTab(page, QStringLiteral("Akku %1").arg(batteryID));
+    accuTab.setCurrentIndex(index);
+    form->show();
+    return form;
+}
+
+void DeleteAccuPage(QTabWidget& accuTab, ServiceControlWindow* window)
+{
+    const int index = PageIndexOf(accuTab, dynamic_cast<TAccuControlForm*>(window));
+    if (index < 0)
+        return;
+    QWidget* page = accuTab.widget(index);
+    accuTab.removeTab(index);
+    delete page;   // the page owns the window
+    if (accuTab.count() > 0)
+        accuTab.setCurrentIndex(0);
+}
+
+TAccuControlForm* ActiveAccuForm(const QTabWidget& accuTab)
+{
+    QWidget* page = accuTab.currentWidget();
+    return page ? page->findChild<TAccuControlForm*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+Service* StartServiceFromDialog(const TSelectServiceDialog& dialog, TServiceManager& services,
+                                ServiceHost& host, int batteryID)
+{
+    const std::string terminal = dialog.TerminalName();
+    if (dialog.IsSpecialPageActive())
+        return services.StartUserService(host, batteryID, dialog.UserSteps(), terminal);
+    return services.StartStandardService(host, batteryID, dialog.SelectedProgram(), dialog.ChargeCurrent(),
+                                         dialog.DischargeCurrent(), terminal);
+}
+
+Service* ExecuteStartServiceCommand(TSelectServiceDialog& dialog, TServiceManager& services,
+                                    ServiceHost& host, int batteryID, int batteryCapacity)
+{
+    dialog.SetCapacity(batteryCapacity);
+    if (dialog.exec() != QDialog::Accepted)
+        return nullptr;
+    return StartServiceFromDialog(dialog, services, host, batteryID);
+}
+
+bool ExecuteStopServiceCommand(TServiceManager& services, ServiceHost& host, const QTabWidget& accuTab)
+{
+    TAccuControlForm* form = ActiveAccuForm(accuTab);
+    if (!form)
+        return false;
+    Service* service = services.ServiceOf(form);
+    if (!service) {
+        // A page without a treatment (its start failed half-way): just close it.
+        host.DeleteServicePage(form);
+        host.ShowBatteryPage();
+        return true;
+    }
+    services.StopService(host, service);
+    return true;
+}
