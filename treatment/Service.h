@@ -65,8 +65,11 @@ public:
     int CurrentFunction() const;
     // One polling cycle: starts a new treatment, reads the status, writes the log
     // line, follows step changes, stores the sample when it changed enough.
-    // Returns false when the status read got no answer: then nothing changed.
+    // Returns false when the status read got no answer: then no step changed,
+    // no sample was taken and the sample record is left as it was.
     bool Poll(Sample &sample);
+    // Whether the last Poll got a status answer.
+    bool LastPollAnswered() const { return lastPollAnswered_; }
 
     // Where Poll writes its log line (not owned; nullptr: no log).
     void SetLog(std::ostream *log) { log_ = log; }
@@ -115,4 +118,5 @@ private:
     std::unique_ptr<Ohmrida::Terminal> terminal_;
     ServiceControlWindow *controlWindow_ = nullptr;
     std::ostream *log_ = nullptr;
+    bool lastPollAnswered_ = false;
 };

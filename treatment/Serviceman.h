@@ -61,12 +61,15 @@ public:
     bool HasBattery(int batteryID) const;
     bool HasTerminal(const std::string &terminalName) const;
     // Polls the treatment at the cursor and moves the cursor on; nullptr when
-    // the list is empty or that treatment has ended.
+    // the list is empty or that treatment has ended. A poll that got no status
+    // answer still returns its treatment (see Service::LastPollAnswered) and
+    // leaves the sample as it was.
     Service *PollNext(Sample &sample);
 
     // The timer tick: polls the next treatment and feeds its control window and
-    // every diagram window. Swallows every exception; a call made while a tick
-    // runs does nothing. Returns the treatment polled (nullptr if none).
+    // every diagram window (values only when the poll got an answer). Swallows
+    // every exception; a call made while a tick runs does nothing. Returns the
+    // treatment polled (nullptr if none).
     Service *Tick(ServiceHost &host);
 
     // Main window operations. Both starts check battery and terminal before

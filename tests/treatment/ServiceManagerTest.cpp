@@ -1,0 +1,227 @@
+// The service manager: turn taking, removal, the tick's feeding of the
+// windows, the start and stop operations and log.txt.
+
+#include "TreatmentFixture.h"
+
+#include <stdexcept>
+
+using namespace TreatmentTest;
+
+namespace {
+
+ChannelStatus Charging(int time, int capacity, int voltage = 1300)
+{
+    return {0x01, 0, voltage, capacity, time};
+}
+ChannelStatus Discharging(int time, int capacity, int voltage = 1200)
+{
+    return {0x02, 0, voltage, capacity, time};
+}
+
+} // namespace
+
+class ServiceManagerTest : public TreatmentFixture {};
+
+TEST_F(ServiceManagerTest, EndedTreatmentStillTakesItsTurn)
+{
+    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
+    AttachCharger(2, 2).SetStatus(0, ChannelStatus{0x01, 7, 1300, 0, 0});
+    AttachCharger(3, 3).SetStatus(0, Charging(60, 10));
+    Service *first = StartStandard(1, 500, 200, "Ohmrida an COM1");
+    Service *failing = StartStandard(1, 500, 200, "Lumo an COM2");
+    Service *third = StartStandard(1, 500, 200, "Tesk an COM3");
+    EXPECT_EQ(first, manager_->Tick(host_));
+    EXPECT_EQ(failing, manager_->Tick(host_));
+    EXPECT_EQ(Service::Ended, failing->ServiceState());
+    EXPECT_EQ(third, manager_->Tick(host_));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(first, manager_->Tick(host_));
+        EXPECT_EQ(nullptr, manager_->Tick(host_)) << "every third tick does nothing";
+        EXPECT_EQ(third, manager_->Tick(host_));
+    }
+    EXPECT_TRUE(manager_->HasTerminal("Lumo an COM2"));
+    EXPECT_TRUE(manager_->HasService(failing->ID()));
+    EXPECT_TRUE(manager_->HasBattery(BatteryID));
+    EXPECT_FALSE(manager_->HasBattery(BatteryID + 1));
+    EXPECT_FALSE(manager_->HasTerminal("Ohmrida an COM4"));
+    EXPECT_FALSE(manager_->HasService(third->ID() + 1));
+}
+
+TEST_F(ServiceManagerTest, RemovalAtTheCursorAndOfTheLastTreatment)
+{
+    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
+    AttachCharger(2, 2).SetStatus(0, Charging(60, 10));
+    AttachCharger(3, 3).SetStatus(0, Charging(60, 10));
+    Service *a = StartStandard(1, 500, 200, "Ohmrida an COM1");
+    Service *b = StartStandard(1, 500, 200, "Lumo an COM2");
+    Service *c = StartStandard(1, 500, 200, "Tesk an COM3");
+    Sample sample;
+    EXPECT_EQ(a, manager_->PollNext(sample));
+    ASSERT_EQ(1, manager_->Cursor());
+    manager_->Remove(b);
+    EXPECT_EQ(1, manager_->Cursor());
+    EXPECT_EQ(c, manager_->PollNext(sample)) << "the cursor moved on to the following treatment";
+
+    Service *d = manager_->Add(std::make_unique<Service>(*database_, BatteryID, *terminals_->Get("Lumo an COM2"),
+                                                         nullptr, 1, 500, 200));
+    EXPECT_EQ(d, manager_->PollNext(sample));
+    manager_->Remove(a);   // before the cursor, which stays past the end
+    EXPECT_EQ(c, manager_->PollNext(sample)) << "past the end, polling starts again at the first";
+    ASSERT_EQ(1, manager_->Cursor());
+    manager_->Remove(d);   // the last one, at the cursor: the cursor is past the end
+    EXPECT_EQ(1, manager_->Cursor());
+    EXPECT_EQ(c, manager_->PollNext(sample));
+    manager_->Remove(c);
+    EXPECT_EQ(nullptr, manager_->PollNext(sample));
+    EXPECT_EQ(0, manager_->Count());
+}
+
+TEST_F(ServiceManagerTest, LogLineOfAnOhmridaCharging)
+{
+    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
+    StartStandard(1);
+    manager_->Tick(host_);
+    EXPECT_EQ("0\t1\n", Log());
+}
+
+TEST_F(ServiceManagerTest, LogIsTruncatedWhenTheManagerIsCreated)
+{
+    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
+    StartStandard(1);
+    manager_->Tick(host_);
+    manager_.reset();
+    manager_ = std::make_unique<TServiceManager>(*database_, *terminals_);
+    EXPECT_EQ("", Log());
+}
+
+TEST_F(ServiceManagerTest, UnknownTerminalOrBatteryIsRefusedBeforeAnythingIsWritten)
+{
+    AttachCharger(1, 1);
+    EXPECT_THROW(StartStandard(3, 500, 200, "Ohmrida an COM9"), ServiceStartError);
+    EXPECT_THROW(manager_->StartStandardService(host_, 99, 3, 500, 200, "Ohmrida an COM1"), ServiceStartError);
+    EXPECT_THROW(manager_->StartUserService(host_, BatteryID, {}, "Ohmrida an COM1"), ServiceStartError);
+    EXPECT_THROW(StartStandard(7), ServiceStartError) << "a program without steps";
+    try {
+        StartStandard(3, 500, 200, "Ohmrida an COM9");
+    } catch (const std::runtime_error &error) {
+        EXPECT_NE(std::string::npos, std::string(error.what()).find("Ohmrida an COM9"));
+    }
+    EXPECT_TRUE(host_.pages.empty());
+    EXPECT_EQ(0, manager_->Count());
+    TBRASKDataModule::Service record;
+    record.ID = 1;
+    EXPECT_FALSE(database_->LoadService(record));
+    EXPECT_EQ(1, StartStandard(3)->ID()) << "no treatment ID was used up";
+    EXPECT_TRUE(chargers_[0]->Messages().empty());
+}
+
+TEST_F(ServiceManagerTest, StartSetsUpThePageAndTheTickFeedsTheWindows)
+{
+    AttachCharger(1, 1).SetStatus(0, Charging(75, 12, 1305));
+    host_.diagrams.push_back(std::make_unique<RecordingDiagram>());
+    host_.diagrams.push_back(std::make_unique<RecordingDiagram>());
+    Service *service = StartStandard(1, 500, 200);
+    ASSERT_EQ(1u, host_.pages.size());
+    EXPECT_EQ(BatteryID, host_.pages[0].batteryID);
+    RecordingControlWindow *window = host_.Window(0);
+    EXPECT_EQ(service, window->service);
+    EXPECT_EQ(service->ID(), window->setupID);
+    EXPECT_EQ(QStringLiteral("Ohmrida an COM1: Akku 7"), window->caption);
+    EXPECT_DOUBLE_EQ(4.0, window->nominalVoltage) << "4 x 1.2 V with the fraction dropped";
+    EXPECT_DOUBLE_EQ(0.5, window->maxCurrent);
+    EXPECT_EQ(1800, window->nominalCapacity);
+    EXPECT_EQ(service, manager_->ServiceOf(window));
+
+    window->calls.clear();
+    manager_->Tick(host_);
+    const std::vector<std::string> order = {"ShowTime",        "ShowVoltage",    "ShowCurrent",
+                                            "AddVoltagePoint", "SetStepFunction", "ShowCapacity",
+                                            "RefreshSteps"};
+    EXPECT_EQ(order, window->calls);
+    EXPECT_EQ(75, window->time);
+    EXPECT_DOUBLE_EQ(1.305, window->voltage);
+    EXPECT_DOUBLE_EQ(0.5, window->current);
+    EXPECT_EQ(Laden, window->function);
+    EXPECT_EQ(12, window->capacity);
+    for (const auto &diagram : host_.diagrams) {
+        ASSERT_EQ(2u, diagram->samples.size());
+        EXPECT_EQ(0, diagram->samples[0].kind);
+        EXPECT_DOUBLE_EQ(1.305, diagram->samples[0].value);
+        EXPECT_EQ(1, diagram->samples[1].kind);
+        EXPECT_DOUBLE_EQ(500, diagram->samples[1].value) << "diagrams get the current in mA";
+        EXPECT_DOUBLE_EQ(75, diagram->samples[1].time);
+        EXPECT_EQ(Laden, diagram->samples[1].phase);
+        EXPECT_EQ(service->ID(), diagram->samples[1].serviceID);
+    }
+    window->calls.clear();
+    manager_->Tick(host_);
+    EXPECT_EQ(6u, window->calls.size()) << "no step row written, no refresh";
+}
+
+TEST_F(ServiceManagerTest, StopAbortsRemovesAndDeletesThePage)
+{
+    ScriptedCharger &charger = AttachCharger(1, 1);
+    AttachCharger(2, 2);
+    charger.SetStatus(0, Discharging(120, 30));
+    Service *service = StartStandard(3, 500, 200);
+    StartStandard(1, 500, 200, "Lumo an COM2");
+    manager_->Tick(host_);
+    const int id = service->ID();
+    charger.ClearMessages();
+    manager_->StopService(host_, manager_->ServiceOf(host_.Window(0)));
+    EXPECT_EQ((std::vector<Bytes>{Bytes{0x13}}), charger.Messages());
+    EXPECT_EQ(Abgebrochen, StepRow(id, 1).State);
+    EXPECT_EQ(Folgt, StepRow(id, 2).State);
+    EXPECT_FALSE(manager_->HasService(id));
+    EXPECT_EQ(1u, host_.pages.size());
+    EXPECT_EQ(0, host_.activePage);
+    EXPECT_EQ(1, host_.batteryPageShown);
+    EXPECT_FALSE(SamplesOf(id).empty()) << "the records stay";
+}
+
+TEST_F(ServiceManagerTest, StopOfAnEndedTreatmentWritesNothingMore)
+{
+    ScriptedCharger &charger = AttachCharger(1, 1);
+    charger.SetStatus(0, ChannelStatus{});
+    Service *service = StartStandard(1);
+    manager_->Tick(host_);
+    ASSERT_EQ(Service::Ended, service->ServiceState());
+    const int id = service->ID();
+    charger.ClearMessages();
+    manager_->StopService(host_, service);
+    EXPECT_TRUE(charger.Messages().empty());
+    EXPECT_EQ(OK, StepRow(id, 1).State);
+    EXPECT_TRUE(host_.pages.empty());
+}
+
+TEST_F(ServiceManagerTest, TickIsNotReenteredAndSwallowsExceptions)
+{
+    ScriptedCharger &charger = AttachCharger(1, 1);
+    charger.SetStatus(0, Charging(60, 10));
+    Service *service = StartStandard(1);
+    RecordingControlWindow *window = host_.Window(0);
+    Service *inner = service;
+    window->onShowTime = [&] { inner = manager_->Tick(host_); };
+    EXPECT_EQ(service, manager_->Tick(host_));
+    EXPECT_EQ(nullptr, inner) << "a tick called from inside a tick does nothing";
+
+    window->onShowTime = [] { throw std::runtime_error("window gone"); };
+    charger.ClearMessages();
+    EXPECT_NO_THROW(EXPECT_EQ(nullptr, manager_->Tick(host_)));
+    EXPECT_EQ(3u, charger.Messages().size()) << "the poll itself was done";
+    window->onShowTime = nullptr;
+    EXPECT_EQ(service, manager_->Tick(host_)) << "the next tick works again";
+}
+
+TEST_F(ServiceManagerTest, ProgramEndLeavesTheTreatmentsRunning)
+{
+    ScriptedCharger &charger = AttachCharger(1, 1);
+    charger.SetStatus(0, Discharging(60, 10));
+    const int id = StartStandard(3)->ID();
+    manager_->Tick(host_);
+    charger.ClearMessages();
+    manager_.reset();
+    EXPECT_TRUE(charger.Messages().empty()) << "nothing is sent at program end";
+    EXPECT_EQ(Laeuft, StepRow(id, 1).State);
+    EXPECT_EQ("0\t2\n", FileText("log.txt"));
+}

@@ -1,0 +1,259 @@
+#include "Service.h"
+
+#include "ServiceViews.h"
+
+#include <cstdlib>
+#include <ostream>
+
+namespace {
+
+// The steps a charger's own program runs, in order; empty for programs the
+// chargers do not run by themselves.
+std::vector<int> ProgramFunctions(int program)
+{
+    switch (program) {
+    case 1: return {Laden};
+    case 2: return {Entladen};
+    case 3: return {Entladen, Laden};
+    case 4: return {Laden, Entladen, Laden};
+    case 5: return {Entladen, Laden, Entladen, Laden};
+    default: return {};
+    }
+}
+
+QString BatteryNotFound(int batteryID)
+{
+    return QStringLiteral("Akku %1 ist nicht in der Datenbank.").arg(batteryID);
+}
+
+} // namespace
+
+int FlagsToFunction(uint8_t modeFlags)
+{
+    if (modeFlags & 0x01)
+        return Laden;
+    if (!(modeFlags & 0x02))
+        return Warten;
+    return Entladen;
+}
+
+Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+                 ServiceControlWindow *controlWindow, int program, int stepCount)
+    : database_(database), controlWindow_(controlWindow)
+{
+    battery_.ID = batteryID;
+    service_.BatteryID = batteryID;
+    service_.Program = program;
+    // Checked before the treatment's row exists, so a refused start leaves no trace.
+    if (!database_.LoadBattery(battery_))
+        throw ServiceStartError(BatteryNotFound(batteryID).toStdString());
+    if (stepCount < 1)
+        throw ServiceStartError(
+            QStringLiteral("Programm %1 hat keine Schritte.").arg(ProgramName(program)).toStdString());
+    database_.InsertService(service_);
+    steps_.resize(static_cast<size_t>(stepCount));
+    terminal_ = std::make_unique<Ohmrida::Terminal>(registryTerminal.Name(), registryTerminal.Port(),
+                                                    registryTerminal.DeviceType(), registryTerminal.Address());
+}
+
+Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+                 ServiceControlWindow *controlWindow, int program, int chargeCurrent, int dischargeCurrent)
+    : Service(database, batteryID, registryTerminal, controlWindow, program,
+              static_cast<int>(ProgramFunctions(program).size()))
+{
+    chargeCurrent_ = chargeCurrent;
+    dischargeCurrent_ = dischargeCurrent;
+    const std::vector<int> functions = ProgramFunctions(program);
+    for (size_t i = 0; i < functions.size(); ++i) {
+        const int function = functions[i];
+        SetStep(static_cast<int>(i), function, function == Laden ? chargeCurrent_ : dischargeCurrent_, 0);
+    }
+}
+
+Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+                 ServiceControlWindow *controlWindow, int stepCount)
+    : Service(database, batteryID, registryTerminal, controlWindow, 0,
+              (stepCount >= 1 && stepCount <= MaxUserSteps) ? stepCount : 0)
+{
+}
+
+Service::~Service() = default;
+
+void Service::SetStep(int index, int function, int current, int timeLimit)
+{
+    StepRecord &step = steps_.at(static_cast<size_t>(index));
+    step.ServiceID = service_.ID;
+    step.Step = index + 1;
+    step.Function = function;
+    step.Parameter = current;
+    step.TimeLimit = timeLimit;
+    database_.InsertStep(step);
+    step.Duration = 0;
+    step.Capacity = 0;
+    step.State = Folgt;
+    changed_ = true;
+}
+
+void Service::UpdateStep(int index, int duration, int capacity, int state)
+{
+    StepRecord &step = steps_.at(static_cast<size_t>(index));
+    step.Duration = duration;
+    step.Capacity = capacity;
+    step.State = state;
+    database_.StoreStepResult(step);
+    changed_ = true;
+}
+
+void Service::loadAndStart(const Ohmrida::ProgramSettings &settings)
+{
+    terminal_->Stop();
+    terminal_->SendProgram(settings);
+    terminal_->Start();
+}
+
+void Service::Start()
+{
+    if (state_ == New) {
+        currentStep_ = 0;
+        timeOffset_ = 0;
+        lastRecordedVoltage_ = 0;
+        lastRecordedCurrent_ = 0;
+        lastCapacity_ = 0;
+        lastStepTime_ = 0;
+    }
+    Ohmrida::ProgramSettings settings;
+    settings.batteryType = static_cast<int8_t>(battery_.Type & 0xFF);
+    settings.cells = static_cast<uint8_t>(battery_.Cells & 0xFF);
+    settings.capacity = static_cast<uint16_t>(battery_.Capacity & 0xFFFF);
+    const StepRecord &step = steps_.at(static_cast<size_t>(currentStep_));
+    if (isUserProgram()) {
+        // Every step of a user program is a one-step program of its own.
+        settings.program = step.Function == Entladen ? 2 : 1;
+        settings.dischargeCurrent = static_cast<uint16_t>(step.Parameter);
+        settings.chargeCurrent = static_cast<uint16_t>(step.Parameter);
+        loadAndStart(settings);
+    } else if (state_ == New) {
+        // A standard program runs all its steps by itself; it is loaded once.
+        settings.program = static_cast<uint8_t>(service_.Program);
+        settings.dischargeCurrent = static_cast<uint16_t>(dischargeCurrent_);
+        settings.chargeCurrent = static_cast<uint16_t>(chargeCurrent_);
+        loadAndStart(settings);
+    }
+    UpdateStep(currentStep_, 0, 0, Laeuft);
+    state_ = Running;
+}
+
+void Service::End()
+{
+    terminal_->Stop();
+    state_ = Ended;
+}
+
+void Service::Abort()
+{
+    End();
+    UpdateStep(currentStep_, lastStepTime_, lastCapacity_, Abgebrochen);
+}
+
+int Service::CurrentFunction() const
+{
+    if (state_ != Running)
+        return Warten;
+    return steps_.at(static_cast<size_t>(currentStep_)).Function;
+}
+
+void Service::writeLogLine(const Ohmrida::StatusValues *values)
+{
+    if (!log_)
+        return;
+    // A poll that got no answer is marked with "-" in place of the flags.
+    *log_ << std::hex << static_cast<unsigned>(terminal_->Address()) << '\t';
+    if (values)
+        *log_ << static_cast<unsigned>(values->modeFlags);
+    else
+        *log_ << '-';
+    *log_ << std::dec << '\n';
+    log_->flush();
+}
+
+bool Service::Poll(Sample &sample)
+{
+    changed_ = false;
+    lastPollAnswered_ = false;
+    if (state_ == New)
+        Start();
+
+    Ohmrida::StatusValues v;
+    Ohmrida::ProgramSettings echoedSettings;
+    if (!terminal_->ReadStatus(v, echoedSettings)) {
+        // No answer is no reading: no step change, no sample, the previous
+        // values stay.
+        writeLogLine(nullptr);
+        return false;
+    }
+    lastPollAnswered_ = true;
+    writeLogLine(&v);
+
+    if (v.errorCode != 0) {
+        End();
+        UpdateStep(currentStep_, v.time, v.capacity, Fehler);
+    }
+
+    bool stepChanged = false;
+    // An ended treatment follows no further steps: a terminal that reports an
+    // error while still showing a function must not turn the failed step into
+    // "OK" and start the next one.
+    if (state_ == Running) {
+        if (isUserProgram()) {
+            const int limit = steps_.at(static_cast<size_t>(currentStep_)).TimeLimit;
+            if (limit != 0 && limit <= v.time) {
+                terminal_->Stop();
+                // The stopped terminal counts as idle: the step is finished in
+                // this poll, and the sample belongs to the next step's start.
+                v.modeFlags = 0;
+                v.current = 0;
+                v.capacity = 0;
+                v.time = 0;
+            }
+        }
+
+        const int expected = CurrentFunction();
+        const int actual = FlagsToFunction(v.modeFlags);
+        stepChanged = expected != actual;
+        if (stepChanged) {
+            UpdateStep(currentStep_, lastStepTime_, lastCapacity_, OK);
+            timeOffset_ += lastStepTime_;
+            currentStep_ += 1;
+            // The finished step's counters are not the next step's.
+            lastStepTime_ = 0;
+            lastCapacity_ = 0;
+            if (currentStep_ == StepCount()) {
+                // CurrentStep now stands past the last step; an ended
+                // treatment never uses it as an index again.
+                End();
+            } else {
+                Start();
+                if (!isUserProgram() && CurrentFunction() != FlagsToFunction(v.modeFlags))
+                    Abort();
+            }
+        }
+    }
+
+    sample.ServiceID = service_.ID;
+    sample.Step = currentStep_ + 1;
+    sample.Time = timeOffset_ + v.time;
+    sample.Voltage = v.voltage;
+    sample.Current = v.current;
+    sample.Capacity = v.capacity;
+
+    if (std::abs(sample.Voltage - lastRecordedVoltage_) >= database_.MinDeltaU()
+        || std::abs(sample.Current - lastRecordedCurrent_) >= database_.MinDeltaI() || stepChanged) {
+        database_.InsertSample(sample);
+        lastRecordedVoltage_ = sample.Voltage;
+        lastRecordedCurrent_ = sample.Current;
+    }
+
+    lastStepTime_ = v.time;
+    lastCapacity_ = v.capacity;
+    return true;
+}
