@@ -133,7 +133,9 @@ bool BatteryModel::step(double dt)
     // Charging.
     if (chemistry_ == Chemistry::Lead) {
         const double soc = stateOfCharge();
-        if (!leadConstantVoltage_ && chargeCellVoltage(chemistry_, soc, 0) >= leadAbsorptionVoltage)
+        const double loadedVoltage = chargeCellVoltage(chemistry_, soc, 0)
+            + programmedCurrentMa_ / 1000.0 * cellResistance(chemistry_);
+        if (!leadConstantVoltage_ && loadedVoltage >= leadAbsorptionVoltage)
             leadConstantVoltage_ = true;
         actualCurrentMa_ = leadConstantVoltage_
             ? programmedCurrentMa_ * std::clamp((1.0 - soc) / 0.15, 0.0, 1.0)
@@ -162,8 +164,10 @@ double BatteryModel::cellVoltage() const
     const double drop = actualCurrentMa_ / 1000.0 * cellResistance(chemistry_);
     switch (function_) {
     case Function::Charge:
-        if (chemistry_ == Chemistry::Lead && leadConstantVoltage_)
-            return leadAbsorptionVoltage;
+        // A lead charger never lets the cell voltage exceed the absorption voltage.
+        if (chemistry_ == Chemistry::Lead)
+            return leadConstantVoltage_ ? leadAbsorptionVoltage
+                                        : std::min(leadAbsorptionVoltage, chargeCellVoltage(chemistry_, soc, 0) + drop);
         return chargeCellVoltage(chemistry_, soc, overchargeMah_ / capacityMah_) + drop;
     case Function::Discharge:
         return dischargeCellVoltage(chemistry_, soc) - drop;
