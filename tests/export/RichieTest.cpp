@@ -1,0 +1,183 @@
+// The Richie buffer: plain text, RTF, files, clipboard data and printing.
+
+#include "ExportFile.h"
+#include "Richie.h"
+#include "RichiePrinter.h"
+#include "RtfText.h"
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QPdfWriter>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+namespace {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<missing>");
+    return file.readAll();
+}
+
+Richie sampleBuffer()
+{
+    Richie buffer;
+    buffer.Add(QStringLiteral("Akku 7"));
+    buffer.Add(QStringLiteral("Größe {groß}\\Maße"));
+    buffer.Add(QStringLiteral("1\t2\t\tEntladen"));
+    buffer.Add(QString());
+    buffer.Add(QStringLiteral("Ω ≥ 5 € \U0001F50B"));
+    return buffer;
+}
+
+// Pages of a PDF written by Qt: one "/Type /Page" object per page.
+int pdfPageCount(const QByteArray &pdf)
+{
+    static const QRegularExpression page(QStringLiteral("/Type\\s*/Page\\b(?!s)"));
+    int count = 0;
+    auto matches = page.globalMatch(QString::fromLatin1(pdf));
+    while (matches.hasNext()) {
+        matches.next();
+        ++count;
+    }
+    return count;
+}
+
+int printToPdf(const Richie &buffer, const QString &path)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(1200);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    return RichiePrinter::Print(buffer, writer);
+}
+
+} // namespace
+
+TEST(RichieText, PlainTextEndsEveryLineWithCrLf)
+{
+    Richie buffer;
+    buffer.Add(QStringLiteral("a\tb"));
+    buffer.Add(QString());
+    buffer.Add(QStringLiteral("c"));
+    EXPECT_EQ(buffer.PlainText(), QStringLiteral("a\tb\r\n\r\nc\r\n"));
+
+    buffer.Clear();
+    EXPECT_TRUE(buffer.PlainText().isEmpty());
+    buffer.Add(QStringLiteral("one\ntwo\r\nthree"));
+    EXPECT_EQ(buffer.Lines().size(), 3);
+}
+
+TEST(RichieText, RtfEscapesSpecialCharactersAndKeepsTheText)
+{
+    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("a\\b{c}d")), QByteArray("a\\\\b\\{c\\}d"));
+    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("ä ß")), QByteArray("\\'e4 \\'df"));
+    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("x\ty")), QByteArray("x\\tab y"));
+    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("€")), QByteArray("\\u8364?"));
+    // Above 32767 the number is negative; beyond the BMP a surrogate pair.
+    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("\uFF01")), QByteArray("\\u-255?"));
+    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("\U0001F50B")), QByteArray("\\u-10179?\\u-8437?"));
+
+    const Richie buffer = sampleBuffer();
+    const RtfReadResult read = ReadRtfText(buffer.Rtf());
+    ASSERT_TRUE(read.valid) << read.error.toStdString();
+    EXPECT_EQ(read.text, buffer.Lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+TEST(RichieText, RtfNamesTheBuffersFont)
+{
+    Richie buffer;
+    buffer.SetFont(QStringLiteral("Liberation Sans"), 12);
+    const QByteArray rtf = buffer.Rtf();
+    EXPECT_TRUE(rtf.contains("{\\fonttbl{\\f0\\fnil\\fcharset0 Liberation Sans;}}"));
+    EXPECT_TRUE(rtf.contains("\\fs24"));
+    const RtfReadResult read = ReadRtfText(rtf);
+    ASSERT_TRUE(read.valid) << read.error.toStdString();
+    EXPECT_TRUE(read.text.isEmpty());
+}
+
+TEST(RichieFile, FilterChoosesTheFormatAndTxtIsAddedToABareName)
+{
+    QTemporaryDir directory;
+    const Richie buffer = sampleBuffer();
+
+    // RTF chosen, name typed without extension: RTF content in a .txt file.
+    ExportFile::Export(buffer, directory.filePath(QStringLiteral("etikett")), ExportFile::RtfFilter());
+    const QByteArray rtf = readFile(directory.filePath(QStringLiteral("etikett.txt")));
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
+    EXPECT_TRUE(ReadRtfText(rtf).valid);
+
+    ExportFile::Export(buffer, directory.filePath(QStringLiteral("tabelle.rtf")), ExportFile::TextFilter());
+    EXPECT_EQ(readFile(directory.filePath(QStringLiteral("tabelle.rtf"))), buffer.PlainText().toUtf8());
+
+    EXPECT_EQ(ExportFile::WithDefaultExtension(QStringLiteral("/x/a.b/name")), QStringLiteral("/x/a.b/name.txt"));
+    EXPECT_EQ(ExportFile::WithDefaultExtension(QStringLiteral("name.")), QStringLiteral("name.txt"));
+    EXPECT_EQ(ExportFile::FormatForFilter(ExportFile::Filters().at(1)), Richie::Format::Rtf);
+    EXPECT_EQ(ExportFile::FormatForFilter(QString()), Richie::Format::PlainText);
+}
+
+TEST(RichieFile, ReplacesAnExistingFileAndReportsAnUnwritableOne)
+{
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("out.txt"));
+    Richie buffer;
+    buffer.Add(QStringLiteral("a much longer first content"));
+    buffer.SaveToFile(path, Richie::Format::PlainText);
+    buffer.Clear();
+    buffer.Add(QStringLiteral("b"));
+    buffer.SaveToFile(path, Richie::Format::PlainText);
+    EXPECT_EQ(readFile(path), QByteArray("b\r\n"));
+
+    EXPECT_THROW(buffer.SaveToFile(directory.filePath(QStringLiteral("no/such/dir/x.txt")), Richie::Format::Rtf),
+                 ExportError);
+}
+
+TEST(RichieClipboard, OffersPlainTextAndRichText)
+{
+    const Richie buffer = sampleBuffer();
+    QGuiApplication::clipboard()->setMimeData(buffer.CreateMimeData());
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->text(), buffer.PlainText());
+    EXPECT_EQ(data->data(Richie::RtfMimeType()), buffer.Rtf());
+    EXPECT_TRUE(data->formats().contains(Richie::RtfWindowsMimeType()));
+}
+
+TEST(RichiePrint, FlowsOverPagesInsideThePageRectangle)
+{
+    QTemporaryDir directory;
+    Richie buffer;
+    EXPECT_EQ(printToPdf(buffer, directory.filePath(QStringLiteral("empty.pdf"))), 1);
+
+    // At 1200 dpi the rectangle is 3240 pixels high: a 10 pt line (about 200
+    // pixels) leaves room for roughly 16 lines a page.
+    for (int i = 0; i < 100; ++i)
+        buffer.Add(QStringLiteral("%1\t1,234\t0,5\tLaden").arg(i * 30));
+    const QString path = directory.filePath(QStringLiteral("protocol.pdf"));
+    const int pages = printToPdf(buffer, path);
+    EXPECT_GE(pages, 5);
+    EXPECT_LE(pages, 9);
+    EXPECT_EQ(pdfPageCount(readFile(path)), pages);
+
+    // A line longer than the rectangle is wrapped, not cut off: more pages.
+    Richie wide;
+    for (int i = 0; i < 100; ++i)
+        wide.Add(QString(80, QLatin1Char('W')));
+    EXPECT_GT(printToPdf(wide, directory.filePath(QStringLiteral("wide.pdf"))), pages);
+}
+
+TEST(RichiePrint, RectangleOffThePageFallsBackToThePage)
+{
+    QTemporaryDir directory;
+    QPdfWriter writer(directory.filePath(QStringLiteral("low.pdf")));
+    writer.setResolution(72);
+    writer.setPageSize(QPageSize(QPageSize::A6));
+    const QRect effective = RichiePrinter::EffectivePageRect(writer, RichiePrinter::DefaultPageRect());
+    EXPECT_EQ(effective, QRect(0, 0, writer.width(), writer.height()));
+    EXPECT_EQ(RichiePrinter::DefaultPageRect(), QRect(QPoint(360, 360), QPoint(2879, 3599)));
+}
