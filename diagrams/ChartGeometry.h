@@ -1,0 +1,111 @@
+#pragma once
+// Plain geometry of the chart: pixel mappings with their clamp, tick and
+// label layout, label texts, the point walk that builds the cached pixel
+// positions, and the snapping rules of the mouse zoom. No widget needed.
+
+#include "ChartModel.h"
+
+#include <QLocale>
+#include <QRect>
+#include <QStringList>
+
+#include <vector>
+
+namespace ChartGeometry {
+
+// Pixel results are clamped to 0..32767; a failed computation (zero range,
+// plot area one pixel wide) yields a clamped pixel instead of an error.
+int ClampPixel(double pixel);
+
+int ValueToY(double value, const Axis& axis, const QRect& plot);
+int ValueToX(double time, const Axis& axis, const QRect& plot);
+double YToValue(int row, const Axis& axis, const QRect& plot);
+double XToValue(int column, const Axis& axis, const QRect& plot);
+
+// Plot area on the chart's own window, and on a foreign canvas (printer)
+// with the given pixels per inch.
+QRect ScreenPlotArea(int width, int height, bool textVisible);
+QRect ForeignPlotArea(int pixelsPerInch);
+
+// Elapsed time as hours:minutes:seconds without leading zeros; negative
+// times get a leading "-" (-90 s is -0:1:30).
+QString TimeLabel(double seconds);
+// Fixed-point text with the locale's decimal separator and no grouping.
+QString FixedLabel(double value, int digits, const QLocale& locale = QLocale());
+
+// Decimals needed to show a step: 0 for whole numbers, 1 or 2 when enough,
+// otherwise 3.
+int DigitsFor(double step);
+
+// Segment counts below 1 can only come from hand-edited files; the layout
+// then uses one segment so nothing reads outside the tick arrays.
+int EffectiveCount(int count);
+
+struct TickLayout
+{
+    std::vector<int> TickPos;  // segments * subSegments + 1 rows or columns
+    QStringList Labels;        // segments + 1 texts
+};
+
+// Ticks run from the axis start in steps of range / segments / subSegments,
+// accumulated (not recomputed per label); the last label gets one tick.
+template <typename MapFn, typename LabelFn>
+TickLayout LayoutTicks(const Axis& axis, MapFn map, LabelFn label)
+{
+    const int segments = EffectiveCount(axis.NumSegments);
+    const int subSegments = EffectiveCount(axis.NumSubSegments);
+    TickLayout layout;
+    layout.TickPos.resize(static_cast<size_t>(segments) * subSegments + 1);
+    layout.Labels.reserve(segments + 1);
+    const double step = (axis.EndValue - axis.StartValue) / segments / subSegments;
+    double v = axis.StartValue;
+    size_t i = 0;
+    for (int j = 0; j <= segments; ++j) {
+        layout.Labels.append(label(v));
+        for (int k = 0; k < subSegments && i < layout.TickPos.size(); ++k) {
+            layout.TickPos[i] = map(v);
+            v += step;
+            ++i;
+        }
+    }
+    return layout;
+}
+
+// Builds the cached pixel positions of a curve: points left of the plot area
+// are dropped except the last one before it, the first point beyond the
+// right edge is kept and every later point dropped. Counts first, then fills
+// an array of exactly that size.
+std::vector<PlotPoint> PlotCurve(const Curve& curve, const Axis& xAxis, const Axis& yAxis,
+                                 const QRect& plot);
+
+// Snaps a zoom range inwards to the axis's major segment boundaries.
+struct SnappedRange
+{
+    double Low = 0.0;
+    double High = 0.0;
+};
+SnappedRange SnapInwards(const Axis& axis, double low, double high);
+
+// New scaling of an axis after a zoom; Apply is false when the axis stays.
+struct AxisZoom
+{
+    bool Apply = false;
+    double Start = 0.0;
+    double End = 0.0;
+    int NumSegments = 0;
+    int Digits = 0;
+};
+AxisZoom ZoomValueAxis(const Axis& axis, double lowValue, double highValue);
+AxisZoom ZoomTimeAxis(const Axis& axis, double lowValue, double highValue, bool isTimeAxis);
+
+// Text metrics of the axis drawing, from the size of "0".
+struct TickMetrics
+{
+    int HalfHeight = 0;
+    int HalfWidth = 0;
+    int Minor = 0;
+    int Major = 0;
+};
+TickMetrics MetricsFor(int zeroWidth, int zeroHeight);
+
+}  // namespace ChartGeometry

@@ -1,0 +1,302 @@
+#include "Diagform.h"
+
+#include <QContextMenuEvent>
+#include <QGridLayout>
+#include <QMenu>
+#include <QMutexLocker>
+#include <QScrollBar>
+
+#include <climits>
+#include <cmath>
+#include <unordered_map>
+
+namespace {
+
+constexpr int kBarThickness = 16;
+
+// Truncates toward zero when the value fits an int.
+bool TruncToInt(double value, int& result)
+{
+    if (!std::isfinite(value) || value > INT_MAX || value < INT_MIN)
+        return false;
+    result = static_cast<int>(value);
+    return true;
+}
+
+}  // namespace
+
+ScrollFigures HorizontalScrollFigures(const Axis& a)
+{
+    ScrollFigures f;
+    const int n = a.NumSegments;
+    f.PageSize = n;
+    const double seg = (a.EndValue - a.StartValue) / n;
+    f.MaximumValid = TruncToInt((a.MaxValue - a.MinValue) / seg - n, f.Maximum) && f.Maximum >= 0;
+    f.PositionValid = f.MaximumValid && TruncToInt((a.StartValue - a.MinValue) / seg, f.Position);
+    return f;
+}
+
+ScrollFigures VerticalScrollFigures(const Axis& a)
+{
+    ScrollFigures f;
+    const int n = a.NumSegments;
+    f.PageSize = n;
+    const double seg = (a.EndValue - a.StartValue) / n;
+    f.MaximumValid = TruncToInt((a.MaxValue - a.MinValue) / seg - n, f.Maximum) && f.Maximum >= 0;
+    // Position 0 shows the top of the range.
+    f.PositionValid = f.MaximumValid && TruncToInt((a.MaxValue - a.EndValue) / seg, f.Position);
+    return f;
+}
+
+TDiagramForm::TDiagramForm(TBRASKDataModule* dataModule, QWidget* parent)
+    : QWidget(parent), m_dataModule(dataModule)
+{
+    resize(428, 310);
+
+    m_chart = new TMultiChart(this);
+    QPalette pal = m_chart->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    m_chart->setPalette(pal);
+    m_chart->SetFrameStyle(fsFull);
+    m_chart->SetXAxisIsTimeAxis(true);
+
+    struct AxisSetup
+    {
+        int index;
+        double max, end;
+        const char* unit;
+    };
+    // The voltage axis is set last and stays active.
+    const AxisSetup axes[] = {{2, 100000, 1500, "mAh"}, {1, 4000, 2000, "mA"}, {0, 100, 20, "V"}};
+    for (const AxisSetup& a : axes) {
+        m_chart->SetActiveYAxis(a.index);
+        m_chart->SetYAxisMinValue(0);
+        m_chart->SetYAxisMaxValue(a.max);
+        m_chart->SetYAxisStartValue(0);
+        m_chart->SetYAxisEndValue(a.end);
+        m_chart->SetYAxisUnitText(QString::fromLatin1(a.unit));
+    }
+
+    m_vScrollBar = new QScrollBar(Qt::Vertical, this);
+    m_vScrollBar->setObjectName(QStringLiteral("VScrollBar"));
+    m_vScrollBar->setFixedWidth(kBarThickness);
+    m_vScrollBar->setPageStep(0);
+    m_hScrollBar = new QScrollBar(Qt::Horizontal, this);
+    m_hScrollBar->setObjectName(QStringLiteral("HScrollBar"));
+    m_hScrollBar->setFixedHeight(kBarThickness);
+    m_hScrollBar->setPageStep(0);
+    auto* corner = new QWidget(this);
+    corner->setObjectName(QStringLiteral("Panel3"));
+    corner->setFixedSize(kBarThickness, kBarThickness);
+
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_chart, 0, 0);
+    layout->addWidget(m_vScrollBar, 0, 1);
+    layout->addWidget(m_hScrollBar, 1, 0);
+    layout->addWidget(corner, 1, 1);
+
+    connect(m_chart, &TMultiChart::ChartRescaled, this, &TDiagramForm::UpdateScrollBars);
+    connect(m_chart, &TMultiChart::ChartZooming, this, &TDiagramForm::PushZoomState);
+    connectEndOfScroll(m_hScrollBar, &TDiagramForm::HScrollBarScroll);
+    connectEndOfScroll(m_vScrollBar, &TDiagramForm::VScrollBarScroll);
+}
+
+TDiagramForm::~TDiagramForm()
+{
+    // The chart's signals must not reach a half-destroyed window.
+    disconnect(m_chart, nullptr, this, nullptr);
+}
+
+void TDiagramForm::connectEndOfScroll(QScrollBar* bar, void (TDiagramForm::*handler)())
+{
+    // Arrow and page clicks, keys and the wheel end their action at once (the
+    // value is applied after actionTriggered, hence the queued call); a thumb
+    // drag ends when the thumb is released.
+    connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, handler](int action) {
+        if (action == QAbstractSlider::SliderMove && bar->isSliderDown())
+            return;
+        QMetaObject::invokeMethod(this, handler, Qt::QueuedConnection);
+    });
+    connect(bar, &QAbstractSlider::sliderReleased, this, handler);
+}
+
+Curve* TDiagramForm::AddServiceCurve(int serviceID, int kind)
+{
+    if (kind < 0 || kind >= TMultiChart::kValueAxisCount)
+        return nullptr;  // a damaged diagram file may name any unit
+    if (FindCurveKey(serviceID, kind))
+        return nullptr;
+    auto key = std::make_unique<CurveKey>();
+    key->ServiceID = serviceID;
+    key->Kind = kind;
+    if (!m_dataModule->CurveName(*key))
+        return nullptr;
+    Curve* curve = m_chart->AddCurve(key->Name, kind);
+    m_curveKeys.push_back(std::move(key));
+    if (kind == 2)
+        return curve;  // samples carry no capacity
+
+    // The step functions are read once per step number, not once per sample.
+    QMutexLocker<QRecursiveMutex> lock(&m_dataModule->Lock());
+    std::unordered_map<int, int> phaseOfStep;  // -1: no step record
+    auto phaseFor = [&](int step) {
+        const auto it = phaseOfStep.find(step);
+        if (it != phaseOfStep.end())
+            return it->second;
+        StepRecord record;
+        record.ServiceID = serviceID;
+        record.Step = step;
+        const int phase = m_dataModule->GetSubService(record) ? record.Function : -1;
+        phaseOfStep.emplace(step, phase);
+        return phase;
+    };
+    m_dataModule->SelectSamples(serviceID);
+    if (m_dataModule->FirstSample()) {
+        do {
+            Sample sample;
+            m_dataModule->GetSample(sample);
+            const int phase = phaseFor(sample.Step);
+            if (phase < 0)
+                continue;  // samples of a missing step are left out
+            const double value = kind == 0 ? sample.Voltage * 0.001 : sample.Current;
+            curve->Data.push_back(Curve::DataPoint{static_cast<float>(sample.Time),
+                                                   static_cast<float>(value),
+                                                   static_cast<int16_t>(phase)});
+        } while (m_dataModule->NextSample());
+    }
+    m_chart->Changed();
+    return curve;
+}
+
+void TDiagramForm::AddLiveSample(int serviceID, int kind, double time, double value, int phase)
+{
+    // The key keeps the name the curve was entered with; no database lookup
+    // is needed per sample.
+    if (const CurveKey* key = FindCurveKey(serviceID, kind))
+        m_chart->AddPoint(key->Name, time, value, phase);
+}
+
+TDiagramForm::CurveKey* TDiagramForm::FindCurveKey(int serviceID, int kind) const
+{
+    for (const auto& key : m_curveKeys)
+        if (key->ServiceID == serviceID && key->Kind == kind)
+            return key.get();
+    return nullptr;
+}
+
+TDiagramForm::CurveKey* TDiagramForm::FindCurveKeyByName(const QString& name) const
+{
+    for (const auto& key : m_curveKeys)
+        if (key->Name == name)
+            return key.get();
+    return nullptr;
+}
+
+std::vector<const TDiagramForm::CurveKey*> TDiagramForm::CurveKeys() const
+{
+    std::vector<const CurveKey*> keys;
+    for (const auto& key : m_curveKeys)
+        keys.push_back(key.get());
+    return keys;
+}
+
+void TDiagramForm::RemoveServiceCurve(const QString& name)
+{
+    for (auto it = m_curveKeys.begin(); it != m_curveKeys.end(); ++it) {
+        if ((*it)->Name == name) {
+            m_curveKeys.erase(it);
+            m_chart->RemoveCurve(name);
+            return;
+        }
+    }
+}
+
+void TDiagramForm::PushZoomState()
+{
+    const TMultiChart& c = *m_chart;
+    ZOOMSTATE s;
+    s.XStart = c.XAxisStartValue();
+    s.XEnd = c.XAxisEndValue();
+    s.YStart = c.YAxisStartValue();
+    s.YEnd = c.YAxisEndValue();
+    s.XNumSegments = c.XAxisNumSegments();
+    s.XNumSubSegments = c.XAxisNumSubSegments();
+    s.YNumSegments = c.YAxisNumSegments();
+    s.YNumSubSegments = c.YAxisNumSubSegments();
+    s.XDigits = c.XAxisDigits();
+    s.YDigits = c.YAxisDigits();
+    m_zoomStack.push_back(s);
+    emit ZoomBackAvailable();
+}
+
+void TDiagramForm::ZoomBack()
+{
+    if (m_zoomStack.empty())
+        return;
+    const ZOOMSTATE s = m_zoomStack.back();
+    m_zoomStack.pop_back();
+    // Applies to whichever value axis is active now.
+    m_chart->SetXAxisEndValue(s.XEnd);
+    m_chart->SetXAxisStartValue(s.XStart);
+    m_chart->SetYAxisEndValue(s.YEnd);
+    m_chart->SetYAxisStartValue(s.YStart);
+    m_chart->SetXAxisNumSegments(s.XNumSegments);
+    m_chart->SetXAxisNumSubSegments(s.XNumSubSegments);
+    m_chart->SetYAxisNumSegments(s.YNumSegments);
+    m_chart->SetYAxisNumSubSegments(s.YNumSubSegments);
+    m_chart->SetXAxisDigits(s.XDigits);
+    m_chart->SetYAxisDigits(s.YDigits);
+    m_chart->repaint();
+}
+
+void TDiagramForm::UpdateScrollBars()
+{
+    // A bar the user is dragging keeps its thumb until the drag ends.
+    auto apply = [](QScrollBar* bar, const ScrollFigures& f) {
+        if (bar->isSliderDown() || !f.MaximumValid)
+            return;
+        bar->setMaximum(f.Maximum);
+        if (!f.PositionValid)
+            return;
+        bar->setValue(f.Position);
+        bar->setPageStep(f.PageSize);
+    };
+    apply(m_hScrollBar, HorizontalScrollFigures(m_chart->XAxis()));
+    apply(m_vScrollBar, VerticalScrollFigures(m_chart->YAxis(m_chart->ActiveYAxis())));
+}
+
+void TDiagramForm::HScrollBarScroll()
+{
+    const Axis& a = m_chart->XAxis();
+    const double seg = (a.EndValue - a.StartValue) / a.NumSegments;
+    const double start = a.MinValue + m_hScrollBar->value() * seg;
+    const int n = a.NumSegments;
+    m_chart->SetXAxisStartValue(start);
+    m_chart->SetXAxisEndValue(start + n * seg);  // same visible width
+    m_chart->update();
+}
+
+void TDiagramForm::VScrollBarScroll()
+{
+    const Axis& a = m_chart->YAxis(m_chart->ActiveYAxis());
+    const double seg = (a.EndValue - a.StartValue) / a.NumSegments;
+    const double end = a.MaxValue - m_vScrollBar->value() * seg;
+    const int n = a.NumSegments;
+    m_chart->SetYAxisEndValue(end);
+    m_chart->SetYAxisStartValue(end - n * seg);
+    m_chart->update();
+}
+
+void TDiagramForm::SetPopupMenu(QMenu* menu)
+{
+    m_popupMenu = menu;
+}
+
+void TDiagramForm::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (m_popupMenu)
+        m_popupMenu->exec(event->globalPos());
+}

@@ -1,0 +1,108 @@
+#pragma once
+// TDiagramForm: one diagram page. Holds one chart with two scroll bars, knows
+// which recorded treatments its curves show (curve keys), keeps a stack of
+// earlier scalings for zooming back, and takes live points of the running
+// treatments it shows.
+
+#include "MultiChart.h"
+
+#include "database/Datamodule.h"
+#include "treatment/ServiceViews.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QMenu;
+class QScrollBar;
+
+// One saved scaling of a chart: time axis and active value axis.
+struct ZOOMSTATE
+{
+    double XStart = 0.0;
+    double XEnd = 0.0;
+    double YStart = 0.0;
+    double YEnd = 0.0;
+    int32_t XNumSegments = 0;
+    int32_t XNumSubSegments = 0;
+    int32_t YNumSegments = 0;
+    int32_t YNumSubSegments = 0;
+    int32_t XDigits = 0;
+    int32_t YDigits = 0;
+};
+
+// Scroll bar figures for an axis: the visible range moves in steps of one
+// major segment over the scrollable range. Valid is false when the figures
+// cannot be formed (zero range, scrollable range shorter than the visible one).
+struct ScrollFigures
+{
+    bool MaximumValid = false;
+    bool PositionValid = false;
+    int Maximum = 0;
+    int Position = 0;
+    int PageSize = 0;
+};
+ScrollFigures HorizontalScrollFigures(const Axis& timeAxis);
+ScrollFigures VerticalScrollFigures(const Axis& valueAxis);
+
+class TDiagramForm : public QWidget, public LiveSampleSink
+{
+    Q_OBJECT
+
+public:
+    using CurveKey = TBRASKDataModule::CurveKey;
+
+    explicit TDiagramForm(TBRASKDataModule* dataModule, QWidget* parent = nullptr);
+    ~TDiagramForm() override;
+
+    TMultiChart* Chart() const { return m_chart; }
+    QScrollBar* HScrollBar() const { return m_hScrollBar; }
+    QScrollBar* VScrollBar() const { return m_vScrollBar; }
+
+    // Context menu of the diagram windows (the main window's PopupDiagrams).
+    void SetPopupMenu(QMenu* menu);
+
+    // Adds the curve of a recorded treatment (kind 0 voltage in V, 1 current
+    // in mA, 2 capacity, stays empty) with every sample whose step is known.
+    // Null when the pair is shown already, the treatment does not exist or
+    // the kind is unknown.
+    Curve* AddServiceCurve(int serviceID, int kind);
+    // A point of a running treatment; ignored unless this window shows it.
+    void AddLiveSample(int serviceID, int kind, double time, double value, int phase) override;
+    CurveKey* FindCurveKey(int serviceID, int kind) const;
+    CurveKey* FindCurveKeyByName(const QString& name) const;
+    std::vector<const CurveKey*> CurveKeys() const;
+    void RemoveServiceCurve(const QString& name);
+
+    // Zoom stack.
+    void PushZoomState();
+    void ZoomBack();
+    int ZoomStackSize() const { return static_cast<int>(m_zoomStack.size()); }
+    const std::vector<ZOOMSTATE>& ZoomStack() const { return m_zoomStack; }
+
+    // Scroll bars follow the chart's axes; the handlers move the visible
+    // range when a scroll action has ended.
+    void UpdateScrollBars();
+    void HScrollBarScroll();
+    void VScrollBarScroll();
+
+signals:
+    // A scaling was pushed: zooming back is possible now.
+    void ZoomBackAvailable();
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void connectEndOfScroll(QScrollBar* bar, void (TDiagramForm::*handler)());
+
+    TBRASKDataModule* m_dataModule;
+    TMultiChart* m_chart = nullptr;
+    QScrollBar* m_hScrollBar = nullptr;
+    QScrollBar* m_vScrollBar = nullptr;
+    QPointer<QMenu> m_popupMenu;
+    std::vector<ZOOMSTATE> m_zoomStack;
+    std::vector<std::unique_ptr<CurveKey>> m_curveKeys;
+};

@@ -1,0 +1,201 @@
+#pragma once
+// TMultiChart: the program's chart control. Draws named curves of measured
+// values over a time axis against one of three value axes, caches the pixel
+// positions of all points, shows the value under the pointer while the left
+// button is held and zooms to a dragged rectangle.
+
+#include "ChartModel.h"
+
+#include <QImage>
+#include <QStringList>
+#include <QWidget>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QPainter;
+
+enum FRAMESTYLE : uint8_t
+{
+    fsNone = 0,
+    fsAxes = 1,
+    fsFull = 2
+};
+
+class TMultiChart : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kValueAxisCount = 3;
+
+    explicit TMultiChart(QWidget* parent = nullptr);
+    ~TMultiChart() override;
+
+    // Curves, keyed by name; map order is ascending by name.
+    Curve* AddCurve(const QString& name, int yAxis);  // replaces a curve of that name
+    void AddPoint(const QString& name, double time, double value, int phase);
+    void RemoveCurve(const QString& name);
+    Curve* GetCurve(const QString& name) const;       // null when absent
+    int CurveCount() const;
+    void FirstCurve();
+    QString NextCurveName();                          // empty after the last
+    QStringList CurveNames() const;
+
+    // Marks the cached ticks and points stale and schedules a repaint.
+    virtual void Changed();
+    // Rebuilds ticks, labels and every curve's points for the current plot
+    // area, then emits ChartRescaled.
+    virtual void Recalculate();
+
+    // Paints the control as on its own window: into an off-screen image of
+    // the control's size, then onto the painter at (0, 0).
+    void PaintTo(QPainter& painter, bool monochrome);
+    // Paints onto a foreign canvas (printer) with the fixed page layout: plot
+    // area one inch from the left, 1.5 inches from the top, 6 x 4 inches.
+    void PaintOnCanvas(QPainter& painter, int pixelsPerInch, bool monochrome);
+    // The one renderer behind screen, printer and bitmap: draws axes, grid,
+    // labels, frame, curves and the zoom rectangle for the plot area the
+    // cache was built for. Fills `background` first unless it is null.
+    void Render(QPainter& painter, bool monochrome, const QRect& background) const;
+    // The control's image, as copied to the clipboard or a bitmap file.
+    QImage CopyToPicture(bool monochrome);
+
+    void AutoYAxisDigits(double step);
+    void AutoXAxisDigits(double step);
+
+    int ValueToY(double value, int axisIndex) const;
+    int ValueToX(double time) const;
+    double YToValue(int row, int axisIndex) const;
+    double XToValue(int column) const;
+
+    // Announces that new axis ranges are about to be applied (zoom or the
+    // property dialog), so the diagram window can save the current ones.
+    void AnnounceZooming();
+
+    // Active value axis properties.
+    int ActiveYAxis() const { return m_activeYAxis; }
+    void SetActiveYAxis(int index);  // indexes outside 0..2 are ignored
+    double YAxisMinValue() const { return activeAxis().MinValue; }
+    void SetYAxisMinValue(double v);
+    double YAxisMaxValue() const { return activeAxis().MaxValue; }
+    void SetYAxisMaxValue(double v);
+    double YAxisStartValue() const { return activeAxis().StartValue; }
+    void SetYAxisStartValue(double v);
+    double YAxisEndValue() const { return activeAxis().EndValue; }
+    void SetYAxisEndValue(double v);
+    double YAxisFactor() const { return activeAxis().Factor; }
+    void SetYAxisFactor(double v);
+    int YAxisDigits() const { return activeAxis().Digits; }
+    void SetYAxisDigits(int v);
+    int YAxisNumSegments() const { return activeAxis().NumSegments; }
+    void SetYAxisNumSegments(int v);
+    int YAxisNumSubSegments() const { return activeAxis().NumSubSegments; }
+    void SetYAxisNumSubSegments(int v);
+    double YAxisRange() const;
+    double YAxisSegmentRange() const;
+    double YAxisSubSegmentRange() const;
+    QString YAxisUnitText() const { return activeAxis().UnitText; }
+    void SetYAxisUnitText(const QString& text);
+
+    // Time axis properties.
+    double XAxisMinValue() const { return m_xAxis.MinValue; }
+    void SetXAxisMinValue(double v);
+    double XAxisMaxValue() const { return m_xAxis.MaxValue; }
+    void SetXAxisMaxValue(double v);
+    double XAxisStartValue() const { return m_xAxis.StartValue; }
+    void SetXAxisStartValue(double v);
+    double XAxisEndValue() const { return m_xAxis.EndValue; }
+    void SetXAxisEndValue(double v);
+    double XAxisFactor() const { return m_xAxis.Factor; }
+    void SetXAxisFactor(double v);
+    int XAxisDigits() const { return m_xAxis.Digits; }
+    void SetXAxisDigits(int v);
+    int XAxisNumSegments() const { return m_xAxis.NumSegments; }
+    void SetXAxisNumSegments(int v);
+    int XAxisNumSubSegments() const { return m_xAxis.NumSubSegments; }
+    void SetXAxisNumSubSegments(int v);
+    double XAxisRange() const;
+    double XAxisSegmentRange() const;
+    double XAxisSubSegmentRange() const;
+    bool XAxisIsTimeAxis() const { return m_xAxisIsTimeAxis; }
+    void SetXAxisIsTimeAxis(bool on);
+
+    FRAMESTYLE FrameStyle() const { return m_frameStyle; }
+    void SetFrameStyle(FRAMESTYLE style);
+    bool GridVisible() const { return m_gridVisible; }
+    void SetGridVisible(bool on);   // repaint only, no recalculation
+    bool TextVisible() const { return m_textVisible; }
+    void SetTextVisible(bool on);   // repaint only, no recalculation
+
+    // Read access to the state the drawing is built from.
+    const Axis& YAxis(int index) const { return m_yAxes[index]; }
+    const Axis& XAxis() const { return m_xAxis; }
+    const std::vector<int>& YTickPos() const { return m_yTickPos; }
+    const QStringList& YLabels() const { return m_yLabels; }
+    const std::vector<int>& XTickPos() const { return m_xTickPos; }
+    const QStringList& XLabels() const { return m_xLabels; }
+    QRect PlotRect() const { return m_plotRect; }
+    bool NeedsRecalc() const { return m_needsRecalc; }
+    bool Zooming() const { return m_zooming; }
+    QRect ZoomRect() const;  // left, top, right, bottom as dragged (not normalized)
+    QLabel* ValueText() const { return m_valueText; }
+
+signals:
+    void ChartRescaled();  // after every Recalculate
+    void ChartZooming();   // just before new axis ranges are applied
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    struct ByName
+    {
+        bool operator()(const QString& a, const QString& b) const
+        {
+            return QString::compare(a, b, Qt::CaseSensitive) < 0;
+        }
+    };
+    using CurveMap = std::map<QString, std::unique_ptr<Curve>, ByName>;
+
+    Axis& activeAxis() { return m_yAxes[m_activeYAxis]; }
+    const Axis& activeAxis() const { return m_yAxes[m_activeYAxis]; }
+    QRect screenPlotArea() const;
+    void applyZoom();
+    void invalidateZoomRect();
+    void setYAxisField(double Axis::*field, double v);
+    void setXAxisField(double Axis::*field, double v);
+
+    void drawAxes(QPainter& p, bool monochrome) const;
+    void drawCurves(QPainter& p, bool monochrome) const;
+
+    QLabel* m_valueText = nullptr;
+    bool m_needsRecalc = true;
+    Axis m_yAxes[kValueAxisCount];
+    int m_activeYAxis = 0;
+    std::vector<int> m_yTickPos;
+    QStringList m_yLabels;
+    Axis m_xAxis;
+    bool m_xAxisIsTimeAxis = false;
+    std::vector<int> m_xTickPos;
+    QStringList m_xLabels;
+    QRect m_plotRect;
+    QRect m_cachedPlotRect;  // plot area the cached ticks and points belong to
+    FRAMESTYLE m_frameStyle = fsNone;
+    bool m_gridVisible = true;
+    bool m_textVisible = true;
+    bool m_zooming = false;
+    int m_zoomLeft = 0, m_zoomTop = 0, m_zoomRight = 0, m_zoomBottom = 0;
+    CurveMap m_curves;
+    QString m_cursorName;
+    bool m_cursorStarted = false;
+    QImage m_buffer;          // last rendered image, reused while dragging a zoom
+    bool m_bufferValid = false;
+};
