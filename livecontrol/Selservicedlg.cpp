@@ -99,7 +99,8 @@ TSelectServiceDialog::TSelectServiceDialog(Ohmrida::TerminalManager& terminalMan
     : QDialog(parent),
       terminals(terminalManager),
       terminalInUse(std::move(inUse)),
-      search([](Ohmrida::TerminalManager& manager) { manager.Scan(); })
+      search([](Ohmrida::TerminalManager& manager) { manager.Scan(); }),
+      alertSound([] { QApplication::beep(); })
 {
     setWindowTitle(QStringLiteral("Akkubehandlung"));
     BuildControls();
@@ -462,7 +463,8 @@ void TSelectServiceDialog::UserProgStringGridSetEditText(QTableWidgetItem* item)
     if (item->column() == FunctionColumn) {
         const QString text = item->text();
         if (!text.isEmpty() && text != QLatin1String("L") && text != QLatin1String("E")) {
-            QApplication::beep();
+            if (alertSound)
+                alertSound();
             item->setText(QString());   // re-enters with the empty text, which passes
             return;
         }

@@ -49,6 +49,8 @@ public:
 
     // The search used on every showing and by "&Suchen"; TerminalManager::Scan by default.
     void SetSearchFunction(SearchFunction search);
+    // The alert for a bad function letter; QApplication::beep by default.
+    void SetAlertSound(std::function<void()> alert) { alertSound = std::move(alert); }
 
     // Nominal capacity of the battery in mAh; set by the caller before every showing.
     void SetCapacity(int mAh) { capacity = mAh; }
@@ -131,6 +133,7 @@ private:
     Ohmrida::TerminalManager& terminals;
     TerminalInUse terminalInUse;
     SearchFunction search;
+    std::function<void()> alertSound;
     bool searching = false;
     bool showPending = false;
 

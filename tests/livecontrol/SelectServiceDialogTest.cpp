@@ -1,0 +1,361 @@
+// The treatment selection dialog driven through its real widgets.
+#include <gtest/gtest.h>
+
+#include "WaitFor.h"
+#include "charger/TerminalManager.h"
+#include "livecontrol/Selservicedlg.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+struct FoundTerminal {
+    std::string label;
+    int port;
+    uint8_t deviceType;
+    uint8_t address;
+};
+
+const std::vector<FoundTerminal> OhmridaAndVarn{
+    {"Ohmrida an ", 1, Ohmrida::DeviceOhmrida, 0x00},
+    {"Varn/Akku1 an ", 2, Ohmrida::DeviceVarn, 0x00},
+    {"Varn/Akku2 an ", 2, Ohmrida::DeviceVarn, 0x40},
+};
+
+class SelectServiceDialogTest : public ::testing::Test {
+protected:
+    SelectServiceDialogTest()
+        : dialog(manager, [this](const std::string& name) { return busy.count(name) > 0; })
+    {
+        dialog.SetSearchFunction([this](Ohmrida::TerminalManager& terminals) {
+            terminals.Clear();
+            for (const FoundTerminal& t : found)
+                terminals.RegisterTerminal(t.label, terminals.Port(t.port), t.deviceType, t.address);
+            ++searches;
+        });
+        dialog.SetAlertSound([this] { ++beeps; });
+    }
+
+    ~SelectServiceDialogTest() override { dialog.hide(); }
+
+    // Shows the dialog and waits until the search of the showing is through.
+    void Show(int capacity)
+    {
+        dialog.SetCapacity(capacity);
+        const int before = searches;
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        dialog.activateWindow();
+        ASSERT_TRUE(WaitFor([&] { return searches > before && !dialog.IsSearching(); }));
+        QApplication::processEvents();
+    }
+
+    void Click(QWidget* widget)
+    {
+        QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(8, widget->height() / 2));
+        QApplication::processEvents();
+    }
+
+    void ShowPage(int index)
+    {
+        QTabBar* bar = dialog.ProgramPageControl->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+        QApplication::processEvents();
+    }
+
+    // Types text into a grid cell as the user does: select, type, Enter.
+    void TypeIntoCell(int row, int column, const QString& text)
+    {
+        QTableWidget* grid = dialog.UserProgStringGrid;
+        grid->setFocus();
+        grid->setCurrentCell(row, column);
+        QTest::keyClick(grid, Qt::Key_F2);
+        QWidget* editor = QApplication::focusWidget();
+        ASSERT_NE(editor, grid) << "no cell editor opened";
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        ASSERT_NE(line, nullptr);
+        line->selectAll();
+        QTest::keyClick(line, Qt::Key_Delete);
+        QTest::keyClicks(line, text);
+        QTest::keyClick(line, Qt::Key_Return);
+        QApplication::processEvents();
+    }
+
+    QString Cell(int row, int column) const
+    {
+        const QTableWidgetItem* item = dialog.UserProgStringGrid->item(row, column);
+        return item ? item->text() : QString();
+    }
+
+    QStringList Items(const QComboBox* combo) const
+    {
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        return items;
+    }
+
+    Ohmrida::TerminalManager manager;
+    std::set<std::string> busy;
+    std::vector<FoundTerminal> found = OhmridaAndVarn;
+    int searches = 0;
+    int beeps = 0;
+    TSelectServiceDialog dialog;
+};
+
+}  // namespace
+
+TEST_F(SelectServiceDialogTest, CurrentsFromCapacityAgainstTerminalLimits)
+{
+    Show(1000);
+    ASSERT_EQ(dialog.TerminalCombo->currentText(), "Ohmrida an COM1");
+    // Every showing starts on "Kapazitätswert C": 1000 mA is above the 500 mA limit.
+    EXPECT_TRUE(dialog.rbChargeC->isChecked());
+    EXPECT_TRUE(dialog.rbDischargeC->isChecked());
+    EXPECT_FALSE(dialog.StartButton->isEnabled());
+
+    Click(dialog.rbChargeC10);
+    Click(dialog.rbDischargeC10);
+    EXPECT_EQ(dialog.ChargeCurrent(), 100);
+    EXPECT_EQ(dialog.DischargeCurrent(), 100);
+    EXPECT_EQ(dialog.MinCurrent(), 10);
+    EXPECT_EQ(dialog.MaxCurrent(), 500);
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+
+    Click(dialog.rbChargeC);
+    EXPECT_EQ(dialog.ChargeCurrent(), 1000);
+    EXPECT_FALSE(dialog.StartButton->isEnabled());
+
+    // Typed currents: the edit is enabled only with "Eingabe:".
+    EXPECT_FALSE(dialog.ChargeCurrentEdit->isEnabled());
+    Click(dialog.rbChargeUser);
+    ASSERT_TRUE(dialog.ChargeCurrentEdit->isEnabled());
+    dialog.ChargeCurrentEdit->selectAll();
+    QTest::keyClicks(dialog.ChargeCurrentEdit, "5x01");   // the letter is refused
+    EXPECT_EQ(dialog.ChargeCurrentEdit->text(), "501");
+    EXPECT_FALSE(dialog.StartButton->isEnabled());
+    QTest::keyClick(dialog.ChargeCurrentEdit, Qt::Key_Backspace);
+    EXPECT_EQ(dialog.ChargeCurrent(), 50);
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+}
+
+TEST_F(SelectServiceDialogTest, CThirdDropsTheRemainder)
+{
+    Show(100);
+    Click(dialog.rbChargeCThird);
+    Click(dialog.rbDischargeCThird);
+    EXPECT_EQ(dialog.ChargeCurrent(), 33);
+    EXPECT_EQ(dialog.DischargeCurrent(), 33);
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+    Click(dialog.rbDischargeC10);
+    EXPECT_EQ(dialog.DischargeCurrent(), 10);
+}
+
+TEST_F(SelectServiceDialogTest, VarnTerminalOffersFourProgramsOthersFive)
+{
+    Show(1000);
+    EXPECT_EQ(Items(dialog.ProgramCombo),
+              QStringList({"Laden", "Entladen", "Entladen-Laden", "Laden-Entladen-Laden", "2x Entladen-Laden"}));
+
+    dialog.TerminalCombo->setFocus();
+    QTest::keyClick(dialog.TerminalCombo, Qt::Key_Down);
+    ASSERT_EQ(dialog.TerminalCombo->currentText(), "Varn/Akku1 an COM2");
+    EXPECT_EQ(Items(dialog.ProgramCombo),
+              QStringList({"Laden", "Entladen", "Entladen-Laden", "Laden-Entladen-Laden"}));
+    EXPECT_EQ(dialog.ProgramCombo->currentIndex(), 0);
+
+    dialog.ProgramCombo->setFocus();
+    QTest::keyClick(dialog.ProgramCombo, Qt::Key_End);
+    EXPECT_EQ(dialog.SelectedProgram(), 4);
+}
+
+TEST_F(SelectServiceDialogTest, TypedUnknownTerminalHasNoLimits)
+{
+    Show(1000);
+    dialog.TerminalCombo->setFocus();
+    dialog.TerminalCombo->lineEdit()->selectAll();
+    QTest::keyClicks(dialog.TerminalCombo->lineEdit(), "Niemand");
+    EXPECT_EQ(dialog.ProgramCombo->count(), 5);
+    EXPECT_EQ(dialog.MaxCurrent(), 0);
+    EXPECT_FALSE(dialog.StartButton->isEnabled());
+
+    // Only two currents of 0 pass limits of 0 and 0.
+    Click(dialog.rbChargeUser);
+    Click(dialog.rbDischargeUser);
+    dialog.ChargeCurrentEdit->clear();
+    dialog.DischargeCurrentEdit->clear();
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+}
+
+TEST_F(SelectServiceDialogTest, UserProgramGridRules)
+{
+    Show(1000);
+    ShowPage(1);
+    ASSERT_TRUE(dialog.IsSpecialPageActive());
+    EXPECT_FALSE(dialog.StartButton->isEnabled()) << "empty grid";
+
+    TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "l");   // shown in upper case
+    EXPECT_EQ(Cell(0, 0), "L");
+    EXPECT_FALSE(dialog.StartButton->isEnabled()) << "letter without current is no step";
+    TypeIntoCell(0, TSelectServiceDialog::CurrentColumn, "10012");   // four digits at most
+    EXPECT_EQ(Cell(0, 1), "1001");
+    EXPECT_FALSE(dialog.StartButton->isEnabled()) << "1001 mA above the 500 mA limit";
+    TypeIntoCell(0, TSelectServiceDialog::CurrentColumn, "100");
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+
+    // A row with a letter but no current does not count.
+    TypeIntoCell(1, TSelectServiceDialog::FunctionColumn, "E");
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+
+    TypeIntoCell(2, TSelectServiceDialog::FunctionColumn, "E");
+    TypeIntoCell(2, TSelectServiceDialog::CurrentColumn, "600");
+    EXPECT_FALSE(dialog.StartButton->isEnabled()) << "second step above MaxCurrent";
+    TypeIntoCell(2, TSelectServiceDialog::CurrentColumn, "50");
+    TypeIntoCell(2, TSelectServiceDialog::LimitColumn, "1234567");   // six digits at most
+    EXPECT_EQ(Cell(2, 2), "123456");
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+
+    const std::vector<UserStep> steps = dialog.UserSteps();
+    ASSERT_EQ(steps.size(), 2u);
+    EXPECT_EQ(std::make_tuple(steps[0].Function, steps[0].Current, steps[0].TimeLimit),
+              std::make_tuple(int(Laden), 100, 0));
+    EXPECT_EQ(std::make_tuple(steps[1].Function, steps[1].Current, steps[1].TimeLimit),
+              std::make_tuple(int(Entladen), 50, 123456));
+
+    // The standard page judges its own currents, whatever the grid holds.
+    ShowPage(0);
+    EXPECT_TRUE(dialog.IsStandardPageActive());
+    EXPECT_FALSE(dialog.StartButton->isEnabled());
+}
+
+TEST_F(SelectServiceDialogTest, BadFunctionLetterBeepsAndEmptiesTheCell)
+{
+    Show(1000);
+    ShowPage(1);
+    TypeIntoCell(0, TSelectServiceDialog::CurrentColumn, "100");
+    TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "x");
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(Cell(0, 0), "");
+    EXPECT_FALSE(dialog.StartButton->isEnabled());
+
+    TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "7");   // digits never reach the cell
+    EXPECT_EQ(beeps, 1);
+    EXPECT_EQ(Cell(0, 0), "");
+
+    // Text that arrives by other paths than the editor is checked the same way.
+    dialog.UserProgStringGrid->setItem(3, 0, new QTableWidgetItem("Q"));
+    EXPECT_EQ(beeps, 2);
+    EXPECT_EQ(Cell(3, 0), "");
+}
+
+TEST_F(SelectServiceDialogTest, BusyTerminalsAreLeftOutAndSuchenSearchesAgain)
+{
+    busy = {"Ohmrida an COM1"};
+    Show(1000);
+    EXPECT_EQ(Items(dialog.TerminalCombo), QStringList({"Varn/Akku1 an COM2", "Varn/Akku2 an COM2"}));
+    EXPECT_EQ(dialog.TerminalCombo->currentText(), "Varn/Akku1 an COM2");
+    EXPECT_EQ(dialog.ProgramCombo->count(), 4);
+
+    // The Varn is gone, a Lumo appeared, and the Ohmrida's treatment was closed.
+    found = {{"Ohmrida an ", 1, Ohmrida::DeviceOhmrida, 0x00}, {"Lumo an ", 3, Ohmrida::DeviceLumo, 0x00}};
+    busy.clear();
+    const int before = searches;
+    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return searches > before && !dialog.IsSearching(); }));
+    EXPECT_EQ(Items(dialog.TerminalCombo), QStringList({"Lumo an COM3", "Ohmrida an COM1"}));
+    EXPECT_EQ(dialog.TerminalCombo->currentText(), "Lumo an COM3");
+    EXPECT_EQ(dialog.ProgramCombo->count(), 5);
+}
+
+TEST_F(SelectServiceDialogTest, NoFreeTerminalKeepsStartDisabled)
+{
+    busy = {"Ohmrida an COM1", "Varn/Akku1 an COM2", "Varn/Akku2 an COM2"};
+    Show(1000);
+    EXPECT_EQ(dialog.TerminalCombo->count(), 0);
+    Click(dialog.rbChargeC10);
+    Click(dialog.rbDischargeC10);
+    EXPECT_FALSE(dialog.StartButton->isEnabled());
+}
+
+TEST_F(SelectServiceDialogTest, ReopeningResetsRadioButtonsButKeepsEditsAndGrid)
+{
+    Show(1000);
+    Click(dialog.rbChargeC10);
+    Click(dialog.rbDischargeUser);
+    dialog.DischargeCurrentEdit->selectAll();
+    QTest::keyClicks(dialog.DischargeCurrentEdit, "250");
+    ShowPage(1);
+    TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "L");
+    TypeIntoCell(0, TSelectServiceDialog::CurrentColumn, "120");
+    QTest::mouseClick(dialog.Button4, Qt::LeftButton);
+    ASSERT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+
+    Show(1000);
+    EXPECT_TRUE(dialog.rbChargeC->isChecked());
+    EXPECT_TRUE(dialog.rbDischargeC->isChecked());
+    EXPECT_FALSE(dialog.ChargeCurrentEdit->isEnabled());
+    EXPECT_FALSE(dialog.DischargeCurrentEdit->isEnabled());
+    EXPECT_EQ(dialog.DischargeCurrentEdit->text(), "250");
+    EXPECT_EQ(Cell(0, 0), "L");
+    EXPECT_EQ(Cell(0, 1), "120");
+    EXPECT_TRUE(dialog.IsSpecialPageActive()) << "the page stays as the user left it";
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+    EXPECT_EQ(searches, 2) << "every showing searches anew";
+}
+
+TEST_F(SelectServiceDialogTest, SearchShowsBusyCursorAndKeepsRepainting)
+{
+    std::atomic<bool> release{false};
+    std::atomic<bool> scanning{false};
+    dialog.SetSearchFunction([&](Ohmrida::TerminalManager& terminals) {
+        scanning = true;
+        while (!release)
+            QThread::msleep(1);
+        terminals.Clear();
+        terminals.RegisterTerminal("Tesk an ", terminals.Port(4), Ohmrida::DeviceTesk, 0x00);
+        scanning = false;
+        ++searches;
+    });
+
+    bool busyCursorSeen = false;
+    int timerTicksDuringSearch = 0;
+    QTimer observer;
+    QObject::connect(&observer, &QTimer::timeout, [&] {
+        if (!scanning)
+            return;
+        ++timerTicksDuringSearch;
+        const QCursor* cursor = QApplication::overrideCursor();
+        busyCursorSeen = cursor && cursor->shape() == Qt::WaitCursor;
+        // The dialog takes no clicks meanwhile; a close waits for the search.
+        dialog.reject();
+        if (timerTicksDuringSearch >= 3)
+            release = true;
+    });
+    observer.start(5);
+
+    dialog.SetCapacity(1000);
+    dialog.show();
+    ASSERT_TRUE(WaitFor([&] { return searches == 1 && !dialog.IsSearching(); }));
+    EXPECT_GE(timerTicksDuringSearch, 3) << "the event loop ran during the search";
+    EXPECT_TRUE(busyCursorSeen);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(Items(dialog.TerminalCombo), QStringList({"Tesk an COM4"}));
+}
