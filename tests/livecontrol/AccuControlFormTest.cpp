@@ -1,0 +1,256 @@
+// The live control window fed the way the service manager feeds it.
+#include <gtest/gtest.h>
+
+#include "livecontrol/Accuctrlform.h"
+
+#include "database/Datamodule.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <map>
+#include <utility>
+
+namespace {
+
+const QColor Blue(0, 0, 255);
+const QColor Red(255, 0, 0);
+const QColor Maroon(128, 0, 0);
+const QColor Lime(0, 255, 0);
+const QColor Green(0, 128, 0);
+
+// Step rows of table sub, keyed by (treatment, step).
+class FakeSteps {
+public:
+    std::map<std::pair<int, int>, StepRecord> rows;
+    int reads = 0;
+
+    void Put(int serviceID, int step, int function, int current, int duration, int capacity, int state)
+    {
+        rows[{serviceID, step}] = {serviceID, step, function, current, duration, capacity, state, 0};
+    }
+    StepListModel::StepReader Reader()
+    {
+        return [this](StepRecord& step) {
+            ++reads;
+            const auto it = rows.find({step.ServiceID, step.Step});
+            if (it == rows.end())
+                return false;
+            step = it->second;
+            return true;
+        };
+    }
+};
+
+class AccuControlFormTest : public ::testing::Test {
+protected:
+    AccuControlFormTest() : form(steps.Reader(), nullptr) {}
+
+    QString GridText(int row, int column) const
+    {
+        return form.SubServiceQuery->index(row, column).data().toString();
+    }
+
+    FakeSteps steps;
+    TAccuControlForm form;
+};
+
+}  // namespace
+
+TEST_F(AccuControlFormTest, StartsEmptyWithTheGroupHiddenAndBluePoints)
+{
+    EXPECT_EQ(form.TimePanel->text(), "0:0:0");
+    EXPECT_EQ(form.VPanel->text(), "0 V");
+    EXPECT_EQ(form.APanel->text(), "0 A");
+    EXPECT_TRUE(form.CapacityLabel->isHidden());
+    EXPECT_TRUE(form.PercentPie->isHidden());
+    EXPECT_EQ(form.PointColor(), Blue);
+    EXPECT_EQ(form.NominalCapacity(), 0);
+    EXPECT_EQ(form.VoltageGauge->End(), 12.0);
+    EXPECT_EQ(form.VoltageGauge->Segments(), 4u);
+    EXPECT_EQ(form.CurrentGauge->End(), 4.0);
+    EXPECT_EQ(form.CurrentGauge->SubSegments(), 4u);
+    EXPECT_EQ(form.SubServiceQuery->rowCount(), 0);
+}
+
+TEST_F(AccuControlFormTest, ShowTimeTexts)
+{
+    const std::pair<int, const char*> cases[] = {
+        {59, "0:0:59"}, {60, "0:1:0"}, {3599, "0:59:59"}, {3600, "1:0:0"}, {86399, "23:59:59"}, {3725, "1:2:5"}};
+    for (const auto& [seconds, text] : cases) {
+        form.ShowTime(seconds);
+        EXPECT_EQ(form.TimePanel->text(), text) << seconds;
+    }
+}
+
+TEST_F(AccuControlFormTest, VoltageAndCurrentTextsUseTheLocale)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German));
+    form.ShowVoltage(7.215);
+    form.ShowCurrent(0.5);
+    QLocale::setDefault(saved);
+    EXPECT_EQ(form.VPanel->text(), "7,215 V");
+    EXPECT_EQ(form.APanel->text(), "0,5 A");
+    EXPECT_EQ(form.VoltageGauge->Value(), 7.215);
+    EXPECT_EQ(form.CurrentGauge->Value(), 0.5);
+}
+
+TEST_F(AccuControlFormTest, CapacityWhileChargingBelowNominal)
+{
+    form.SetNominalCapacity(1000);
+    form.SetStepFunction(Laden);
+    form.ShowCapacity(600);
+    EXPECT_EQ(form.CapacityLabel->text(), "600mAh");
+    EXPECT_EQ(form.PercentLabel->text(), "60%");
+    EXPECT_EQ(form.PercentPie->StartAngle(), -127);
+    EXPECT_EQ(form.PercentPie->EndAngle(), 90);
+    EXPECT_EQ(form.PercentPie->BrushColor(), Lime);
+    EXPECT_EQ(form.PointColor(), Lime);
+    EXPECT_FALSE(form.HundredPercentCircle->Filled());
+    EXPECT_FALSE(form.PercentPie->isHidden());
+    EXPECT_FALSE(form.HundredPercentCircle->isHidden());
+}
+
+TEST_F(AccuControlFormTest, CapacityWhileDischargingAboveNominal)
+{
+    form.SetNominalCapacity(1000);
+    form.SetStepFunction(Entladen);
+    form.ShowCapacity(1250);
+    EXPECT_EQ(form.PercentLabel->text(), "125%");
+    EXPECT_TRUE(form.HundredPercentCircle->Filled());
+    EXPECT_EQ(form.HundredPercentCircle->BrushColor(), Red);
+    EXPECT_EQ(form.PercentPie->BrushColor(), Maroon);
+    EXPECT_EQ(form.PercentPie->StartAngle(), -1);
+    EXPECT_EQ(form.PercentPie->PaintedSpan(), 91);
+}
+
+TEST_F(AccuControlFormTest, ExactlyNominalIsNotOver)
+{
+    form.SetNominalCapacity(1000);
+    form.SetStepFunction(Laden);
+    form.ShowCapacity(1000);
+    EXPECT_EQ(form.PercentLabel->text(), "100%");
+    EXPECT_FALSE(form.HundredPercentCircle->Filled());
+    EXPECT_EQ(form.PercentPie->StartAngle(), -271);
+    // 100 % is the whole disc, not a one-degree sliver.
+    EXPECT_EQ(form.PercentPie->PaintedSpan(), 360);
+    form.SetStepFunction(Laden);
+    form.ShowCapacity(1001);
+    EXPECT_TRUE(form.HundredPercentCircle->Filled());
+    EXPECT_EQ(form.PercentPie->BrushColor(), Green);
+}
+
+TEST_F(AccuControlFormTest, WaitStepHidesTheGroupAndPaintsBluePoints)
+{
+    form.SetNominalCapacity(1000);
+    form.SetStepFunction(Laden);
+    form.ShowCapacity(500);
+    form.AddVoltagePoint(6.0);   // takes the colour of the previous tick
+    form.SetStepFunction(Warten);
+    form.ShowCapacity(500);
+    EXPECT_TRUE(form.PercentLabel->isHidden());
+    EXPECT_TRUE(form.HundredPercentCircle->isHidden());
+    EXPECT_EQ(form.PointColor(), Blue);
+    form.AddVoltagePoint(6.0);
+    ASSERT_EQ(form.pf->Points().size(), 2u);
+    EXPECT_EQ(form.pf->Points()[0].color, Lime);
+    EXPECT_EQ(form.pf->Points()[1].color, Blue);
+    EXPECT_EQ(form.pf->Points()[1].height, 50);   // 6 V of a 12 V scale
+}
+
+TEST_F(AccuControlFormTest, NominalCapacityZeroHidesTheGroupInsteadOfDividing)
+{
+    form.SetStepFunction(Laden);
+    form.ShowCapacity(700);
+    EXPECT_TRUE(form.PercentLabel->isHidden());
+    EXPECT_EQ(form.PointColor(), Blue);
+}
+
+TEST_F(AccuControlFormTest, UnknownStepFunctionKeepsTheColours)
+{
+    form.SetNominalCapacity(1000);
+    form.SetStepFunction(Entladen);
+    form.ShowCapacity(100);
+    form.SetStepFunction(7);
+    form.ShowCapacity(300);
+    EXPECT_EQ(form.PointColor(), Red);
+    EXPECT_EQ(form.PercentPie->BrushColor(), Red);
+    EXPECT_EQ(form.PercentLabel->text(), "30%");
+}
+
+TEST_F(AccuControlFormTest, VoltageScaleFollowsTheNominalVoltage)
+{
+    const std::pair<double, double> cases[] = {{6, 8}, {7, 12}, {10, 12}, {12, 20}, {18, 20}, {24, 48}};
+    for (const auto& [nominal, end] : cases) {
+        TAccuControlForm window(steps.Reader(), nullptr);
+        window.SetupService(1, "Ohmrida an COM1: Akku 3", nominal, 0.5);
+        EXPECT_EQ(window.VoltageGauge->End(), end) << nominal << " V";
+    }
+}
+
+TEST_F(AccuControlFormTest, CurrentScaleFollowsTheTerminalMaximum)
+{
+    form.SetupService(1, "Lumo an COM2: Akku 4", 4, 0.5);
+    EXPECT_EQ(form.CurrentGauge->End(), 0.6);
+    EXPECT_EQ(form.CurrentGauge->Digits(), 1u);
+    EXPECT_EQ(form.CurrentGauge->Segments(), 3u);
+    EXPECT_EQ(form.CurrentGauge->SubSegments(), 4u);
+    EXPECT_EQ(form.TerminalLabel->text(), "Lumo an COM2: Akku 4");
+
+    TAccuControlForm tesk(steps.Reader(), nullptr);
+    tesk.SetupService(2, "Tesk an COM3: Akku 5", 4, 2.0);
+    EXPECT_EQ(tesk.CurrentGauge->End(), 2.0);
+    EXPECT_EQ(tesk.CurrentGauge->Segments(), 2u);
+    EXPECT_EQ(tesk.CurrentGauge->SubSegments(), 4u);
+    EXPECT_EQ(tesk.CurrentGauge->LabelTexts(), QStringList({"0", "1", "2"}));
+}
+
+TEST_F(AccuControlFormTest, StepListShowsTheTreatmentsRowsAndRefreshes)
+{
+    steps.Put(7, 1, Entladen, 200, 3725, 180, OK);
+    steps.Put(7, 2, Laden, 500, 0, 0, Laeuft);
+    steps.Put(8, 1, Laden, 100, 0, 0, Folgt);   // another treatment
+    form.SetupService(7, "Ohmrida an COM1: Akku 3", 4, 0.5);
+
+    ASSERT_EQ(form.SubServiceQuery->rowCount(), 2);
+    EXPECT_EQ(GridText(0, StepListModel::FunctionString), "Entladen");
+    EXPECT_EQ(GridText(0, StepListModel::Parameter), "200");
+    EXPECT_EQ(GridText(0, StepListModel::Capacity), "180");
+    EXPECT_EQ(GridText(0, StepListModel::DurationString), "1:2:5");
+    EXPECT_EQ(GridText(0, StepListModel::StateString), "OK");
+    EXPECT_EQ(GridText(1, StepListModel::DurationString), "0");
+    EXPECT_EQ(GridText(1, StepListModel::StateString), "läuft");
+    const QAbstractItemModel* model = form.SubServicesDBGrid->model();
+    EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "Dauer");
+    EXPECT_EQ(form.SubServicesDBGrid->columnWidth(StepListModel::StateString), 70);
+
+    steps.Put(7, 2, Laden, 500, 60, 45, Fehler);
+    form.RefreshSteps();
+    EXPECT_EQ(GridText(1, StepListModel::StateString), "Fehler!");
+    EXPECT_EQ(GridText(1, StepListModel::DurationString), "0:1:0");
+}
+
+TEST(AccuControlFormDatabase, StepListReadsThroughTheDataModule)
+{
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    TBRASKDataModule database(directory.path());
+    for (int i = 1; i <= 3; ++i) {
+        StepRecord step{42, i, i % 2, 100 * i, 0, 0, Folgt, 0};
+        database.InsertStep(step);
+    }
+    TAccuControlForm form(database, nullptr);
+    form.SetupService(42, "Varn/Akku1 an COM2: Akku 1", 12, 2.0);
+    ASSERT_EQ(form.SubServiceQuery->rowCount(), 3);
+    EXPECT_EQ(form.SubServiceQuery->index(2, StepListModel::Parameter).data().toInt(), 300);
+    EXPECT_EQ(form.SubServiceQuery->index(0, StepListModel::StateString).data().toString(), "folgt");
+
+    StepRecord result{42, 1, 0, 100, 95, 12, OK, 0};
+    ASSERT_TRUE(database.StoreStepResult(result));
+    form.RefreshSteps();
+    EXPECT_EQ(form.SubServiceQuery->index(0, StepListModel::DurationString).data().toString(), "0:1:35");
+    EXPECT_EQ(form.SubServiceQuery->index(0, StepListModel::StateString).data().toString(), "OK");
+}
