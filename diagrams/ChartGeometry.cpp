@@ -87,9 +87,14 @@ QString FixedLabel(double value, int digits, const QLocale& locale)
         digits = 15;
     QString text = plain.toString(value, 'f', digits);
     // A tiny negative remainder of the running sum must not read "-0".
-    const QString negativeZero = plain.toString(-0.0, 'f', digits);
-    if (text == negativeZero && text.startsWith(plain.negativeSign()))
-        text = plain.toString(0.0, 'f', digits);
+    if (text.startsWith(plain.negativeSign())) {
+        bool allZero = true;
+        for (const QChar ch : text)
+            if (ch.isDigit() && ch != QLatin1Char('0'))
+                allZero = false;
+        if (allZero)
+            text = plain.toString(0.0, 'f', digits);
+    }
     return text;
 }
 

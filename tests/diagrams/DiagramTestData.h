@@ -1,0 +1,79 @@
+#pragma once
+// A database in a temporary folder with treatments, steps and samples for
+// the diagram tests and tools.
+
+#include "database/Datamodule.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+#include <stdexcept>
+
+class DiagramTestData
+{
+public:
+    DiagramTestData()
+    {
+        if (!m_dir.isValid())
+            throw std::runtime_error("no temporary folder");
+        DataModule = std::make_unique<TBRASKDataModule>(m_dir.path());
+    }
+
+    QString Path() const { return m_dir.path(); }
+
+    int AddBattery(int capacity = 2000)
+    {
+        TBRASKDataModule::Battery battery;
+        battery.ID = DataModule->PeekBatteryID();
+        DataModule->AdvanceBatteryID();
+        battery.Capacity = capacity;
+        battery.Type = 1;
+        battery.Form = 2;
+        battery.Cells = 4;
+        battery.Brand = QStringLiteral("Testakku");
+        DataModule->InsertBattery(battery);
+        return battery.ID;
+    }
+
+    // A treatment with the given ID (IDs below it are used up).
+    int AddService(int batteryID, int wantedID = 0, int program = 3)
+    {
+        TBRASKDataModule::Service service;
+        service.BatteryID = batteryID;
+        service.Program = program;
+        if (wantedID > 1) {
+            int allocated = 0;
+            do
+                allocated = DataModule->AllocateServiceID();
+            while (allocated < wantedID - 1);
+        }
+        DataModule->InsertService(service);
+        return service.ID;
+    }
+
+    void AddStep(int serviceID, int step, int function)
+    {
+        StepRecord record;
+        record.ServiceID = serviceID;
+        record.Step = step;
+        record.Function = function;
+        record.Parameter = 1000;
+        DataModule->InsertStep(record);
+    }
+
+    void AddSample(int serviceID, int step, int time, int millivolts, int milliamps)
+    {
+        Sample sample;
+        sample.ServiceID = serviceID;
+        sample.Step = step;
+        sample.Time = time;
+        sample.Voltage = millivolts;
+        sample.Current = milliamps;
+        DataModule->InsertSample(sample);
+    }
+
+    std::unique_ptr<TBRASKDataModule> DataModule;
+
+private:
+    QTemporaryDir m_dir;
+};

@@ -1,0 +1,202 @@
+// The chart as a widget: curves in name order, zoom by mouse drags, pointer
+// readout, the notifications, and what the renderer draws.
+
+#include "MultiChart.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ChartWidget : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        chart.resize(600, 400);
+        chart.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+    }
+
+    QPoint At(double time, double value) const
+    {
+        return QPoint(chart.ValueToX(time), chart.ValueToY(value, chart.ActiveYAxis()));
+    }
+
+    void Drag(QPoint from, QPoint to)
+    {
+        QTest::mousePress(&chart, Qt::LeftButton, {}, from);
+        QTest::mouseMove(&chart, (from + to) / 2);
+        QTest::mouseMove(&chart, to);
+        QTest::mouseRelease(&chart, Qt::LeftButton, {}, to);
+    }
+
+    TMultiChart chart;
+};
+
+bool IsChromatic(QRgb p)
+{
+    return qRed(p) != qGreen(p) || qGreen(p) != qBlue(p);
+}
+
+int CountPixels(const QImage& image, const QRect& area, const std::function<bool(QRgb)>& match)
+{
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (match(image.pixel(x, y)))
+                ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST(ChartCurves, NamesComeInByteWiseOrderAndUnknownNamesAreHarmless)
+{
+    TMultiChart chart;
+    chart.AddCurve("b", 0);
+    chart.AddCurve("Z", 1);
+    chart.AddCurve("a", 0);
+    chart.FirstCurve();
+    QStringList names;
+    for (int i = 0; i < chart.CurveCount(); ++i)
+        names << chart.NextCurveName();
+    EXPECT_EQ(names, QStringList({"Z", "a", "b"}));
+    EXPECT_TRUE(chart.NextCurveName().isEmpty());
+
+    const Curve* c = chart.GetCurve("a");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->Styles[0].Color, 255);
+    EXPECT_EQ(c->Styles[1].Color, 32768);
+    EXPECT_EQ(c->Styles[2].Color, 16711680);
+    EXPECT_EQ(c->Styles[3].Width, 1);
+    EXPECT_EQ(c->Styles[0].Width, 2);
+
+    EXPECT_EQ(chart.GetCurve("x"), nullptr);
+    EXPECT_EQ(chart.CurveCount(), 3);
+    chart.AddPoint("x", 1, 2, 0);
+    chart.RemoveCurve("x");
+    EXPECT_EQ(chart.CurveCount(), 3);
+
+    chart.AddPoint("a", 1.5, 2.5, 1);
+    ASSERT_EQ(chart.GetCurve("a")->Data.size(), 1u);
+    chart.AddCurve("a", 2);  // same name: the old curve is replaced
+    EXPECT_TRUE(chart.GetCurve("a")->Data.empty());
+    EXPECT_EQ(chart.GetCurve("a")->YAxis, 2);
+}
+
+TEST_F(ChartWidget, RecalculationNotifiesOnceAndPlainRepaintsDoNot)
+{
+    QSignalSpy rescaled(&chart, &TMultiChart::ChartRescaled);
+    chart.SetYAxisEndValue(50);
+    chart.repaint();
+    EXPECT_EQ(rescaled.count(), 1);
+    chart.SetGridVisible(false);
+    chart.repaint();
+    EXPECT_EQ(rescaled.count(), 1);
+    EXPECT_FALSE(chart.NeedsRecalc());
+}
+
+TEST_F(ChartWidget, ZoomInsideOneSegmentChangesNothing)
+{
+    QSignalSpy zooming(&chart, &TMultiChart::ChartZooming);
+    Drag(At(130, 40), At(230, 30));
+    EXPECT_EQ(zooming.count(), 1);  // announced, but snapping leaves both axes
+    EXPECT_DOUBLE_EQ(chart.XAxisStartValue(), 0);
+    EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 600);
+    EXPECT_DOUBLE_EQ(chart.YAxisStartValue(), 0);
+    EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 100);
+    EXPECT_FALSE(chart.Zooming());
+}
+
+TEST_F(ChartWidget, DraggingUpOrLeftChangesNothingAtAll)
+{
+    QSignalSpy zooming(&chart, &TMultiChart::ChartZooming);
+    Drag(At(500, 10), At(100, 90));  // up and to the left
+    Drag(At(100, 10), At(500, 10));  // no height
+    EXPECT_EQ(zooming.count(), 0);
+    EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 600);
+    EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 100);
+}
+
+TEST_F(ChartWidget, ADragZoomsBothAxesToWholeSegments)
+{
+    chart.SetXAxisIsTimeAxis(true);
+    QSignalSpy zooming(&chart, &TMultiChart::ChartZooming);
+    Drag(At(100, 80), At(500, 20));
+    EXPECT_EQ(zooming.count(), 1);
+    EXPECT_DOUBLE_EQ(chart.YAxisStartValue(), 25);
+    EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 75);
+    EXPECT_EQ(chart.YAxisNumSegments(), 5);
+    EXPECT_DOUBLE_EQ(chart.XAxisStartValue(), 120);
+    EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 480);
+    EXPECT_EQ(chart.XAxisNumSegments(), 5);
+}
+
+TEST_F(ChartWidget, PointerReadoutShowsTheValueWhileTheButtonIsHeld)
+{
+    QLabel* readout = chart.ValueText();
+    QTest::mousePress(&chart, Qt::LeftButton, {}, At(100, 50));
+    QTest::mouseMove(&chart, At(110, 50));
+    EXPECT_TRUE(readout->isVisible());
+    const int row = At(110, 50).y();
+    // One decimal more than the axis shows.
+    EXPECT_EQ(readout->text(), QString::number(chart.YToValue(row, 0), 'f', 1));
+    EXPECT_TRUE(readout->text().startsWith("50."));
+    EXPECT_EQ(chart.cursor().shape(), Qt::CrossCursor);
+    QTest::mouseRelease(&chart, Qt::LeftButton, {}, At(110, 50));
+    EXPECT_FALSE(readout->isVisible());
+}
+
+TEST_F(ChartWidget, AWidthZeroPhaseIsNotDrawnAndTheNextPhaseStartsWithAMove)
+{
+    chart.SetGridVisible(false);
+    chart.SetTextVisible(false);
+    Curve* c = chart.AddCurve("U", 0);
+    c->Styles[0].Width = 0;
+    for (int t = 0; t <= 300; t += 10)
+        chart.AddPoint("U", t, 10 + t * 0.25, 0);  // discharge rises to 85
+    chart.AddPoint("U", 320, 10, 1);               // charge starts low
+    chart.AddPoint("U", 600, 10, 1);
+    const QImage image = chart.CopyToPicture(false);
+    const QRect plot = chart.PlotRect();
+    auto red = [](QRgb p) { return qRed(p) > 200 && qGreen(p) < 80; };
+    auto green = [](QRgb p) { return qGreen(p) > 100 && qRed(p) < 80 && qBlue(p) < 80; };
+    EXPECT_EQ(CountPixels(image, plot, red), 0);
+    EXPECT_GT(CountPixels(image, plot, green), 100);
+    // A joining line from (300, 85) to (320, 10) would cross the middle rows.
+    const QRect joint(chart.ValueToX(302), chart.ValueToY(70, 0), chart.ValueToX(318)
+                      - chart.ValueToX(302), chart.ValueToY(20, 0) - chart.ValueToY(70, 0));
+    EXPECT_EQ(CountPixels(image, joint, green), 0);
+}
+
+TEST_F(ChartWidget, MonochromeDrawsCurvesGridAndFrameInBlackOnWhite)
+{
+    chart.SetTextVisible(false);
+    chart.SetFrameStyle(fsFull);
+    QPalette pal = chart.palette();
+    pal.setColor(QPalette::Window, QColor(255, 255, 200));
+    chart.setPalette(pal);
+    chart.AddCurve("U", 0);
+    for (int t = 0; t <= 600; t += 5)
+        chart.AddPoint("U", t, 20 + t / 10.0, t < 300 ? 0 : 1);
+
+    const QImage colour = chart.CopyToPicture(false);
+    const QImage mono = chart.CopyToPicture(true);
+    const QRect all = mono.rect();
+    auto grey = [](QRgb p) { return p == qRgb(128, 128, 128); };
+    EXPECT_GT(CountPixels(colour, all, IsChromatic), 0);
+    EXPECT_GT(CountPixels(colour, all, grey), 0);
+    EXPECT_EQ(CountPixels(mono, all, IsChromatic), 0);
+    EXPECT_EQ(CountPixels(mono, all, grey), 0);
+    EXPECT_EQ(mono.pixel(2, 2), qRgb(255, 255, 255));
+    // The curve's own pixels are black.
+    const QPoint onCurve(chart.ValueToX(100), chart.ValueToY(30, 0));
+    EXPECT_EQ(mono.pixel(onCurve), qRgb(0, 0, 0));
+    // The frame is black.
+    const QRect plot = chart.PlotRect();
+    EXPECT_EQ(mono.pixel(plot.left() - 1, plot.center().y()), qRgb(0, 0, 0));
+}
