@@ -1,0 +1,282 @@
+#include "TestDatabase.h"
+
+#include <QSignalSpy>
+
+using DataModule = DatabaseTest;
+
+TEST_F(DataModule, EmptyBatteryTableLeavesListClosedAndTreatmentsEmpty)
+{
+    module().ReopenBatteries(0);
+    EXPECT_FALSE(module().BatteryQuery()->isOpen());
+    EXPECT_EQ(module().ServiceQuery()->rowCount(), 0);
+    EXPECT_EQ(module().SubServiceQuery()->rowCount(), 0);
+    module().SortBatteries("F_Capacity");   // nothing to sort: stays as it was
+    EXPECT_FALSE(module().BatteryQuery()->isOpen());
+}
+
+TEST_F(DataModule, ReopenBatteriesPositions)
+{
+    for (int id : {3, 5, 9})
+        addBattery(id);
+    module().ReopenBatteries(5);
+    EXPECT_EQ(module().SelectedBatteryID(), 5);
+    module().ReopenBatteries(0);
+    EXPECT_EQ(module().SelectedBatteryID(), 9);
+    module().ReopenBatteries(5);
+    module().ReopenBatteries(4);   // unknown: ends on the last row
+    EXPECT_EQ(module().SelectedBatteryID(), 9);
+    // Inserting selects the new battery; deleting selects the last one.
+    addBattery(4);
+    EXPECT_EQ(module().SelectedBatteryID(), 4);
+    module().ReopenBatteries(3);
+    module().DeleteSelectedBattery();
+    EXPECT_EQ(module().SelectedBatteryID(), 9);
+    EXPECT_EQ(module().BatteryQuery()->rowCount(), 3);
+}
+
+TEST_F(DataModule, SortBatteriesStandsOnFirstRowAndRefusesUnknownColumns)
+{
+    addBattery(1, 6, 2);
+    addBattery(2, 6, 0);
+    addBattery(3, 6, 1);
+    module().SortBatteries("F_Type");
+    EXPECT_EQ(module().SelectedBatteryID(), 2);
+    EXPECT_EQ(module().BatteryQuery()->value(2, "F_ID").toInt(), 1);
+    EXPECT_THROW(module().SortBatteries("F_ID; DROP TABLE batteries"), DatabaseError);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 3);
+}
+
+TEST_F(DataModule, BatteryCounterProposalTypedAndDuplicateIDs)
+{
+    module();
+    execute("UPDATE nextid SET NextID = 7 WHERE TableName = 'batteries'");
+    // Proposed 7 accepted: the counter moves to 8.
+    ASSERT_EQ(module().PeekBatteryID(), 7);
+    module().AdvanceBatteryID();
+    addBattery(7);
+    EXPECT_EQ(module().PeekBatteryID(), 8);
+    // Typed 20 leaves the counter alone.
+    addBattery(20);
+    EXPECT_EQ(module().PeekBatteryID(), 8);
+    // The proposal reaches 20: accepting advances first, then the post fails.
+    execute("UPDATE nextid SET NextID = 20 WHERE TableName = 'batteries'");
+    module().AdvanceBatteryID();
+    EXPECT_THROW(addBattery(20, 12, 2), DatabaseError);
+    EXPECT_EQ(module().PeekBatteryID(), 21);
+    // No half-made row: the existing battery is unchanged.
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 2);
+    EXPECT_EQ(scalar("SELECT F_Cells FROM batteries WHERE F_ID = 20"), 6);
+}
+
+TEST_F(DataModule, InsertServiceTakesTheCounter)
+{
+    addBattery(1);
+    execute("UPDATE nextid SET NextID = 41 WHERE TableName = 'services'");
+    TBRASKDataModule::Service service;
+    service.BatteryID = 1;
+    service.Program = 2;
+    module().InsertService(service);
+    EXPECT_EQ(service.ID, 41);
+    EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 42);
+    EXPECT_EQ(module().SelectedServiceID(), 41);
+    TBRASKDataModule::Service loaded;
+    loaded.ID = 41;
+    ASSERT_TRUE(module().LoadService(loaded));
+    EXPECT_EQ(loaded.BatteryID, 1);
+    EXPECT_EQ(loaded.Date, service.Date);
+    EXPECT_EQ(loaded.Time, service.Time);
+    EXPECT_EQ(loaded.Program, 2);
+}
+
+TEST_F(DataModule, MissingCounterRowFailsAndStoresNothing)
+{
+    addBattery(1);
+    execute("DELETE FROM nextid");
+    EXPECT_THROW(module().PeekBatteryID(), DatabaseError);
+    EXPECT_THROW(module().AdvanceBatteryID(), DatabaseError);
+    TBRASKDataModule::Service service;
+    service.BatteryID = 1;
+    try {
+        module().InsertService(service);
+        FAIL() << "InsertService without a counter row succeeded";
+    } catch (const DatabaseError &error) {
+        EXPECT_TRUE(QString::fromUtf8(error.what()).contains("services"));
+    }
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 0);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM nextid"), 0);
+}
+
+TEST_F(DataModule, DeletingABatteryCascades)
+{
+    addBattery(1);
+    const int first = addService(1, 3, 3, 4);
+    const int second = addService(1, 4, 3, 4);
+    addBattery(2);
+    const int other = addService(2, 1, 1, 5);
+    module().ReopenBatteries(1);
+    ASSERT_EQ(module().ServiceQuery()->rowCount(), 2);
+    module().DeleteSelectedBattery();
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 1);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 1);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sub"), 1);
+    EXPECT_EQ(scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID IN (%1, %2)").arg(first).arg(second)), 0);
+    EXPECT_EQ(scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(other)), 5);
+    EXPECT_EQ(module().SelectedBatteryID(), 2);
+    EXPECT_EQ(module().SelectedServiceID(), other);
+}
+
+TEST_F(DataModule, DeletingATreatmentWithoutStepsDropsItsSamples)
+{
+    addBattery(1);
+    const int keep = addService(1, 1, 1, 3);
+    const int bare = addService(1, 0, 0, 0);
+    for (int i = 0; i < 4; ++i)
+        module().InsertSample({bare, 1, i, 1000, 10, 0});
+    module().ReopenServices(bare);
+    ASSERT_EQ(module().SelectedServiceID(), bare);
+    module().DeleteSelectedService();
+    EXPECT_EQ(scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(bare)), 0);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM samples"), 3);
+    EXPECT_EQ(module().SelectedServiceID(), keep);
+}
+
+TEST_F(DataModule, StepsAndSamplesRoundTrip)
+{
+    addBattery(1);
+    const int service = addService(1, 3, 2, 3);
+    StepRecord step{service, 2, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(module().GetSubService(step));
+    EXPECT_EQ(step.Parameter, 200);
+    step.Duration = 3725;
+    step.Capacity = 480;
+    step.State = OK;
+    EXPECT_TRUE(module().StoreStepResult(step));
+    StepRecord missing{service, 9, 0, 0, 0, 0, 0, 0};
+    EXPECT_FALSE(module().StoreStepResult(missing));
+    EXPECT_FALSE(module().GetSubService(missing));
+    StepRecord duplicate{service, 1, 1, 100, 0, 0, 0, 0};
+    EXPECT_THROW(module().InsertStep(duplicate), DatabaseError);
+
+    module().SelectSamples(service);
+    int count = 0;
+    for (bool more = module().FirstSample(); more; more = module().NextSample()) {
+        Sample sample;
+        sample.Capacity = 77;
+        module().GetSample(sample);
+        EXPECT_EQ(sample.ServiceID, service);
+        EXPECT_EQ(sample.Capacity, 77);
+        EXPECT_EQ(sample.Time, count % 3);
+        ++count;
+    }
+    EXPECT_EQ(count, 6);
+    module().SelectSamples(9999);
+    EXPECT_FALSE(module().FirstSample());
+}
+
+TEST_F(DataModule, LoadBatteryFindsOnlyExistingIDs)
+{
+    TBRASKDataModule::Battery battery;
+    battery.ID = 5;
+    EXPECT_FALSE(module().LoadBattery(battery));
+    addBattery(5, 4, 2, 3);
+    battery = {};
+    battery.ID = 5;
+    ASSERT_TRUE(module().LoadBattery(battery));
+    EXPECT_EQ(battery.Cells, 4);
+    EXPECT_EQ(battery.Type, 2);
+    EXPECT_EQ(battery.Form, 3);
+    EXPECT_EQ(battery.SelfDischarge, -1);
+    EXPECT_EQ(battery.Brand, "Akku 5");
+}
+
+TEST_F(DataModule, CurveNames)
+{
+    addBattery(12);
+    const int service = addService(12, 3, 0, 0);
+    TBRASKDataModule::Service loaded;
+    loaded.ID = service;
+    ASSERT_TRUE(module().LoadService(loaded));
+    const QString stem = QString("Akku 12, %1, %2, EL, ").arg(loaded.Date, loaded.Time);
+    TBRASKDataModule::CurveKey key{service, 0, QString()};
+    ASSERT_TRUE(module().CurveName(key));
+    EXPECT_EQ(key.Name, stem + "V");
+    key.Kind = 1;
+    ASSERT_TRUE(module().CurveName(key));
+    EXPECT_TRUE(key.Name.endsWith("EL, mA"));
+    key.Kind = 3;
+    ASSERT_TRUE(module().CurveName(key));
+    EXPECT_EQ(key.Name, stem);
+    TBRASKDataModule::CurveKey unknown{service + 100, 0, "unchanged"};
+    EXPECT_FALSE(module().CurveName(unknown));
+    EXPECT_EQ(unknown.Name, "unchanged");
+}
+
+TEST_F(DataModule, RemarksEditedInTheListGoToTheTable)
+{
+    addBattery(1);
+    QueryModel *list = module().BatteryQuery();
+    const QModelIndex info = list->index(0, list->columnIndex("F_Info"));
+    EXPECT_TRUE(list->flags(info) & Qt::ItemIsEditable);
+    EXPECT_FALSE(list->flags(list->index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_TRUE(list->setData(info, "neu gekauft"));
+    EXPECT_FALSE(list->setData(info, QString(251, 'x')));
+    TBRASKDataModule::Battery battery;
+    battery.ID = 1;
+    ASSERT_TRUE(module().LoadBattery(battery));
+    EXPECT_EQ(battery.Info, "neu gekauft");
+}
+
+TEST_F(DataModule, MasterDetailChainNarrowsWithSignals)
+{
+    addBattery(1);
+    const int a1 = addService(1, 1, 1, 0);
+    const int a2 = addService(1, 3, 2, 0);
+    addBattery(2);
+    const int b1 = addService(2, 5, 4, 0);
+
+    QSignalSpy batteries(&module(), &TBRASKDataModule::SelectedBatteriesDataChange);
+    QSignalSpy services(&module(), &TBRASKDataModule::SelectedServicesDataChange);
+    QSignalSpy steps(&module(), &TBRASKDataModule::SelectedSubServicesDataChange);
+    QSignalSpy commands(&module(), &TBRASKDataModule::BatteryCommandsChanged);
+    QSignalSpy scrolled(&module(), &TBRASKDataModule::BatteryQueryAfterScroll);
+
+    QueryModel *list = module().BatteryQuery();
+    ASSERT_EQ(list->rowCount(), 2);
+    list->setCurrentRow(0);   // what the grid's selection does
+    EXPECT_EQ(batteries.count(), 1);
+    EXPECT_EQ(commands.count(), 1);
+    EXPECT_EQ(scrolled.count(), 1);
+    EXPECT_GE(services.count(), 1);
+    ASSERT_EQ(module().ServiceQuery()->rowCount(), 2);
+    EXPECT_EQ(module().SelectedServiceID(), a1);
+    EXPECT_EQ(module().SubServiceQuery()->rowCount(), 1);
+
+    services.clear();
+    steps.clear();
+    module().ServiceQuery()->setCurrentRow(1);
+    EXPECT_EQ(services.count(), 1);
+    EXPECT_GE(steps.count(), 1);
+    EXPECT_EQ(module().SelectedServiceID(), a2);
+    EXPECT_EQ(module().SubServiceQuery()->rowCount(), 2);
+
+    list->setCurrentRow(1);
+    EXPECT_EQ(module().SelectedServiceID(), b1);
+    EXPECT_EQ(module().SubServiceQuery()->rowCount(), 4);
+    EXPECT_EQ(module().SubServiceQuery()->value(3, "F_Step").toInt(), 4);
+
+    // A re-read notifies the views once, not once per row passed.
+    batteries.clear();
+    module().ReopenBatteries(1);
+    EXPECT_EQ(batteries.count(), 1);
+    EXPECT_EQ(module().SelectedBatteryID(), 1);
+}
+
+TEST_F(DataModule, SettingsStartAtDefaults)
+{
+    EXPECT_EQ(module().MinDeltaU(), 10);
+    EXPECT_EQ(module().MinDeltaI(), 1);
+    module().SetMinDeltaU(25);
+    module().SetMinDeltaI(3);
+    EXPECT_EQ(module().MinDeltaU(), 25);
+    EXPECT_EQ(module().MinDeltaI(), 3);
+}
