@@ -35,7 +35,10 @@ int Print(const Richie &buffer, QPagedPaintDevice &device, const QRect &pageRect
 
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setTabStopDistance(8 * metrics.horizontalAdvance(QLatin1Char('x')));
+    // Tab stops every eight average characters; the layout scales the
+    // distance from screen resolution (96 dpi) to the device's resolution.
+    const qreal deviceScale = device.logicalDpiY() / 96.0;
+    option.setTabStopDistance(8 * metrics.horizontalAdvance(QLatin1Char('x')) / deviceScale);
 
     int layoutPage = 1;   // page the next line is laid out on
     int devicePage = 1;   // page the painter is on

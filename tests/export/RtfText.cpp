@@ -34,7 +34,7 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
     bool closed = false;
     QString text;
     int i = 0;
-    const auto emit = [&](QChar c) {
+    const auto put = [&](QChar c) {
         if (skipAfterUnicode > 0) {
             --skipAfterUnicode;
             return;
@@ -54,7 +54,7 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
             continue;
         }
         if (c == '{') {
-            groups.append({!groups.isEmpty() && groups.last().skip});
+            groups.append(Group{!groups.isEmpty() && groups.last().skip});
             ++i;
         } else if (c == '}') {
             if (groups.isEmpty()) {
@@ -86,11 +86,11 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
                 if (isDestination(word) && !groups.isEmpty())
                     groups.last().skip = true;
                 else if (word == "par")
-                    emit(QLatin1Char('\n'));
+                    put(QLatin1Char('\n'));
                 else if (word == "tab")
-                    emit(QLatin1Char('\t'));
+                    put(QLatin1Char('\t'));
                 else if (word == "u") {
-                    emit(QChar(char16_t(qint16(number.toInt()))));
+                    put(QChar(char16_t(qint16(number.toInt()))));
                     skipAfterUnicode = 1;
                 }
             } else if (next == '\'') {
@@ -101,10 +101,10 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
                     result.error = QStringLiteral("bad \\' escape");
                     return result;
                 }
-                emit(QChar(char16_t(byte)));   // the Latin-1 part of code page 1252
+                put(QChar(char16_t(byte)));   // the Latin-1 part of code page 1252
                 i += 3;
             } else if (next == '\\' || next == '{' || next == '}') {
-                emit(QLatin1Char(next));
+                put(QLatin1Char(next));
                 ++i;
             } else if (next == '*') {
                 if (!groups.isEmpty())
@@ -115,7 +115,7 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
                 return result;
             }
         } else {
-            emit(QLatin1Char(c));
+            put(QLatin1Char(c));
             ++i;
         }
     }
