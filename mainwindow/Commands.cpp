@@ -1,0 +1,93 @@
+#include "Commands.h"
+
+#include "database/Datamodule.h"
+
+#include <QTimer>
+
+#include <climits>
+#include <cstdlib>
+
+namespace MainCommands {
+
+int ParseDecimal(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    bool ok = false;
+    const qlonglong value = trimmed.toLongLong(&ok, 10);
+    // toLongLong accepts a leading sign and digits only; the range check keeps
+    // the value inside the 32-bit fields it is stored in.
+    if (!ok || trimmed.isEmpty() || value < INT_MIN || value > INT_MAX)
+        throw InputError(QStringLiteral("\"%1\" ist keine gültige ganze Zahl").arg(text));
+    return static_cast<int>(value);
+}
+
+namespace {
+
+// |value| for a value whose magnitude fits an int (INT_MIN does not).
+int Magnitude(int value)
+{
+    if (value == INT_MIN)
+        throw InputError(QStringLiteral("%1 ist zu groß").arg(value));
+    return std::abs(value);
+}
+
+}  // namespace
+
+int StoreNewBattery(TBRASKDataModule &database, int proposal, const NewBatteryInput &input)
+{
+    TBRASKDataModule::Battery battery;
+    battery.ID = ParseDecimal(input.id);
+    if (battery.ID == proposal)
+        database.AdvanceBatteryID();
+    battery.Capacity = ParseDecimal(input.capacity);
+    battery.Type = input.type;
+    battery.Form = input.form;
+    battery.Cells = ParseDecimal(input.cells);
+    battery.Brand = input.brand;
+    database.InsertBattery(battery);
+    return battery.ID;
+}
+
+QString DeleteBatteryQuestion(int batteryID)
+{
+    return QStringLiteral("Akku ") + QString::number(batteryID)
+           + QStringLiteral(" und alle zugehörigen Aufzeichnungen wirklich löschen?");
+}
+
+QString DeleteBatteryCaption()
+{
+    return QStringLiteral("Akku löschen");
+}
+
+QString DeleteServiceQuestion()
+{
+    return QStringLiteral("Ausgewählte Aufzeichnung wirklich löschen?");
+}
+
+QString DeleteServiceCaption()
+{
+    return QStringLiteral("Aufzeichnung Löschen");
+}
+
+OptionsTexts CurrentOptions(const TBRASKDataModule &database, const QTimer &timer)
+{
+    return {QString::number(timer.interval() / 1000), QString::number(database.MinDeltaU()),
+            QString::number(database.MinDeltaI())};
+}
+
+int TimerPeriodForSeconds(int seconds)
+{
+    const qlonglong period = static_cast<qlonglong>(Magnitude(seconds)) * 1000;
+    if (period > INT_MAX)
+        throw InputError(QStringLiteral("Aufzeichnungstakt %1 s ist zu groß").arg(seconds));
+    return period < 1000 ? 1000 : static_cast<int>(period);
+}
+
+void ApplyOptions(const OptionsTexts &texts, TBRASKDataModule &database, QTimer &timer)
+{
+    database.SetMinDeltaI(Magnitude(ParseDecimal(texts.minDeltaI)));
+    database.SetMinDeltaU(Magnitude(ParseDecimal(texts.minDeltaU)));
+    timer.setInterval(TimerPeriodForSeconds(ParseDecimal(texts.timerSeconds)));
+}
+
+}  // namespace MainCommands

@@ -1,0 +1,73 @@
+#pragma once
+// The logic of the main window's record commands without any window: reading
+// the dialogs' texts, checking them and storing the result through the data
+// module. The dialogs and the command line front end share these functions.
+
+#include <QString>
+
+#include <stdexcept>
+
+class QTimer;
+class TBRASKDataModule;
+
+namespace MainCommands {
+
+// A dialog field whose text is not what the command needs.
+class InputError : public std::runtime_error {
+public:
+    explicit InputError(const QString &message) : std::runtime_error(message.toStdString()) {}
+};
+
+// A decimal integer: optional blanks around, optional sign, digits, within the
+// signed 32-bit range. Anything else throws InputError naming the text.
+int ParseDecimal(const QString &text);
+
+// ---- new battery ----
+
+struct NewBatteryInput {
+    QString id;         // IDEdit
+    QString capacity;   // CapEdit, mAh
+    int type = 0;       // TypCombo position = type code
+    int form = 0;       // FormCombo position = form code
+    QString cells;      // ZellenEdit
+    QString brand;      // BezEdit
+};
+
+// Stores the battery typed into the new-battery dialog, whose ID field was
+// proposed as `proposal`. The texts are read in the order ID, capacity, type,
+// form, cells, description; the counter moves on as soon as the ID is found to
+// be the proposal, before anything else can fail. Returns the stored ID.
+// Throws InputError for a text that is no decimal integer and DatabaseError
+// when storing fails (an ID already in use).
+int StoreNewBattery(TBRASKDataModule &database, int proposal, const NewBatteryInput &input);
+
+// ---- find and delete ----
+
+QString DeleteBatteryQuestion(int batteryID);   // "Akku <ID> und alle ... löschen?"
+QString DeleteBatteryCaption();
+QString DeleteServiceQuestion();
+QString DeleteServiceCaption();
+
+// ---- options ----
+
+struct OptionsTexts {
+    QString timerSeconds;   // edTimer
+    QString minDeltaU;      // edMinDeltaU, mV
+    QString minDeltaI;      // edMinDeltaI, mA
+};
+
+// What the options dialog shows for the current settings.
+OptionsTexts CurrentOptions(const TBRASKDataModule &database, const QTimer &timer);
+
+// Takes the settings in the order MinDeltaI, MinDeltaU, timer period; a bad
+// field throws InputError there, so the settings before it keep their new
+// values and the later ones their old. Values are taken as absolute values;
+// the period is at least 1000 ms. A period beyond the timer's range
+// (about 24 days) is refused like a bad text.
+void ApplyOptions(const OptionsTexts &texts, TBRASKDataModule &database, QTimer &timer);
+
+// The timer period for a number of seconds typed: |seconds| x 1000, at least
+// 1000 ms. Throws InputError beyond the timer's range.
+int TimerPeriodForSeconds(int seconds);
+
+}  // namespace MainCommands

@@ -1,0 +1,308 @@
+#include "Dialogs.h"
+
+#include "database/Texts.h"
+#include "resources/Artwork.h"
+
+#include <QComboBox>
+#include <QFont>
+#include <QFormLayout>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <climits>
+
+namespace {
+
+QFrame *SeparatorLine(QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+// Buttons at the bottom right, below a separator line.
+QWidget *ButtonPanel(QWidget *parent, QPushButton *ok, QPushButton *cancel)
+{
+    auto *panel = new QWidget(parent);
+    auto *layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(SeparatorLine(panel));
+    auto *row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    layout->addLayout(row);
+    return panel;
+}
+
+void FixDialogSize(QDialog *dialog, const QSize &designSize)
+{
+    dialog->adjustSize();
+    dialog->setFixedSize(dialog->sizeHint().expandedTo(designSize));
+}
+
+QPushButton *NamedButton(const QString &text, const char *name, QWidget *parent)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+QLineEdit *NamedEdit(const char *name, QWidget *parent)
+{
+    auto *edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TNewBatteryDialog::TNewBatteryDialog(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("NewBatteryDialog"));
+    setWindowTitle(QStringLiteral("Neuer Akku"));
+
+    IDEdit = NamedEdit("IDEdit", this);
+    CapEdit = NamedEdit("CapEdit", this);
+    CapEdit->setText(QStringLiteral("600"));
+    TypCombo = new QComboBox(this);
+    TypCombo->setObjectName(QStringLiteral("TypCombo"));
+    for (int code = 0; code <= 2; ++code)
+        TypCombo->addItem(TypeName(code));
+    ZellenEdit = NamedEdit("ZellenEdit", this);
+    ZellenEdit->setText(QStringLiteral("1"));
+    FormCombo = new QComboBox(this);
+    FormCombo->setObjectName(QStringLiteral("FormCombo"));
+    for (int code = 0; code <= 5; ++code)
+        FormCombo->addItem(FormName(code));
+    BezEdit = NamedEdit("BezEdit", this);
+    BezEdit->setMaxLength(50);
+    BezEdit->setText(QStringLiteral("<noname>"));
+    OKBtn = NamedButton(QStringLiteral("OK"), "OKBtn", this);
+    OKBtn->setDefault(true);
+    CancelBtn = NamedButton(QStringLiteral("Abbrechen"), "CancelBtn", this);
+    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *idRow = new QFormLayout;
+    idRow->addRow(QStringLiteral("Kennzahl (ID)"), IDEdit);
+    layout->addLayout(idRow);
+    layout->addWidget(SeparatorLine(this));
+    auto *grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Nennkapazität"), this), 0, 0);
+    grid->addWidget(CapEdit, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Typ"), this), 0, 2);
+    grid->addWidget(TypCombo, 0, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Zellen"), this), 1, 0);
+    grid->addWidget(ZellenEdit, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Bauform"), this), 1, 2);
+    grid->addWidget(FormCombo, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Bezeichnung"), this), 2, 0);
+    grid->addWidget(BezEdit, 2, 1, 1, 3);
+    layout->addLayout(grid);
+    layout->addStretch();
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(OKBtn);
+    buttons->addWidget(CancelBtn);
+    layout->addLayout(buttons);
+    FixDialogSize(this, QSize(332, 198));
+}
+
+void TNewBatteryDialog::Prepare(int proposedID)
+{
+    IDEdit->setText(QString::number(proposedID));
+    TypCombo->setCurrentIndex(0);
+    FormCombo->setCurrentIndex(0);
+    IDEdit->setFocus();
+    IDEdit->selectAll();
+}
+
+MainCommands::NewBatteryInput TNewBatteryDialog::Input() const
+{
+    MainCommands::NewBatteryInput input;
+    input.id = IDEdit->text();
+    input.capacity = CapEdit->text();
+    input.type = TypCombo->currentIndex();
+    input.form = FormCombo->currentIndex();
+    input.cells = ZellenEdit->text();
+    input.brand = BezEdit->text();
+    return input;
+}
+
+// ---------------------------------------------------------------------------
+
+TIDSpinBox::TIDSpinBox(QWidget *parent)
+    : QSpinBox(parent)
+{
+    setRange(INT_MIN, INT_MAX);
+    setWrapping(false);
+    setValue(0);
+}
+
+void TIDSpinBox::stepBy(int steps)
+{
+    const qlonglong target = static_cast<qlonglong>(value()) + steps;
+    if (target < 0)
+        setValue(0);
+    else if (target > INT_MAX)
+        setValue(INT_MAX);
+    else
+        setValue(static_cast<int>(target));
+    selectAll();
+}
+
+QAbstractSpinBox::StepEnabled TIDSpinBox::stepEnabled() const
+{
+    StepEnabled enabled = StepNone;
+    if (value() > 0)
+        enabled |= StepDownEnabled;
+    if (value() < INT_MAX)
+        enabled |= StepUpEnabled;
+    return enabled;
+}
+
+TFindAccuDialog::TFindAccuDialog(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("FindAccuDialog"));
+    setWindowTitle(QStringLiteral("Akku Suchen"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    edID = new TIDSpinBox(this);
+    edID->setObjectName(QStringLiteral("edID"));
+    Button1 = NamedButton(QStringLiteral("Suchen"), "Button1", this);
+    Button1->setDefault(true);
+    Button2 = NamedButton(QStringLiteral("Abbrechen"), "Button2", this);
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("Akku-Nummer (ID):"), edID);
+    layout->addLayout(form);
+    layout->addStretch();
+    layout->addWidget(ButtonPanel(this, Button1, Button2));
+    FixDialogSize(this, QSize(312, 133));
+}
+
+int TFindAccuDialog::Position() const
+{
+    // A number typed but not yet confirmed still counts.
+    edID->interpretText();
+    return edID->value();
+}
+
+// ---------------------------------------------------------------------------
+
+TOptionsDialog::TOptionsDialog(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("OptionsDialog"));
+    setWindowTitle(QStringLiteral("Einstellungen"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    edTimer = NamedEdit("edTimer", this);
+    edTimer->setFixedWidth(50);
+    edMinDeltaU = NamedEdit("edMinDeltaU", this);
+    edMinDeltaI = NamedEdit("edMinDeltaI", this);
+    Button1 = NamedButton(QStringLiteral("OK"), "Button1", this);
+    Button1->setDefault(true);
+    Button2 = NamedButton(QStringLiteral("Abbrechen"), "Button2", this);
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    auto *grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Aufzeichnungstakt (s)"), this), 0, 0);
+    grid->addWidget(edTimer, 0, 1, Qt::AlignLeft);
+    grid->addWidget(new QLabel(QStringLiteral("Mindestdifferenz (mV)"), this), 1, 0);
+    grid->addWidget(edMinDeltaU, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("(mA)"), this), 1, 2);
+    grid->addWidget(edMinDeltaI, 1, 3);
+    layout->addLayout(grid);
+    layout->addStretch();
+    layout->addWidget(ButtonPanel(this, Button1, Button2));
+    FixDialogSize(this, QSize(312, 153));
+}
+
+void TOptionsDialog::SetTexts(const MainCommands::OptionsTexts &texts)
+{
+    edTimer->setText(texts.timerSeconds);
+    edMinDeltaU->setText(texts.minDeltaU);
+    edMinDeltaI->setText(texts.minDeltaI);
+}
+
+MainCommands::OptionsTexts TOptionsDialog::Texts() const
+{
+    return {edTimer->text(), edMinDeltaU->text(), edMinDeltaI->text()};
+}
+
+// ---------------------------------------------------------------------------
+
+TInfoDialog::TInfoDialog(QWidget *parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("InfoDialog"));
+    setWindowTitle(QStringLiteral("Info über Braskon"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+
+    auto *panel = new QFrame(this);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    auto *panelLayout = new QVBoxLayout(panel);
+    auto *head = new QHBoxLayout;
+    auto *icon = new QLabel(panel);
+    icon->setObjectName(QStringLiteral("ProgramIcon"));
+    icon->setPixmap(Artwork::ProgramIcon().pixmap(QSize(32, 32), devicePixelRatioF()));
+    icon->setFixedSize(32, 32);
+    head->addWidget(icon, 0, Qt::AlignTop);
+    auto *texts = new QVBoxLayout;
+    auto *title = new QLabel(QStringLiteral("Braskon - Version 1.12"), panel);
+    QFont titleFont(QStringLiteral("Sans Serif"), 12);
+    titleFont.setStyleHint(QFont::SansSerif);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    texts->addWidget(title);
+    texts->addWidget(new QLabel(QStringLiteral("Steuersoftware für Ohmrida Ladegeräte"), panel));
+    texts->addStretch();
+    head->addLayout(texts, 1);
+    panelLayout->addLayout(head);
+    panelLayout->addStretch();
+    layout->addWidget(panel, 1);
+
+    auto *picturePanel = new QFrame(this);
+    picturePanel->setAutoFillBackground(true);
+    QPalette white = picturePanel->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    picturePanel->setPalette(white);
+    picturePanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    auto *pictureLayout = new QVBoxLayout(picturePanel);
+    pictureLayout->setContentsMargins(2, 2, 2, 2);
+    auto *picture = new QLabel(picturePanel);
+    picture->setObjectName(QStringLiteral("AboutPicture"));
+    picture->setPixmap(Artwork::AboutPicture(QSize(56, 185), devicePixelRatioF()));
+    pictureLayout->addWidget(picture);
+    layout->addWidget(picturePanel);
+
+    FixDialogSize(this, QSize(363, 207));
+}
+
+void TInfoDialog::keyPressEvent(QKeyEvent *event)
+{
+    event->accept();
+    reject();
+}

@@ -1,0 +1,1149 @@
+#include "Mainform.h"
+
+#include "Commands.h"
+#include "Dialogs.h"
+#include "GridColumns.h"
+
+#include "database/Datamodule.h"
+#include "resources/Artwork.h"
+#include "livecontrol/Accuctrlform.h"
+#include "livecontrol/Selservicedlg.h"
+#include "livecontrol/ServiceCommands.h"
+#include "treatment/Serviceman.h"
+#include "Richie.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPrinter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextCursor>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// ---------------------------------------------------------------------------
+// Idle handling. Qt has no "message queue is empty" hook; this filter arms a
+// zero-time single-shot timer after every event that may change what the
+// commands can do (input, focus, showing, resizing, page changes), so
+// UpdateMenus runs once the events queued by then are handled. Commands, timer
+// ticks, data-link signals and opening menus arm it as well.
+
+class TMainForm::IdleWatcher : public QObject {
+public:
+    explicit IdleWatcher(TMainForm &form)
+        : form_(form)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~IdleWatcher() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::FocusIn:
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::Close:
+        case QEvent::WindowActivate:
+        case QEvent::ChildRemoved:
+            form_.ScheduleUpdateMenus();
+            break;
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    TMainForm &form_;
+};
+
+// ---------------------------------------------------------------------------
+
+TLogoImage::TLogoImage(QWidget *parent)
+    : QLabel(parent)
+{
+}
+
+void TLogoImage::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QLabel::mouseDoubleClickEvent(event);
+    emit doubleClicked();
+}
+
+TDBMemo::TDBMemo(QWidget *parent)
+    : QWidget(parent)
+    , editor_(new QPlainTextEdit(this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(editor_);
+    QPalette palette = editor_->palette();
+    palette.setColor(QPalette::Text, Qt::blue);
+    editor_->setPalette(palette);
+    editor_->setTabChangesFocus(true);
+    editor_->installEventFilter(this);
+    connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
+        if (loading_)
+            return;
+        limitLength();
+        modified_ = true;
+    });
+}
+
+QString TDBMemo::Text() const
+{
+    return editor_->toPlainText();
+}
+
+void TDBMemo::SetText(const QString &text)
+{
+    loading_ = true;
+    editor_->setPlainText(text.left(MaxLength));
+    loading_ = false;
+    modified_ = false;
+}
+
+void TDBMemo::limitLength()
+{
+    const QString text = editor_->toPlainText();
+    if (text.size() <= MaxLength)
+        return;
+    // Typing or pasting past the limit keeps the first MaxLength characters.
+    const int position = std::min(editor_->textCursor().position(), MaxLength);
+    loading_ = true;
+    editor_->setPlainText(text.left(MaxLength));
+    QTextCursor cursor = editor_->textCursor();
+    cursor.setPosition(position);
+    editor_->setTextCursor(cursor);
+    loading_ = false;
+}
+
+bool TDBMemo::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == editor_ && event->type() == QEvent::FocusOut)
+        emit focusLeft();
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+
+TMainForm::TMainForm(QWidget *parent)
+    : QMainWindow(parent)
+    , richie_(std::make_unique<::Richie>())
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowTitle(QStringLiteral("QUENTAX Braskon"));
+    setWindowIcon(Artwork::ProgramIcon());
+
+    TheTimer = new QTimer(this);
+    TheTimer->setObjectName(QStringLiteral("TheTimer"));
+    TheTimer->setInterval(10000);
+    connect(TheTimer, &QTimer::timeout, this, &TMainForm::Timer);
+
+    idleTimer_.setSingleShot(true);
+    idleTimer_.setInterval(0);
+    connect(&idleTimer_, &QTimer::timeout, this, &TMainForm::UpdateMenus);
+
+    BuildMenus();
+    BuildPopupMenus();
+    BuildAreas();
+    BuildToolbar();
+
+    // The fixed panels must not hold the window at their size: the layout
+    // rule hides them when the window gets too small.
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
+    setMinimumSize(0, 0);
+
+    // Client area 632 x 434 below the menu bar.
+    resize(632, 434 + menuBar()->sizeHint().height());
+
+    InitMenus();
+    idleWatcher_ = std::make_unique<IdleWatcher>(*this);
+    TheTimer->start();
+}
+
+TMainForm::~TMainForm()
+{
+    idleWatcher_.reset();
+    TheTimer->stop();
+}
+
+// ---- building the window --------------------------------------------------
+
+void TMainForm::ConnectCommand(QAction *action, void (TMainForm::*handler)())
+{
+    connect(action, &QAction::triggered, this, [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+}
+
+QAction *TMainForm::Command(QMenu *menu, const char *name, const QString &text, void (TMainForm::*handler)())
+{
+    auto *action = new QAction(text, this);
+    action->setObjectName(QLatin1String(name));
+    if (handler)
+        ConnectCommand(action, handler);
+    menu->addAction(action);
+    return action;
+}
+
+void TMainForm::BuildMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu"));
+
+    MenuFile = bar->addMenu(QStringLiteral("&Datei"));
+    MenuExport = MenuFile->addMenu(QStringLiteral("&Exportieren"));
+    MenuExport->setObjectName(QStringLiteral("MenuExport"));
+    MenuExportDiagram = Command(MenuExport, "MenuExportDiagram", QStringLiteral("&Diagramm..."), &TMainForm::MenuExportDiagramClick);
+    MenuExportTable = Command(MenuExport, "MenuExportTable", QStringLiteral("&Tabelle..."), &TMainForm::MenuExportTableClick);
+    MenuExportInfo = Command(MenuExport, "MenuExportInfo", QStringLiteral("&Etikett..."), &TMainForm::MenuExportInfoClick);
+    MenuExportProtocol = Command(MenuExport, "MenuExportProtocol", QStringLiteral("&Meßprotokoll..."), &TMainForm::MenuExportProtocolClick);
+    MenuFile->addSeparator();
+    MenuPrint = MenuFile->addMenu(QStringLiteral("Drucken"));
+    MenuPrint->setObjectName(QStringLiteral("MenuPrint"));
+    MenuPrintDiagram = Command(MenuPrint, "MenuPrintDiagram", QStringLiteral("&Diagramm"), &TMainForm::MenuPrintDiagramClick);
+    MenuPrintTable = Command(MenuPrint, "MenuPrintTable", QStringLiteral("&Tabelle"), &TMainForm::MenuPrintTableClick);
+    MenuPrintInfo = Command(MenuPrint, "MenuPrintInfo", QStringLiteral("&Etikett"), &TMainForm::MenuPrintInfoClick);
+    MenuPrintProtocol = Command(MenuPrint, "MenuPrintProtocol", QStringLiteral("&Meßprotokoll"), &TMainForm::MenuPrintProtocolClick);
+    MenuPrinterSetup = Command(MenuFile, "MenuPrinterSetup", QStringLiteral("Drucker ein&richten..."), &TMainForm::MenuPrinterSetupClick);
+    MenuFile->addSeparator();
+    MenuQuit = Command(MenuFile, "MenuQuit", QStringLiteral("&Beenden"), &TMainForm::MenuQuitClick);
+
+    MenuCopy = bar->addMenu(QStringLiteral("&Kopieren"));
+    MenuCopyDiagram = Command(MenuCopy, "MenuCopyDiagram", QStringLiteral("&Diagramm"), &TMainForm::MenuCopyDiagramClick);
+    MenuCopyTable = Command(MenuCopy, "MenuCopyTable", QStringLiteral("&Tabelle"), &TMainForm::MenuCopyTableClick);
+    MenuCopyInfo = Command(MenuCopy, "MenuCopyInfo", QStringLiteral("&Etikett"), &TMainForm::MenuCopyInfoClick);
+    MenuCopyProtocol = Command(MenuCopy, "MenuCopyProtocol", QStringLiteral("&Meßprotokoll"), &TMainForm::MenuCopyProtocolClick);
+
+    MenuView = bar->addMenu(QStringLiteral("&Ansicht"));
+    MenuShowDiagrams = Command(MenuView, "MenuShowDiagrams", QStringLiteral("&Diagramme"), &TMainForm::MenuShowDiagramsClick);
+    MenuShowControls = Command(MenuView, "MenuShowControls", QStringLiteral("&Steuerung"), &TMainForm::MenuShowControlsClick);
+    MenuShowDB = Command(MenuView, "MenuShowDB", QStringLiteral("Date&nbank"), &TMainForm::MenuShowDBClick);
+    for (QAction *view : {MenuShowDiagrams, MenuShowControls, MenuShowDB})
+        view->setCheckable(true);
+
+    MenuDiagram = bar->addMenu(QStringLiteral("Diagram&m"));
+    MenuNewDiagram = Command(MenuDiagram, "MenuNewDiagram", QStringLiteral("&Neu"), &TMainForm::MenuNewDiagramClick);
+    MenuOpenDiagram = Command(MenuDiagram, "MenuOpenDiagram", QStringLiteral("Ö&ffnen..."), &TMainForm::MenuOpenDiagramClick);
+    MenuSaveDiagram = Command(MenuDiagram, "MenuSaveDiagram", QStringLiteral("&Speichern..."), &TMainForm::MenuSaveDiagramClick);
+    MenuCloseDiagram = Command(MenuDiagram, "MenuCloseDiagram", QStringLiteral("S&chließen"), &TMainForm::MenuCloseDiagramClick);
+    MenuCloseAllDiagrams = Command(MenuDiagram, "MenuCloseAllDiagrams", QStringLiteral("&Alle schließen"), &TMainForm::MenuCloseAllDiagramsClick);
+    MenuDiagram->addSeparator();
+    MenuSetupDiagram = Command(MenuDiagram, "MenuSetupDiagram", QStringLiteral("&Einstellungen..."), &TMainForm::MenuSetupDiagramClick);
+    MenuZoomBack = Command(MenuDiagram, "MenuZoomBack", QStringLiteral("&Vorherige Zoomstufe "), &TMainForm::MenuZoomBackClick);
+
+    MenuDatabase = bar->addMenu(QStringLiteral("Date&nbank"));
+    MenuGotoAkkus = Command(MenuDatabase, "MenuGotoAkkus", QStringLiteral("&Gehe zu Akkus"), &TMainForm::MenuGotoAkkusClick);
+    MenuGotoAkkus->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    MenuSearch = Command(MenuDatabase, "MenuSearch", QStringLiteral("&Suchen..."), &TMainForm::MenuSearchClick);
+    MenuDatabase->addSeparator();
+    MenuNewAkku = Command(MenuDatabase, "MenuNewAkku", QStringLiteral("&Neuer Akku..."), &TMainForm::MenuNewAkkuClick);
+    MenuDeleteAkku = Command(MenuDatabase, "MenuDeleteAkku", QStringLiteral("Akku &löschen"), &TMainForm::MenuDeleteAkkuClick);
+    MenuDatabase->addSeparator();
+    MenuDeleteService = Command(MenuDatabase, "MenuDeleteService", QStringLiteral("Aufzeichnung &löschen "), &TMainForm::MenuDeleteServiceClick);
+
+    MenuService = bar->addMenu(QStringLiteral("&Service"));
+    MenuStartService = Command(MenuService, "MenuStartService", QStringLiteral("&Starten..."), &TMainForm::MenuStartServiceClick);
+    MenuStopService = Command(MenuService, "MenuStopService", QStringLiteral("&Abbrechen"), &TMainForm::MenuStopServiceClick);
+    MenuService->addSeparator();
+    MenuOptions = Command(MenuService, "MenuOptions", QStringLiteral("&Einstellungen..."), &TMainForm::MenuOptionsClick);
+    MenuService->addSeparator();
+    MenuKestrix = Command(MenuService, "MenuKestrix", QStringLiteral("&Kestrix..."), &TMainForm::MenuKestrixClick);
+
+    MenuHelp = bar->addMenu(QStringLiteral("&?"));
+    MenuInfo = Command(MenuHelp, "MenuInfo", QStringLiteral("Inf&o..."), &TMainForm::MenuInfoClick);
+
+    for (QMenu *menu : {MenuFile, MenuExport, MenuPrint, MenuCopy, MenuView, MenuDiagram, MenuDatabase, MenuService, MenuHelp})
+        connect(menu, &QMenu::aboutToShow, this, &TMainForm::UpdateMenus);
+}
+
+QAction *TMainForm::Button(int image, const char *name, const QString &tip, void (TMainForm::*handler)(), bool toggle)
+{
+    auto *action = new QAction(Artwork::ToolbarImage(image), tip, this);
+    action->setObjectName(QLatin1String(name));
+    action->setToolTip(tip);
+    action->setCheckable(toggle);
+    ConnectCommand(action, handler);
+    ToolBar1->addAction(action);
+    if (QWidget *button = ToolBar1->widgetForAction(action))
+        button->setObjectName(QLatin1String(name));
+    return action;
+}
+
+void TMainForm::BuildToolbar()
+{
+    ButtonShowDiagrams = Button(0, "ButtonShowDiagrams", QStringLiteral("Diagramme ein-/ausblenden"), &TMainForm::MenuShowDiagramsClick, true);
+    ButtonShowControls = Button(1, "ButtonShowControls", QStringLiteral("Akku-Steuerung ein-/ausblenden"), &TMainForm::MenuShowControlsClick, true);
+    ButtonShowDB = Button(2, "ButtonShowDB", QStringLiteral("Datenbank ein-/ausblenden"), &TMainForm::MenuShowDBClick, true);
+    ToolBar1->addSeparator();
+    ButtonNewDiagram = Button(3, "ButtonNewDiagram", QStringLiteral("neues Diagramm"), &TMainForm::MenuNewDiagramClick);
+    ButtonOpenDiagram = Button(4, "ButtonOpenDiagram", QStringLiteral("Diagramm öffnen"), &TMainForm::MenuOpenDiagramClick);
+    ButtonSaveDiagram = Button(5, "ButtonSaveDiagram", QStringLiteral("Diagramm speichern"), &TMainForm::MenuSaveDiagramClick);
+    ButtonSetupDiagram = Button(6, "ButtonSetupDiagram", QStringLiteral("Diagramm-Einstellungen"), &TMainForm::MenuSetupDiagramClick);
+    ButtonZoomBack = Button(8, "ButtonZoomBack", QStringLiteral("vorherige Ansicht"), &TMainForm::MenuZoomBackClick);
+    ButtonPrintDiagram = Button(9, "ButtonPrintDiagram", QStringLiteral("Diagramm drucken"), &TMainForm::MenuPrintDiagramClick);
+    ToolBar1->addSeparator();
+    ButtonNewBattery = Button(10, "ButtonNewBattery", QStringLiteral("neuer Akku"), &TMainForm::MenuNewAkkuClick);
+    ButtonSearch = Button(12, "ButtonSearch", QStringLiteral("Suchen"), &TMainForm::MenuSearchClick);
+    ButtonPrintInfo = Button(13, "ButtonPrintInfo", QStringLiteral("Akkudaten drucken"), &TMainForm::MenuPrintInfoClick);
+    ButtonStartService = Button(14, "ButtonStartService", QStringLiteral("Akku-Service starten"), &TMainForm::MenuStartServiceClick);
+    ButtonStopService = Button(15, "ButtonStopService", QStringLiteral("Akku-Service abbrechen"), &TMainForm::MenuStopServiceClick);
+}
+
+void TMainForm::BuildPopupMenus()
+{
+    PopupMenuAkkus = new QMenu(this);
+    PopupMenuAkkus->setObjectName(QStringLiteral("PopupMenuAkkus"));
+    PopupMenuStartService = Command(PopupMenuAkkus, "PopupMenuStartService", QStringLiteral("&Service starten..."), &TMainForm::MenuStartServiceClick);
+    PopupMenuAkkus->addSeparator();
+    PopupMenuPrintInfo = Command(PopupMenuAkkus, "PopupMenuPrintInfo", QStringLiteral("&Etikett &drucken"), &TMainForm::MenuPrintInfoClick);
+    PopupMenuCopyInfo = Command(PopupMenuAkkus, "PopupMenuCopyInfo", QStringLiteral("Ettikett &kopieren"), &TMainForm::MenuCopyInfoClick);
+    PopupMenuAkkus->addSeparator();
+    PopupMenuDeleteAkku = Command(PopupMenuAkkus, "PopupMenuDeleteAkku", QStringLiteral("Akku &löschen"), &TMainForm::MenuDeleteAkkuClick);
+
+    PopupMenuServices = new QMenu(this);
+    PopupMenuServices->setObjectName(QStringLiteral("PopupMenuServices"));
+    PopupMenuShowVoltage = Command(PopupMenuServices, "PopupMenuShowVoltage", QStringLiteral("&U - Spannungskurve"), &TMainForm::MenuShowVoltageClick);
+    PopupMenuShowCurrent = Command(PopupMenuServices, "PopupMenuShowCurrent", QStringLiteral("&I - Stromkurve"), &TMainForm::MenuShowCurrentClick);
+    PopupMenuServices->addSeparator();
+    PopupMenuDeleteService = Command(PopupMenuServices, "PopupMenuDeleteService", QStringLiteral("Aufzeichnung &löschen"), &TMainForm::MenuDeleteServiceClick);
+
+    PopupDiagrams = new QMenu(this);
+    PopupDiagrams->setObjectName(QStringLiteral("PopupDiagrams"));
+    PopupMenuCloseDiagram = Command(PopupDiagrams, "PopupMenuCloseDiagram", QStringLiteral("&Schließen"), &TMainForm::PopupMenuCloseDiagramClick);
+    PopupMenuPrintDiagram = Command(PopupDiagrams, "PopupMenuPrintDiagram", QStringLiteral("&Drucken"), &TMainForm::PopupMenuPrintDiagramClick);
+    PopupDiagrams->addSeparator();
+    PopupMenuDiagramCurveProps = Command(PopupDiagrams, "PopupMenuDiagramCurveProps", QStringLiteral("&Kurven"), &TMainForm::PopupMenuDiagramCurvePropsClick);
+    PopupMenuDiagramScalaProps = Command(PopupDiagrams, "PopupMenuDiagramScalaProps", QStringLiteral("S&kalieren"), &TMainForm::PopupMenuDiagramScalaPropsClick);
+    PopupMenuDiagramPaintProps = Command(PopupDiagrams, "PopupMenuDiagramPaintProps", QStringLiteral("&Zeichnen"), &TMainForm::PopupMenuDiagramPaintPropsClick);
+
+    for (QMenu *menu : {PopupMenuAkkus, PopupMenuServices, PopupDiagrams})
+        connect(menu, &QMenu::aboutToShow, this, &TMainForm::UpdateMenus);
+}
+
+namespace {
+
+QWidget *NamedWidget(const char *name, QWidget *parent)
+{
+    auto *widget = new QWidget(parent);
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QTabWidget *PageControl(const char *name, QWidget *parent)
+{
+    auto *pages = new QTabWidget(parent);
+    pages->setObjectName(QLatin1String(name));
+    pages->setTabPosition(QTabWidget::South);
+    pages->setDocumentMode(true);
+    return pages;
+}
+
+QTableView *ListView(const char *name, QWidget *parent)
+{
+    auto *view = new QTableView(parent);
+    view->setObjectName(QLatin1String(name));
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setShowGrid(true);
+    view->setAlternatingRowColors(false);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setFixedWidth(12);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->setWordWrap(false);
+    return view;
+}
+
+QWidget *PageWithList(const char *name, QTableView *list)
+{
+    auto *page = NamedWidget(name, nullptr);
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(list);
+    return page;
+}
+
+}  // namespace
+
+void TMainForm::BuildAreas()
+{
+    auto *central = NamedWidget("MainPanel", this);
+    auto *centralLayout = new QVBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    centralLayout->setSpacing(0);
+    setCentralWidget(central);
+
+    // Toolbar panel: a line at the top, the toolbar and the logo at the right.
+    ToolbarPanel = new QFrame(central);
+    ToolbarPanel->setObjectName(QStringLiteral("ToolbarPanel"));
+    ToolbarPanel->setFixedHeight(36);
+    auto *toolbarColumn = new QVBoxLayout(ToolbarPanel);
+    toolbarColumn->setContentsMargins(0, 0, 0, 0);
+    toolbarColumn->setSpacing(0);
+    auto *topLine = new QFrame(ToolbarPanel);
+    topLine->setFrameShape(QFrame::HLine);
+    topLine->setFrameShadow(QFrame::Sunken);
+    topLine->setFixedHeight(2);
+    toolbarColumn->addWidget(topLine);
+    auto *toolbarRow = new QHBoxLayout;
+    toolbarRow->setContentsMargins(0, 0, 0, 0);
+    ToolBar1 = new QToolBar(ToolbarPanel);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { border: none; } QToolButton { min-width: 22px; min-height: 22px; }"));
+    toolbarRow->addWidget(ToolBar1, 1);
+    Image1 = new TLogoImage(ToolbarPanel);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(Artwork::Logo(devicePixelRatioF() > 1.0 ? devicePixelRatioF() : 2.0));
+    Image1->setFixedSize(Artwork::LogoSize());
+    Image1->setToolTip(QStringLiteral("Info über Braskon"));
+    connect(Image1, &TLogoImage::doubleClicked, this, [this] { RunCommand([this] { MenuInfoClick(); }); });
+    toolbarRow->addWidget(Image1, 0, Qt::AlignRight | Qt::AlignVCenter);
+    toolbarColumn->addLayout(toolbarRow);
+    centralLayout->addWidget(ToolbarPanel);
+
+    Panel2 = NamedWidget("Panel2", central);
+    auto *panel2Layout = new QVBoxLayout(Panel2);
+    panel2Layout->setContentsMargins(0, 0, 0, 0);
+    panel2Layout->setSpacing(0);
+    centralLayout->addWidget(Panel2, 1);
+
+    // Upper part: diagrams filling, treatment control at the right.
+    auto *upper = NamedWidget("UpperPanel", Panel2);
+    auto *upperLayout = new QHBoxLayout(upper);
+    upperLayout->setContentsMargins(0, 0, 0, 0);
+    upperLayout->setSpacing(0);
+    ClientPanel = NamedWidget("ClientPanel", upper);
+    ClientPanel->setMinimumSize(0, 0);
+    auto *clientLayout = new QVBoxLayout(ClientPanel);
+    clientLayout->setContentsMargins(0, 0, 0, 0);
+    DiagramTab = PageControl("DiagramTab", ClientPanel);
+    clientLayout->addWidget(DiagramTab);
+    upperLayout->addWidget(ClientPanel, 1);
+    upperLayout->addStretch(0);
+    RightPanel = NamedWidget("RightPanel", upper);
+    RightPanel->setFixedWidth(300);
+    auto *rightLayout = new QVBoxLayout(RightPanel);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    AccuTab = PageControl("AccuTab", RightPanel);
+    rightLayout->addWidget(AccuTab);
+    upperLayout->addWidget(RightPanel);
+    panel2Layout->addWidget(upper, 1);
+
+    // Database area: the three lists and the battery panel.
+    BottomPanel = NamedWidget("BottomPanel", Panel2);
+    BottomPanel->setFixedHeight(180);
+    auto *bottomLayout = new QHBoxLayout(BottomPanel);
+    bottomLayout->setContentsMargins(0, 0, 0, 0);
+    bottomLayout->setSpacing(0);
+    DatabasePageControl = PageControl("DatabasePageControl", BottomPanel);
+    BatteryDBGrid = ListView("BatteryDBGrid", nullptr);
+    ServicesDBGrid = ListView("ServicesDBGrid", nullptr);
+    SubServicesDBGrid = ListView("SubServicesDBGrid", nullptr);
+    BatteryDBGrid->setToolTip(QStringLiteral("Klick rechts!"));
+    ServicesDBGrid->setToolTip(QStringLiteral("Klick rechts!"));
+    SubServicesDBGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    TabSheetAkkus = PageWithList("TabSheetAkkus", BatteryDBGrid);
+    TabSheetServices = PageWithList("TabSheetServices", ServicesDBGrid);
+    TabSheetSubServices = PageWithList("TabSheetSubServices", SubServicesDBGrid);
+    DatabasePageControl->addTab(TabSheetAkkus, QStringLiteral("Akkus"));
+    DatabasePageControl->addTab(TabSheetServices, QStringLiteral("Aufzeichnungen"));
+    DatabasePageControl->addTab(TabSheetSubServices, QStringLiteral("Teilschritte"));
+    DatabasePageControl->setCurrentIndex(0);
+    connect(DatabasePageControl, &QTabWidget::currentChanged, this, [this] {
+        RunCommand([this] { CommitBatteryInfo(); });
+    });
+    bottomLayout->addWidget(DatabasePageControl, 1);
+
+    for (QTableView *list : {BatteryDBGrid, ServicesDBGrid, SubServicesDBGrid})
+        list->installEventFilter(this);
+    BatteryDBGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(BatteryDBGrid, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopupMenuAkkus->popup(BatteryDBGrid->viewport()->mapToGlobal(pos)); });
+    ServicesDBGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ServicesDBGrid, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopupMenuServices->popup(ServicesDBGrid->viewport()->mapToGlobal(pos)); });
+    BatteryDBGrid->horizontalHeader()->setSectionsClickable(true);
+    connect(BatteryDBGrid->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int section) { RunCommand([this, section] { BatteryGridTitleClick(section); }); });
+
+    BuildBatteryPanel();
+    bottomLayout->addWidget(BatteryPanel);
+    panel2Layout->addWidget(BottomPanel);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFixedHeight(20);
+    StatusBar1->setSizeGripEnabled(true);
+    setStatusBar(StatusBar1);
+}
+
+void TMainForm::BuildBatteryPanel()
+{
+    BatteryPanel = new QFrame(BottomPanel);
+    BatteryPanel->setObjectName(QStringLiteral("BatteryPanel"));
+    BatteryPanel->setFixedWidth(300);
+    BatteryPanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    auto *layout = new QVBoxLayout(BatteryPanel);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(2);
+
+    DBTextBezeichnung = new QLabel(BatteryPanel);
+    DBTextBezeichnung->setObjectName(QStringLiteral("DBTextBezeichnung"));
+    QFont bold = DBTextBezeichnung->font();
+    bold.setBold(true);
+    bold.setPointSize(10);
+    DBTextBezeichnung->setFont(bold);
+    layout->addWidget(DBTextBezeichnung);
+
+    auto text = [this](const char *name, const QString &initial = QString()) {
+        auto *label = new QLabel(initial, BatteryPanel);
+        if (name)
+            label->setObjectName(QLatin1String(name));
+        return label;
+    };
+    auto *dataRow = new QHBoxLayout;
+    dataRow->setSpacing(0);
+    DBTextType = text("DBTextType");
+    DBTextCapacity = text("DBTextCapacity");
+    DBTextCells = text("DBTextCells");
+    DBTextForm = text("DBTextForm");
+    DBTextVoltage = text("DBTextVoltage");
+    dataRow->addWidget(DBTextType);
+    dataRow->addWidget(text(nullptr, QStringLiteral("-Akku    ")));
+    dataRow->addWidget(DBTextCapacity);
+    dataRow->addWidget(text(nullptr, QStringLiteral("mAh    ")));
+    dataRow->addWidget(DBTextCells);
+    dataRow->addWidget(text(nullptr, QStringLiteral(" ")));
+    dataRow->addWidget(DBTextForm);
+    dataRow->addWidget(text(nullptr, QStringLiteral(" Zelle(n)    ")));
+    dataRow->addWidget(DBTextVoltage);
+    dataRow->addWidget(text(nullptr, QStringLiteral("V   ")));
+    dataRow->addStretch();
+    layout->addLayout(dataRow);
+
+    MaxChargeLine = new QWidget(BatteryPanel);
+    MaxChargeLine->setObjectName(QStringLiteral("MaxChargeLine"));
+    auto *maxRow = new QHBoxLayout(MaxChargeLine);
+    maxRow->setContentsMargins(0, 0, 0, 0);
+    maxRow->setSpacing(0);
+    DBTextMaxCharge = text("DBTextMaxCharge");
+    DBTextSelfDischarge = text("DBTextSelfDischarge");
+    maxRow->addWidget(new QLabel(QStringLiteral("Maximalladung "), MaxChargeLine));
+    maxRow->addWidget(DBTextMaxCharge);
+    maxRow->addWidget(new QLabel(QStringLiteral("    Selbstentladung "), MaxChargeLine));
+    maxRow->addWidget(DBTextSelfDischarge);
+    maxRow->addStretch();
+    MaxChargeLine->hide();
+    layout->addWidget(MaxChargeLine);
+
+    auto *line = new QFrame(BatteryPanel);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(line);
+    layout->addWidget(new QLabel(QStringLiteral("Anmerkungen"), BatteryPanel));
+    DBMemoInfo = new TDBMemo(BatteryPanel);
+    DBMemoInfo->setObjectName(QStringLiteral("DBMemoInfo"));
+    DBMemoInfo->Editor()->setObjectName(QStringLiteral("DBMemoInfoEditor"));
+    DBMemoInfo->Editor()->setReadOnly(true);
+    connect(DBMemoInfo, &TDBMemo::focusLeft, this, [this] { RunCommand([this] { CommitBatteryInfo(); }); });
+    layout->addWidget(DBMemoInfo, 1);
+}
+
+// ---- wiring to the other objects -------------------------------------------
+
+void TMainForm::SetDataModule(TBRASKDataModule *database)
+{
+    database_ = database;
+    if (!database_)
+        return;
+    LinkView(BatteryDBGrid, database_->BatteryQuery());
+    LinkView(ServicesDBGrid, database_->ServiceQuery());
+    LinkView(SubServicesDBGrid, database_->SubServiceQuery());
+
+    QueryModel *batteries = database_->BatteryQuery();
+    connect(batteries, &QueryModel::currentRowChanged, this, &TMainForm::ShowBatteryPanel);
+    connect(batteries, &QAbstractItemModel::modelReset, this, &TMainForm::ShowBatteryPanel);
+    connect(batteries, &QAbstractItemModel::dataChanged, this, &TMainForm::ShowBatteryPanel);
+
+    connect(database_, &TBRASKDataModule::SelectedBatteriesDataChange, this, &TMainForm::BatterySelectionChanged);
+    connect(database_, &TBRASKDataModule::BatteryCommandsChanged, this, &TMainForm::BatterySelectionChanged);
+    connect(database_, &TBRASKDataModule::SelectedServicesDataChange, this, &TMainForm::ServiceSelectionChanged);
+    connect(database_, &TBRASKDataModule::ServiceCommandsChanged, this, &TMainForm::ServiceSelectionChanged);
+    connect(database_, &TBRASKDataModule::SelectedSubServicesDataChange, this, &TMainForm::ScheduleUpdateMenus);
+
+    ConfigureGrids();
+    ShowBatteryPanel();
+    BatterySelectionChanged();
+    ServiceSelectionChanged();
+    ScheduleUpdateMenus();
+}
+
+void TMainForm::SetServiceManager(TServiceManager *services)
+{
+    services_ = services;
+    BatterySelectionChanged();
+    ServiceSelectionChanged();
+    ScheduleUpdateMenus();
+}
+
+void TMainForm::LinkView(QTableView *view, QueryModel *model)
+{
+    view->setModel(model);
+    // The view's current row moves the query's current row ...
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this, view, model](const QModelIndex &current) {
+                if (syncingSelection_ || !current.isValid() || current.row() == model->currentRow())
+                    return;
+                RunCommand([this, model, view, row = current.row()] {
+                    if (view == BatteryDBGrid)
+                        CommitBatteryInfo();
+                    model->setCurrentRow(row);
+                });
+            });
+    // ... and the query's current row moves the view.
+    connect(model, &QueryModel::currentRowChanged, this, [this, view, model] { FollowModelRow(view, model); });
+    connect(model, &QAbstractItemModel::modelReset, this, [this, view, model] {
+        ConfigureGrids();
+        FollowModelRow(view, model);
+    });
+}
+
+void TMainForm::FollowModelRow(QTableView *view, QueryModel *model)
+{
+    const int row = model->currentRow();
+    const QModelIndex current = view->currentIndex();
+    if (row < 0 || row >= model->rowCount() || (current.isValid() && current.row() == row))
+        return;
+    syncingSelection_ = true;
+    int column = current.isValid() ? current.column() : view->horizontalHeader()->logicalIndexAt(0);
+    if (column < 0 || view->isColumnHidden(column))
+        column = view->horizontalHeader()->logicalIndex(0);
+    view->selectionModel()->setCurrentIndex(model->index(row, std::max(column, 0)),
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->scrollTo(model->index(row, std::max(column, 0)));
+    syncingSelection_ = false;
+}
+
+void TMainForm::ConfigureGrids()
+{
+    if (!database_)
+        return;
+    using GridColumns::Column;
+    GridColumns::Apply(BatteryDBGrid, database_->BatteryQuery(),
+                       {Column{"F_ID", 45}, Column{"F_Capacity", 75}, Column{"F_TypeString", 63},
+                        Column{"F_Brand", 200}});
+    GridColumns::Apply(ServicesDBGrid, database_->ServiceQuery(),
+                       {Column{"F_Date", 80}, Column{"F_Time", 70}, Column{"F_ProgramString", 161}});
+    GridColumns::Apply(SubServicesDBGrid, database_->SubServiceQuery(),
+                       {Column{"F_FunctionString", 60}, Column{"F_Parameter", 50}, Column{"F_Capacity", 50},
+                        Column{"F_DurationString", 60, Qt::AlignRight | Qt::AlignVCenter},
+                        Column{"F_StateString", 60, Qt::AlignCenter}});
+}
+
+void TMainForm::ShowBatteryPanel()
+{
+    QueryModel *batteries = database_ ? database_->BatteryQuery() : nullptr;
+    const int row = batteries ? batteries->currentRow() : -1;
+    const bool hasBattery = batteries && row >= 0 && row < batteries->rowCount();
+    auto field = [&](const char *name) {
+        return hasBattery ? GridColumns::DisplayText(*batteries, row, QLatin1String(name)) : QString();
+    };
+    DBTextBezeichnung->setText(field("F_Brand"));
+    DBTextType->setText(field("F_TypeString"));
+    DBTextCapacity->setText(field("F_Capacity"));
+    DBTextCells->setText(field("F_Cells"));
+    DBTextForm->setText(field("F_FormString"));
+    DBTextVoltage->setText(field("F_Voltage"));
+    DBTextMaxCharge->setText(field("F_MaxChargeString"));
+    DBTextSelfDischarge->setText(field("F_SelfDischargeString"));
+
+    const int id = hasBattery ? batteries->value(row, QStringLiteral("F_ID")).toInt() : 0;
+    // An edit of another battery's remarks is written before they are replaced.
+    if (DBMemoInfo->Modified() && (!hasBattery || id != memoBatteryID_))
+        RunCommand([this] { CommitBatteryInfo(); });
+    if (DBMemoInfo->Modified() && hasBattery && id == memoBatteryID_)
+        return;   // the user is still editing this battery's remarks
+    memoHasBattery_ = hasBattery;
+    memoBatteryID_ = id;
+    DBMemoInfo->SetText(hasBattery ? batteries->value(row, QStringLiteral("F_Info")).toString() : QString());
+    DBMemoInfo->Editor()->setReadOnly(!hasBattery);
+}
+
+void TMainForm::CommitBatteryInfo()
+{
+    if (!DBMemoInfo->Modified())
+        return;
+    if (!database_ || !memoHasBattery_) {
+        DBMemoInfo->SetModified(false);
+        return;
+    }
+    QueryModel *batteries = database_->BatteryQuery();
+    const int infoColumn = batteries->columnIndex(QStringLiteral("F_Info"));
+    const QString text = DBMemoInfo->Text().left(TDBMemo::MaxLength);
+    for (int row = 0; row < batteries->rowCount(); ++row) {
+        if (batteries->value(row, QStringLiteral("F_ID")).toInt() != memoBatteryID_)
+            continue;
+        // Cleared first: a failing write must not be retried by every later command.
+        DBMemoInfo->SetModified(false);
+        if (!batteries->setData(batteries->index(row, infoColumn), text))
+            throw std::runtime_error("Anmerkungen konnten nicht gespeichert werden");
+        return;
+    }
+    DBMemoInfo->SetModified(false);   // the battery is gone
+}
+
+// ---- the catch-all ------------------------------------------------------------
+
+bool TMainForm::RunCommand(const std::function<void()> &command)
+{
+    bool succeeded = true;
+    try {
+        command();
+    } catch (...) {
+        succeeded = false;
+        QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
+    }
+    ScheduleUpdateMenus();
+    return succeeded;
+}
+
+void TMainForm::ScheduleUpdateMenus()
+{
+    if (!idleTimer_.isActive())
+        idleTimer_.start();
+}
+
+// ---- command enabling ------------------------------------------------------------
+
+bool TMainForm::HoldsBattery(int batteryID) const
+{
+    return services_ && services_->HasBattery(batteryID);
+}
+
+bool TMainForm::HoldsService(int serviceID) const
+{
+    return services_ && services_->HasService(serviceID);
+}
+
+void TMainForm::InitMenus()
+{
+    for (QAction *action :
+         {MenuExportDiagram, MenuExportTable, MenuExportInfo, MenuExportProtocol, MenuPrintDiagram, MenuPrintTable,
+          MenuPrintInfo, MenuPrintProtocol, MenuCopyDiagram, MenuCopyTable, MenuCopyInfo, MenuCopyProtocol,
+          MenuSaveDiagram, MenuCloseDiagram, MenuCloseAllDiagrams, MenuSetupDiagram, MenuZoomBack, MenuDeleteAkku,
+          MenuDeleteService, MenuStartService, MenuStopService, ButtonSaveDiagram, ButtonSetupDiagram, ButtonZoomBack,
+          ButtonPrintDiagram, ButtonStartService, ButtonStopService, PopupMenuCloseDiagram, PopupMenuPrintDiagram,
+          PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps})
+        action->setEnabled(false);
+    for (QAction *view : {MenuShowDiagrams, MenuShowControls, MenuShowDB, ButtonShowDiagrams, ButtonShowControls, ButtonShowDB})
+        view->setChecked(true);
+}
+
+void TMainForm::BatterySelectionChanged()
+{
+    QueryModel *batteries = database_ ? database_->BatteryQuery() : nullptr;
+    if (!batteries || batteries->rowCount() == 0) {
+        for (QAction *action : {MenuPrintInfo, MenuCopyInfo, MenuSearch, MenuStartService, MenuDeleteAkku})
+            action->setEnabled(false);
+    } else {
+        MenuPrintInfo->setEnabled(true);
+        MenuCopyInfo->setEnabled(true);
+        MenuSearch->setEnabled(true);
+        MenuDeleteAkku->setEnabled(!HoldsBattery(database_->SelectedBatteryID()));
+        MenuStartService->setEnabled(MenuDeleteAkku->isEnabled());
+    }
+    ButtonSearch->setEnabled(MenuSearch->isEnabled());
+    ButtonPrintInfo->setEnabled(MenuPrintInfo->isEnabled());
+    ButtonStartService->setEnabled(MenuStartService->isEnabled());
+    PopupMenuStartService->setEnabled(MenuStartService->isEnabled());
+    PopupMenuPrintInfo->setEnabled(MenuPrintInfo->isEnabled());
+    PopupMenuCopyInfo->setEnabled(MenuCopyInfo->isEnabled());
+    PopupMenuDeleteAkku->setEnabled(MenuDeleteAkku->isEnabled());
+    ScheduleUpdateMenus();
+}
+
+void TMainForm::ServiceSelectionChanged()
+{
+    QueryModel *treatments = database_ ? database_->ServiceQuery() : nullptr;
+    if (!treatments || treatments->rowCount() == 0) {
+        MenuDeleteService->setEnabled(false);
+        PopupMenuShowVoltage->setEnabled(false);
+        PopupMenuShowCurrent->setEnabled(false);
+    } else {
+        MenuDeleteService->setEnabled(!HoldsService(database_->SelectedServiceID()));
+        PopupMenuShowVoltage->setEnabled(true);
+        PopupMenuShowCurrent->setEnabled(true);
+    }
+    PopupMenuDeleteService->setEnabled(MenuDeleteService->isEnabled());
+    ScheduleUpdateMenus();
+}
+
+void TMainForm::UpdateMenus()
+{
+    const bool hasBatteries = database_ && database_->BatteryQuery()->rowCount() > 0;
+    const bool hasServices = database_ && database_->ServiceQuery()->rowCount() > 0;
+    const bool hasSteps = database_ && database_->SubServiceQuery()->rowCount() > 0;
+
+    MenuCopyTable->setEnabled(false);
+    MenuCopyInfo->setEnabled(false);
+    MenuCopyProtocol->setEnabled(false);
+    if (MenuShowDB->isChecked()) {
+        QWidget *page = DatabasePageControl->currentWidget();
+        if (page == TabSheetAkkus) {
+            MenuCopyTable->setEnabled(hasBatteries);
+        } else if (page == TabSheetServices) {
+            MenuCopyTable->setEnabled(hasServices);
+            MenuCopyProtocol->setEnabled(hasServices);
+        } else if (page == TabSheetSubServices) {
+            MenuCopyTable->setEnabled(hasSteps);
+        }
+        MenuCopyInfo->setEnabled(hasBatteries);
+    }
+    MenuExportTable->setEnabled(MenuCopyTable->isEnabled());
+    MenuPrintTable->setEnabled(MenuCopyTable->isEnabled());
+    MenuExportInfo->setEnabled(MenuCopyInfo->isEnabled());
+    MenuPrintInfo->setEnabled(MenuCopyInfo->isEnabled());
+    MenuExportProtocol->setEnabled(MenuCopyProtocol->isEnabled());
+    MenuPrintProtocol->setEnabled(MenuCopyProtocol->isEnabled());
+
+    const bool diagramsOn = DiagramTab->count() > 0 && MenuShowDiagrams->isChecked();
+    for (QAction *action :
+         {MenuExportDiagram, MenuPrintDiagram, ButtonPrintDiagram, MenuCopyDiagram, MenuCloseDiagram, MenuSaveDiagram,
+          ButtonSaveDiagram, MenuCloseAllDiagrams, MenuSetupDiagram, ButtonSetupDiagram, PopupMenuCloseDiagram,
+          PopupMenuPrintDiagram, PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps})
+        action->setEnabled(diagramsOn);
+    MenuZoomBack->setEnabled(diagramsOn && ActiveDiagramCanZoomBack());
+    ButtonZoomBack->setEnabled(MenuZoomBack->isEnabled());
+
+    // The lists, not the whole tables, decide: a battery without records must
+    // not offer to delete a record it does not have.
+    MenuDeleteAkku->setEnabled(hasBatteries && !HoldsBattery(database_->SelectedBatteryID()));
+    PopupMenuDeleteAkku->setEnabled(MenuDeleteAkku->isEnabled());
+    MenuDeleteService->setEnabled(hasServices && !HoldsService(database_->SelectedServiceID()));
+    PopupMenuDeleteService->setEnabled(MenuDeleteService->isEnabled());
+
+    MenuStopService->setEnabled(AccuTab->count() > 0);
+    ButtonStopService->setEnabled(MenuStopService->isEnabled());
+}
+
+// ---- layout ---------------------------------------------------------------------
+
+void TMainForm::UpdateLayout()
+{
+    const QSize outer = frameGeometry().size();
+    const bool wide = outer.width() >= MinWidthForSidePanels;
+    const bool high = outer.height() >= MinHeightForDatabase;
+    ClientPanel->setVisible(MenuShowDiagrams->isChecked());
+    RightPanel->setVisible(wide && MenuShowControls->isChecked());
+    BatteryPanel->setVisible(wide);
+    BottomPanel->setVisible(high && MenuShowDB->isChecked());
+}
+
+void TMainForm::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    UpdateLayout();
+}
+
+void TMainForm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    UpdateLayout();
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        RunCommand([this] { MenuGotoAkkusClick(); });
+    }
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    // Running treatments are left alone: nothing is sent to the chargers.
+    RunCommand([this] { CommitBatteryInfo(); });
+    TheTimer->stop();
+    QMainWindow::closeEvent(event);
+}
+
+void TMainForm::ToggleView(QAction *menuItem, QAction *button)
+{
+    menuItem->setChecked(!menuItem->isChecked());
+    button->setChecked(menuItem->isChecked());
+    UpdateLayout();
+}
+
+// ---- list keys and title clicks ---------------------------------------------------
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
+            if (ListKeyPressed(watched, key->key()))
+                return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TMainForm::ListKeyPressed(QObject *list, int key)
+{
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (list == BatteryDBGrid) {
+        if (enter) {
+            PopupAtListPosition(PopupMenuAkkus);
+            return true;
+        }
+        if (key == Qt::Key_Insert) {
+            RunCommand([this] { MenuNewAkkuClick(); });
+            return true;
+        }
+        if (key == Qt::Key_Delete) {
+            UpdateMenus();
+            if (MenuDeleteAkku->isEnabled())
+                RunCommand([this] { MenuDeleteAkkuClick(); });
+            return true;
+        }
+    } else if (list == ServicesDBGrid) {
+        if (key == Qt::Key_Backspace) {
+            RunCommand([this] { MenuGotoAkkusClick(); });
+            return true;
+        }
+        if (enter) {
+            PopupAtListPosition(PopupMenuServices);
+            return true;
+        }
+        if (key == Qt::Key_Delete) {
+            UpdateMenus();
+            if (MenuDeleteService->isEnabled())
+                RunCommand([this] { MenuDeleteServiceClick(); });
+            return true;
+        }
+    } else if (list == SubServicesDBGrid) {
+        if (key == Qt::Key_Backspace) {
+            RunCommand([this] { PopupMenuGotoServicesClick(); });
+            return true;
+        }
+    }
+    return false;
+}
+
+void TMainForm::PopupAtListPosition(QMenu *menu)
+{
+    const QRect outer = frameGeometry();
+    menu->popup(QPoint(outer.left() + 15, outer.top() + outer.height() - DatabasePageControl->height() + 2));
+}
+
+void TMainForm::BatteryGridTitleClick(int logicalIndex)
+{
+    if (!database_)
+        return;
+    const QString column = database_->BatteryQuery()->columnName(logicalIndex);
+    // The type column orders by the stored code, not by its text.
+    static const std::map<QString, QString> order = {{QStringLiteral("F_ID"), QStringLiteral("F_ID")},
+                                                     {QStringLiteral("F_Capacity"), QStringLiteral("F_Capacity")},
+                                                     {QStringLiteral("F_TypeString"), QStringLiteral("F_Type")},
+                                                     {QStringLiteral("F_Brand"), QStringLiteral("F_Brand")}};
+    const auto field = order.find(column);
+    if (field != order.end())
+        database_->SortBatteries(field->second);
+}
+
+// ---- view and navigation commands ---------------------------------------------------
+
+void TMainForm::MenuQuitClick()
+{
+    close();
+}
+
+void TMainForm::MenuShowDiagramsClick()
+{
+    ToggleView(MenuShowDiagrams, ButtonShowDiagrams);
+}
+
+void TMainForm::MenuShowControlsClick()
+{
+    ToggleView(MenuShowControls, ButtonShowControls);
+}
+
+void TMainForm::MenuShowDBClick()
+{
+    ToggleView(MenuShowDB, ButtonShowDB);
+}
+
+void TMainForm::MenuGotoAkkusClick()
+{
+    if (database_)
+        database_->BatteryQuery()->first();
+    DatabasePageControl->setCurrentWidget(TabSheetAkkus);
+    BatteryDBGrid->setFocus();
+}
+
+void TMainForm::PopupMenuGotoServicesClick()
+{
+    DatabasePageControl->setCurrentWidget(TabSheetServices);
+    ServicesDBGrid->setFocus();
+}
+
+void TMainForm::AfterLoggerReadout()
+{
+    database_->ReopenSteps();
+    database_->ServiceQuery()->last();
+    DatabasePageControl->setCurrentWidget(TabSheetServices);
+    ServicesDBGrid->setFocus();
+}
+
+// ---- battery and record commands --------------------------------------------------------
+
+void TMainForm::MenuNewAkkuClick()
+{
+    if (!database_ || !newBatteryDialog_)
+        throw std::logic_error("new battery: not ready");
+    const int proposal = database_->PeekBatteryID();
+    newBatteryDialog_->Prepare(proposal);
+    if (newBatteryDialog_->exec() != QDialog::Accepted)
+        return;
+    MainCommands::StoreNewBattery(*database_, proposal, newBatteryDialog_->Input());
+}
+
+void TMainForm::MenuSearchClick()
+{
+    if (!database_ || !findAccuDialog_)
+        throw std::logic_error("search: not ready");
+    if (findAccuDialog_->exec() != QDialog::Accepted)
+        return;
+    database_->ReopenBatteries(findAccuDialog_->Position());
+    DatabasePageControl->setCurrentWidget(TabSheetAkkus);
+    BatteryDBGrid->setFocus();
+}
+
+void TMainForm::MenuDeleteAkkuClick()
+{
+    if (!database_)
+        throw std::logic_error("delete battery: not ready");
+    const int id = database_->SelectedBatteryID();
+    const auto answer = QMessageBox::question(this, MainCommands::DeleteBatteryCaption(),
+                                              MainCommands::DeleteBatteryQuestion(id),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    database_->DeleteSelectedBattery();
+}
+
+void TMainForm::MenuDeleteServiceClick()
+{
+    if (!database_)
+        throw std::logic_error("delete record: not ready");
+    const auto answer = QMessageBox::question(this, MainCommands::DeleteServiceCaption(),
+                                              MainCommands::DeleteServiceQuestion(),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    database_->DeleteSelectedService();
+}
+
+// ---- options and about box --------------------------------------------------------------
+
+void TMainForm::MenuOptionsClick()
+{
+    if (!database_ || !optionsDialog_)
+        throw std::logic_error("options: not ready");
+    optionsDialog_->SetTexts(MainCommands::CurrentOptions(*database_, *TheTimer));
+    if (optionsDialog_->exec() != QDialog::Accepted)
+        return;
+    MainCommands::ApplyOptions(optionsDialog_->Texts(), *database_, *TheTimer);
+}
+
+void TMainForm::MenuInfoClick()
+{
+    if (!infoDialog_)
+        throw std::logic_error("about box: not ready");
+    infoDialog_->exec();
+}
+
+// ---- treatments ----------------------------------------------------------------------------
+
+void TMainForm::Timer()
+{
+    if (services_)
+        services_->Tick(*this);
+    ScheduleUpdateMenus();
+}
+
+void TMainForm::MenuStopServiceClick()
+{
+    if (!services_)
+        throw std::logic_error("stop: not ready");
+    ExecuteStopServiceCommand(*services_, *this, *AccuTab);
+    MenuGotoAkkusClick();
+}
+
+void TMainForm::MenuStartServiceClick()
+{
+    if (!database_ || !services_ || !selectServiceDialog_)
+        throw std::logic_error("start: not ready");
+    TBRASKDataModule::Battery battery;
+    database_->ReadSelectedBattery(battery);
+    if (!ExecuteStartServiceCommand(*selectServiceDialog_, *services_, *this, database_->SelectedBatteryID(),
+                                    battery.Capacity))
+        return;
+    MenuStopService->setEnabled(true);
+    ButtonStopService->setEnabled(true);
+    for (QAction *action : {MenuStartService, PopupMenuStartService, ButtonStartService, MenuDeleteAkku,
+                            PopupMenuDeleteAkku, MenuDeleteService, PopupMenuDeleteService})
+        action->setEnabled(false);
+}
+
+ServiceControlWindow *TMainForm::CreateServicePage(int batteryID)
+{
+    if (!database_)
+        throw std::logic_error("treatment page: no database");
+    ServiceControlWindow *window = AddAccuPage(*AccuTab, *database_, batteryID);
+    ScheduleUpdateMenus();
+    return window;
+}
+
+void TMainForm::DeleteServicePage(ServiceControlWindow *window)
+{
+    DeleteAccuPage(*AccuTab, window);
+    ScheduleUpdateMenus();
+}
+
+void TMainForm::ShowBatteryPage()
+{
+    MenuGotoAkkusClick();
+}
+
+QPrinter &TMainForm::Printer()
+{
+    if (!printer_)
+        printer_ = std::make_unique<QPrinter>();
+    return *printer_;
+}
+
+::Richie &TMainForm::TextBuffer()
+{
+    return *richie_;
+}

@@ -1,0 +1,279 @@
+#pragma once
+// TMainForm: the program's only top-level window and the hub of all commands.
+// Three areas: diagrams (DiagramTab), treatment control (AccuTab) and the
+// database (three lists and the battery panel). Owns the main menu, the
+// toolbar, the three context menus and the timer that drives the treatments.
+//
+// Every command handler runs inside RunCommand, the one catch-all that turns
+// any failure into the message "Ausführung fehlgeschlagen!".
+//
+// Command enabling: BatterySelectionChanged and ServiceSelectionChanged run
+// from the data module's selection signals; UpdateMenus runs whenever the
+// application has become idle after user input (see IdleWatcher), after every
+// command, after each timer tick and when a menu is about to open.
+
+#include "treatment/ServiceViews.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QMenu;
+class QPlainTextEdit;
+class QPrinter;
+class QStatusBar;
+class QTabWidget;
+class QTableView;
+class Richie;
+class QToolBar;
+class QueryModel;
+class TBRASKDataModule;
+class TServiceManager;
+class TNewBatteryDialog;
+class TFindAccuDialog;
+class TOptionsDialog;
+class TInfoDialog;
+class TSelectServiceDialog;
+class TDiagramCommands;
+
+// The logo at the right of the toolbar; a double click opens the about box.
+class TLogoImage : public QLabel {
+    Q_OBJECT
+public:
+    explicit TLogoImage(QWidget *parent = nullptr);
+signals:
+    void doubleClicked();
+protected:
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+};
+
+// The remarks memo: a plain text field limited to 250 characters that reports
+// when it loses the focus, so its edit reaches the battery row.
+class TDBMemo : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int MaxLength = 250;
+    explicit TDBMemo(QWidget *parent = nullptr);
+    QPlainTextEdit *Editor() const { return editor_; }
+    QString Text() const;
+    void SetText(const QString &text);   // does not count as an edit
+    bool Modified() const { return modified_; }
+    void SetModified(bool modified) { modified_ = modified; }
+signals:
+    void focusLeft();
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+private:
+    void limitLength();
+    QPlainTextEdit *editor_;
+    bool modified_ = false;
+    bool loading_ = false;
+};
+
+class TMainForm : public QMainWindow, public ServiceHost {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // The objects created after the window; the window's links to them take
+    // effect as they arrive.
+    void SetDataModule(TBRASKDataModule *database);
+    void SetServiceManager(TServiceManager *services);
+    void SetNewBatteryDialog(TNewBatteryDialog *dialog) { newBatteryDialog_ = dialog; }
+    void SetSelectServiceDialog(TSelectServiceDialog *dialog) { selectServiceDialog_ = dialog; }
+    void SetInfoDialog(TInfoDialog *dialog) { infoDialog_ = dialog; }
+    void SetFindAccuDialog(TFindAccuDialog *dialog) { findAccuDialog_ = dialog; }
+    void SetOptionsDialog(TOptionsDialog *dialog) { optionsDialog_ = dialog; }
+    void SetKestrixDialog(QDialog *dialog) { kestrixDialog_ = dialog; }
+    void SetDiagramCommands(TDiagramCommands *commands);
+
+    TBRASKDataModule *DataModule() const { return database_; }
+    TServiceManager *ServiceManager() const { return services_; }
+    TDiagramCommands *DiagramCommands() const { return diagramCommands_; }
+
+    // Runs one command: any exception ends it with the message box
+    // "Ausführung fehlgeschlagen!" (caption "Fehler"). Returns false then.
+    bool RunCommand(const std::function<void()> &command);
+
+    // ---- ServiceHost ----
+    ServiceControlWindow *CreateServicePage(int batteryID) override;
+    void DeleteServicePage(ServiceControlWindow *window) override;
+    std::vector<LiveSampleSink *> DiagramWindows() override;
+    void ShowBatteryPage() override;
+
+    // ---- command enabling ----
+    void InitMenus();
+    void UpdateMenus();
+    void BatterySelectionChanged();
+    void ServiceSelectionChanged();
+    // Show/hide of the three areas by the view commands and the window size.
+    void UpdateLayout();
+
+    // ---- command handlers (run them through RunCommand) ----
+    void MenuExportDiagramClick();
+    void MenuExportTableClick();
+    void MenuExportInfoClick();
+    void MenuExportProtocolClick();
+    void MenuPrintDiagramClick();
+    void MenuPrintTableClick();
+    void MenuPrintInfoClick();
+    void MenuPrintProtocolClick();
+    void MenuPrinterSetupClick();
+    void MenuQuitClick();
+    void MenuCopyDiagramClick();
+    void MenuCopyTableClick();
+    void MenuCopyInfoClick();
+    void MenuCopyProtocolClick();
+    void MenuShowDiagramsClick();
+    void MenuShowControlsClick();
+    void MenuShowDBClick();
+    void MenuNewDiagramClick();
+    void MenuOpenDiagramClick();
+    void MenuSaveDiagramClick();
+    void MenuCloseDiagramClick();
+    void MenuCloseAllDiagramsClick();
+    void MenuSetupDiagramClick();
+    void MenuZoomBackClick();
+    void MenuGotoAkkusClick();
+    void MenuSearchClick();
+    void MenuNewAkkuClick();
+    void MenuDeleteAkkuClick();
+    void MenuDeleteServiceClick();
+    void MenuStartServiceClick();
+    void MenuStopServiceClick();
+    void MenuOptionsClick();
+    void MenuKestrixClick();
+    void MenuInfoClick();
+    void MenuShowVoltageClick();
+    void MenuShowCurrentClick();
+    void PopupMenuGotoServicesClick();
+    void PopupMenuCloseDiagramClick();
+    void PopupMenuPrintDiagramClick();
+    void PopupMenuDiagramCurvePropsClick();
+    void PopupMenuDiagramScalaPropsClick();
+    void PopupMenuDiagramPaintPropsClick();
+    // The timer tick: polls the next treatment.
+    void Timer();
+    // Writes a pending edit of the remarks memo into its battery row.
+    void CommitBatteryInfo();
+
+    // The printer chosen in the printer setup, shared by every print command.
+    QPrinter &Printer();
+    // The hidden text buffer through which tables, labels and protocols are
+    // printed, exported and copied.
+    ::Richie &TextBuffer();
+
+    // ---- main menu ----
+    QMenu *MenuFile, *MenuExport, *MenuPrint, *MenuCopy, *MenuView, *MenuDiagram, *MenuDatabase,
+        *MenuService, *MenuHelp;
+    QAction *MenuExportDiagram, *MenuExportTable, *MenuExportInfo, *MenuExportProtocol;
+    QAction *MenuPrintDiagram, *MenuPrintTable, *MenuPrintInfo, *MenuPrintProtocol;
+    QAction *MenuPrinterSetup, *MenuQuit;
+    QAction *MenuCopyDiagram, *MenuCopyTable, *MenuCopyInfo, *MenuCopyProtocol;
+    QAction *MenuShowDiagrams, *MenuShowControls, *MenuShowDB;
+    QAction *MenuNewDiagram, *MenuOpenDiagram, *MenuSaveDiagram, *MenuCloseDiagram,
+        *MenuCloseAllDiagrams, *MenuSetupDiagram, *MenuZoomBack;
+    QAction *MenuGotoAkkus, *MenuSearch, *MenuNewAkku, *MenuDeleteAkku, *MenuDeleteService;
+    QAction *MenuStartService, *MenuStopService, *MenuOptions, *MenuKestrix;
+    QAction *MenuInfo;
+
+    // ---- toolbar ----
+    QFrame *ToolbarPanel;
+    QToolBar *ToolBar1;
+    TLogoImage *Image1;
+    QAction *ButtonShowDiagrams, *ButtonShowControls, *ButtonShowDB;
+    QAction *ButtonNewDiagram, *ButtonOpenDiagram, *ButtonSaveDiagram, *ButtonSetupDiagram,
+        *ButtonZoomBack, *ButtonPrintDiagram;
+    QAction *ButtonNewBattery, *ButtonSearch, *ButtonPrintInfo, *ButtonStartService,
+        *ButtonStopService;
+
+    // ---- context menus ----
+    QMenu *PopupMenuAkkus;
+    QAction *PopupMenuStartService, *PopupMenuPrintInfo, *PopupMenuCopyInfo, *PopupMenuDeleteAkku;
+    QMenu *PopupMenuServices;
+    QAction *PopupMenuShowVoltage, *PopupMenuShowCurrent, *PopupMenuDeleteService;
+    QMenu *PopupDiagrams;
+    QAction *PopupMenuCloseDiagram, *PopupMenuPrintDiagram, *PopupMenuDiagramCurveProps,
+        *PopupMenuDiagramScalaProps, *PopupMenuDiagramPaintProps;
+
+    // ---- areas ----
+    QWidget *Panel2;
+    QWidget *RightPanel;
+    QTabWidget *AccuTab;
+    QWidget *ClientPanel;
+    QTabWidget *DiagramTab;
+    QWidget *BottomPanel;
+    QTabWidget *DatabasePageControl;
+    QWidget *TabSheetAkkus, *TabSheetServices, *TabSheetSubServices;
+    QTableView *BatteryDBGrid, *ServicesDBGrid, *SubServicesDBGrid;
+    QFrame *BatteryPanel;
+    QLabel *DBTextBezeichnung;
+    QLabel *DBTextType, *DBTextCapacity, *DBTextCells, *DBTextForm, *DBTextVoltage;
+    QWidget *MaxChargeLine;   // present, never shown
+    QLabel *DBTextMaxCharge, *DBTextSelfDischarge;
+    TDBMemo *DBMemoInfo;
+    QStatusBar *StatusBar1;
+    QTimer *TheTimer;
+
+    // Smallest outer width and height at which the side panels resp. the
+    // database area are shown.
+    static constexpr int MinWidthForSidePanels = 600;
+    static constexpr int MinHeightForDatabase = 450;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildMenus();
+    void BuildToolbar();
+    void BuildPopupMenus();
+    void BuildAreas();
+    void BuildBatteryPanel();
+    QAction *Command(QMenu *menu, const char *name, const QString &text, void (TMainForm::*handler)());
+    QAction *Button(int image, const char *name, const QString &tip, void (TMainForm::*handler)(),
+                    bool toggle = false);
+    void ConnectCommand(QAction *action, void (TMainForm::*handler)());
+    void ConfigureGrids();
+    void LinkView(QTableView *view, QueryModel *model);
+    void FollowModelRow(QTableView *view, QueryModel *model);
+    void ShowBatteryPanel();
+    void BatteryGridTitleClick(int logicalIndex);
+    void PopupAtListPosition(QMenu *menu);
+    bool ListKeyPressed(QObject *list, int key);
+    void ToggleView(QAction *menuItem, QAction *button);
+    void ScheduleUpdateMenus();
+    void AfterLoggerReadout();
+    bool HoldsBattery(int batteryID) const;
+    bool HoldsService(int serviceID) const;
+    bool ActiveDiagramCanZoomBack() const;
+
+    TBRASKDataModule *database_ = nullptr;
+    TServiceManager *services_ = nullptr;
+    TDiagramCommands *diagramCommands_ = nullptr;
+    TNewBatteryDialog *newBatteryDialog_ = nullptr;
+    TSelectServiceDialog *selectServiceDialog_ = nullptr;
+    TInfoDialog *infoDialog_ = nullptr;
+    TFindAccuDialog *findAccuDialog_ = nullptr;
+    TOptionsDialog *optionsDialog_ = nullptr;
+    QDialog *kestrixDialog_ = nullptr;
+    std::unique_ptr<QPrinter> printer_;
+    std::unique_ptr<::Richie> richie_;
+    bool shownOnce_ = false;
+    QTimer idleTimer_;
+    int memoBatteryID_ = 0;
+    bool memoHasBattery_ = false;
+    bool syncingSelection_ = false;
+    class IdleWatcher;
+    std::unique_ptr<IdleWatcher> idleWatcher_;
+};

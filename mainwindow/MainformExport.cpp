@@ -1,0 +1,189 @@
+// The main window's export, print, clipboard and logger commands.
+
+#include "Mainform.h"
+
+#include "ExportBuilders.h"
+#include "ExportFile.h"
+#include "Richie.h"
+#include "RichiePrinter.h"
+
+#include "database/Datamodule.h"
+
+#include <QClipboard>
+#include <QDialog>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QTabWidget>
+#include <QTableView>
+
+#include <stdexcept>
+
+namespace {
+
+[[noreturn]] void NotAvailable(const char *command)
+{
+    throw std::logic_error(std::string(command) + ": nicht verfügbar");
+}
+
+// The model columns a grid shows, in the order it shows them.
+QVector<int> VisibleColumns(const QTableView *grid)
+{
+    const QHeaderView *header = grid->horizontalHeader();
+    QVector<int> columns;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (!header->isSectionHidden(logical))
+            columns.append(logical);
+    }
+    return columns;
+}
+
+// The save dialog of the export commands keeps the filter chosen last on the
+// window, so the next export offers it again.
+const char *const LastExportFilter = "lastExportFilter";
+
+void ExportBuffer(QWidget *window, const Richie &buffer)
+{
+    QFileDialog dialog(window, QStringLiteral("Exportieren"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(ExportFile::Filters());
+    dialog.setDefaultSuffix(ExportFile::DefaultExtension());
+    const QString lastFilter = window->property(LastExportFilter).toString();
+    if (!lastFilter.isEmpty())
+        dialog.selectNameFilter(lastFilter);
+    dialog.selectFile(QString());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    window->setProperty(LastExportFilter, dialog.selectedNameFilter());
+    ExportFile::Export(buffer, dialog.selectedFiles().constFirst(), dialog.selectedNameFilter());
+}
+
+// One job with an empty title on the printer chosen last. The page rectangle
+// is in printer pixels; a printer left at screen resolution would put it far
+// off its intended place, so it prints at 600 dpi then.
+void PrintBuffer(QPrinter &printer, const Richie &buffer)
+{
+    if (printer.resolution() < 300)
+        printer.setResolution(600);
+    printer.setDocName(QString());
+    RichiePrinter::Print(buffer, printer);
+}
+
+// The grid of the active page of the database area: "Akkus", "Aufzeichnungen"
+// or, on any other page, "Teilschritte".
+QTableView *ActiveGrid(const TMainForm &window)
+{
+    const QWidget *page = window.DatabasePageControl->currentWidget();
+    if (page == window.TabSheetAkkus)
+        return window.BatteryDBGrid;
+    if (page == window.TabSheetServices)
+        return window.ServicesDBGrid;
+    return window.SubServicesDBGrid;
+}
+
+void BuildVisibleTable(const TMainForm &window, Richie &buffer)
+{
+    const QTableView *grid = ActiveGrid(window);
+    if (!grid->model())
+        NotAvailable("Tabelle");
+    ExportBuilders::BuildTable(*grid->model(), VisibleColumns(grid), buffer);
+}
+
+TBRASKDataModule &Database(const TMainForm &window, const char *command)
+{
+    if (!window.DataModule())
+        NotAvailable(command);
+    return *window.DataModule();
+}
+
+void BuildLabel(const TMainForm &window, Richie &buffer)
+{
+    ExportBuilders::BuildSelectedLabel(Database(window, "Etikett"), buffer);
+}
+
+void BuildProtocol(const TMainForm &window, Richie &buffer)
+{
+    TBRASKDataModule &database = Database(window, "Meßprotokoll");
+    ExportBuilders::BuildProtocol(database, database.SelectedServiceID(), buffer);
+}
+
+void CopyBuffer(const Richie &buffer)
+{
+    QGuiApplication::clipboard()->setMimeData(buffer.CreateMimeData());
+}
+
+}  // namespace
+
+void TMainForm::MenuExportTableClick()
+{
+    BuildVisibleTable(*this, TextBuffer());
+    ExportBuffer(this, TextBuffer());
+}
+
+void TMainForm::MenuExportInfoClick()
+{
+    BuildLabel(*this, TextBuffer());
+    ExportBuffer(this, TextBuffer());
+}
+
+void TMainForm::MenuExportProtocolClick()
+{
+    BuildProtocol(*this, TextBuffer());
+    ExportBuffer(this, TextBuffer());
+}
+
+void TMainForm::MenuPrintTableClick()
+{
+    BuildVisibleTable(*this, TextBuffer());
+    PrintBuffer(Printer(), TextBuffer());
+}
+
+void TMainForm::MenuPrintInfoClick()
+{
+    BuildLabel(*this, TextBuffer());
+    PrintBuffer(Printer(), TextBuffer());
+}
+
+void TMainForm::MenuPrintProtocolClick()
+{
+    BuildProtocol(*this, TextBuffer());
+    PrintBuffer(Printer(), TextBuffer());
+}
+
+void TMainForm::MenuPrinterSetupClick()
+{
+    // The printer chosen here prints every later job; nothing is printed now.
+    QPrintDialog dialog(&Printer(), this);
+    dialog.setWindowTitle(QStringLiteral("Drucker einrichten"));
+    dialog.exec();
+}
+
+void TMainForm::MenuCopyTableClick()
+{
+    BuildVisibleTable(*this, TextBuffer());
+    CopyBuffer(TextBuffer());
+}
+
+void TMainForm::MenuCopyInfoClick()
+{
+    BuildLabel(*this, TextBuffer());
+    CopyBuffer(TextBuffer());
+}
+
+void TMainForm::MenuCopyProtocolClick()
+{
+    BuildProtocol(*this, TextBuffer());
+    CopyBuffer(TextBuffer());
+}
+
+void TMainForm::MenuKestrixClick()
+{
+    if (!database_ || !kestrixDialog_)
+        NotAvailable("Kestrix");
+    if (kestrixDialog_->exec() == QDialog::Accepted)
+        AfterLoggerReadout();
+}

@@ -1,0 +1,48 @@
+#include "Startup.h"
+
+#include "Dialogs.h"
+#include "Mainform.h"
+
+#include "charger/TerminalManager.h"
+#include "database/Datamodule.h"
+#include "diagrams/Diagpropdlg.h"
+#include "livecontrol/Selservicedlg.h"
+#include "treatment/Serviceman.h"
+
+TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
+    : terminals_(std::make_unique<Ohmrida::TerminalManager>())
+{
+    mainForm_ = std::make_unique<TMainForm>();
+    dataModule_ = std::make_unique<TBRASKDataModule>(databaseDirectory);
+    mainForm_->SetDataModule(dataModule_.get());
+    diagramPropertyDialog_ = new TDiagramPropertyDialog(mainForm_.get());
+    newBatteryDialog_ = new TNewBatteryDialog(mainForm_.get());
+    mainForm_->SetNewBatteryDialog(newBatteryDialog_);
+    // The dialog leaves out terminals in use; the service manager is created
+    // right after it.
+    selectServiceDialog_ = new TSelectServiceDialog(
+        *terminals_,
+        [this](const std::string &terminalName) {
+            return serviceManager_ && serviceManager_->HasTerminal(terminalName);
+        },
+        mainForm_.get());
+    mainForm_->SetSelectServiceDialog(selectServiceDialog_);
+    serviceManager_ = std::make_unique<TServiceManager>(*dataModule_, *terminals_, logPath);
+    mainForm_->SetServiceManager(serviceManager_.get());
+    infoDialog_ = new TInfoDialog(mainForm_.get());
+    mainForm_->SetInfoDialog(infoDialog_);
+    findAccuDialog_ = new TFindAccuDialog(mainForm_.get());
+    mainForm_->SetFindAccuDialog(findAccuDialog_);
+    optionsDialog_ = new TOptionsDialog(mainForm_.get());
+    mainForm_->SetOptionsDialog(optionsDialog_);
+}
+
+TBraskon::~TBraskon()
+{
+    // The window goes first, so no tick or command runs while the managers
+    // are taken down; the treatments are dropped without telling the chargers.
+    mainForm_.reset();
+    serviceManager_.reset();
+    dataModule_.reset();
+    terminals_.reset();
+}

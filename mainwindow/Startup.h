@@ -1,0 +1,57 @@
+#pragma once
+// The program's windows, data module and managers, created in their start-up
+// order and destroyed safely. The braskon program and the window tests build
+// the whole program through this class.
+
+#include <QString>
+
+#include <memory>
+#include <string>
+
+namespace Ohmrida { class TerminalManager; }
+class TBRASKDataModule;
+class TDiagramPropertyDialog;
+class TFindAccuDialog;
+class TInfoDialog;
+class TMainForm;
+class TNewBatteryDialog;
+class TOptionsDialog;
+class TSelectServiceDialog;
+class TServiceManager;
+
+class TBraskon {
+public:
+    // Creates, in this order: the terminal manager, the main window, the data
+    // module on the database directory, the diagram property dialog, the
+    // new-battery dialog, the treatment selection dialog, the service manager
+    // (which creates the log file), the about box, the logger dialog, the find
+    // dialog and the options dialog, and links them to the main window.
+    // Throws DatabaseError when the database cannot be opened or is incomplete.
+    TBraskon(const QString &databaseDirectory, const std::string &logPath = "log.txt");
+    ~TBraskon();
+    TBraskon(const TBraskon &) = delete;
+    TBraskon &operator=(const TBraskon &) = delete;
+
+    TMainForm &MainForm() const { return *mainForm_; }
+    TBRASKDataModule &DataModule() const { return *dataModule_; }
+    TServiceManager &ServiceManager() const { return *serviceManager_; }
+    Ohmrida::TerminalManager &Terminals() const { return *terminals_; }
+    TNewBatteryDialog &NewBatteryDialog() const { return *newBatteryDialog_; }
+    TFindAccuDialog &FindAccuDialog() const { return *findAccuDialog_; }
+    TOptionsDialog &OptionsDialog() const { return *optionsDialog_; }
+    TInfoDialog &InfoDialog() const { return *infoDialog_; }
+    TSelectServiceDialog &SelectServiceDialog() const { return *selectServiceDialog_; }
+
+private:
+    std::unique_ptr<Ohmrida::TerminalManager> terminals_;
+    std::unique_ptr<TMainForm> mainForm_;
+    std::unique_ptr<TBRASKDataModule> dataModule_;
+    std::unique_ptr<TServiceManager> serviceManager_;
+    // Dialogs are children of the main window (modal over it, deleted with it).
+    TDiagramPropertyDialog *diagramPropertyDialog_ = nullptr;
+    TNewBatteryDialog *newBatteryDialog_ = nullptr;
+    TSelectServiceDialog *selectServiceDialog_ = nullptr;
+    TInfoDialog *infoDialog_ = nullptr;
+    TFindAccuDialog *findAccuDialog_ = nullptr;
+    TOptionsDialog *optionsDialog_ = nullptr;
+};
