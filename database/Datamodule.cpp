@@ -571,6 +571,15 @@ void TBRASKDataModule::InsertSample(const Sample &sample)
                  {sample.ServiceID, sample.Step, sample.Time, sample.Voltage, sample.Current});
 }
 
+void TBRASKDataModule::InsertSamples(const QVector<Sample> &samples)
+{
+    QMutexLocker locker(&lock_);
+    SqlStore::Transaction transaction(*store_);
+    for (const Sample &sample : samples)
+        InsertSample(sample);
+    transaction.commit();
+}
+
 void TBRASKDataModule::SelectSamples(int serviceID)
 {
     QMutexLocker locker(&lock_);

@@ -85,6 +85,9 @@ public:
 
     // Samples
     void InsertSample(const Sample &sample);
+    // Many samples in one durable commit (one disk sync instead of one per
+    // sample), all or none; for bulk writers such as the logger readout.
+    void InsertSamples(const QVector<Sample> &samples);
     void SelectSamples(int serviceID);
     bool FirstSample();
     bool NextSample();

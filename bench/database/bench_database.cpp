@@ -148,6 +148,15 @@ int main(int argc, char **argv)
     std::printf("InsertSample (committed each): %d in %.3f s = %.0f inserts/s\n", inserts, insertTime,
                 inserts / insertTime);
 
+    QVector<Sample> batch;
+    for (int i = 0; i < 10000; ++i)
+        batch.append({serviceCount, 3, 200000 + i, 1300, 500, 0});
+    timer.restart();
+    module.InsertSamples(batch);
+    const double batchTime = seconds(timer);
+    std::printf("InsertSamples (%lld in one commit): %.3f s = %.0f samples/s\n", qlonglong(batch.size()), batchTime,
+                batch.size() / batchTime);
+
     // Select and walk the 100,000 samples of one treatment.
     timer.restart();
     module.SelectSamples(walkedService);

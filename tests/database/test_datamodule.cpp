@@ -169,6 +169,13 @@ TEST_F(DataModule, StepsAndSamplesRoundTrip)
         ++count;
     }
     EXPECT_EQ(count, 6);
+
+    module().InsertSamples({{service, 3, 10, 1, 1, 0}, {service, 3, 11, 1, 1, 0}});
+    module().SelectSamples(service);
+    count = 0;
+    for (bool more = module().FirstSample(); more; more = module().NextSample())
+        ++count;
+    EXPECT_EQ(count, 8);
     module().SelectSamples(9999);
     EXPECT_FALSE(module().FirstSample());
 }
