@@ -153,6 +153,9 @@ TMainForm::TMainForm(QWidget *parent)
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("QUENTAX Braskon"));
     setWindowIcon(Artwork::ProgramIcon());
+    QFont windowFont = font();
+    windowFont.setPointSize(8);
+    setFont(windowFont);
 
     TheTimer = new QTimer(this);
     TheTimer->setObjectName(QStringLiteral("TheTimer"));
@@ -353,7 +356,6 @@ QTabWidget *PageControl(const char *name, QWidget *parent)
     auto *pages = new QTabWidget(parent);
     pages->setObjectName(QLatin1String(name));
     pages->setTabPosition(QTabWidget::South);
-    pages->setDocumentMode(true);
     return pages;
 }
 
@@ -368,7 +370,7 @@ QTableView *ListView(const char *name, QWidget *parent)
     view->setAlternatingRowColors(false);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 4);
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    view->verticalHeader()->setFixedWidth(12);
+    view->verticalHeader()->hide();
     view->horizontalHeader()->setHighlightSections(false);
     view->setWordWrap(false);
     return view;
@@ -523,6 +525,7 @@ void TMainForm::BuildBatteryPanel()
         auto *label = new QLabel(initial, BatteryPanel);
         if (name)
             label->setObjectName(QLatin1String(name));
+        label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
         return label;
     };
     auto *dataRow = new QHBoxLayout;
@@ -655,7 +658,7 @@ void TMainForm::ConfigureGrids()
     using GridColumns::Column;
     GridColumns::Apply(BatteryDBGrid, database_->BatteryQuery(),
                        {Column{"F_ID", 45}, Column{"F_Capacity", 75}, Column{"F_TypeString", 63},
-                        Column{"F_Brand", 200}});
+                        Column{"F_Brand", 100}});
     GridColumns::Apply(ServicesDBGrid, database_->ServiceQuery(),
                        {Column{"F_Date", 80}, Column{"F_Time", 70}, Column{"F_ProgramString", 161}});
     GridColumns::Apply(SubServicesDBGrid, database_->SubServiceQuery(),

@@ -257,6 +257,7 @@ private:
     bool HoldsBattery(int batteryID) const;
     bool HoldsService(int serviceID) const;
     bool ActiveDiagramCanZoomBack() const;
+    TDiagramCommands &Diagrams() const;   // throws when missing
 
     TBRASKDataModule *database_ = nullptr;
     TServiceManager *services_ = nullptr;

@@ -2,7 +2,10 @@
 
 #include "Mainform.h"
 
+#include "diagrams/Diagdocs.h"
 #include "diagrams/Diagform.h"
+
+#include <QFileDialog>
 
 #include <QTabWidget>
 
@@ -19,27 +22,28 @@ TDiagramForm *DiagramOnPage(QWidget *page)
     return page->findChild<TDiagramForm *>();
 }
 
-[[noreturn]] void NotAvailable(const char *command)
-{
-    throw std::logic_error(std::string(command) + ": nicht verfügbar");
-}
-
 }  // namespace
 
 void TMainForm::SetDiagramCommands(TDiagramCommands *commands)
 {
     diagramCommands_ = commands;
+    if (commands)
+        connect(commands, &TDiagramCommands::ZoomBackAvailable, this, &TMainForm::ScheduleUpdateMenus);
     ScheduleUpdateMenus();
 }
 
 bool TMainForm::ActiveDiagramCanZoomBack() const
 {
+    if (diagramCommands_)
+        return diagramCommands_->HasPreviousZoom();
     const TDiagramForm *form = DiagramOnPage(DiagramTab->currentWidget());
     return form && form->ZoomStackSize() > 0;
 }
 
 std::vector<LiveSampleSink *> TMainForm::DiagramWindows()
 {
+    if (diagramCommands_)
+        return diagramCommands_->LiveSampleSinks();
     std::vector<LiveSampleSink *> windows;
     for (int page = 0; page < DiagramTab->count(); ++page) {
         if (TDiagramForm *form = DiagramOnPage(DiagramTab->widget(page)))
@@ -48,20 +52,120 @@ std::vector<LiveSampleSink *> TMainForm::DiagramWindows()
     return windows;
 }
 
-void TMainForm::MenuExportDiagramClick() { NotAvailable("Diagramm exportieren"); }
-void TMainForm::MenuPrintDiagramClick() { NotAvailable("Diagramm drucken"); }
-void TMainForm::MenuCopyDiagramClick() { NotAvailable("Diagramm kopieren"); }
-void TMainForm::MenuNewDiagramClick() { NotAvailable("neues Diagramm"); }
-void TMainForm::MenuOpenDiagramClick() { NotAvailable("Diagramm öffnen"); }
-void TMainForm::MenuSaveDiagramClick() { NotAvailable("Diagramm speichern"); }
-void TMainForm::MenuCloseDiagramClick() { NotAvailable("Diagramm schließen"); }
-void TMainForm::MenuCloseAllDiagramsClick() { NotAvailable("Diagramme schließen"); }
-void TMainForm::MenuSetupDiagramClick() { NotAvailable("Diagramm-Einstellungen"); }
-void TMainForm::MenuZoomBackClick() { NotAvailable("Zoomstufe"); }
-void TMainForm::MenuShowVoltageClick() { NotAvailable("Spannungskurve"); }
-void TMainForm::MenuShowCurrentClick() { NotAvailable("Stromkurve"); }
-void TMainForm::PopupMenuCloseDiagramClick() { NotAvailable("Diagramm schließen"); }
-void TMainForm::PopupMenuPrintDiagramClick() { NotAvailable("Diagramm drucken"); }
-void TMainForm::PopupMenuDiagramCurvePropsClick() { NotAvailable("Kurven"); }
-void TMainForm::PopupMenuDiagramScalaPropsClick() { NotAvailable("Skalieren"); }
-void TMainForm::PopupMenuDiagramPaintPropsClick() { NotAvailable("Zeichnen"); }
+namespace {
+
+// A file dialog with an empty name and a default extension; empty when cancelled.
+QString AskFileName(QWidget *parent, QFileDialog::AcceptMode mode, const QString &filter, const QString &suffix)
+{
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(suffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+}  // namespace
+
+TDiagramCommands &TMainForm::Diagrams() const
+{
+    if (!diagramCommands_)
+        throw std::logic_error("diagram commands missing");
+    return *diagramCommands_;
+}
+
+void TMainForm::MenuNewDiagramClick()
+{
+    Diagrams().NewDiagram();
+}
+
+void TMainForm::MenuOpenDiagramClick()
+{
+    const QString path = AskFileName(this, QFileDialog::AcceptOpen, TDiagramCommands::DiagramFileFilter,
+                                     QStringLiteral("dgr"));
+    if (!path.isEmpty())
+        Diagrams().OpenDiagramFile(path);
+}
+
+void TMainForm::MenuSaveDiagramClick()
+{
+    const QString path = AskFileName(this, QFileDialog::AcceptSave, TDiagramCommands::DiagramFileFilter,
+                                     QStringLiteral("dgr"));
+    if (!path.isEmpty())
+        Diagrams().SaveDiagramFile(path);
+}
+
+void TMainForm::MenuExportDiagramClick()
+{
+    const QString path = AskFileName(this, QFileDialog::AcceptSave, TDiagramCommands::BitmapFileFilter,
+                                     QStringLiteral("bmp"));
+    if (!path.isEmpty())
+        Diagrams().ExportDiagram(path);
+}
+
+void TMainForm::MenuPrintDiagramClick()
+{
+    Diagrams().PrintDiagram(Printer(), font());
+}
+
+void TMainForm::PopupMenuPrintDiagramClick()
+{
+    MenuPrintDiagramClick();
+}
+
+void TMainForm::MenuCopyDiagramClick()
+{
+    Diagrams().CopyDiagram();
+}
+
+void TMainForm::MenuCloseDiagramClick()
+{
+    Diagrams().CloseActiveDiagram();
+}
+
+void TMainForm::PopupMenuCloseDiagramClick()
+{
+    MenuCloseDiagramClick();
+}
+
+void TMainForm::MenuCloseAllDiagramsClick()
+{
+    Diagrams().CloseAllDiagrams();
+}
+
+void TMainForm::MenuSetupDiagramClick()
+{
+    Diagrams().ShowDiagramProperties();
+}
+
+void TMainForm::PopupMenuDiagramCurvePropsClick()
+{
+    Diagrams().ShowDiagramProperties(TDiagramPropertyDialog::PageCurves);
+}
+
+void TMainForm::PopupMenuDiagramScalaPropsClick()
+{
+    Diagrams().ShowDiagramProperties(TDiagramPropertyDialog::PageScaling);
+}
+
+void TMainForm::PopupMenuDiagramPaintPropsClick()
+{
+    Diagrams().ShowDiagramProperties(TDiagramPropertyDialog::PageDrawing);
+}
+
+void TMainForm::MenuZoomBackClick()
+{
+    Diagrams().ZoomBack();
+}
+
+void TMainForm::MenuShowVoltageClick()
+{
+    Diagrams().ShowCurveOfCurrentService(0);
+}
+
+void TMainForm::MenuShowCurrentClick()
+{
+    Diagrams().ShowCurveOfCurrentService(1);
+}

@@ -5,7 +5,9 @@
 
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "diagrams/Diagdocs.h"
 #include "diagrams/Diagpropdlg.h"
+#include "Kestrixdlg.h"
 #include "livecontrol/Selservicedlg.h"
 #include "treatment/Serviceman.h"
 
@@ -16,6 +18,9 @@ TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
     dataModule_ = std::make_unique<TBRASKDataModule>(databaseDirectory);
     mainForm_->SetDataModule(dataModule_.get());
     diagramPropertyDialog_ = new TDiagramPropertyDialog(mainForm_.get());
+    mainForm_->SetDiagramCommands(new TDiagramCommands(mainForm_->DiagramTab, mainForm_->PopupDiagrams,
+                                                       dataModule_.get(), diagramPropertyDialog_,
+                                                       mainForm_.get()));
     newBatteryDialog_ = new TNewBatteryDialog(mainForm_.get());
     mainForm_->SetNewBatteryDialog(newBatteryDialog_);
     // The dialog leaves out terminals in use; the service manager is created
@@ -31,6 +36,7 @@ TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
     mainForm_->SetServiceManager(serviceManager_.get());
     infoDialog_ = new TInfoDialog(mainForm_.get());
     mainForm_->SetInfoDialog(infoDialog_);
+    mainForm_->SetKestrixDialog(new TKestrixDialog(*terminals_, *dataModule_, mainForm_.get()));
     findAccuDialog_ = new TFindAccuDialog(mainForm_.get());
     mainForm_->SetFindAccuDialog(findAccuDialog_);
     optionsDialog_ = new TOptionsDialog(mainForm_.get());
