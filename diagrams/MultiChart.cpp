@@ -7,7 +7,9 @@
 #include <QMouseEvent>
 #include <QPaintDevice>
 #include <QPainter>
+#include <QLine>
 #include <QPolygon>
+#include <QVector>
 
 #include <algorithm>
 
@@ -389,7 +391,7 @@ void TMultiChart::PaintOnCanvas(QPainter& painter, int pixelsPerInch, bool monoc
     painter.setFont(QFont(font(), painter.device()));
     m_plotRect = ChartGeometry::ForeignPlotArea(pixelsPerInch);
     Recalculate();
-    Render(painter, monochrome, QRect());
+    Render(painter, monochrome, QRect(), std::max(1.0, pixelsPerInch / 96.0));
     painter.restore();
     // The next screen paint must recalculate for the window again.
     m_plotRect = screenPlotArea();
@@ -408,7 +410,8 @@ QImage TMultiChart::CopyToPicture(bool monochrome)
     return picture;
 }
 
-void TMultiChart::Render(QPainter& painter, bool monochrome, const QRect& background) const
+void TMultiChart::Render(QPainter& painter, bool monochrome, const QRect& background,
+                         double lineScale) const
 {
     painter.save();
     if (!background.isNull())
@@ -416,16 +419,17 @@ void TMultiChart::Render(QPainter& painter, bool monochrome, const QRect& backgr
                                                 : palette().color(QPalette::Window));
     painter.setBrush(Qt::NoBrush);
     painter.setBackgroundMode(Qt::TransparentMode);
-    drawAxes(painter, monochrome);
-    drawCurves(painter, monochrome);
+    drawAxes(painter, monochrome, lineScale);
+    drawCurves(painter, monochrome, lineScale);
     painter.restore();
 }
 
-void TMultiChart::drawAxes(QPainter& p, bool monochrome) const
+void TMultiChart::drawAxes(QPainter& p, bool monochrome, double lineScale) const
 {
     const QColor penColor = monochrome ? QColor(Qt::black) : palette().color(QPalette::WindowText);
-    const QPen pen(penColor, 1, Qt::SolidLine);
-    const QPen gridPen(GridColor(monochrome), 1, Qt::DotLine);
+    const int thin = lineScale > 1.0 ? static_cast<int>(lineScale) : 1;
+    const QPen pen(penColor, thin, Qt::SolidLine);
+    const QPen gridPen(GridColor(monochrome), thin, Qt::DotLine);
     p.setPen(pen);
 
     const QFontMetrics fm = p.fontMetrics();
@@ -494,7 +498,7 @@ void TMultiChart::drawAxes(QPainter& p, bool monochrome) const
     case fsFull: {
         p.drawRect(fLeft, fTop, fRight - fLeft, fBottom - fTop);
         const QColor inner = monochrome ? QColor(Qt::black) : palette().color(QPalette::Window);
-        p.setPen(QPen(inner, 1));
+        p.setPen(QPen(inner, thin));
         p.drawRect(fLeft + 1, fTop + 1, fRight - fLeft - 2, fBottom - fTop - 2);
         p.setPen(pen);
         break;
@@ -505,11 +509,12 @@ void TMultiChart::drawAxes(QPainter& p, bool monochrome) const
     }
 }
 
-void TMultiChart::drawCurves(QPainter& p, bool monochrome) const
+void TMultiChart::drawCurves(QPainter& p, bool monochrome, double lineScale) const
 {
     p.save();
     p.setClipRect(m_cachedPlotRect);
     QPolygon polyline;
+    QVector<QLine> segments;
     for (const auto& entry : m_curves) {
         const Curve& c = *entry.second;
         const PlotPoint* points = c.Points.data();
@@ -526,7 +531,7 @@ void TMultiChart::drawCurves(QPainter& p, bool monochrome) const
             const LineStyle style = knownPhase ? c.Styles[phase] : LineStyle{0, psClear, 0};
             if (runEnd - runStart >= 2 && style.Width > 0 && style.Style != psClear) {
                 QPen pen(monochrome ? QColor(Qt::black) : ColorFromValue(style.Color));
-                pen.setWidth(style.Width);
+                pen.setWidth(static_cast<int>(style.Width * lineScale));
                 pen.setStyle(ToQtPenStyle(style.Style));
                 p.setPen(pen);
                 polyline.clear();
@@ -545,8 +550,18 @@ void TMultiChart::drawCurves(QPainter& p, bool monochrome) const
                     for (size_t i = runStart; i < runEnd; ++i)
                         polyline.append(QPoint(points[i].X, points[i].Y));
                 }
-                if (polyline.size() >= 2)
+                if (style.Style == psSolid && polyline.size() >= 2) {
+                    // Separate segments: a wide pen strokes a long, self-overlapping
+                    // polyline as one huge path, which costs seconds; square caps
+                    // close the joints just the same.
+                    segments.clear();
+                    segments.reserve(polyline.size() - 1);
+                    for (int i = 1; i < polyline.size(); ++i)
+                        segments.append(QLine(polyline[i - 1], polyline[i]));
+                    p.drawLines(segments);
+                } else if (polyline.size() >= 2) {
                     p.drawPolyline(polyline);
+                }
             }
             runStart = runEnd;
         }

@@ -58,8 +58,10 @@ public:
     void PaintOnCanvas(QPainter& painter, int pixelsPerInch, bool monochrome);
     // The one renderer behind screen, printer and bitmap: draws axes, grid,
     // labels, frame, curves and the zoom rectangle for the plot area the
-    // cache was built for. Fills `background` first unless it is null.
-    void Render(QPainter& painter, bool monochrome, const QRect& background) const;
+    // cache was built for. Fills `background` first unless it is null. Line
+    // widths are multiplied by lineScale (pixels of a printer are tiny).
+    void Render(QPainter& painter, bool monochrome, const QRect& background,
+                double lineScale = 1.0) const;
     // The control's image, as copied to the clipboard or a bitmap file.
     QImage CopyToPicture(bool monochrome);
 
@@ -173,8 +175,8 @@ private:
     void setYAxisField(double Axis::*field, double v);
     void setXAxisField(double Axis::*field, double v);
 
-    void drawAxes(QPainter& p, bool monochrome) const;
-    void drawCurves(QPainter& p, bool monochrome) const;
+    void drawAxes(QPainter& p, bool monochrome, double lineScale) const;
+    void drawCurves(QPainter& p, bool monochrome, double lineScale) const;
 
     QLabel* m_valueText = nullptr;
     bool m_needsRecalc = true;

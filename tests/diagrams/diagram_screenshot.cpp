@@ -1,1 +1,84 @@
-int main(){return 0;}
+// Renders a diagram page with the voltage and current curves of a recorded
+// discharge-charge treatment to a PNG file (argument: the file's path).
+
+#include "DiagramTestData.h"
+#include "Diagdocs.h"
+#include "Diagform.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QTabWidget>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// A four-cell NiMH pack: one hour forty of discharge at 1 A, then charging
+// at 1 A until the voltage peaks and drops a little.
+void RecordTreatment(DiagramTestData& data, int service)
+{
+    data.AddStep(service, 1, 0);
+    data.AddStep(service, 2, 1);
+    const int dischargeEnd = 6000;
+    for (int t = 0; t <= dischargeEnd; t += 30) {
+        const double x = static_cast<double>(t) / dischargeEnd;
+        const double volts = 5.15 - 0.35 * x - 0.08 * (1 - std::exp(-t / 120.0))
+                             - 0.55 * std::pow(x, 12);
+        data.AddSample(service, 1, t, static_cast<int>(volts * 1000), 1000);
+    }
+    const int chargeEnd = 14100;
+    for (int t = dischargeEnd + 30; t <= chargeEnd; t += 30) {
+        const double x = static_cast<double>(t - dischargeEnd) / (chargeEnd - dischargeEnd);
+        double volts = 5.25 + 0.12 * (1 - std::exp(-(t - dischargeEnd) / 300.0)) + 0.18 * x
+                       + 0.25 * std::pow(x, 8);
+        if (x > 0.95)
+            volts -= (x - 0.95) * 1.6;  // -dV after the peak
+        const int milliamps = x < 0.97 ? 1000 : 0;
+        data.AddSample(service, 2, t, static_cast<int>(volts * 1000), milliamps);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                    : QStringLiteral("diagram.png");
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+
+    DiagramTestData data;
+    const int battery = data.AddBattery(2000);
+    const int service = data.AddService(battery, 0, 3);
+    RecordTreatment(data, service);
+
+    QTabWidget tab;
+    tab.setTabPosition(QTabWidget::South);
+    tab.resize(900, 560);
+    QMenu popup;
+    TDiagramPropertyDialog dialog;
+    TDiagramCommands commands(&tab, &popup, data.DataModule.get(), &dialog);
+    TDiagramForm* form = commands.NewDiagram();
+    form->AddServiceCurve(service, 0);
+    form->AddServiceCurve(service, 1);
+    TMultiChart* chart = form->Chart();
+    chart->SetYAxisStartValue(3);
+    chart->SetYAxisEndValue(7);
+    chart->SetYAxisNumSegments(8);
+    chart->AutoYAxisDigits(0.5);
+    chart->SetXAxisEndValue(4 * 3600);
+    chart->SetXAxisNumSegments(8);
+    chart->SetXAxisNumSubSegments(3);
+    tab.show();
+    QApplication::processEvents();
+
+    if (!tab.grab().save(output, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(output));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(output));
+    return 0;
+}

@@ -4,10 +4,13 @@
 #include "MultiChart.h"
 
 #include <QLabel>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -199,4 +202,43 @@ TEST_F(ChartWidget, MonochromeDrawsCurvesGridAndFrameInBlackOnWhite)
     // The frame is black.
     const QRect plot = chart.PlotRect();
     EXPECT_EQ(mono.pixel(plot.left() - 1, plot.center().y()), qRgb(0, 0, 0));
+}
+
+TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
+{
+    chart.SetGridVisible(false);
+    chart.SetTextVisible(false);
+    QPalette pal = chart.palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    chart.setPalette(pal);
+    chart.AddCurve("U", 0);
+    for (int i = 0; i < 60000; ++i) {
+        const double t = i * 0.01;
+        chart.AddPoint("U", t, 50 + 30 * std::sin(t / 50) + 10 * std::sin(i * 0.7),
+                       i < 30000 ? 0 : 1);
+    }
+    const QImage drawn = chart.CopyToPicture(false);
+
+    // Every segment between consecutive cached points, drawn one by one.
+    QImage reference(chart.size(), QImage::Format_RGB32);
+    reference.fill(Qt::white);
+    {
+        QPainter p(&reference);
+        p.setClipRect(chart.PlotRect());
+        const Curve* c = chart.GetCurve("U");
+        for (size_t i = 1; i < c->Points.size(); ++i) {
+            const PlotPoint& a = c->Points[i - 1];
+            const PlotPoint& b = c->Points[i];
+            if (a.Phase != b.Phase)
+                continue;
+            p.setPen(QPen(ColorFromValue(c->Styles[b.Phase].Color), c->Styles[b.Phase].Width));
+            p.drawLine(a.X, a.Y, b.X, b.Y);
+        }
+    }
+    int differing = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (drawn.pixel(x, y) != reference.pixel(x, y))
+                ++differing;
+    EXPECT_EQ(differing, 0);
 }

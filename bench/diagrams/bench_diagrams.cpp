@@ -1,0 +1,199 @@
+// Figures of the diagram code: recalculation and repaint of a chart with one
+// million points, and loading a treatment's curve of 100,000 samples beside
+// the raw query on the same database. Prints the figures.
+
+#include "Diagform.h"
+#include "MultiChart.h"
+
+#include "database/Datamodule.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// Best of several runs, in milliseconds.
+double BestOf(int runs, const std::function<void()>& work)
+{
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        work();
+        best = std::min(best, timer.nsecsElapsed() / 1e6);
+    }
+    return best;
+}
+
+void ChartFigures()
+{
+    constexpr int kPoints = 1000000;
+    constexpr int kCurves = 3;
+    TMultiChart chart;
+    chart.resize(1600, 900);
+    chart.SetXAxisIsTimeAxis(true);
+    chart.SetFrameStyle(fsFull);
+    chart.SetXAxisEndValue(kPoints / kCurves);
+    for (int c = 0; c < kCurves; ++c) {
+        const QString name = QStringLiteral("Kurve %1").arg(c);
+        Curve* curve = chart.AddCurve(name, 0);
+        curve->Data.reserve(kPoints / kCurves + 1);
+        for (int i = 0; i < kPoints / kCurves + (c == 0 ? kPoints % kCurves : 0); ++i) {
+            const double t = i;
+            const double value = 50 + 30 * std::sin(t / 20000.0 + c) + 8 * std::sin(t * 0.37)
+                                 + ((static_cast<long long>(i) * 7919) % 101 - 50) * 0.05;
+            curve->Data.push_back(Curve::DataPoint{static_cast<float>(t),
+                                                   static_cast<float>(value),
+                                                   static_cast<int16_t>((i / 50000) % 3)});
+        }
+    }
+    QImage image(chart.size(), QImage::Format_RGB32);
+    {
+        QPainter p(&image);
+        chart.PaintTo(p, false);  // first paint: plot area and cache
+    }
+    const double recalc = BestOf(5, [&] { chart.Recalculate(); });
+    size_t cached = 0;
+    for (const QString& name : chart.CurveNames())
+        cached += chart.GetCurve(name)->PointCount();
+    const double repaint = BestOf(10, [&] {
+        QPainter p(&image);
+        chart.PaintTo(p, false);
+    });
+    const double copy = BestOf(10, [&] { chart.CopyToPicture(false); });
+    std::printf("Chart, %d points in %d curves, 1600 x 900:\n", kPoints, kCurves);
+    std::printf("  Recalculate:                  %8.1f ms (%zu cached points)\n", recalc, cached);
+    std::printf("  repaint without recalculation:%8.1f ms\n", repaint);
+    std::printf("  CopyToPicture (bitmap):       %8.1f ms\n", copy);
+
+    // A zoomed view: one tenth of the time range visible.
+    chart.SetXAxisStartValue(100000);
+    chart.SetXAxisEndValue(100000 + kPoints / kCurves / 10.0);
+    {
+        QPainter p(&image);
+        chart.PaintTo(p, false);
+    }
+    const double zoomedRecalc = BestOf(5, [&] { chart.Recalculate(); });
+    const double zoomedRepaint = BestOf(10, [&] {
+        QPainter p(&image);
+        chart.PaintTo(p, false);
+    });
+    std::printf("  zoomed to a tenth: Recalculate %.1f ms, repaint %.1f ms\n", zoomedRecalc,
+                zoomedRepaint);
+}
+
+void LoadFigures()
+{
+    constexpr int kSamples = 100000;
+    QTemporaryDir dir;
+    auto dataModule = std::make_unique<TBRASKDataModule>(dir.path());
+    TBRASKDataModule::Battery battery;
+    battery.ID = dataModule->PeekBatteryID();
+    dataModule->AdvanceBatteryID();
+    battery.Capacity = 2000;
+    battery.Cells = 4;
+    dataModule->InsertBattery(battery);
+    TBRASKDataModule::Service service;
+    service.BatteryID = battery.ID;
+    service.Program = 3;
+    dataModule->InsertService(service);
+    for (int step = 1; step <= 2; ++step) {
+        StepRecord record;
+        record.ServiceID = service.ID;
+        record.Step = step;
+        record.Function = step - 1;
+        record.Parameter = 1000;
+        dataModule->InsertStep(record);
+    }
+
+    // The samples go in through a connection of our own, in one transaction.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                    QStringLiteral("bench"));
+        db.setDatabaseName(dataModule->DatabaseFile());
+        if (!db.open()) {
+            std::printf("cannot open %s\n", qPrintable(dataModule->DatabaseFile()));
+            return;
+        }
+        db.transaction();
+        QSqlQuery insert(db);
+        insert.prepare(QStringLiteral("INSERT INTO samples (F_ServiceID, F_Step, F_Time, "
+                                      "F_Voltage, F_Current) VALUES (?, ?, ?, ?, ?)"));
+        for (int i = 0; i < kSamples; ++i) {
+            insert.addBindValue(service.ID);
+            insert.addBindValue(i < kSamples / 2 ? 1 : 2);
+            insert.addBindValue(i * 2);
+            insert.addBindValue(4800 + (i % 1000));
+            insert.addBindValue(1000);
+            if (!insert.exec()) {
+                std::printf("insert failed: %s\n", qPrintable(insert.lastError().text()));
+                return;
+            }
+        }
+        db.commit();
+
+        const double raw = BestOf(3, [&] {
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            q.prepare(QStringLiteral("SELECT * FROM samples WHERE F_ServiceID = ?"));
+            q.addBindValue(service.ID);
+            q.exec();
+            long long sum = 0;
+            while (q.next())
+                sum += q.value(2).toInt() + q.value(3).toInt() + q.value(4).toInt()
+                       + q.value(5).toInt();
+            if (sum == 42)
+                std::printf(" ");
+        });
+
+        double load = 1e300;
+        size_t points = 0;
+        for (int run = 0; run < 3; ++run) {
+            TDiagramForm form(dataModule.get());
+            QElapsedTimer timer;
+            timer.start();
+            Curve* curve = form.AddServiceCurve(service.ID, 0);
+            load = std::min(load, timer.nsecsElapsed() / 1e6);
+            points = curve ? curve->Data.size() : 0;
+        }
+
+        // For comparison: one step lookup per sample, on a tenth of them.
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < kSamples / 10; ++i) {
+            StepRecord record;
+            record.ServiceID = service.ID;
+            record.Step = i % 2 + 1;
+            dataModule->GetSubService(record);
+        }
+        const double perSample = timer.nsecsElapsed() / 1e6 * 10;
+
+        std::printf("Curve of a treatment with %d samples:\n", kSamples);
+        std::printf("  raw query (all columns):      %8.1f ms\n", raw);
+        std::printf("  AddServiceCurve:              %8.1f ms (%zu points), ratio %.2f\n", load,
+                    points, load / raw);
+        std::printf("  a step lookup per sample would add about %.0f ms\n", perSample);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("bench"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ChartFigures();
+    LoadFigures();
+    return 0;
+}
