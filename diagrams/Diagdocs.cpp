@@ -315,6 +315,8 @@ void TDiagramCommands::PrintDiagram(const QFont& font)
     if (!ActiveDiagram())
         return;
     QPrinter printer(QPrinter::HighResolution);  // the default printer
+    if (!printer.isValid())
+        throw DiagramError(QStringLiteral("Es ist kein Drucker eingerichtet"));
     PrintDiagram(printer, font);
 }
 

@@ -54,8 +54,9 @@ public:
     void CloseActiveDiagram();
     void CloseAllDiagrams();
 
-    // The property dialog for the active diagram, modal. Without a page the
-    // dialog shows the page it showed last; the popup entries choose one.
+    // The property dialog for the active diagram, modal; nothing without one.
+    // The plain command leaves the dialog on the page it showed last, the
+    // popup entries ("Kurven", "Skalieren", "Zeichnen") choose theirs.
     void ShowDiagramProperties();
     void ShowDiagramProperties(TDiagramPropertyDialog::Page page);
 

@@ -63,7 +63,11 @@ int main(int argc, char** argv)
     TDiagramCommands commands(&tab, &popup, data.DataModule.get(), &dialog);
     TDiagramForm* form = commands.NewDiagram();
     form->AddServiceCurve(service, 0);
-    form->AddServiceCurve(service, 1);
+    // The current curve styled apart from the voltage, as a user would.
+    if (Curve* current = form->AddServiceCurve(service, 1)) {
+        current->Styles[0] = LineStyle{ColorValue(128, 0, 0), psDash, 1};
+        current->Styles[1] = LineStyle{ColorValue(0, 0, 128), psDash, 1};
+    }
     TMultiChart* chart = form->Chart();
     chart->SetYAxisStartValue(3);
     chart->SetYAxisEndValue(7);
