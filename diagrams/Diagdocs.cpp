@@ -322,18 +322,29 @@ void TDiagramCommands::PrintDiagram(const QFont& font)
 
 void TDiagramCommands::PrintDiagram(QPrinter& printer, const QFont& font)
 {
-    TDiagramForm* form = ActiveDiagram();
-    if (!form)
+    if (!ActiveDiagram())
         return;
     QPainter painter;
     if (!painter.begin(&printer))
         throw DiagramError(QStringLiteral("Der Drucker kann nicht angesprochen werden"));
-    painter.setFont(QFont(font, &printer));
-    const int u = printer.logicalDpiY();
+    PaintDiagramPage(painter, printer.logicalDpiY(), QFont(font, &printer));
+    if (!painter.end())
+        throw DiagramError(QStringLiteral("Der Druck ist fehlgeschlagen"));
+}
+
+void TDiagramCommands::PaintDiagramPage(QPainter& painter, int pixelsPerInch, const QFont& font)
+{
+    TDiagramForm* form = ActiveDiagram();
+    if (!form)
+        return;
+    const int u = pixelsPerInch;
+    painter.save();
+    painter.setFont(font);
     const int fontHeight = QFontInfo(painter.font()).pixelSize();
     const int lineHeight = static_cast<int>(std::abs(fontHeight) * 1.5);
     const int bigText = 100 * u;
 
+    painter.setPen(Qt::black);
     painter.drawText(QRect(u, u, bigText, bigText), Qt::AlignLeft | Qt::AlignTop,
                      ActiveDiagramCaption());
     TMultiChart& chart = *form->Chart();
@@ -364,8 +375,7 @@ void TDiagramCommands::PrintDiagram(QPrinter& printer, const QFont& font)
         painter.drawText(QRect(4 * u, y, bigText, bigText), Qt::AlignLeft | Qt::AlignTop, name);
         y += lineHeight;
     }
-    if (!painter.end())
-        throw DiagramError(QStringLiteral("Der Druck ist fehlgeschlagen"));
+    painter.restore();
 }
 
 void TDiagramCommands::CopyDiagram()

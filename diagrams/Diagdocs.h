@@ -19,6 +19,7 @@
 
 class LiveSampleSink;
 class QMenu;
+class QPainter;
 class QPrinter;
 class QTabWidget;
 class TBRASKDataModule;
@@ -78,6 +79,10 @@ public:
     // one (any QPrinter, PDF output included).
     void PrintDiagram(const QFont& font);
     void PrintDiagram(QPrinter& printer, const QFont& font);
+    // The printed page of the active diagram on any canvas of the given
+    // resolution: title, chart (1 inch from the left, 1.5 from the top,
+    // 6 x 4 inches) and legend.
+    void PaintDiagramPage(QPainter& painter, int pixelsPerInch, const QFont& font);
     // The active chart as a bitmap on the clipboard.
     void CopyDiagram();
     // The active chart as a BMP file of the chart's size.
