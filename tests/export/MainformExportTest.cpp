@@ -1,0 +1,168 @@
+// The main window's export, print, copy and logger commands on the whole
+// program, driven through the real dialogs.
+
+#include "KestrixFixture.h"
+
+#include "ExportFile.h"
+#include "RtfText.h"
+#include "mainwindow/Mainform.h"
+#include "mainwindow/Startup.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPrinter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// Answers the next modal file dialog: chooses the filter and types the name.
+void AnswerFileDialog(const QString &filter, const QString &fileName)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, filter, fileName] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        dialog->selectNameFilter(filter);
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(edit, nullptr);
+        edit->clear();
+        QTest::keyClicks(edit, fileName);
+        QMetaObject::invokeMethod(dialog, "accept");   // what the "Speichern" button does
+    });
+    timer->start();
+}
+
+class MainformExport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        program = std::make_unique<TBraskon>(dir.path(), dir.filePath(QStringLiteral("log.txt")).toStdString());
+        Form().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form()));
+    }
+    void TearDown() override { program.reset(); }
+
+    TMainForm &Form() { return program->MainForm(); }
+    TBRASKDataModule &Db() { return program->DataModule(); }
+
+    void AddBattery(int id, int capacity, const QString &brand)
+    {
+        TBRASKDataModule::Battery battery;
+        battery.ID = id;
+        battery.Capacity = capacity;
+        battery.Type = 1;
+        battery.Cells = 4;
+        battery.Brand = brand;
+        Db().InsertBattery(battery);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TBraskon> program;
+};
+
+} // namespace
+
+TEST_F(MainformExport, TableExportWithRtfFilterAndBareNameWritesRtfIntoTxt)
+{
+    AddBattery(1, 600, QStringLiteral("Mignon"));
+    AddBattery(2, 1000, QStringLiteral("Baby {blau}"));
+    AddBattery(3, 2000, QString());
+    Form().DatabasePageControl->setCurrentWidget(Form().TabSheetAkkus);
+    QCoreApplication::processEvents();
+
+    AnswerFileDialog(ExportFile::RtfFilter(), dir.filePath(QStringLiteral("tabelle")));
+    Form().MenuExportTableClick();
+    QFile file(dir.filePath(QStringLiteral("tabelle.txt")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const RtfReadResult rtf = ReadRtfText(file.readAll());
+    ASSERT_TRUE(rtf.valid) << rtf.error.toStdString();
+    EXPECT_EQ(rtf.text, QStringLiteral("1\t600\tNMH\tMignon\n2\t1000\tNMH\tBaby {blau}\n3\t2000\tNMH\t\n"));
+
+    // The filter chosen last is offered again.
+    AnswerFileDialog(ExportFile::RtfFilter(), dir.filePath(QStringLiteral("etikett.rtf")));
+    Form().MenuExportInfoClick();
+    QFile label(dir.filePath(QStringLiteral("etikett.rtf")));
+    ASSERT_TRUE(label.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(label.readAll().startsWith("{\\rtf1"));
+}
+
+TEST_F(MainformExport, CopyAndPrintTheProtocol)
+{
+    AddBattery(1, 1000, QStringLiteral("Logger"));
+    TBRASKDataModule::Service service;
+    service.BatteryID = 1;
+    service.Program = 1;
+    Db().InsertService(service);
+    StepRecord step;
+    step.ServiceID = service.ID;
+    step.Step = 1;
+    step.Function = Laden;
+    step.Parameter = 300;
+    Db().InsertStep(step);
+    for (int i = 0; i < 100; ++i)
+        Db().InsertSample({service.ID, 1, i * 60, 1300 + i, 300, 0});
+    Db().ReopenBatteries(1);
+    Db().ReopenServices(service.ID);
+    QCoreApplication::processEvents();
+
+    Form().MenuCopyProtocolClick();
+    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->text().count(QStringLiteral("\r\n")), 101);
+    EXPECT_TRUE(data->data(QStringLiteral("text/rtf")).startsWith("{\\rtf1"));
+
+    const QString pdf = dir.filePath(QStringLiteral("protokoll.pdf"));
+    Form().Printer().setOutputFormat(QPrinter::PdfFormat);
+    Form().Printer().setOutputFileName(pdf);
+    Form().MenuPrintProtocolClick();
+    QFile printed(pdf);
+    ASSERT_TRUE(printed.open(QIODevice::ReadOnly));
+    // 101 lines of about a sixth of an inch in a rectangle 5.4 inches high
+    // (at the 600 dpi the printer is set to): three to five pages.
+    const QByteArray content = printed.readAll();
+    const qsizetype pages =
+        content.count("/Type /Page\n") + content.count("/Type /Page ") + content.count("/Type /Page/");
+    EXPECT_GE(pages, 3);
+    EXPECT_LE(pages, 5);
+}
+
+class MainformKestrix : public KestrixFixture {};
+
+TEST_F(MainformKestrix, ReadoutShowsTheNewTreatment)
+{
+    StartLogger(RecordingFile::WithCounts({121, 61}));
+    db.data.reset();
+    TBraskon program(db.directory.path(), db.directory.filePath(QStringLiteral("log.txt")).toStdString());
+    TMainForm &form = program.MainForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    program.DataModule().ReopenBatteries(battery);
+    // An older treatment, so that the new one is not the only row.
+    TBRASKDataModule::Service older;
+    older.BatteryID = battery;
+    older.Program = 1;
+    program.DataModule().InsertService(older);
+    program.DataModule().ReopenServices(older.ID);
+    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
+    QCoreApplication::processEvents();
+
+    form.MenuKestrixClick();   // modal; closes by itself after the transfer
+
+    EXPECT_EQ(form.DatabasePageControl->currentWidget(), form.TabSheetServices);
+    QueryModel *services = program.DataModule().ServiceQuery();
+    EXPECT_EQ(services->rowCount(), 2);
+    EXPECT_EQ(services->currentRow(), 1);
+    EXPECT_GT(program.DataModule().SelectedServiceID(), older.ID);
+    EXPECT_EQ(program.DataModule().SubServiceQuery()->rowCount(), 2);
+    EXPECT_EQ(form.focusWidget(), form.ServicesDBGrid);
+}
