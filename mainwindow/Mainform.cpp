@@ -28,6 +28,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -104,8 +105,11 @@ TDBMemo::TDBMemo(QWidget *parent)
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] {
         if (loading_)
             return;
-        limitLength();
         modified_ = true;
+        // Text pasted past the limit is cut once the edit has finished: the
+        // document must not be changed from inside its own change signal.
+        if (editor_->document()->characterCount() - 1 > MaxLength)
+            QMetaObject::invokeMethod(this, &TDBMemo::limitLength, Qt::QueuedConnection);
     });
 }
 
@@ -141,6 +145,15 @@ bool TDBMemo::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == editor_ && event->type() == QEvent::FocusOut)
         emit focusLeft();
+    if (watched == editor_ && event->type() == QEvent::KeyPress && !editor_->isReadOnly()) {
+        // Typing stops at the limit, unless it replaces a selection.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QString typed = key->text();
+        const bool printable = !typed.isEmpty() && (typed.at(0).isPrint() || typed == QLatin1String("\r"));
+        if (printable && !editor_->textCursor().hasSelection()
+            && editor_->document()->characterCount() - 1 >= MaxLength)
+            return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -762,6 +775,7 @@ void TMainForm::InitMenus()
           ButtonPrintDiagram, ButtonStartService, ButtonStopService, PopupMenuCloseDiagram, PopupMenuPrintDiagram,
           PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps})
         action->setEnabled(false);
+    showDiagrams_ = showControls_ = showDB_ = true;
     for (QAction *view : {MenuShowDiagrams, MenuShowControls, MenuShowDB, ButtonShowDiagrams, ButtonShowControls, ButtonShowDB})
         view->setChecked(true);
 }
@@ -890,10 +904,13 @@ void TMainForm::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-void TMainForm::ToggleView(QAction *menuItem, QAction *button)
+void TMainForm::ToggleView(QAction *menuItem, QAction *button, bool &shown)
 {
-    menuItem->setChecked(!menuItem->isChecked());
-    button->setChecked(menuItem->isChecked());
+    // Both controls toggle their own check mark when triggered; the stored
+    // state decides, so menu item and button always agree.
+    shown = !shown;
+    menuItem->setChecked(shown);
+    button->setChecked(shown);
     UpdateLayout();
 }
 
@@ -983,17 +1000,17 @@ void TMainForm::MenuQuitClick()
 
 void TMainForm::MenuShowDiagramsClick()
 {
-    ToggleView(MenuShowDiagrams, ButtonShowDiagrams);
+    ToggleView(MenuShowDiagrams, ButtonShowDiagrams, showDiagrams_);
 }
 
 void TMainForm::MenuShowControlsClick()
 {
-    ToggleView(MenuShowControls, ButtonShowControls);
+    ToggleView(MenuShowControls, ButtonShowControls, showControls_);
 }
 
 void TMainForm::MenuShowDBClick()
 {
-    ToggleView(MenuShowDB, ButtonShowDB);
+    ToggleView(MenuShowDB, ButtonShowDB, showDB_);
 }
 
 void TMainForm::MenuGotoAkkusClick()

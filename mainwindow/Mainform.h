@@ -251,7 +251,7 @@ private:
     void BatteryGridTitleClick(int logicalIndex);
     void PopupAtListPosition(QMenu *menu);
     bool ListKeyPressed(QObject *list, int key);
-    void ToggleView(QAction *menuItem, QAction *button);
+    void ToggleView(QAction *menuItem, QAction *button, bool &shown);
     void ScheduleUpdateMenus();
     void AfterLoggerReadout();
     bool HoldsBattery(int batteryID) const;
@@ -271,6 +271,7 @@ private:
     std::unique_ptr<QPrinter> printer_;
     std::unique_ptr<::Richie> richie_;
     bool shownOnce_ = false;
+    bool showDiagrams_ = true, showControls_ = true, showDB_ = true;
     QTimer idleTimer_;
     int memoBatteryID_ = 0;
     bool memoHasBattery_ = false;

@@ -1,0 +1,112 @@
+#include "ProgramFixture.h"
+
+#include "mainwindow/Mainform.h"
+
+#include "database/Datamodule.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QTest>
+
+Program::Program()
+{
+    braskon_ = std::make_unique<TBraskon>(dir_.path(), (dir_.path() + QStringLiteral("/log.txt")).toStdString());
+    Form().show();
+    if (!QTest::qWaitForWindowExposed(&Form()))
+        qWarning("main window not exposed");
+    QCoreApplication::processEvents();
+}
+
+Program::~Program()
+{
+    Destroy();
+}
+
+void Program::Destroy()
+{
+    braskon_.reset();
+}
+
+TMainForm &Program::Form() const
+{
+    return braskon_->MainForm();
+}
+
+TBRASKDataModule &Program::Db() const
+{
+    return braskon_->DataModule();
+}
+
+int Program::AddBattery(int id, int capacity, const QString &brand)
+{
+    TBRASKDataModule::Battery battery;
+    battery.ID = id;
+    battery.Capacity = capacity;
+    battery.Cells = 4;
+    battery.Type = 1;
+    battery.Brand = brand;
+    Db().InsertBattery(battery);
+    return id;
+}
+
+int Program::BatteryCount() const
+{
+    return Db().BatteryQuery()->rowCount();
+}
+
+int Program::SelectedBatteryID() const
+{
+    return Db().BatteryQuery()->currentValue(QStringLiteral("F_ID")).toInt();
+}
+
+ModalDriver::ModalDriver()
+{
+    timer_.setInterval(5);
+    connect(&timer_, &QTimer::timeout, this, &ModalDriver::Poll);
+    timer_.start();
+}
+
+int ModalDriver::Failures() const
+{
+    int count = 0;
+    for (const Message &message : messages) {
+        if (message.text == QStringLiteral("Ausführung fehlgeschlagen!") && message.caption == QStringLiteral("Fehler")
+            && message.icon == QMessageBox::Critical)
+            ++count;
+    }
+    return count;
+}
+
+void ModalDriver::Poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible())
+        return;
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        messages.push_back({box->windowTitle(), box->text(), box->icon()});
+        QAbstractButton *button = nullptr;
+        if (!answers_.empty()) {
+            button = box->button(answers_.front());
+            answers_.pop_front();
+        }
+        if (!button)
+            button = box->escapeButton() ? box->escapeButton() : box->buttons().value(0);
+        if (button)
+            button->click();
+        else
+            box->reject();
+        return;
+    }
+    if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+        if (handlers_.empty()) {
+            ++unexpectedDialogs;
+            dialog->reject();
+            return;
+        }
+        DialogHandler handler = std::move(handlers_.front());
+        handlers_.pop_front();
+        ++dialogsHandled;
+        handler(dialog);
+    }
+}
