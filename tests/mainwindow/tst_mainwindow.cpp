@@ -23,6 +23,9 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTextCursor>
 
 #include <fcntl.h>
@@ -115,6 +118,7 @@ private slots:
     void aboutBoxClosesOnAnyKey();
     void quittingLeavesTreatmentsAlone();
     void commandParsing();
+    void damagedDatabaseStopsTheStart();
 };
 
 void MainWindowTest::commandEnablingFollowsTheData()
@@ -583,6 +587,11 @@ void MainWindowTest::listKeysAndTitleClick()
     form.SubServicesDBGrid->setFocus();
     QTest::keyClick(form.SubServicesDBGrid, Qt::Key_Backspace);
     QCOMPARE(form.DatabasePageControl->currentWidget(), form.TabSheetServices);
+    // Ctrl+A goes to the batteries from any list.
+    program.Db().ReopenBatteries(3);
+    QTest::keyClick(form.ServicesDBGrid, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(form.DatabasePageControl->currentWidget(), form.TabSheetAkkus);
+    QCOMPARE(program.SelectedBatteryID(), 1);
 
     // Title clicks order by the stored field; the type by its code.
     QHeaderView *header = form.BatteryDBGrid->horizontalHeader();
@@ -687,6 +696,21 @@ void MainWindowTest::commandParsing()
     QCOMPARE(MainCommands::TimerPeriodForSeconds(0), 1000);
     QCOMPARE(MainCommands::TimerPeriodForSeconds(-5), 5000);
     QVERIFY_THROWS_EXCEPTION(MainCommands::InputError, MainCommands::TimerPeriodForSeconds(-2147483647 - 1));
+}
+
+void MainWindowTest::damagedDatabaseStopsTheStart()
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("braskon.db")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    const QByteArray before = QByteArray(4096, 'x');
+    QVERIFY_THROWS_EXCEPTION(DatabaseError, TBraskon(dir.path(), dir.filePath(QStringLiteral("log.txt")).toStdString()));
+    for (QWidget *window : QApplication::topLevelWidgets())
+        QVERIFY(!window->isVisible());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);   // nothing lost
 }
 
 QTEST_MAIN(MainWindowTest)
