@@ -1,0 +1,230 @@
+#include "ProgramDriver.h"
+
+#include "livecontrol/Accuctrlform.h"
+#include "livecontrol/Selservicedlg.h"
+#include "mainwindow/Dialogs.h"
+#include "mainwindow/Mainform.h"
+
+#include "database/Datamodule.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QThread>
+
+namespace E2e {
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// ---- modal dialogs ------------------------------------------------------------------
+
+ModalDriver::ModalDriver()
+{
+    timer_.setInterval(10);
+    connect(&timer_, &QTimer::timeout, this, &ModalDriver::Poll);
+    timer_.start();
+}
+
+void ModalDriver::Poll()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible())
+        return;
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        unexpected << box->windowTitle() + QStringLiteral(": ") + box->text();
+        box->reject();
+        return;
+    }
+    auto* dialog = qobject_cast<QDialog*>(modal);
+    if (!dialog)
+        return;
+    if (handlers_.empty()) {
+        unexpected << dialog->windowTitle();
+        dialog->reject();
+        return;
+    }
+    // The handler may spin the event loop; it must not be entered twice.
+    timer_.stop();
+    const bool done = handlers_.front()(dialog);
+    if (done)
+        handlers_.pop_front();
+    timer_.start();
+}
+
+QAction* MenuCommand(const QMenuBar& menuBar, const QString& menu, const QString& item)
+{
+    for (QAction* top : menuBar.actions()) {
+        if (top->text() != menu || !top->menu())
+            continue;
+        for (QAction* action : top->menu()->actions()) {
+            if (action->text() == item)
+                return action;
+        }
+    }
+    return nullptr;
+}
+
+void TypeInto(QWidget* edit, const QString& text)
+{
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+namespace {
+
+// Moves a non-editable combo box to the row with that text by the arrow keys.
+bool ChooseByKeys(QComboBox* combo, const QString& text)
+{
+    const int target = combo->findText(text);
+    if (target < 0)
+        return false;
+    combo->setFocus();
+    while (combo->currentIndex() < target)
+        QTest::keyClick(combo, Qt::Key_Down);
+    while (combo->currentIndex() > target)
+        QTest::keyClick(combo, Qt::Key_Up);
+    return combo->currentIndex() == target;
+}
+
+void ClickCurrent(Current current, QRadioButton* c10, QRadioButton* cThird, QRadioButton* c)
+{
+    QRadioButton* button = current == Current::C10 ? c10 : current == Current::CThird ? cThird : c;
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+} // namespace
+
+ModalDriver::DialogHandler FillNewBatteryDialog(const NewBattery& battery)
+{
+    return [battery](QDialog* dialog) {
+        auto* form = qobject_cast<TNewBatteryDialog*>(dialog);
+        if (!form) {
+            dialog->reject();
+            return true;
+        }
+        TypeInto(form->CapEdit, battery.capacity);
+        form->TypCombo->setFocus();
+        form->TypCombo->setCurrentIndex(0);
+        for (int row = 0; row < battery.type; ++row)
+            QTest::keyClick(form->TypCombo, Qt::Key_Down);
+        TypeInto(form->ZellenEdit, battery.cells);
+        TypeInto(form->BezEdit, battery.brand);
+        QTest::mouseClick(form->OKBtn, Qt::LeftButton);
+        return true;
+    };
+}
+
+ModalDriver::DialogHandler FillSelectServiceDialog(const StandardTreatment& treatment)
+{
+    return [treatment](QDialog* dialog) {
+        auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
+        if (!select) {
+            dialog->reject();
+            return true;
+        }
+        if (select->IsSearching())
+            return false;   // the port search holds the input back
+        const int terminalRow = select->TerminalCombo->findText(treatment.terminal);
+        if (terminalRow < 0) {
+            select->reject();
+            return true;
+        }
+        select->TerminalCombo->setCurrentIndex(terminalRow);
+        select->ProgramPageControl->setCurrentWidget(select->StandardTabSheet);
+        if (!ChooseByKeys(select->ProgramCombo, treatment.programName)) {
+            select->reject();
+            return true;
+        }
+        ClickCurrent(treatment.charge, select->rbChargeC10, select->rbChargeCThird, select->rbChargeC);
+        ClickCurrent(treatment.discharge, select->rbDischargeC10, select->rbDischargeCThird,
+                     select->rbDischargeC);
+        if (!select->StartButton->isEnabled()) {
+            select->reject();
+            return true;
+        }
+        QTest::mouseClick(select->StartButton, Qt::LeftButton);
+        return true;
+    };
+}
+
+// ---- the program ----------------------------------------------------------------------
+
+Program::Program()
+{
+    braskon_ = std::make_unique<TBraskon>(dir_.path(), dir_.filePath(QStringLiteral("log.txt")).toStdString());
+    Form().show();
+    if (!QTest::qWaitForWindowExposed(&Form()))
+        qWarning("main window not exposed");
+    QCoreApplication::processEvents();
+}
+
+Program::~Program() = default;
+
+TMainForm& Program::Form() const
+{
+    return braskon_->MainForm();
+}
+
+int Program::CreateBatteryWithInsertKey(ModalDriver& driver, const NewBattery& battery)
+{
+    TMainForm& form = Form();
+    driver.OnDialog(FillNewBatteryDialog(battery));
+    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
+    form.BatteryDBGrid->setFocus();
+    QTest::keyClick(form.BatteryDBGrid, Qt::Key_Insert);   // returns once the dialog has closed
+    QCoreApplication::processEvents();
+    TBRASKDataModule& db = braskon_->DataModule();
+    return db.BatteryQuery()->rowCount() > 0 ? db.SelectedBatteryID() : 0;
+}
+
+TAccuControlForm* Program::StartTreatment(ModalDriver& driver, const StandardTreatment& treatment,
+                                          int timeoutMs)
+{
+    TMainForm& form = Form();
+    form.UpdateMenus();
+    QAction* start = MenuCommand(*form.menuBar(), QStringLiteral("&Service"), QStringLiteral("&Starten..."));
+    if (!start || !start->isEnabled())
+        return nullptr;
+    const int pagesBefore = form.AccuTab->count();
+    driver.OnDialog(FillSelectServiceDialog(treatment));
+    start->trigger();   // returns once the dialog has closed and the treatment started
+    if (!WaitFor([&] { return driver.AllHandled(); }, timeoutMs) || form.AccuTab->count() != pagesBefore + 1)
+        return nullptr;
+    return qobject_cast<TAccuControlForm*>(
+        form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm*>());
+}
+
+TAccuControlForm* Program::AccuPage(const QString& caption) const
+{
+    const QTabWidget& tabs = *Form().AccuTab;
+    for (int i = 0; i < tabs.count(); ++i) {
+        if (tabs.tabText(i) == caption)
+            return tabs.widget(i)->findChild<TAccuControlForm*>();
+    }
+    return nullptr;
+}
+
+} // namespace E2e

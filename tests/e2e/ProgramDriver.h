@@ -1,0 +1,105 @@
+#pragma once
+// Drives the whole braskon program, as its start-up builds it, through its
+// real widgets: the menu bar's commands, the battery list's keys and the modal
+// dialogs they open. Shared by the end-to-end tests and the live screenshot.
+
+#include "mainwindow/Startup.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QDialog;
+class QMenuBar;
+class TAccuControlForm;
+class TMainForm;
+
+namespace E2e {
+
+// Processes events until the condition holds; false after the deadline.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+
+// Answers modal dialogs as they come up. A handler gets the dialog at every
+// poll while it is the active modal window and returns true once it has
+// closed (or is closing) it; returning false waits for the next poll, e.g.
+// while the dialog still searches the ports. A dialog without a handler, and
+// every message box, is recorded and rejected.
+class ModalDriver : public QObject {
+public:
+    using DialogHandler = std::function<bool(QDialog*)>;
+
+    ModalDriver();
+    void OnDialog(DialogHandler handler) { handlers_.push_back(std::move(handler)); }
+    bool AllHandled() const { return handlers_.empty(); }
+
+    // Captions and texts of unexpected dialogs and of every message box.
+    QStringList unexpected;
+
+private:
+    void Poll();
+    QTimer timer_;
+    std::deque<DialogHandler> handlers_;
+};
+
+// The action of a menu-bar command found by the texts the user reads
+// ("&Service", "&Starten..."); nullptr when there is none.
+QAction* MenuCommand(const QMenuBar& menuBar, const QString& menu, const QString& item);
+
+// Replaces a line edit's text by typing, as a user does.
+void TypeInto(QWidget* edit, const QString& text);
+
+// What the new-battery dialog is filled with (the ID is left as proposed).
+struct NewBattery {
+    QString capacity;   // mAh
+    int type = 1;       // TypCombo row: 0 NC, 1 NMH, 2 Blei
+    QString cells;
+    QString brand;
+};
+ModalDriver::DialogHandler FillNewBatteryDialog(const NewBattery& battery);
+
+// What the treatment selection dialog is set to on its "Standard" page.
+enum class Current { C10, CThird, C };
+struct StandardTreatment {
+    QString terminal;       // e.g. "Lumo an COM1"
+    QString programName;    // e.g. "Entladen-Laden"
+    Current charge = Current::C10;
+    Current discharge = Current::C10;
+};
+// Waits for the dialog's port search, picks terminal, program and currents
+// with the mouse and keyboard, and clicks the start button. A choice the
+// dialog does not offer cancels it (the caller sees no new page).
+ModalDriver::DialogHandler FillSelectServiceDialog(const StandardTreatment& treatment);
+
+// The program on a temporary database directory, its log file there too,
+// shown offscreen.
+class Program {
+public:
+    Program();
+    ~Program();
+    TBraskon& Parts() const { return *braskon_; }
+    TMainForm& Form() const;
+    QString Directory() const { return dir_.path(); }
+
+    // Insert on the battery list, the dialog filled and accepted. Returns the
+    // selected battery's ID afterwards (0 when the list is empty).
+    int CreateBatteryWithInsertKey(ModalDriver& driver, const NewBattery& battery);
+    // "Service > Starten..." with the dialog filled. Returns the new treatment
+    // page's live window, nullptr when no page was added.
+    TAccuControlForm* StartTreatment(ModalDriver& driver, const StandardTreatment& treatment,
+                                     int timeoutMs);
+    // The live window on the treatment page with that caption, nullptr if none.
+    TAccuControlForm* AccuPage(const QString& caption) const;
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<TBraskon> braskon_;
+};
+
+} // namespace E2e
