@@ -19,27 +19,35 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 namespace {
 
-// Answers the next modal file dialog: chooses the filter and types the name.
-void AnswerFileDialog(const QString &filter, const QString &fileName)
+// Answers the next modal file dialog: notes the filter it offers, chooses the
+// given one (unless empty), types the name and closes it with OK, as the
+// "Speichern" button does once the dialog has checked the name.
+std::shared_ptr<QString> AnswerFileDialog(const QString &filter, const QString &fileName)
 {
+    auto offered = std::make_shared<QString>();
     auto *timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, filter, fileName] {
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, filter, fileName, offered] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!dialog)
             return;
         timer->stop();
         timer->deleteLater();
-        dialog->selectNameFilter(filter);
+        *offered = dialog->selectedNameFilter();
+        if (!filter.isEmpty())
+            dialog->selectNameFilter(filter);
         auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(edit, nullptr);
         edit->clear();
         QTest::keyClicks(edit, fileName);
-        QMetaObject::invokeMethod(dialog, "accept");   // what the "Speichern" button does
+        QMetaObject::invokeMethod(dialog, "done", Q_ARG(int, QDialog::Accepted));
     });
     timer->start();
+    return offered;
 }
 
 class MainformExport : public ::testing::Test {
@@ -89,8 +97,9 @@ TEST_F(MainformExport, TableExportWithRtfFilterAndBareNameWritesRtfIntoTxt)
     EXPECT_EQ(rtf.text, QStringLiteral("1\t600\tNMH\tMignon\n2\t1000\tNMH\tBaby {blau}\n3\t2000\tNMH\t\n"));
 
     // The filter chosen last is offered again.
-    AnswerFileDialog(ExportFile::RtfFilter(), dir.filePath(QStringLiteral("etikett.rtf")));
+    const auto offered = AnswerFileDialog(QString(), dir.filePath(QStringLiteral("etikett.rtf")));
     Form().MenuExportInfoClick();
+    EXPECT_EQ(*offered, ExportFile::RtfFilter());
     QFile label(dir.filePath(QStringLiteral("etikett.rtf")));
     ASSERT_TRUE(label.open(QIODevice::ReadOnly));
     EXPECT_TRUE(label.readAll().startsWith("{\\rtf1"));
