@@ -94,6 +94,10 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_EQ(live->NominalCapacity(), 300);
     EXPECT_EQ(live->VoltageGauge->End(), 8.0);    // 4.8 V nominal
     EXPECT_EQ(live->CurrentGauge->End(), 0.6);    // a Lumo gives at most 500 mA
+    // The page is lower than the window's design height: the step grid gives
+    // way, the gauges and the value texts above it stay whole.
+    EXPECT_EQ(live->Panel2->height(), 121);
+    EXPECT_GT(live->SubServicesDBGrid->y(), live->Panel2->geometry().bottom());
     Service* service = live->GetService();
     ASSERT_NE(service, nullptr);
     const int serviceID = service->ID();

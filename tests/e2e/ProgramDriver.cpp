@@ -90,7 +90,12 @@ void TypeInto(QWidget* edit, const QString& text)
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(edit, Qt::Key_Delete);
-    QTest::keyClicks(edit, text);
+    for (const QChar ch : text) {
+        if (ch.unicode() < 0x80)
+            QTest::keyClick(edit, ch.toLatin1());
+        else   // no key code for umlauts: the event carries the text
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
 }
 
 namespace {
