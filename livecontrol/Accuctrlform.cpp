@@ -132,6 +132,9 @@ void TAccuControlForm::BuildControls()
     SubServicesDBGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     SubServicesDBGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     SubServicesDBGrid->setShowGrid(true);
+    // On a page lower than the window's design height the grid gives way and
+    // scrolls; the panel with the gauges and value texts keeps its height.
+    SubServicesDBGrid->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     SubServicesDBGrid->verticalHeader()->hide();
     SubServicesDBGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     // FormCreate: the column widths.

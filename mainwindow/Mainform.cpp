@@ -1117,6 +1117,9 @@ void TMainForm::MenuStopServiceClick()
     if (!services_)
         throw std::logic_error("stop: not ready");
     ExecuteStopServiceCommand(*services_, *this, *AccuTab);
+    // The selected battery may be free now: its start and delete commands follow
+    // at once, not only after the next change of the selection.
+    BatterySelectionChanged();
     MenuGotoAkkusClick();
 }
 
