@@ -67,7 +67,9 @@ TKestrixDialog::~TKestrixDialog()
 
 bool TKestrixDialog::ThreadRunning() const
 {
-    return thread_ && !thread_->isFinished();
+    // Until its end has been handled: the thread may have finished while the
+    // notice is still queued, and the dialog must close with its result.
+    return thread_ && !endHandled_;
 }
 
 void TKestrixDialog::showEvent(QShowEvent *event)
@@ -88,6 +90,7 @@ void TKestrixDialog::FormShow()
 
     // A previous thread has ended (the dialog closes only then).
     thread_ = std::make_unique<TReadKestrixThread>(terminals_, data_);
+    endHandled_ = false;
     TReadKestrixThread *thread = thread_.get();
     connect(thread, &TReadKestrixThread::ShowInfo, this, &TKestrixDialog::ShowInfo, Qt::QueuedConnection);
     connect(thread, &TReadKestrixThread::ShowProgress, this, &TKestrixDialog::ShowProgress,
@@ -122,6 +125,7 @@ void TKestrixDialog::ThreadFinished()
     if (!thread_ || sender() != thread_.get())
         return;
     thread_->wait();
+    endHandled_ = true;
     done(thread_->ResultCode() == TReadKestrixThread::ResultOK ? QDialog::Accepted : QDialog::Rejected);
 }
 

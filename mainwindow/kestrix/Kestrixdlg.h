@@ -53,4 +53,5 @@ private:
     Ohmrida::TerminalManager &terminals_;
     TBRASKDataModule &data_;
     std::unique_ptr<TReadKestrixThread> thread_;
+    bool endHandled_ = true;
 };
