@@ -36,19 +36,19 @@ bool parseTrigger(const std::string& text, StepTrigger& trigger)
 
 } // namespace
 
-std::string Faults::apply(const std::string& spec, std::optional<uint8_t>& immediateError)
+std::string Faults::apply(const std::string& text, std::optional<uint8_t>& immediateError)
 {
-    const auto eq = spec.find('=');
-    const auto at = spec.find('@');
-    const std::string kind = spec.substr(0, std::min(eq, at));
-    const std::string value = eq == std::string::npos ? std::string() : spec.substr(eq + 1);
+    const auto eq = text.find('=');
+    const auto at = text.find('@');
+    const std::string kind = text.substr(0, std::min(eq, at));
+    const std::string value = eq == std::string::npos ? std::string() : text.substr(eq + 1);
 
     if (kind == "silent" && value.empty()) {
         silent = true;
     } else if (kind == "short") {
         long n = 1;
         if (!value.empty() && !parseInteger(value, 1, 64, n))
-            return "short expects a byte count 1..64: " + spec;
+            return "short expects a byte count 1..64: " + text;
         shortBy = static_cast<int>(n);
     } else if (kind == "wrong-echo" && value.empty()) {
         wrongEcho = true;
@@ -60,7 +60,7 @@ std::string Faults::apply(const std::string& spec, std::optional<uint8_t>& immed
             const auto end = value.find_first_of("/,", begin);
             long code = 0;
             if (!parseInteger(value.substr(begin, end - begin), 0, 255, code))
-                return "bad command code in " + spec;
+                return "bad command code in " + text;
             refused.insert(static_cast<uint8_t>(code & 0x3F));
             if (end == std::string::npos)
                 break;
@@ -72,23 +72,23 @@ std::string Faults::apply(const std::string& spec, std::optional<uint8_t>& immed
         const auto valueAt = value.find('@');
         long code = 0;
         if (!parseInteger(value.substr(0, valueAt), 1, 255, code))
-            return "error expects a code 1..255, e.g. error=5 or error=5@2+60: " + spec;
+            return "error expects a code 1..255, e.g. error=5 or error=5@2+60: " + text;
         if (valueAt == std::string::npos) {
             immediateError = static_cast<uint8_t>(code);
         } else {
             StepTrigger trigger;
             if (!parseTrigger(value.substr(valueAt + 1), trigger))
-                return "bad step in " + spec;
+                return "bad step in " + text;
             errorAt = trigger;
             errorCode = static_cast<uint8_t>(code);
         }
     } else if (kind == "idle" && at != std::string::npos && eq == std::string::npos) {
         StepTrigger trigger;
-        if (!parseTrigger(spec.substr(at + 1), trigger))
-            return "bad step in " + spec;
+        if (!parseTrigger(text.substr(at + 1), trigger))
+            return "bad step in " + text;
         idleAt = trigger;
     } else {
-        return "unknown fault: " + spec;
+        return "unknown fault: " + text;
     }
     return {};
 }

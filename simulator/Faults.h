@@ -29,7 +29,7 @@ struct Faults {
     // "idle-start", "error=E[@STEP[+SECONDS]]" or "idle@STEP[+SECONDS]".
     // Returns an error text, empty on success. "error=E" without a step is
     // not kept here: immediateError receives E, the caller raises it now.
-    std::string apply(const std::string& spec, std::optional<uint8_t>& immediateError);
+    std::string apply(const std::string& text, std::optional<uint8_t>& immediateError);
 };
 
 } // namespace Sim

@@ -111,11 +111,11 @@ void KestrixRecording::generate(const std::vector<int>& counts)
     }
 }
 
-std::string KestrixRecording::applySpec(const std::string& spec)
+std::string KestrixRecording::applySettings(const std::string& text)
 {
     std::vector<int> counts;
     bool countsGiven = false;
-    for (const std::string& item : splitItems(spec, " \t,")) {
+    for (const std::string& item : splitItems(text, " \t,")) {
         const auto eq = item.find('=');
         if (eq == std::string::npos)
             return "expected key=value: " + item;

@@ -28,7 +28,7 @@ struct KestrixRecording {
     //  intervals are charge/discharge). Unnamed items keep their values;
     //  without counts, each function of the program gets 61 values.
     // Returns an error text, empty on success.
-    std::string applySpec(const std::string& spec);
+    std::string applySettings(const std::string& text);
 
     // Text file: "key value" lines (program, type, cells, capacity,
     // discharge-current, charge-current, charge-interval, discharge-interval)

@@ -79,7 +79,7 @@ void Simulator::setUp()
         if (!error.empty())
             throw std::runtime_error(error);
     } else {
-        const std::string error = recording.applySpec(options_.kestrixSpec.empty() ? "counts=121/61"
+        const std::string error = recording.applySettings(options_.kestrixSpec.empty() ? "counts=121/61"
                                                                                     : options_.kestrixSpec);
         if (!error.empty())
             throw std::runtime_error("--kestrix: " + error);
@@ -388,10 +388,10 @@ std::string Simulator::execute(const std::string& line)
         if (command == "load-kestrix") {
             error = w.size() == 3 ? recording.load(w[2]) : "load-kestrix N FILE";
         } else {
-            std::string spec;
+            std::string text;
             for (size_t i = 2; i < w.size(); ++i)
-                spec += w[i] + " ";
-            error = recording.applySpec(spec);
+                text += w[i] + " ";
+            error = recording.applySettings(text);
         }
         if (!error.empty())
             return "error: " + error;
@@ -415,17 +415,17 @@ std::string Simulator::execute(const std::string& line)
     if (command == "fault" || command == "error") {
         if (w.size() != 3)
             return "error: " + command + (command == "fault" ? " T FAULT" : " T CODE");
-        const std::string spec = command == "error" ? "error=" + w[2] : w[2];
-        // Check the spec once before touching anything.
+        const std::string text = command == "error" ? "error=" + w[2] : w[2];
+        // Validate the fault once before touching any channel.
         Faults probe;
         std::optional<uint8_t> immediate;
-        const std::string problem = probe.apply(spec, immediate);
+        const std::string problem = probe.apply(text, immediate);
         if (!problem.empty())
             return "error: " + problem;
         if (immediate && channels.empty())
             return "error: the logger has no error code";
         for (Faults* f : faults)
-            f->apply(spec, immediate);
+            f->apply(text, immediate);
         if (immediate)
             for (ChargerChannel* c : channels)
                 c->raiseError(*immediate);
