@@ -24,8 +24,7 @@
 namespace {
 
 // Answers the next modal file dialog: notes the filter it offers, chooses the
-// given one (unless empty), types the name and closes it with OK, as the
-// "Speichern" button does once the dialog has checked the name.
+// given one (unless empty), enters the name and confirms it.
 std::shared_ptr<QString> AnswerFileDialog(const QString &filter, const QString &fileName)
 {
     auto offered = std::make_shared<QString>();
@@ -40,10 +39,11 @@ std::shared_ptr<QString> AnswerFileDialog(const QString &filter, const QString &
         *offered = dialog->selectedNameFilter();
         if (!filter.isEmpty())
             dialog->selectNameFilter(filter);
+        // The whole name goes into the name field at once: typing a path key by
+        // key lets the dialog's completer jump into folders on every "/".
         auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(edit, nullptr);
-        edit->clear();
-        QTest::keyClicks(edit, fileName);
+        edit->setText(fileName);
         QMetaObject::invokeMethod(dialog, "done", Q_ARG(int, QDialog::Accepted));
     });
     timer->start();
