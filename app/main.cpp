@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QStringList>
+#include <QTextStream>
 #include <QTimer>
 
 #include <memory>
@@ -63,6 +64,17 @@ void AddDemoBatteries(TBRASKDataModule &database)
     database.ReopenBatteries(0);
 }
 
+// A start that fails ends the program: the reason goes to the error output
+// for scripts and logs, and into a message box when there is a screen to show
+// it on (on the offscreen platform nobody could close the box).
+void ShowStartupError(const QString &text)
+{
+    QTextStream(stderr) << "braskon: " << text << Qt::endl;
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::critical(nullptr, QStringLiteral("Brask"), text);
+}
+
 }  // namespace
 
 int main(int argc, char *argv[])
@@ -81,10 +93,10 @@ int main(int argc, char *argv[])
         if (options.demo && !options.screenshotFile.isEmpty())
             AddDemoBatteries(program->DataModule());
     } catch (const DatabaseError &error) {
-        QMessageBox::critical(nullptr, QStringLiteral("Brask"), error.message());
+        ShowStartupError(error.message());
         return 1;
     } catch (const std::exception &error) {
-        QMessageBox::critical(nullptr, QStringLiteral("Brask"), QString::fromLocal8Bit(error.what()));
+        ShowStartupError(QString::fromLocal8Bit(error.what()));
         return 1;
     }
 
