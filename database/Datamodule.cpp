@@ -127,14 +127,14 @@ TBRASKDataModule::TBRASKDataModule(const QString &databaseDirectory, QObject *pa
                     {QStringLiteral("F_DurationString"), QStringLiteral("Dauer")},
                     {QStringLiteral("F_StateString"), QStringLiteral("Status")}};
 
-    batteryQuery_ = new QueryModel(*store_, std::move(batteries), this);
-    serviceQuery_ = new QueryModel(*store_, std::move(services), this);
-    subServiceQuery_ = new QueryModel(*store_, std::move(steps), this);
+    batteryQuery_ = std::make_unique<QueryModel>(*store_, std::move(batteries));
+    serviceQuery_ = std::make_unique<QueryModel>(*store_, std::move(services));
+    subServiceQuery_ = std::make_unique<QueryModel>(*store_, std::move(steps));
 
-    connect(batteryQuery_, &QueryModel::currentRowChanged, this, &TBRASKDataModule::batteriesCurrentChanged);
-    connect(batteryQuery_, &QueryModel::afterScroll, this, &TBRASKDataModule::BatteryQueryAfterScroll);
-    connect(serviceQuery_, &QueryModel::currentRowChanged, this, &TBRASKDataModule::servicesCurrentChanged);
-    connect(subServiceQuery_, &QueryModel::currentRowChanged, this,
+    connect(batteryQuery_.get(), &QueryModel::currentRowChanged, this, &TBRASKDataModule::batteriesCurrentChanged);
+    connect(batteryQuery_.get(), &QueryModel::afterScroll, this, &TBRASKDataModule::BatteryQueryAfterScroll);
+    connect(serviceQuery_.get(), &QueryModel::currentRowChanged, this, &TBRASKDataModule::servicesCurrentChanged);
+    connect(subServiceQuery_.get(), &QueryModel::currentRowChanged, this,
             &TBRASKDataModule::SelectedSubServicesDataChange);
 
     QMutexLocker locker(&lock_);
@@ -149,9 +149,9 @@ TBRASKDataModule::~TBRASKDataModule()
 {
     QMutexLocker locker(&lock_);
     // The queries go before the store whose connections they use.
-    delete subServiceQuery_;
-    delete serviceQuery_;
-    delete batteryQuery_;
+    subServiceQuery_.reset();
+    serviceQuery_.reset();
+    batteryQuery_.reset();
     store_.reset();
 }
 
@@ -243,7 +243,7 @@ void TBRASKDataModule::servicesCurrentChanged()
 
 void TBRASKDataModule::ReopenBatteries(int id)
 {
-    reopen(batteryQuery_, QStringLiteral("batteries"), id);
+    reopen(batteryQuery_.get(), QStringLiteral("batteries"), id);
 }
 
 void TBRASKDataModule::SortBatteries(const QString &column)
@@ -384,7 +384,7 @@ void TBRASKDataModule::DeleteSelectedBattery()
 
 void TBRASKDataModule::ReopenServices(int id)
 {
-    reopen(serviceQuery_, QStringLiteral("services"), id);
+    reopen(serviceQuery_.get(), QStringLiteral("services"), id);
 }
 
 int TBRASKDataModule::AllocateServiceID()
@@ -555,7 +555,7 @@ void TBRASKDataModule::ReopenSteps()
 {
     onModelThread([this] {
         QMutexLocker locker(&lock_);
-        ControlsDisabled suspended(subServiceQuery_);
+        ControlsDisabled suspended(subServiceQuery_.get());
         subServiceQuery_->close();
         subServiceQuery_->open();
     });

@@ -102,9 +102,9 @@ public:
     void SetMinDeltaI(int milliamps);
 
     // The list queries, for views (QTableView::setModel) and panels.
-    QueryModel *BatteryQuery() const { return batteryQuery_; }
-    QueryModel *ServiceQuery() const { return serviceQuery_; }
-    QueryModel *SubServiceQuery() const { return subServiceQuery_; }
+    QueryModel *BatteryQuery() const { return batteryQuery_.get(); }
+    QueryModel *ServiceQuery() const { return serviceQuery_.get(); }
+    QueryModel *SubServiceQuery() const { return subServiceQuery_.get(); }
 
     // The whole-module lock, for a caller that needs several operations in one piece.
     QRecursiveMutex &Lock() { return lock_; }
@@ -136,9 +136,9 @@ private:
 
     mutable QRecursiveMutex lock_;
     std::unique_ptr<SqlStore> store_;
-    QueryModel *batteryQuery_ = nullptr;
-    QueryModel *serviceQuery_ = nullptr;
-    QueryModel *subServiceQuery_ = nullptr;
+    std::unique_ptr<QueryModel> batteryQuery_;
+    std::unique_ptr<QueryModel> serviceQuery_;
+    std::unique_ptr<QueryModel> subServiceQuery_;
     QVector<Sample> samples_;   // SampleQuery: the selected treatment's samples
     int sampleRow_ = -1;
     int minDeltaU_ = 10;
