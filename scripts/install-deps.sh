@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   libgtest-dev googletest
   sqlite3
-  xvfb xauth
+  fonts-dejavu-core xvfb xauth
 )
 
 missing=()
