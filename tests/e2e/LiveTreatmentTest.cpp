@@ -6,6 +6,8 @@
 #include "SimulatorProcess.h"
 
 #include "database/Datamodule.h"
+#include "diagrams/Diagform.h"
+#include "diagrams/MultiChart.h"
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/StepListModel.h"
 #include "mainwindow/Mainform.h"
@@ -108,6 +110,22 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     // The discharge is seen live before the treatment moves on.
     ASSERT_TRUE(E2e::WaitFor([&] { return live->VoltageGauge->Value() > 0 && live->PercentLabel->isVisible(); },
                              TreatmentTimeoutMs));
+
+    // "U - Spannungskurve" of the running treatment (the newest record of the
+    // battery is the selected one): the tick extends the curve live.
+    ASSERT_EQ(db.SelectedServiceID(), serviceID);
+    ASSERT_TRUE(form.PopupMenuShowVoltage->isEnabled());
+    form.PopupMenuShowVoltage->trigger();
+    ASSERT_EQ(form.DiagramTab->count(), 1);
+    auto* diagram = form.DiagramTab->widget(0)->findChild<TDiagramForm*>();
+    ASSERT_NE(diagram, nullptr);
+    const TDiagramForm::CurveKey* key = diagram->FindCurveKey(serviceID, 0);
+    ASSERT_NE(key, nullptr);
+    const Curve* voltageCurve = diagram->Chart()->GetCurve(key->Name);
+    ASSERT_NE(voltageCurve, nullptr);
+    const size_t pointsAtOpening = voltageCurve->Data.size();
+    ASSERT_TRUE(E2e::WaitFor([&] { return voltageCurve->Data.size() > pointsAtOpening + 2; }, TreatmentTimeoutMs));
+
     ASSERT_TRUE(E2e::WaitFor([&] { return service->ServiceState() == Service::Ended; }, TreatmentTimeoutMs))
         << "step " << service->CurrentStep() << "\n" << simulator.logText();
 
@@ -164,6 +182,9 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_GT(last.Voltage, 4000);
     EXPECT_EQ(live->TimePanel->text(), TAccuControlForm::TimeText(service->LastStepTime()));
     EXPECT_GE(live->pf->Points().size(), 2u);
+    // The diagram got every poll after its opening, up to the last one.
+    ASSERT_FALSE(voltageCurve->Data.empty());
+    EXPECT_FLOAT_EQ(voltageCurve->Data.back().Value, static_cast<float>(last.Voltage * 0.001));
     // An ended treatment is "waiting": the percentage group is hidden.
     EXPECT_FALSE(live->PercentLabel->isVisible());
 
