@@ -1,5 +1,8 @@
 #include <chrono>
 #include <random>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -241,7 +244,9 @@ TEST_F(TerminalTest, CommandAcceptanceRules)
         Bytes answer;
         bool accepted;
     };
-    // On separate ports, so the two silent cases wait in parallel.
+    // On separate ports, so the two silent cases wait in parallel. The peers
+    // are made here: they set the environment, which no other thread may read
+    // meanwhile.
     const Case cases[] = {
         {1, {0x53, 0x00}, true},    // proper acknowledgement of 0x13 | 0x40
         {2, {0x13, 0x00}, false},   // echo without the address bits
@@ -249,13 +254,17 @@ TEST_F(TerminalTest, CommandAcceptanceRules)
         {4, {}, true},              // no answer counts as accepted
         {5, {0x53}, true},          // one byte only: still accepted
     };
+    std::vector<std::unique_ptr<ScriptedPeer>> peers;
+    std::vector<std::unique_ptr<AsynchSerialInterface>> ports;
+    for (const Case &c : cases) {
+        peers.push_back(std::make_unique<ScriptedPeer>(c.portNumber, [c](const Bytes &) { return c.answer; }));
+        ports.push_back(std::make_unique<AsynchSerialInterface>(c.portNumber));
+    }
     std::vector<std::thread> threads;
     std::vector<int> results(std::size(cases), -1);
     for (size_t i = 0; i < std::size(cases); ++i) {
         threads.emplace_back([&, i] {
-            const Case &c = cases[i];
-            ScriptedPeer peer(c.portNumber, [c](const Bytes &) { return c.answer; });
-            AsynchSerialInterface port(c.portNumber);
+            AsynchSerialInterface &port = *ports[i];
             Terminal terminal("t", &port, 4, 0x40);
             port.Open();
             results[i] = terminal.SendCommand(0x13) ? 1 : 0;
@@ -287,20 +296,23 @@ TEST_F(TerminalTest, IdentificationAnswers)
         {7, Bytes{0x16, 0, 0, 0, 0, 0, 0, 1}, 0},   // short
         {8, {}, 0},                                  // silent
     };
+    // Peers made here (they set the environment); only the exchanges run in
+    // parallel.
+    std::vector<std::unique_ptr<ScriptedPeer>> peers;
+    std::vector<std::unique_ptr<AsynchSerialInterface>> ports;
+    for (const Case &c : cases) {
+        peers.push_back(std::make_unique<ScriptedPeer>(c.portNumber, [c](const Bytes &) { return c.answer; }));
+        ports.push_back(std::make_unique<AsynchSerialInterface>(c.portNumber));
+    }
     std::vector<std::thread> threads;
     std::vector<int> types(std::size(cases), -1);
-    std::vector<Bytes> commands(std::size(cases));
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        threads.emplace_back([&, i] {
-            const Case &c = cases[i];
-            ScriptedPeer peer(c.portNumber, [c](const Bytes &) { return c.answer; });
-            AsynchSerialInterface port(c.portNumber);
-            types[i] = Ohmrida::Identify(port);
-            commands[i] = peer.CommandBytes();
-        });
-    }
+    for (size_t i = 0; i < std::size(cases); ++i)
+        threads.emplace_back([&, i] { types[i] = Ohmrida::Identify(*ports[i]); });
     for (std::thread &t : threads)
         t.join();
+    std::vector<Bytes> commands;
+    for (const auto &peer : peers)
+        commands.push_back(peer->CommandBytes());
     for (size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(types[i], cases[i].type) << "case " << i;
         EXPECT_EQ(commands[i], Bytes{0x16}) << "case " << i;
