@@ -2,8 +2,6 @@
 
 #include <QProcess>
 
-#ifdef BRASKON_CLI
-
 namespace {
 
 struct CliRun {
@@ -93,4 +91,3 @@ TEST_F(Cli, ErrorsStoreNothing)
     EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'batteries'"), 1);
 }
 
-#endif

@@ -133,7 +133,6 @@ TEST(ProtocolBuilder, SamplesWithoutStepRowAreLeftOutAndNoSamplesGiveAnEmptyFile
     EXPECT_EQ(file.size(), 0);
 }
 
-#ifdef BRASKON_CLI_PATH
 namespace {
 
 struct CliResult {
@@ -193,4 +192,3 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
     EXPECT_TRUE(missing.out.isEmpty());
     EXPECT_NE(runCli(dir, {QStringLiteral("export"), QStringLiteral("protocol"), QStringLiteral("77")}).exitCode, 0);
 }
-#endif

@@ -1,5 +1,4 @@
 // braskon-cli logger: the same readout with a progress bar and exit codes.
-#ifdef BRASKON_CLI_PATH
 
 #include "KestrixFixture.h"
 
@@ -97,4 +96,3 @@ TEST_F(LoggerCommand, CtrlCCancelsAndKeepsWhatWasRead)
     EXPECT_TRUE(QString::fromUtf8(process.readAllStandardOutput()).contains(QStringLiteral("(abgebrochen)")));
 }
 
-#endif
