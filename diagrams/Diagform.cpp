@@ -25,27 +25,32 @@ bool TruncToInt(double value, int& result)
 
 }  // namespace
 
-ScrollFigures HorizontalScrollFigures(const Axis& a)
+namespace {
+
+// A scroll bar counts in segments of the visible range: the page is the
+// visible segments, the position the segments before the visible part.
+ScrollFigures ScrollFiguresFor(const Axis& a, double valuesBeforeVisible)
 {
     ScrollFigures f;
     const int n = a.NumSegments;
     f.PageSize = n;
     const double seg = (a.EndValue - a.StartValue) / n;
     f.MaximumValid = TruncToInt((a.MaxValue - a.MinValue) / seg - n, f.Maximum) && f.Maximum >= 0;
-    f.PositionValid = f.MaximumValid && TruncToInt((a.StartValue - a.MinValue) / seg, f.Position);
+    f.PositionValid = f.MaximumValid && TruncToInt(valuesBeforeVisible / seg, f.Position);
     return f;
+}
+
+}  // namespace
+
+ScrollFigures HorizontalScrollFigures(const Axis& a)
+{
+    return ScrollFiguresFor(a, a.StartValue - a.MinValue);
 }
 
 ScrollFigures VerticalScrollFigures(const Axis& a)
 {
-    ScrollFigures f;
-    const int n = a.NumSegments;
-    f.PageSize = n;
-    const double seg = (a.EndValue - a.StartValue) / n;
-    f.MaximumValid = TruncToInt((a.MaxValue - a.MinValue) / seg - n, f.Maximum) && f.Maximum >= 0;
     // Position 0 shows the top of the range.
-    f.PositionValid = f.MaximumValid && TruncToInt((a.MaxValue - a.EndValue) / seg, f.Position);
-    return f;
+    return ScrollFiguresFor(a, a.MaxValue - a.EndValue);
 }
 
 TDiagramForm::TDiagramForm(TBRASKDataModule* dataModule, QWidget* parent)

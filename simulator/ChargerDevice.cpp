@@ -1,4 +1,5 @@
 #include "ChargerDevice.h"
+#include "Protocol.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,17 +8,6 @@ namespace Sim {
 
 namespace {
 
-constexpr uint8_t CmdStatusA = 0x11;
-constexpr uint8_t CmdStatusC = 0x12;
-constexpr uint8_t CmdStop = 0x13;
-constexpr uint8_t CmdProgram = 0x14;
-constexpr uint8_t CmdStart = 0x15;
-constexpr uint8_t CmdIdentify = 0x16;
-constexpr uint8_t CmdVarnStartA = 0x17;
-constexpr uint8_t CmdVarnStartB = 0x18;
-constexpr uint8_t CmdVarnArm = 0x19;
-constexpr uint8_t CmdStatusB = 0x21;
-
 constexpr uint8_t AckAccepted = 0;
 constexpr uint8_t AckRefused = 1;
 constexpr uint8_t AckBadMessage = 2;
@@ -25,12 +15,6 @@ constexpr uint8_t AckBadMessage = 2;
 uint16_t clamp16(double value)
 {
     return static_cast<uint16_t>(std::clamp(std::lround(value), 0L, 65535L));
-}
-
-void appendWord(Bytes& bytes, uint16_t word)
-{
-    bytes.push_back(static_cast<uint8_t>(word >> 8));
-    bytes.push_back(static_cast<uint8_t>(word & 0xFF));
 }
 
 void appendTime(Bytes& bytes, double seconds)

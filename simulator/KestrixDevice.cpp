@@ -1,23 +1,12 @@
 #include "KestrixDevice.h"
+#include "Protocol.h"
 
 namespace Sim {
 
 namespace {
 
-constexpr uint8_t CmdInfo = 0xF0;
-constexpr uint8_t CmdPhaseTable = 0xF1;
-constexpr uint8_t CmdNextValue = 0xF2;
-constexpr uint8_t CmdStatusA = 0x11;
-constexpr uint8_t CmdStatusC = 0x12;
-constexpr uint8_t CmdStatusB = 0x21;
 constexpr uint8_t CR = 0x0D;
 constexpr uint8_t LF = 0x0A;
-
-void appendWord(Bytes& bytes, unsigned word)
-{
-    bytes.push_back(static_cast<uint8_t>(word >> 8 & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(word & 0xFF));
-}
 
 } // namespace
 
