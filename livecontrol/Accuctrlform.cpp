@@ -118,7 +118,6 @@ void TAccuControlForm::BuildControls()
     pf->SetBackground(QColor(128, 128, 128));
     pf->SetGridSize(20);
     pf->SetStepSize(1);
-    pf->SetGradient(100);
     pf->SetGridLines(false);
     chartLayout->addWidget(pf);
 

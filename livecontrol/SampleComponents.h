@@ -59,8 +59,6 @@ public:
     void SetGridSize(int pixels) { gridSize = pixels; update(); }
     bool GridLines() const { return gridLines; }
     void SetGridLines(bool on) { gridLines = on; update(); }
-    int Gradient() const { return gradient; }
-    void SetGradient(int percent) { gradient = percent; update(); }
     QColor Foreground() const { return foreground; }
     void SetForeground(const QColor& color) { foreground = color; update(); }
     QColor Background() const { return background; }
@@ -81,7 +79,6 @@ private:
     int stepSize = 1;
     int gridSize = 20;
     bool gridLines = false;
-    int gradient = 100;
     QColor foreground = Qt::lightGray;
     QColor background = Qt::gray;
 };
