@@ -25,12 +25,12 @@ public:
     {
         TBRASKDataModule::Battery battery;
         battery.ID = DataModule->PeekBatteryID();
-        DataModule->AdvanceBatteryID();
         battery.Capacity = capacity;
         battery.Type = 1;
         battery.Form = 2;
         battery.Cells = 4;
         battery.Brand = QStringLiteral("Testakku");
+        DataModule->AdvanceBatteryID();
         DataModule->InsertBattery(battery);
         return battery.ID;
     }
@@ -38,37 +38,25 @@ public:
     // A treatment with the given ID (IDs below it are used up).
     int AddService(int batteryID, int wantedID = 0, int program = 3)
     {
+        if (wantedID > 1)
+            while (DataModule->AllocateServiceID() < wantedID - 1)
+                continue;
         TBRASKDataModule::Service service;
         service.BatteryID = batteryID;
         service.Program = program;
-        if (wantedID > 1) {
-            int allocated = 0;
-            do
-                allocated = DataModule->AllocateServiceID();
-            while (allocated < wantedID - 1);
-        }
         DataModule->InsertService(service);
         return service.ID;
     }
 
     void AddStep(int serviceID, int step, int function)
     {
-        StepRecord record;
-        record.ServiceID = serviceID;
-        record.Step = step;
-        record.Function = function;
-        record.Parameter = 1000;
+        StepRecord record{serviceID, step, function, 1000};
         DataModule->InsertStep(record);
     }
 
     void AddSample(int serviceID, int step, int time, int millivolts, int milliamps)
     {
-        Sample sample;
-        sample.ServiceID = serviceID;
-        sample.Step = step;
-        sample.Time = time;
-        sample.Voltage = millivolts;
-        sample.Current = milliamps;
+        Sample sample{serviceID, step, time, millivolts, milliamps};
         DataModule->InsertSample(sample);
     }
 

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 // Processes events until the condition holds or two seconds have passed.
@@ -65,22 +67,18 @@ protected:
     ZOOMSTATE Scaling() const
     {
         const TMultiChart& c = *form->Chart();
-        return ZOOMSTATE{c.XAxisStartValue(),  c.XAxisEndValue(),       c.YAxisStartValue(),
-                         c.YAxisEndValue(),    c.XAxisNumSegments(),    c.XAxisNumSubSegments(),
+        return ZOOMSTATE{c.XAxisStartValue(),  c.XAxisEndValue(),    c.YAxisStartValue(),
+                         c.YAxisEndValue(),    c.XAxisNumSegments(), c.XAxisNumSubSegments(),
                          c.YAxisNumSegments(), c.YAxisNumSubSegments(), c.XAxisDigits(),
                          c.YAxisDigits()};
     }
 
     static void ExpectSame(const ZOOMSTATE& a, const ZOOMSTATE& b)
     {
-        EXPECT_DOUBLE_EQ(a.XStart, b.XStart);
-        EXPECT_DOUBLE_EQ(a.XEnd, b.XEnd);
-        EXPECT_DOUBLE_EQ(a.YStart, b.YStart);
-        EXPECT_DOUBLE_EQ(a.YEnd, b.YEnd);
-        EXPECT_EQ(a.XNumSegments, b.XNumSegments);
-        EXPECT_EQ(a.YNumSegments, b.YNumSegments);
-        EXPECT_EQ(a.XDigits, b.XDigits);
-        EXPECT_EQ(a.YDigits, b.YDigits);
+        EXPECT_EQ(std::tie(a.XStart, a.XEnd, a.YStart, a.YEnd, a.XNumSegments, a.YNumSegments,
+                           a.XDigits, a.YDigits),
+                  std::tie(b.XStart, b.XEnd, b.YStart, b.YEnd, b.XNumSegments, b.YNumSegments,
+                           b.XDigits, b.YDigits));
     }
 
     DiagramTestData data;
@@ -94,16 +92,10 @@ protected:
 TEST_F(DiagramWindow, ANewWindowScalesItsAxesAndScrollBars)
 {
     TMultiChart* c = form->Chart();
-    EXPECT_EQ(c->ActiveYAxis(), 0);
     EXPECT_EQ(c->YAxis(0).UnitText, "V");
     EXPECT_DOUBLE_EQ(c->YAxis(0).EndValue, 20);
-    EXPECT_DOUBLE_EQ(c->YAxis(0).MaxValue, 100);
-    EXPECT_DOUBLE_EQ(c->YAxis(1).EndValue, 2000);
     EXPECT_DOUBLE_EQ(c->YAxis(1).MaxValue, 4000);
-    EXPECT_DOUBLE_EQ(c->YAxis(2).EndValue, 1500);
-    EXPECT_DOUBLE_EQ(c->YAxis(2).MaxValue, 100000);
     EXPECT_TRUE(c->XAxisIsTimeAxis());
-    EXPECT_EQ(c->FrameStyle(), fsFull);
 
     EXPECT_TRUE(Eventually([&] { return form->VScrollBar()->maximum() == 16; }));
     EXPECT_EQ(form->VScrollBar()->value(), 16);
@@ -111,6 +103,14 @@ TEST_F(DiagramWindow, ANewWindowScalesItsAxesAndScrollBars)
     EXPECT_EQ(form->HScrollBar()->maximum(), 5035);
     EXPECT_EQ(form->HScrollBar()->value(), 0);
     EXPECT_EQ(form->HScrollBar()->pageStep(), 5);
+
+    // A zero range, or one wider than the scrollable range, is not applied.
+    Axis a;
+    a.StartValue = a.EndValue = 5;
+    a.MaxValue = 100;
+    EXPECT_FALSE(HorizontalScrollFigures(a).MaximumValid);
+    a.EndValue = 500;
+    EXPECT_FALSE(VerticalScrollFigures(a).MaximumValid);
 }
 
 TEST_F(DiagramWindow, ScrollingThreeSegmentsMovesTheVisibleTimeWindow)
@@ -124,20 +124,9 @@ TEST_F(DiagramWindow, ScrollingThreeSegmentsMovesTheVisibleTimeWindow)
     EXPECT_TRUE(Eventually([&] { return bar->value() == 3; }));
 
     // One step up on the vertical bar moves the voltage range up one segment.
-    QScrollBar* vbar = form->VScrollBar();
-    QTest::keyClick(vbar, Qt::Key_Up);
+    QTest::keyClick(form->VScrollBar(), Qt::Key_Up);
     EXPECT_TRUE(Eventually([&] { return form->Chart()->YAxisEndValue() == 25.0; }));
     EXPECT_DOUBLE_EQ(form->Chart()->YAxisStartValue(), 5.0);
-}
-
-TEST_F(DiagramWindow, ScrollFiguresOfAZeroRangeAreNotApplied)
-{
-    Axis a;
-    a.StartValue = a.EndValue = 5;
-    a.MaxValue = 100;
-    EXPECT_FALSE(HorizontalScrollFigures(a).MaximumValid);
-    a.EndValue = 500;  // wider than the scrollable range
-    EXPECT_FALSE(VerticalScrollFigures(a).MaximumValid);
 }
 
 TEST_F(DiagramWindow, CurvesComeFromTheSamplesWithTheirStepsPhases)
@@ -149,34 +138,24 @@ TEST_F(DiagramWindow, CurvesComeFromTheSamplesWithTheirStepsPhases)
     EXPECT_EQ(voltage->Data[0].Phase, 0);
     EXPECT_EQ(voltage->Data[2].Phase, 1);
     EXPECT_FLOAT_EQ(voltage->Data[3].Time, 180.0f);
-    EXPECT_EQ(voltage->YAxis, 0);
 
     EXPECT_EQ(form->AddServiceCurve(service, 0), nullptr);  // shown already
     Curve* current = form->AddServiceCurve(service, 1);
     ASSERT_NE(current, nullptr);
     EXPECT_FLOAT_EQ(current->Data[2].Value, 800.0f);
     EXPECT_EQ(current->YAxis, 1);
-    Curve* capacity = form->AddServiceCurve(service, 2);
-    ASSERT_NE(capacity, nullptr);
-    EXPECT_TRUE(capacity->Data.empty());
-    EXPECT_EQ(form->Chart()->CurveCount(), 3);
-
     EXPECT_EQ(form->AddServiceCurve(4711, 0), nullptr);  // no such treatment
     EXPECT_EQ(form->AddServiceCurve(service, 7), nullptr);
-    EXPECT_EQ(form->Chart()->CurveCount(), 3);
+    EXPECT_EQ(form->Chart()->CurveCount(), 2);
 
     const TDiagramForm::CurveKey* key = form->FindCurveKey(service, 1);
     ASSERT_NE(key, nullptr);
     EXPECT_TRUE(key->Name.startsWith(QStringLiteral("Akku %1, ").arg(battery)));
     EXPECT_TRUE(key->Name.endsWith(", mA"));
-    EXPECT_EQ(form->FindCurveKeyByName(key->Name), key);
-
     const QString name = key->Name;
     form->RemoveServiceCurve(name);
     EXPECT_EQ(form->FindCurveKey(service, 1), nullptr);
     EXPECT_EQ(form->Chart()->GetCurve(name), nullptr);
-    form->RemoveServiceCurve("nichts");
-    EXPECT_EQ(form->Chart()->CurveCount(), 2);
 }
 
 TEST_F(DiagramWindow, LiveSamplesReachOnlyCurvesOfTheirTreatment)
@@ -208,10 +187,9 @@ TEST_F(DiagramWindow, ZoomingTwiceAndBackTwiceRestoresTheFirstScaling)
     form->ZoomBack();
     ExpectSame(Scaling(), once);
     form->ZoomBack();
+    form->ZoomBack();  // an empty stack changes nothing
     ExpectSame(Scaling(), before);
     EXPECT_EQ(form->ZoomStackSize(), 0);
-    form->ZoomBack();
-    ExpectSame(Scaling(), before);
 }
 
 TEST_F(DiagramWindow, ZoomBackAfterSwitchingTheAxisAppliesTheSavedRangeToTheActiveAxis)

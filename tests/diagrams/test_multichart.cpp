@@ -1,5 +1,5 @@
-// The chart as a widget: curves in name order, zoom by mouse drags, pointer
-// readout, the notifications, and what the renderer draws.
+// The chart as a widget: curves in name order, zoom by mouse drags with the
+// pointer readout, and what the renderer draws.
 
 #include "MultiChart.h"
 
@@ -70,88 +70,46 @@ TEST(ChartCurves, NamesComeInByteWiseOrderAndUnknownNamesAreHarmless)
     EXPECT_EQ(names, QStringList({"Z", "a", "b"}));
     EXPECT_TRUE(chart.NextCurveName().isEmpty());
 
-    const Curve* c = chart.GetCurve("a");
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->Styles[0].Color, 255);
-    EXPECT_EQ(c->Styles[1].Color, 32768);
-    EXPECT_EQ(c->Styles[2].Color, 16711680);
-    EXPECT_EQ(c->Styles[3].Width, 1);
-    EXPECT_EQ(c->Styles[0].Width, 2);
-
-    EXPECT_EQ(chart.GetCurve("x"), nullptr);
-    EXPECT_EQ(chart.CurveCount(), 3);
     chart.AddPoint("x", 1, 2, 0);
     chart.RemoveCurve("x");
     EXPECT_EQ(chart.CurveCount(), 3);
-
     chart.AddPoint("a", 1.5, 2.5, 1);
-    ASSERT_EQ(chart.GetCurve("a")->Data.size(), 1u);
     chart.AddCurve("a", 2);  // same name: the old curve is replaced
     EXPECT_TRUE(chart.GetCurve("a")->Data.empty());
     EXPECT_EQ(chart.GetCurve("a")->YAxis, 2);
 }
 
-TEST_F(ChartWidget, RecalculationNotifiesOnceAndPlainRepaintsDoNot)
-{
-    QSignalSpy rescaled(&chart, &TMultiChart::ChartRescaled);
-    chart.SetYAxisEndValue(50);
-    chart.repaint();
-    EXPECT_EQ(rescaled.count(), 1);
-    chart.SetGridVisible(false);
-    chart.repaint();
-    EXPECT_EQ(rescaled.count(), 1);
-    EXPECT_FALSE(chart.NeedsRecalc());
-}
-
-TEST_F(ChartWidget, ZoomInsideOneSegmentChangesNothing)
+TEST_F(ChartWidget, DragsInsideOneSegmentOrUpLeftChangeNothing)
 {
     QSignalSpy zooming(&chart, &TMultiChart::ChartZooming);
+    Drag(At(500, 10), At(100, 90));  // up and to the left
+    Drag(At(100, 10), At(500, 10));  // no height
+    EXPECT_EQ(zooming.count(), 0);
     Drag(At(130, 40), At(230, 30));
     EXPECT_EQ(zooming.count(), 1);  // announced, but snapping leaves both axes
     EXPECT_DOUBLE_EQ(chart.XAxisStartValue(), 0);
     EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 600);
     EXPECT_DOUBLE_EQ(chart.YAxisStartValue(), 0);
     EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 100);
-    EXPECT_FALSE(chart.Zooming());
 }
 
-TEST_F(ChartWidget, DraggingUpOrLeftChangesNothingAtAll)
-{
-    QSignalSpy zooming(&chart, &TMultiChart::ChartZooming);
-    Drag(At(500, 10), At(100, 90));  // up and to the left
-    Drag(At(100, 10), At(500, 10));  // no height
-    EXPECT_EQ(zooming.count(), 0);
-    EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 600);
-    EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 100);
-}
-
-TEST_F(ChartWidget, ADragZoomsBothAxesToWholeSegments)
+TEST_F(ChartWidget, ADragZoomsBothAxesToWholeSegmentsAndShowsTheValueMeanwhile)
 {
     chart.SetXAxisIsTimeAxis(true);
-    QSignalSpy zooming(&chart, &TMultiChart::ChartZooming);
-    Drag(At(100, 80), At(500, 20));
-    EXPECT_EQ(zooming.count(), 1);
+    const QPoint from = At(100, 80), to = At(500, 20);
+    QTest::mousePress(&chart, Qt::LeftButton, {}, from);
+    QTest::mouseMove(&chart, At(110, 50));
+    EXPECT_TRUE(chart.ValueText()->isVisible());
+    EXPECT_TRUE(chart.ValueText()->text().startsWith("50."));  // one decimal more than the axis
+    QTest::mouseMove(&chart, to);
+    QTest::mouseRelease(&chart, Qt::LeftButton, {}, to);
+    EXPECT_FALSE(chart.ValueText()->isVisible());
     EXPECT_DOUBLE_EQ(chart.YAxisStartValue(), 25);
     EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 75);
     EXPECT_EQ(chart.YAxisNumSegments(), 5);
     EXPECT_DOUBLE_EQ(chart.XAxisStartValue(), 120);
     EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 480);
     EXPECT_EQ(chart.XAxisNumSegments(), 5);
-}
-
-TEST_F(ChartWidget, PointerReadoutShowsTheValueWhileTheButtonIsHeld)
-{
-    QLabel* readout = chart.ValueText();
-    QTest::mousePress(&chart, Qt::LeftButton, {}, At(100, 50));
-    QTest::mouseMove(&chart, At(110, 50));
-    EXPECT_TRUE(readout->isVisible());
-    const int row = At(110, 50).y();
-    // One decimal more than the axis shows.
-    EXPECT_EQ(readout->text(), QString::number(chart.YToValue(row, 0), 'f', 1));
-    EXPECT_TRUE(readout->text().startsWith("50."));
-    EXPECT_EQ(chart.cursor().shape(), Qt::CrossCursor);
-    QTest::mouseRelease(&chart, Qt::LeftButton, {}, At(110, 50));
-    EXPECT_FALSE(readout->isVisible());
 }
 
 TEST_F(ChartWidget, AWidthZeroPhaseIsNotDrawnAndTheNextPhaseStartsWithAMove)
@@ -189,19 +147,14 @@ TEST_F(ChartWidget, MonochromeDrawsCurvesGridAndFrameInBlackOnWhite)
 
     const QImage colour = chart.CopyToPicture(false);
     const QImage mono = chart.CopyToPicture(true);
-    const QRect all = mono.rect();
     auto grey = [](QRgb p) { return p == qRgb(128, 128, 128); };
-    EXPECT_GT(CountPixels(colour, all, IsChromatic), 0);
-    EXPECT_GT(CountPixels(colour, all, grey), 0);
-    EXPECT_EQ(CountPixels(mono, all, IsChromatic), 0);
-    EXPECT_EQ(CountPixels(mono, all, grey), 0);
+    EXPECT_GT(CountPixels(colour, colour.rect(), IsChromatic), 0);
+    EXPECT_GT(CountPixels(colour, colour.rect(), grey), 0);
+    EXPECT_EQ(CountPixels(mono, mono.rect(), IsChromatic), 0);
+    EXPECT_EQ(CountPixels(mono, mono.rect(), grey), 0);
     EXPECT_EQ(mono.pixel(2, 2), qRgb(255, 255, 255));
-    // The curve's own pixels are black.
-    const QPoint onCurve(chart.ValueToX(100), chart.ValueToY(30, 0));
-    EXPECT_EQ(mono.pixel(onCurve), qRgb(0, 0, 0));
-    // The frame is black.
-    const QRect plot = chart.PlotRect();
-    EXPECT_EQ(mono.pixel(plot.left() - 1, plot.center().y()), qRgb(0, 0, 0));
+    EXPECT_EQ(mono.pixel(chart.ValueToX(100), chart.ValueToY(30, 0)), qRgb(0, 0, 0));  // curve
+    EXPECT_EQ(mono.pixel(chart.PlotRect().left() - 1, chart.PlotRect().center().y()), qRgb(0, 0, 0));
 }
 
 TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
@@ -235,10 +188,5 @@ TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
             p.drawLine(a.X, a.Y, b.X, b.Y);
         }
     }
-    int differing = 0;
-    for (int y = 0; y < drawn.height(); ++y)
-        for (int x = 0; x < drawn.width(); ++x)
-            if (drawn.pixel(x, y) != reference.pixel(x, y))
-                ++differing;
-    EXPECT_EQ(differing, 0);
+    EXPECT_TRUE(drawn.convertToFormat(QImage::Format_RGB32) == reference);
 }
