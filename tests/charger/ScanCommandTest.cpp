@@ -48,30 +48,22 @@ RunResult runScan()
     return result;
 }
 
-class ScanCommandTest : public ::testing::Test {
-protected:
-    void SetUp() override { DetachAllPorts(); }
-    void TearDown() override { DetachAllPorts(); }
-};
-
 } // namespace
 
-TEST_F(ScanCommandTest, ListsTerminalsWithTypeAndAddress)
+TEST(ScanCommandTest, ListsTerminalsWithTypeAndAddressNothingFoundIsNoError)
 {
+    DetachAllPorts();
+    RunResult result = runScan();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.output, "");
+
     ScriptedPeer tesk(1, ChargerScript(3));
     ScriptedPeer varn(2, ChargerScript(4));
-    const RunResult result = runScan();
+    result = runScan();
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.output, "Tesk an COM1\t3\t0x00\n"
                              "Varn/Akku1 an COM2\t4\t0x00\n"
                              "Varn/Akku2 an COM2\t4\t0x40\n"
                              "Varn/Akku3 an COM2\t4\t0x80\n"
                              "Varn/Akku4 an COM2\t4\t0xc0\n");
-}
-
-TEST_F(ScanCommandTest, NothingFoundIsNoError)
-{
-    const RunResult result = runScan();
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.output, "");
 }

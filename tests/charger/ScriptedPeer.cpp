@@ -67,6 +67,12 @@ std::vector<uint8_t> ScriptedPeer::CommandBytes() const
     return commands;
 }
 
+void ScriptedPeer::ClearReceived()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    received_.clear();
+}
+
 void ScriptedPeer::Inject(const Bytes &bytes)
 {
     if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
@@ -120,6 +126,16 @@ Bytes IdentifyAnswer(uint8_t r7, uint8_t r9)
     return answer;
 }
 
+Bytes IdentifyAnswerFor(uint8_t deviceType)
+{
+    switch (deviceType) {
+    case 2: return IdentifyAnswer(0, 0);
+    case 3: return IdentifyAnswer(1, 0);
+    case 4: return IdentifyAnswer(1, 1);
+    default: return IdentifyAnswer(2, 0);
+    }
+}
+
 Bytes Ack(uint8_t command, uint8_t code)
 {
     return {command, code};
@@ -129,38 +145,16 @@ ScriptedPeer::Script ChargerScript(uint8_t deviceType)
 {
     return [deviceType](const Bytes &message) -> Bytes {
         const uint8_t command = message.at(0);
-        if (command == 0x16) {
-            switch (deviceType) {
-            case 2: return IdentifyAnswer(0, 0);
-            case 3: return IdentifyAnswer(1, 0);
-            case 4: return IdentifyAnswer(1, 1);
-            default: return IdentifyAnswer(2, 0);
-            }
-        }
+        if (command == 0x16)
+            return IdentifyAnswerFor(deviceType);
         if (command >= 0xF0)
             return {command, 0x01, 0x00, 0x00, 0x00};   // not the logger's CR LF
         switch (command & 0x3F) {
-        case 0x11: {
-            Bytes a(14, 0);
-            a[0] = command;
-            a[1] = 0x01;   // charging
-            a[3] = 1;
-            a[4] = 1;
-            a[5] = 4;
-            a[6] = 0x07; a[7] = 0x08;     // 1800 mAh
-            a[8] = 0x01; a[9] = 0xF4;     // 500 mA
-            a[10] = 0x03; a[11] = 0x84;   // 900 mA
-            return a;
-        }
+        // Charging program 1, NMH, 4 cells, 1800 mAh, 500 mA discharge, 900 mA charge.
+        case 0x11: return {command, 0x01, 0, 1, 1, 4, 0x07, 0x08, 0x01, 0xF4, 0x03, 0x84, 0, 0};
         case 0x21: return {command, 0, 0, 0, 0};
-        case 0x12: {
-            Bytes c(16, 0);
-            c[0] = command;
-            c[3] = 0x00; c[4] = 0x64;   // 100 mAh
-            c[5] = 0x01; c[6] = 0x00;   // 1280 mV
-            c[10] = 0; c[11] = 1; c[12] = 0;
-            return c;
-        }
+        // Charged 100 mAh in 0:01:00, 1280 mV.
+        case 0x12: return {command, 0, 0, 0x00, 0x64, 0x01, 0x00, 0, 0, 0, 0, 1, 0, 0, 0, 0};
         default: return Ack(command);
         }
     };
@@ -169,36 +163,20 @@ ScriptedPeer::Script ChargerScript(uint8_t deviceType)
 ScriptedPeer::Script LoggerScript()
 {
     return [](const Bytes &message) -> Bytes {
-        const uint8_t command = message.at(0);
-        switch (command) {
+        switch (message.at(0)) {
         case 0xF0: return {0xF0, 0x0A, 0x3C, 0x0D, 0x0A};
-        case 0xF1: {
-            Bytes t(23, 0);
-            t[0] = 0xF1;
-            for (int k = 0; k < 10; ++k) {
-                t[1 + 2 * k] = static_cast<uint8_t>(k);
-                t[2 + 2 * k] = static_cast<uint8_t>(10 * k + 1);
-            }
-            t[21] = 0x0D;
-            t[22] = 0x0A;
+        case 0xF1: {   // phase k holds k * 256 + 10 * k + 1 values
+            Bytes t = {0xF1};
+            for (uint8_t k = 0; k < 10; ++k)
+                t.insert(t.end(), {k, uint8_t(10 * k + 1)});
+            t.insert(t.end(), {0x0D, 0x0A});
             return t;
         }
         case 0xF2: return {0xF2, 0x00, 0x00, 0xF0, 0x0D, 0x0A};   // 240 * 5 mV
-        case 0x11: {
-            Bytes a(14, 0);
-            a[0] = 0x11;
-            a[3] = 3; a[4] = 0; a[5] = 6;
-            a[6] = 0x02; a[7] = 0x58;   // 600 mAh
-            a[8] = 0x00; a[9] = 0xC8;   // 200 mA
-            a[10] = 0x00; a[11] = 0x3C; // 60 mA
-            return a;
-        }
+        // Program 3, NC, 6 cells, 600 mAh, 200 mA discharge, 60 mA charge.
+        case 0x11: return {0x11, 0, 0, 3, 0, 6, 0x02, 0x58, 0x00, 0xC8, 0x00, 0x3C, 0, 0};
         case 0x21: return {0x21, 0, 0, 0, 0};
-        case 0x12: {
-            Bytes c(16, 0);
-            c[0] = 0x12;
-            return c;
-        }
+        case 0x12: return Bytes{0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
         default: return {};   // the logger does not identify itself as a charger
         }
     };

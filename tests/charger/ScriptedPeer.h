@@ -37,6 +37,7 @@ public:
     const std::string &SlavePath() const { return slavePath_; }
     std::vector<ReceivedMessage> Received() const;
     std::vector<uint8_t> CommandBytes() const;   // first byte of every message
+    void ClearReceived();
     // Writes bytes unasked, as a device with a stale answer would.
     void Inject(const Bytes &bytes);
 
@@ -57,6 +58,8 @@ private:
 
 // Answers of a well-behaved device.
 Bytes IdentifyAnswer(uint8_t r7, uint8_t r9);
+// The identification answer of a device type 1 (Ohmrida) .. 4 (Varn).
+Bytes IdentifyAnswerFor(uint8_t deviceType);
 Bytes Ack(uint8_t command, uint8_t code = 0);
 
 // A charger of the given type (1..4) that answers every command properly

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "AsynchSerialInterface.h"
+#include "ScriptedPeer.h"
 
 int main(int argc, char **argv)
 {
@@ -21,6 +22,8 @@ int main(int argc, char **argv)
         port.Close();
         return 0;
     }
+    // Nothing falls back to the machine's own serial ports.
+    ChargerTest::DetachAllPorts();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,7 +21,7 @@ public:
         setupID = serviceID;
         this->caption = caption;
         this->nominalVoltage = nominalVoltage;
-        this->maxCurrent = maxCurrentA;
+        maxCurrent = maxCurrentA;
     }
     void ShowTime(int seconds) override
     {
@@ -31,20 +32,18 @@ public:
     }
     void ShowVoltage(double volts) override { calls.push_back("ShowVoltage"); voltage = volts; }
     void ShowCurrent(double amps) override { calls.push_back("ShowCurrent"); current = amps; }
-    void AddVoltagePoint(double volts) override { calls.push_back("AddVoltagePoint"); points.push_back(volts); }
+    void AddVoltagePoint(double) override { calls.push_back("AddVoltagePoint"); }
     void SetStepFunction(int function) override { calls.push_back("SetStepFunction"); this->function = function; }
     void ShowCapacity(int mAh) override { calls.push_back("ShowCapacity"); capacity = mAh; }
-    void RefreshSteps() override { calls.push_back("RefreshSteps"); ++refreshes; }
+    void RefreshSteps() override { calls.push_back("RefreshSteps"); }
     void SetService(Service *service) override { calls.push_back("SetService"); this->service = service; }
     void SetNominalCapacity(int mAh) override { calls.push_back("SetNominalCapacity"); nominalCapacity = mAh; }
 
     std::vector<std::string> calls;
     std::function<void()> onShowTime;
-    int setupID = 0;
     QString caption;
     double nominalVoltage = 0, maxCurrent = 0, voltage = 0, current = 0;
-    std::vector<double> points;
-    int time = -1, function = -1, capacity = -1, refreshes = 0, nominalCapacity = 0;
+    int setupID = 0, time = -1, function = -1, capacity = -1, nominalCapacity = 0;
     Service *service = nullptr;
 };
 
@@ -73,11 +72,8 @@ public:
     }
     void DeleteServicePage(ServiceControlWindow *window) override
     {
-        for (auto it = pages.begin(); it != pages.end(); ++it)
-            if (it->window.get() == window) {
-                pages.erase(it);
-                break;
-            }
+        pages.erase(std::remove_if(pages.begin(), pages.end(), [window](const Page &p) { return p.window.get() == window; }),
+                    pages.end());
         activePage = pages.empty() ? -1 : 0;
     }
     std::vector<LiveSampleSink *> DiagramWindows() override

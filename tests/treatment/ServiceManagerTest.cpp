@@ -7,54 +7,38 @@
 
 using namespace TreatmentTest;
 
-namespace {
-
-ChannelStatus Charging(int time, int capacity, int voltage = 1300)
-{
-    return {0x01, 0, voltage, capacity, time};
-}
-ChannelStatus Discharging(int time, int capacity, int voltage = 1200)
-{
-    return {0x02, 0, voltage, capacity, time};
-}
-
-} // namespace
-
-class ServiceManagerTest : public TreatmentFixture {};
+class ServiceManagerTest : public TreatmentFixture {
+protected:
+    // Ohmrida on COM1, Lumo on COM2, Tesk on COM3, each running program 1.
+    std::vector<Service *> StartThree(const ChannelStatus &second)
+    {
+        AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
+        AttachCharger(2, 2).SetStatus(0, second);
+        AttachCharger(3, 3).SetStatus(0, Charging(60, 10));
+        return {StartStandard(1, 500, 200, "Ohmrida an COM1"), StartStandard(1, 500, 200, "Lumo an COM2"),
+                StartStandard(1, 500, 200, "Tesk an COM3")};
+    }
+};
 
 TEST_F(ServiceManagerTest, EndedTreatmentStillTakesItsTurn)
 {
-    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
-    AttachCharger(2, 2).SetStatus(0, ChannelStatus{0x01, 7, 1300, 0, 0});
-    AttachCharger(3, 3).SetStatus(0, Charging(60, 10));
-    Service *first = StartStandard(1, 500, 200, "Ohmrida an COM1");
-    Service *failing = StartStandard(1, 500, 200, "Lumo an COM2");
-    Service *third = StartStandard(1, 500, 200, "Tesk an COM3");
-    EXPECT_EQ(first, manager_->Tick(host_));
-    EXPECT_EQ(failing, manager_->Tick(host_));
-    EXPECT_EQ(Service::Ended, failing->ServiceState());
-    EXPECT_EQ(third, manager_->Tick(host_));
+    const std::vector<Service *> s = StartThree(ChannelStatus{0x01, 7, 1300, 0, 0});
+    EXPECT_EQ(s[0], manager_->Tick(host_));
+    EXPECT_EQ(s[1], manager_->Tick(host_));
+    EXPECT_EQ(Service::Ended, s[1]->ServiceState());
+    EXPECT_EQ(s[2], manager_->Tick(host_));
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(first, manager_->Tick(host_));
+        EXPECT_EQ(s[0], manager_->Tick(host_));
         EXPECT_EQ(nullptr, manager_->Tick(host_)) << "every third tick does nothing";
-        EXPECT_EQ(third, manager_->Tick(host_));
+        EXPECT_EQ(s[2], manager_->Tick(host_));
     }
-    EXPECT_TRUE(manager_->HasTerminal("Lumo an COM2"));
-    EXPECT_TRUE(manager_->HasService(failing->ID()));
-    EXPECT_TRUE(manager_->HasBattery(BatteryID));
-    EXPECT_FALSE(manager_->HasBattery(BatteryID + 1));
-    EXPECT_FALSE(manager_->HasTerminal("Ohmrida an COM4"));
-    EXPECT_FALSE(manager_->HasService(third->ID() + 1));
+    EXPECT_TRUE(manager_->HasService(s[1]->ID()));
 }
 
 TEST_F(ServiceManagerTest, RemovalAtTheCursorAndOfTheLastTreatment)
 {
-    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
-    AttachCharger(2, 2).SetStatus(0, Charging(60, 10));
-    AttachCharger(3, 3).SetStatus(0, Charging(60, 10));
-    Service *a = StartStandard(1, 500, 200, "Ohmrida an COM1");
-    Service *b = StartStandard(1, 500, 200, "Lumo an COM2");
-    Service *c = StartStandard(1, 500, 200, "Tesk an COM3");
+    const std::vector<Service *> s = StartThree(Charging(60, 10));
+    Service *a = s[0], *b = s[1], *c = s[2];
     Sample sample;
     EXPECT_EQ(a, manager_->PollNext(sample));
     ASSERT_EQ(1, manager_->Cursor());
@@ -76,19 +60,12 @@ TEST_F(ServiceManagerTest, RemovalAtTheCursorAndOfTheLastTreatment)
     EXPECT_EQ(0, manager_->Count());
 }
 
-TEST_F(ServiceManagerTest, LogLineOfAnOhmridaCharging)
+TEST_F(ServiceManagerTest, LogLineOfAnOhmridaChargingAndTruncationAtCreation)
 {
     AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
     StartStandard(1);
     manager_->Tick(host_);
     EXPECT_EQ("0\t1\n", Log());
-}
-
-TEST_F(ServiceManagerTest, LogIsTruncatedWhenTheManagerIsCreated)
-{
-    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
-    StartStandard(1);
-    manager_->Tick(host_);
     manager_.reset();
     manager_ = std::make_unique<TServiceManager>(*database_, *terminals_);
     EXPECT_EQ("", Log());
@@ -97,20 +74,17 @@ TEST_F(ServiceManagerTest, LogIsTruncatedWhenTheManagerIsCreated)
 TEST_F(ServiceManagerTest, UnknownTerminalOrBatteryIsRefusedBeforeAnythingIsWritten)
 {
     AttachCharger(1, 1);
-    EXPECT_THROW(StartStandard(3, 500, 200, "Ohmrida an COM9"), ServiceStartError);
+    try {
+        StartStandard(3, 500, 200, "Ohmrida an COM9");
+        ADD_FAILURE() << "unknown terminal accepted";
+    } catch (const ServiceStartError &error) {
+        EXPECT_NE(std::string::npos, std::string(error.what()).find("Ohmrida an COM9"));
+    }
     EXPECT_THROW(manager_->StartStandardService(host_, 99, 3, 500, 200, "Ohmrida an COM1"), ServiceStartError);
     EXPECT_THROW(manager_->StartUserService(host_, BatteryID, {}, "Ohmrida an COM1"), ServiceStartError);
     EXPECT_THROW(StartStandard(7), ServiceStartError) << "a program without steps";
-    try {
-        StartStandard(3, 500, 200, "Ohmrida an COM9");
-    } catch (const std::runtime_error &error) {
-        EXPECT_NE(std::string::npos, std::string(error.what()).find("Ohmrida an COM9"));
-    }
     EXPECT_TRUE(host_.pages.empty());
     EXPECT_EQ(0, manager_->Count());
-    TBRASKDataModule::Service record;
-    record.ID = 1;
-    EXPECT_FALSE(database_->LoadService(record));
     EXPECT_EQ(1, StartStandard(3)->ID()) << "no treatment ID was used up";
     EXPECT_TRUE(chargers_[0]->Messages().empty());
 }
@@ -134,9 +108,8 @@ TEST_F(ServiceManagerTest, StartSetsUpThePageAndTheTickFeedsTheWindows)
 
     window->calls.clear();
     manager_->Tick(host_);
-    const std::vector<std::string> order = {"ShowTime",        "ShowVoltage",    "ShowCurrent",
-                                            "AddVoltagePoint", "SetStepFunction", "ShowCapacity",
-                                            "RefreshSteps"};
+    const std::vector<std::string> order = {"ShowTime",        "ShowVoltage",     "ShowCurrent", "AddVoltagePoint",
+                                            "SetStepFunction", "ShowCapacity",    "RefreshSteps"};
     EXPECT_EQ(order, window->calls);
     EXPECT_EQ(75, window->time);
     EXPECT_DOUBLE_EQ(1.305, window->voltage);
@@ -147,25 +120,28 @@ TEST_F(ServiceManagerTest, StartSetsUpThePageAndTheTickFeedsTheWindows)
         ASSERT_EQ(2u, diagram->samples.size());
         EXPECT_EQ(0, diagram->samples[0].kind);
         EXPECT_DOUBLE_EQ(1.305, diagram->samples[0].value);
-        EXPECT_EQ(1, diagram->samples[1].kind);
-        EXPECT_DOUBLE_EQ(500, diagram->samples[1].value) << "diagrams get the current in mA";
-        EXPECT_DOUBLE_EQ(75, diagram->samples[1].time);
-        EXPECT_EQ(Laden, diagram->samples[1].phase);
-        EXPECT_EQ(service->ID(), diagram->samples[1].serviceID);
+        const LiveSample &current = diagram->samples[1];
+        EXPECT_EQ(1, current.kind);
+        EXPECT_DOUBLE_EQ(500, current.value) << "diagrams get the current in mA";
+        EXPECT_DOUBLE_EQ(75, current.time);
+        EXPECT_EQ(Laden, current.phase);
+        EXPECT_EQ(service->ID(), current.serviceID);
     }
     window->calls.clear();
     manager_->Tick(host_);
     EXPECT_EQ(6u, window->calls.size()) << "no step row written, no refresh";
 }
 
-TEST_F(ServiceManagerTest, StopAbortsRemovesAndDeletesThePage)
+TEST_F(ServiceManagerTest, StopAbortsARunningTreatmentAndOnlyRemovesAnEndedOne)
 {
     ScriptedCharger &charger = AttachCharger(1, 1);
-    AttachCharger(2, 2);
+    AttachCharger(2, 2).SetStatus(0, Idle());
     charger.SetStatus(0, Discharging(120, 30));
     Service *service = StartStandard(3, 500, 200);
-    StartStandard(1, 500, 200, "Lumo an COM2");
+    Service *ended = StartStandard(1, 500, 200, "Lumo an COM2");
     manager_->Tick(host_);
+    manager_->Tick(host_);
+    ASSERT_EQ(Service::Ended, ended->ServiceState());
     const int id = service->ID();
     charger.ClearMessages();
     manager_->StopService(host_, manager_->ServiceOf(host_.Window(0)));
@@ -177,20 +153,12 @@ TEST_F(ServiceManagerTest, StopAbortsRemovesAndDeletesThePage)
     EXPECT_EQ(0, host_.activePage);
     EXPECT_EQ(1, host_.batteryPageShown);
     EXPECT_FALSE(SamplesOf(id).empty()) << "the records stay";
-}
 
-TEST_F(ServiceManagerTest, StopOfAnEndedTreatmentWritesNothingMore)
-{
-    ScriptedCharger &charger = AttachCharger(1, 1);
-    charger.SetStatus(0, ChannelStatus{});
-    Service *service = StartStandard(1);
-    manager_->Tick(host_);
-    ASSERT_EQ(Service::Ended, service->ServiceState());
-    const int id = service->ID();
-    charger.ClearMessages();
-    manager_->StopService(host_, service);
-    EXPECT_TRUE(charger.Messages().empty());
-    EXPECT_EQ(OK, StepRow(id, 1).State);
+    const int endedID = ended->ID();
+    chargers_[1]->ClearMessages();
+    manager_->StopService(host_, ended);
+    EXPECT_TRUE(chargers_[1]->Messages().empty()) << "an ended treatment is not stopped again";
+    EXPECT_EQ(OK, StepRow(endedID, 1).State);
     EXPECT_TRUE(host_.pages.empty());
 }
 

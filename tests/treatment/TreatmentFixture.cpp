@@ -1,18 +1,11 @@
 #include "TreatmentFixture.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include <unistd.h>
 
 namespace TreatmentTest {
-
-void DetachAllPorts()
-{
-    for (int n = 1; n <= 9; ++n)
-        setenv(("BRASKON_COM" + std::to_string(n)).c_str(), ("/nonexistent/com" + std::to_string(n)).c_str(), 1);
-}
 
 std::string FileText(const std::string &path)
 {

@@ -18,10 +18,13 @@
 
 namespace TreatmentTest {
 
-// Points every COM1..COM9 at a path that does not exist.
-void DetachAllPorts();
+using ChargerTest::DetachAllPorts;
 // Reads a whole file; "" when missing.
 std::string FileText(const std::string &path);
+
+inline ChannelStatus Charging(int time, int capacity, int voltage = 1300) { return {0x01, 0, voltage, capacity, time}; }
+inline ChannelStatus Discharging(int time, int capacity, int voltage = 1200) { return {0x02, 0, voltage, capacity, time}; }
+inline ChannelStatus Idle(int voltage = 1250) { return {0x00, 0, voltage, 0, 0}; }
 
 class TreatmentFixture : public ::testing::Test {
 protected:
