@@ -25,10 +25,11 @@ protected:
         return *module_;
     }
 
-    qint64 scalar(const QString &sql) const
+    // Runs `sql` on a connection of its own and returns the first value.
+    QVariant query(const QString &sql) const
     {
         const QString name = QUuid::createUuid().toString();
-        qint64 value = -1;
+        QVariant value;
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
             db.setDatabaseName(file());
@@ -36,24 +37,17 @@ protected:
             QSqlQuery query(db);
             EXPECT_TRUE(query.exec(sql)) << sql.toStdString();
             if (query.next())
-                value = query.value(0).toLongLong();
+                value = query.value(0);
         }
         QSqlDatabase::removeDatabase(name);
         return value;
     }
-
-    void execute(const QString &sql) const
+    qint64 scalar(const QString &sql) const
     {
-        const QString name = QUuid::createUuid().toString();
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file());
-            ASSERT_TRUE(db.open());
-            QSqlQuery query(db);
-            ASSERT_TRUE(query.exec(sql)) << sql.toStdString();
-        }
-        QSqlDatabase::removeDatabase(name);
+        const QVariant value = query(sql);
+        return value.isValid() ? value.toLongLong() : -1;
     }
+    void execute(const QString &sql) const { query(sql); }
 
     TBRASKDataModule::Battery addBattery(int id, int cells = 6, int type = 1, int form = 0)
     {

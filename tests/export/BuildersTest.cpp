@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QStandardItemModel>
 
+#include <tuple>
+
 using namespace ExportBuilders;
 
 namespace {
@@ -140,7 +142,7 @@ struct CliResult {
     QByteArray out, err;
 };
 
-CliResult runCli(const QString &database, const QStringList &args, const QString &locale = QStringLiteral("C"))
+CliResult runCli(const QString &database, const QStringList &args, const QString &locale = "C")
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -164,31 +166,29 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
     db.AddSample(service, 1, 30, 1402, 500);
     const QString dir = db.directory.path();
     db.data.reset();   // the command opens the database itself
+    const QString id = QString::number(service);
 
-    EXPECT_EQ(runCli(dir, {QStringLiteral("export"), QStringLiteral("label"), QStringLiteral("1")},
-                     QStringLiteral("de_DE.UTF-8")).out,
-              QByteArray("Akku 1\r\nMignon\r\nNMH   600mAh   4,8V\r\n"));
-    EXPECT_EQ(runCli(dir, {QStringLiteral("export"), QStringLiteral("label"), QStringLiteral("1")}).out,
-              QByteArray("Akku 1\r\nMignon\r\nNMH   600mAh   4.8V\r\n"));
-    EXPECT_EQ(runCli(dir, {QStringLiteral("export"), QStringLiteral("batteries")}).out,
-              QByteArray("1\t600\tNMH\tMignon\r\n2\t1000\tNC\t\r\n"));
-    EXPECT_EQ(runCli(dir, {QStringLiteral("export"), QStringLiteral("protocol"), QString::number(service)}).out,
-              QByteArray("[s]\t[V]\t[mA]\t[mAh]\t[fx]\r\n30\t1.402\t0.5\tEntladen\r\n"));
-    EXPECT_EQ(runCli(dir, {QStringLiteral("export"), QStringLiteral("steps"), QString::number(service)}).out,
-              QByteArray("Entladen\t500\t0\t0:0:0\tfolgt\r\n"));
-    const CliResult services = runCli(dir, {QStringLiteral("export"), QStringLiteral("services"), QStringLiteral("1")});
+    const QList<std::tuple<QStringList, QString, QByteArray>> outputs = {
+        {{"label", "1"}, "de_DE.UTF-8", "Akku 1\r\nMignon\r\nNMH   600mAh   4,8V\r\n"},
+        {{"label", "1"}, "C", "Akku 1\r\nMignon\r\nNMH   600mAh   4.8V\r\n"},
+        {{"batteries"}, "C", "1\t600\tNMH\tMignon\r\n2\t1000\tNC\t\r\n"},
+        {{"protocol", id}, "C", "[s]\t[V]\t[mA]\t[mAh]\t[fx]\r\n30\t1.402\t0.5\tEntladen\r\n"},
+        {{"steps", id}, "C", "Entladen\t500\t0\t0:0:0\tfolgt\r\n"},
+    };
+    for (const auto &[args, locale, expected] : outputs)
+        EXPECT_EQ(runCli(dir, QStringList{"export"} + args, locale).out, expected) << args.join(' ').toStdString();
+    const CliResult services = runCli(dir, {"export", "services", "1"});
     EXPECT_EQ(services.exitCode, 0);
     EXPECT_EQ(services.out.count("\r\n"), 1);
 
     const QString rtfFile = dir + QStringLiteral("/label.rtf");
-    EXPECT_EQ(runCli(dir, {QStringLiteral("export"), QStringLiteral("label"), QStringLiteral("1"),
-                           QStringLiteral("--rtf"), QStringLiteral("-o"), rtfFile}).exitCode, 0);
+    EXPECT_EQ(runCli(dir, {"export", "label", "1", "--rtf", "-o", rtfFile}).exitCode, 0);
     QFile file(rtfFile);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll().startsWith("{\\rtf1"));
 
-    const CliResult missing = runCli(dir, {QStringLiteral("export"), QStringLiteral("label"), QStringLiteral("9")});
+    const CliResult missing = runCli(dir, {"export", "label", "9"});
     EXPECT_NE(missing.exitCode, 0);
     EXPECT_TRUE(missing.out.isEmpty());
-    EXPECT_NE(runCli(dir, {QStringLiteral("export"), QStringLiteral("protocol"), QStringLiteral("77")}).exitCode, 0);
+    EXPECT_NE(runCli(dir, {"export", "protocol", "77"}).exitCode, 0);
 }

@@ -4,7 +4,8 @@
 
 #include <QMutexLocker>
 
-#include <atomic>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -72,34 +73,26 @@ TEST_F(KestrixReadout, TwoPhasesGiveTheirStepRowsSampleTimesAndProgress)
     TBRASKDataModule::Service record;
     record.ID = service;
     ASSERT_TRUE(db.data->LoadService(record));
-    EXPECT_EQ(record.BatteryID, battery);
-    EXPECT_EQ(record.Program, 3);
+    EXPECT_EQ(std::make_pair(record.BatteryID, record.Program), std::make_pair(battery, 3));
 
-    const StepRecord discharge = Step(service, 1);
-    EXPECT_EQ(discharge.Function, Entladen);
-    EXPECT_EQ(discharge.Parameter, 500);
-    EXPECT_EQ(discharge.Duration, 3600);
-    EXPECT_EQ(discharge.Capacity, 500);
-    EXPECT_EQ(discharge.State, OK);
-    const StepRecord charge = Step(service, 2);
-    EXPECT_EQ(charge.Function, Laden);
-    EXPECT_EQ(charge.Parameter, 300);
-    EXPECT_EQ(charge.Duration, 3600);
-    EXPECT_EQ(charge.Capacity, 300);
+    // Function, parameter, duration, capacity, state of the two step rows.
+    using Row = std::tuple<int, int, int, int, int>;
+    const auto row = [&](int step) {
+        const StepRecord r = Step(service, step);
+        return Row(r.Function, r.Parameter, r.Duration, r.Capacity, r.State);
+    };
+    EXPECT_EQ(row(1), Row(Entladen, 500, 3600, 500, OK));
+    EXPECT_EQ(row(2), Row(Laden, 300, 3600, 300, OK));
     EXPECT_FALSE(HasStep(service, 3));
 
     const std::vector<Sample> samples = Samples(service);
     ASSERT_EQ(samples.size(), 182u);
-    for (int i = 0; i < 121; ++i) {
-        EXPECT_EQ(samples[i].Step, 1);
-        EXPECT_EQ(samples[i].Time, i * 30);
-        EXPECT_EQ(samples[i].Current, 500);
-        EXPECT_EQ(samples[i].Voltage, 5005 + 5 * i);
-    }
-    for (int i = 0; i < 61; ++i) {
-        EXPECT_EQ(samples[121 + i].Step, 2);
-        EXPECT_EQ(samples[121 + i].Time, 3600 + i * 60);
-        EXPECT_EQ(samples[121 + i].Current, 300);
+    for (int i = 0; i < 182; ++i) {
+        const bool discharge = i < 121;
+        const Row expected(discharge ? 1 : 2, discharge ? i * 30 : 3600 + (i - 121) * 60,
+                           discharge ? 500 : 300, 5005 + 5 * i, 0);
+        EXPECT_EQ(Row(samples[i].Step, samples[i].Time, samples[i].Current, samples[i].Voltage, 0), expected)
+            << "value " << i;
     }
 }
 
@@ -152,23 +145,15 @@ TEST_F(KestrixReadout, CapacityMismatchWritesNothingAndWaitsForCancel)
 TEST_F(KestrixReadout, EmptyLoggerAndMissingLogger)
 {
     StartLogger(RecordingFile::WithCounts({}));
-    {
+    for (const int message : {TReadKestrixThread::MsgEmpty, TReadKestrixThread::MsgNoLogger}) {
+        if (message == TReadKestrixThread::MsgNoLogger)
+            sim->control("unplug 2");
         TReadKestrixThread thread(terminals, *db.data);
         ReadoutObserver observer(thread);
-        observer.stopAtInfo = TReadKestrixThread::MsgEmpty;
+        observer.stopAtInfo = message;   // "Abbrechen" on the message
         thread.start();
         ASSERT_TRUE(WaitFinished(thread));
-        EXPECT_EQ(observer.Infos(), QVector<int>({0, TReadKestrixThread::MsgEmpty}));
-        EXPECT_EQ(thread.ResultCode(), TReadKestrixThread::ResultCancel);
-    }
-    sim->control("unplug 2");
-    {
-        TReadKestrixThread thread(terminals, *db.data);
-        ReadoutObserver observer(thread);
-        observer.stopAtInfo = TReadKestrixThread::MsgNoLogger;
-        thread.start();
-        ASSERT_TRUE(WaitFinished(thread));
-        EXPECT_EQ(observer.Infos(), QVector<int>({0, TReadKestrixThread::MsgNoLogger}));
+        EXPECT_EQ(observer.Infos(), QVector<int>({0, message}));
         EXPECT_EQ(thread.ResultCode(), TReadKestrixThread::ResultCancel);
     }
     EXPECT_EQ(ServiceCount(battery), 0);

@@ -110,13 +110,8 @@ TEST_F(MainformExport, CopyAndPrintTheProtocol)
     AddBattery(1, 1000, QStringLiteral("Logger"));
     TBRASKDataModule::Service service;
     service.BatteryID = 1;
-    service.Program = 1;
     Db().InsertService(service);
-    StepRecord step;
-    step.ServiceID = service.ID;
-    step.Step = 1;
-    step.Function = Laden;
-    step.Parameter = 300;
+    StepRecord step{service.ID, 1, Laden, 300, 0, 0, 0, 0};
     Db().InsertStep(step);
     for (int i = 0; i < 100; ++i)
         Db().InsertSample({service.ID, 1, i * 60, 1300 + i, 300, 0});

@@ -54,23 +54,13 @@ public:
 
     void AddStep(int serviceID, int step, int function, int parameter)
     {
-        StepRecord record;
-        record.ServiceID = serviceID;
-        record.Step = step;
-        record.Function = function;
-        record.Parameter = parameter;
+        StepRecord record{serviceID, step, function, parameter, 0, 0, 0, 0};
         data->InsertStep(record);
     }
 
     void AddSample(int serviceID, int step, int time, int voltage, int current)
     {
-        Sample sample;
-        sample.ServiceID = serviceID;
-        sample.Step = step;
-        sample.Time = time;
-        sample.Voltage = voltage;
-        sample.Current = current;
-        data->InsertSample(sample);
+        data->InsertSample({serviceID, step, time, voltage, current, 0});
     }
 
     QTemporaryDir directory;

@@ -9,33 +9,26 @@
 #include <QDialog>
 #include <QTest>
 
+#include <algorithm>
+
 Program::Program()
+    : braskon_(std::make_unique<TBraskon>(dir_.path(), (dir_.path() + QStringLiteral("/log.txt")).toStdString()))
 {
-    braskon_ = std::make_unique<TBraskon>(dir_.path(), (dir_.path() + QStringLiteral("/log.txt")).toStdString());
     Form().show();
     if (!QTest::qWaitForWindowExposed(&Form()))
         qWarning("main window not exposed");
     QCoreApplication::processEvents();
 }
 
-Program::~Program()
-{
-    Destroy();
-}
+Program::~Program() { Destroy(); }
+void Program::Destroy() { braskon_.reset(); }
+TMainForm &Program::Form() const { return braskon_->MainForm(); }
+TBRASKDataModule &Program::Db() const { return braskon_->DataModule(); }
+int Program::BatteryCount() const { return Db().BatteryQuery()->rowCount(); }
 
-void Program::Destroy()
+int Program::SelectedBatteryID() const
 {
-    braskon_.reset();
-}
-
-TMainForm &Program::Form() const
-{
-    return braskon_->MainForm();
-}
-
-TBRASKDataModule &Program::Db() const
-{
-    return braskon_->DataModule();
+    return Db().BatteryQuery()->currentValue(QStringLiteral("F_ID")).toInt();
 }
 
 int Program::AddBattery(int id, int capacity, const QString &brand)
@@ -50,16 +43,6 @@ int Program::AddBattery(int id, int capacity, const QString &brand)
     return id;
 }
 
-int Program::BatteryCount() const
-{
-    return Db().BatteryQuery()->rowCount();
-}
-
-int Program::SelectedBatteryID() const
-{
-    return Db().BatteryQuery()->currentValue(QStringLiteral("F_ID")).toInt();
-}
-
 ModalDriver::ModalDriver()
 {
     timer_.setInterval(5);
@@ -69,13 +52,10 @@ ModalDriver::ModalDriver()
 
 int ModalDriver::Failures() const
 {
-    int count = 0;
-    for (const Message &message : messages) {
-        if (message.text == QStringLiteral("Ausführung fehlgeschlagen!") && message.caption == QStringLiteral("Fehler")
-            && message.icon == QMessageBox::Critical)
-            ++count;
-    }
-    return count;
+    return int(std::count_if(messages.begin(), messages.end(), [](const Message &message) {
+        return message.text == QStringLiteral("Ausführung fehlgeschlagen!") && message.caption == QStringLiteral("Fehler")
+            && message.icon == QMessageBox::Critical;
+    }));
 }
 
 void ModalDriver::Poll()
@@ -96,9 +76,7 @@ void ModalDriver::Poll()
             button->click();
         else
             box->reject();
-        return;
-    }
-    if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+    } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
         if (handlers_.empty()) {
             ++unexpectedDialogs;
             dialog->reject();
