@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "livecontrol/Instruments.h"
-#include "WaitFor.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -147,7 +146,7 @@ TEST(GaugeNeedle, ValueChangeRepaintsOnlyAroundOldAndNewNeedle)
     const QRect oldArea = gauge.CurrentNeedleArea();
     gauge.SetValue(3);
     const QRect newArea = gauge.CurrentNeedleArea();
-    ASSERT_TRUE(WaitFor([&] { return recorder.events > 0; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorder.events > 0; }));
     EXPECT_TRUE(recorder.painted.contains(oldArea.center()));
     EXPECT_TRUE(recorder.painted.contains(newArea.center()));
     EXPECT_TRUE(recorder.painted.subtracted(QRegion(oldArea) + QRegion(newArea)).isEmpty());

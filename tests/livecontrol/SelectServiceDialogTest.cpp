@@ -1,7 +1,6 @@
 // The treatment selection dialog driven through its real widgets.
 #include <gtest/gtest.h>
 
-#include "WaitFor.h"
 #include "charger/TerminalManager.h"
 #include "livecontrol/Selservicedlg.h"
 
@@ -61,7 +60,7 @@ protected:
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         dialog.activateWindow();
-        ASSERT_TRUE(WaitFor([&] { return searches > before && !dialog.IsSearching(); }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return searches > before && !dialog.IsSearching(); }));
         QApplication::processEvents();
     }
 
@@ -234,14 +233,14 @@ TEST_F(SelectServiceDialogTest, BusyTerminalsAreLeftOutAndSuchenSearchesAgain)
     busy.clear();
     const int before = searches;
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return searches > before && !dialog.IsSearching(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searches > before && !dialog.IsSearching(); }));
     EXPECT_EQ(Items(dialog.TerminalCombo), QStringList({"Lumo an COM3", "Ohmrida an COM1"}));
     EXPECT_EQ(dialog.ProgramCombo->count(), 5);
 
     // No free terminal at all keeps Start disabled.
     busy = {"Ohmrida an COM1", "Lumo an COM3"};
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return searches > before + 1 && !dialog.IsSearching(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searches > before + 1 && !dialog.IsSearching(); }));
     EXPECT_EQ(dialog.TerminalCombo->count(), 0);
     Click(dialog.rbChargeC10);
     Click(dialog.rbDischargeC10);
@@ -302,7 +301,7 @@ TEST_F(SelectServiceDialogTest, SearchShowsBusyCursorAndKeepsTheEventLoopRunning
 
     dialog.SetCapacity(1000);
     dialog.show();
-    ASSERT_TRUE(WaitFor([&] { return searches == 1 && !dialog.IsSearching(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searches == 1 && !dialog.IsSearching(); }));
     EXPECT_TRUE(busyCursorSeen);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialog.isVisible());

@@ -2,7 +2,6 @@
 // with the real data module, service manager and treatment pages.
 #include <gtest/gtest.h>
 
-#include "WaitFor.h"
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
 #include "livecontrol/Accuctrlform.h"
@@ -92,15 +91,6 @@ protected:
         return started;
     }
 
-    StepRecord StoredStep(int serviceID, int step)
-    {
-        StepRecord record;
-        record.ServiceID = serviceID;
-        record.Step = step;
-        EXPECT_TRUE(database.GetSubService(record));
-        return record;
-    }
-
     QTemporaryDir directory;
     TBRASKDataModule database;
     Ohmrida::TerminalManager terminals;
@@ -138,7 +128,9 @@ TEST_F(ServiceCommandsTest, StandardStartAddsAPageAndStopRemovesIt)
     EXPECT_EQ(services.Count(), 0);
     EXPECT_EQ(host.AccuTab.count(), 0);
     EXPECT_EQ(host.batteryPageShown, 1);
-    EXPECT_EQ(StoredStep(serviceID, 1).State, Abgebrochen);
+    StepRecord stored{serviceID, 1};
+    ASSERT_TRUE(database.GetSubService(stored));
+    EXPECT_EQ(stored.State, Abgebrochen);
     EXPECT_FALSE(ExecuteStopServiceCommand(services, host, host.AccuTab)) << "no page left";
 }
 

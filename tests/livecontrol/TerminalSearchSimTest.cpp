@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "SimulatorProcess.h"
-#include "WaitFor.h"
 #include "charger/TerminalManager.h"
 #include "livecontrol/Selservicedlg.h"
 
@@ -24,7 +23,7 @@ TEST(TerminalSearchSim, ShowingScansThePortsAndLeavesBusyTerminalsOut)
     QObject::connect(&dialog, &TSelectServiceDialog::SearchFinished, [&] { ++searches; });
     dialog.SetCapacity(1000);
     dialog.show();
-    ASSERT_TRUE(WaitFor([&] { return searches == 1 && !dialog.IsSearching(); }, 30000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searches == 1 && !dialog.IsSearching(); }, 30000));
     QApplication::processEvents();
 
     QStringList listed;
