@@ -39,14 +39,6 @@ struct RecordingFile {
         return recording;
     }
 
-    int Total() const
-    {
-        int total = 0;
-        for (const auto &phase : phases)
-            total += phase.size();
-        return total;
-    }
-
     void Write(const QString &path) const
     {
         QFile file(path);
@@ -82,29 +74,23 @@ protected:
     {
         std::vector<Sample> samples;
         db.data->SelectSamples(serviceID);
-        if (db.data->FirstSample()) {
-            do {
-                Sample sample;
-                db.data->GetSample(sample);
-                samples.push_back(sample);
-            } while (db.data->NextSample());
+        for (bool more = db.data->FirstSample(); more; more = db.data->NextSample()) {
+            Sample sample;
+            db.data->GetSample(sample);
+            samples.push_back(sample);
         }
         return samples;
     }
 
     bool HasStep(int serviceID, int step)
     {
-        StepRecord record;
-        record.ServiceID = serviceID;
-        record.Step = step;
+        StepRecord record{serviceID, step, 0, 0, 0, 0, 0, 0};
         return db.data->GetSubService(record);
     }
 
     StepRecord Step(int serviceID, int step)
     {
-        StepRecord record;
-        record.ServiceID = serviceID;
-        record.Step = step;
+        StepRecord record{serviceID, step, 0, 0, 0, 0, 0, 0};
         EXPECT_TRUE(db.data->GetSubService(record)) << "step " << step;
         return record;
     }

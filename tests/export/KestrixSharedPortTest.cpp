@@ -30,21 +30,13 @@ TEST_F(KestrixSharedPort, ReadoutAndPollingDoNotGarbleEachOther)
     int failedPolls = 0;
     while (!thread.isFinished() || polls < 20) {
         Ohmrida::StatusValues values;
-        Ohmrida::ProgramSettings settings;
+        Ohmrida::ProgramSettings settings, recorded;
         if (!charger.ReadStatus(values, settings))
             ++failedPolls;
-        Ohmrida::StatusValues loggerValues;
-        Ohmrida::ProgramSettings recorded;
-        if (!loggerStatus.ReadStatus(loggerValues, recorded) || recorded.capacity != recording.capacity
+        if (!loggerStatus.ReadStatus(values, recorded) || recorded.capacity != recording.capacity
             || recorded.program != recording.program || recorded.cells != recording.cells)
             ++failedPolls;
-        Sample sample;
-        sample.ServiceID = pollService;
-        sample.Step = 1;
-        sample.Time = polls;
-        sample.Voltage = 4000 + polls;
-        sample.Current = 100;
-        db.data->InsertSample(sample);
+        db.data->InsertSample({pollService, 1, polls, 4000 + polls, 100, 0});
         ++polls;
         if (!thread.isFinished())
             ++pollsDuringReadout;

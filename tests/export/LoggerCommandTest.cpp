@@ -57,24 +57,22 @@ TEST_F(LoggerCommand, MismatchEmptyAndMissingLoggerFail)
     RecordingFile recording = RecordingFile::WithCounts({121, 61});
     recording.capacity = 1100;
     StartLogger(recording, 1000);
-    LoggerRun run = Run(battery);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral("Aufzeichnung paßt nicht zum ausgewählten Akku!")));
-
     const QString empty = db.directory.filePath(QStringLiteral("empty.txt"));
     RecordingFile().Write(empty);
-    sim->control("load-kestrix 2 " + empty.toStdString());
-    run = Run(battery);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral("KESTRIX ist leer!")));
-
-    sim->control("unplug 2");
-    run = Run(battery);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.err.contains(QStringLiteral("KESTRIX nicht angeschlossen oder nicht bereit zum Auslesen!")));
-
-    run = Run(42);
-    EXPECT_EQ(run.exitCode, 1);
+    // What is done to the logger before the run, and the message expected.
+    const QList<std::pair<std::string, QString>> cases = {
+        {"", QStringLiteral("Aufzeichnung paßt nicht zum ausgewählten Akku!")},
+        {"load-kestrix 2 " + empty.toStdString(), QStringLiteral("KESTRIX ist leer!")},
+        {"unplug 2", QStringLiteral("KESTRIX nicht angeschlossen oder nicht bereit zum Auslesen!")},
+    };
+    for (const auto &[control, message] : cases) {
+        if (!control.empty())
+            sim->control(control);
+        const LoggerRun run = Run(battery);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains(message)) << run.err.toStdString();
+    }
+    EXPECT_EQ(Run(42).exitCode, 1);   // no such battery
     EXPECT_NE(Run(0).exitCode, 0);
 }
 
