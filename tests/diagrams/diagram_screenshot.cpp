@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QPainter>
 #include <QTabWidget>
 
 #include <cmath>
@@ -83,5 +84,17 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("%s\n", qPrintable(output));
+
+    // Optionally the printed page at 100 dpi (second argument).
+    if (argc > 2) {
+        QImage page(850, 1100, QImage::Format_RGB32);
+        page.fill(Qt::white);
+        QPainter painter(&page);
+        QFont font = QApplication::font();
+        font.setPointSize(10);
+        commands.PaintDiagramPage(painter, 100, QFont(font, &page));
+        painter.end();
+        page.save(QString::fromLocal8Bit(argv[2]), "PNG");
+    }
     return 0;
 }
