@@ -26,15 +26,17 @@ protected:
 
 TEST_F(Cli, AddListDelete)
 {
-    CliRun added = run({"battery", "add", "--capacity", "1900", "--type", "NMH", "--cells", "6", "--form", "4",
-                     "--brand", "Eneloop"});
-    ASSERT_EQ(added.status, 0) << added.err.toStdString();
-    EXPECT_EQ(added.out.trimmed(), "1");
-    added = run({"battery", "add", "--id", "20", "--capacity", "7000", "--type", "Blei", "--cells", "3"});
-    ASSERT_EQ(added.status, 0) << added.err.toStdString();
-    EXPECT_EQ(added.out.trimmed(), "20");
-    added = run({"battery", "add", "--capacity", "500", "--type", "NC", "--cells", "1"});
-    EXPECT_EQ(added.out.trimmed(), "2");
+    // Without --id the counter's proposal is taken; a typed ID leaves it alone.
+    const QList<std::pair<QStringList, QString>> additions = {
+        {{"--capacity", "1900", "--type", "NMH", "--cells", "6", "--form", "4", "--brand", "Eneloop"}, "1"},
+        {{"--id", "20", "--capacity", "7000", "--type", "Blei", "--cells", "3"}, "20"},
+        {{"--capacity", "500", "--type", "NC", "--cells", "1"}, "2"},
+    };
+    for (const auto &[options, id] : additions) {
+        const CliRun added = run(QStringList{"battery", "add"} + options);
+        EXPECT_EQ(added.status, 0) << added.err.toStdString();
+        EXPECT_EQ(added.out.trimmed(), id);
+    }
 
     const CliRun listed = run({"battery", "list"});
     ASSERT_EQ(listed.status, 0);
@@ -45,24 +47,16 @@ TEST_F(Cli, AddListDelete)
     EXPECT_EQ(lines[2], "20\t7000\tBlei\t3\t\t6\t");
 
     // A treatment with steps and samples of battery 20, deleted through the CLI.
-    {
-        TBRASKDataModule &m = module();
-        TBRASKDataModule::Service service;
-        service.BatteryID = 20;
-        m.InsertService(service);
-        StepRecord step{service.ID, 1, 1, 700, 0, 0, 0, 0};
-        m.InsertStep(step);
-        m.InsertSample({service.ID, 1, 0, 6000, 700, 0});
-        module_.reset();
-        CliRun deleted = run({"service", "delete", QString::number(service.ID)});
-        EXPECT_EQ(deleted.status, 0) << deleted.err.toStdString();
-        EXPECT_EQ(scalar("SELECT COUNT(*) FROM services") + scalar("SELECT COUNT(*) FROM sub") +
-                      scalar("SELECT COUNT(*) FROM samples"),
-                  0);
-        deleted = run({"service", "delete", QString::number(service.ID)});
-        EXPECT_NE(deleted.status, 0);
-        EXPECT_FALSE(deleted.err.isEmpty());
-    }
+    const QString service = QString::number(addService(20, 1, 1, 1));
+    module_.reset();
+    CliRun deleted = run({"service", "delete", service});
+    EXPECT_EQ(deleted.status, 0) << deleted.err.toStdString();
+    EXPECT_EQ(scalar("SELECT (SELECT COUNT(*) FROM services) + (SELECT COUNT(*) FROM sub)"
+                     " + (SELECT COUNT(*) FROM samples)"),
+              0);
+    deleted = run({"service", "delete", service});
+    EXPECT_NE(deleted.status, 0);
+    EXPECT_FALSE(deleted.err.isEmpty());
 
     EXPECT_EQ(run({"battery", "delete", "20"}).status, 0);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 2);

@@ -50,7 +50,7 @@ TEST_F(DataModule, SortBatteriesStandsOnFirstRowAndRefusesUnknownColumns)
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 3);
 }
 
-TEST_F(DataModule, BatteryCounterProposalTypedAndDuplicateIDs)
+TEST_F(DataModule, CountersProposalTypedAndDuplicateIDs)
 {
     module();
     execute("UPDATE nextid SET NextID = 7 WHERE TableName = 'batteries'");
@@ -70,14 +70,12 @@ TEST_F(DataModule, BatteryCounterProposalTypedAndDuplicateIDs)
     // No half-made row: the existing battery is unchanged.
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 2);
     EXPECT_EQ(scalar("SELECT F_Cells FROM batteries WHERE F_ID = 20"), 6);
-}
 
-TEST_F(DataModule, InsertServiceTakesTheCounter)
-{
-    addBattery(1);
+    // A treatment takes its number from its own counter.
+    module().ReopenBatteries(7);
     execute("UPDATE nextid SET NextID = 41 WHERE TableName = 'services'");
     TBRASKDataModule::Service service;
-    service.BatteryID = 1;
+    service.BatteryID = 7;
     service.Program = 2;
     module().InsertService(service);
     EXPECT_EQ(service.ID, 41);
