@@ -117,13 +117,14 @@ TDiagramForm::~TDiagramForm()
 
 void TDiagramForm::connectEndOfScroll(QScrollBar* bar, void (TDiagramForm::*handler)())
 {
-    // Arrow and page clicks, keys and the wheel end their action at once (the
-    // value is applied after actionTriggered, hence the queued call); a thumb
-    // drag ends when the thumb is released.
+    // Arrow and page clicks, keys and the wheel end their action at once; the
+    // handlers read the bar's slider position, which actionTriggered already
+    // carries, so the step is applied before any pending repaint can reset the
+    // bar. A thumb drag ends when the thumb is released.
     connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, handler](int action) {
         if (action == QAbstractSlider::SliderMove && bar->isSliderDown())
             return;
-        QMetaObject::invokeMethod(this, handler, Qt::QueuedConnection);
+        (this->*handler)();
     });
     connect(bar, &QAbstractSlider::sliderReleased, this, handler);
 }
@@ -277,7 +278,7 @@ void TDiagramForm::HScrollBarScroll()
 {
     const Axis& a = m_chart->XAxis();
     const double seg = (a.EndValue - a.StartValue) / a.NumSegments;
-    const double start = a.MinValue + m_hScrollBar->value() * seg;
+    const double start = a.MinValue + m_hScrollBar->sliderPosition() * seg;
     const int n = a.NumSegments;
     m_chart->SetXAxisStartValue(start);
     m_chart->SetXAxisEndValue(start + n * seg);  // same visible width
@@ -288,7 +289,7 @@ void TDiagramForm::VScrollBarScroll()
 {
     const Axis& a = m_chart->YAxis(m_chart->ActiveYAxis());
     const double seg = (a.EndValue - a.StartValue) / a.NumSegments;
-    const double end = a.MaxValue - m_vScrollBar->value() * seg;
+    const double end = a.MaxValue - m_vScrollBar->sliderPosition() * seg;
     const int n = a.NumSegments;
     m_chart->SetYAxisEndValue(end);
     m_chart->SetYAxisStartValue(end - n * seg);
