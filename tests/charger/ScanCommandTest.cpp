@@ -1,15 +1,12 @@
 // braskon-cli scan against scripted chargers.
 
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include "ScriptedPeer.h"
-
-extern char **environ;
 
 using namespace ChargerTest;
 
@@ -23,28 +20,15 @@ struct RunResult {
 RunResult runScan()
 {
     RunResult result;
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0)
+    FILE *pipe = popen("'" BRASKON_CLI_PATH "' scan", "r");
+    if (!pipe)
         return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    char *const args[] = {const_cast<char *>(BRASKON_CLI_PATH), const_cast<char *>("scan"), nullptr};
-    pid_t child = 0;
-    const int spawned = posix_spawn(&child, BRASKON_CLI_PATH, &actions, nullptr, args, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeEnds[1]);
-    if (spawned == 0) {
-        char buffer[512];
-        ssize_t count;
-        while ((count = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
-            result.output.append(buffer, static_cast<size_t>(count));
-        int status = 0;
-        if (waitpid(child, &status, 0) == child && WIFEXITED(status))
-            result.exitStatus = WEXITSTATUS(status);
-    }
-    close(pipeEnds[0]);
+    char buffer[512];
+    for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        result.output.append(buffer, count);
+    const int status = pclose(pipe);
+    if (WIFEXITED(status))
+        result.exitStatus = WEXITSTATUS(status);
     return result;
 }
 

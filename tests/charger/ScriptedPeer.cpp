@@ -13,11 +13,6 @@ namespace ChargerTest {
 
 namespace {
 
-bool isProgramCommand(uint8_t command)
-{
-    return command < 0xF0 && (command & 0x3F) == 0x14;
-}
-
 std::string variableName(int portNumber)
 {
     return "BRASKON_COM" + std::to_string(portNumber);
@@ -84,8 +79,7 @@ bool ScriptedPeer::readExactly(uint8_t *buffer, size_t n, int timeoutMs)
     size_t got = 0;
     while (got < n && !stop_) {
         pollfd waiter{master_, POLLIN, 0};
-        const int ready = ::poll(&waiter, 1, timeoutMs);
-        if (ready <= 0)
+        if (::poll(&waiter, 1, timeoutMs) <= 0)
             return false;
         const ssize_t count = ::read(master_, buffer + got, n - got);
         if (count > 0)
@@ -103,7 +97,7 @@ void ScriptedPeer::run()
         if (!readExactly(&command, 1, 20))
             continue;
         Bytes message{command};
-        if (isProgramCommand(command)) {
+        if (command < 0xF0 && (command & 0x3F) == 0x14) {   // a program message has ten more bytes
             message.resize(11);
             readExactly(message.data() + 1, 10, 500);
         }
@@ -113,17 +107,13 @@ void ScriptedPeer::run()
         }
         const Bytes answer = script_(message);
         if (!answer.empty() && ::write(master_, answer.data(), answer.size()) < 0)
-            continue;
+            continue;   // nobody listening any more; the next command starts afresh
     }
 }
 
 Bytes IdentifyAnswer(uint8_t r7, uint8_t r9)
 {
-    Bytes answer(11, 0);
-    answer[0] = 0x16;
-    answer[7] = r7;
-    answer[9] = r9;
-    return answer;
+    return {0x16, 0, 0, 0, 0, 0, 0, r7, 0, r9, 0};
 }
 
 Bytes IdentifyAnswerFor(uint8_t deviceType)
@@ -134,11 +124,6 @@ Bytes IdentifyAnswerFor(uint8_t deviceType)
     case 4: return IdentifyAnswer(1, 1);
     default: return IdentifyAnswer(2, 0);
     }
-}
-
-Bytes Ack(uint8_t command, uint8_t code)
-{
-    return {command, code};
 }
 
 ScriptedPeer::Script ChargerScript(uint8_t deviceType)

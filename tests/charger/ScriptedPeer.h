@@ -60,7 +60,7 @@ private:
 Bytes IdentifyAnswer(uint8_t r7, uint8_t r9);
 // The identification answer of a device type 1 (Ohmrida) .. 4 (Varn).
 Bytes IdentifyAnswerFor(uint8_t deviceType);
-Bytes Ack(uint8_t command, uint8_t code = 0);
+inline Bytes Ack(uint8_t command, uint8_t code = 0) { return {command, code}; }
 
 // A charger of the given type (1..4) that answers every command properly
 // (identification, acknowledgements, a fixed status) and answers the logger
