@@ -79,21 +79,6 @@ TEST(TableBuilder, StepListUsesTheCalculatedTexts)
     EXPECT_THROW(ColumnIndexes(steps, {QStringLiteral("F_Nonsense")}), ExportError);
 }
 
-TEST(LabelBuilder, ThreeLinesWithTheLocalesDecimalSeparator)
-{
-    TestDatabase db;
-    db.AddBattery(12, 600, 1, 4, QStringLiteral("Eneloop"));
-    db.AddBattery(13, 7200, 2, 4, QStringLiteral("Blei-Gel"));
-    db.data->ReopenBatteries(12);
-    Richie buffer;
-    BuildSelectedLabel(*db.data, buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({QStringLiteral("Akku 12"), QStringLiteral("Eneloop"),
-                                           decimal(QStringLiteral("NMH   600mAh   4.8V"))}));
-    db.data->ReopenBatteries(13);
-    BuildSelectedLabel(*db.data, buffer);
-    EXPECT_EQ(buffer.Lines().at(2), QStringLiteral("Blei   7200mAh   8V"));
-}
-
 TEST(ProtocolBuilder, HundredSamplesGiveHundredAndOneLines)
 {
     TestDatabase db;
@@ -160,7 +145,7 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
 {
     TestDatabase db;
     db.AddBattery(1, 600, 1, 4, QStringLiteral("Mignon"));
-    db.AddBattery(2, 1000, 0, 6);
+    db.AddBattery(2, 7200, 2, 4);
     const int service = db.AddService(1, 3);
     db.AddStep(service, 1, Entladen, 500);
     db.AddSample(service, 1, 30, 1402, 500);
@@ -171,7 +156,8 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
     const QList<std::tuple<QStringList, QString, QByteArray>> outputs = {
         {{"label", "1"}, "de_DE.UTF-8", "Akku 1\r\nMignon\r\nNMH   600mAh   4,8V\r\n"},
         {{"label", "1"}, "C", "Akku 1\r\nMignon\r\nNMH   600mAh   4.8V\r\n"},
-        {{"batteries"}, "C", "1\t600\tNMH\tMignon\r\n2\t1000\tNC\t\r\n"},
+        {{"label", "2"}, "de_DE.UTF-8", "Akku 2\r\n\r\nBlei   7200mAh   8V\r\n"},
+        {{"batteries"}, "C", "1\t600\tNMH\tMignon\r\n2\t7200\tBlei\t\r\n"},
         {{"protocol", id}, "C", "[s]\t[V]\t[mA]\t[mAh]\t[fx]\r\n30\t1.402\t0.5\tEntladen\r\n"},
         {{"steps", id}, "C", "Entladen\t500\t0\t0:0:0\tfolgt\r\n"},
     };

@@ -123,7 +123,9 @@ TEST_F(MainformExport, CopyAndPrintTheProtocol)
     const QMimeData *data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->text().count(QStringLiteral("\r\n")), 101);
-    EXPECT_TRUE(data->data(QStringLiteral("text/rtf")).startsWith("{\\rtf1"));
+    const QByteArray rtf = data->data(Richie::RtfMimeType());
+    EXPECT_TRUE(ReadRtfText(rtf).valid);
+    EXPECT_EQ(data->data(Richie::RtfWindowsMimeType()), rtf);
 
     const QString pdf = dir.filePath(QStringLiteral("protokoll.pdf"));
     Form().Printer().setOutputFormat(QPrinter::PdfFormat);

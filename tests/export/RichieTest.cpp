@@ -7,10 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QClipboard>
 #include <QFile>
-#include <QGuiApplication>
-#include <QMimeData>
 #include <QPdfWriter>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -100,17 +97,6 @@ TEST(RichieFile, FilterChoosesTheFormatAndAnExistingFileIsReplaced)
 
     EXPECT_THROW(buffer.SaveToFile(directory.filePath(QStringLiteral("no/such/dir/x.txt")), Richie::Format::Rtf),
                  ExportError);
-}
-
-TEST(RichieClipboard, OffersPlainTextAndRichText)
-{
-    const Richie buffer = sampleBuffer();
-    QGuiApplication::clipboard()->setMimeData(buffer.CreateMimeData());
-    const QMimeData *data = QGuiApplication::clipboard()->mimeData();
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(data->text(), buffer.PlainText());
-    EXPECT_EQ(data->data(Richie::RtfMimeType()), buffer.Rtf());
-    EXPECT_TRUE(data->formats().contains(Richie::RtfWindowsMimeType()));
 }
 
 TEST(RichiePrint, FlowsOverPagesInsideThePageRectangle)
