@@ -140,9 +140,15 @@ TEST_F(DataModule, DeletingATreatmentWithoutStepsDropsItsSamples)
     EXPECT_EQ(module().SelectedServiceID(), keep);
 }
 
-TEST_F(DataModule, StepsAndSamplesRoundTrip)
+TEST_F(DataModule, RowsRoundTripAndMissingOnesAreNotFound)
 {
-    addBattery(1);
+    TBRASKDataModule::Battery battery;
+    battery.ID = 1;
+    EXPECT_FALSE(module().LoadBattery(battery));
+    addBattery(1, 4, 2, 3);
+    ASSERT_TRUE(module().LoadBattery(battery));
+    EXPECT_EQ(std::tie(battery.Cells, battery.Type, battery.Form, battery.SelfDischarge), std::make_tuple(4, 2, 3, -1));
+
     const int service = addService(1, 3, 2, 3);
     StepRecord step{service, 2, 0, 0, 0, 0, 0, 0};
     ASSERT_TRUE(module().GetSubService(step));
@@ -171,17 +177,6 @@ TEST_F(DataModule, StepsAndSamplesRoundTrip)
     EXPECT_EQ(times, QList<int>({0, 1, 2, 0, 1, 2, 10, 11}));
     module().SelectSamples(9999);
     EXPECT_FALSE(module().FirstSample());
-}
-
-TEST_F(DataModule, LoadBatteryFindsOnlyExistingIDs)
-{
-    TBRASKDataModule::Battery battery;
-    battery.ID = 5;
-    EXPECT_FALSE(module().LoadBattery(battery));
-    addBattery(5, 4, 2, 3);
-    ASSERT_TRUE(module().LoadBattery(battery));
-    EXPECT_EQ(std::tie(battery.Cells, battery.Type, battery.Form, battery.SelfDischarge), std::make_tuple(4, 2, 3, -1));
-    EXPECT_EQ(battery.Brand, "Akku 5");
 }
 
 TEST_F(DataModule, CurveNames)
@@ -237,26 +232,24 @@ TEST_F(DataModule, MasterDetailChainNarrowsWithSignals)
 
     QueryModel *list = module().BatteryQuery();
     ASSERT_EQ(list->rowCount(), 2);
+    // The selected treatment and the number of its step rows.
+    const auto detail = [this] {
+        return std::make_pair(module().SelectedServiceID(), module().SubServiceQuery()->rowCount());
+    };
     list->setCurrentRow(0);   // what the grid's selection does
-    EXPECT_EQ(batteries.count(), 1);
-    EXPECT_EQ(commands.count(), 1);
-    EXPECT_EQ(scrolled.count(), 1);
+    EXPECT_EQ(QList<qsizetype>({batteries.count(), commands.count(), scrolled.count()}), QList<qsizetype>({1, 1, 1}));
     EXPECT_GE(services.count(), 1);
     ASSERT_EQ(module().ServiceQuery()->rowCount(), 2);
-    EXPECT_EQ(module().SelectedServiceID(), a1);
-    EXPECT_EQ(module().SubServiceQuery()->rowCount(), 1);
+    EXPECT_EQ(detail(), std::make_pair(a1, 1));
 
     services.clear();
     steps.clear();
     module().ServiceQuery()->setCurrentRow(1);
     EXPECT_EQ(services.count(), 1);
     EXPECT_GE(steps.count(), 1);
-    EXPECT_EQ(module().SelectedServiceID(), a2);
-    EXPECT_EQ(module().SubServiceQuery()->rowCount(), 2);
-
+    EXPECT_EQ(detail(), std::make_pair(a2, 2));
     list->setCurrentRow(1);
-    EXPECT_EQ(module().SelectedServiceID(), b1);
-    EXPECT_EQ(module().SubServiceQuery()->rowCount(), 4);
+    EXPECT_EQ(detail(), std::make_pair(b1, 4));
     EXPECT_EQ(module().SubServiceQuery()->value(3, "F_Step").toInt(), 4);
 
     // A re-read notifies the views once, not once per row passed.
