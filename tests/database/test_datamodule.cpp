@@ -18,26 +18,6 @@ TEST_F(DataModule, EmptyBatteryTableLeavesListClosedAndTreatmentsEmpty)
     EXPECT_EQ(module().SelectedBatteryID(), 0);
 }
 
-TEST_F(DataModule, ReopenBatteriesPositions)
-{
-    for (int id : {3, 5, 9})
-        addBattery(id);
-    module().ReopenBatteries(5);
-    EXPECT_EQ(module().SelectedBatteryID(), 5);
-    module().ReopenBatteries(0);
-    EXPECT_EQ(module().SelectedBatteryID(), 9);
-    module().ReopenBatteries(5);
-    module().ReopenBatteries(4);   // unknown: ends on the last row
-    EXPECT_EQ(module().SelectedBatteryID(), 9);
-    // Inserting selects the new battery; deleting selects the last one.
-    addBattery(4);
-    EXPECT_EQ(module().SelectedBatteryID(), 4);
-    module().ReopenBatteries(3);
-    module().DeleteSelectedBattery();
-    EXPECT_EQ(module().SelectedBatteryID(), 9);
-    EXPECT_EQ(module().BatteryQuery()->rowCount(), 3);
-}
-
 TEST_F(DataModule, SortBatteriesStandsOnFirstRowAndRefusesUnknownColumns)
 {
     addBattery(1, 6, 2);

@@ -42,6 +42,7 @@ TEST(TableBuilder, ThreeBatteriesGiveThreeLinesWithoutTitle)
     EXPECT_EQ(buffer.Lines().at(2), QStringLiteral("3\t7200\tBlei\t"));
     // The list's current row is not moved.
     EXPECT_EQ(db.data->SelectedBatteryID(), 3);
+    EXPECT_THROW(ColumnIndexes(batteries, {QStringLiteral("F_Nonsense")}), ExportError);
 }
 
 TEST(TableBuilder, EmptyTextsAtTheStartOfALineLeaveNoTab)
@@ -60,23 +61,6 @@ TEST(TableBuilder, EmptyTextsAtTheStartOfALineLeaveNoTab)
     // Columns in the order the grid shows them, hidden ones left out.
     BuildTable(model, {3, 1}, buffer);
     EXPECT_EQ(buffer.Lines(), QStringList({QStringLiteral("OK\t500"), QString()}));
-}
-
-TEST(TableBuilder, StepListUsesTheCalculatedTexts)
-{
-    TestDatabase db;
-    db.AddBattery(5, 1000, 1, 4);
-    const int service = db.AddService(5, 3);
-    db.AddStep(service, 1, Entladen, 500);
-    StepRecord result{service, 1, Entladen, 500, 3725, 517, OK, 0};
-    ASSERT_TRUE(db.data->StoreStepResult(result));
-    db.data->ReopenServices(service);
-    db.data->ReopenSteps();
-    QueryModel &steps = *db.data->SubServiceQuery();
-    Richie buffer;
-    BuildTable(steps, ColumnIndexes(steps, StepListColumns()), buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({QStringLiteral("Entladen\t500\t517\t1:2:5\tOK")}));
-    EXPECT_THROW(ColumnIndexes(steps, {QStringLiteral("F_Nonsense")}), ExportError);
 }
 
 TEST(ProtocolBuilder, HundredSamplesGiveHundredAndOneLines)

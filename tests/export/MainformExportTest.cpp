@@ -63,16 +63,7 @@ protected:
     TMainForm &Form() { return program->MainForm(); }
     TBRASKDataModule &Db() { return program->DataModule(); }
 
-    void AddBattery(int id, int capacity, const QString &brand)
-    {
-        TBRASKDataModule::Battery battery;
-        battery.ID = id;
-        battery.Capacity = capacity;
-        battery.Type = 1;
-        battery.Cells = 4;
-        battery.Brand = brand;
-        Db().InsertBattery(battery);
-    }
+    void AddBattery(int id, int capacity, const QString &brand) { InsertBattery(Db(), id, capacity, 1, 4, brand); }
 
     QTemporaryDir dir;
     std::unique_ptr<TBraskon> program;

@@ -25,6 +25,17 @@ inline bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 1500
     return true;
 }
 
+inline void InsertBattery(TBRASKDataModule &data, int id, int capacity, int type, int cells, const QString &brand)
+{
+    TBRASKDataModule::Battery battery;
+    battery.ID = id;
+    battery.Capacity = capacity;
+    battery.Type = type;
+    battery.Cells = cells;
+    battery.Brand = brand;
+    data.InsertBattery(battery);
+}
+
 class TestDatabase {
 public:
     TestDatabase() : data(std::make_unique<TBRASKDataModule>(directory.path())) {}
@@ -32,13 +43,7 @@ public:
     // Adds a battery and selects it.
     int AddBattery(int id, int capacity, int type, int cells, const QString &brand = QString())
     {
-        TBRASKDataModule::Battery battery;
-        battery.ID = id;
-        battery.Capacity = capacity;
-        battery.Type = type;
-        battery.Cells = cells;
-        battery.Brand = brand;
-        data->InsertBattery(battery);
+        InsertBattery(*data, id, capacity, type, cells, brand);
         data->ReopenBatteries(id);
         return id;
     }
