@@ -31,40 +31,35 @@ std::vector<std::string> walk(TerminalManager &manager)
 
 } // namespace
 
-TEST(TerminalManagerTest, LumoAndVarnGiveFiveTerminalsInNameOrder)
+TEST(TerminalManagerTest, NamesSortByteWiseNotByPortAndVarnGivesFourTerminals)
 {
     TerminalManager manager;
-    ScriptedPeer lumo(1, ChargerScript(2));
-    ScriptedPeer varn(3, ChargerScript(4));
+    ScriptedPeer tesk(1, ChargerScript(3));
+    ScriptedPeer lumo(2, ChargerScript(2));
+    ScriptedPeer ohmrida(3, ChargerScript(1));
+    ScriptedPeer varn(4, ChargerScript(4));
     manager.Scan();
-    const std::vector<std::string> expected = {"Lumo an COM1", "Varn/Akku1 an COM3", "Varn/Akku2 an COM3",
-                                               "Varn/Akku3 an COM3", "Varn/Akku4 an COM3"};
+    const std::vector<std::string> expected = {"Lumo an COM2",       "Ohmrida an COM3",    "Tesk an COM1",
+                                               "Varn/Akku1 an COM4", "Varn/Akku2 an COM4", "Varn/Akku3 an COM4",
+                                               "Varn/Akku4 an COM4"};
     EXPECT_EQ(walk(manager), expected);
 
-    const Terminal *third = manager.Get("Varn/Akku3 an COM3");
+    const Terminal *third = manager.Get("Varn/Akku3 an COM4");
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(third->Address(), 0x80);
     EXPECT_EQ(third->DeviceType(), 4);
-    EXPECT_EQ(third->Port(), &manager.Port(3));
-    EXPECT_EQ(manager.Get("Varn/Akku1 an COM3")->Address(), 0x00);
-    EXPECT_EQ(manager.Get("Lumo an COM1")->DeviceType(), 2);
-    EXPECT_EQ(manager.Get("Varn/Akku5 an COM3"), nullptr);
-    EXPECT_EQ(manager.Get("lumo an COM1"), nullptr);
+    EXPECT_EQ(third->Port(), &manager.Port(4));
+    EXPECT_EQ(manager.Get("Varn/Akku1 an COM4")->Address(), 0x00);
+    for (const auto &[name, type] : {std::pair<const char *, int>{"Lumo an COM2", 2}, {"Ohmrida an COM3", 1},
+                                     {"Tesk an COM1", 3}})
+        EXPECT_EQ(manager.Get(name)->DeviceType(), type) << name;
+    EXPECT_EQ(manager.Get("Varn/Akku5 an COM4"), nullptr);
+    EXPECT_EQ(manager.Get("lumo an COM2"), nullptr);
 
     // The same hardware again gives the same names.
     manager.Scan();
     EXPECT_EQ(walk(manager), expected);
     EXPECT_EQ(lumo.CommandBytes(), (Bytes{0x16, 0x16}));
-}
-
-TEST(TerminalManagerTest, NamesSortByteWiseNotByPort)
-{
-    TerminalManager manager;
-    ScriptedPeer tesk(1, ChargerScript(3));
-    ScriptedPeer ohmrida(2, ChargerScript(1));
-    manager.Scan();
-    EXPECT_EQ(walk(manager), (std::vector<std::string>{"Ohmrida an COM2", "Tesk an COM1"}));
-    EXPECT_EQ(manager.Get("Tesk an COM1")->DeviceType(), 3);
 }
 
 TEST(TerminalManagerTest, NothingFoundLeavesTheRegistryEmptyAtOnce)

@@ -88,14 +88,7 @@ TEST(TerminalTest, ProgramMessageForThirdVarnChannel)
     ScriptedPeer peer(1, ack);
     AsynchSerialInterface port(1);
     Terminal terminal("Varn/Akku3 an COM1", &port, 4, 0x80);
-    ProgramSettings settings;
-    settings.program = 3;
-    settings.batteryType = 1;
-    settings.cells = 4;
-    settings.capacity = 1800;
-    settings.dischargeCurrent = 500;
-    settings.chargeCurrent = 900;
-    terminal.SendProgram(settings);
+    terminal.SendProgram(ProgramSettings{3, 1, 4, 1800, 500, 900});
     const auto received = peer.Received();
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].bytes, (Bytes{0x94, 0x03, 0x01, 0x01, 0x04, 0x07, 0x08, 0x01, 0xF4, 0x03, 0x84}));
