@@ -35,10 +35,10 @@ public:
     void SetStepFunction(int function) override;
     void ShowCapacity(int mAh) override;
     void RefreshSteps() override;
-    void SetService(::Service* service) override { shownService = service; }
+    // The treatment runs on the engine thread; the window knows it by its ID.
+    void SetService(::Service*) override {}
     void SetNominalCapacity(int mAh) override { nominalCapacity = mAh; }
 
-    ::Service* GetService() const { return shownService; }
     int NominalCapacity() const { return nominalCapacity; }
     uint8_t StepFunction() const { return stepFunction; }
     QColor PieColor() const { return pieColor; }
@@ -72,7 +72,6 @@ private:
     void BuildControls();
     void SetPercentGroupVisible(bool visible);
 
-    ::Service* shownService = nullptr;
     uint8_t stepFunction = 0;
     int nominalCapacity = 0;
     QColor pieColor = Qt::black;

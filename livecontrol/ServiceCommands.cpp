@@ -2,7 +2,7 @@
 
 #include "Accuctrlform.h"
 #include "Selservicedlg.h"
-#include "treatment/Serviceman.h"
+#include "treatment/TreatmentEngine.h"
 
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -52,37 +52,35 @@ TAccuControlForm* ActiveAccuForm(const QTabWidget& accuTab)
     return page ? page->findChild<TAccuControlForm*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
 }
 
-Service* StartServiceFromDialog(const TSelectServiceDialog& dialog, TServiceManager& services,
-                                ServiceHost& host, int batteryID)
+int StartServiceFromDialog(const TSelectServiceDialog& dialog, TTreatmentEngine& engine, int batteryID)
 {
     const std::string terminal = dialog.TerminalName();
     if (dialog.IsSpecialPageActive())
-        return services.StartUserService(host, batteryID, dialog.UserSteps(), terminal);
-    return services.StartStandardService(host, batteryID, dialog.SelectedProgram(), dialog.ChargeCurrent(),
-                                         dialog.DischargeCurrent(), terminal);
+        return engine.StartUser(batteryID, dialog.UserSteps(), terminal);
+    return engine.StartStandard(batteryID, dialog.SelectedProgram(), dialog.ChargeCurrent(),
+                                dialog.DischargeCurrent(), terminal);
 }
 
-Service* ExecuteStartServiceCommand(TSelectServiceDialog& dialog, TServiceManager& services,
-                                    ServiceHost& host, int batteryID, int batteryCapacity)
+int ExecuteStartServiceCommand(TSelectServiceDialog& dialog, TTreatmentEngine& engine, int batteryID,
+                               int batteryCapacity)
 {
     dialog.SetCapacity(batteryCapacity);
     if (dialog.exec() != QDialog::Accepted)
-        return nullptr;
-    return StartServiceFromDialog(dialog, services, host, batteryID);
+        return 0;
+    return StartServiceFromDialog(dialog, engine, batteryID);
 }
 
-bool ExecuteStopServiceCommand(TServiceManager& services, ServiceHost& host, const QTabWidget& accuTab)
+bool ExecuteStopServiceCommand(TTreatmentEngine& engine, ServiceHost& host, const QTabWidget& accuTab)
 {
     TAccuControlForm* form = ActiveAccuForm(accuTab);
     if (!form)
         return false;
-    Service* service = services.ServiceOf(form);
-    if (!service) {
-        // A page without a treatment (its start failed half-way): just close it.
+    const int ticket = engine.TicketOf(form);
+    if (ticket == 0) {
+        // A page without a treatment: just close it.
         host.DeleteServicePage(form);
         host.ShowBatteryPage();
         return true;
     }
-    services.StopService(host, service);
-    return true;
+    return engine.Stop(ticket);
 }

@@ -12,16 +12,17 @@
 //   {
 //       TBRASKDataModule::Battery battery;
 //       database_->ReadSelectedBattery(battery);
-//       if (ExecuteStartServiceCommand(*selectServiceDialog_, *services_, *this,
+//       if (ExecuteStartServiceCommand(*selectServiceDialog_, *engine_,
 //                                      database_->SelectedBatteryID(), battery.Capacity)) {
 //           ... enable MenuStopService, disable the start and delete commands ...
 //       }
 //   }
 //   void TMainForm::MenuStopServiceClick()         // inside RunCommand
-//   { ExecuteStopServiceCommand(*services_, *this, *AccuTab); }
+//   { ExecuteStopServiceCommand(*engine_, *this, *AccuTab); }
 //
-// Failures (an unknown terminal, a battery that is gone, the database) are
-// exceptions for the command's catch-all; nothing is started then.
+// The treatment engine carries out starts and stops on its own thread; what
+// fails there (an unknown terminal, a battery that is gone, the database) comes
+// back through its CommandFailed signal, and nothing is started then.
 
 class QTabWidget;
 class QWidget;
@@ -31,7 +32,7 @@ class ServiceHost;
 class TAccuControlForm;
 class TBRASKDataModule;
 class TSelectServiceDialog;
-class TServiceManager;
+class TTreatmentEngine;
 
 // Adds a page captioned "Akku <batteryID>" to the treatment page control with a
 // new live control window filling it, shows it and returns the window (owned by the page).
@@ -44,13 +45,14 @@ TAccuControlForm* ActiveAccuForm(const QTabWidget& accuTab);
 
 // Starts what the dialog (closed with OK) describes for the battery: a user
 // treatment when its "Spezial" page is active, else a standard treatment.
-Service* StartServiceFromDialog(const TSelectServiceDialog& dialog, TServiceManager& services,
-                                ServiceHost& host, int batteryID);
+// Returns the engine's ticket of the treatment.
+int StartServiceFromDialog(const TSelectServiceDialog& dialog, TTreatmentEngine& engine, int batteryID);
 // The start command: hands the battery's capacity to the dialog, shows it
-// modally and on OK starts the treatment. Returns it, or nullptr on cancel.
-Service* ExecuteStartServiceCommand(TSelectServiceDialog& dialog, TServiceManager& services,
-                                    ServiceHost& host, int batteryID, int batteryCapacity);
-// The stop command: stops and removes the treatment of the active page and
-// deletes that page (through the host), then shows the battery page.
-// False when no page is active.
-bool ExecuteStopServiceCommand(TServiceManager& services, ServiceHost& host, const QTabWidget& accuTab);
+// modally and on OK starts the treatment. Returns its ticket, or 0 on cancel.
+int ExecuteStartServiceCommand(TSelectServiceDialog& dialog, TTreatmentEngine& engine, int batteryID,
+                               int batteryCapacity);
+// The stop command for the page active now: the engine stops and removes its
+// treatment and then deletes the page and shows the battery page. A page
+// without a treatment is closed at once. False when no page is active or its
+// stop is already under way (a second click stops nothing else).
+bool ExecuteStopServiceCommand(TTreatmentEngine& engine, ServiceHost& host, const QTabWidget& accuTab);

@@ -9,7 +9,7 @@
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
 #include "livecontrol/ServiceCommands.h"
-#include "treatment/Serviceman.h"
+#include "treatment/TreatmentEngine.h"
 #include "Richie.h"
 
 #include <QAction>
@@ -618,9 +618,23 @@ void TMainForm::SetDataModule(TBRASKDataModule *database)
     ScheduleUpdateMenus();
 }
 
-void TMainForm::SetServiceManager(TServiceManager *services)
+void TMainForm::SetTreatmentEngine(TTreatmentEngine *engine)
 {
-    services_ = services;
+    for (QMetaObject::Connection &connection : engineConnections_)
+        disconnect(connection);
+    engine_ = engine;
+    if (engine_) {
+        engineConnections_[0] = connect(engine_, &TTreatmentEngine::TickDone, this, [this] { ScheduleUpdateMenus(); });
+        // A started or stopped treatment frees or holds its battery and record.
+        engineConnections_[1] = connect(engine_, &TTreatmentEngine::TreatmentsChanged, this, [this] {
+            BatterySelectionChanged();
+            ServiceSelectionChanged();
+            ScheduleUpdateMenus();
+        });
+        engineConnections_[2] = connect(engine_, &TTreatmentEngine::CommandFailed, this, [this] {
+            QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
+        });
+    }
     BatterySelectionChanged();
     ServiceSelectionChanged();
     ScheduleUpdateMenus();
@@ -736,13 +750,17 @@ void TMainForm::CommitBatteryInfo()
 
 bool TMainForm::RunCommand(const std::function<void()> &command)
 {
+    if (commandRunning_)
+        return false;
     bool succeeded = true;
+    commandRunning_ = true;
     try {
         command();
     } catch (...) {
         succeeded = false;
         QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
     }
+    commandRunning_ = false;
     ScheduleUpdateMenus();
     return succeeded;
 }
@@ -757,12 +775,12 @@ void TMainForm::ScheduleUpdateMenus()
 
 bool TMainForm::HoldsBattery(int batteryID) const
 {
-    return services_ && services_->HasBattery(batteryID);
+    return engine_ && engine_->HasBattery(batteryID);
 }
 
 bool TMainForm::HoldsService(int serviceID) const
 {
-    return services_ && services_->HasService(serviceID);
+    return engine_ && engine_->HasService(serviceID);
 }
 
 void TMainForm::InitMenus()
@@ -863,7 +881,9 @@ void TMainForm::UpdateMenus()
     MenuDeleteService->setEnabled(hasServices && !HoldsService(database_->SelectedServiceID()));
     PopupMenuDeleteService->setEnabled(MenuDeleteService->isEnabled());
 
-    MenuStopService->setEnabled(AccuTab->count() > 0);
+    // A page whose stop is under way cannot be stopped again.
+    const TAccuControlForm *activePage = ActiveAccuForm(*AccuTab);
+    MenuStopService->setEnabled(activePage && !(engine_ && engine_->IsStopping(engine_->TicketOf(activePage))));
     ButtonStopService->setEnabled(MenuStopService->isEnabled());
 }
 
@@ -1107,29 +1127,28 @@ void TMainForm::MenuInfoClick()
 
 void TMainForm::Timer()
 {
-    if (services_)
-        services_->Tick(*this);
-    ScheduleUpdateMenus();
+    // The engine polls on its own thread; the menus follow when it is done.
+    if (engine_)
+        engine_->Tick();
 }
 
 void TMainForm::MenuStopServiceClick()
 {
-    if (!services_)
+    if (!engine_)
         throw std::logic_error("stop: not ready");
-    ExecuteStopServiceCommand(*services_, *this, *AccuTab);
-    // The selected battery may be free now: its start and delete commands follow
-    // at once, not only after the next change of the selection.
-    BatterySelectionChanged();
-    MenuGotoAkkusClick();
+    // The engine stops the treatment of the page active now; the page goes and
+    // the battery's commands come back when it is done.
+    ExecuteStopServiceCommand(*engine_, *this, *AccuTab);
+    ScheduleUpdateMenus();
 }
 
 void TMainForm::MenuStartServiceClick()
 {
-    if (!database_ || !services_ || !selectServiceDialog_)
+    if (!database_ || !engine_ || !selectServiceDialog_)
         throw std::logic_error("start: not ready");
     TBRASKDataModule::Battery battery;
     database_->ReadSelectedBattery(battery);
-    if (!ExecuteStartServiceCommand(*selectServiceDialog_, *services_, *this, database_->SelectedBatteryID(),
+    if (!ExecuteStartServiceCommand(*selectServiceDialog_, *engine_, database_->SelectedBatteryID(),
                                     battery.Capacity))
         return;
     MenuStopService->setEnabled(true);

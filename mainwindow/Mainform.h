@@ -35,7 +35,7 @@ class Richie;
 class QToolBar;
 class QueryModel;
 class TBRASKDataModule;
-class TServiceManager;
+class TTreatmentEngine;
 class TNewBatteryDialog;
 class TFindAccuDialog;
 class TOptionsDialog;
@@ -86,7 +86,9 @@ public:
     // The objects created after the window; the window's links to them take
     // effect as they arrive.
     void SetDataModule(TBRASKDataModule *database);
-    void SetServiceManager(TServiceManager *services);
+    // The engine that runs the treatments; fed back through this window's
+    // ServiceHost. nullptr detaches it (program end).
+    void SetTreatmentEngine(TTreatmentEngine *engine);
     void SetNewBatteryDialog(TNewBatteryDialog *dialog) { newBatteryDialog_ = dialog; }
     void SetSelectServiceDialog(TSelectServiceDialog *dialog) { selectServiceDialog_ = dialog; }
     void SetInfoDialog(TInfoDialog *dialog) { infoDialog_ = dialog; }
@@ -96,11 +98,13 @@ public:
     void SetDiagramCommands(TDiagramCommands *commands);
 
     TBRASKDataModule *DataModule() const { return database_; }
-    TServiceManager *ServiceManager() const { return services_; }
+    TTreatmentEngine *TreatmentEngine() const { return engine_; }
     TDiagramCommands *DiagramCommands() const { return diagramCommands_; }
 
     // Runs one command: any exception ends it with the message box
     // "Ausführung fehlgeschlagen!" (caption "Fehler"). Returns false then.
+    // A command given while another one runs (input queued behind a modal
+    // dialog) is dropped, so no command ever re-enters itself.
     bool RunCommand(const std::function<void()> &command);
 
     // ---- ServiceHost ----
@@ -260,7 +264,9 @@ private:
     TDiagramCommands &Diagrams() const;   // throws when missing
 
     TBRASKDataModule *database_ = nullptr;
-    TServiceManager *services_ = nullptr;
+    TTreatmentEngine *engine_ = nullptr;
+    QMetaObject::Connection engineConnections_[3];
+    bool commandRunning_ = false;
     TDiagramCommands *diagramCommands_ = nullptr;
     TNewBatteryDialog *newBatteryDialog_ = nullptr;
     TSelectServiceDialog *selectServiceDialog_ = nullptr;

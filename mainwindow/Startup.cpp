@@ -9,7 +9,7 @@
 #include "diagrams/Diagpropdlg.h"
 #include "Kestrixdlg.h"
 #include "livecontrol/Selservicedlg.h"
-#include "treatment/Serviceman.h"
+#include "treatment/TreatmentEngine.h"
 
 TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
     : terminals_(std::make_unique<Ohmrida::TerminalManager>())
@@ -23,17 +23,14 @@ TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
                                                        mainForm_.get()));
     newBatteryDialog_ = new TNewBatteryDialog(mainForm_.get());
     mainForm_->SetNewBatteryDialog(newBatteryDialog_);
-    // The dialog leaves out terminals in use; the service manager is created
-    // right after it.
+    // The dialog leaves out terminals in use; the engine is created right after it.
     selectServiceDialog_ = new TSelectServiceDialog(
         *terminals_,
-        [this](const std::string &terminalName) {
-            return serviceManager_ && serviceManager_->HasTerminal(terminalName);
-        },
+        [this](const std::string &terminalName) { return engine_ && engine_->HasTerminal(terminalName); },
         mainForm_.get());
     mainForm_->SetSelectServiceDialog(selectServiceDialog_);
-    serviceManager_ = std::make_unique<TServiceManager>(*dataModule_, *terminals_, logPath);
-    mainForm_->SetServiceManager(serviceManager_.get());
+    engine_ = std::make_unique<TTreatmentEngine>(*dataModule_, *terminals_, *mainForm_, logPath);
+    mainForm_->SetTreatmentEngine(engine_.get());
     infoDialog_ = new TInfoDialog(mainForm_.get());
     mainForm_->SetInfoDialog(infoDialog_);
     mainForm_->SetKestrixDialog(new TKestrixDialog(*terminals_, *dataModule_, mainForm_.get()));
@@ -45,10 +42,12 @@ TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
 
 TBraskon::~TBraskon()
 {
-    // The window goes first, so no tick or command runs while the managers
-    // are taken down; the treatments are dropped without telling the chargers.
+    // The engine goes first: it finishes an exchange under way and drops the
+    // treatments without telling the chargers; then nothing feeds the window.
+    if (mainForm_)
+        mainForm_->SetTreatmentEngine(nullptr);
+    engine_.reset();
     mainForm_.reset();
-    serviceManager_.reset();
     dataModule_.reset();
     terminals_.reset();
 }

@@ -17,14 +17,14 @@ class TMainForm;
 class TNewBatteryDialog;
 class TOptionsDialog;
 class TSelectServiceDialog;
-class TServiceManager;
+class TTreatmentEngine;
 
 class TBraskon {
 public:
     // Creates, in this order: the terminal manager, the main window, the data
     // module on the database directory, the diagram property dialog, the
-    // new-battery dialog, the treatment selection dialog, the service manager
-    // (which creates the log file), the about box, the logger dialog, the find
+    // new-battery dialog, the treatment selection dialog, the treatment engine
+    // with its service manager (which creates the log file), the about box, the logger dialog, the find
     // dialog and the options dialog, and links them to the main window.
     // Throws DatabaseError when the database cannot be opened or is incomplete.
     TBraskon(const QString &databaseDirectory, const std::string &logPath = "log.txt");
@@ -34,7 +34,7 @@ public:
 
     TMainForm &MainForm() const { return *mainForm_; }
     TBRASKDataModule &DataModule() const { return *dataModule_; }
-    TServiceManager &ServiceManager() const { return *serviceManager_; }
+    TTreatmentEngine &Engine() const { return *engine_; }
     Ohmrida::TerminalManager &Terminals() const { return *terminals_; }
     TNewBatteryDialog &NewBatteryDialog() const { return *newBatteryDialog_; }
     TFindAccuDialog &FindAccuDialog() const { return *findAccuDialog_; }
@@ -46,7 +46,7 @@ private:
     std::unique_ptr<Ohmrida::TerminalManager> terminals_;
     std::unique_ptr<TMainForm> mainForm_;
     std::unique_ptr<TBRASKDataModule> dataModule_;
-    std::unique_ptr<TServiceManager> serviceManager_;
+    std::unique_ptr<TTreatmentEngine> engine_;
     // Dialogs are children of the main window (modal over it, deleted with it).
     TDiagramPropertyDialog *diagramPropertyDialog_ = nullptr;
     TNewBatteryDialog *newBatteryDialog_ = nullptr;

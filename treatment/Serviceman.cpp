@@ -76,6 +76,7 @@ Service *TServiceManager::Add(std::unique_ptr<Service> service)
     if (services_.empty())
         cursor_ = 0;
     service->SetLog(log_.is_open() ? &log_ : nullptr);
+    lastAnswer_[service.get()] = std::chrono::steady_clock::now();
     services_.push_back(std::move(service));
     return services_.back().get();
 }
@@ -91,6 +92,7 @@ void TServiceManager::Remove(Service *service)
     // followed the removed one.
     if (index < cursor_)
         --cursor_;
+    lastAnswer_.erase(service);
     services_.erase(found);
 }
 
@@ -148,7 +150,13 @@ Service *TServiceManager::Tick(ServiceHost &host)
 void TServiceManager::feedWindows(ServiceHost &host, Service &service, const Sample &sample)
 {
     ServiceControlWindow *window = service.ControlWindow();
+    const auto now = std::chrono::steady_clock::now();
     if (!service.LastPollAnswered()) {
+        if (window) {
+            const auto silent = now - lastAnswer_[&service];
+            window->ShowNoAnswer(
+                static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(silent).count()));
+        }
         // No reading to show, but a step may have been started.
         if (service.Changed()) {
             if (window)
@@ -157,6 +165,7 @@ void TServiceManager::feedWindows(ServiceHost &host, Service &service, const Sam
         }
         return;
     }
+    lastAnswer_[&service] = now;
     const double volts = sample.Voltage * 0.001;
     const double amps = sample.Current * 0.001;
     if (window) {

@@ -9,8 +9,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,6 +106,8 @@ private:
     Ohmrida::TerminalManager &terminals_;
     std::ofstream log_;
     std::vector<std::unique_ptr<Service>> services_;
+    // When each treatment's charger last answered a status read (or was added).
+    std::map<const Service *, std::chrono::steady_clock::time_point> lastAnswer_;
     size_t cursor_ = 0;
     bool ticking_ = false;
 };

@@ -12,7 +12,7 @@
 #include "livecontrol/StepListModel.h"
 #include "mainwindow/Mainform.h"
 #include "treatment/Service.h"
-#include "treatment/Serviceman.h"
+#include "treatment/TreatmentEngine.h"
 
 #include <QAction>
 #include <QFile>
@@ -100,12 +100,15 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     // way, the gauges and the value texts above it stay whole.
     EXPECT_EQ(live->Panel2->height(), 121);
     EXPECT_GT(live->SubServicesDBGrid->y(), live->Panel2->geometry().bottom());
-    Service* service = live->GetService();
-    ASSERT_NE(service, nullptr);
-    const int serviceID = service->ID();
-    EXPECT_EQ(service->Program(), 3);
-    EXPECT_EQ(service->DischargeCurrent(), 30);
-    EXPECT_EQ(service->ChargeCurrent(), 30);
+    TTreatmentEngine& engine = program.Parts().Engine();
+    ASSERT_EQ(engine.Treatments().size(), 1u);
+    const TreatmentInfo started = engine.Treatments().front();
+    const int serviceID = started.ServiceID;
+    ASSERT_NE(serviceID, 0);
+    EXPECT_EQ(started.Program, 3);
+    EXPECT_EQ(started.DischargeCurrent, 30);
+    EXPECT_EQ(started.ChargeCurrent, 30);
+    const auto state = [&] { return engine.FindService(serviceID) ? *engine.FindService(serviceID) : TreatmentInfo(); };
 
     // The discharge is seen live before the treatment moves on.
     ASSERT_TRUE(E2e::WaitFor([&] { return live->VoltageGauge->Value() > 0 && live->PercentLabel->isVisible(); },
@@ -126,8 +129,9 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     const size_t pointsAtOpening = voltageCurve->Data.size();
     ASSERT_TRUE(E2e::WaitFor([&] { return voltageCurve->Data.size() > pointsAtOpening + 2; }, TreatmentTimeoutMs));
 
-    ASSERT_TRUE(E2e::WaitFor([&] { return service->ServiceState() == Service::Ended; }, TreatmentTimeoutMs))
-        << "step " << service->CurrentStep() << "\n" << simulator.logText();
+    // Ended, and everything the engine sent the windows has arrived.
+    ASSERT_TRUE(E2e::WaitFor([&] { return state().State == Service::Ended && !engine.Busy(); }, TreatmentTimeoutMs))
+        << "step " << state().CurrentStep << "\n" << simulator.logText();
 
     // The steps as the database holds them.
     const StepRecord discharge = StoredStep(db, serviceID, 1);
@@ -180,7 +184,7 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_EQ(live->VPanel->text(), TAccuControlForm::NumberText(last.Voltage * 0.001) + " V");
     EXPECT_EQ(live->APanel->text(), TAccuControlForm::NumberText(last.Current * 0.001) + " A");
     EXPECT_GT(last.Voltage, 4000);
-    EXPECT_EQ(live->TimePanel->text(), TAccuControlForm::TimeText(service->LastStepTime()));
+    EXPECT_EQ(live->TimePanel->text(), TAccuControlForm::TimeText(state().LastStepTime));
     EXPECT_GE(live->pf->Points().size(), 2u);
     // The diagram got every poll after its opening, up to the last one.
     ASSERT_FALSE(voltageCurve->Data.empty());
@@ -189,7 +193,7 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_FALSE(live->PercentLabel->isVisible());
 
     // Every poll left its line in the log: discharging, charging, idle.
-    program.Parts().ServiceManager().FlushLog();
+    engine.RunOnEngine([](TServiceManager& manager) { manager.FlushLog(); });
     QFile log(program.Directory() + "/log.txt");
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QByteArray lines = log.readAll();
@@ -203,9 +207,9 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     ASSERT_NE(stop, nullptr);
     ASSERT_TRUE(stop->isEnabled());
     stop->trigger();
-    EXPECT_EQ(form.AccuTab->count(), 0);
+    ASSERT_TRUE(E2e::WaitFor([&] { return form.AccuTab->count() == 0 && !engine.Busy(); }, StartTimeoutMs));
     EXPECT_EQ(program.AccuPage(caption), nullptr);
-    EXPECT_FALSE(program.Parts().ServiceManager().HasService(serviceID));
+    EXPECT_FALSE(engine.HasService(serviceID));
     EXPECT_EQ(form.DatabasePageControl->currentWidget(), form.TabSheetAkkus);
     TBRASKDataModule::Service record;
     record.ID = serviceID;

@@ -1,5 +1,7 @@
 #include "ProgramDriver.h"
 
+#include "treatment/TreatmentEngine.h"
+
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
 #include "mainwindow/Dialogs.h"
@@ -215,8 +217,11 @@ TAccuControlForm* Program::StartTreatment(ModalDriver& driver, const StandardTre
         return nullptr;
     const int pagesBefore = form.AccuTab->count();
     driver.OnDialog(FillSelectServiceDialog(treatment));
-    start->trigger();   // returns once the dialog has closed and the treatment started
-    if (!WaitFor([&] { return driver.AllHandled(); }, timeoutMs) || form.AccuTab->count() != pagesBefore + 1)
+    start->trigger();   // returns once the dialog has closed and the start is given
+    // The engine starts the treatment on its thread; the page then follows.
+    const TTreatmentEngine& engine = Parts().Engine();
+    if (!WaitFor([&] { return driver.AllHandled() && form.AccuTab->count() == pagesBefore + 1 && !engine.Busy(); },
+                 timeoutMs))
         return nullptr;
     return qobject_cast<TAccuControlForm*>(
         form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm*>());

@@ -1,5 +1,5 @@
 // The start and stop commands from the dialog to a treatment page and back,
-// with the real data module, service manager and treatment pages.
+// with the real data module, treatment engine and treatment pages.
 #include <gtest/gtest.h>
 
 #include "charger/TerminalManager.h"
@@ -7,7 +7,7 @@
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
 #include "livecontrol/ServiceCommands.h"
-#include "treatment/Serviceman.h"
+#include "treatment/TreatmentEngine.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -45,9 +45,9 @@ class ServiceCommandsTest : public ::testing::Test {
 protected:
     ServiceCommandsTest()
         : database(directory.path()),
-          services(database, terminals, directory.filePath("log.txt").toStdString()),
           host(database),
-          dialog(terminals, services)
+          engine(database, terminals, host, directory.filePath("log.txt").toStdString()),
+          dialog(terminals, [this](const std::string& name) { return engine.HasTerminal(name); })
     {
         // Nothing answers on the simulated ports: stop commands go nowhere.
         for (int port = 1; port <= 9; ++port)
@@ -56,6 +56,7 @@ protected:
         dialog.SetSearchFunction([](Ohmrida::TerminalManager& manager) {
             manager.Clear();
             manager.RegisterTerminal("Ohmrida an ", manager.Port(1), Ohmrida::DeviceOhmrida, 0x00);
+            manager.RegisterTerminal("Lumo an ", manager.Port(2), Ohmrida::DeviceLumo, 0x00);
         });
         battery.ID = database.PeekBatteryID();
         battery.Capacity = 1000;
@@ -72,7 +73,7 @@ protected:
     }
 
     // Runs the modal start command and lets `choose` act on the dialog once its search is done.
-    Service* RunStartCommand(const std::function<void()>& choose)
+    int RunStartCommand(const std::function<void()>& choose)
     {
         bool chosen = false;
         bool searched = false;
@@ -86,32 +87,48 @@ protected:
             choose();
         });
         driver.start(5);
-        Service* started = ExecuteStartServiceCommand(dialog, services, host, battery.ID, battery.Capacity);
+        const int ticket = ExecuteStartServiceCommand(dialog, engine, battery.ID, battery.Capacity);
         QObject::disconnect(connection);
-        return started;
+        return ticket;
+    }
+
+    // The treatment of a ticket once the engine has started it.
+    TreatmentInfo Started(int ticket)
+    {
+        TreatmentInfo found;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            for (const TreatmentInfo& info : engine.Treatments())
+                if (info.Ticket == ticket && info.ServiceID != 0 && !engine.Busy())
+                    found = info;
+            return found.ServiceID != 0;
+        }));
+        return found;
     }
 
     QTemporaryDir directory;
     TBRASKDataModule database;
     Ohmrida::TerminalManager terminals;
-    TServiceManager services;
     TabHost host;
+    TTreatmentEngine engine;
     TSelectServiceDialog dialog;
     TBRASKDataModule::Battery battery;
 };
 
 }  // namespace
 
-TEST_F(ServiceCommandsTest, StandardStartAddsAPageAndStopRemovesIt)
+TEST_F(ServiceCommandsTest, StandardStartAddsAPageAndStopRemovesOnlyTheActiveOne)
 {
-    Service* service = RunStartCommand([&] {
-        dialog.rbChargeC10->click();
-        dialog.rbDischargeC10->click();
-        QTest::mouseClick(dialog.StartButton, Qt::LeftButton);
-    });
-    ASSERT_NE(service, nullptr);
-    EXPECT_EQ(std::make_tuple(service->Program(), service->ChargeCurrent(), service->DischargeCurrent()),
-              std::make_tuple(1, 100, 100));
+    const auto chooseProgram1On = [&](int terminalIndex) {
+        return [&, terminalIndex] {
+            dialog.TerminalCombo->setCurrentIndex(terminalIndex);
+            dialog.rbChargeC10->click();
+            dialog.rbDischargeC10->click();
+            QTest::mouseClick(dialog.StartButton, Qt::LeftButton);
+        };
+    };
+    const TreatmentInfo first = Started(RunStartCommand(chooseProgram1On(1)));   // "Ohmrida an COM1"
+    EXPECT_EQ(std::make_tuple(first.Terminal, first.Program, first.ChargeCurrent, first.DischargeCurrent),
+              std::make_tuple(std::string("Ohmrida an COM1"), 1, 100, 100));
 
     ASSERT_EQ(host.AccuTab.count(), 1);
     EXPECT_EQ(host.AccuTab.tabText(0), QString("Akku %1").arg(battery.ID));
@@ -123,24 +140,34 @@ TEST_F(ServiceCommandsTest, StandardStartAddsAPageAndStopRemovesIt)
     EXPECT_EQ(form->CurrentGauge->End(), 0.6);   // 500 mA terminal
     EXPECT_EQ(form->SubServiceQuery->index(0, StepListModel::StateString).data().toString(), "folgt");
 
-    const int serviceID = service->ID();
-    ASSERT_TRUE(ExecuteStopServiceCommand(services, host, host.AccuTab));
-    EXPECT_EQ(services.Count(), 0);
-    EXPECT_EQ(host.AccuTab.count(), 0);
+    // The second treatment's page is the active one; a double click on stop
+    // stops it alone, never the first one.
+    const TreatmentInfo second = Started(RunStartCommand(chooseProgram1On(0)));   // "Lumo an COM2"
+    ASSERT_EQ(host.AccuTab.count(), 2);
+    ASSERT_TRUE(ExecuteStopServiceCommand(engine, host, host.AccuTab));
+    EXPECT_FALSE(ExecuteStopServiceCommand(engine, host, host.AccuTab)) << "its stop is under way";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.AccuTab.count() == 1 && !engine.Busy(); }));
     EXPECT_EQ(host.batteryPageShown, 1);
-    StepRecord stored{serviceID, 1};
-    ASSERT_TRUE(database.GetSubService(stored));
-    EXPECT_EQ(stored.State, Abgebrochen);
-    EXPECT_FALSE(ExecuteStopServiceCommand(services, host, host.AccuTab)) << "no page left";
+    EXPECT_TRUE(engine.HasService(first.ServiceID));
+    EXPECT_FALSE(engine.HasService(second.ServiceID));
+    for (const auto& [serviceID, state] : {std::pair{first.ServiceID, Folgt}, std::pair{second.ServiceID, Abgebrochen}}) {
+        StepRecord stored{serviceID, 1};
+        ASSERT_TRUE(database.GetSubService(stored));
+        EXPECT_EQ(stored.State, state) << serviceID;
+    }
+
+    ASSERT_TRUE(ExecuteStopServiceCommand(engine, host, host.AccuTab));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host.AccuTab.count() == 0 && !engine.Busy(); }));
+    EXPECT_FALSE(ExecuteStopServiceCommand(engine, host, host.AccuTab)) << "no page left";
 }
 
 TEST_F(ServiceCommandsTest, UserProgramStartsFromTheGridAndCancelStartsNothing)
 {
-    Service* cancelled = RunStartCommand([&] { QTest::mouseClick(dialog.Button4, Qt::LeftButton); });
-    EXPECT_EQ(cancelled, nullptr);
+    EXPECT_EQ(RunStartCommand([&] { QTest::mouseClick(dialog.Button4, Qt::LeftButton); }), 0);
     EXPECT_EQ(host.AccuTab.count(), 0);
 
-    Service* service = RunStartCommand([&] {
+    const TreatmentInfo service = Started(RunStartCommand([&] {
+        dialog.TerminalCombo->setCurrentIndex(dialog.TerminalCombo->findText("Ohmrida an COM1"));
         dialog.ProgramPageControl->setCurrentWidget(dialog.SpecialTabSheet);
         dialog.UserProgStringGrid->setItem(0, 0, new QTableWidgetItem("L"));
         dialog.UserProgStringGrid->setItem(0, 1, new QTableWidgetItem("100"));
@@ -148,24 +175,21 @@ TEST_F(ServiceCommandsTest, UserProgramStartsFromTheGridAndCancelStartsNothing)
         dialog.UserProgStringGrid->setItem(2, 0, new QTableWidgetItem("E"));
         dialog.UserProgStringGrid->setItem(2, 1, new QTableWidgetItem("50"));
         QTest::mouseClick(dialog.StartButton, Qt::LeftButton);
-    });
-    ASSERT_NE(service, nullptr);
-    EXPECT_EQ(service->Program(), 0);
-    ASSERT_EQ(service->StepCount(), 2);
-    EXPECT_EQ(service->Step(0).TimeLimit, 600);
-    EXPECT_EQ(service->Step(1).Function, Entladen);
-    EXPECT_EQ(service->Step(1).Parameter, 50);
-    EXPECT_EQ(ActiveAccuForm(host.AccuTab)->SubServiceQuery->rowCount(), 2);
+    }));
+    EXPECT_EQ(service.Program, 0);
+    StepRecord first{service.ServiceID, 1}, second{service.ServiceID, 2};
+    ASSERT_TRUE(database.GetSubService(first) && database.GetSubService(second));
+    EXPECT_EQ(second.Function, Entladen);
+    EXPECT_EQ(second.Parameter, 50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ActiveAccuForm(host.AccuTab)->SubServiceQuery->rowCount() == 2; }));
 
-    // The busy terminal is gone from the next showing: Start stays disabled.
-    bool startEnabled = true;
-    int listed = -1;
-    Service* second = RunStartCommand([&] {
-        listed = dialog.TerminalCombo->count();
-        startEnabled = dialog.StartButton->isEnabled();
-        dialog.reject();
-    });
-    EXPECT_EQ(second, nullptr);
-    EXPECT_EQ(listed, 0);
-    EXPECT_FALSE(startEnabled);
+    // The busy terminal is gone from the next showing.
+    QStringList listed;
+    EXPECT_EQ(RunStartCommand([&] {
+                  for (int i = 0; i < dialog.TerminalCombo->count(); ++i)
+                      listed << dialog.TerminalCombo->itemText(i);
+                  dialog.reject();
+              }),
+              0);
+    EXPECT_EQ(listed, QStringList{"Lumo an COM2"});
 }

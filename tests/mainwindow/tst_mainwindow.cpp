@@ -10,7 +10,7 @@
 #include "charger/Terminal.h"
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
-#include "treatment/Serviceman.h"
+#include "treatment/TreatmentEngine.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -36,13 +36,20 @@ namespace {
 
 // A treatment held by the service manager, on a terminal of port 1, with a
 // page in the treatment area; nothing is sent until it is polled.
-Service *AddHeldTreatment(Program &program, int batteryID)
+int AddHeldTreatment(Program &program, int batteryID)
 {
-    Ohmrida::Terminal terminal("Ohmrida COM1", &program.Parts().Terminals().Port(1), Ohmrida::DeviceOhmrida, 0);
-    ServiceControlWindow *window = program.Form().CreateServicePage(batteryID);
-    auto service = std::make_unique<Service>(program.Db(), batteryID, terminal, window, 1, 100, 100);
-    window->SetService(service.get());
-    return program.Parts().ServiceManager().Add(std::move(service));
+    Ohmrida::TerminalManager &terminals = program.Parts().Terminals();
+    terminals.RegisterTerminal("Ohmrida an ", terminals.Port(1), Ohmrida::DeviceOhmrida, 0);
+    TTreatmentEngine &engine = program.Parts().Engine();
+    const int ticket = engine.StartStandard(batteryID, 1, 100, 100, "Ohmrida an COM1");
+    int serviceID = 0;
+    QTest::qWaitFor([&] {
+        for (const TreatmentInfo &info : engine.Treatments())
+            if (info.Ticket == ticket && !engine.Busy())
+                serviceID = info.ServiceID;
+        return serviceID != 0;
+    });
+    return serviceID;
 }
 
 void ExpectEnabled(const QList<QAction *> &actions, bool enabled)
@@ -553,9 +560,8 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
         TMainForm &form = program.Form();
         program.AddBattery(1);
         program.AddBattery(2);
-        Service *first = AddHeldTreatment(program, 1);
+        const int serviceID = AddHeldTreatment(program, 1);
         AddHeldTreatment(program, 2);
-        const int serviceID = first->ID();
         QCOMPARE(form.AccuTab->count(), 2);
         QCOMPARE(form.AccuTab->tabText(0), QStringLiteral("Akku 1"));
         ModalDriver driver;
@@ -565,7 +571,7 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
         QVERIFY(!form.TheTimer->isActive());
         QCOMPARE(driver.messages.size(), 0);
         QCOMPARE(driver.unexpectedDialogs, 0);
-        QCOMPARE(program.Parts().ServiceManager().Count(), 2);
+        QCOMPARE(program.Parts().Engine().Treatments().size(), size_t(2));
         program.Destroy();
 
         // The first step is still waiting: nothing was aborted.
