@@ -73,6 +73,12 @@ bool AsynchSerialInterface::IsOpen() const
     return busy_ && handle_ >= 0;
 }
 
+bool AsynchSerialInterface::HeldByCurrentThread() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return busy_ && owner_ == std::this_thread::get_id();
+}
+
 void AsynchSerialInterface::acquire()
 {
     std::unique_lock<std::mutex> guard(mutex_);

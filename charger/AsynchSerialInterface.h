@@ -48,6 +48,9 @@ public:
     // The device path Open() would use now.
     std::string DevicePath() const;
     bool IsOpen() const;
+    // True while the calling thread holds the port between Open() and Close();
+    // work handed to another thread must not wait for such a port.
+    bool HeldByCurrentThread() const;
 
     static int ReadTimeoutMs(size_t n) { return 1000 + 50 * static_cast<int>(n); }
 

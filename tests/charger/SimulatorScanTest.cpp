@@ -7,8 +7,50 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// What the walk of the registry shows: name, type, address, port.
+using Entry = std::tuple<std::string, int, int, int>;
+
+std::vector<Entry> entries(Ohmrida::TerminalManager &manager)
+{
+    std::vector<Entry> found;
+    manager.First();
+    for (uint32_t i = 0; i < manager.Count(); ++i) {
+        const auto [name, terminal] = manager.Next();
+        found.emplace_back(name, terminal->DeviceType(), terminal->Address(), terminal->Port()->PortNumber());
+    }
+    return found;
+}
+
+// The trace lines [from, to), per port.
+std::map<std::string, std::vector<std::string>> wirePerPort(const SimTest::SimulatorProcess &sim, size_t from,
+                                                            size_t to = SIZE_MAX)
+{
+    const std::vector<std::string> lines = sim.trace();
+    std::map<std::string, std::vector<std::string>> wire;
+    for (size_t i = from; i < lines.size() && i < to; ++i)
+        wire[lines[i].substr(0, lines[i].find(' '))].push_back(lines[i]);
+    return wire;
+}
+
+long long msSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+const int IdentifyTimeoutMs = Ohmrida::AsynchSerialInterface::ReadTimeoutMs(11);
+
+} // namespace
 
 TEST(SimulatorScan, NamesSortByTextNotByPortAndTheLoggerIsFoundBehindChargers)
 {
@@ -45,4 +87,79 @@ TEST(SimulatorScan, NamesSortByTextNotByPortAndTheLoggerIsFoundBehindChargers)
     for (const char *probe : {"COM1 rx F0", "COM2 rx F0", "COM3 rx F0"})
         EXPECT_GE(sim.waitForTrace(probe, std::chrono::seconds(1)), 0) << probe;
     EXPECT_EQ(searcher.Count(), 0u);
+}
+
+// Five silent chargers, a logger and three chargers (one a Varn) on all nine
+// ports: the search at once files exactly what the walk files and puts the
+// same bytes on every port, in a fraction of the time.
+TEST(SimulatorScan, SearchAtOnceFilesWhatTheWalkFilesWithTheSameWireOnEveryPort)
+{
+    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--port", "2=tesk", "--port", "3=lumo", "--port",
+                                   "4=kestrix", "--port", "5=varn", "--port", "6=ohmrida", "--port", "7=lumo",
+                                   "--port", "8=tesk", "--port", "9=varn", "--fault", "1:silent", "--fault",
+                                   "3:silent", "--fault", "6:silent", "--fault", "8:silent", "--fault", "9:silent"});
+    sim.start();
+
+    Ohmrida::TerminalManager walker;
+    auto start = Clock::now();
+    walker.ScanSequential();
+    const long long walkMs = msSince(start);
+    const size_t walkEnd = sim.trace().size();
+    const std::vector<Entry> walked = entries(walker);
+
+    Ohmrida::TerminalManager searcher;
+    start = Clock::now();
+    searcher.Scan();
+    const long long searchMs = msSince(start);
+    EXPECT_EQ(entries(searcher), walked);
+    EXPECT_EQ(walked, (std::vector<Entry>{{"Lumo an COM7", 2, 0x00, 7},
+                                          {"Tesk an COM2", 3, 0x00, 2},
+                                          {"Varn/Akku1 an COM5", 4, 0x00, 5},
+                                          {"Varn/Akku2 an COM5", 4, 0x40, 5},
+                                          {"Varn/Akku3 an COM5", 4, 0x80, 5},
+                                          {"Varn/Akku4 an COM5", 4, 0xC0, 5}}));
+    const auto walkWire = wirePerPort(sim, 0, walkEnd);
+    EXPECT_EQ(walkWire.size(), 9u);
+    EXPECT_EQ(walkWire.at("COM1"), std::vector<std::string>{"COM1 rx 16 tx -"});
+    EXPECT_EQ(wirePerPort(sim, walkEnd), walkWire);
+    EXPECT_GE(walkMs, 5 * IdentifyTimeoutMs);
+    EXPECT_LT(searchMs, 2 * IdentifyTimeoutMs) << "the walk took " << walkMs << " ms";
+
+    // The logger search: the same logger; every port asked once.
+    const size_t searchEnd = sim.trace().size();
+    const std::unique_ptr<Ohmrida::Terminal> walkedLogger = walker.FindLoggerSequential();
+    const size_t loggerWalkEnd = sim.trace().size();
+    const std::unique_ptr<Ohmrida::Terminal> foundLogger = searcher.FindLogger();
+    ASSERT_NE(walkedLogger, nullptr);
+    ASSERT_NE(foundLogger, nullptr);
+    EXPECT_EQ(walkedLogger->Port()->PortNumber(), 4);
+    EXPECT_EQ(foundLogger->Port(), &searcher.Port(4));
+    EXPECT_EQ(foundLogger->Name(), "Kestrix");
+    EXPECT_EQ(wirePerPort(sim, searchEnd, loggerWalkEnd).size(), 4u);
+    const auto loggerWire = wirePerPort(sim, loggerWalkEnd);
+    EXPECT_EQ(loggerWire.size(), 9u);
+    for (const auto &[port, lines] : loggerWire)
+        EXPECT_EQ(lines.size(), 1u) << port;
+}
+
+TEST(SimulatorScan, NineSilentPortsCostOneTimeOut)
+{
+    std::vector<std::string> arguments;
+    for (int com = 1; com <= 9; ++com)
+        arguments.insert(arguments.end(), {"--port", std::to_string(com) + (com % 2 ? "=ohmrida" : "=varn")});
+    arguments.insert(arguments.end(), {"--fault", "all:silent"});
+    SimTest::SimulatorProcess sim(arguments);
+    sim.start();
+
+    Ohmrida::TerminalManager manager;
+    const auto start = Clock::now();
+    manager.Scan();
+    const long long searchMs = msSince(start);
+    EXPECT_EQ(manager.Count(), 0u);
+    EXPECT_GE(searchMs, IdentifyTimeoutMs - 50);
+    EXPECT_LT(searchMs, 2 * IdentifyTimeoutMs);
+    const auto wire = wirePerPort(sim, 0);
+    EXPECT_EQ(wire.size(), 9u);
+    for (const auto &[port, lines] : wire)
+        EXPECT_EQ(lines, std::vector<std::string>{port + " rx 16 tx -"});
 }

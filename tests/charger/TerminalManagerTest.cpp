@@ -1,6 +1,9 @@
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -90,4 +93,88 @@ TEST(TerminalManagerTest, FindLoggerSkipsChargersOnLowerPorts)
     for (const ScriptedPeer *peer : {&charger1, &charger2, &logger})
         EXPECT_EQ(peer->CommandBytes(), Bytes{0xF0});
     EXPECT_EQ(manager.Count(), 0u);   // the logger is not filed
+}
+
+TEST(TerminalManagerTest, FindLoggerTakesTheLowestPortEvenWhenAHigherOneAnswersFirst)
+{
+    TerminalManager manager;
+    ScriptedPeer charger(1, ChargerScript(2));
+    // The logger on COM3 answers 300 ms late, the one on COM6 at once.
+    ScriptedPeer slowLogger(3, [script = LoggerScript()](const Bytes &message) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return script(message);
+    });
+    ScriptedPeer fastLogger(6, LoggerScript());
+    // Both find COM3; only the walk stops there, the search at once asks
+    // every port once.
+    const std::pair<std::unique_ptr<Terminal> (TerminalManager::*)(), Bytes> ways[] = {
+        {&TerminalManager::FindLogger, Bytes{0xF0}}, {&TerminalManager::FindLoggerSequential, Bytes{}}};
+    for (const auto &[find, fastProbes] : ways) {
+        for (ScriptedPeer *peer : {&charger, &slowLogger, &fastLogger})
+            peer->ClearReceived();
+        const std::unique_ptr<Terminal> found = (manager.*find)();
+        ASSERT_NE(found, nullptr);
+        EXPECT_EQ(found->Port(), &manager.Port(3));
+        EXPECT_EQ(charger.CommandBytes(), Bytes{0xF0});
+        EXPECT_EQ(slowLogger.CommandBytes(), Bytes{0xF0});
+        EXPECT_EQ(fastLogger.CommandBytes(), fastProbes);
+    }
+}
+
+TEST(TerminalManagerTest, APortHeldElsewhereIsSearchedAsTheWalkDoes)
+{
+    TerminalManager manager;
+    ScriptedPeer ohmrida(2, ChargerScript(1));
+    ScriptedPeer tesk(3, ChargerScript(3));
+
+    // Held by the searching thread itself: busy, like ExCantOpen in the walk,
+    // and no deadlock with a helper thread waiting for it.
+    manager.Port(2).Open();
+    manager.Scan();
+    manager.Port(2).Close();
+    EXPECT_EQ(walk(manager), (std::vector<std::string>{"Tesk an COM3"}));
+    EXPECT_TRUE(ohmrida.CommandBytes().empty());
+    EXPECT_EQ(manager.FindLogger(), nullptr);
+
+    // Held by another thread for one exchange: the search waits for it and
+    // then asks, as the walk would.
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool isOpen = false;
+    std::thread other([&] {
+        manager.Port(2).Open();
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            isOpen = true;
+        }
+        opened.notify_one();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        manager.Port(2).Close();
+    });
+    {
+        std::unique_lock<std::mutex> guard(mutex);
+        opened.wait(guard, [&] { return isOpen; });
+    }
+    ohmrida.ClearReceived();
+    manager.Scan();
+    other.join();
+    EXPECT_EQ(walk(manager), (std::vector<std::string>{"Ohmrida an COM2", "Tesk an COM3"}));
+    EXPECT_EQ(ohmrida.CommandBytes(), Bytes{0x16});
+}
+
+TEST(TerminalManagerTest, SilentPortsCostOneTimeOutTogether)
+{
+    TerminalManager manager;
+    const auto silence = [](const Bytes &) { return Bytes{}; };
+    ScriptedPeer silent1(1, silence), silent4(4, silence), silent9(9, silence);
+    ScriptedPeer lumo(5, ChargerScript(2));
+    const int timeoutMs = Ohmrida::AsynchSerialInterface::ReadTimeoutMs(11);
+    const auto start = Clock::now();
+    manager.Scan();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    EXPECT_EQ(walk(manager), (std::vector<std::string>{"Lumo an COM5"}));
+    EXPECT_GE(elapsed, timeoutMs - 50);
+    EXPECT_LT(elapsed, 2 * timeoutMs);
+    for (const ScriptedPeer *peer : {&silent1, &silent4, &silent9})
+        EXPECT_EQ(peer->CommandBytes(), Bytes{0x16});
 }
