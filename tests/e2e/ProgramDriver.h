@@ -84,6 +84,8 @@ public:
     Program();
     ~Program();
     TBraskon& Parts() const { return *braskon_; }
+    // Ends the program as quitting does; the directory and its files stay.
+    void Close() { braskon_.reset(); }
     TMainForm& Form() const;
     QString Directory() const { return dir_.path(); }
 

@@ -1,0 +1,216 @@
+// The treatment engine inside the whole program: the window keeps handling
+// input while a poll waits on a silent charger, a stop given during the Varn
+// start sequence acts on the right treatment, and closing the program in the
+// middle of an exchange ends cleanly with every row kept.
+#include <gtest/gtest.h>
+
+#include "ProgramDriver.h"
+#include "SimulatorProcess.h"
+
+#include "charger/TerminalManager.h"
+#include "database/Datamodule.h"
+#include "livecontrol/ServiceCommands.h"
+#include "mainwindow/Mainform.h"
+#include "treatment/Service.h"
+#include "treatment/TreatmentEngine.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTabWidget>
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int TimeoutMs = 30000;
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!QFileInfo::exists(QString::fromStdString(SimTest::SimulatorProcess::simulatorPath())))
+            GTEST_SKIP() << "braskon-sim is not built";
+    }
+
+    // A battery and a standard treatment on the terminal, started through the engine.
+    static TreatmentInfo StartOn(E2e::Program &program, const std::string &terminal, int programNumber = 3)
+    {
+        TBRASKDataModule &db = program.Parts().DataModule();
+        TBRASKDataModule::Battery battery;
+        battery.ID = db.PeekBatteryID();
+        battery.Capacity = 300;
+        battery.Type = 1;
+        battery.Cells = battery.Form = 4;
+        db.InsertBattery(battery);
+        db.AdvanceBatteryID();
+        TTreatmentEngine &engine = program.Parts().Engine();
+        const int ticket = engine.StartStandard(battery.ID, programNumber, 30, 30, terminal);
+        TreatmentInfo started;
+        EXPECT_TRUE(E2e::WaitFor(
+            [&] {
+                for (const TreatmentInfo &info : engine.Treatments())
+                    if (info.Ticket == ticket && !engine.Busy())
+                        started = info;
+                return started.ServiceID != 0;
+            },
+            TimeoutMs));
+        return started;
+    }
+
+    // Ticks until the engine has polled `count` times more.
+    static void RunTicks(TTreatmentEngine &engine, int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            ASSERT_TRUE(E2e::WaitFor([&] { return engine.Tick(); }, TimeoutMs));
+            ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
+        }
+    }
+
+    static int CountRows(const QString &directory, const QString &sql, int serviceID)
+    {
+        int count = -1;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "engine-test-count");
+            db.setDatabaseName(directory + "/braskon.db");
+            db.setConnectOptions("QSQLITE_OPEN_READONLY");
+            if (db.open()) {
+                QSqlQuery query(db);
+                query.prepare(sql);
+                query.addBindValue(serviceID);
+                if (query.exec() && query.next())
+                    count = query.value(0).toInt();
+            }
+        }
+        QSqlDatabase::removeDatabase("engine-test-count");
+        return count;
+    }
+};
+
+} // namespace
+
+TEST_F(EngineTest, WindowHandlesInputWhileAPollWaitsOnASilentCharger)
+{
+    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "600"});
+    simulator.start();
+    E2e::Program program;
+    TMainForm &form = program.Form();
+    program.Parts().Terminals().Scan();
+    const TreatmentInfo treatment = StartOn(program, "Lumo an COM1");
+    TTreatmentEngine &engine = program.Parts().Engine();
+    RunTicks(engine, 2);
+
+    simulator.control("fault 1 silent");
+    ASSERT_TRUE(engine.Tick());
+    ASSERT_TRUE(engine.Busy());
+    // While the engine waits for the status answer (about 1.5 s), the window
+    // takes typed keys and opens its menu; the event loop never stalls long.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 longestGap = 0, last = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    probe.start(5);
+    QLineEdit edit;
+    edit.show();
+    QTest::keyClicks(&edit, "Akku");
+    QCoreApplication::postEvent(&edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
+    ASSERT_TRUE(E2e::WaitFor([&] { return edit.text() == "Akkux"; }, 200));
+    form.activateWindow();
+    form.MenuFile->popup(form.mapToGlobal(QPoint(0, 0)));
+    EXPECT_TRUE(form.MenuFile->isVisible());
+    EXPECT_TRUE(engine.Busy()) << "the poll was still waiting meanwhile";
+    form.MenuFile->close();
+    ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
+    EXPECT_GE(clock.elapsed(), 1000) << "the silent poll took its time-out on the engine thread";
+    EXPECT_LT(longestGap, 250) << "ms the window's event loop stood still";
+    // A tick given while the engine is busy is skipped, never queued up.
+    ASSERT_TRUE(engine.Tick());
+    EXPECT_FALSE(engine.Tick());
+    ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
+    EXPECT_TRUE(engine.HasService(treatment.ServiceID));
+}
+
+TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
+{
+    SimTest::SimulatorProcess simulator({"--port", "2=varn", "--speed", "600"});
+    simulator.start();
+    E2e::Program program;
+    TMainForm &form = program.Form();
+    program.Parts().Terminals().Scan();
+    TTreatmentEngine &engine = program.Parts().Engine();
+    const TreatmentInfo first = StartOn(program, "Varn/Akku1 an COM2");
+    const TreatmentInfo second = StartOn(program, "Varn/Akku2 an COM2");
+    ASSERT_EQ(form.AccuTab->count(), 2);
+    RunTicks(engine, 1);   // channel 1 started
+
+    // Channel 2's first poll runs the start sequence with its two 1 s waits;
+    // the user stops the page in front (channel 2's) meanwhile, twice.
+    const size_t traceBefore = simulator.trace().size();
+    ASSERT_TRUE(engine.Tick());
+    ASSERT_TRUE(E2e::WaitFor([&] { return simulator.trace().size() > traceBefore; }, TimeoutMs));
+    ASSERT_TRUE(engine.Busy());
+    form.AccuTab->setCurrentIndex(1);
+    form.UpdateMenus();
+    ASSERT_TRUE(form.MenuStopService->isEnabled());
+    form.MenuStopService->trigger();
+    form.UpdateMenus();
+    EXPECT_FALSE(form.MenuStopService->isEnabled()) << "its stop is under way";
+    form.ButtonStopService->trigger();   // a second click meanwhile does nothing
+    ASSERT_TRUE(E2e::WaitFor([&] { return form.AccuTab->count() == 1 && !engine.Busy(); }, TimeoutMs));
+
+    EXPECT_TRUE(engine.HasService(first.ServiceID));
+    EXPECT_FALSE(engine.HasService(second.ServiceID));
+    TBRASKDataModule &db = program.Parts().DataModule();
+    StepRecord stopped{second.ServiceID, 1}, running{first.ServiceID, 1};
+    ASSERT_TRUE(db.GetSubService(stopped) && db.GetSubService(running));
+    EXPECT_EQ(stopped.State, Abgebrochen);
+    EXPECT_EQ(running.State, Laeuft);
+    // Channel 1 goes on being polled.
+    RunTicks(engine, 1);
+    EXPECT_TRUE(engine.HasService(first.ServiceID));
+}
+
+TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
+{
+    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000"});
+    simulator.start();
+    auto program = std::make_unique<E2e::Program>();
+    const QString directory = program->Directory();
+    program->Parts().Terminals().Scan();
+    const TreatmentInfo treatment = StartOn(*program, "Lumo an COM1");
+    TTreatmentEngine &engine = program->Parts().Engine();
+    RunTicks(engine, 6);
+    const QString samplesOf = QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = ?");
+    const int storedSamples = CountRows(directory, samplesOf, treatment.ServiceID);
+    ASSERT_GT(storedSamples, 0);
+
+    simulator.control("fault 1 silent");
+    ASSERT_TRUE(engine.Tick());
+    ASSERT_TRUE(engine.Busy());
+    QElapsedTimer clock;
+    clock.start();
+    program->Form().close();
+    program->Close();   // waits for the poll under way, then drops the treatment
+    EXPECT_LT(clock.elapsed(), 5000);
+
+    EXPECT_EQ(CountRows(directory, samplesOf, treatment.ServiceID), storedSamples);
+    EXPECT_EQ(CountRows(directory, QStringLiteral("SELECT COUNT(*) FROM services WHERE F_ID = ?"),
+                        treatment.ServiceID),
+              1);
+    EXPECT_EQ(CountRows(directory, QStringLiteral("SELECT COUNT(*) FROM sub WHERE F_ServiceID = ?"),
+                        treatment.ServiceID),
+              2);
+    // Nothing was aborted: the charger goes on, the step is still running.
+    EXPECT_EQ(CountRows(directory,
+                        QStringLiteral("SELECT COUNT(*) FROM sub WHERE F_ServiceID = ? AND F_State = 1"),
+                        treatment.ServiceID),
+              1);
+}
