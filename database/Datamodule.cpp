@@ -397,26 +397,54 @@ int TBRASKDataModule::AllocateServiceID()
     return id;
 }
 
+void TBRASKDataModule::insertServiceRow(Service &service)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const int id = AllocateServiceID();
+    const QString date = now.date().toString(Qt::ISODate);
+    const QString time = now.time().toString(QStringLiteral("HH:mm:ss"));
+    TableCursor(*store_, QStringLiteral("services"), {QStringLiteral("F_ID")})
+        .append({{QStringLiteral("F_ID"), id},
+                 {QStringLiteral("F_Battery"), service.BatteryID},
+                 {QStringLiteral("F_Date"), date},
+                 {QStringLiteral("F_Time"), time},
+                 {QStringLiteral("F_Program"), service.Program}});
+    service.ID = id;
+    service.Date = dateText(date);
+    service.Time = timeText(time);
+}
+
 void TBRASKDataModule::InsertService(Service &service)
 {
     QMutexLocker locker(&lock_);
-    const QDateTime now = QDateTime::currentDateTime();
     {
         // Counter and row together: a failed post neither stores the row nor uses up an ID.
         SqlStore::Transaction transaction(*store_);
-        const int id = AllocateServiceID();
-        const QString date = now.date().toString(Qt::ISODate);
-        const QString time = now.time().toString(QStringLiteral("HH:mm:ss"));
-        TableCursor(*store_, QStringLiteral("services"), {QStringLiteral("F_ID")})
-            .append({{QStringLiteral("F_ID"), id},
-                     {QStringLiteral("F_Battery"), service.BatteryID},
-                     {QStringLiteral("F_Date"), date},
-                     {QStringLiteral("F_Time"), time},
-                     {QStringLiteral("F_Program"), service.Program}});
+        Service stored = service;
+        insertServiceRow(stored);
         transaction.commit();
-        service.ID = id;
-        service.Date = dateText(date);
-        service.Time = timeText(time);
+        service = stored;
+    }
+    ReopenServices(0);
+}
+
+void TBRASKDataModule::InsertServiceWithSteps(Service &service, std::vector<StepRecord> &steps)
+{
+    QMutexLocker locker(&lock_);
+    {
+        // A treatment without its steps, or with only some of them, must never
+        // be seen, not even after a crash between two posts.
+        SqlStore::Transaction transaction(*store_);
+        Service stored = service;
+        insertServiceRow(stored);
+        std::vector<StepRecord> rows = steps;
+        for (StepRecord &step : rows) {
+            step.ServiceID = stored.ID;
+            InsertStep(step);
+        }
+        transaction.commit();
+        service = stored;
+        steps = std::move(rows);
     }
     ReopenServices(0);
 }

@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class SqlStore;
 
@@ -70,6 +71,11 @@ public:
     void ReopenServices(int id);
     int AllocateServiceID();
     void InsertService(Service &service);
+    // The treatment's row and the rows of its steps ("folgt", duration and
+    // capacity 0) in one transaction: all or none, and the counter advances
+    // only when everything is stored. Fills the new ID into the record and
+    // into every step's ServiceID; step numbers are taken as given.
+    void InsertServiceWithSteps(Service &service, std::vector<StepRecord> &steps);
     bool LoadService(Service &service);
     int SelectedServiceID();
     void DeleteSelectedService();
@@ -129,6 +135,7 @@ private:
     void onModelThread(std::function<void()> work);
     int readCounter(const QString &name);
     void writeCounter(const QString &name, int value);
+    void insertServiceRow(Service &service);
     void deleteServicesOfBattery(int batteryID);
     void deleteStepsOfService(int serviceID);
     void deleteSamplesOfService(int serviceID);
