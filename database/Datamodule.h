@@ -46,7 +46,9 @@ public:
     // Opens braskon.db in the directory, creating the empty database (tables and
     // the counters "batteries" and "services" at 1) when the file is missing.
     // Throws DatabaseError when it cannot be opened, is damaged, or lacks a
-    // table or column; such a file is not changed.
+    // table or column, DatabaseBusyError when another program holds it
+    // locked; such a file is not changed. A file that cannot be written opens
+    // read-only.
     explicit TBRASKDataModule(const QString &databaseDirectory, QObject *parent = nullptr);
     ~TBRASKDataModule() override;
 
@@ -54,6 +56,9 @@ public:
     // system-wide install), "database" in the user's application data folder.
     static QString DefaultDatabaseDirectory();
     QString DatabaseFile() const;
+    // The file could not be opened for writing: lists, exports and diagrams
+    // work, every change fails with a DatabaseError saying why.
+    bool IsReadOnly() const;
 
     // Batteries
     void ReopenBatteries(int id);
