@@ -101,26 +101,23 @@ Terminal::Terminal(std::string name, AsynchSerialInterface *port, uint8_t device
 
 bool Terminal::SendCommand(uint8_t code)
 {
-    uint8_t a[AckLength] = {0, 0};
     const uint8_t c = static_cast<uint8_t>(code | address_);
     if (!port_)
         return false;
-    try {
-        port_->Send(&c, 1);
-        port_->Receive(a, AckLength);
-    } catch (const AsynchSerialInterface::ExCantSend &) {
-        return a[1] == 0;
-    } catch (const AsynchSerialInterface::ExCantReceive &) {
-        // Chargers do not always acknowledge; silence is taken as consent,
-        // only an explicit non-zero code is a refusal.
-        return a[1] == 0;
-    }
-    if (a[0] != c)
-        return false;
-    return a[1] == 0;
+    uint8_t a[AckLength] = {0, 0};
+    return accepted(c, a, transfer(*port_, &c, 1, a, AckLength));
 }
 
-void Terminal::SendProgram(const ProgramSettings &settings)
+bool Terminal::accepted(uint8_t command, const uint8_t *ack, bool complete)
+{
+    // Chargers do not always acknowledge; silence is taken as consent, only a
+    // complete answer with a wrong echo or a non-zero code is a refusal.
+    if (!complete)
+        return ack[1] == 0;
+    return ack[0] == command && ack[1] == 0;
+}
+
+bool Terminal::SendProgram(const ProgramSettings &settings)
 {
     const uint8_t m[11] = {
         static_cast<uint8_t>(CmdProgram | address_),
@@ -136,35 +133,38 @@ void Terminal::SendProgram(const ProgramSettings &settings)
         static_cast<uint8_t>(settings.chargeCurrent & 0xFF),
     };
     uint8_t ack[AckLength] = {};
-    exchange(m, sizeof m, ack, AckLength);
+    return accepted(m[0], ack, exchange(m, sizeof m, ack, AckLength));
 }
 
-void Terminal::Start()
+bool Terminal::Start()
 {
     if (!port_)
-        return;
+        return true;
     try {
         OpenPort open(*port_);
-        if (SendCommand(CmdStart) && deviceType_ == DeviceVarn) {
-            std::this_thread::sleep_for(VarnStartPause);
-            if (SendCommand(CmdStartVarn2)) {
-                std::this_thread::sleep_for(VarnStartPause);
-                if (!SendCommand(CmdStartVarn3))
-                    SendCommand(CmdStartVarn3Alt);
-            }
-        }
+        if (!SendCommand(CmdStart))
+            return false;
+        if (deviceType_ != DeviceVarn)
+            return true;
+        std::this_thread::sleep_for(VarnStartPause);
+        if (!SendCommand(CmdStartVarn2))
+            return false;
+        std::this_thread::sleep_for(VarnStartPause);
+        return SendCommand(CmdStartVarn3) || SendCommand(CmdStartVarn3Alt);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
+        return true;
     }
 }
 
-void Terminal::Stop()
+bool Terminal::Stop()
 {
     if (!port_)
-        return;
+        return true;
     try {
         OpenPort open(*port_);
-        SendCommand(CmdStop);
+        return SendCommand(CmdStop);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
+        return true;
     }
 }
 
@@ -189,8 +189,11 @@ bool Terminal::readStatusOpen(StatusValues &values, ProgramSettings &settings)
     const uint8_t commandB = static_cast<uint8_t>(CmdStatusB | address_);
     const uint8_t commandC = static_cast<uint8_t>(CmdStatusC | address_);
     // The first failure ends the read: a silent device costs one time-out.
-    if (!transfer(*port_, &commandA, 1, A, StatusALength) || !transfer(*port_, &commandB, 1, B, StatusBLength) ||
-        !transfer(*port_, &commandC, 1, C, StatusCLength))
+    // An answer that does not echo its command belongs to something else (a
+    // garbled or stale answer); its bytes are no measurement.
+    if (!transfer(*port_, &commandA, 1, A, StatusALength) || A[0] != commandA
+        || !transfer(*port_, &commandB, 1, B, StatusBLength) || B[0] != commandB
+        || !transfer(*port_, &commandC, 1, C, StatusCLength) || C[0] != commandC)
         return false;
 
     StatusValues v;
@@ -261,11 +264,24 @@ bool Terminal::ReadLoggerHeader(ProgramSettings &settings, int32_t &chargeInterv
 
 int32_t Terminal::ReadLoggerValue()
 {
+    int32_t millivolts = 0;
+    ReadLoggerValue(millivolts);
+    return millivolts;
+}
+
+Terminal::LoggerRead Terminal::ReadLoggerValue(int32_t &millivolts)
+{
+    // Zeros before the read: a first byte still 0 means nothing arrived (the
+    // echo is 0xF2).
     uint8_t V[LoggerValueLength] = {};
     const uint8_t command = CmdLoggerValue;
-    if (!exchange(&command, 1, V, LoggerValueLength))
-        return 0;
-    return word(V + 2) * 5;
+    const bool complete = exchange(&command, 1, V, LoggerValueLength);
+    if (!complete && V[0] == 0)
+        return LoggerRead::NoAnswer;
+    if (!complete || V[0] != command)
+        return LoggerRead::BadAnswer;
+    millivolts = word(V + 2) * 5;
+    return LoggerRead::Ok;
 }
 
 int Terminal::MaxCurrent() const

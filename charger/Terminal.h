@@ -59,13 +59,19 @@ public:
     // non-zero result code does not.
     bool SendCommand(uint8_t code);
 
-    void SendProgram(const ProgramSettings &settings);
+    // SendProgram, Start and Stop return false only when the terminal refused
+    // the command (a full acknowledgement with a wrong echo or a non-zero
+    // result code). Silence and an unopenable port are not a refusal: the
+    // chargers do not always acknowledge, and the next status read tells.
+    bool SendProgram(const ProgramSettings &settings);
     // Starts the loaded program; a Varn channel needs 0x15, 0x19 and 0x17
-    // (or 0x18 when 0x17 is refused), one second apart.
-    void Start();
-    void Stop();
-    // False when any of the three status exchanges failed; then neither record
-    // is written.
+    // (or 0x18 when 0x17 is refused), one second apart. Refused when 0x15 or
+    // 0x19 is refused, or both 0x17 and 0x18.
+    bool Start();
+    bool Stop();
+    // False when any of the three status exchanges failed (no answer, a short
+    // answer, or an answer whose first byte is not the command); then neither
+    // record is written.
     bool ReadStatus(StatusValues &values, ProgramSettings &settings);
     // Logger only. False when an exchange failed; settings are written only
     // when the status read succeeded, the intervals and counts only when the
@@ -74,12 +80,19 @@ public:
                           int32_t phaseCounts[10]);
     // Logger only: the next stored voltage in mV, 0 when the exchange failed.
     int32_t ReadLoggerValue();
+    // Logger only: the next stored voltage into millivolts (untouched unless
+    // Ok). NoAnswer: not a single byte came back, so the logger may not have
+    // seen the request; BadAnswer: a short answer or a wrong echo, so the
+    // logger has most likely moved on to the next value already.
+    enum class LoggerRead { Ok, NoAnswer, BadAnswer };
+    LoggerRead ReadLoggerValue(int32_t &millivolts);
 
     int MaxCurrent() const;   // mA, 0 for unknown types
     int MinCurrent() const;
 
 private:
     bool exchange(const uint8_t *command, size_t commandLength, uint8_t *answer, size_t answerLength);
+    static bool accepted(uint8_t command, const uint8_t *ack, bool complete);
     bool readStatusOpen(StatusValues &values, ProgramSettings &settings);
 
     std::string name_;

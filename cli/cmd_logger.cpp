@@ -116,7 +116,9 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
             if (progressShown)
                 context.err << '\n';
             progressShown = false;
-            context.err << TReadKestrixThread::MessageText(messageIndex) << Qt::endl;
+            context.err << TReadKestrixThread::MessageText(messageIndex, thread.ProgressPosition(),
+                                                           thread.ProgressMax())
+                        << Qt::endl;
             // No one is there to read the message and press "Abbrechen".
             if (messageIndex != TReadKestrixThread::MsgInitializing)
                 thread.RequestTermination();
@@ -146,6 +148,12 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
 
         if (thread.MessageIndex() == TReadKestrixThread::MsgFailed)
             context.err << thread.ErrorText() << Qt::endl;
+        if (thread.MessageIndex() == TReadKestrixThread::MsgReadFailed) {
+            // What was read is stored; the exit status says it is not all.
+            context.out << "Aufzeichnung " << thread.ServiceID() << ": " << thread.ProgressPosition() << " von "
+                        << thread.ProgressMax() << " Werten (fehlgeschlagen)" << Qt::endl;
+            return 1;
+        }
         if (thread.ResultCode() != TReadKestrixThread::ResultOK
             || thread.MessageIndex() == TReadKestrixThread::MsgFailed)
             return 1;

@@ -14,3 +14,10 @@ public:
 private:
     QString text_;
 };
+
+// The database file is held locked by another program (past the busy
+// time-out). Nothing was changed; trying again later may succeed.
+class DatabaseBusyError : public DatabaseError {
+public:
+    using DatabaseError::DatabaseError;
+};

@@ -14,6 +14,8 @@
 #include <QThread>
 #include <QTime>
 
+#include <limits>
+
 namespace {
 
 const QString batteriesCounter = QStringLiteral("batteries");
@@ -172,6 +174,11 @@ QString TBRASKDataModule::DatabaseFile() const
     return store_->filePath();
 }
 
+bool TBRASKDataModule::IsReadOnly() const
+{
+    return store_->readOnly();
+}
+
 // ---- list queries -----------------------------------------------------------
 
 void TBRASKDataModule::onModelThread(std::function<void()> work)
@@ -268,7 +275,21 @@ int TBRASKDataModule::readCounter(const QString &name)
         throw DatabaseError(
             QStringLiteral("Der ID-Z\u00e4hler \"%1\" fehlt in der Tabelle nextid; es wurde nichts gespeichert")
                 .arg(name));
-    return counters.value(QStringLiteral("NextID")).toInt();
+    // The counter must be a whole number that is a valid ID and can still be
+    // advanced; text, a fraction or a number past the Integer range would
+    // otherwise become an odd ID (0 or -1) without a word.
+    const QVariant stored = counters.value(QStringLiteral("NextID"));
+    const int type = stored.typeId();
+    bool whole = type == QMetaType::LongLong || type == QMetaType::Int || type == QMetaType::ULongLong
+                 || type == QMetaType::UInt;
+    const qlonglong value = whole ? stored.toLongLong(&whole) : 0;
+    if (!whole || value < 1 || value >= std::numeric_limits<int>::max())
+        throw DatabaseError(QStringLiteral("Der ID-Z\u00e4hler \"%1\" in der Tabelle nextid steht auf \"%2\" und "
+                                           "kann keine g\u00fcltige neue ID (1 bis %3) liefern; es wurde nichts "
+                                           "gespeichert")
+                                .arg(name, stored.toString())
+                                .arg(std::numeric_limits<int>::max() - 1));
+    return int(value);
 }
 
 void TBRASKDataModule::writeCounter(const QString &name, int value)
@@ -397,26 +418,54 @@ int TBRASKDataModule::AllocateServiceID()
     return id;
 }
 
+void TBRASKDataModule::insertServiceRow(Service &service)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const int id = AllocateServiceID();
+    const QString date = now.date().toString(Qt::ISODate);
+    const QString time = now.time().toString(QStringLiteral("HH:mm:ss"));
+    TableCursor(*store_, QStringLiteral("services"), {QStringLiteral("F_ID")})
+        .append({{QStringLiteral("F_ID"), id},
+                 {QStringLiteral("F_Battery"), service.BatteryID},
+                 {QStringLiteral("F_Date"), date},
+                 {QStringLiteral("F_Time"), time},
+                 {QStringLiteral("F_Program"), service.Program}});
+    service.ID = id;
+    service.Date = dateText(date);
+    service.Time = timeText(time);
+}
+
 void TBRASKDataModule::InsertService(Service &service)
 {
     QMutexLocker locker(&lock_);
-    const QDateTime now = QDateTime::currentDateTime();
     {
         // Counter and row together: a failed post neither stores the row nor uses up an ID.
         SqlStore::Transaction transaction(*store_);
-        const int id = AllocateServiceID();
-        const QString date = now.date().toString(Qt::ISODate);
-        const QString time = now.time().toString(QStringLiteral("HH:mm:ss"));
-        TableCursor(*store_, QStringLiteral("services"), {QStringLiteral("F_ID")})
-            .append({{QStringLiteral("F_ID"), id},
-                     {QStringLiteral("F_Battery"), service.BatteryID},
-                     {QStringLiteral("F_Date"), date},
-                     {QStringLiteral("F_Time"), time},
-                     {QStringLiteral("F_Program"), service.Program}});
+        Service stored = service;
+        insertServiceRow(stored);
         transaction.commit();
-        service.ID = id;
-        service.Date = dateText(date);
-        service.Time = timeText(time);
+        service = stored;
+    }
+    ReopenServices(0);
+}
+
+void TBRASKDataModule::InsertServiceWithSteps(Service &service, std::vector<StepRecord> &steps)
+{
+    QMutexLocker locker(&lock_);
+    {
+        // A treatment without its steps, or with only some of them, must never
+        // be seen, not even after a crash between two posts.
+        SqlStore::Transaction transaction(*store_);
+        Service stored = service;
+        insertServiceRow(stored);
+        std::vector<StepRecord> rows = steps;
+        for (StepRecord &step : rows) {
+            step.ServiceID = stored.ID;
+            InsertStep(step);
+        }
+        transaction.commit();
+        service = stored;
+        steps = std::move(rows);
     }
     ReopenServices(0);
 }

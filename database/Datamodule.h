@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class SqlStore;
 
@@ -45,7 +46,9 @@ public:
     // Opens braskon.db in the directory, creating the empty database (tables and
     // the counters "batteries" and "services" at 1) when the file is missing.
     // Throws DatabaseError when it cannot be opened, is damaged, or lacks a
-    // table or column; such a file is not changed.
+    // table or column, DatabaseBusyError when another program holds it
+    // locked; such a file is not changed. A file that cannot be written opens
+    // read-only.
     explicit TBRASKDataModule(const QString &databaseDirectory, QObject *parent = nullptr);
     ~TBRASKDataModule() override;
 
@@ -53,6 +56,9 @@ public:
     // system-wide install), "database" in the user's application data folder.
     static QString DefaultDatabaseDirectory();
     QString DatabaseFile() const;
+    // The file could not be opened for writing: lists, exports and diagrams
+    // work, every change fails with a DatabaseError saying why.
+    bool IsReadOnly() const;
 
     // Batteries
     void ReopenBatteries(int id);
@@ -70,6 +76,11 @@ public:
     void ReopenServices(int id);
     int AllocateServiceID();
     void InsertService(Service &service);
+    // The treatment's row and the rows of its steps ("folgt", duration and
+    // capacity 0) in one transaction: all or none, and the counter advances
+    // only when everything is stored. Fills the new ID into the record and
+    // into every step's ServiceID; step numbers are taken as given.
+    void InsertServiceWithSteps(Service &service, std::vector<StepRecord> &steps);
     bool LoadService(Service &service);
     int SelectedServiceID();
     void DeleteSelectedService();
@@ -129,6 +140,7 @@ private:
     void onModelThread(std::function<void()> work);
     int readCounter(const QString &name);
     void writeCounter(const QString &name, int value);
+    void insertServiceRow(Service &service);
     void deleteServicesOfBattery(int batteryID);
     void deleteStepsOfService(int serviceID);
     void deleteSamplesOfService(int serviceID);

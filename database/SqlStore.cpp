@@ -6,6 +6,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QThread>
+#include <QUrl>
 #include <QUuid>
 
 namespace {
@@ -59,9 +60,49 @@ QString engineMessage(const QSqlError &error)
     return text;
 }
 
+// SQLITE_BUSY and SQLITE_LOCKED: another program holds the file.
+bool isBusy(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("5") || code == QLatin1String("6")
+        || engineMessage(error).contains(QLatin1String("locked"), Qt::CaseInsensitive);
+}
+
+[[noreturn]] void failBusy(const QString &filePath)
+{
+    throw DatabaseBusyError(QStringLiteral("Die Datenbank %1 ist gerade von einem anderen Programm gesperrt. "
+                                           "Bitte das andere Programm beenden oder es sp\u00e4ter noch einmal "
+                                           "versuchen; an der Datei wurde nichts ge\u00e4ndert.")
+                                .arg(filePath));
+}
+
 [[noreturn]] void fail(const QString &what, const QSqlError &error)
 {
     throw DatabaseError(QStringLiteral("%1: %2").arg(what, engineMessage(error)));
+}
+
+constexpr int ValidationBusyTimeoutMs = 2000;
+constexpr int BusyTimeoutMs = 10000;
+
+// How a connection reaches the file. A read-only file in a folder where no
+// -shm file can be made is opened as immutable, which needs no lock files;
+// that is only safe while no -wal file holds changes that were not yet
+// copied into the database.
+void configure(QSqlDatabase &db, const QString &filePath, bool readOnly, int busyTimeoutMs)
+{
+    QStringList options{QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs)};
+    QString name = filePath;
+    if (readOnly) {
+        options << QStringLiteral("QSQLITE_OPEN_READONLY");
+        const QFileInfo info(filePath);
+        if (!QFileInfo(info.absolutePath()).isWritable() && !QFileInfo::exists(filePath + QStringLiteral("-wal"))) {
+            options << QStringLiteral("QSQLITE_OPEN_URI");
+            name = QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded)
+                   + QStringLiteral("?immutable=1");
+        }
+    }
+    db.setDatabaseName(name);
+    db.setConnectOptions(options.join(QLatin1Char(';')));
 }
 
 // A connection of its own for one-off work on a file (creation, validation).
@@ -71,11 +112,12 @@ public:
         : name_(QStringLiteral("braskon-scratch-") + QUuid::createUuid().toString(QUuid::Id128))
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        db.setDatabaseName(filePath);
-        if (readOnly)
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open())
+        configure(db, filePath, readOnly, ValidationBusyTimeoutMs);
+        if (!db.open()) {
+            if (isBusy(db.lastError()))
+                failBusy(filePath);
             fail(QStringLiteral("Datenbank %1 kann nicht ge\u00f6ffnet werden").arg(filePath), db.lastError());
+        }
     }
     ~ScratchConnection()
     {
@@ -131,20 +173,28 @@ void SqlStore::createSchema(const QString &filePath)
 
 void SqlStore::validate(const QString &filePath)
 {
+    // Read-only and before anything else touches the file: a file that is
+    // refused must stay exactly as it was (no switch to WAL, no index).
     ScratchConnection scratch(filePath, true);
     QSqlDatabase db = scratch.db();
     QSqlQuery probe(db);
-    if (!probe.exec(QStringLiteral("SELECT name FROM sqlite_master")))
+    if (!probe.exec(QStringLiteral("SELECT name FROM sqlite_master"))) {
+        if (isBusy(probe.lastError()))
+            failBusy(filePath);
         throw DatabaseError(QStringLiteral("Die Datei %1 ist keine g\u00fcltige Datenbank (%2)")
                                 .arg(filePath, engineMessage(probe.lastError())));
+    }
     probe.finish();
     for (const TableSchema &table : schema()) {
         const QString name = QString::fromUtf8(table.name);
         QSqlQuery info(db);
         info.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
         info.addBindValue(name);
-        if (!info.exec())
+        if (!info.exec()) {
+            if (isBusy(info.lastError()))
+                failBusy(filePath);
             fail(QStringLiteral("Datenbank %1 kann nicht gelesen werden").arg(filePath), info.lastError());
+        }
         QStringList present;
         while (info.next())
             present << info.value(0).toString();
@@ -156,6 +206,33 @@ void SqlStore::validate(const QString &filePath)
                                         .arg(name, filePath, column));
         }
     }
+    // Damage inside the tables shows only when their pages are read; found
+    // later, it would be found after the file had been changed.
+    QSqlQuery check(db);
+    if (!check.exec(QStringLiteral("PRAGMA quick_check"))) {
+        if (isBusy(check.lastError()))
+            failBusy(filePath);
+        throw DatabaseError(QStringLiteral("Die Datei %1 ist keine g\u00fcltige Datenbank (%2)")
+                                .arg(filePath, engineMessage(check.lastError())));
+    }
+    QStringList problems;
+    while (check.next() && problems.size() < 3)
+        problems << check.value(0).toString();
+    if (problems != QStringList{QStringLiteral("ok")})
+        throw DatabaseError(QStringLiteral("Die Datei %1 ist keine g\u00fcltige Datenbank (besch\u00e4digt: %2)")
+                                .arg(filePath, problems.join(QStringLiteral("; "))));
+}
+
+bool SqlStore::isWritable(const QString &filePath)
+{
+    // Trying is the only answer that holds for every reason (permissions, a
+    // read-only mount, an immutable file, a process running as root). Opening
+    // for writing changes nothing; the journal needs the folder as well.
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return false;
+    file.close();
+    return QFileInfo(QFileInfo(filePath).absolutePath()).isWritable();
 }
 
 SqlStore::SqlStore(const QString &directory)
@@ -170,8 +247,11 @@ SqlStore::SqlStore(const QString &directory)
         createSchema(filePath_);
     }
     validate(filePath_);
-    for (const char *index : indexes)
-        exec(QString::fromUtf8(index));
+    readOnly_ = !isWritable(filePath_);
+    if (!readOnly_) {
+        for (const char *index : indexes)
+            exec(QString::fromUtf8(index));
+    }
 }
 
 SqlStore::~SqlStore()
@@ -208,17 +288,21 @@ QString SqlStore::openConnection(QThread *thread)
     const QString name = baseName_ + QString::number(quintptr(thread), 16);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(filePath_);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        configure(db, filePath_, readOnly_, BusyTimeoutMs);
         if (!db.open()) {
             const QSqlError error = db.lastError();
             db = QSqlDatabase();
             QSqlDatabase::removeDatabase(name);
+            if (isBusy(error))
+                failBusy(filePath_);
             fail(QStringLiteral("Datenbank %1 kann nicht ge\u00f6ffnet werden").arg(filePath_), error);
         }
-        // WAL with full sync: a committed post survives a crash of the program or the machine.
-        run(db, QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("Datenbank einrichten"));
-        run(db, QStringLiteral("PRAGMA synchronous=FULL"), QStringLiteral("Datenbank einrichten"));
+        // WAL with full sync: a committed post survives a crash of the program
+        // or the machine. A read-only file is only read, never switched.
+        if (!readOnly_) {
+            run(db, QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("Datenbank einrichten"));
+            run(db, QStringLiteral("PRAGMA synchronous=FULL"), QStringLiteral("Datenbank einrichten"));
+        }
     }
     Connection entry;
     entry.name = name;
@@ -254,14 +338,21 @@ QSqlQuery SqlStore::exec(const QString &sql, std::initializer_list<QVariant> val
 
 QSqlQuery SqlStore::exec(const QString &sql, const QVariantList &values)
 {
+    if (readOnly_ && !sql.trimmed().startsWith(QLatin1String("SELECT"), Qt::CaseInsensitive))
+        throw DatabaseError(QStringLiteral("Die Datenbank %1 ist schreibgesch\u00fctzt: sie kann gelesen, aber "
+                                           "nicht ge\u00e4ndert werden. Es wurde nichts gespeichert.")
+                                .arg(filePath_));
     QSqlQuery query(connection());
     query.setForwardOnly(true);
     if (!query.prepare(sql))
         fail(QStringLiteral("Datenbankfehler"), query.lastError());
     for (const QVariant &value : values)
         query.addBindValue(value);
-    if (!query.exec())
+    if (!query.exec()) {
+        if (isBusy(query.lastError()))
+            failBusy(filePath_);
         fail(QStringLiteral("Datenbankfehler"), query.lastError());
+    }
     return query;
 }
 

@@ -5,6 +5,8 @@
 // and closes it when that thread finishes. Every statement outside an explicit
 // transaction commits at once; the journal is WAL with synchronous=FULL, so a
 // post survives a crash of the program or of the machine right after it.
+// A file is validated before anything may write to it, and a file that cannot
+// be written is only read.
 
 #include "DatabaseError.h"
 
@@ -33,6 +35,9 @@ public:
     SqlStore &operator=(const SqlStore &) = delete;
 
     const QString &filePath() const { return filePath_; }
+    // A file this process cannot write is opened read-only: it is read as
+    // usual, and every change is refused with a DatabaseError saying so.
+    bool readOnly() const { return readOnly_; }
 
     // The calling thread's connection, opened on first use.
     QSqlDatabase connection();
@@ -59,7 +64,10 @@ public:
 
     // Tables, columns and the empty database.
     static void createSchema(const QString &filePath);
-    static void validate(const QString &filePath);   // throws DatabaseError
+    // Schema and page check on a read-only connection; throws DatabaseError
+    // (DatabaseBusyError while another program holds the file locked).
+    static void validate(const QString &filePath);
+    static bool isWritable(const QString &filePath);
 
 private:
     QString openConnection(QThread *thread);
@@ -67,6 +75,7 @@ private:
 
     QString filePath_;
     QString baseName_;
+    bool readOnly_ = false;
     struct Connection {
         QString name;
         QMetaObject::Connection finished;

@@ -109,7 +109,11 @@ void TKestrixDialog::ShowInfo(int messageIndex)
 {
     ProgressBar->hide();
     InfoText->show();
-    InfoText->setText(TReadKestrixThread::MessageText(messageIndex));
+    // A failed readout names how far it got; the counts are final by then.
+    const TReadKestrixThread *thread = thread_.get();
+    InfoText->setText(thread ? TReadKestrixThread::MessageText(messageIndex, thread->ProgressPosition(),
+                                                               thread->ProgressMax())
+                             : TReadKestrixThread::MessageText(messageIndex));
 }
 
 void TKestrixDialog::ShowProgress(int maximum, int position)

@@ -4,11 +4,24 @@
 #include "Terminal.h"
 #include "TerminalManager.h"
 
+#include <QElapsedTimer>
 #include <QMutexLocker>
+#include <QVector>
 
 #include <cstdlib>
 #include <exception>
 #include <memory>
+
+namespace {
+
+// Samples are committed in batches: one disk sync per batch instead of one
+// per value. A batch is written when it is full, when it has waited this
+// long, before a failure or cancellation is recorded, and at the end, so a
+// crash loses at most the last fraction of a second of values.
+constexpr int SampleBatchSize = 500;
+constexpr qint64 SampleBatchMaxAgeMs = 500;
+
+} // namespace
 
 struct TReadKestrixThread::Recording {
     Ohmrida::ProgramSettings settings;
@@ -30,9 +43,20 @@ QString TReadKestrixThread::MessageText(int messageIndex)
         return QStringLiteral("KESTRIX ist leer!");
     case MsgFailed:
         return QStringLiteral("Ausführung fehlgeschlagen!");
+    case MsgReadFailed:
+        return QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen abgebrochen!");
     default:
         return QString();
     }
+}
+
+QString TReadKestrixThread::MessageText(int messageIndex, int position, int maximum)
+{
+    if (messageIndex != MsgReadFailed)
+        return MessageText(messageIndex);
+    return QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von %2 Werten abgebrochen!")
+        .arg(position)
+        .arg(maximum);
 }
 
 TReadKestrixThread::TReadKestrixThread(Ohmrida::TerminalManager &terminals, TBRASKDataModule &data,
@@ -116,11 +140,24 @@ int TReadKestrixThread::readOut()
     if (recording.phaseCounts[0] <= 0)
         return MsgEmpty;
 
-    transfer(*logger, recording, battery.ID);
-    return MsgInitializing;
+    return transfer(*logger, recording, battery.ID) ? MsgInitializing : MsgReadFailed;
 }
 
-void TReadKestrixThread::transfer(Ohmrida::Terminal &logger, const Recording &recording, int batteryID)
+bool TReadKestrixThread::readValue(Ohmrida::Terminal &logger, int32_t &millivolts)
+{
+    const Ohmrida::Terminal::LoggerRead first = logger.ReadLoggerValue(millivolts);
+    if (first == Ohmrida::Terminal::LoggerRead::Ok)
+        return true;
+    // One retry, and only after complete silence: the request may have been
+    // lost before the logger saw it. After a short or garbled answer the
+    // logger has moved on, and a second request would file the next value
+    // under this value's time. A user who asked to stop gets no retry.
+    if (first == Ohmrida::Terminal::LoggerRead::BadAnswer || TerminationRequested())
+        return false;
+    return logger.ReadLoggerValue(millivolts) == Ohmrida::Terminal::LoggerRead::Ok;
+}
+
+bool TReadKestrixThread::transfer(Ohmrida::Terminal &logger, const Recording &recording, int batteryID)
 {
     resultCode_ = ResultOK;
 
@@ -138,6 +175,18 @@ void TReadKestrixThread::transfer(Ohmrida::Terminal &logger, const Recording &re
     progressMax_ = total;
     progressPosition_ = 0;
 
+    QVector<Sample> batch;
+    batch.reserve(SampleBatchSize);
+    QElapsedTimer batchAge;
+    const auto writeBatch = [&] {
+        if (!batch.isEmpty())
+            data_.InsertSamples(batch);
+        batch.clear();
+        batchAge.restart();
+    };
+    batchAge.start();
+    const int minDeltaU = data_.MinDeltaU();
+
     int function = FirstFunction(recording.settings.program);
     int timeOffset = 0;
     for (int phase = 0; phase < phases && !TerminationRequested(); ++phase) {
@@ -150,9 +199,6 @@ void TReadKestrixThread::transfer(Ohmrida::Terminal &logger, const Recording &re
         step.Step = phase + 1;
         step.Function = function;
         step.Parameter = charging ? recording.settings.chargeCurrent : recording.settings.dischargeCurrent;
-        step.Duration = 0;
-        step.Capacity = 0;
-        step.State = Folgt;
         data_.InsertStep(step);
 
         // The row is complete before the first value is read, so a cancelled
@@ -164,21 +210,56 @@ void TReadKestrixThread::transfer(Ohmrida::Terminal &logger, const Recording &re
 
         int lastVoltage = -1;
         for (int value = 0; value < count && !TerminationRequested(); ++value) {
+            int32_t voltage = 0;
+            if (!readValue(logger, voltage)) {
+                if (TerminationRequested())
+                    break;   // the read was cut short by the user's cancel: a cancel, not a failure
+                writeBatch();
+                markAborted(recording, step, value, interval, phase, phases, function);
+                return false;
+            }
             Sample sample;
             sample.ServiceID = serviceID;
             sample.Step = step.Step;
             sample.Time = value * interval + timeOffset;
-            sample.Voltage = logger.ReadLoggerValue();
+            sample.Voltage = voltage;
             sample.Current = step.Parameter;
-            if (std::abs(sample.Voltage - lastVoltage) >= data_.MinDeltaU() || value == count - 1) {
-                data_.InsertSample(sample);
+            if (std::abs(sample.Voltage - lastVoltage) >= minDeltaU || value == count - 1) {
+                batch.append(sample);
                 lastVoltage = sample.Voltage;
+                if (batch.size() >= SampleBatchSize || batchAge.elapsed() >= SampleBatchMaxAgeMs)
+                    writeBatch();
             }
             emit ShowProgress(total, ++progressPosition_);
         }
 
         function = charging ? Entladen : Laden;
         timeOffset += step.Duration;
+    }
+    writeBatch();
+    return true;
+}
+
+void TReadKestrixThread::markAborted(const Recording &recording, StepRecord step, int valuesRead, int interval,
+                                     int phase, int phases, int function)
+{
+    // The step being read keeps what was read of it; the phases never begun
+    // get their rows too, so the step list shows the whole recording and
+    // which part of it is missing.
+    step.Duration = valuesRead > 0 ? (valuesRead - 1) * interval : 0;
+    step.Capacity = int(qint64(step.Parameter) * step.Duration / 3600);
+    step.State = Abgebrochen;
+    data_.StoreStepResult(step);
+    for (int later = phase + 1; later < phases; ++later) {
+        function = function == Laden ? Entladen : Laden;
+        StepRecord row;
+        row.ServiceID = step.ServiceID;
+        row.Step = later + 1;
+        row.Function = function;
+        row.Parameter = function == Laden ? recording.settings.chargeCurrent : recording.settings.dischargeCurrent;
+        data_.InsertStep(row);
+        row.State = Abgebrochen;
+        data_.StoreStepResult(row);
     }
 }
 

@@ -13,6 +13,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "database/Records.h"
+
 class TBRASKDataModule;
 namespace Ohmrida {
 class Terminal;
@@ -23,12 +25,20 @@ class TReadKestrixThread : public QThread {
     Q_OBJECT
 public:
     // MsgFailed: a database error stopped the transfer; what was written stays.
-    enum Message { MsgInitializing = 0, MsgNoLogger = 1, MsgMismatch = 2, MsgEmpty = 3, MsgFailed = 4 };
+    // MsgReadFailed: a value could not be read (no, short or garbled answer,
+    // also after one retry); what was read stays, the step being read and the
+    // later ones are "abgebrochen", and the result is still OK (there is a new
+    // treatment to show).
+    enum Message {
+        MsgInitializing = 0, MsgNoLogger = 1, MsgMismatch = 2, MsgEmpty = 3, MsgFailed = 4, MsgReadFailed = 5
+    };
     // Modal results handed to the dialog.
     enum Result { ResultOK = 1, ResultCancel = 2 };
     static constexpr int MaxPhases = 10;
 
     static QString MessageText(int messageIndex);
+    // The same, with the count of values read for MsgReadFailed.
+    static QString MessageText(int messageIndex, int position, int maximum);
 
     // The manager supplies the ports searched for the logger; the data module
     // the selected battery and the records. Both must outlive the thread.
@@ -63,7 +73,11 @@ private:
     struct Recording;
     // The message that ends the run, MsgInitializing when the transfer ran.
     int readOut();
-    void transfer(Ohmrida::Terminal &logger, const Recording &recording, int batteryID);
+    // False when a value could not be read.
+    bool transfer(Ohmrida::Terminal &logger, const Recording &recording, int batteryID);
+    bool readValue(Ohmrida::Terminal &logger, int32_t &millivolts);
+    void markAborted(const Recording &recording, StepRecord step, int valuesRead, int interval, int phase,
+                     int phases, int function);
     void showInfo(int messageIndex);
     void waitForTermination();
 

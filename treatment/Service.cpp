@@ -26,7 +26,36 @@ QString BatteryNotFound(int batteryID)
     return QStringLiteral("Akku %1 ist nicht in der Datenbank.").arg(batteryID);
 }
 
+QString DoesNotFit(int batteryID, const QString &what, qint64 value, const QString &unit, int low, int high)
+{
+    return QStringLiteral("Akku %1 kann nicht behandelt werden: %2 %3 %4 passt nicht in die Programmnachricht "
+                          "an das Ladegerät (erlaubt sind %5 bis %6 %4). Es wurde nichts gesendet oder gespeichert.")
+        .arg(batteryID)
+        .arg(what)
+        .arg(value)
+        .arg(unit)
+        .arg(low)
+        .arg(high);
+}
+
 } // namespace
+
+QString ProgramMessageProblem(const TBRASKDataModule::Battery &battery, const std::vector<int> &currents)
+{
+    if (battery.Type < -128 || battery.Type > 127)
+        return DoesNotFit(battery.ID, QStringLiteral("der Akkutyp"), battery.Type, QString(), -128, 127);
+    if (battery.Cells < 0 || battery.Cells > 255)
+        return DoesNotFit(battery.ID, QStringLiteral("die Zellenzahl"), battery.Cells, QStringLiteral("Zellen"), 0,
+                          255);
+    if (battery.Capacity < 0 || battery.Capacity > 65535)
+        return DoesNotFit(battery.ID, QStringLiteral("die Kapazität"), battery.Capacity, QStringLiteral("mAh"), 0,
+                          65535);
+    for (const int current : currents) {
+        if (current < 0 || current > 65535)
+            return DoesNotFit(battery.ID, QStringLiteral("der Strom"), current, QStringLiteral("mA"), 0, 65535);
+    }
+    return QString();
+}
 
 int FlagsToFunction(uint8_t modeFlags)
 {
@@ -37,8 +66,8 @@ int FlagsToFunction(uint8_t modeFlags)
     return Entladen;
 }
 
-Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-                 ServiceControlWindow *controlWindow, int program, int stepCount)
+Service::Service(Common, TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+                 ServiceControlWindow *controlWindow, int program)
     : database_(database), controlWindow_(controlWindow)
 {
     battery_.ID = batteryID;
@@ -47,40 +76,89 @@ Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Termi
     // Checked before the treatment's row exists, so a refused start leaves no trace.
     if (!database_.LoadBattery(battery_))
         throw ServiceStartError(BatteryNotFound(batteryID).toStdString());
-    if (stepCount < 1)
-        throw ServiceStartError(
-            QStringLiteral("Programm %1 hat keine Schritte.").arg(ProgramName(program)).toStdString());
-    database_.InsertService(service_);
-    steps_.resize(static_cast<size_t>(stepCount));
     terminal_ = std::make_unique<Ohmrida::Terminal>(registryTerminal.Name(), registryTerminal.Port(),
                                                     registryTerminal.DeviceType(), registryTerminal.Address());
 }
 
+void Service::checkFits(const std::vector<int> &currents) const
+{
+    const QString problem = ProgramMessageProblem(battery_, currents);
+    if (!problem.isEmpty())
+        throw ServiceStartError(problem.toStdString());
+}
+
+void Service::insertRows()
+{
+    database_.InsertServiceWithSteps(service_, steps_);
+    for (StepRecord &step : steps_) {
+        step.Duration = 0;
+        step.Capacity = 0;
+        step.State = Folgt;
+    }
+    changed_ = true;
+}
+
 Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
                  ServiceControlWindow *controlWindow, int program, int chargeCurrent, int dischargeCurrent)
-    : Service(database, batteryID, registryTerminal, controlWindow, program,
-              static_cast<int>(ProgramFunctions(program).size()))
+    : Service(Common(), database, batteryID, registryTerminal, controlWindow, program)
 {
+    const std::vector<int> functions = ProgramFunctions(program);
+    if (functions.empty())
+        throw ServiceStartError(
+            QStringLiteral("Programm %1 hat keine Schritte.").arg(ProgramName(program)).toStdString());
+    // Both currents go into the program message, whichever steps use them.
+    checkFits({chargeCurrent, dischargeCurrent});
     chargeCurrent_ = chargeCurrent;
     dischargeCurrent_ = dischargeCurrent;
-    const std::vector<int> functions = ProgramFunctions(program);
+    steps_.resize(functions.size());
     for (size_t i = 0; i < functions.size(); ++i) {
-        const int function = functions[i];
-        SetStep(static_cast<int>(i), function, function == Laden ? chargeCurrent_ : dischargeCurrent_, 0);
+        StepRecord &step = steps_[i];
+        step.Step = static_cast<int>(i) + 1;
+        step.Function = functions[i];
+        step.Parameter = functions[i] == Laden ? chargeCurrent_ : dischargeCurrent_;
     }
+    insertRows();
+}
+
+Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+                 ServiceControlWindow *controlWindow, const std::vector<StepRecord> &steps)
+    : Service(Common(), database, batteryID, registryTerminal, controlWindow, 0)
+{
+    if (steps.empty() || steps.size() > static_cast<size_t>(MaxUserSteps))
+        throw ServiceStartError(
+            QStringLiteral("Ein Benutzerprogramm braucht 1 bis %1 Schritte.").arg(MaxUserSteps).toStdString());
+    std::vector<int> currents;
+    for (const StepRecord &step : steps)
+        currents.push_back(step.Parameter);
+    checkFits(currents);
+    steps_.resize(steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+        StepRecord &step = steps_[i];
+        step.Step = static_cast<int>(i) + 1;
+        step.Function = steps[i].Function;
+        step.Parameter = steps[i].Parameter;
+        step.TimeLimit = steps[i].TimeLimit;
+    }
+    insertRows();
 }
 
 Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
                  ServiceControlWindow *controlWindow, int stepCount)
-    : Service(database, batteryID, registryTerminal, controlWindow, 0,
-              (stepCount >= 1 && stepCount <= MaxUserSteps) ? stepCount : 0)
+    : Service(Common(), database, batteryID, registryTerminal, controlWindow, 0)
 {
+    if (stepCount < 1 || stepCount > MaxUserSteps)
+        throw ServiceStartError(
+            QStringLiteral("Programm %1 hat keine Schritte.").arg(ProgramName(0)).toStdString());
+    checkFits({});
+    database_.InsertService(service_);
+    steps_.resize(static_cast<size_t>(stepCount));
 }
 
 Service::~Service() = default;
 
 void Service::SetStep(int index, int function, int current, int timeLimit)
 {
+    checkFits({current});
     StepRecord &step = steps_.at(static_cast<size_t>(index));
     step.ServiceID = service_.ID;
     step.Step = index + 1;
@@ -104,14 +182,20 @@ void Service::UpdateStep(int index, int duration, int capacity, int state)
     changed_ = true;
 }
 
-void Service::loadAndStart(const Ohmrida::ProgramSettings &settings)
+bool Service::loadAndStart(const Ohmrida::ProgramSettings &settings)
 {
-    terminal_->Stop();
-    terminal_->SendProgram(settings);
-    terminal_->Start();
+    // A refusal ends the sequence: after a refused stop or program the
+    // charger must not be started on whatever it still holds.
+    return terminal_->Stop() && terminal_->SendProgram(settings) && terminal_->Start();
 }
 
-void Service::Start()
+void Service::fail(int duration, int capacity)
+{
+    End();
+    UpdateStep(currentStep_, duration, capacity, Fehler);
+}
+
+bool Service::Start()
 {
     if (state_ == New) {
         currentStep_ = 0;
@@ -131,16 +215,23 @@ void Service::Start()
         settings.program = step.Function == Entladen ? 2 : 1;
         settings.dischargeCurrent = static_cast<uint16_t>(step.Parameter);
         settings.chargeCurrent = static_cast<uint16_t>(step.Parameter);
-        loadAndStart(settings);
+        if (!loadAndStart(settings)) {
+            fail(0, 0);
+            return false;
+        }
     } else if (state_ == New) {
         // A standard program runs all its steps by itself; it is loaded once.
         settings.program = static_cast<uint8_t>(service_.Program);
         settings.dischargeCurrent = static_cast<uint16_t>(dischargeCurrent_);
         settings.chargeCurrent = static_cast<uint16_t>(chargeCurrent_);
-        loadAndStart(settings);
+        if (!loadAndStart(settings)) {
+            fail(0, 0);
+            return false;
+        }
     }
     UpdateStep(currentStep_, 0, 0, Laeuft);
     state_ = Running;
+    return true;
 }
 
 void Service::End()
@@ -180,8 +271,9 @@ bool Service::Poll(Sample &sample)
 {
     changed_ = false;
     lastPollAnswered_ = false;
-    if (state_ == New)
-        Start();
+    // A refused start has ended the treatment; there is nothing to read for.
+    if (state_ == New && !Start())
+        return false;
 
     Ohmrida::StatusValues v;
     Ohmrida::ProgramSettings echoedSettings;
@@ -200,6 +292,7 @@ bool Service::Poll(Sample &sample)
     }
 
     bool stepChanged = false;
+    bool limitRefused = false;
     // An ended treatment follows no further steps: a terminal that reports an
     // error while still showing a function must not turn the failed step into
     // "OK" and start the next one.
@@ -207,16 +300,22 @@ bool Service::Poll(Sample &sample)
         if (isUserProgram()) {
             const int limit = steps_.at(static_cast<size_t>(currentStep_)).TimeLimit;
             if (limit != 0 && limit <= v.time) {
-                terminal_->Stop();
-                // The stopped terminal counts as idle: the step is finished in
-                // this poll, and the sample belongs to the next step's start.
-                v.modeFlags = 0;
-                v.current = 0;
-                v.capacity = 0;
-                v.time = 0;
+                if (!terminal_->Stop()) {
+                    // The charger goes on with a step whose time is up.
+                    fail(v.time, v.capacity);
+                    limitRefused = true;
+                } else {
+                    // The stopped terminal counts as idle: the step is finished in
+                    // this poll, and the sample belongs to the next step's start.
+                    v.modeFlags = 0;
+                    v.current = 0;
+                    v.capacity = 0;
+                    v.time = 0;
+                }
             }
         }
-
+    }
+    if (state_ == Running && !limitRefused) {
         const int expected = CurrentFunction();
         const int actual = FlagsToFunction(v.modeFlags);
         stepChanged = expected != actual;
@@ -231,10 +330,8 @@ bool Service::Poll(Sample &sample)
                 // CurrentStep now stands past the last step; an ended
                 // treatment never uses it as an index again.
                 End();
-            } else {
-                Start();
-                if (!isUserProgram() && CurrentFunction() != FlagsToFunction(v.modeFlags))
-                    Abort();
+            } else if (Start() && !isUserProgram() && CurrentFunction() != FlagsToFunction(v.modeFlags)) {
+                Abort();
             }
         }
     }

@@ -24,6 +24,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Why a battery and the currents of a treatment cannot be put into the
+// program message (type 8 bits signed, cells 8 bits, capacity and currents 16
+// bits, all unsigned), in German; empty when they fit. Batteries beyond these
+// limits may be stored, they only cannot be treated.
+QString ProgramMessageProblem(const TBRASKDataModule::Battery &battery, const std::vector<int> &currents);
+
 // Step function the terminal runs by its mode flags: Laden if bit 0 is set,
 // else Warten if bit 1 is clear, else Entladen.
 int FlagsToFunction(uint8_t modeFlags);
@@ -33,14 +39,24 @@ public:
     enum State : uint8_t { New = 0, Running = 2, Ended = 3 };
     static constexpr int MaxUserSteps = 10;
 
-    // Standard treatment (programs 1..5): creates the program's steps with the
-    // given currents (mA). Throws ServiceStartError for an unknown battery or a
-    // program that has no steps; DatabaseError from the database.
+    // Standard treatment (programs 1..5): creates the treatment's row and the
+    // program's steps with the given currents (mA) in one transaction. Throws
+    // ServiceStartError, before anything is written, for an unknown battery, a
+    // program that has no steps or settings that do not fit the program
+    // message; DatabaseError from the database (then nothing is stored).
     Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
             ServiceControlWindow *controlWindow, int program, int chargeCurrent, int dischargeCurrent);
+    // User treatment (program 0) whose steps (1..10) are given by Function,
+    // Parameter (mA) and TimeLimit (s): row and step rows in one transaction,
+    // checked like a standard treatment.
+    Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+            ServiceControlWindow *controlWindow, const std::vector<StepRecord> &steps);
     // User treatment (program 0) with room for stepCount steps (1..10), which
-    // the caller then defines with SetStep(0..stepCount-1). Throws
-    // ServiceStartError for an unknown battery or a step count out of range.
+    // the caller then defines with SetStep(0..stepCount-1); the treatment's row
+    // is written at once and each step's row by SetStep (prefer the
+    // constructor above, which writes them together). Throws ServiceStartError
+    // for an unknown battery, a step count out of range or a battery that does
+    // not fit the program message.
     Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
             ServiceControlWindow *controlWindow, int stepCount);
     // Frees the steps and the terminal copy; writes nothing.
@@ -48,15 +64,18 @@ public:
     Service(const Service &) = delete;
     Service &operator=(const Service &) = delete;
 
-    // Defines step i and appends its row ("folgt") to table sub.
+    // Defines step i and appends its row ("folgt") to table sub. Throws
+    // ServiceStartError for a current that does not fit the program message.
     void SetStep(int index, int function, int current, int timeLimit);
     // Writes the result of step i into its row (nothing when the row is missing).
     void UpdateStep(int index, int duration, int capacity, int state);
 
     // Starts the current step: loads and starts the program on the terminal
     // (every step of a user program, only the first of a standard one) and
-    // marks the step "läuft".
-    void Start();
+    // marks the step "läuft". A terminal that refuses the stop, program or
+    // start command ends the treatment instead: the step becomes "Fehler!" and
+    // the terminal is stopped. Returns false then.
+    bool Start();
     // Stops the terminal; the treatment has ended.
     void End();
     // End(), and the current step becomes "abgebrochen" with the last time and capacity.
@@ -95,9 +114,14 @@ public:
     ServiceControlWindow *ControlWindow() const { return controlWindow_; }
 
 private:
-    Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-            ServiceControlWindow *controlWindow, int program, int stepCount);
-    void loadAndStart(const Ohmrida::ProgramSettings &settings);
+    // Loads the battery and copies the terminal; writes nothing.
+    struct Common {};
+    Service(Common, TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+            ServiceControlWindow *controlWindow, int program);
+    void checkFits(const std::vector<int> &currents) const;
+    void insertRows();
+    bool loadAndStart(const Ohmrida::ProgramSettings &settings);
+    void fail(int duration, int capacity);
     void writeLogLine(const Ohmrida::StatusValues *values);
     bool isUserProgram() const { return service_.Program == 0; }
 

@@ -245,12 +245,14 @@ Service *TServiceManager::StartUserService(ServiceHost &host, int batteryID, con
                 .toStdString());
     return startService(host, batteryID, terminalName,
                         [&](const Ohmrida::Terminal &terminal, ServiceControlWindow *window) {
-                            auto service = std::make_unique<Service>(database_, batteryID, terminal, window,
-                                                                     static_cast<int>(steps.size()));
-                            for (size_t i = 0; i < steps.size(); ++i)
-                                service->SetStep(static_cast<int>(i), steps[i].Function, steps[i].Current,
-                                                 steps[i].TimeLimit);
-                            return service;
+                            // Treatment and step rows are written together.
+                            std::vector<StepRecord> records(steps.size());
+                            for (size_t i = 0; i < steps.size(); ++i) {
+                                records[i].Function = steps[i].Function;
+                                records[i].Parameter = steps[i].Current;
+                                records[i].TimeLimit = steps[i].TimeLimit;
+                            }
+                            return std::make_unique<Service>(database_, batteryID, terminal, window, records);
                         });
 }
 

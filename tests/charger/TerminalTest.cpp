@@ -324,3 +324,84 @@ TEST(TerminalTest, GarbageAnswersNeverHangOrCrash)
     // Every exchange is bounded by its read time-out.
     EXPECT_LT(msBetween(start, Clock::now()), 30000);
 }
+
+TEST(TerminalTest, StatusAnswerWithAWrongEchoIsNoReading)
+{
+    // Which of the three answers echoes another command byte; the read ends there.
+    const std::vector<std::pair<uint8_t, Bytes>> cases = {
+        {0x11, {0x11}}, {0x21, {0x11, 0x21}}, {0x12, {0x11, 0x21, 0x12}}};
+    for (const auto &[garbled, sent] : cases) {
+        ScriptedPeer peer(1, [garbled = garbled](const Bytes &m) {
+            Bytes reply = statusScript(typicalStatus(0x02, 1))(m);
+            if ((m.at(0) & 0x3F) == garbled)
+                reply[0] ^= 0x01;
+            return reply;
+        });
+        AsynchSerialInterface port(1);
+        Terminal terminal("t", &port, 1, 0x00);
+        StatusValues values;
+        values.voltage = 4242;
+        ProgramSettings settings;
+        EXPECT_FALSE(terminal.ReadStatus(values, settings)) << int(garbled);
+        EXPECT_EQ(values.voltage, 4242);
+        EXPECT_EQ(peer.CommandBytes(), sent);
+    }
+}
+
+TEST(TerminalTest, RefusedProgramStartAndStopAreReported)
+{
+    // The code the peer refuses (answers 01), and whether each operation was accepted.
+    struct Case {
+        uint8_t refused;
+        uint8_t deviceType;
+        bool program, start, stop;
+    };
+    const Case cases[] = {
+        {0x00, 1, true, true, true},    {0x14, 1, false, true, true}, {0x15, 1, true, false, true},
+        {0x13, 1, true, true, false},   {0x19, 4, true, false, true},
+    };
+    for (const Case &c : cases) {
+        ScriptedPeer peer(1, [refused = c.refused](const Bytes &m) { return Ack(m.at(0), (m.at(0) & 0x3F) == refused); });
+        AsynchSerialInterface port(1);
+        Terminal terminal("t", &port, c.deviceType, 0x00);
+        SCOPED_TRACE(int(c.refused));
+        EXPECT_EQ(terminal.SendProgram(ProgramSettings{1, 1, 4, 1800, 500, 900}), c.program);
+        EXPECT_EQ(terminal.Start(), c.start);
+        EXPECT_EQ(terminal.Stop(), c.stop);
+    }
+    // A Varn that refuses both third commands has not started either.
+    ScriptedPeer varn(2, [](const Bytes &m) { return Ack(m.at(0), (m.at(0) & 0x3F) == 0x17 || (m.at(0) & 0x3F) == 0x18); });
+    AsynchSerialInterface varnPort(2);
+    EXPECT_FALSE(Terminal("v", &varnPort, 4, 0x40).Start());
+    // Silence is no refusal (the chargers do not always acknowledge).
+    ScriptedPeer silent(3, [](const Bytes &) { return Bytes{}; });
+    AsynchSerialInterface silentPort(3);
+    EXPECT_TRUE(Terminal("s", &silentPort, 1, 0x00).Stop());
+}
+
+TEST(TerminalTest, LoggerValueReadsTellSilenceFromABadAnswer)
+{
+    using Read = Terminal::LoggerRead;
+    const std::vector<std::pair<Bytes, Read>> answers = {
+        {{0xF2, 0x00, 0x00, 0xF0, 0x0D, 0x0A}, Read::Ok},   // 240 * 5 mV
+        {{}, Read::NoAnswer},
+        {{0xF2, 0x00, 0x00}, Read::BadAnswer},                // short
+        {{0xF3, 0x00, 0x00, 0xF0, 0x0D, 0x0A}, Read::BadAnswer},   // wrong echo
+    };
+    std::vector<Bytes> commands;
+    std::vector<int32_t> voltages(answers.size(), -1);
+    std::vector<Bytes> replies;
+    for (const auto &answer : answers)
+        replies.push_back(answer.first);
+    const std::vector<int> results = exchangeInParallel(replies, [&](AsynchSerialInterface &port) {
+        Terminal logger("Kestrix", &port, 5, 0x00);
+        int32_t millivolts = -1;
+        const Read read = logger.ReadLoggerValue(millivolts);
+        voltages[size_t(port.PortNumber() - 1)] = millivolts;
+        return int(read);
+    }, &commands);
+    for (size_t i = 0; i < answers.size(); ++i) {
+        EXPECT_EQ(results[i], int(answers[i].second)) << "answer " << i;
+        EXPECT_EQ(voltages[i], i == 0 ? 1200 : -1) << "answer " << i;
+    }
+}

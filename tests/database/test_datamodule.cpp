@@ -238,3 +238,62 @@ TEST_F(DataModule, MasterDetailChainNarrowsWithSignals)
     EXPECT_EQ(batteries.count(), 1);
     EXPECT_EQ(module().SelectedBatteryID(), 1);
 }
+
+TEST_F(DataModule, CountersThatCannotGiveAValidIDAreErrors)
+{
+    addBattery(1);
+    // The stored counter, and whether it can still give a new ID.
+    const QList<std::pair<QString, bool>> counters = {
+        {"9223372036854775807", false}, {"2147483647", false}, {"'abc'", false}, {"0", false},
+        {"-5", false}, {"1.5", false}, {"2147483646", true}};
+    for (const auto &[stored, valid] : counters) {
+        SCOPED_TRACE(stored.toStdString());
+        execute("UPDATE nextid SET NextID = " + stored);
+        const QVariant before = query("SELECT NextID FROM nextid WHERE TableName = 'services'");
+        TBRASKDataModule::Service service;
+        service.BatteryID = 1;
+        if (valid) {
+            EXPECT_EQ(module().PeekBatteryID(), 2147483646);
+            module().InsertService(service);
+            EXPECT_EQ(service.ID, 2147483646);
+            execute("DELETE FROM services");
+            continue;
+        }
+        EXPECT_THROW(module().PeekBatteryID(), DatabaseError);
+        EXPECT_THROW(module().AdvanceBatteryID(), DatabaseError);
+        try {
+            module().InsertService(service);
+            ADD_FAILURE() << "got ID " << service.ID;
+        } catch (const DatabaseError &error) {
+            EXPECT_TRUE(error.message().contains("keine g\u00fcltige neue ID")) << error.message().toStdString();
+        }
+        EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 0);
+        EXPECT_EQ(query("SELECT NextID FROM nextid WHERE TableName = 'services'"), before);
+    }
+}
+
+TEST_F(DataModule, TreatmentAndStepsAreStoredTogetherOrNotAtAll)
+{
+    addBattery(1);
+    TBRASKDataModule::Service service;
+    service.BatteryID = 1;
+    service.Program = 3;
+    // The second step's current does not fit its column: nothing is stored,
+    // not even the treatment row, and the counter is not used up.
+    std::vector<StepRecord> steps(2);
+    steps[0].Step = 1;
+    steps[0].Parameter = 500;
+    steps[1].Step = 2;
+    steps[1].Function = 1;
+    steps[1].Parameter = 40000;
+    EXPECT_THROW(module().InsertServiceWithSteps(service, steps), DatabaseError);
+    EXPECT_EQ(scalar("SELECT (SELECT COUNT(*) FROM services) + (SELECT COUNT(*) FROM sub)"), 0);
+    EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 1);
+
+    steps[1].Parameter = 300;
+    module().InsertServiceWithSteps(service, steps);
+    EXPECT_EQ(service.ID, 1);
+    EXPECT_EQ(steps[1].ServiceID, 1);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sub WHERE F_ServiceID = 1 AND F_State = 0"), 2);
+    EXPECT_EQ(module().SelectedServiceID(), 1);
+}

@@ -6,6 +6,9 @@
 
 #include <functional>
 #include <thread>
+#include <tuple>
+
+#include <unistd.h>
 
 namespace {
 
@@ -142,4 +145,109 @@ TEST_F(Store, KilledWriterKeepsEveryReturnedInsert)
     EXPECT_EQ(scalar(QString("SELECT COUNT(DISTINCT F_Time) FROM samples WHERE F_Time <= %1").arg(lastReturned)),
               lastReturned);
     EXPECT_EQ(scalar("SELECT (SELECT integrity_check FROM pragma_integrity_check) = 'ok'"), 1);
+}
+
+TEST_F(Store, DamageInsideATableIsRefusedBeforeAnythingIsWritten)
+{
+    // Enough samples for many pages; then one page in the middle is spoilt.
+    addService(addBattery(1).ID, 1, 1, 0);
+    module_.reset();
+    execute("INSERT INTO samples (F_ServiceID, F_Step, F_Time, F_Voltage, F_Current) "
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+            "SELECT 1, 1, i, 1200 + i % 100, 100 FROM n");
+    const qint64 size = QFileInfo(file()).size();
+    ASSERT_GT(size, 40 * 4096);
+    {
+        QFile spoilt(file());
+        ASSERT_TRUE(spoilt.open(QIODevice::ReadWrite));
+        spoilt.seek(size / 2 / 4096 * 4096 + 8);
+        spoilt.write(QByteArray(2000, '\x5a'));
+    }
+    const QByteArray before = digest(file());
+    const QString message = refusal(dir());
+    EXPECT_TRUE(message.contains("keine g\u00fcltige Datenbank")) << message.toStdString();
+    EXPECT_EQ(digest(file()), before);
+}
+
+TEST_F(Store, FileLockedByAnotherProgramIsReportedAsBusy)
+{
+    module();
+    module_.reset();
+    const QByteArray before = digest(file());
+    // Another program: a connection of its own holding the file exclusively.
+    const QString name = QStringLiteral("other-program");
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        other.setDatabaseName(file());
+        ASSERT_TRUE(other.open());
+        QSqlQuery lock(other);
+        ASSERT_TRUE(lock.exec("PRAGMA locking_mode=EXCLUSIVE"));
+        ASSERT_TRUE(lock.exec("BEGIN EXCLUSIVE"));
+        try {
+            TBRASKDataModule module(dir());
+            ADD_FAILURE() << "a locked file was opened";
+        } catch (const DatabaseBusyError &error) {
+            EXPECT_TRUE(error.message().contains("gesperrt")) << error.message().toStdString();
+            EXPECT_FALSE(error.message().contains("keine g\u00fcltige")) << error.message().toStdString();
+        }
+        ASSERT_TRUE(lock.exec("COMMIT"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    EXPECT_EQ(digest(file()), before);
+    EXPECT_EQ(module().PeekBatteryID(), 1);   // free again: opens as usual
+}
+
+// A file this process cannot write. As root every permission is granted, so
+// the command then runs as the unprivileged user "nobody".
+TEST_F(Store, ReadOnlyFileIsListedAndExportedButNeverChanged)
+{
+    addService(addBattery(3).ID, 3, 2, 5);
+    module_.reset();
+    const bool root = ::geteuid() == 0;
+    const auto runCli = [&](const QStringList &args) {
+        QProcess process;
+        QStringList command = QStringList{"--database", dir()} + args;
+        if (root) {
+            process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                 QStringLiteral(BRASKON_CLI)} + command);
+        } else {
+            process.start(QStringLiteral(BRASKON_CLI), command);
+        }
+        EXPECT_TRUE(process.waitForFinished(30000));
+        return std::make_tuple(process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                               QString::fromUtf8(process.readAllStandardError()));
+    };
+    const auto mode = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner | QFile::ExeGroup
+                      | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(temp_.path(), mode));
+    ASSERT_TRUE(QFile::setPermissions(file(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    // The folder writable (room for lock files), then read-only as well.
+    for (const bool folderWritable : {true, false}) {
+        SCOPED_TRACE(folderWritable ? "folder writable" : "folder read-only");
+        ASSERT_TRUE(QFile::setPermissions(dir(), folderWritable ? mode | QFile::WriteOwner | QFile::WriteGroup
+                                                                         | QFile::WriteOther
+                                                                  : mode));
+        const QByteArray before = digest(file());
+
+        const auto [listStatus, list, listErr] = runCli({"battery", "list"});
+        EXPECT_EQ(listStatus, 0) << listErr.toStdString();
+        EXPECT_TRUE(list.startsWith("3\t1000\t")) << list.toStdString();
+        const auto [exportStatus, exported, exportErr] = runCli({"export", "steps", "1"});
+        EXPECT_EQ(exportStatus, 0) << exportErr.toStdString();
+        EXPECT_TRUE(exported.contains("Entladen")) << exported.toStdString();
+
+        for (const QStringList &change : {QStringList{"battery", "add", "--capacity", "500", "--type", "NC",
+                                                      "--cells", "1"},
+                                          QStringList{"service", "delete", "1"}}) {
+            const auto [status, out, err] = runCli(change);
+            EXPECT_NE(status, 0) << change.join(' ').toStdString();
+            EXPECT_TRUE(err.contains("schreibgesch\u00fctzt")) << err.toStdString();
+        }
+        EXPECT_EQ(digest(file()), before);
+    }
+    ASSERT_TRUE(QFile::setPermissions(dir(), mode | QFile::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(file(), QFile::ReadOwner | QFile::WriteOwner));
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 1);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 1);
 }

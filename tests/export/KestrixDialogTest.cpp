@@ -70,3 +70,22 @@ TEST_F(KestrixDialogTest, CloseBoxDuringTransferStopsItCleanly)
     EXPECT_LT(position, 1000);
     EXPECT_EQ(int(Samples(dialog.Thread()->ServiceID()).size()), position);
 }
+
+TEST_F(KestrixDialogTest, UnpluggedLoggerIsShownAsAFailedReadout)
+{
+    StartLogger(RecordingFile::WithCounts({250, 250, 250, 250}));
+    db.data->SetMinDeltaU(0);
+    TKestrixDialog dialog(terminals, *db.data);
+    dialog.show();
+    ASSERT_TRUE(WaitFor([&] { return dialog.ProgressBar->isVisible() && dialog.ProgressBar->value() >= 5; }));
+    sim->control("unplug 2");
+    ASSERT_TRUE(WaitFor([&] { return dialog.InfoText->isVisible(); }, 30000));
+    const int read = dialog.Thread()->ProgressPosition();
+    EXPECT_EQ(dialog.InfoText->text(),
+              QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!").arg(read));
+    EXPECT_TRUE(dialog.isVisible());   // until the user has read it
+    QTest::mouseClick(dialog.Button, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);   // the part read is a treatment to show
+    EXPECT_EQ(int(Samples(dialog.Thread()->ServiceID()).size()), read);
+}

@@ -4,6 +4,8 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+#include <functional>
 #include <tuple>
 #include <utility>
 
@@ -25,6 +27,8 @@ struct ReadoutObserver {
             lastPosition = position;
             if (position == stopAtPosition)
                 this->thread.RequestTermination();
+            if (position == faultAtPosition && fault)
+                fault();
         }, Qt::DirectConnection);
     }
 
@@ -40,6 +44,9 @@ struct ReadoutObserver {
     int lastPosition = 0;
     int stopAtPosition = -1;
     int stopAtInfo = -1;
+    // Run on the readout thread right after that value was read.
+    int faultAtPosition = -1;
+    std::function<void()> fault;
 };
 
 bool WaitFinished(TReadKestrixThread &thread)
@@ -208,5 +215,65 @@ TEST_F(KestrixReadout, CancelDuringInitialisation)
         EXPECT_EQ(observer.Infos(), QVector<int>({0, TReadKestrixThread::MsgMismatch}));
         EXPECT_EQ(thread.ResultCode(), TReadKestrixThread::ResultCancel);
         EXPECT_EQ(ServiceCount(2), 0);
+    }
+}
+
+TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead)
+{
+    StartLogger(RecordingFile::WithCounts({300, 300, 300}));
+    db.data->SetMinDeltaU(0);
+    // What happens to the logger after value 100, and how many value requests
+    // then go unanswered or garbled: a silent logger gets one retry, a logger
+    // that answered (short or with a wrong echo) has moved on and gets none.
+    const std::vector<std::pair<std::string, int>> faults = {
+        {"unplug 2", 2}, {"fault 2 silent", 2}, {"fault 2 short=2", 1}, {"fault 2 wrong-echo", 1}};
+    for (const auto &[fault, failedRequests] : faults) {
+        SCOPED_TRACE(fault);
+        sim->control("plug 2");
+        sim->control("clear 2");
+        TReadKestrixThread thread(terminals, *db.data);
+        ReadoutObserver observer(thread);
+        observer.faultAtPosition = 100;
+        size_t traceAtFault = 0;
+        observer.fault = [&, fault = fault] {
+            sim->control(fault);
+            traceAtFault = sim->trace().size();
+        };
+        thread.start();
+        // The failure is a message that stays until "Abbrechen".
+        ASSERT_TRUE(WaitFor([&] { return observer.Infos().contains(TReadKestrixThread::MsgReadFailed); }, 30000));
+        EXPECT_FALSE(thread.isFinished());
+        EXPECT_EQ(TReadKestrixThread::MessageText(TReadKestrixThread::MsgReadFailed, thread.ProgressPosition(),
+                                                  thread.ProgressMax()),
+                  QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach 100 von 900 Werten abgebrochen!"));
+        thread.RequestTermination();
+        ASSERT_TRUE(WaitFinished(thread));
+        EXPECT_EQ(thread.ResultCode(), TReadKestrixThread::ResultOK);   // there is a treatment to show
+        EXPECT_EQ(thread.MessageIndex(), TReadKestrixThread::MsgReadFailed);
+        EXPECT_EQ(thread.ProgressPosition(), 100);
+
+        const std::vector<std::string> trace = sim->trace();
+        const auto valueRequests = std::count_if(trace.begin() + long(traceAtFault), trace.end(),
+                                                 [](const std::string &line) { return line.find("rx F2") != std::string::npos; });
+        EXPECT_EQ(valueRequests, failedRequests);
+
+        // Every value read is stored as read, none as 0 mV.
+        const int service = thread.ServiceID();
+        const std::vector<Sample> samples = Samples(service);
+        ASSERT_EQ(samples.size(), 100u);
+        for (int i = 0; i < 100; ++i)
+            EXPECT_EQ(std::make_pair(samples[i].Voltage, samples[i].Time), std::make_pair(5005 + 5 * i, 30 * i));
+
+        // The step being read keeps what was read of it; the later ones are
+        // there with nothing. Function, duration, capacity, state:
+        using Row = std::tuple<int, int, int, int>;
+        const auto row = [&](int step) {
+            const StepRecord r = Step(service, step);
+            return Row(r.Function, r.Duration, r.Capacity, r.State);
+        };
+        EXPECT_EQ(row(1), Row(Entladen, 99 * 30, 500 * 99 * 30 / 3600, Abgebrochen));
+        EXPECT_EQ(row(2), Row(Laden, 0, 0, Abgebrochen));
+        EXPECT_EQ(row(3), Row(Entladen, 0, 0, Abgebrochen));
+        EXPECT_FALSE(HasStep(service, 4));
     }
 }

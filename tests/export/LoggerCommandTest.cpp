@@ -3,6 +3,7 @@
 #include "KestrixFixture.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <csignal>
 
@@ -94,3 +95,29 @@ TEST_F(LoggerCommand, CtrlCCancelsAndKeepsWhatWasRead)
     EXPECT_TRUE(QString::fromUtf8(process.readAllStandardOutput()).contains(QStringLiteral("(abgebrochen)")));
 }
 
+
+TEST_F(LoggerCommand, UnpluggedLoggerFailsAndNamesTheCount)
+{
+    StartLogger(RecordingFile::WithCounts({250, 250, 250, 250}));
+    QProcess process;
+    StartProcess(process, battery, {QStringLiteral("--min-delta-u"), QStringLiteral("0")});
+    QString err;
+    ASSERT_TRUE(WaitFor([&] {
+        err += QString::fromUtf8(process.readAllStandardError());
+        return err.contains(QStringLiteral("10/1000"));
+    }));
+    sim->control("unplug 2");
+    ASSERT_TRUE(process.waitForFinished(30000));
+    err += QString::fromUtf8(process.readAllStandardError());
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    EXPECT_EQ(process.exitCode(), 1);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^Aufzeichnung 1: (\\d+) von 1000 Werten \\(fehlgeschlagen\\)\n$")).match(out);
+    ASSERT_TRUE(match.hasMatch()) << out.toStdString();
+    const int read = match.captured(1).toInt();
+    EXPECT_TRUE(err.contains(QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!")
+                                 .arg(read)))
+        << err.toStdString();
+    db.data = std::make_unique<TBRASKDataModule>(db.directory.path());
+    EXPECT_EQ(int(Samples(1).size()), read);
+}

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 
 using namespace TreatmentTest;
@@ -177,4 +178,126 @@ TEST_F(RunCommandTest, UnknownTerminalOrBatteryIsAnErrorWithNothingStored)
     EXPECT_FALSE(database_->LoadService(record)) << "nothing was stored";
     for (const std::string &line : sim.trace())
         EXPECT_EQ(0u, line.find("COM1 rx 16")) << "only the search talked to the charger: " << line;
+}
+
+namespace {
+
+// The command bytes the simulator received on COM1 from trace line `from` on.
+std::vector<std::string> CommandsSince(const SimTest::SimulatorProcess &sim, size_t from)
+{
+    std::vector<std::string> commands;
+    const std::vector<std::string> trace = sim.trace();
+    for (size_t i = from; i < trace.size(); ++i) {
+        const size_t rx = trace[i].find(" rx ");
+        if (trace[i].rfind("COM1", 0) == 0 && rx != std::string::npos)
+            commands.push_back(trace[i].substr(rx + 4, 2));
+    }
+    return commands;
+}
+
+} // namespace
+
+TEST_F(SimulatedChargerTest, RefusedCommandEndsTheTreatmentWithFehler)
+{
+    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "1"});
+    sim.start();
+    terminals_->Scan();
+    // The refused command, and what then goes on the wire: nothing more of the
+    // start sequence, one stop to leave the terminal stopped.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"0x13", {"13", "13"}}, {"0x14", {"13", "14", "13"}}, {"0x15", {"13", "14", "15", "13"}}};
+    for (const auto &[refused, wire] : cases) {
+        SCOPED_TRACE(refused);
+        sim.control("clear 1");
+        sim.control("fault 1 refuse=" + refused);
+        const size_t from = sim.trace().size();
+        Service *service = StartStandard(3);
+        EXPECT_EQ(service, manager_->Tick(host_));
+        EXPECT_EQ(Service::Ended, service->ServiceState());
+        EXPECT_EQ(Fehler, StepRow(service->ID(), 1).State);
+        EXPECT_EQ(Folgt, StepRow(service->ID(), 2).State);
+        EXPECT_TRUE(SamplesOf(service->ID()).empty());
+        EXPECT_EQ(CommandsSince(sim, from), wire);
+        const int id = service->ID();
+        manager_->StopService(host_, service);
+        EXPECT_EQ(Fehler, StepRow(id, 1).State) << "closing an ended treatment writes nothing";
+    }
+
+    // A user program whose second step the charger refuses to start.
+    sim.control("clear 1");
+    sim.control("set-speed 600");
+    Service *user = manager_->StartUserService(host_, BatteryID, {{Laden, 300, 60}, {Entladen, 200, 0}},
+                                               "Ohmrida an COM1");
+    EXPECT_EQ(user, manager_->Tick(host_));
+    sim.control("fault 1 refuse=0x15");
+    const auto until = Clock::now() + std::chrono::seconds(20);
+    while (user->ServiceState() != Service::Ended && Clock::now() < until) {
+        manager_->Tick(host_);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(Service::Ended, user->ServiceState());
+    EXPECT_EQ(OK, StepRow(user->ID(), 1).State);
+    EXPECT_EQ(Fehler, StepRow(user->ID(), 2).State);
+}
+
+TEST_F(SimulatedChargerTest, StatusAnswerWithAWrongEchoIsNoReading)
+{
+    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "1"});
+    sim.start();
+    terminals_->Scan();
+    database_->SetMinDeltaU(0);   // every answered poll stores its sample
+    Service *service = StartStandard(1);
+    manager_->Tick(host_);
+    ASSERT_TRUE(service->LastPollAnswered());
+    const size_t stored = SamplesOf(service->ID()).size();
+    sim.control("fault 1 wrong-echo");
+    for (int i = 0; i < 3; ++i) {
+        manager_->Tick(host_);
+        EXPECT_FALSE(service->LastPollAnswered());
+    }
+    EXPECT_EQ(stored, SamplesOf(service->ID()).size());
+    EXPECT_EQ(Service::Running, service->ServiceState());
+    EXPECT_EQ(Laeuft, StepRow(service->ID(), 1).State);
+    sim.control("clear 1");
+    manager_->Tick(host_);
+    EXPECT_TRUE(service->LastPollAnswered());
+    EXPECT_EQ(stored + 1, SamplesOf(service->ID()).size());
+    EXPECT_NE(std::string::npos, Log().find("0\t-\n0\t-\n0\t-\n0\t1\n"));
+}
+
+TEST_F(SimulatedChargerTest, SettingsThatDoNotFitTheProgramMessageAreRefusedBeforeAnythingIsSent)
+{
+    SimTest::SimulatorProcess sim({"--port", "1=ohmrida"});
+    sim.start();
+    terminals_->Scan();
+    // Such batteries may be stored; they only cannot be treated.
+    AddBattery(30, 70000, 1, 4);
+    AddBattery(31, 1000, 1, 260);
+    const size_t from = sim.trace().size();
+    using Start = std::function<Service *()>;
+    const std::vector<std::pair<Start, QString>> starts = {
+        {[&] { return manager_->StartStandardService(host_, 30, 1, 500, 500, "Ohmrida an COM1"); },
+         "die Kapazität 70000 mAh"},
+        {[&] { return manager_->StartStandardService(host_, 31, 1, 500, 500, "Ohmrida an COM1"); },
+         "die Zellenzahl 260 Zellen"},
+        {[&] { return manager_->StartStandardService(host_, BatteryID, 3, 500, 70000, "Ohmrida an COM1"); },
+         "der Strom 70000 mA"},
+        {[&] { return manager_->StartUserService(host_, BatteryID, {{Laden, 300, 0}, {Entladen, 66000, 0}},
+                                                 "Ohmrida an COM1"); },
+         "der Strom 66000 mA"},
+    };
+    for (const auto &[start, reason] : starts) {
+        try {
+            start();
+            ADD_FAILURE() << "started: " << reason.toStdString();
+        } catch (const ServiceStartError &error) {
+            const QString message = QString::fromUtf8(error.what());
+            EXPECT_TRUE(message.contains(reason)) << message.toStdString();
+            EXPECT_TRUE(message.contains("Programmnachricht")) << message.toStdString();
+        }
+    }
+    EXPECT_EQ(0, manager_->Count());
+    EXPECT_TRUE(host_.pages.empty());
+    EXPECT_EQ(1, database_->AllocateServiceID()) << "no treatment row was written, no ID used up";
+    EXPECT_TRUE(CommandsSince(sim, from).empty());
 }
