@@ -27,6 +27,9 @@ public:
     virtual void ShowCapacity(int mAh) = 0;
     // A step row of the treatment was written: re-read the step list.
     virtual void RefreshSteps() = 0;
+    // A tick whose status read got no answer: the charger has been silent for
+    // this many seconds. The next answered poll's ShowTime/ShowVoltage ends it.
+    virtual void ShowNoAnswer(int secondsSinceLastAnswer) {}
 
     // The treatment shown (nullptr once it is gone) and the battery's capacity.
     virtual void SetService(Service *service) = 0;
