@@ -29,7 +29,7 @@ public:
     virtual void RefreshSteps() = 0;
     // A tick whose status read got no answer: the charger has been silent for
     // this many seconds. The next answered poll's ShowTime/ShowVoltage ends it.
-    virtual void ShowNoAnswer(int secondsSinceLastAnswer) {}
+    virtual void ShowNoAnswer([[maybe_unused]] int secondsSinceLastAnswer) {}
 
     // The treatment shown (nullptr once it is gone) and the battery's capacity.
     virtual void SetService(Service *service) = 0;
