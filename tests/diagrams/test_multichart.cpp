@@ -161,6 +161,7 @@ TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
 {
     chart.SetGridVisible(false);
     chart.SetTextVisible(false);
+    chart.SetLegendVisible(false);
     QPalette pal = chart.palette();
     pal.setColor(QPalette::Window, Qt::white);
     chart.setPalette(pal);
@@ -184,7 +185,8 @@ TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
             const PlotPoint& b = c->Points[i];
             if (a.Phase != b.Phase)
                 continue;
-            p.setPen(QPen(ColorFromValue(c->Styles[b.Phase].Color), c->Styles[b.Phase].Width));
+            p.setPen(QPen(ColorFromValue(c->Styles[b.Phase].Color), c->Styles[b.Phase].Width,
+                          Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             p.drawLine(a.X, a.Y, b.X, b.Y);
         }
     }
