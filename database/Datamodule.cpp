@@ -378,6 +378,7 @@ void TBRASKDataModule::DeleteSelectedBattery()
         transaction.commit();
     }
     ReopenBatteries(0);
+    emit ServicesDeleted();
 }
 
 // ---- treatments -------------------------------------------------------------
@@ -454,6 +455,7 @@ void TBRASKDataModule::DeleteSelectedService()
         transaction.commit();
     }
     ReopenServices(0);
+    emit ServicesDeleted();
 }
 
 bool TBRASKDataModule::DeleteService(int serviceID)
@@ -479,6 +481,7 @@ bool TBRASKDataModule::DeleteService(int serviceID)
     store_->exec(QStringLiteral("DELETE FROM services WHERE F_ID = ?"), {serviceID});
     transaction.commit();
     ReopenServices(0);
+    emit ServicesDeleted();
     return true;
 }
 

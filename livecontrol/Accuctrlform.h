@@ -37,6 +37,10 @@ public:
     void RefreshSteps() override;
     void SetService(::Service* service) override { shownService = service; }
     void SetNominalCapacity(int mAh) override { nominalCapacity = mAh; }
+    // The charger did not answer: "keine Antwort seit h:m:s" and grey gauges,
+    // values and graph, until the next answered poll (ShowTime/ShowVoltage).
+    void ShowNoAnswer(int secondsSinceLastAnswer) override;
+    bool NoAnswer() const { return noAnswer; }
 
     ::Service* GetService() const { return shownService; }
     int NominalCapacity() const { return nominalCapacity; }
@@ -52,6 +56,7 @@ public:
     // Controls, named by kind and role.
     QWidget* Panel2 = nullptr;
     QLabel* TerminalLabel = nullptr;
+    QLabel* StatusLabel = nullptr;   // "keine Antwort seit ..." while the charger is silent
     QLabel* CapacityLabel = nullptr;
     QLabel* PercentLabel = nullptr;
     TCircleShape* HundredPercentCircle = nullptr;
@@ -71,6 +76,15 @@ public:
 private:
     void BuildControls();
     void SetPercentGroupVisible(bool visible);
+    void EndNoAnswer();
+    // Caption and capacity share the top line: the caption gets what the
+    // capacity text leaves and is shortened (full text as tool tip).
+    void LayoutCaption();
+    // Step grid: rows as high as the text, columns as wide as their texts.
+    void FitStepGrid();
+
+    QString caption;
+    bool noAnswer = false;
 
     ::Service* shownService = nullptr;
     uint8_t stepFunction = 0;

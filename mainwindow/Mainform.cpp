@@ -5,6 +5,7 @@
 #include "GridColumns.h"
 
 #include "database/Datamodule.h"
+#include "diagrams/Diagdocs.h"
 #include "resources/Artwork.h"
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
@@ -737,8 +738,22 @@ void TMainForm::CommitBatteryInfo()
 bool TMainForm::RunCommand(const std::function<void()> &command)
 {
     bool succeeded = true;
+    // Diagram files and print jobs fail with a reason the user can act on
+    // ("Zeile 2: ..."); it is shown below the message.
+    auto fail = [this](const QString &reason) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"),
+                        QMessageBox::Ok, this);
+        box.setInformativeText(reason);
+        box.exec();
+    };
     try {
         command();
+    } catch (const DiagramError &e) {
+        succeeded = false;
+        fail(e.message());
+    } catch (const ExportError &e) {
+        succeeded = false;
+        fail(e.message());
     } catch (...) {
         succeeded = false;
         QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
