@@ -196,7 +196,8 @@ TEST_F(DiagramWindow, ZoomBackAfterSwitchingTheAxisAppliesTheSavedRangeToTheActi
 
 TEST_F(DiagramWindow, CurvesOfADeletedTreatmentOrBatteryAreDropped)
 {
-    const int other = data.AddService(battery);
+    // Another program: curve names of treatments started in the same second differ only there.
+    const int other = data.AddService(battery, 0, 1);
     data.AddStep(other, 1, 1);
     data.AddSample(other, 1, 0, 4000, 500);
     const int secondBattery = data.AddBattery();
