@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -690,9 +691,29 @@ QRect TMultiChart::drawLegend(QPainter& p, bool monochrome) const
     for (const auto& entry : m_curves)
         textWidth = std::max(textWidth, fm.horizontalAdvance(entry.first));
     const int textLeft = pad + 2 * sample + pad + pad;
-    const int width = std::min(maxWidth, textLeft + textWidth + pad);
-    const QRect box(plot.left() + plot.width() - pad - width, plot.top() + pad, width,
-                    shown * lineHeight + 2 * pad);
+    const int width = std::min(maxWidth, textLeft + textWidth + 2 * pad);
+    const int height = shown * lineHeight + 2 * pad;
+    // The corner of the plot area that hides the fewest curve points.
+    const int right = plot.left() + plot.width() - pad - width;
+    const int bottom = plot.top() + plot.height() - pad - height;
+    const QRect corners[4] = {
+        QRect(right, plot.top() + pad, width, height),
+        QRect(plot.left() + pad, plot.top() + pad, width, height),
+        QRect(right, bottom, width, height),
+        QRect(plot.left() + pad, bottom, width, height),
+    };
+    QRect box = corners[0];
+    size_t fewest = SIZE_MAX;
+    for (const QRect& corner : corners) {
+        size_t hidden = 0;
+        for (const auto& entry : m_curves)
+            for (const PlotPoint& point : entry.second->Points)
+                hidden += corner.contains(point.X, point.Y) ? 1 : 0;
+        if (hidden < fewest) {
+            fewest = hidden;
+            box = corner;
+        }
+    }
 
     p.save();
     p.setClipRect(plot);
@@ -720,7 +741,7 @@ QRect TMultiChart::drawLegend(QPainter& p, bool monochrome) const
         QString text = entry.first;
         if (index == shown - 1 && shown < count)
             text = QStringLiteral("… (+%1)").arg(count - shown + 1);
-        text = fm.elidedText(text, Qt::ElideRight, box.width() - textLeft - pad);
+        text = fm.elidedText(text, Qt::ElideRight, box.width() - textLeft - pad + 1);
         p.drawText(QRect(box.left() + textLeft, y, box.width() - textLeft, lineHeight),
                    Qt::AlignLeft | Qt::AlignVCenter, text);
         y += lineHeight;
