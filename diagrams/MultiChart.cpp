@@ -58,14 +58,19 @@ void DrawTextLeftBottom(QPainter& p, int x, int y, const QString& text)
     p.drawText(QRect(x, y - kTextBox, kTextBox, kTextBox), Qt::AlignLeft | Qt::AlignBottom, text);
 }
 
-// A curve line: round caps and joins, so wide lines meet without burrs.
+// A curve line. From width 3 on, square caps stick out as burrs where two
+// segments meet at an angle: such lines get round caps and joins. Thinner
+// lines keep square caps, which draw in half the time.
 QPen CurvePen(const LineStyle& style, bool monochrome, double lineScale)
 {
     QPen pen(monochrome ? QColor(Qt::black) : ColorFromValue(style.Color));
-    pen.setWidth(static_cast<int>(style.Width * lineScale));
+    const int width = static_cast<int>(style.Width * lineScale);
+    pen.setWidth(width);
     pen.setStyle(ToQtPenStyle(style.Style));
-    pen.setCapStyle(Qt::RoundCap);
-    pen.setJoinStyle(Qt::RoundJoin);
+    if (width >= 3) {
+        pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
+    }
     return pen;
 }
 
