@@ -399,6 +399,7 @@ void TBRASKDataModule::DeleteSelectedBattery()
         transaction.commit();
     }
     ReopenBatteries(0);
+    emit ServicesDeleted();
 }
 
 // ---- treatments -------------------------------------------------------------
@@ -503,6 +504,7 @@ void TBRASKDataModule::DeleteSelectedService()
         transaction.commit();
     }
     ReopenServices(0);
+    emit ServicesDeleted();
 }
 
 bool TBRASKDataModule::DeleteService(int serviceID)
@@ -528,6 +530,7 @@ bool TBRASKDataModule::DeleteService(int serviceID)
     store_->exec(QStringLiteral("DELETE FROM services WHERE F_ID = ?"), {serviceID});
     transaction.commit();
     ReopenServices(0);
+    emit ServicesDeleted();
     return true;
 }
 

@@ -132,6 +132,9 @@ signals:
     // Re-evaluate the enabling of battery resp. treatment commands.
     void BatteryCommandsChanged();
     void ServiceCommandsChanged();
+    // Treatments were deleted (with a battery or on their own); views of
+    // their records drop them.
+    void ServicesDeleted();
 
 private:
     void batteriesCurrentChanged();

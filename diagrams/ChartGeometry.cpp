@@ -1,5 +1,6 @@
 #include "ChartGeometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -54,10 +55,10 @@ double XToValue(int column, const Axis& axis, const QRect& plot)
            + (axis.EndValue - axis.StartValue) * (column - plot.left()) / (plot.width() - 1);
 }
 
-QRect ScreenPlotArea(int width, int height, bool textVisible)
+QRect ScreenPlotArea(int width, int height, bool textVisible, bool secondAxis)
 {
     if (textVisible)
-        return QRect(60, 25, width - 100, height - 60);
+        return QRect(60, 25, width - (secondAxis ? 120 : 100), height - 60);
     return QRect(10, 10, width - 20, height - 20);
 }
 
@@ -69,8 +70,11 @@ QRect ForeignPlotArea(int pixelsPerInch)
 
 QString TimeLabel(double seconds)
 {
-    const double whole = std::trunc(seconds);
-    const long long s = std::llabs(static_cast<long long>(whole));
+    if (std::isnan(seconds))
+        return QString();
+    // Beyond this the conversion to an integer would be undefined.
+    const double whole = std::min(std::trunc(std::abs(seconds)), 1e15);
+    const long long s = static_cast<long long>(whole);
     QString text = QStringLiteral("%1:%2:%3").arg(s / 3600).arg((s % 3600) / 60).arg(s % 60);
     if (seconds < 0)
         text.prepend(QLatin1Char('-'));
@@ -115,6 +119,22 @@ int DigitsFor(double step)
 int EffectiveCount(int count)
 {
     return count < 1 ? 1 : count;
+}
+
+bool IsSaneAxisValue(double value)
+{
+    return std::isfinite(value) && std::abs(value) <= MaxAxisValue;
+}
+
+int LayoutSegments(const Axis& axis)
+{
+    return std::min(EffectiveCount(axis.NumSegments), MaxLayoutSegments);
+}
+
+int LayoutSubSegments(const Axis& axis)
+{
+    return std::min(EffectiveCount(axis.NumSubSegments),
+                    std::max(1, MaxLayoutTicks / LayoutSegments(axis)));
 }
 
 namespace {

@@ -24,7 +24,9 @@ double XToValue(int column, const Axis& axis, const QRect& plot);
 
 // Plot area on the chart's own window, and on a foreign canvas (printer)
 // with the given pixels per inch.
-QRect ScreenPlotArea(int width, int height, bool textVisible);
+// A second value axis labelled at the right edge takes as much room as the
+// first one on the left.
+QRect ScreenPlotArea(int width, int height, bool textVisible, bool secondAxis = false);
 QRect ForeignPlotArea(int pixelsPerInch);
 
 // Elapsed time as hours:minutes:seconds without leading zeros; negative
@@ -41,6 +43,18 @@ int DigitsFor(double step);
 // then uses one segment so nothing reads outside the tick arrays.
 int EffectiveCount(int count);
 
+// Axis values the chart can draw: finite and of a sane magnitude (V, mA or
+// seconds). Files and the property dialog refuse anything else.
+constexpr double MaxAxisValue = 1e9;
+bool IsSaneAxisValue(double value);
+
+// Whatever the axis says, the layout never builds more than this many
+// segments or ticks per axis: far more than a window has pixels for.
+constexpr int MaxLayoutSegments = 1000;
+constexpr int MaxLayoutTicks = 10000;
+int LayoutSegments(const Axis& axis);
+int LayoutSubSegments(const Axis& axis);
+
 struct TickLayout
 {
     std::vector<int> TickPos;  // segments * subSegments + 1 rows or columns
@@ -52,8 +66,8 @@ struct TickLayout
 template <typename MapFn, typename LabelFn>
 TickLayout LayoutTicks(const Axis& axis, MapFn map, LabelFn label)
 {
-    const int segments = EffectiveCount(axis.NumSegments);
-    const int subSegments = EffectiveCount(axis.NumSubSegments);
+    const int segments = LayoutSegments(axis);
+    const int subSegments = LayoutSubSegments(axis);
     TickLayout layout;
     layout.TickPos.resize(static_cast<size_t>(segments) * subSegments + 1);
     layout.Labels.reserve(segments + 1);

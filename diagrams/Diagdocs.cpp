@@ -1,5 +1,6 @@
 #include "Diagdocs.h"
 
+#include "ChartGeometry.h"
 #include "Diagform.h"
 
 #include "database/Datamodule.h"
@@ -15,6 +16,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <climits>
 #include <cmath>
 #include <memory>
 
@@ -64,6 +66,20 @@ int IntegerValue(const QString& name, const QString& value, int line)
     return v;
 }
 
+// An integer that must lie in [low, high]: segment counts of a million
+// would make the chart lay out millions of ticks and labels.
+int BoundedInteger(const QString& name, const QString& value, int line, int low, int high)
+{
+    const int v = IntegerValue(name, value, line);
+    if (v < low || v > high)
+        throw DiagramError(QStringLiteral("Zeile %1: %2 für %3 liegt außerhalb von %4 bis %5")
+                               .arg(line)
+                               .arg(value, name)
+                               .arg(low)
+                               .arg(high));
+    return v;
+}
+
 double FloatValue(const QString& name, const QString& value, int line)
 {
     bool ok = false;
@@ -72,6 +88,12 @@ double FloatValue(const QString& name, const QString& value, int line)
         throw DiagramError(QStringLiteral("Zeile %1: \"%2\" ist kein Zahlenwert für %3")
                                .arg(line)
                                .arg(value, name));
+    // "inf", "nan" and absurd magnitudes would collapse every curve and label.
+    if (!ChartGeometry::IsSaneAxisValue(v))
+        throw DiagramError(QStringLiteral("Zeile %1: %2 für %3 liegt außerhalb von -%4 bis %4")
+                               .arg(line)
+                               .arg(value, name)
+                               .arg(FileNumberText(ChartGeometry::MaxAxisValue)));
     return v;
 }
 
@@ -189,6 +211,10 @@ void TDiagramCommands::SaveDiagram(QStringList& lines) const
         }
         lines << QStringLiteral("OverlapPhases =%1").arg(curve->OverlapPhases ? 1 : 0);
     }
+    // Only a hidden legend is written, so files of the default look stay as
+    // older versions wrote them.
+    if (!c.LegendVisible())
+        lines << QStringLiteral("Legend=0");
 }
 
 void TDiagramCommands::LoadDiagram(const QStringList& lines)
@@ -200,6 +226,7 @@ void TDiagramCommands::LoadDiagram(const QStringList& lines)
     int serviceID = 0;
     Curve* current = nullptr;
     int lineNumber = 0;
+    int known = 0;  // lines with a diagram key
     for (const QString& line : lines) {
         ++lineNumber;
         if (line.isEmpty())
@@ -210,19 +237,25 @@ void TDiagramCommands::LoadDiagram(const QStringList& lines)
         const QString name = TrimControls(line.left(eq));
         const QString value = TrimControls(line.mid(eq + 1));
         auto integer = [&] { return IntegerValue(name, value, lineNumber); };
+        auto count = [&] {
+            // Below 1 the chart draws one segment; above the limit it is refused.
+            return BoundedInteger(name, value, lineNumber, INT_MIN, MaxSegments);
+        };
+        auto digits = [&] { return BoundedInteger(name, value, lineNumber, 0, MaxDigits); };
         auto real = [&] { return FloatValue(name, value, lineNumber); };
 
+        ++known;
         if (name == QLatin1String("ActiveYAxis")) c.SetActiveYAxis(integer());
         else if (name == QLatin1String("YAxisStartValue")) c.SetYAxisStartValue(real());
         else if (name == QLatin1String("YAxisEndValue")) c.SetYAxisEndValue(real());
-        else if (name == QLatin1String("YAxisDigits")) c.SetYAxisDigits(integer());
-        else if (name == QLatin1String("YAxisNumSegments")) c.SetYAxisNumSegments(integer());
-        else if (name == QLatin1String("YAxisNumSubSegments")) c.SetYAxisNumSubSegments(integer());
+        else if (name == QLatin1String("YAxisDigits")) c.SetYAxisDigits(digits());
+        else if (name == QLatin1String("YAxisNumSegments")) c.SetYAxisNumSegments(count());
+        else if (name == QLatin1String("YAxisNumSubSegments")) c.SetYAxisNumSubSegments(count());
         else if (name == QLatin1String("XAxisStartValue")) c.SetXAxisStartValue(real());
         else if (name == QLatin1String("XAxisEndValue")) c.SetXAxisEndValue(real());
-        else if (name == QLatin1String("XAxisDigits")) c.SetXAxisDigits(integer());
-        else if (name == QLatin1String("XAxisNumSegments")) c.SetXAxisNumSegments(integer());
-        else if (name == QLatin1String("XAxisNumSubSegments")) c.SetXAxisNumSubSegments(integer());
+        else if (name == QLatin1String("XAxisDigits")) c.SetXAxisDigits(digits());
+        else if (name == QLatin1String("XAxisNumSegments")) c.SetXAxisNumSegments(count());
+        else if (name == QLatin1String("XAxisNumSubSegments")) c.SetXAxisNumSubSegments(count());
         else if (name == QLatin1String("Curve")) serviceID = integer();
         else if (name == QLatin1String("Unit")) current = form->AddServiceCurve(serviceID, integer());
         else if (name == QLatin1String("OverlapPhases")) {
@@ -230,10 +263,17 @@ void TDiagramCommands::LoadDiagram(const QStringList& lines)
             if (current)
                 current->OverlapPhases = v != 0;
         } else {
+            bool isStyleKey = false;
             for (const StyleKey& key : kStyleKeys) {
                 if (name != QLatin1String(key.Name))
                     continue;
-                const int v = integer();
+                isStyleKey = true;
+                int v = 0;
+                switch (key.Which) {
+                case StyleKey::Color: v = integer(); break;
+                case StyleKey::Style: v = BoundedInteger(name, value, lineNumber, 0, psClear); break;
+                case StyleKey::Width: v = BoundedInteger(name, value, lineNumber, 0, MaxLineWidth); break;
+                }
                 if (!current)
                     break;  // style lines before any curve
                 LineStyle& s = current->Styles[key.Phase];
@@ -244,8 +284,15 @@ void TDiagramCommands::LoadDiagram(const QStringList& lines)
                 }
                 break;
             }
+            if (name == QLatin1String("Legend"))
+                c.SetLegendVisible(integer() != 0);
+            else if (!isStyleKey)
+                --known;  // any other name is ignored
         }
     }
+    // Random bytes or a foreign text file would open as an empty diagram.
+    if (known == 0)
+        throw DiagramError(QStringLiteral("Die Datei enthält keine Diagrammeinträge"));
     c.Changed();  // OverlapPhases may have changed the cached points
     form->update();
 }
@@ -256,7 +303,15 @@ QStringList TDiagramCommands::ReadDiagramLines(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         throw DiagramError(QStringLiteral("Die Datei \"%1\" kann nicht gelesen werden: %2")
                                .arg(path, file.errorString()));
-    const QString text = QString::fromLocal8Bit(file.readAll());
+    // A real diagram file has a few hundred bytes per curve; anything past the
+    // limit is not one, and reading it would keep the window busy for minutes.
+    const QByteArray bytes = file.read(MaxFileSize + 1);
+    if (bytes.size() > MaxFileSize)
+        throw DiagramError(
+            QStringLiteral("Die Datei \"%1\" ist zu groß für eine Diagrammdatei (höchstens %2 KB)")
+                .arg(path)
+                .arg(MaxFileSize / 1024));
+    const QString text = QString::fromLocal8Bit(bytes);
     if (file.error() != QFileDevice::NoError)
         throw DiagramError(QStringLiteral("Die Datei \"%1\" kann nicht gelesen werden: %2")
                                .arg(path, file.errorString()));
@@ -357,6 +412,8 @@ void TDiagramCommands::PaintDiagramPage(QPainter& painter, int pixelsPerInch, co
         static const Qt::PenStyle styles[6] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine,
                                                Qt::DashDotLine, Qt::DashDotDotLine, Qt::NoPen};
         pen.setStyle(s.Style < 6 ? styles[s.Style] : Qt::SolidLine);
+        pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
         return pen;
     };
     int y = 6 * u;

@@ -47,6 +47,14 @@ public:
     static const QString DiagramFileFilter;  // "Diagramm-Dateien (*.dgr *.DGR)"
     static const QString BitmapFileFilter;   // "Bitmap-Dateien (*.bmp *.BMP)"
 
+    // What a diagram file may hold. Larger files, segment counts, decimals
+    // or line widths, and axis values the chart cannot draw
+    // (ChartGeometry::IsSaneAxisValue) are refused when the file is read.
+    static constexpr qint64 MaxFileSize = 1024 * 1024;
+    static constexpr int MaxSegments = 100;
+    static constexpr int MaxDigits = 15;
+    static constexpr int MaxLineWidth = 20;
+
     TDiagramCommands(QTabWidget* diagramTab, QMenu* popupDiagrams, TBRASKDataModule* dataModule,
                      TDiagramPropertyDialog* propertyDialog, QObject* parent = nullptr);
 

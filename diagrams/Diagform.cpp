@@ -103,6 +103,9 @@ TDiagramForm::TDiagramForm(TBRASKDataModule* dataModule, QWidget* parent)
     layout->addWidget(m_hScrollBar, 1, 0);
     layout->addWidget(corner, 1, 1);
 
+    if (m_dataModule)
+        connect(m_dataModule, &TBRASKDataModule::ServicesDeleted, this,
+                &TDiagramForm::DropDeletedCurves);
     connect(m_chart, &TMultiChart::ChartRescaled, this, &TDiagramForm::UpdateScrollBars);
     connect(m_chart, &TMultiChart::ChartZooming, this, &TDiagramForm::PushZoomState);
     connectEndOfScroll(m_hScrollBar, &TDiagramForm::HScrollBarScroll);
@@ -218,6 +221,20 @@ void TDiagramForm::RemoveServiceCurve(const QString& name)
             return;
         }
     }
+}
+
+void TDiagramForm::DropDeletedCurves()
+{
+    std::vector<QString> gone;
+    for (const auto& key : m_curveKeys) {
+        CurveKey probe;
+        probe.ServiceID = key->ServiceID;
+        probe.Kind = key->Kind;
+        if (!m_dataModule->CurveName(probe))
+            gone.push_back(key->Name);
+    }
+    for (const QString& name : gone)
+        RemoveServiceCurve(name);
 }
 
 void TDiagramForm::PushZoomState()

@@ -75,6 +75,9 @@ public:
     CurveKey* FindCurveKeyByName(const QString& name) const;
     std::vector<const CurveKey*> CurveKeys() const;
     void RemoveServiceCurve(const QString& name);
+    // Removes the curves whose treatment record no longer exists (run when
+    // the data module reports deleted treatments).
+    void DropDeletedCurves();
 
     // Zoom stack.
     void PushZoomState();

@@ -1,5 +1,6 @@
 #include "Diagpropdlg.h"
 
+#include "ChartGeometry.h"
 #include "Diagform.h"
 #include "MultiChart.h"
 
@@ -98,7 +99,8 @@ double ParseNumber(const QLineEdit* edit)
     locale.setNumberOptions(QLocale::RejectGroupSeparator);
     bool ok = false;
     const double v = locale.toDouble(edit->text().trimmed(), &ok);
-    if (!ok)
+    // "inf" and "nan" parse, but no axis can be drawn with them.
+    if (!ok || !ChartGeometry::IsSaneAxisValue(v))
         throw RejectedInput{};
     return v;
 }

@@ -12,6 +12,9 @@
 #include <QVector>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -43,6 +46,32 @@ void DrawTextRightBottom(QPainter& p, int x, int y, const QString& text)
 {
     p.drawText(QRect(x - kTextBox, y - kTextBox, kTextBox, kTextBox),
                Qt::AlignRight | Qt::AlignBottom, text);
+}
+
+void DrawTextLeftTop(QPainter& p, int x, int y, const QString& text)
+{
+    p.drawText(QRect(x, y, kTextBox, kTextBox), Qt::AlignLeft | Qt::AlignTop, text);
+}
+
+void DrawTextLeftBottom(QPainter& p, int x, int y, const QString& text)
+{
+    p.drawText(QRect(x, y - kTextBox, kTextBox, kTextBox), Qt::AlignLeft | Qt::AlignBottom, text);
+}
+
+// A curve line. From width 3 on, square caps stick out as burrs where two
+// segments meet at an angle: such lines get round caps and joins. Thinner
+// lines keep square caps, which draw in half the time.
+QPen CurvePen(const LineStyle& style, bool monochrome, double lineScale)
+{
+    QPen pen(monochrome ? QColor(Qt::black) : ColorFromValue(style.Color));
+    const int width = static_cast<int>(style.Width * lineScale);
+    pen.setWidth(width);
+    pen.setStyle(ToQtPenStyle(style.Style));
+    if (width >= 3) {
+        pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
+    }
+    return pen;
 }
 
 void DrawTextCentreTop(QPainter& p, int x, int y, const QString& text)
@@ -117,9 +146,16 @@ Curve* TMultiChart::AddCurve(const QString& name, int yAxis)
 {
     auto curve = std::make_unique<Curve>();
     curve->YAxis = std::clamp(yAxis, 0, kValueAxisCount - 1);
-    curve->Styles[0] = LineStyle{ColorValue(255, 0, 0), psSolid, 2};
-    curve->Styles[1] = LineStyle{ColorValue(0, 128, 0), psSolid, 2};
-    curve->Styles[2] = LineStyle{ColorValue(0, 0, 255), psSolid, 2};
+    if (curve->YAxis == 1) {
+        // Current: fuchsia, teal and olive, none of them a voltage colour.
+        curve->Styles[0] = LineStyle{ColorValue(255, 0, 255), psSolid, 2};
+        curve->Styles[1] = LineStyle{ColorValue(0, 128, 128), psSolid, 2};
+        curve->Styles[2] = LineStyle{ColorValue(128, 128, 0), psSolid, 2};
+    } else {
+        curve->Styles[0] = LineStyle{ColorValue(255, 0, 0), psSolid, 2};
+        curve->Styles[1] = LineStyle{ColorValue(0, 128, 0), psSolid, 2};
+        curve->Styles[2] = LineStyle{ColorValue(0, 0, 255), psSolid, 2};
+    }
     Curve* result = curve.get();
     m_curves[name] = std::move(curve);
     return result;
@@ -204,6 +240,18 @@ void TMultiChart::Recalculate()
         });
     m_xTickPos = std::move(x.TickPos);
     m_xLabels = std::move(x.Labels);
+
+    m_secondaryAxis = SecondaryYAxis();
+    m_y2TickPos.clear();
+    m_y2Labels.clear();
+    if (m_secondaryAxis >= 0) {
+        const Axis& b = m_yAxes[m_secondaryAxis];
+        TickLayout y2 = LayoutTicks(
+            b, [&](double v) { return ChartGeometry::ValueToY(v, b, m_plotRect); },
+            [&](double v) { return FixedLabel(v, b.Digits, locale); });
+        m_y2TickPos = std::move(y2.TickPos);
+        m_y2Labels = std::move(y2.Labels);
+    }
 
     for (auto& entry : m_curves) {
         Curve& c = *entry.second;
@@ -345,6 +393,24 @@ void TMultiChart::SetTextVisible(bool on)
     update();
 }
 
+void TMultiChart::SetLegendVisible(bool on)
+{
+    m_legendVisible = on;
+    m_bufferValid = false;
+    update();
+}
+
+int TMultiChart::SecondaryYAxis() const
+{
+    int axis = -1;
+    for (const auto& entry : m_curves) {
+        const int a = entry.second->YAxis;
+        if (a != m_activeYAxis && (axis < 0 || a < axis))
+            axis = a;
+    }
+    return axis;
+}
+
 QRect TMultiChart::ZoomRect() const
 {
     QRect r;
@@ -356,7 +422,7 @@ QRect TMultiChart::ZoomRect() const
 
 QRect TMultiChart::screenPlotArea() const
 {
-    return ChartGeometry::ScreenPlotArea(width(), height(), m_textVisible);
+    return ChartGeometry::ScreenPlotArea(width(), height(), m_textVisible, SecondaryYAxis() >= 0);
 }
 
 void TMultiChart::PaintTo(QPainter& painter, bool monochrome)
@@ -371,7 +437,7 @@ void TMultiChart::PaintTo(QPainter& painter, bool monochrome)
             m_buffer = QImage(size(), QImage::Format_RGB32);
         QPainter bufferPainter(&m_buffer);
         bufferPainter.setFont(font());
-        Render(bufferPainter, monochrome, rect());
+        Render(bufferPainter, monochrome, rect(), 1.0, m_legendVisible);
         m_bufferValid = !monochrome;
     }
     painter.drawImage(0, 0, m_buffer);
@@ -411,7 +477,7 @@ QImage TMultiChart::CopyToPicture(bool monochrome)
 }
 
 void TMultiChart::Render(QPainter& painter, bool monochrome, const QRect& background,
-                         double lineScale) const
+                         double lineScale, bool legend) const
 {
     painter.save();
     if (!background.isNull())
@@ -421,6 +487,7 @@ void TMultiChart::Render(QPainter& painter, bool monochrome, const QRect& backgr
     painter.setBackgroundMode(Qt::TransparentMode);
     drawAxes(painter, monochrome, lineScale);
     drawCurves(painter, monochrome, lineScale);
+    m_legendRect = legend ? drawLegend(painter, monochrome) : QRect();
     painter.restore();
 }
 
@@ -443,8 +510,11 @@ void TMultiChart::drawAxes(QPainter& p, bool monochrome, double lineScale) const
     const int fBottom = plot.top() + plot.height();
 
     // Value axis.
-    const int ySub = ChartGeometry::EffectiveCount(activeAxis().NumSubSegments);
+    // Labels that would overlap the last one drawn are left out; ticks and
+    // grid lines stay.
+    const int ySub = ChartGeometry::LayoutSubSegments(activeAxis());
     const int yTicks = static_cast<int>(m_yTickPos.size());
+    int lastLabelRow = INT_MIN / 2;
     for (int j = 0; j < m_yLabels.size(); ++j) {
         const int i = j * ySub;
         if (i >= yTicks)
@@ -458,7 +528,11 @@ void TMultiChart::drawAxes(QPainter& p, bool monochrome, double lineScale) const
             p.setPen(pen);
         }
         if (m_textVisible) {
-            DrawTextRightTop(p, fLeft - tm.Major - tm.HalfWidth, row - tm.HalfHeight, m_yLabels[j]);
+            if (std::abs(row - lastLabelRow) >= fm.height()) {
+                DrawTextRightTop(p, fLeft - tm.Major - tm.HalfWidth, row - tm.HalfHeight,
+                                 m_yLabels[j]);
+                lastLabelRow = row;
+            }
             for (int k = 1; k < ySub && i + k < yTicks; ++k)
                 p.drawLine(fLeft - tm.Minor, m_yTickPos[i + k], fLeft, m_yTickPos[i + k]);
         }
@@ -468,8 +542,10 @@ void TMultiChart::drawAxes(QPainter& p, bool monochrome, double lineScale) const
                             activeAxis().UnitText);
 
     // Time axis.
-    const int xSub = ChartGeometry::EffectiveCount(m_xAxis.NumSubSegments);
+    const int xSub = ChartGeometry::LayoutSubSegments(m_xAxis);
     const int xTicks = static_cast<int>(m_xTickPos.size());
+    int lastLabelCol = INT_MIN / 2;
+    int lastLabelHalf = 0;
     for (int j = 0; j < m_xLabels.size(); ++j) {
         const int i = j * xSub;
         if (i >= xTicks)
@@ -483,11 +559,19 @@ void TMultiChart::drawAxes(QPainter& p, bool monochrome, double lineScale) const
             p.setPen(pen);
         }
         if (m_textVisible) {
-            DrawTextCentreTop(p, col, fBottom + tm.Major + tm.HalfHeight, m_xLabels[j]);
+            const int half = fm.horizontalAdvance(m_xLabels[j]) / 2;
+            if (std::abs(col - lastLabelCol) > lastLabelHalf + half + tm.HalfWidth) {
+                DrawTextCentreTop(p, col, fBottom + tm.Major + tm.HalfHeight, m_xLabels[j]);
+                lastLabelCol = col;
+                lastLabelHalf = half;
+            }
             for (int k = 1; k < xSub && i + k < xTicks; ++k)
                 p.drawLine(m_xTickPos[i + k], fBottom, m_xTickPos[i + k], fBottom + tm.Minor);
         }
     }
+
+    if (m_textVisible && m_secondaryAxis >= 0)
+        drawSecondaryAxis(p, pen, fRight, tm.Major, tm.HalfWidth, tm.HalfHeight, tm.Minor);
 
     // Frame.
     switch (m_frameStyle) {
@@ -530,10 +614,7 @@ void TMultiChart::drawCurves(QPainter& p, bool monochrome, double lineScale) con
             const bool knownPhase = phase >= 0 && phase < kLineStyleCount;
             const LineStyle style = knownPhase ? c.Styles[phase] : LineStyle{0, psClear, 0};
             if (runEnd - runStart >= 2 && style.Width > 0 && style.Style != psClear) {
-                QPen pen(monochrome ? QColor(Qt::black) : ColorFromValue(style.Color));
-                pen.setWidth(static_cast<int>(style.Width * lineScale));
-                pen.setStyle(ToQtPenStyle(style.Style));
-                p.setPen(pen);
+                p.setPen(CurvePen(style, monochrome, lineScale));
                 polyline.clear();
                 if (style.Style == psSolid) {
                     size_t col = runStart;
@@ -552,8 +633,8 @@ void TMultiChart::drawCurves(QPainter& p, bool monochrome, double lineScale) con
                 }
                 if (style.Style == psSolid && polyline.size() >= 2) {
                     // Separate segments: a wide pen strokes a long, self-overlapping
-                    // polyline as one huge path, which costs seconds; square caps
-                    // close the joints just the same.
+                    // polyline as one huge path, which costs seconds; round caps
+                    // join the segments as cleanly as round joins would.
                     segments.clear();
                     segments.reserve(polyline.size() - 1);
                     for (int i = 1; i < polyline.size(); ++i)
@@ -567,6 +648,113 @@ void TMultiChart::drawCurves(QPainter& p, bool monochrome, double lineScale) con
         }
     }
     p.restore();
+}
+
+void TMultiChart::drawSecondaryAxis(QPainter& p, const QPen& pen, int fRight, int major,
+                                    int halfWidth, int halfHeight, int minor) const
+{
+    const Axis& b = m_yAxes[m_secondaryAxis];
+    const int sub = ChartGeometry::LayoutSubSegments(b);
+    const int ticks = static_cast<int>(m_y2TickPos.size());
+    const int textHeight = p.fontMetrics().height();
+    int lastLabelRow = INT_MIN / 2;
+    p.setPen(pen);
+    for (int j = 0; j < m_y2Labels.size(); ++j) {
+        const int i = j * sub;
+        if (i >= ticks)
+            break;
+        const int row = m_y2TickPos[i];
+        p.drawLine(fRight, row, fRight + major, row);
+        if (std::abs(row - lastLabelRow) >= textHeight) {
+            DrawTextLeftTop(p, fRight + major + halfWidth, row - halfHeight, m_y2Labels[j]);
+            lastLabelRow = row;
+        }
+        for (int k = 1; k < sub && i + k < ticks; ++k)
+            p.drawLine(fRight, m_y2TickPos[i + k], fRight + minor, m_y2TickPos[i + k]);
+    }
+    if (ticks > 0)
+        DrawTextLeftBottom(p, fRight + major, m_y2TickPos.back() - halfHeight, b.UnitText);
+}
+
+QRect TMultiChart::drawLegend(QPainter& p, bool monochrome) const
+{
+    if (m_curves.empty())
+        return QRect();
+    const QRect& plot = m_cachedPlotRect;
+    const QFontMetrics fm = p.fontMetrics();
+    const int pad = 4;
+    const int sample = 14;  // length of one phase's line sample
+    const int lineHeight = fm.height();
+    const int maxWidth = plot.width() - 2 * pad;
+    const int maxLines = (plot.height() - 2 * pad - 2 * pad) / lineHeight;
+    if (maxWidth < 4 * sample || maxLines < 1)
+        return QRect();  // no room for a readable legend
+
+    const int count = static_cast<int>(m_curves.size());
+    const int shown = std::min(count, maxLines);
+    int textWidth = 0;
+    for (const auto& entry : m_curves)
+        textWidth = std::max(textWidth, fm.horizontalAdvance(entry.first));
+    const int textLeft = pad + 2 * sample + pad + pad;
+    const int width = std::min(maxWidth, textLeft + textWidth + 2 * pad);
+    const int height = shown * lineHeight + 2 * pad;
+    // The corner of the plot area that hides the fewest curve points.
+    const int right = plot.left() + plot.width() - pad - width;
+    const int bottom = plot.top() + plot.height() - pad - height;
+    const QRect corners[4] = {
+        QRect(right, plot.top() + pad, width, height),
+        QRect(plot.left() + pad, plot.top() + pad, width, height),
+        QRect(right, bottom, width, height),
+        QRect(plot.left() + pad, bottom, width, height),
+    };
+    QRect box = corners[0];
+    size_t fewest = SIZE_MAX;
+    for (const QRect& corner : corners) {
+        size_t hidden = 0;
+        for (const auto& entry : m_curves)
+            for (const PlotPoint& point : entry.second->Points)
+                hidden += corner.contains(point.X, point.Y) ? 1 : 0;
+        if (hidden < fewest) {
+            fewest = hidden;
+            box = corner;
+        }
+    }
+
+    p.save();
+    p.setClipRect(plot);
+    QColor fill = monochrome ? QColor(Qt::white) : palette().color(QPalette::Window);
+    fill.setAlpha(225);
+    p.fillRect(box, fill);
+    p.setPen(QPen(GridColor(monochrome), 1));
+    p.drawRect(box.adjusted(0, 0, -1, -1));
+    const QColor textColor =
+        monochrome ? QColor(Qt::black) : palette().color(QPalette::WindowText);
+    int y = box.top() + pad;
+    int index = 0;
+    for (const auto& entry : m_curves) {
+        const Curve& c = *entry.second;
+        const int ym = y + lineHeight / 2;
+        const int x = box.left() + pad;
+        for (int phase = 0; phase < 2; ++phase) {
+            const LineStyle& style = c.Styles[phase];
+            if (style.Width <= 0 || style.Style == psClear)
+                continue;
+            p.setPen(CurvePen(style, monochrome, 1.0));
+            p.drawLine(x + phase * sample + 2, ym, x + (phase + 1) * sample - 2, ym);
+        }
+        p.setPen(textColor);
+        QString text = entry.first;
+        if (index == shown - 1 && shown < count)
+            text = QStringLiteral("… (+%1)").arg(count - shown + 1);
+        text = fm.elidedText(text, Qt::ElideRight, box.width() - textLeft - pad + 1);
+        p.drawText(QRect(box.left() + textLeft, y, box.width() - textLeft, lineHeight),
+                   Qt::AlignLeft | Qt::AlignVCenter, text);
+        y += lineHeight;
+        if (++index == shown)
+            break;
+    }
+    p.restore();
+    return box;
 }
 
 // ---- events ---------------------------------------------------------------

@@ -34,7 +34,9 @@ public:
     explicit TMultiChart(QWidget* parent = nullptr);
     ~TMultiChart() override;
 
-    // Curves, keyed by name; map order is ascending by name.
+    // Curves, keyed by name; map order is ascending by name. A curve on the
+    // current axis (1) gets colours of its own, so it cannot be mistaken for
+    // a voltage curve.
     Curve* AddCurve(const QString& name, int yAxis);  // replaces a curve of that name
     void AddPoint(const QString& name, double time, double value, int phase);
     void RemoveCurve(const QString& name);
@@ -61,7 +63,7 @@ public:
     // cache was built for. Fills `background` first unless it is null. Line
     // widths are multiplied by lineScale (pixels of a printer are tiny).
     void Render(QPainter& painter, bool monochrome, const QRect& background,
-                double lineScale = 1.0) const;
+                double lineScale = 1.0, bool legend = false) const;
     // The control's image, as copied to the clipboard or a bitmap file.
     QImage CopyToPicture(bool monochrome);
 
@@ -131,6 +133,18 @@ public:
     void SetGridVisible(bool on);   // repaint only, no recalculation
     bool TextVisible() const { return m_textVisible; }
     void SetTextVisible(bool on);   // repaint only, no recalculation
+    // The legend of the window (curve names in their colours and styles);
+    // a printed page has its own legend below the chart.
+    bool LegendVisible() const { return m_legendVisible; }
+    void SetLegendVisible(bool on); // repaint only, no recalculation
+
+    // The value axis labelled at the right edge: the first axis other than
+    // the active one that carries a curve, or -1.
+    int SecondaryYAxis() const;
+    const std::vector<int>& Y2TickPos() const { return m_y2TickPos; }
+    const QStringList& Y2Labels() const { return m_y2Labels; }
+    // Where the legend was drawn last (empty when it was not).
+    QRect LegendRect() const { return m_legendRect; }
 
     // Read access to the state the drawing is built from.
     const Axis& YAxis(int index) const { return m_yAxes[index]; }
@@ -177,6 +191,9 @@ private:
 
     void drawAxes(QPainter& p, bool monochrome, double lineScale) const;
     void drawCurves(QPainter& p, bool monochrome, double lineScale) const;
+    void drawSecondaryAxis(QPainter& p, const QPen& pen, int fRight, int major, int halfWidth,
+                           int halfHeight, int minor) const;
+    QRect drawLegend(QPainter& p, bool monochrome) const;
 
     QLabel* m_valueText = nullptr;
     bool m_needsRecalc = true;
@@ -193,6 +210,11 @@ private:
     FRAMESTYLE m_frameStyle = fsNone;
     bool m_gridVisible = true;
     bool m_textVisible = true;
+    bool m_legendVisible = true;
+    int m_secondaryAxis = -1;       // axis the cached right-hand ticks belong to
+    std::vector<int> m_y2TickPos;
+    QStringList m_y2Labels;
+    mutable QRect m_legendRect;
     bool m_zooming = false;
     int m_zoomLeft = 0, m_zoomTop = 0, m_zoomRight = 0, m_zoomBottom = 0;
     CurveMap m_curves;

@@ -9,6 +9,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 const QColor Blue(0, 0, 255);
@@ -89,6 +91,13 @@ void TAccuControlForm::BuildControls()
     TerminalLabel->setFont(bold);
     TerminalLabel->setGeometry(5, 5, 145, 15);
 
+    StatusLabel = new QLabel(Panel2);
+    StatusLabel->setGeometry(5, 19, 200, 15);
+    QPalette warning = StatusLabel->palette();
+    warning.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    StatusLabel->setPalette(warning);
+    StatusLabel->hide();
+
     CapacityLabel = new QLabel(Panel2);
     CapacityLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
     CapacityLabel->setGeometry(247 - 90, 5, 90, 13);
@@ -136,18 +145,95 @@ void TAccuControlForm::BuildControls()
     SubServicesDBGrid->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     SubServicesDBGrid->verticalHeader()->hide();
     SubServicesDBGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
-    // FormCreate: the column widths.
-    SubServicesDBGrid->setColumnWidth(StepListModel::FunctionString, 50);
-    SubServicesDBGrid->setColumnWidth(StepListModel::Parameter, 45);
-    SubServicesDBGrid->setColumnWidth(StepListModel::Capacity, 50);
-    SubServicesDBGrid->setColumnWidth(StepListModel::DurationString, 45);
-    SubServicesDBGrid->setColumnWidth(StepListModel::StateString, 70);
+    SubServicesDBGrid->setWordWrap(false);
+    FitStepGrid();
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(Panel2);
     layout->addWidget(SubServicesDBGrid, 1);
+}
+
+void TAccuControlForm::FitStepGrid()
+{
+    // The page is small: the grid uses a slightly smaller font, so four steps
+    // fit below the gauges.
+    QFont small = SubServicesDBGrid->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    SubServicesDBGrid->setFont(small);
+    SubServicesDBGrid->horizontalHeader()->setFont(small);
+    // FormCreate's widths are the least; the font actually used may need more
+    // for the longest text a column can show.
+    const QFontMetrics text(small);
+    const QFontMetrics title(small);
+    const int padding = 8;  // the cell's margins
+    const struct {
+        StepListModel::Column column;
+        int least;
+        QStringList texts;
+    } columns[] = {
+        {StepListModel::FunctionString, 50, {"Funktion", "Entladen", "Laden", "Warten", "???"}},
+        {StepListModel::Parameter, 45, {"mA", "9999"}},
+        {StepListModel::Capacity, 50, {"mAh", "99999"}},
+        {StepListModel::DurationString, 45, {"Dauer", "99:59:59"}},
+        {StepListModel::StateString, 70, {"Status", "folgt", "läuft", "Fehler!", "OK", "abgebrochen"}},
+    };
+    for (const auto& c : columns) {
+        int width = c.least;
+        for (const QString& t : c.texts)
+            width = std::max({width, text.horizontalAdvance(t) + padding,
+                              title.horizontalAdvance(t) + padding});
+        SubServicesDBGrid->setColumnWidth(c.column, width);
+    }
+    // Compact rows: the text's height and a small margin, not the style's default.
+    QHeaderView* rows = SubServicesDBGrid->verticalHeader();
+    rows->setMinimumSectionSize(text.height());
+    rows->setDefaultSectionSize(text.height() + 2);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    SubServicesDBGrid->horizontalHeader()->setFixedHeight(title.height() + 3);
+    SubServicesDBGrid->horizontalHeader()->setStretchLastSection(true);
+}
+
+void TAccuControlForm::LayoutCaption()
+{
+    const int gap = 6;
+    const int capacityLeft = !CapacityLabel->isHidden()
+                                 ? 247 - CapacityLabel->fontMetrics().horizontalAdvance(CapacityLabel->text())
+                                 : HundredPercentCircle->x();
+    const int available = std::max(0, capacityLeft - gap - TerminalLabel->x());
+    const QFontMetrics metrics(TerminalLabel->font());
+    const QString shown = metrics.elidedText(caption, Qt::ElideRight, available);
+    TerminalLabel->setText(shown);
+    TerminalLabel->setToolTip(shown == caption ? QString() : caption);
+    TerminalLabel->setGeometry(TerminalLabel->x(), TerminalLabel->y(),
+                               std::min(available, metrics.horizontalAdvance(shown) + 2),
+                               metrics.height());
+}
+
+void TAccuControlForm::ShowNoAnswer(int secondsSinceLastAnswer)
+{
+    StatusLabel->setText(QStringLiteral("keine Antwort seit ") + TimeText(secondsSinceLastAnswer));
+    StatusLabel->adjustSize();
+    StatusLabel->show();
+    if (noAnswer)
+        return;
+    noAnswer = true;
+    // Frozen values must not look like fresh ones.
+    for (QWidget* w : {VGaugePanel, AGaugePanel, ChartPanel, static_cast<QWidget*>(VPanel),
+                       static_cast<QWidget*>(APanel), static_cast<QWidget*>(TimePanel)})
+        w->setEnabled(false);
+}
+
+void TAccuControlForm::EndNoAnswer()
+{
+    if (!noAnswer)
+        return;
+    noAnswer = false;
+    StatusLabel->hide();
+    for (QWidget* w : {VGaugePanel, AGaugePanel, ChartPanel, static_cast<QWidget*>(VPanel),
+                       static_cast<QWidget*>(APanel), static_cast<QWidget*>(TimePanel)})
+        w->setEnabled(true);
 }
 
 QString TAccuControlForm::TimeText(int seconds)
@@ -165,8 +251,8 @@ QString TAccuControlForm::NumberText(double value)
 void TAccuControlForm::SetupService(int serviceID, const QString& caption, double nominalVoltage,
                                     double maxCurrentA)
 {
-    TerminalLabel->setText(caption);
-    TerminalLabel->adjustSize();
+    this->caption = caption;
+    LayoutCaption();
 
     double voltageEnd = 48;
     if (nominalVoltage <= 6)
@@ -191,11 +277,13 @@ void TAccuControlForm::SetupService(int serviceID, const QString& caption, doubl
 
 void TAccuControlForm::ShowTime(int seconds)
 {
+    EndNoAnswer();
     TimePanel->setText(TimeText(seconds));
 }
 
 void TAccuControlForm::ShowVoltage(double volts)
 {
+    EndNoAnswer();
     VPanel->setText(NumberText(volts) + QStringLiteral(" V"));
     VoltageGauge->SetValue(volts);
 }
@@ -225,6 +313,7 @@ void TAccuControlForm::SetPercentGroupVisible(bool visible)
     PercentLabel->setVisible(visible);
     PercentPie->setVisible(visible);
     HundredPercentCircle->setVisible(visible);
+    LayoutCaption();
 }
 
 void TAccuControlForm::ShowCapacity(int mAh)

@@ -38,6 +38,10 @@ public:
     // The treatment runs on the engine thread; the window knows it by its ID.
     void SetService(::Service*) override {}
     void SetNominalCapacity(int mAh) override { nominalCapacity = mAh; }
+    // The charger did not answer: "keine Antwort seit h:m:s" and grey gauges,
+    // values and graph, until the next answered poll (ShowTime/ShowVoltage).
+    void ShowNoAnswer(int secondsSinceLastAnswer) override;
+    bool NoAnswer() const { return noAnswer; }
 
     int NominalCapacity() const { return nominalCapacity; }
     uint8_t StepFunction() const { return stepFunction; }
@@ -52,6 +56,7 @@ public:
     // Controls, named by kind and role.
     QWidget* Panel2 = nullptr;
     QLabel* TerminalLabel = nullptr;
+    QLabel* StatusLabel = nullptr;   // "keine Antwort seit ..." while the charger is silent
     QLabel* CapacityLabel = nullptr;
     QLabel* PercentLabel = nullptr;
     TCircleShape* HundredPercentCircle = nullptr;
@@ -71,6 +76,15 @@ public:
 private:
     void BuildControls();
     void SetPercentGroupVisible(bool visible);
+    void EndNoAnswer();
+    // Caption and capacity share the top line: the caption gets what the
+    // capacity text leaves and is shortened (full text as tool tip).
+    void LayoutCaption();
+    // Step grid: rows as high as the text, columns as wide as their texts.
+    void FitStepGrid();
+
+    QString caption;
+    bool noAnswer = false;
 
     uint8_t stepFunction = 0;
     int nominalCapacity = 0;

@@ -289,7 +289,10 @@ void TCustomGauge::resizeEvent(QResizeEvent* event)
 
 void TCustomGauge::PaintScale(QPainter& painter)
 {
-    painter.setPen(QPen(palette().color(QPalette::WindowText), 1));
+    // A disabled gauge (no fresh value) is drawn grey.
+    painter.setPen(QPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                        QPalette::WindowText),
+                        1));
     const auto& arcPoints = scala->ArcPoints;
     const size_t dashes = std::min(arcPoints.size(), dashEnds.size());
     for (size_t i = 0; i < dashes; ++i)
@@ -397,6 +400,7 @@ void TArcGauge::paintEvent(QPaintEvent*)
         }
     }
 
-    painter.setPen(QPen(QColor(255, 0, 0), static_cast<int>(needleWidth)));
+    const QColor needle = isEnabled() ? QColor(255, 0, 0) : QColor(160, 160, 160);
+    painter.setPen(QPen(needle, static_cast<int>(needleWidth)));
     painter.drawLine(arc.Centre(), needleTip);
 }

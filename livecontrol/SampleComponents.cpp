@@ -119,13 +119,17 @@ void TPerformanceGraph::paintEvent(QPaintEvent*)
 
     const auto yOf = [h](int height) { return (h - 1) - (h - 1) * height / 100; };
     int x = w - 1;
+    // Disabled (no fresh value): the history is drawn grey.
+    const auto pen = [this](const QColor& color) {
+        return isEnabled() ? color : QColor(160, 160, 160);
+    };
     for (size_t i = points.size(); i-- > 1;) {
-        painter.setPen(points[i].color);
+        painter.setPen(pen(points[i].color));
         painter.drawLine(x, yOf(points[i].height), x - stepSize, yOf(points[i - 1].height));
         x -= stepSize;
     }
     if (points.size() == 1) {
-        painter.setPen(points.front().color);
+        painter.setPen(pen(points.front().color));
         painter.drawPoint(x, yOf(points.front().height));
     }
 }

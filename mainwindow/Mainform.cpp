@@ -5,6 +5,7 @@
 #include "GridColumns.h"
 
 #include "database/Datamodule.h"
+#include "diagrams/Diagdocs.h"
 #include "resources/Artwork.h"
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
@@ -753,9 +754,26 @@ bool TMainForm::RunCommand(const std::function<void()> &command)
     if (commandRunning_)
         return false;
     bool succeeded = true;
+<<<<<<< HEAD
     commandRunning_ = true;
+=======
+    // Diagram files and print jobs fail with a reason the user can act on
+    // ("Zeile 2: ..."); it is shown below the message.
+    auto fail = [this](const QString &reason) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"),
+                        QMessageBox::Ok, this);
+        box.setInformativeText(reason);
+        box.exec();
+    };
+>>>>>>> wt13
     try {
         command();
+    } catch (const DiagramError &e) {
+        succeeded = false;
+        fail(e.message());
+    } catch (const ExportError &e) {
+        succeeded = false;
+        fail(e.message());
     } catch (...) {
         succeeded = false;
         QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));

@@ -1,6 +1,7 @@
 // The main window's diagram commands.
 
 #include "Mainform.h"
+#include "RichiePrinter.h"
 
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagform.h"
@@ -107,7 +108,10 @@ void TMainForm::MenuExportDiagramClick()
 
 void TMainForm::MenuPrintDiagramClick()
 {
-    Diagrams().PrintDiagram(Printer(), font());
+    TDiagramCommands &diagrams = Diagrams();
+    if (!diagrams.ActiveDiagram())
+        return;
+    RichiePrinter::RunJob(printer_, [&](QPrinter &printer) { diagrams.PrintDiagram(printer, font()); });
 }
 
 void TMainForm::PopupMenuPrintDiagramClick()

@@ -139,24 +139,27 @@ void TMainForm::MenuExportProtocolClick()
 void TMainForm::MenuPrintTableClick()
 {
     BuildVisibleTable(*this, TextBuffer());
-    PrintBuffer(Printer(), TextBuffer());
+    RichiePrinter::RunJob(printer_, [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
 }
 
 void TMainForm::MenuPrintInfoClick()
 {
     BuildLabel(*this, TextBuffer());
-    PrintBuffer(Printer(), TextBuffer());
+    RichiePrinter::RunJob(printer_, [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
 }
 
 void TMainForm::MenuPrintProtocolClick()
 {
     BuildProtocol(*this, TextBuffer());
-    PrintBuffer(Printer(), TextBuffer());
+    RichiePrinter::RunJob(printer_, [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
 }
 
 void TMainForm::MenuPrinterSetupClick()
 {
     // The printer chosen here prints every later job; nothing is printed now.
+    // A printer that a failed job left unusable is renewed first, so the
+    // choice here takes effect.
+    RichiePrinter::Recover(printer_);
     QPrintDialog dialog(&Printer(), this);
     dialog.setWindowTitle(QStringLiteral("Drucker einrichten"));
     dialog.exec();

@@ -27,9 +27,10 @@ public:
     virtual void ShowCapacity(int mAh) = 0;
     // A step row of the treatment was written: re-read the step list.
     virtual void RefreshSteps() = 0;
-    // Fed on every tick whose status read got no answer, with the seconds
-    // since the charger last answered (since the start if it never did).
-    virtual void ShowNoAnswer(int secondsSinceLastAnswer) { (void)secondsSinceLastAnswer; }
+    // A tick whose status read got no answer: the charger has been silent for
+    // this many seconds (since the start if it never answered). The next
+    // answered poll's ShowTime/ShowVoltage ends it.
+    virtual void ShowNoAnswer([[maybe_unused]] int secondsSinceLastAnswer) {}
 
     // The treatment shown (nullptr once it is gone) and the battery's capacity.
     virtual void SetService(Service *service) = 0;

@@ -1,7 +1,12 @@
 // Figures of the diagram code: recalculation and repaint of a chart with one
-// million points, and loading a treatment's curve of 100,000 samples beside
-// the raw query on the same database. Prints the figures.
+// million points, loading a treatment's curve of 100,000 samples beside the
+// raw query on the same database, and a long fuzz run of mutated diagram
+// files through the open command (number of files as first argument,
+// default 20000). Prints the figures.
 
+#include "AllocationWatch.h"
+#include "DiagramFuzz.h"
+#include "DiagramTestData.h"
 #include "Diagform.h"
 #include "MultiChart.h"
 
@@ -9,13 +14,16 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QPainter>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTabWidget>
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <functional>
 
@@ -186,6 +194,43 @@ void LoadFigures()
     QSqlDatabase::removeDatabase(QStringLiteral("bench"));
 }
 
+void FuzzFigures(int files)
+{
+    DiagramTestData data;
+    const int service = data.AddService(data.AddBattery());
+    data.AddStep(service, 1, 0);
+    data.AddStep(service, 2, 1);
+    for (int t = 0; t <= 3000; t += 30)
+        data.AddSample(service, t < 1500 ? 1 : 2, t, 5000 + t, t < 1500 ? 1000 : 500);
+    QTabWidget tab;
+    tab.resize(600, 400);
+    QMenu popup;
+    TDiagramPropertyDialog dialog;
+    TDiagramCommands commands(&tab, &popup, data.DataModule.get(), &dialog);
+    const QByteArray seed = DiagramFuzz::SeedFile(service);
+    DiagramFuzz::Mutator mutator(1);
+    int opened = 0;
+    qint64 slowest = 0;
+    size_t largestTicks = 0;
+    QElapsedTimer timer;
+    timer.start();
+    AllocationWatch::Start();
+    for (int i = 0; i < files; ++i) {
+        const DiagramFuzz::Outcome outcome = DiagramFuzz::OpenAndDraw(
+            commands, data.Path() + QStringLiteral("/fuzz%1.dgr").arg(i), mutator.Mutate(seed));
+        opened += outcome.Opened ? 1 : 0;
+        slowest = std::max(slowest, outcome.Nanoseconds);
+        largestTicks = std::max(largestTicks, outcome.LargestTickArray);
+    }
+    const size_t largest = AllocationWatch::Stop();
+    std::printf("Fuzz, %d mutated diagram files through the open command:\n", files);
+    std::printf("  total %.1f s, %.2f ms a file, slowest %.1f ms\n", timer.elapsed() / 1000.0,
+                timer.elapsed() / double(files), slowest / 1e6);
+    std::printf("  opened %d, refused %d, pages left %d\n", opened, files - opened, tab.count());
+    std::printf("  largest tick array %zu, largest single allocation %.1f KB\n", largestTicks,
+                largest / 1024.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -195,5 +240,6 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     ChartFigures();
     LoadFigures();
+    FuzzFigures(argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000);
     return 0;
 }

@@ -1,5 +1,7 @@
-// Renders a diagram page with the voltage and current curves of a recorded
-// discharge-charge treatment to a PNG file (argument: the file's path).
+// Renders a diagram page to a PNG file (argument: the file's path): the
+// voltage and current curves of a recorded discharge-charge treatment and the
+// voltage curve of a second pack's treatment, with the legend and both value
+// axes.
 
 #include "DiagramTestData.h"
 #include "Diagdocs.h"
@@ -17,7 +19,8 @@ namespace {
 
 // A four-cell NiMH pack: one hour forty of discharge at 1 A, then charging
 // at 1 A until the voltage peaks and drops a little.
-void RecordTreatment(DiagramTestData& data, int service)
+void RecordTreatment(DiagramTestData& data, int service, double offsetVolts = 0.0,
+                     double timeScale = 1.0)
 {
     data.AddStep(service, 1, 0);
     data.AddStep(service, 2, 1);
@@ -26,7 +29,8 @@ void RecordTreatment(DiagramTestData& data, int service)
         const double x = static_cast<double>(t) / dischargeEnd;
         const double volts = 5.15 - 0.35 * x - 0.08 * (1 - std::exp(-t / 120.0))
                              - 0.55 * std::pow(x, 12);
-        data.AddSample(service, 1, t, static_cast<int>(volts * 1000), 1000);
+        data.AddSample(service, 1, static_cast<int>(t * timeScale),
+                       static_cast<int>((volts + offsetVolts) * 1000), 1000);
     }
     const int chargeEnd = 14100;
     for (int t = dischargeEnd + 30; t <= chargeEnd; t += 30) {
@@ -36,7 +40,8 @@ void RecordTreatment(DiagramTestData& data, int service)
         if (x > 0.95)
             volts -= (x - 0.95) * 1.6;  // -dV after the peak
         const int milliamps = x < 0.97 ? 1000 : 0;
-        data.AddSample(service, 2, t, static_cast<int>(volts * 1000), milliamps);
+        data.AddSample(service, 2, static_cast<int>(t * timeScale),
+                       static_cast<int>((volts + offsetVolts) * 1000), milliamps);
     }
 }
 
@@ -54,6 +59,9 @@ int main(int argc, char** argv)
     DiagramTestData data;
     const int service = data.AddService(data.AddBattery(2000));
     RecordTreatment(data, service);
+    // A five-cell pack of less capacity: higher voltage, done sooner.
+    const int second = data.AddService(data.AddBattery(1500), 0, 4);
+    RecordTreatment(data, second, 1.2, 0.8);
 
     QTabWidget tab;
     tab.setTabPosition(QTabWidget::South);
@@ -63,12 +71,18 @@ int main(int argc, char** argv)
     TDiagramCommands commands(&tab, &popup, data.DataModule.get(), &dialog);
     TDiagramForm* form = commands.NewDiagram();
     form->AddServiceCurve(service, 0);
-    // The current curve styled apart from the voltage, as a user would.
-    if (Curve* current = form->AddServiceCurve(service, 1)) {
-        current->Styles[0] = LineStyle{ColorValue(128, 0, 0), psDash, 1};
-        current->Styles[1] = LineStyle{ColorValue(0, 0, 128), psDash, 1};
+    // The second pack's voltage styled apart, as a user would: wide lines.
+    if (Curve* voltage = form->AddServiceCurve(second, 0)) {
+        voltage->Styles[0] = LineStyle{ColorValue(128, 0, 0), psSolid, 3};
+        voltage->Styles[1] = LineStyle{ColorValue(0, 0, 128), psSolid, 3};
     }
+    // The current curve keeps its default colours, none of them a voltage colour.
+    form->AddServiceCurve(service, 1);
     TMultiChart* chart = form->Chart();
+    chart->SetActiveYAxis(1);
+    chart->SetYAxisEndValue(1500);
+    chart->SetYAxisNumSegments(6);
+    chart->SetActiveYAxis(0);
     chart->SetYAxisStartValue(3);
     chart->SetYAxisEndValue(7);
     chart->SetYAxisNumSegments(8);

@@ -193,3 +193,32 @@ TEST_F(DiagramWindow, ZoomBackAfterSwitchingTheAxisAppliesTheSavedRangeToTheActi
     EXPECT_NE(form->Chart()->YAxis(0).EndValue, 20);  // the voltage axis keeps its zoom
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->VScrollBar()->maximum() == 4000 / 5 - 4; }));
 }
+
+TEST_F(DiagramWindow, CurvesOfADeletedTreatmentOrBatteryAreDropped)
+{
+    // Another program: curve names of treatments started in the same second differ only there.
+    const int other = data.AddService(battery, 0, 1);
+    data.AddStep(other, 1, 1);
+    data.AddSample(other, 1, 0, 4000, 500);
+    const int secondBattery = data.AddBattery();
+    const int third = data.AddService(secondBattery);
+    ASSERT_NE(form->AddServiceCurve(service, 0), nullptr);
+    ASSERT_NE(form->AddServiceCurve(service, 1), nullptr);
+    ASSERT_NE(form->AddServiceCurve(other, 0), nullptr);
+    ASSERT_NE(form->AddServiceCurve(third, 1), nullptr);
+
+    ASSERT_TRUE(data.DataModule->DeleteService(service));
+    EXPECT_EQ(form->Chart()->CurveCount(), 2);
+    EXPECT_EQ(form->FindCurveKey(service, 0), nullptr);
+    EXPECT_EQ(form->FindCurveKey(service, 1), nullptr);
+    EXPECT_NE(form->FindCurveKey(other, 0), nullptr);
+
+    // Deleting a battery deletes its treatments.
+    data.DataModule->ReopenBatteries(secondBattery);
+    data.DataModule->DeleteSelectedBattery();
+    EXPECT_EQ(form->FindCurveKey(third, 1), nullptr);
+    EXPECT_EQ(form->Chart()->CurveNames().size(), 1);
+    // A live sample of the deleted treatment is ignored.
+    form->AddLiveSample(service, 0, 240, 5.4, 1);
+    EXPECT_EQ(form->Chart()->CurveCount(), 1);
+}

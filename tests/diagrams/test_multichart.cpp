@@ -161,6 +161,7 @@ TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
 {
     chart.SetGridVisible(false);
     chart.SetTextVisible(false);
+    chart.SetLegendVisible(false);
     QPalette pal = chart.palette();
     pal.setColor(QPalette::Window, Qt::white);
     chart.setPalette(pal);
@@ -189,4 +190,46 @@ TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
         }
     }
     EXPECT_TRUE(drawn.convertToFormat(QImage::Format_RGB32) == reference);
+}
+
+TEST_F(ChartWidget, WideLinesJoinWithoutBurrs)
+{
+    chart.SetGridVisible(false);
+    chart.SetTextVisible(false);
+    chart.SetLegendVisible(false);
+    QPalette pal = chart.palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    chart.setPalette(pal);
+    Curve* c = chart.AddCurve("U", 0);
+    c->Styles[0].Width = 10;
+    // Sharp joints: a zigzag over the whole time range.
+    for (int i = 0; i <= 6; ++i)
+        chart.AddPoint("U", i * 100, i % 2 ? 80 : 20, 0);
+    const QImage drawn = chart.CopyToPicture(false).convertToFormat(QImage::Format_RGB32);
+
+    // Every pixel of the line lies within half the width (plus rounding) of
+    // the polyline through the cached points; a square cap's corner at a
+    // joint would stick out to half the width times the square root of two.
+    auto distance = [&](QPointF p) {
+        double best = 1e9;
+        for (size_t i = 1; i < c->Points.size(); ++i) {
+            const QPointF a(c->Points[i - 1].X, c->Points[i - 1].Y);
+            const QPointF b(c->Points[i].X, c->Points[i].Y);
+            const QPointF ab = b - a;
+            const double t = std::clamp(QPointF::dotProduct(p - a, ab) / QPointF::dotProduct(ab, ab), 0.0, 1.0);
+            const QPointF d = p - (a + t * ab);
+            best = std::min(best, std::hypot(d.x(), d.y()));
+        }
+        return best;
+    };
+    double farthest = 0;
+    int linePixels = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            if (drawn.pixel(x, y) == qRgb(255, 0, 0)) {
+                ++linePixels;
+                farthest = std::max(farthest, distance(QPointF(x + 0.5, y + 0.5)));
+            }
+    EXPECT_GT(linePixels, 1000);
+    EXPECT_LE(farthest, 5.0 + 1.0);
 }

@@ -13,6 +13,8 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPageSize>
+#include <QPainter>
 #include <QPrinter>
 #include <QTabWidget>
 #include <QTableView>
@@ -48,6 +50,15 @@ std::shared_ptr<QString> AnswerFileDialog(const QString &filter, const QString &
     });
     timer->start();
     return offered;
+}
+
+int PdfPages(const QString &path)
+{
+    QFile printed(path);
+    if (!printed.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray content = printed.readAll();
+    return int(content.count("/Type /Page\n") + content.count("/Type /Page ") + content.count("/Type /Page/"));
 }
 
 class MainformExport : public ::testing::Test {
@@ -121,16 +132,81 @@ TEST_F(MainformExport, CopyAndPrintTheProtocol)
     const QString pdf = dir.filePath(QStringLiteral("protokoll.pdf"));
     Form().Printer().setOutputFormat(QPrinter::PdfFormat);
     Form().Printer().setOutputFileName(pdf);
+    Form().Printer().setPageSize(QPageSize(QPageSize::A4));
     Form().MenuPrintProtocolClick();
-    QFile printed(pdf);
-    ASSERT_TRUE(printed.open(QIODevice::ReadOnly));
-    // 101 lines of about a sixth of an inch in a rectangle 5.4 inches high
-    // (at the 600 dpi the printer is set to): three to five pages.
-    const QByteArray content = printed.readAll();
-    const qsizetype pages =
-        content.count("/Type /Page\n") + content.count("/Type /Page ") + content.count("/Type /Page/");
-    EXPECT_GE(pages, 3);
-    EXPECT_LE(pages, 5);
+    // 101 lines of about a sixth of an inch on pages with about 9.5 inches
+    // for text: two pages.
+    EXPECT_EQ(PdfPages(pdf), 2);
+}
+
+TEST_F(MainformExport, AFailedPrintLeavesThePrinterUsableForTextsAndDiagrams)
+{
+    AddBattery(1, 1000, QStringLiteral("Drucktest"));
+    TBRASKDataModule::Service service;
+    service.BatteryID = 1;
+    Db().InsertService(service);
+    StepRecord step{service.ID, 1, Laden, 300, 0, 0, 0, 0};
+    Db().InsertStep(step);
+    // 399 samples: the protocol of a long treatment.
+    for (int i = 0; i < 399; ++i)
+        Db().InsertSample({service.ID, 1, i * 60, 1300 + i, 300, 0});
+    Db().ReopenBatteries(1);
+    Db().ReopenServices(service.ID);
+    QCoreApplication::processEvents();
+
+    // No printer is installed here: Qt's fallback is PDF output without a
+    // file. The job is refused with a reason, and a job started on it anyway
+    // (as before) leaves Qt's printer "active" for good.
+    Form().Printer().setOutputFormat(QPrinter::PdfFormat);
+    Form().Printer().setOutputFileName(QString());
+    try {
+        Form().MenuPrintProtocolClick();
+        ADD_FAILURE() << "printed without a printer";
+    } catch (const ExportError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("kein Drucker")));
+    }
+    QPainter stuck;
+    EXPECT_FALSE(stuck.begin(&Form().Printer()));
+    ASSERT_EQ(Form().Printer().printerState(), QPrinter::Active);
+
+    // "Drucker einrichten...": the dialog works on a usable printer again.
+    auto *timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer] {
+        if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            dialog->reject();
+        }
+    });
+    timer->start();
+    Form().MenuPrinterSetupClick();
+    EXPECT_NE(Form().Printer().printerState(), QPrinter::Active);
+
+    // A PDF printer chosen now prints texts and diagrams.
+    const QString text = dir.filePath(QStringLiteral("protokoll.pdf"));
+    Form().Printer().setOutputFormat(QPrinter::PdfFormat);
+    Form().Printer().setOutputFileName(text);
+    Form().Printer().setPageSize(QPageSize(QPageSize::A4));
+    EXPECT_EQ(Form().Printer().outputFileName(), text);
+    Form().MenuPrintProtocolClick();
+    // 400 lines of about a sixth of an inch: with the text filling each A4
+    // page (about 9.5 of its 11.7 inches, far into the lower half) that is
+    // seven pages, where a box in the upper half of the page took thirteen.
+    EXPECT_EQ(PdfPages(text), 7);
+
+    Form().MenuShowVoltageClick();
+    const QString diagram = dir.filePath(QStringLiteral("diagramm.pdf"));
+    Form().Printer().setOutputFileName(diagram);
+    Form().MenuPrintDiagramClick();
+    EXPECT_EQ(PdfPages(diagram), 1);
+
+    // A failure inside a job renews the printer as well.
+    Form().Printer().setOutputFileName(dir.filePath(QStringLiteral("no/such/folder/x.pdf")));
+    EXPECT_ANY_THROW(Form().MenuPrintProtocolClick());
+    Form().Printer().setOutputFileName(text);
+    Form().MenuPrintInfoClick();
+    EXPECT_EQ(PdfPages(text), 1);
 }
 
 class MainformKestrix : public KestrixFixture {};

@@ -105,21 +105,57 @@ TEST(RichiePrint, FlowsOverPagesInsideThePageRectangle)
     Richie buffer;
     EXPECT_EQ(printToPdf(buffer, directory.filePath(QStringLiteral("empty.pdf"))), 1);
 
-    // At 1200 dpi the rectangle is 3240 pixels high: a 10 pt line (about 200
-    // pixels) leaves room for roughly 16 lines a page.
-    for (int i = 0; i < 100; ++i)
+    // On A4 the scaled rectangle is about 9.6 inches high: a 10 pt line
+    // (about a sixth of an inch) leaves room for some 55 lines a page.
+    for (int i = 0; i < 300; ++i)
         buffer.Add(QStringLiteral("%1\t1,234\t0,5").arg(i * 30));
     const QString path = directory.filePath(QStringLiteral("protocol.pdf"));
     const int pages = printToPdf(buffer, path);
     EXPECT_GE(pages, 5);
-    EXPECT_LE(pages, 9);
+    EXPECT_LE(pages, 7);
     EXPECT_EQ(pdfPageCount(readFile(path)), pages);
 
     // A line longer than the rectangle is wrapped, not cut off: more pages.
     Richie wide;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 300; ++i)
         wide.Add(QString(80, QLatin1Char('W')));
     EXPECT_GT(printToPdf(wide, directory.filePath(QStringLiteral("wide.pdf"))), pages);
+}
+
+TEST(RichiePrint, TheRectangleScalesToPaperAndResolution)
+{
+    QTemporaryDir directory;
+    const struct {
+        QPageSize::PageSizeId paper;
+        QPageLayout::Orientation orientation;
+        int dpi;
+    } cases[] = {
+        {QPageSize::A4, QPageLayout::Portrait, 600},
+        {QPageSize::Letter, QPageLayout::Portrait, 300},
+        {QPageSize::A5, QPageLayout::Landscape, 1200},
+    };
+    for (const auto &c : cases) {
+        QPdfWriter writer(directory.filePath(QStringLiteral("page.pdf")));
+        writer.setResolution(c.dpi);
+        writer.setPageSize(QPageSize(c.paper));
+        writer.setPageOrientation(c.orientation);
+        const QRect paper = writer.pageLayout().fullRectPixels(c.dpi);
+        const QRect printable = writer.pageLayout().paintRectPixels(c.dpi);
+        const QRect rect = RichiePrinter::ScaledPageRect(writer).translated(printable.topLeft());
+        SCOPED_TRACE(c.dpi);
+        // Margins in proportion to the paper: 1/8.5 of the width on the left,
+        // 1/11 of the height on top and bottom, 1/17 of the width on the right.
+        EXPECT_NEAR(rect.left(), paper.width() / 8.5, 2);
+        EXPECT_NEAR(rect.top(), paper.height() / 11.0, 2);
+        EXPECT_NEAR(paper.width() - rect.right() - 1, paper.width() / 17.0, 2);
+        EXPECT_NEAR(paper.height() - rect.bottom() - 1, paper.height() / 11.0, 2);
+    }
+    // On Letter at 360 dpi it is the rectangle the printer was given before.
+    QPdfWriter letter(directory.filePath(QStringLiteral("letter.pdf")));
+    letter.setResolution(360);
+    letter.setPageSize(QPageSize(QPageSize::Letter));
+    letter.setPageMargins(QMarginsF(0, 0, 0, 0));
+    EXPECT_EQ(RichiePrinter::ScaledPageRect(letter), RichiePrinter::DefaultPageRect());
 }
 
 TEST(RichiePrint, RectangleOffThePageFallsBackToThePage)

@@ -5,7 +5,11 @@
 
 #include "database/Datamodule.h"
 
+#include <QHeaderView>
+#include <QImage>
 #include <QLabel>
+#include <QScrollBar>
+#include <QTableView>
 #include <QLocale>
 
 #include <map>
@@ -186,4 +190,79 @@ TEST_F(AccuControlFormTest, StepListShowsTheTreatmentsRowsAndRefreshes)
     form.RefreshSteps();
     EXPECT_EQ(GridText(1, StepListModel::StateString), "Fehler!");
     EXPECT_EQ(GridText(1, StepListModel::DurationString), "0:1:0");
+}
+
+TEST_F(AccuControlFormTest, ASilentChargerIsShownUntilItAnswersAgain)
+{
+    form.resize(287, 201);
+    form.show();
+    form.SetupService(7, "Ohmrida an COM1: Akku 3", 12, 2);
+    form.ShowVoltage(13.2);
+    auto hasNeedleRed = [](QWidget* gauge) {
+        const QImage image = gauge->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) == qRgb(255, 0, 0))
+                    return true;
+        return false;
+    };
+    ASSERT_TRUE(hasNeedleRed(form.VoltageGauge));
+
+    form.ShowNoAnswer(130);
+    EXPECT_TRUE(form.NoAnswer());
+    EXPECT_TRUE(form.StatusLabel->isVisible());
+    EXPECT_EQ(form.StatusLabel->text(), "keine Antwort seit 0:2:10");
+    for (QWidget* greyed : {static_cast<QWidget*>(form.VoltageGauge), static_cast<QWidget*>(form.CurrentGauge),
+                            static_cast<QWidget*>(form.pf), static_cast<QWidget*>(form.VPanel),
+                            static_cast<QWidget*>(form.APanel), static_cast<QWidget*>(form.TimePanel)})
+        EXPECT_FALSE(greyed->isEnabled());
+    EXPECT_FALSE(hasNeedleRed(form.VoltageGauge));
+    form.ShowNoAnswer(3725);
+    EXPECT_EQ(form.StatusLabel->text(), "keine Antwort seit 1:2:5");
+
+    // The next answered poll starts with ShowTime.
+    form.ShowTime(61);
+    EXPECT_FALSE(form.NoAnswer());
+    EXPECT_FALSE(form.StatusLabel->isVisible());
+    EXPECT_TRUE(form.VoltageGauge->isEnabled());
+    EXPECT_TRUE(form.VPanel->isEnabled());
+    EXPECT_TRUE(hasNeedleRed(form.VoltageGauge));
+}
+
+TEST_F(AccuControlFormTest, AtTheDefaultSizeTextsFitAndFourStepsShow)
+{
+    steps.Put(7, 1, Entladen, 1000, 10572, 1510, Abgebrochen);
+    steps.Put(7, 2, Laden, 1000, 10572, 151080, OK);
+    steps.Put(7, 3, Warten, 0, 600, 0, Laeuft);
+    steps.Put(7, 4, Entladen, 1000, 0, 0, Folgt);
+    form.resize(287, 201);
+    form.show();
+    form.SetupService(7, "Ohmrida-Lader an COM1: Akku 151", 12, 2);
+    form.SetNominalCapacity(2000);
+    form.SetStepFunction(Laden);
+    form.ShowCapacity(151080);
+
+    // Caption and capacity text never overlap; a cut caption keeps its text as tool tip.
+    const int capacityTextLeft =
+        form.CapacityLabel->geometry().right() + 1
+        - form.CapacityLabel->fontMetrics().horizontalAdvance(form.CapacityLabel->text());
+    EXPECT_LT(form.TerminalLabel->geometry().right(), capacityTextLeft);
+    EXPECT_EQ(form.TerminalLabel->toolTip().isEmpty(), form.TerminalLabel->text() == "Ohmrida-Lader an COM1: Akku 151");
+
+    QTableView* grid = form.SubServicesDBGrid;
+    const QFontMetrics metrics(grid->font());
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_LE(grid->rowViewportPosition(row) + grid->rowHeight(row), grid->viewport()->height()) << row;
+        for (int column = 0; column < StepListModel::ColumnCount; ++column) {
+            const QString text = GridText(row, column);
+            EXPECT_GE(grid->columnWidth(column), metrics.horizontalAdvance(text) + 6) << text.toStdString();
+        }
+    }
+    for (int column = 0; column < StepListModel::ColumnCount; ++column) {
+        const QString title = form.SubServiceQuery->headerData(column, Qt::Horizontal).toString();
+        EXPECT_GE(grid->columnWidth(column), metrics.horizontalAdvance(title) + 6) << title.toStdString();
+    }
+    EXPECT_EQ(GridText(0, StepListModel::DurationString), "2:56:12");
+    EXPECT_FALSE(grid->wordWrap());
+    EXPECT_FALSE(grid->horizontalScrollBar()->isVisible());
 }

@@ -1,0 +1,65 @@
+#include "AllocationWatch.h"
+
+#include <atomic>
+
+// glibc's own allocator entry points; the definitions below take the place of
+// malloc, calloc and realloc for the whole process and pass every call on.
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* pointer, size_t size);
+}
+
+namespace {
+
+std::atomic<bool> watching{false};
+std::atomic<size_t> largest{0};
+
+inline void Note(size_t size)
+{
+    if (!watching.load(std::memory_order_relaxed))
+        return;
+    size_t seen = largest.load(std::memory_order_relaxed);
+    while (size > seen && !largest.compare_exchange_weak(seen, size, std::memory_order_relaxed))
+        continue;
+}
+
+}  // namespace
+
+extern "C" {
+
+void* malloc(size_t size)
+{
+    Note(size);
+    return __libc_malloc(size);
+}
+
+void* calloc(size_t count, size_t size)
+{
+    Note(count * size);
+    return __libc_calloc(count, size);
+}
+
+void* realloc(void* pointer, size_t size)
+{
+    Note(size);
+    return __libc_realloc(pointer, size);
+}
+
+}  // extern "C"
+
+namespace AllocationWatch {
+
+void Start()
+{
+    largest = 0;
+    watching = true;
+}
+
+size_t Stop()
+{
+    watching = false;
+    return largest.load();
+}
+
+}  // namespace AllocationWatch
