@@ -632,9 +632,8 @@ void TMainForm::SetTreatmentEngine(TTreatmentEngine *engine)
             ServiceSelectionChanged();
             ScheduleUpdateMenus();
         });
-        engineConnections_[2] = connect(engine_, &TTreatmentEngine::CommandFailed, this, [this] {
-            QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
-        });
+        engineConnections_[2] = connect(engine_, &TTreatmentEngine::CommandFailed, this,
+                                        [this](const QString &reason) { ShowCommandFailure(reason); });
     }
     BatterySelectionChanged();
     ServiceSelectionChanged();
@@ -754,33 +753,36 @@ bool TMainForm::RunCommand(const std::function<void()> &command)
     if (commandRunning_)
         return false;
     bool succeeded = true;
-<<<<<<< HEAD
     commandRunning_ = true;
-=======
-    // Diagram files and print jobs fail with a reason the user can act on
-    // ("Zeile 2: ..."); it is shown below the message.
-    auto fail = [this](const QString &reason) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"),
-                        QMessageBox::Ok, this);
-        box.setInformativeText(reason);
-        box.exec();
-    };
->>>>>>> wt13
     try {
         command();
     } catch (const DiagramError &e) {
         succeeded = false;
-        fail(e.message());
+        ShowCommandFailure(e.message());
     } catch (const ExportError &e) {
         succeeded = false;
-        fail(e.message());
+        ShowCommandFailure(e.message());
+    } catch (const DatabaseError &e) {
+        succeeded = false;
+        ShowCommandFailure(e.message());
     } catch (...) {
         succeeded = false;
-        QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
+        ShowCommandFailure(QString());
     }
     commandRunning_ = false;
     ScheduleUpdateMenus();
     return succeeded;
+}
+
+void TMainForm::ShowCommandFailure(const QString &reason)
+{
+    // Failures with a reason the user can act on ("Zeile 2: ...", a refused
+    // start, a read-only database) show it below the message.
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"),
+                    QMessageBox::Ok, this);
+    if (!reason.isEmpty())
+        box.setInformativeText(reason);
+    box.exec();
 }
 
 void TMainForm::ScheduleUpdateMenus()

@@ -106,6 +106,8 @@ public:
     // A command given while another one runs (input queued behind a modal
     // dialog) is dropped, so no command ever re-enters itself.
     bool RunCommand(const std::function<void()> &command);
+    // The message box "Ausführung fehlgeschlagen!" with the reason (if any) below it.
+    void ShowCommandFailure(const QString &reason);
 
     // ---- ServiceHost ----
     ServiceControlWindow *CreateServicePage(int batteryID) override;
