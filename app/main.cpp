@@ -170,7 +170,7 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brask"));
     QApplication::setApplicationVersion(QStringLiteral(BRASKON_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("de.quentax.Braskon"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.quentax.braskon"));
     InstallGermanQtTranslation(application);
 
     Options options;

@@ -30,8 +30,8 @@ STAGE="$WORK/stage"
 # ---- the installed tree ----
 DESTDIR="$STAGE" cmake --install "$BUILD" --prefix /usr > "$WORK/install.log"
 for f in usr/bin/braskon usr/bin/braskon-cli usr/bin/braskon-sim \
-         usr/share/applications/de.quentax.Braskon.desktop \
-         usr/share/metainfo/de.quentax.Braskon.metainfo.xml \
+         usr/share/applications/de.quentax.braskon.desktop \
+         usr/share/metainfo/de.quentax.braskon.metainfo.xml \
          usr/share/man/man1/braskon.1 usr/share/man/man1/braskon-cli.1 usr/share/man/man1/braskon-sim.1; do
   check "$STAGE/$f"
 done
@@ -39,7 +39,7 @@ for size in 16 22 24 32 48 64 128 256; do
   icon="$STAGE/usr/share/icons/hicolor/${size}x${size}/apps/braskon.png"
   check "$icon"
   # PNG header: width and height as 32-bit big-endian numbers at offset 16.
-  [ "$(od -An -tu1 -j16 -N8 "$icon" | tr -s ' ')" = " 0 0 0 $size 0 0 0 $size" ] \
+  [ "$(od -An -tu4 --endian=big -j16 -N8 "$icon" | tr -s ' ')" = " $size $size" ] \
     || fail "$icon ist nicht ${size}x${size}"
 done
 BIN="$STAGE/usr/bin"
@@ -52,18 +52,18 @@ for program in braskon braskon-cli braskon-sim; do
   help="$("$BIN/$program" --help 2>/dev/null)" || fail "$program --help: Status $?"
   grep -q "^Aufruf: $program" <<<"$help" || fail "$program --help ist keine deutsche Hilfe"
 done
-grep -q "Version $VERSION" "$STAGE/usr/share/man/man1/braskon.1" || fail "Manpage ohne Version $VERSION"
-grep -q "version=\"$VERSION\"" "$STAGE/usr/share/metainfo/de.quentax.Braskon.metainfo.xml" \
+grep -q "Braskon $VERSION" "$STAGE/usr/share/man/man1/braskon.1" || fail "Manpage ohne Version $VERSION"
+grep -q "version=\"$VERSION\"" "$STAGE/usr/share/metainfo/de.quentax.braskon.metainfo.xml" \
   || fail "Metainfo ohne Version $VERSION"
 
 # ---- desktop integration, checked by the distribution's own tools ----
 if command -v desktop-file-validate > /dev/null; then
-  desktop-file-validate "$STAGE/usr/share/applications/de.quentax.Braskon.desktop"
+  desktop-file-validate "$STAGE/usr/share/applications/de.quentax.braskon.desktop"
 else
   echo "desktop-file-validate fehlt: übersprungen"
 fi
 if command -v appstreamcli > /dev/null; then
-  appstreamcli validate --no-net --pedantic "$STAGE/usr/share/metainfo/de.quentax.Braskon.metainfo.xml"
+  appstreamcli validate --no-net --pedantic "$STAGE/usr/share/metainfo/de.quentax.braskon.metainfo.xml"
 else
   echo "appstreamcli fehlt: übersprungen"
 fi
