@@ -137,8 +137,9 @@ TEST(SerialPorts, AccessTellsMissingUsableAndDeniedApart)
     EXPECT_EQ(SerialPorts::CheckAccess(tree.path("missing")), SerialPorts::Access::Missing);
     EXPECT_EQ(SerialPorts::CheckAccess(tree.path("usable")), SerialPorts::Access::Usable);
     // Root passes every mode; the install test covers this as an unprivileged user.
-    if (geteuid() != 0)
+    if (geteuid() != 0) {
         EXPECT_EQ(SerialPorts::CheckAccess(tree.path("locked")), SerialPorts::Access::Denied);
+    }
 
     const std::string message = SerialPorts::DeniedMessage(2, "/dev/ttyUSB0");
     EXPECT_EQ(message.rfind("COM2 (/dev/ttyUSB0): Zugriff verweigert.", 0), 0u) << message;

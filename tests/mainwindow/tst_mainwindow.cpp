@@ -11,6 +11,7 @@
 #include "charger/Terminal.h"
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "treatment/Localization.h"
 #include "treatment/Serviceman.h"
 
 #include <QAction>
@@ -126,6 +127,7 @@ private slots:
     void quittingLeavesTreatmentsAlone();
     void damagedDatabaseStopsTheStart();
     void settingsKeptAcrossStarts();
+    void germanStandardTexts();
 };
 
 void MainWindowTest::commandEnablingFollowsTheData()
@@ -608,7 +610,7 @@ void MainWindowTest::settingsKeptAcrossStarts()
     QSettings settings(dir.filePath(QStringLiteral("braskon.conf")), QSettings::IniFormat);
     qputenv("BRASKON_COM2", "/dev/from-environment");
     Ohmrida::SerialPorts::AssignAll({});
-    const QList<int> upperSizes{500, 260};
+    QList<int> upperSizes;
     {
         Program program;
         TMainForm &form = program.Form();
@@ -617,7 +619,7 @@ void MainWindowTest::settingsKeptAcrossStarts()
         const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
         QCOMPARE(form.size(), TMainForm::FirstStartSize(available));
         QCOMPARE(TMainForm::FirstStartSize(QSize(1920, 1080)), QSize(1100, 750));
-        QCOMPARE(TMainForm::FirstStartSize(QSize(1024, 600)), QSize(921, 540));
+        QCOMPARE(TMainForm::FirstStartSize(QSize(1024, 600)), QSize(922, 540));
 
         // Options and ports through the dialog; the environment's port is shown as winning.
         ModalDriver driver;
@@ -644,7 +646,10 @@ void MainWindowTest::settingsKeptAcrossStarts()
         QCOMPARE(settings.value(QStringLiteral("ports/COM1")).toString(), QStringLiteral("/dev/ttyUSB7"));
 
         form.resize(900, 640);
-        form.HorizontalSplitter->setSizes(upperSizes);
+        form.HorizontalSplitter->setSizes({500, 260});
+        QCoreApplication::processEvents();
+        upperSizes = form.HorizontalSplitter->sizes();
+        QCOMPARE(upperSizes.value(1), 260);
         form.RememberFolder(QStringLiteral("export"), dir.filePath(QStringLiteral("protokoll.txt")));
         form.close();
     }
@@ -678,6 +683,17 @@ void MainWindowTest::settingsKeptAcrossStarts()
     QCOMPARE(Ohmrida::SerialPorts::Resolve(1).device, std::string("/dev/ttyS0"));
     form.SetSettings(nullptr);
     Ohmrida::SerialPorts::AssignAll({});
+}
+
+void MainWindowTest::germanStandardTexts()
+{
+    // Qt's own buttons and dialogs speak German under the German program texts.
+    QVERIFY(InstallGermanQtTranslation(*QCoreApplication::instance()));
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Frage"), QStringLiteral("Löschen?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+    QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
 }
 
 QTEST_MAIN(MainWindowTest)
