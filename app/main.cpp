@@ -1,9 +1,9 @@
-// braskon: the windowed program. Start-up: application title, database
-// location, windows and data modules in their fixed order, then the event
-// loop shows the main window with its battery page.
+// braskon: the windowed program. Start-up: application title, German Qt
+// texts, database location, settings, windows and data modules in their fixed
+// order, then the event loop shows the main window with its battery page.
 //
-// Only for the documentation screenshot, two options are read:
-//   --database DIR     use DIR instead of the database beside the program
+//   braskon [--database DIR]      (braskon --help lists the options)
+// For the documentation screenshot two more options are read:
 //   --screenshot FILE  show the main window, save a picture of it, quit
 //   --demo             with --screenshot: fill an empty database with a few batteries
 
@@ -11,9 +11,14 @@
 #include "mainwindow/Mainform.h"
 #include "mainwindow/Startup.h"
 
+#include "BraskonVersion.h"
+#include "database/DataLocation.h"
 #include "database/Datamodule.h"
+#include "treatment/Localization.h"
+#include "treatment/PortSettings.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QMessageBox>
 #include <QPixmap>
@@ -31,19 +36,65 @@ struct Options {
     bool demo = false;
 };
 
-Options ReadOptions(const QStringList &arguments)
+QString HelpText()
 {
-    Options options;
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (argument == QLatin1String("--database") && i + 1 < arguments.size())
-            options.databaseDirectory = arguments.at(++i);
-        else if (argument == QLatin1String("--screenshot") && i + 1 < arguments.size())
-            options.screenshotFile = arguments.at(++i);
-        else if (argument == QLatin1String("--demo"))
-            options.demo = true;
+    return QStringLiteral(
+               "Aufruf: braskon [OPTIONEN]\n"
+               "\n"
+               "Braskon %1 \u2013 Steuersoftware f\u00fcr Ohmrida Ladeger\u00e4te und den Kestrix-Datenlogger.\n"
+               "\n"
+               "Optionen:\n"
+               "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts\n"
+               "  -h, --help           diese Hilfe anzeigen\n"
+               "  -v, --version        Versionsnummer anzeigen\n"
+               "\n"
+               "Dateien:\n"
+               "  %2/braskon.db\n"
+               "      die Datenbank (ein Ordner \u201edatabase\u201c neben dem Programm hat Vorrang)\n"
+               "  %3/log.txt\n"
+               "      eine Zeile je Abfrage eines Ladeger\u00e4ts\n"
+               "  ~/.config/braskon/braskon.conf\n"
+               "      Einstellungen, Schnittstellen-Zuordnung, Fenstergr\u00f6\u00dfe\n"
+               "\n"
+               "Die Umgebungsvariable BRASKON_COMn (n = 1..9) \u00fcberschreibt das Ger\u00e4t, das in den\n"
+               "Einstellungen (Seite \u201eSchnittstellen\u201c) f\u00fcr COMn gew\u00e4hlt ist.\n"
+               "Die Kommandozeilenfassung ist braskon-cli (braskon-cli --help).\n")
+        .arg(QStringLiteral(BRASKON_VERSION), DataLocation::UserDataDirectory(), DataLocation::UserStateDirectory());
+}
+
+// Reads the options; returns -1 to go on, else the exit status.
+int ReadOptions(const QStringList &arguments, Options &options)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("ORDNER"));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("DATEI"));
+    const QCommandLineOption demo(QStringLiteral("demo"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({database, screenshot, demo, help, version});
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (!parser.parse(arguments)) {
+        err << "braskon: " << parser.errorText() << "\n(braskon --help zeigt die Hilfe)" << Qt::endl;
+        return 2;
     }
-    return options;
+    if (parser.isSet(help)) {
+        out << HelpText() << Qt::flush;
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        out << "braskon " << BRASKON_VERSION << Qt::endl;
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        err << "braskon: unerwartetes Argument \u201e" << parser.positionalArguments().constFirst()
+            << "\u201c\n(braskon --help zeigt die Hilfe)" << Qt::endl;
+        return 2;
+    }
+    options.databaseDirectory = parser.value(database);
+    options.screenshotFile = parser.value(screenshot);
+    options.demo = parser.isSet(demo);
+    return -1;
 }
 
 void AddDemoBatteries(TBRASKDataModule &database)
@@ -64,32 +115,77 @@ void AddDemoBatteries(TBRASKDataModule &database)
     database.ReopenBatteries(0);
 }
 
+bool HasScreen()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
 // A start that fails ends the program: the reason goes to the error output
 // for scripts and logs, and into a message box when there is a screen to show
 // it on (on the offscreen platform nobody could close the box).
 void ShowStartupError(const QString &text)
 {
     QTextStream(stderr) << "braskon: " << text << Qt::endl;
-    const QString platform = QGuiApplication::platformName();
-    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+    if (HasScreen())
         QMessageBox::critical(nullptr, QStringLiteral("Brask"), text);
+}
+
+// Something the user should know at start that does not stop the program:
+// on the error output, and in a box that does not hold up the window.
+void ShowStartupNotice(QWidget *window, const QString &title, const QString &text)
+{
+    QTextStream(stderr) << "braskon: " << text << Qt::endl;
+    if (!HasScreen())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 }  // namespace
 
+// --help and --version must work without a screen: they are answered before
+// the window system is opened.
+bool AsksForHelpOrVersion(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--help" || argument == "-h" || argument == "--version" || argument == "-v")
+            return true;
+    }
+    return false;
+}
+
 int main(int argc, char *argv[])
 {
+    if (AsksForHelpOrVersion(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        InstallGermanQtTranslation(core);
+        Options options;
+        const int status = ReadOptions(QCoreApplication::arguments(), options);
+        return status >= 0 ? status : 0;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brask"));
+    QApplication::setApplicationVersion(QStringLiteral(BRASKON_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("de.quentax.braskon"));
+    InstallGermanQtTranslation(application);
 
-    const Options options = ReadOptions(QApplication::arguments());
-    const QString databaseDirectory = options.databaseDirectory.isEmpty()
-                                          ? TBRASKDataModule::DefaultDatabaseDirectory()
-                                          : options.databaseDirectory;
+    Options options;
+    if (const int status = ReadOptions(QApplication::arguments(), options); status >= 0)
+        return status;
+
+    const DataLocation location = DataLocation::ForThisProgram(options.databaseDirectory);
     std::unique_ptr<TBraskon> program;
     try {
-        QDir().mkpath(databaseDirectory);
-        program = std::make_unique<TBraskon>(databaseDirectory);
+        QString error;
+        if (!location.Prepare(error)) {
+            ShowStartupError(error);
+            return 1;
+        }
+        program = std::make_unique<TBraskon>(location.directory, DataLocation::LogFilePath().toStdString());
         if (options.demo && !options.screenshotFile.isEmpty())
             AddDemoBatteries(program->DataModule());
     } catch (const DatabaseError &error) {
@@ -101,7 +197,19 @@ int main(int argc, char *argv[])
     }
 
     TMainForm &mainForm = program->MainForm();
+    // The documentation screenshot shows the window as a first start does.
+    const std::unique_ptr<QSettings> settings = PortSettings::OpenUserSettings();
+    if (options.screenshotFile.isEmpty())
+        mainForm.SetSettings(settings.get());
     mainForm.show();
+
+    // Once per start: a database that may only be read, and ports this user
+    // may not open (they look like ports without a charger otherwise).
+    if (location.readOnly)
+        ShowStartupNotice(&mainForm, QStringLiteral("Datenbank schreibgesch\u00fctzt"), location.message);
+    const QStringList denied = PortSettings::DeniedPortMessages();
+    if (!denied.isEmpty())
+        ShowStartupNotice(&mainForm, QStringLiteral("Schnittstellen"), denied.join(QLatin1Char('\n')));
 
     if (!options.screenshotFile.isEmpty()) {
         // Once the first layout and the idle update have run.
@@ -112,6 +220,7 @@ int main(int argc, char *argv[])
         });
     }
     const int status = QApplication::exec();
+    mainForm.SetSettings(nullptr);
     program.reset();
     return status;
 }

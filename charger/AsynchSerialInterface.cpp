@@ -1,5 +1,7 @@
 #include "AsynchSerialInterface.h"
 
+#include "SerialPorts.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -61,10 +63,7 @@ AsynchSerialInterface::~AsynchSerialInterface()
 
 std::string AsynchSerialInterface::DevicePath() const
 {
-    const std::string variable = "BRASKON_COM" + std::to_string(portNumber_);
-    if (const char *path = std::getenv(variable.c_str()))
-        return path;
-    return "/dev/ttyS" + std::to_string(portNumber_ - 1);
+    return SerialPorts::Resolve(portNumber_).device;
 }
 
 bool AsynchSerialInterface::IsOpen() const

@@ -2,7 +2,8 @@
 // One serial port COM1..COM9, opened for one exchange at a time.
 //
 // The device behind COMn is the path in the environment variable BRASKON_COM<n>
-// when it is set, else /dev/ttyS<n-1>; it is looked up at every Open(), so the
+// when it is set, else the device assigned in SerialPorts (the user's
+// settings), else /dev/ttyS<n-1>; it is looked up at every Open(), so the
 // mapping may change while the object exists.
 //
 // Open() takes the port object's own lock and keeps it until Close(): the

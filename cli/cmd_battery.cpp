@@ -174,8 +174,10 @@ int battery(const QStringList &args, Cli::Context &context)
 
 const Cli::CommandRegistration registration(
     "battery",
-    "battery add [--id N] --capacity MAH --type NC|NMH|Blei --cells N [--form 0..5] [--brand TEXT]"
-    " | battery list | battery delete ID",
+    "battery add [--id N] --capacity MAH --type NC|NMH|Blei --cells N [--form 0..5] [--brand TEXT]\n"
+    "                       einen Akku anlegen (gibt seine ID aus)\n"
+    "  battery list         alle Akkus: ID, Kapazit\u00e4t, Typ, Zellen, Bauform, Spannung, Bezeichnung\n"
+    "  battery delete ID    einen Akku mit seinen Aufzeichnungen l\u00f6schen",
     battery);
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "ExportBuilders.h"
 #include "Richie.h"
+#include "SamplesCsv.h"
 #include "database/Datamodule.h"
 
 #include <QFile>
@@ -13,8 +14,8 @@
 namespace {
 
 const char *const usageText =
-    "usage: braskon-cli export label BATTERY_ID | protocol SERVICE_ID | batteries | services BATTERY_ID |"
-    " steps SERVICE_ID [--rtf] [-o FILE]";
+    "Aufruf: braskon-cli export label AKKU_ID | protocol AUFZEICHNUNG_ID | batteries | services AKKU_ID |"
+    " steps AUFZEICHNUNG_ID [--rtf] [-o DATEI] | samples --service AUFZEICHNUNG_ID [-o DATEI]";
 
 QString databaseDirectory(const Cli::Context &context)
 {
@@ -88,6 +89,46 @@ bool build(const QString &what, const QStringList &ids, TBRASKDataModule &data, 
     return false;
 }
 
+bool writeToStandardOutput(Cli::Context &context, const QByteArray &content)
+{
+    context.out.flush();
+    QFile standardOutput;
+    return standardOutput.open(stdout, QIODevice::WriteOnly) && standardOutput.write(content) == content.size()
+           && standardOutput.flush();
+}
+
+// export samples --service ID [-o FILE]: the treatment's samples as CSV.
+int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, Cli::Context &context)
+{
+    int id = 0;
+    const bool named = args.size() == 2 && args.first() == QLatin1String("--service");
+    if (rtf || !(named || args.size() == 1) || !parseID(args.last(), id)) {
+        context.err << "Aufruf: braskon-cli export samples --service AUFZEICHNUNG_ID [-o DATEI]" << Qt::endl;
+        return 2;
+    }
+    try {
+        TBRASKDataModule data(databaseDirectory(context));
+        TBRASKDataModule::Service service;
+        service.ID = id;
+        if (!data.LoadService(service)) {
+            context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
+            return 1;
+        }
+        if (!outputFile.isEmpty()) {
+            SamplesCsv::Write(data, id, outputFile);
+            return 0;
+        }
+        if (!writeToStandardOutput(context, SamplesCsv::Build(data, id).toUtf8()))
+            throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
+        return 0;
+    } catch (const ExportError &error) {
+        context.err << "braskon-cli export: " << error.message() << Qt::endl;
+    } catch (const std::exception &error) {
+        context.err << "braskon-cli export: " << QString::fromStdString(error.what()) << Qt::endl;
+    }
+    return 1;
+}
+
 int exportCommand(const QStringList &args, Cli::Context &context)
 {
     bool rtf = false;
@@ -111,6 +152,9 @@ int exportCommand(const QStringList &args, Cli::Context &context)
         return 2;
     }
 
+    if (positional.first() == QLatin1String("samples"))
+        return exportSamples(positional.mid(1), outputFile, rtf, context);
+
     try {
         TBRASKDataModule data(databaseDirectory(context));
         Richie buffer;
@@ -121,12 +165,7 @@ int exportCommand(const QStringList &args, Cli::Context &context)
             buffer.SaveToFile(outputFile, format);
             return 0;
         }
-        context.out.flush();
-        QFile standardOutput;
-        if (!standardOutput.open(stdout, QIODevice::WriteOnly))
-            throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
-        const QByteArray content = rtf ? buffer.Rtf() : buffer.PlainText().toUtf8();
-        if (standardOutput.write(content) != content.size() || !standardOutput.flush())
+        if (!writeToStandardOutput(context, rtf ? buffer.Rtf() : buffer.PlainText().toUtf8()))
             throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
         return 0;
     } catch (const ExportError &error) {
@@ -139,8 +178,12 @@ int exportCommand(const QStringList &args, Cli::Context &context)
 
 static const Cli::CommandRegistration registration(
     "export",
-    "export label BATTERY_ID | protocol SERVICE_ID | batteries | services BATTERY_ID | steps SERVICE_ID"
-    " [--rtf] [-o FILE]   label, protocol or list as text (CR LF lines) or RTF",
+    "export label AKKU_ID | protocol AUFZEICHNUNG_ID | batteries | services AKKU_ID | steps AUFZEICHNUNG_ID\n"
+    "                       [--rtf] [-o DATEI]   Etikett, Me\u00dfprotokoll oder Liste als Text\n"
+    "                       (Zeilen mit CR LF) oder RTF\n"
+    "  export samples --service AUFZEICHNUNG_ID [-o DATEI]\n"
+    "                       die Messwerte einer Aufzeichnung als CSV (Zeit, Schritt, Funktion,\n"
+    "                       Spannung in V, Strom in A, Kapazit\u00e4t in mAh)",
     exportCommand);
 
 } // namespace

@@ -20,7 +20,7 @@
 
 namespace {
 
-const char *const usageText = "usage: braskon-cli logger --battery ID [--min-delta-u MV]";
+const char *const usageText = "Aufruf: braskon-cli logger --battery ID [--min-delta-u MV]";
 
 // Ctrl+C reaches the event loop through a pipe: the signal handler only
 // writes one byte, the loop reads it and asks the thread to stop.
@@ -168,7 +168,8 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
 }
 
 static const Cli::CommandRegistration registration(
-    "logger", "logger --battery ID [--min-delta-u MV]   read the Kestrix recording into a new treatment of the battery",
+    "logger", "logger --battery ID [--min-delta-u MV]\n"
+    "                       die Aufzeichnung des Kestrix als neue Aufzeichnung des Akkus einlesen",
     loggerCommand);
 
 } // namespace

@@ -71,7 +71,7 @@ struct RunOptions {
 };
 
 const char *const Usage =
-    "usage: braskon-cli run --battery ID --terminal NAME\n"
+    "Aufruf: braskon-cli run --battery ID --terminal NAME\n"
     "         (--program 1..5 --charge MA --discharge MA | --step L|E:MA[:LIMIT_S] ...)\n"
     "         [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]";
 
@@ -363,7 +363,8 @@ int runCommand(const QStringList &args, Cli::Context &context)
 const Cli::CommandRegistration registration(
     "run",
     "run --battery ID --terminal NAME (--program 1..5 --charge MA --discharge MA | --step L|E:MA[:LIMIT_S] ...)\n"
-    "                     [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]   run one treatment until it ends",
+    "                       [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]\n"
+    "                       eine Behandlung ausf\u00fchren, bis sie endet",
     runCommand);
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "Command.h"
 
+#include "PortSettings.h"
 #include "TerminalManager.h"
 
 namespace {
@@ -9,7 +10,7 @@ namespace {
 int scanCommand(const QStringList &args, Cli::Context &context)
 {
     if (!args.isEmpty()) {
-        context.err << "usage: braskon-cli scan" << Qt::endl;
+        context.err << "Aufruf: braskon-cli scan" << Qt::endl;
         return 2;
     }
     Ohmrida::TerminalManager manager;
@@ -23,11 +24,17 @@ int scanCommand(const QStringList &args, Cli::Context &context)
                     << QStringLiteral("0x%1").arg(uint(entry.second->Address()), 2, 16, QLatin1Char('0')) << '\n';
     }
     context.out.flush();
-    return 0;
+    // A port the user may not open looks like an empty port to the search;
+    // say so, and fail when that left nothing to work with.
+    const QStringList denied = PortSettings::DeniedPortMessages();
+    for (const QString &message : denied)
+        context.err << "braskon-cli scan: " << message << '\n';
+    context.err.flush();
+    return manager.Count() == 0 && !denied.isEmpty() ? 1 : 0;
 }
 
 static const Cli::CommandRegistration registration(
-    "scan", "scan                 list the charger terminals found on COM1..COM9 (name, device type, address)",
+    "scan", "scan                 die Ladeterminals an COM1..COM9 suchen (Name, Ger\u00e4tetyp, Adresse)",
     scanCommand);
 
 } // namespace

@@ -32,6 +32,6 @@ int service(const QStringList &args, Cli::Context &context)
     }
 }
 
-const Cli::CommandRegistration registration("service", "service delete ID", service);
+const Cli::CommandRegistration registration("service", "service delete ID    eine Aufzeichnung l\u00f6schen", service);
 
 } // namespace

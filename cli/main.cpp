@@ -1,49 +1,135 @@
 // braskon-cli: the headless front end over Braskon's libraries.
-//   braskon-cli [--database DIR] COMMAND [ARGS...]
+//   braskon-cli [--database DIR] [--port COMn=DEVICE]... COMMAND [ARGS...]
 
 #include "Command.h"
 
+#include "BraskonVersion.h"
+#include "PortSettings.h"
+#include "database/DataLocation.h"
+#include "treatment/Localization.h"
+
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <cstdio>
+
+namespace {
+
+QString helpText()
+{
+    QString text = QStringLiteral(
+        "Aufruf: braskon-cli [OPTIONEN] BEFEHL [ARGUMENTE...]\n"
+        "\n"
+        "Braskon ohne Fenster: Ladeger\u00e4te suchen, Akkus und Aufzeichnungen verwalten,\n"
+        "Behandlungen ausf\u00fchren, den Kestrix auslesen, exportieren. Dieselbe Datenbank\n"
+        "wie das Programm braskon.\n"
+        "\n"
+        "Optionen:\n"
+        "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts\n"
+        "  --port COMn=GER\u00c4T    COMn f\u00fcr diesen Aufruf dem Ger\u00e4t zuordnen, z. B.\n"
+        "                       COM1=/dev/ttyUSB0 (mehrfach m\u00f6glich)\n"
+        "  -h, --help           diese Hilfe anzeigen\n"
+        "  -v, --version        Versionsnummer anzeigen\n"
+        "\n"
+        "Befehle:\n");
+    for (const Cli::CommandInfo &command : Cli::registeredCommands())
+        text += QStringLiteral("  ") + command.usage + QLatin1Char('\n');
+    text += QStringLiteral(
+        "\n"
+        "Schnittstellen: COMn ist das Ger\u00e4t aus --port, sonst aus der Umgebungsvariablen\n"
+        "BRASKON_COMn, sonst aus den Einstellungen (Seite \u201eSchnittstellen\u201c in braskon),\n"
+        "sonst /dev/ttyS(n-1).\n"
+        "\n"
+        "Dateien:\n"
+        "  %1/braskon.db\n"
+        "      die Datenbank (ein Ordner \u201edatabase\u201c neben dem Programm hat Vorrang)\n"
+        "  %2/log.txt\n"
+        "      eine Zeile je Abfrage eines Ladeger\u00e4ts\n"
+        "  ~/.config/braskon/braskon.conf\n"
+        "      Einstellungen und Schnittstellen-Zuordnung\n")
+                .arg(DataLocation::UserDataDirectory(), DataLocation::UserStateDirectory());
+    return text;
+}
+
+// Commands that never touch the database need no word about it.
+bool usesDatabase(const QString &command)
+{
+    return command != QLatin1String("scan") && command != QLatin1String("ports");
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("braskon"));
+    QCoreApplication::setApplicationName(QStringLiteral("braskon-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BRASKON_VERSION));
+    InstallGermanQtTranslation(app);
     QTextStream out(stdout);
     QTextStream err(stderr);
 
-    QStringList args = app.arguments().mid(1);
-    Cli::Context context{QString(), out, err};
-    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
-        const QString option = args.takeFirst();
-        if (option == QLatin1String("--database") && !args.isEmpty()) {
-            context.databaseDir = args.takeFirst();
-        } else if (option == QLatin1String("--help")) {
-            args.clear();
-            break;
-        } else {
-            err << "braskon-cli: unknown option " << option << Qt::endl;
+    QCommandLineParser parser;
+    // Everything after the command belongs to the command.
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption databaseOption(QStringLiteral("database"), QString(), QStringLiteral("ORDNER"));
+    const QCommandLineOption portOption(QStringLiteral("port"), QString(), QStringLiteral("COMn=GER\u00c4T"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({databaseOption, portOption, helpOption, versionOption});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        err << "braskon-cli: " << parser.errorText() << "\n(braskon-cli --help zeigt die Hilfe)" << Qt::endl;
+        return 2;
+    }
+    if (parser.isSet(helpOption)) {
+        out << helpText();
+        out.flush();
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        out << "braskon-cli " << BRASKON_VERSION << Qt::endl;
+        return 0;
+    }
+
+    // The user's assignment from the settings, BRASKON_COM<n> over it, and
+    // this run's --port options over both.
+    PortSettings::Apply(*PortSettings::OpenUserSettings());
+    for (const QString &assignment : parser.values(portOption)) {
+        int port = 0;
+        QString device, error;
+        if (!PortSettings::ParseAssignment(assignment, port, device, error)) {
+            err << "braskon-cli: " << error << Qt::endl;
             return 2;
         }
+        // Typed for this run, so it wins over BRASKON_COM<n> as well.
+        qputenv(QStringLiteral("BRASKON_COM%1").arg(port).toLatin1().constData(), device.toLocal8Bit());
     }
 
-    if (!args.isEmpty()) {
-        const QString name = args.takeFirst();
-        for (const Cli::CommandInfo &command : Cli::registeredCommands()) {
-            if (command.name == name) {
-                const int status = command.function(args, context);
-                out.flush();
-                err.flush();
-                return status;
+    QStringList args = parser.positionalArguments();
+    if (args.isEmpty()) {
+        err << helpText();
+        err.flush();
+        return 2;
+    }
+    const QString name = args.takeFirst();
+    for (const Cli::CommandInfo &command : Cli::registeredCommands()) {
+        if (command.name != name)
+            continue;
+        Cli::Context context{QString(), out, err};
+        if (usesDatabase(name)) {
+            const DataLocation location = DataLocation::ForThisProgram(parser.value(databaseOption));
+            QString error;
+            if (!location.Prepare(error)) {
+                err << "braskon-cli: " << error << Qt::endl;
+                return 1;
             }
+            if (location.readOnly)
+                err << "braskon-cli: " << location.message << Qt::endl;
+            context.databaseDir = location.directory;
         }
-        err << "braskon-cli: unknown command " << name << Qt::endl;
+        const int status = command.function(args, context);
+        out.flush();
+        err.flush();
+        return status;
     }
-
-    err << "usage: braskon-cli [--database DIR] COMMAND [ARGS...]\ncommands:\n";
-    for (const Cli::CommandInfo &command : Cli::registeredCommands())
-        err << "  " << command.usage << "\n";
-    err.flush();
+    err << "braskon-cli: unbekannter Befehl \u201e" << name << "\u201c (braskon-cli --help zeigt die Befehle)"
+        << Qt::endl;
     return 2;
 }

@@ -1,16 +1,13 @@
 #include "Datamodule.h"
 
+#include "DataLocation.h"
 #include "SqlStore.h"
 #include "TableCursor.h"
 
-#include <QCoreApplication>
 #include <QDate>
-#include <QDir>
-#include <QFileInfo>
 #include <QLocale>
 #include <QMutexLocker>
 #include <QSqlRecord>
-#include <QStandardPaths>
 #include <QThread>
 #include <QTime>
 
@@ -159,14 +156,7 @@ TBRASKDataModule::~TBRASKDataModule()
 
 QString TBRASKDataModule::DefaultDatabaseDirectory()
 {
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("database"));
-    const QFileInfo besideInfo(beside);
-    const bool writable = besideInfo.exists() ? besideInfo.isDir() && besideInfo.isWritable()
-                                              : QFileInfo(QCoreApplication::applicationDirPath()).isWritable();
-    if (writable)
-        return beside;
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
-        .absoluteFilePath(QStringLiteral("database"));
+    return DataLocation::ForThisProgram(QString()).directory;
 }
 
 QString TBRASKDataModule::DatabaseFile() const

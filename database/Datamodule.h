@@ -52,8 +52,8 @@ public:
     explicit TBRASKDataModule(const QString &databaseDirectory, QObject *parent = nullptr);
     ~TBRASKDataModule() override;
 
-    // "database" beside the program file; when that is not writable (a
-    // system-wide install), "database" in the user's application data folder.
+    // The folder DataLocation chooses when no --database option is given:
+    // "database" beside the program when it exists, else the user's data folder.
     static QString DefaultDatabaseDirectory();
     QString DatabaseFile() const;
     // The file could not be opened for writing: lists, exports and diagrams

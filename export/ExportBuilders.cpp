@@ -83,7 +83,7 @@ void BuildSelectedLabel(TBRASKDataModule &data, Richie &buffer)
 
 QString ProtocolHeader()
 {
-    return QStringLiteral("[s]\t[V]\t[mA]\t[mAh]\t[fx]");
+    return QStringLiteral("[s]\t[V]\t[A]\t[fx]");
 }
 
 void BuildProtocol(TBRASKDataModule &data, int serviceID, Richie &buffer)

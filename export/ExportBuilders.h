@@ -43,6 +43,7 @@ void BuildSelectedLabel(TBRASKDataModule &data, Richie &buffer);
 // the sample cursor is not moved by another thread meanwhile.
 void BuildProtocol(TBRASKDataModule &data, int serviceID, Richie &buffer);
 
-QString ProtocolHeader();   // "[s]\t[V]\t[mA]\t[mAh]\t[fx]"
+// One label over each of the four columns, with its unit.
+QString ProtocolHeader();   // "[s]\t[V]\t[A]\t[fx]"
 
 } // namespace ExportBuilders

@@ -1,5 +1,7 @@
 #include "Dialogs.h"
 
+#include "BraskonVersion.h"
+
 #include "database/Texts.h"
 #include "resources/Artwork.h"
 
@@ -13,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <climits>
@@ -224,17 +227,112 @@ TOptionsDialog::TOptionsDialog(QWidget *parent)
     connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 
     auto *layout = new QVBoxLayout(this);
+    Pages = new QTabWidget(this);
+    Pages->setObjectName(QStringLiteral("Pages"));
+    auto *general = new QWidget(Pages);
+    auto *generalLayout = new QVBoxLayout(general);
     auto *grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("Aufzeichnungstakt (s)"), this), 0, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Aufzeichnungstakt (s)"), general), 0, 0);
     grid->addWidget(edTimer, 0, 1, Qt::AlignLeft);
-    grid->addWidget(new QLabel(QStringLiteral("Mindestdifferenz (mV)"), this), 1, 0);
+    grid->addWidget(new QLabel(QStringLiteral("Mindestdifferenz (mV)"), general), 1, 0);
     grid->addWidget(edMinDeltaU, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("(mA)"), this), 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("(mA)"), general), 1, 2);
     grid->addWidget(edMinDeltaI, 1, 3);
-    layout->addLayout(grid);
-    layout->addStretch();
+    generalLayout->addLayout(grid);
+    generalLayout->addStretch();
+    Pages->addTab(general, QStringLiteral("Allgemein"));
+
+    auto *ports = new QWidget(Pages);
+    auto *portsLayout = new QGridLayout(ports);
+    for (int port = Ohmrida::SerialPorts::FirstPort; port <= Ohmrida::SerialPorts::LastPort; ++port) {
+        QComboBox *&combo = cbPort[port - 1];
+        combo = new QComboBox(ports);
+        combo->setObjectName(QStringLiteral("cbCOM%1").arg(port));
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setMinimumContentsLength(28);
+        combo->lineEdit()->setPlaceholderText(QStringLiteral("Standard: /dev/ttyS%1").arg(port - 1));
+        QLabel *&override = lbPortOverride[port - 1];
+        override = new QLabel(ports);
+        override->setObjectName(QStringLiteral("lbOverrideCOM%1").arg(port));
+        portsLayout->addWidget(new QLabel(QStringLiteral("COM%1").arg(port), ports), port - 1, 0);
+        portsLayout->addWidget(combo, port - 1, 1);
+        portsLayout->addWidget(override, port - 1, 2);
+    }
+    portsLayout->setColumnStretch(1, 1);
+    Pages->addTab(ports, QStringLiteral("Schnittstellen"));
+
+    layout->addWidget(Pages);
     layout->addWidget(ButtonPanel(this, Button1, Button2));
     FixDialogSize(this, QSize(312, 153));
+}
+
+void TOptionsDialog::SetDevices(const std::vector<Ohmrida::SerialPorts::Device> &devices)
+{
+    for (QComboBox *combo : cbPort) {
+        const QString typed = combo->currentText();
+        combo->clear();
+        combo->addItem(QString());   // the default device
+        for (const Ohmrida::SerialPorts::Device &device : devices) {
+            QString text = QString::fromStdString(device.path);
+            if (!device.description.empty())
+                text += QStringLiteral(" — ") + QString::fromStdString(device.description);
+            combo->addItem(text);
+            if (!device.target.empty())
+                combo->setItemData(combo->count() - 1, QString::fromStdString(device.target), Qt::ToolTipRole);
+        }
+        combo->setEditText(typed);
+    }
+}
+
+void TOptionsDialog::SetPorts(const std::map<int, std::string> &devices)
+{
+    for (int port = Ohmrida::SerialPorts::FirstPort; port <= Ohmrida::SerialPorts::LastPort; ++port) {
+        const auto found = devices.find(port);
+        const QString device = found == devices.end() ? QString() : QString::fromStdString(found->second);
+        QComboBox *combo = cbPort[port - 1];
+        // The entry with the adapter's description when the device is offered.
+        int index = -1;
+        for (int item = 1; !device.isEmpty() && item < combo->count(); ++item) {
+            if (DeviceOfText(combo->itemText(item)) == device)
+                index = item;
+        }
+        if (index >= 0)
+            combo->setCurrentIndex(index);
+        else
+            combo->setEditText(device);
+    }
+}
+
+std::map<int, std::string> TOptionsDialog::Ports() const
+{
+    std::map<int, std::string> devices;
+    for (int port = Ohmrida::SerialPorts::FirstPort; port <= Ohmrida::SerialPorts::LastPort; ++port) {
+        const QString device = DeviceOfText(cbPort[port - 1]->currentText());
+        if (!device.isEmpty())
+            devices[port] = device.toStdString();
+    }
+    return devices;
+}
+
+QString TOptionsDialog::DeviceOfText(const QString &text)
+{
+    const int description = text.indexOf(QStringLiteral(" — "));
+    return (description >= 0 ? text.left(description) : text).trimmed();
+}
+
+void TOptionsDialog::showEvent(QShowEvent *event)
+{
+    // The environment wins over what is chosen here; say so where it does.
+    for (int port = Ohmrida::SerialPorts::FirstPort; port <= Ohmrida::SerialPorts::LastPort; ++port) {
+        const Ohmrida::SerialPorts::Resolved resolved = Ohmrida::SerialPorts::Resolve(port);
+        const bool fromEnvironment = resolved.origin == Ohmrida::SerialPorts::Origin::Environment;
+        lbPortOverride[port - 1]->setText(fromEnvironment ? QStringLiteral("gilt: BRASKON_COM%1=%2")
+                                                                .arg(port)
+                                                                .arg(QString::fromStdString(resolved.device))
+                                                          : QString());
+    }
+    QDialog::showEvent(event);
 }
 
 void TOptionsDialog::SetTexts(const MainCommands::OptionsTexts &texts)
@@ -271,7 +369,7 @@ TInfoDialog::TInfoDialog(QWidget *parent)
     icon->setFixedSize(32, 32);
     head->addWidget(icon, 0, Qt::AlignTop);
     auto *texts = new QVBoxLayout;
-    auto *title = new QLabel(QStringLiteral("Braskon - Version 1.12"), panel);
+    auto *title = new QLabel(QStringLiteral("Braskon - Version " BRASKON_VERSION), panel);
     QFont titleFont(QStringLiteral("Sans Serif"), 12);
     titleFont.setStyleHint(QFont::SansSerif);
     titleFont.setBold(true);

@@ -5,12 +5,20 @@
 
 #include "Commands.h"
 
+#include "SerialPorts.h"
+
 #include <QDialog>
 #include <QSpinBox>
 
+#include <map>
+#include <string>
+#include <vector>
+
 class QComboBox;
 class QLineEdit;
+class QLabel;
 class QPushButton;
+class QTabWidget;
 
 class TNewBatteryDialog : public QDialog {
     Q_OBJECT
@@ -55,6 +63,8 @@ public:
     QPushButton *Button2;
 };
 
+// Two pages: "Allgemein" (recording clock and minimum differences) and
+// "Schnittstellen" (which device stands behind COM1..COM9).
 class TOptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -62,11 +72,26 @@ public:
     void SetTexts(const MainCommands::OptionsTexts &texts);
     MainCommands::OptionsTexts Texts() const;
 
+    // The drop-downs offer these devices (by-id names with their adapters'
+    // descriptions first); any other path may be typed.
+    void SetDevices(const std::vector<Ohmrida::SerialPorts::Device> &devices);
+    // Port number -> device path; a port left empty keeps its default.
+    void SetPorts(const std::map<int, std::string> &devices);
+    std::map<int, std::string> Ports() const;
+    // The device path in a drop-down text ("path — description" -> "path").
+    static QString DeviceOfText(const QString &text);
+
+    QTabWidget *Pages;
     QLineEdit *edTimer;
     QLineEdit *edMinDeltaU;
     QLineEdit *edMinDeltaI;
+    QComboBox *cbPort[Ohmrida::SerialPorts::LastPort];        // cbCOM1..cbCOM9
+    QLabel *lbPortOverride[Ohmrida::SerialPorts::LastPort];   // set when BRASKON_COM<n> wins
     QPushButton *Button1;
     QPushButton *Button2;
+
+protected:
+    void showEvent(QShowEvent *event) override;
 };
 
 class TInfoDialog : public QDialog {

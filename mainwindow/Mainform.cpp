@@ -10,7 +10,9 @@
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
 #include "livecontrol/ServiceCommands.h"
+#include "treatment/PortSettings.h"
 #include "treatment/TreatmentEngine.h"
+#include "SerialPorts.h"
 #include "Richie.h"
 
 #include <QAction>
@@ -25,6 +27,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPrinter>
+#include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -190,7 +194,8 @@ TMainForm::TMainForm(QWidget *parent)
     layout()->setSizeConstraint(QLayout::SetNoConstraint);
     setMinimumSize(0, 0);
 
-    // Client area 632 x 434 below the menu bar.
+    // Client area 632 x 434 below the menu bar; the program's start makes it
+    // larger (FirstStartSize) or restores the size the user left it at.
     resize(632, 434 + menuBar()->sizeHint().height());
 
     InitMenus();
@@ -233,6 +238,7 @@ void TMainForm::BuildMenus()
     MenuExportTable = Command(MenuExport, "MenuExportTable", QStringLiteral("&Tabelle..."), &TMainForm::MenuExportTableClick);
     MenuExportInfo = Command(MenuExport, "MenuExportInfo", QStringLiteral("&Etikett..."), &TMainForm::MenuExportInfoClick);
     MenuExportProtocol = Command(MenuExport, "MenuExportProtocol", QStringLiteral("&Meßprotokoll..."), &TMainForm::MenuExportProtocolClick);
+    MenuExportSamples = Command(MenuExport, "MenuExportSamples", QStringLiteral("Mess&werte (CSV)..."), &TMainForm::MenuExportSamplesClick);
     MenuFile->addSeparator();
     MenuPrint = MenuFile->addMenu(QStringLiteral("Drucken"));
     MenuPrint->setObjectName(QStringLiteral("MenuPrint"));
@@ -340,6 +346,7 @@ void TMainForm::BuildPopupMenus()
     PopupMenuServices->setObjectName(QStringLiteral("PopupMenuServices"));
     PopupMenuShowVoltage = Command(PopupMenuServices, "PopupMenuShowVoltage", QStringLiteral("&U - Spannungskurve"), &TMainForm::MenuShowVoltageClick);
     PopupMenuShowCurrent = Command(PopupMenuServices, "PopupMenuShowCurrent", QStringLiteral("&I - Stromkurve"), &TMainForm::MenuShowCurrentClick);
+    PopupMenuExportSamples = Command(PopupMenuServices, "PopupMenuExportSamples", QStringLiteral("Messwerte als &CSV exportieren..."), &TMainForm::MenuExportSamplesClick);
     PopupMenuServices->addSeparator();
     PopupMenuDeleteService = Command(PopupMenuServices, "PopupMenuDeleteService", QStringLiteral("Aufzeichnung &löschen"), &TMainForm::MenuDeleteServiceClick);
 
@@ -446,32 +453,40 @@ void TMainForm::BuildAreas()
     panel2Layout->setContentsMargins(0, 0, 0, 0);
     panel2Layout->setSpacing(0);
     centralLayout->addWidget(Panel2, 1);
+    // The user may move the borders between the areas; a growing window
+    // gives its new room to the diagrams. A hidden area gives its room back.
+    VerticalSplitter = new QSplitter(Qt::Vertical, Panel2);
+    VerticalSplitter->setObjectName(QStringLiteral("VerticalSplitter"));
+    VerticalSplitter->setChildrenCollapsible(false);
+    panel2Layout->addWidget(VerticalSplitter, 1);
 
     // Upper part: diagrams filling, treatment control at the right.
-    auto *upper = NamedWidget("UpperPanel", Panel2);
-    auto *upperLayout = new QHBoxLayout(upper);
-    upperLayout->setContentsMargins(0, 0, 0, 0);
-    upperLayout->setSpacing(0);
+    auto *upper = new QSplitter(Qt::Horizontal, VerticalSplitter);
+    upper->setObjectName(QStringLiteral("UpperPanel"));
+    upper->setChildrenCollapsible(false);
+    HorizontalSplitter = upper;
     ClientPanel = NamedWidget("ClientPanel", upper);
     ClientPanel->setMinimumSize(0, 0);
     auto *clientLayout = new QVBoxLayout(ClientPanel);
     clientLayout->setContentsMargins(0, 0, 0, 0);
     DiagramTab = PageControl("DiagramTab", ClientPanel);
     clientLayout->addWidget(DiagramTab);
-    upperLayout->addWidget(ClientPanel, 1);
-    upperLayout->addStretch(0);
     RightPanel = NamedWidget("RightPanel", upper);
-    RightPanel->setFixedWidth(300);
+    RightPanel->setMinimumWidth(200);
     auto *rightLayout = new QVBoxLayout(RightPanel);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     AccuTab = PageControl("AccuTab", RightPanel);
     rightLayout->addWidget(AccuTab);
-    upperLayout->addWidget(RightPanel);
-    panel2Layout->addWidget(upper, 1);
+    upper->addWidget(ClientPanel);
+    upper->addWidget(RightPanel);
+    upper->setStretchFactor(0, 1);
+    upper->setStretchFactor(1, 0);
+    upper->setSizes({332, 300});
+    VerticalSplitter->addWidget(upper);
 
     // Database area: the three lists and the battery panel.
-    BottomPanel = NamedWidget("BottomPanel", Panel2);
-    BottomPanel->setFixedHeight(180);
+    BottomPanel = NamedWidget("BottomPanel", VerticalSplitter);
+    BottomPanel->setMinimumHeight(100);
     auto *bottomLayout = new QHBoxLayout(BottomPanel);
     bottomLayout->setContentsMargins(0, 0, 0, 0);
     bottomLayout->setSpacing(0);
@@ -508,7 +523,10 @@ void TMainForm::BuildAreas()
 
     BuildBatteryPanel();
     bottomLayout->addWidget(BatteryPanel);
-    panel2Layout->addWidget(BottomPanel);
+    VerticalSplitter->addWidget(BottomPanel);
+    VerticalSplitter->setStretchFactor(0, 1);
+    VerticalSplitter->setStretchFactor(1, 0);
+    VerticalSplitter->setSizes({250, 180});
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -806,7 +824,7 @@ bool TMainForm::HoldsService(int serviceID) const
 void TMainForm::InitMenus()
 {
     for (QAction *action :
-         {MenuExportDiagram, MenuExportTable, MenuExportInfo, MenuExportProtocol, MenuPrintDiagram, MenuPrintTable,
+         {MenuExportDiagram, MenuExportTable, MenuExportInfo, MenuExportProtocol, MenuExportSamples, MenuPrintDiagram, MenuPrintTable,
           MenuPrintInfo, MenuPrintProtocol, MenuCopyDiagram, MenuCopyTable, MenuCopyInfo, MenuCopyProtocol,
           MenuSaveDiagram, MenuCloseDiagram, MenuCloseAllDiagrams, MenuSetupDiagram, MenuZoomBack, MenuDeleteAkku,
           MenuDeleteService, MenuStartService, MenuStopService, ButtonSaveDiagram, ButtonSetupDiagram, ButtonZoomBack,
@@ -848,10 +866,12 @@ void TMainForm::ServiceSelectionChanged()
         MenuDeleteService->setEnabled(false);
         PopupMenuShowVoltage->setEnabled(false);
         PopupMenuShowCurrent->setEnabled(false);
+        PopupMenuExportSamples->setEnabled(false);
     } else {
         MenuDeleteService->setEnabled(!HoldsService(database_->SelectedServiceID()));
         PopupMenuShowVoltage->setEnabled(true);
         PopupMenuShowCurrent->setEnabled(true);
+        PopupMenuExportSamples->setEnabled(true);
     }
     PopupMenuDeleteService->setEnabled(MenuDeleteService->isEnabled());
     ScheduleUpdateMenus();
@@ -883,6 +903,7 @@ void TMainForm::UpdateMenus()
     MenuExportInfo->setEnabled(MenuCopyInfo->isEnabled());
     MenuPrintInfo->setEnabled(MenuCopyInfo->isEnabled());
     MenuExportProtocol->setEnabled(MenuCopyProtocol->isEnabled());
+    MenuExportSamples->setEnabled(MenuCopyProtocol->isEnabled());
     MenuPrintProtocol->setEnabled(MenuCopyProtocol->isEnabled());
 
     const bool diagramsOn = DiagramTab->count() > 0 && MenuShowDiagrams->isChecked();
@@ -941,6 +962,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
     // Running treatments are left alone: nothing is sent to the chargers.
     RunCommand([this] { CommitBatteryInfo(); });
     TheTimer->stop();
+    SaveWindowState();
     QMainWindow::closeEvent(event);
 }
 
@@ -1131,8 +1153,19 @@ void TMainForm::MenuOptionsClick()
     if (!database_ || !optionsDialog_)
         throw std::logic_error("options: not ready");
     optionsDialog_->SetTexts(MainCommands::CurrentOptions(*database_, *TheTimer));
+    optionsDialog_->SetDevices(Ohmrida::SerialPorts::ListDevices());
+    optionsDialog_->SetPorts(Ohmrida::SerialPorts::Assignment());
     if (optionsDialog_->exec() != QDialog::Accepted)
         return;
+    Ohmrida::SerialPorts::AssignAll(optionsDialog_->Ports());
+    if (settings_)
+        PortSettings::Save(*settings_, Ohmrida::SerialPorts::Assignment());
+    // A bad field ends the command there; what was taken before it is kept,
+    // in the settings file too.
+    struct KeepOptions {
+        TMainForm &window;
+        ~KeepOptions() { window.SaveOptions(); }
+    } keep{*this};
     MainCommands::ApplyOptions(optionsDialog_->Texts(), *database_, *TheTimer);
 }
 

@@ -28,6 +28,8 @@ class QFrame;
 class QMenu;
 class QPlainTextEdit;
 class QPrinter;
+class QSettings;
+class QSplitter;
 class QStatusBar;
 class QTabWidget;
 class QTableView;
@@ -171,6 +173,26 @@ public:
     // Writes a pending edit of the remarks memo into its battery row.
     void CommitBatteryInfo();
 
+    // ---- settings kept across starts ----
+    // With settings, the window restores its size, splitters, options, port
+    // assignment and last folders from them now, keeps options and ports
+    // there as the options dialog accepts them, folders as file dialogs are
+    // accepted, and size and splitters when it closes. Without (the default),
+    // nothing is read or written.
+    void SetSettings(QSettings *settings);
+    void SaveWindowState();
+    void SaveOptions();
+    // The size of a first start: large enough for readable diagram labels, live
+    // page and lists, but never more than 90 % of the available screen.
+    static QSize FirstStartSize(const QSize &availableScreen);
+    // The folder the file dialogs of a kind ("diagrams", "export") start in:
+    // the one last chosen there, else the user's documents folder.
+    QString LastFolder(const QString &kind) const;
+    void RememberFolder(const QString &kind, const QString &chosenFile);
+    // Samples of the selected treatment as CSV ("Exportieren" and the
+    // treatment list's context menu).
+    void MenuExportSamplesClick();
+
     // The printer chosen in the printer setup, shared by every print command.
     QPrinter &Printer();
     // The hidden text buffer through which tables, labels and protocols are
@@ -180,7 +202,7 @@ public:
     // ---- main menu ----
     QMenu *MenuFile, *MenuExport, *MenuPrint, *MenuCopy, *MenuView, *MenuDiagram, *MenuDatabase,
         *MenuService, *MenuHelp;
-    QAction *MenuExportDiagram, *MenuExportTable, *MenuExportInfo, *MenuExportProtocol;
+    QAction *MenuExportDiagram, *MenuExportTable, *MenuExportInfo, *MenuExportProtocol, *MenuExportSamples;
     QAction *MenuPrintDiagram, *MenuPrintTable, *MenuPrintInfo, *MenuPrintProtocol;
     QAction *MenuPrinterSetup, *MenuQuit;
     QAction *MenuCopyDiagram, *MenuCopyTable, *MenuCopyInfo, *MenuCopyProtocol;
@@ -205,13 +227,15 @@ public:
     QMenu *PopupMenuAkkus;
     QAction *PopupMenuStartService, *PopupMenuPrintInfo, *PopupMenuCopyInfo, *PopupMenuDeleteAkku;
     QMenu *PopupMenuServices;
-    QAction *PopupMenuShowVoltage, *PopupMenuShowCurrent, *PopupMenuDeleteService;
+    QAction *PopupMenuShowVoltage, *PopupMenuShowCurrent, *PopupMenuExportSamples, *PopupMenuDeleteService;
     QMenu *PopupDiagrams;
     QAction *PopupMenuCloseDiagram, *PopupMenuPrintDiagram, *PopupMenuDiagramCurveProps,
         *PopupMenuDiagramScalaProps, *PopupMenuDiagramPaintProps;
 
     // ---- areas ----
     QWidget *Panel2;
+    QSplitter *VerticalSplitter;     // upper part | database area
+    QSplitter *HorizontalSplitter;   // diagrams | treatment control
     QWidget *RightPanel;
     QTabWidget *AccuTab;
     QWidget *ClientPanel;
@@ -277,6 +301,8 @@ private:
     TOptionsDialog *optionsDialog_ = nullptr;
     QDialog *kestrixDialog_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
+    QSettings *settings_ = nullptr;
+    std::map<QString, QString> lastFolders_;
     std::unique_ptr<::Richie> richie_;
     bool shownOnce_ = false;
     bool showDiagrams_ = true, showControls_ = true, showDB_ = true;

@@ -55,16 +55,20 @@ std::vector<LiveSampleSink *> TMainForm::DiagramWindows()
 
 namespace {
 
-// A file dialog with an empty name and a default extension; empty when cancelled.
-QString AskFileName(QWidget *parent, QFileDialog::AcceptMode mode, const QString &filter, const QString &suffix)
+// A file dialog with an empty name and a default extension, starting in the
+// folder chosen last for that kind of file; empty when cancelled.
+QString AskFileName(TMainForm *parent, QFileDialog::AcceptMode mode, const QString &filter, const QString &suffix,
+                    const QString &kind)
 {
     QFileDialog dialog(parent);
+    dialog.setDirectory(parent->LastFolder(kind));
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(suffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
+    parent->RememberFolder(kind, dialog.selectedFiles().constFirst());
     return dialog.selectedFiles().constFirst();
 }
 
@@ -85,7 +89,7 @@ void TMainForm::MenuNewDiagramClick()
 void TMainForm::MenuOpenDiagramClick()
 {
     const QString path = AskFileName(this, QFileDialog::AcceptOpen, TDiagramCommands::DiagramFileFilter,
-                                     QStringLiteral("dgr"));
+                                     QStringLiteral("dgr"), QStringLiteral("diagrams"));
     if (!path.isEmpty())
         Diagrams().OpenDiagramFile(path);
 }
@@ -93,7 +97,7 @@ void TMainForm::MenuOpenDiagramClick()
 void TMainForm::MenuSaveDiagramClick()
 {
     const QString path = AskFileName(this, QFileDialog::AcceptSave, TDiagramCommands::DiagramFileFilter,
-                                     QStringLiteral("dgr"));
+                                     QStringLiteral("dgr"), QStringLiteral("diagrams"));
     if (!path.isEmpty())
         Diagrams().SaveDiagramFile(path);
 }
@@ -101,7 +105,7 @@ void TMainForm::MenuSaveDiagramClick()
 void TMainForm::MenuExportDiagramClick()
 {
     const QString path = AskFileName(this, QFileDialog::AcceptSave, TDiagramCommands::BitmapFileFilter,
-                                     QStringLiteral("bmp"));
+                                     QStringLiteral("bmp"), QStringLiteral("export"));
     if (!path.isEmpty())
         Diagrams().ExportDiagram(path);
 }

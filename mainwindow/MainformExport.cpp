@@ -6,6 +6,7 @@
 #include "ExportFile.h"
 #include "Richie.h"
 #include "RichiePrinter.h"
+#include "SamplesCsv.h"
 
 #include "database/Datamodule.h"
 
@@ -45,9 +46,10 @@ QVector<int> VisibleColumns(const QTableView *grid)
 // window, so the next export offers it again.
 const char *const LastExportFilter = "lastExportFilter";
 
-void ExportBuffer(QWidget *window, const Richie &buffer)
+void ExportBuffer(TMainForm *window, const Richie &buffer)
 {
     QFileDialog dialog(window, QStringLiteral("Exportieren"));
+    dialog.setDirectory(window->LastFolder(QStringLiteral("export")));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(ExportFile::Filters());
@@ -59,6 +61,7 @@ void ExportBuffer(QWidget *window, const Richie &buffer)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     window->setProperty(LastExportFilter, dialog.selectedNameFilter());
+    window->RememberFolder(QStringLiteral("export"), dialog.selectedFiles().constFirst());
     ExportFile::Export(buffer, dialog.selectedFiles().constFirst(), dialog.selectedNameFilter());
 }
 
@@ -134,6 +137,25 @@ void TMainForm::MenuExportProtocolClick()
 {
     BuildProtocol(*this, TextBuffer());
     ExportBuffer(this, TextBuffer());
+}
+
+void TMainForm::MenuExportSamplesClick()
+{
+    TBRASKDataModule &database = Database(*this, "Messwerte");
+    const int serviceID = database.SelectedServiceID();
+    if (serviceID <= 0)
+        NotAvailable("Messwerte");
+    QFileDialog dialog(this, QStringLiteral("Messwerte exportieren"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(SamplesCsv::FileFilter());
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.setDirectory(LastFolder(QStringLiteral("export")));
+    dialog.selectFile(QStringLiteral("Aufzeichnung-%1.csv").arg(serviceID));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    RememberFolder(QStringLiteral("export"), dialog.selectedFiles().constFirst());
+    SamplesCsv::Write(database, serviceID, dialog.selectedFiles().constFirst());
 }
 
 void TMainForm::MenuPrintTableClick()

@@ -423,7 +423,8 @@ QIcon ProgramIcon()
         paintLightning(p, QRectF(4.6, 4.2, 6.8, 9.6), kYellow);
     };
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128})
+    // Every size of the desktop's icon theme, so none is scaled from another.
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         icon.addPixmap(renderSquare(size, 1.0, paint));
     return icon;
 }

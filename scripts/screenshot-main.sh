@@ -14,11 +14,11 @@ fi
 workdir="$(mktemp -d)"
 trap 'rm -rf "$workdir"' EXIT
 mkdir -p "$(dirname "$output")"
-# log.txt is written to the current directory: keep it in the temporary one.
+# log.txt goes to the state folder: keep it (and the settings) in the temporary one.
 output_abs="$(cd "$(dirname "$output")" && pwd)/$(basename "$output")"
 program_abs="$(cd "$(dirname "$program")" && pwd)/$(basename "$program")"
 (
   cd "$workdir"
-  QT_QPA_PLATFORM=offscreen "$program_abs" --database "$workdir/database" --demo --screenshot "$output_abs"
+  XDG_STATE_HOME="$workdir/state" XDG_CONFIG_HOME="$workdir/config" QT_QPA_PLATFORM=offscreen "$program_abs" --database "$workdir/database" --demo --screenshot "$output_abs"
 )
 echo "saved $output"

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Braskon. When no charger is
-# configured (no BRASKON_COM<n> variable set), a simulated charger lab is
+# Installs what is missing, builds the three programs, and starts Braskon.
+# When no charger is configured (no BRASKON_COM<n> variable set and no port
+# assigned on the "Schnittstellen" page of the options), a simulated charger lab is
 # started first: a Lumo on COM1, a Varn on COM2, a Tesk on COM3 and a Kestrix
 # logger on COM4, running 60 times faster than real time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh
+# Only the programs started here; scripts/test.sh builds the tests too.
+bash scripts/build.sh braskon braskon-cli braskon-sim
 
 BIN="$PWD/build/bin"
-if ! env | grep -q '^BRASKON_COM[1-9]='; then
+SETTINGS="${XDG_CONFIG_HOME:-$HOME/.config}/braskon/braskon.conf"
+if ! env | grep -q '^BRASKON_COM[1-9]=' && ! grep -qs '^COM[1-9]=.' "$SETTINGS"; then
   RUN_DIR="$(mktemp -d)"
   trap 'kill "$SIM_PID" 2>/dev/null || true; rm -rf "$RUN_DIR"' EXIT
   "$BIN/braskon-sim" --port 1=lumo --port 2=varn --port 3=tesk --port 4=kestrix \

@@ -35,33 +35,35 @@ std::string parseOptions(const std::vector<std::string>& args, Options& options)
         std::string v;
         if (option == "--help" || option == "-h") {
             options.help = true;
+        } else if (option == "--version" || option == "-v") {
+            options.version = true;
         } else if (option == "--send") {
             if (!value(options.sendPath))
-                return "--send needs the control socket path and a command";
+                return "--send braucht den Pfad des Steuer-Sockets und einen Befehl";
             for (++i; i < args.size(); ++i)
                 options.sendCommand += (options.sendCommand.empty() ? "" : " ") + args[i];
             if (options.sendCommand.empty())
-                return "--send needs a command";
+                return "--send braucht einen Befehl";
         } else if (!value(v)) {
-            return option.compare(0, 2, "--") == 0 ? option + " needs a value (see --help)"
-                                                   : "unexpected argument: " + option;
+            return option.compare(0, 2, "--") == 0 ? option + " braucht einen Wert (siehe --help)"
+                                                   : "unerwartetes Argument: " + option;
         } else if (option == "--port") {
             const auto eq = v.find('=');
             Options::Port port;
             port.com = eq == 1 ? v[0] - '0' : 0;
             port.type = eq == std::string::npos ? "" : v.substr(eq + 1);
             if (port.com < 1 || port.com > 9)
-                return "--port expects N=TYPE with N from 1 to 9: " + v;
+                return "--port erwartet N=TYP mit N von 1 bis 9: " + v;
             if (port.type != "ohmrida" && port.type != "lumo" && port.type != "tesk"
                 && port.type != "varn" && port.type != "kestrix")
-                return "unknown device type (ohmrida, lumo, tesk, varn, kestrix): " + port.type;
+                return "unbekannter Ger\u00e4tetyp (ohmrida, lumo, tesk, varn, kestrix): " + port.type;
             for (const auto& other : options.ports)
                 if (other.com == port.com)
-                    return "COM" + std::to_string(port.com) + " given twice";
+                    return "COM" + std::to_string(port.com) + " doppelt angegeben";
             options.ports.push_back(port);
         } else if (option == "--speed") {
             if (!parseDouble(v, options.speed) || options.speed <= 0)
-                return "--speed expects a positive number: " + v;
+                return "--speed erwartet eine positive Zahl: " + v;
         } else if (option == "--env-file") {
             options.envFile = v;
         } else if (option == "--trace") {
@@ -75,7 +77,7 @@ std::string parseOptions(const std::vector<std::string>& args, Options& options)
         } else if (option == "--fault") {
             const auto colon = v.find(':');
             if (colon == std::string::npos)
-                return "--fault expects TARGET:FAULT, e.g. 3.2:silent or 1:error=5@2+60";
+                return "--fault erwartet ZIEL:FEHLER, z. B. 3.2:silent oder 1:error=5@2+60";
             options.startCommands.push_back("fault " + v.substr(0, colon) + " " + v.substr(colon + 1));
         } else if (option == "--soc") {
             options.startCommands.push_back("set-soc " + targetAndValue(v));
@@ -84,96 +86,99 @@ std::string parseOptions(const std::vector<std::string>& args, Options& options)
         } else if (option == "--gap") {
             double ms = 0;
             if (!parseDouble(v, ms) || ms < 1)
-                return "--gap expects milliseconds >= 1";
+                return "--gap erwartet Millisekunden >= 1";
             options.gapMs = static_cast<int>(ms);
         } else {
-            return "unknown option: " + option + " (see --help)";
+            return "unbekannte Option: " + option + " (siehe --help)";
         }
     }
-    if (!options.help && options.sendPath.empty() && options.ports.empty())
-        return "no device: give at least one --port N=TYPE (see --help)";
+    if (!options.help && !options.version && options.sendPath.empty() && options.ports.empty())
+        return "kein Ger\u00e4t: mindestens ein --port N=TYP angeben (siehe --help)";
     return {};
 }
 
 const char* helpText()
 {
-    return R"(braskon-sim: emulates Ohmrida, Lumo, Tesk and Varn chargers and the Kestrix
-logger on pseudo-terminals, one device per COM number.
+    return R"(braskon-sim: simuliert Ohmrida-, Lumo-, Tesk- und Varn-Ladegeräte und den
+Kestrix-Datenlogger an Pseudo-Terminals, ein Gerät je COM-Nummer.
 
-Usage: braskon-sim --port N=TYPE [--port ...] [options]
-       braskon-sim --send SOCKET COMMAND...      (send one control command)
+Aufruf: braskon-sim --port N=TYP [--port ...] [Optionen]
+        braskon-sim --send SOCKET BEFEHL...      (einen Steuerbefehl senden)
+        braskon-sim --help | --version
 
-Devices
-  --port N=TYPE        COM number N (1..9) gets a device: ohmrida, lumo, tesk,
-                       varn (four channels) or kestrix (the logger)
-Output
-  (stdout)             one line BRASKON_COM<N>=<pty path> per port, when ready
-  --env-file FILE      written atomically once all ports are ready, one line
-                       "export BRASKON_COM<N>=<pty path>" per port, for `source`;
-                       removed again at exit
-  --trace FILE         every exchange, one flushed line each:
-                         COM<N> rx <hex bytes> tx <hex bytes>
-                       "tx -" when the device did not answer, "tx - discarded"
-                       when an incomplete command was dropped after the gap
-Model
-  --speed X            model time runs X times faster than real time (default 1)
-  --soc [T=]PERCENT    battery state of charge at start (default 50)
-  --capacity [T=]MAH   real battery capacity (default: the loaded program's)
-  --kestrix SPEC       the logger's recording, generated from the model:
+Geräte
+  --port N=TYP         COM-Nummer N (1..9) bekommt ein Gerät: ohmrida, lumo, tesk,
+                       varn (vier Kanäle) oder kestrix (der Logger)
+Ausgabe
+  (stdout)             eine Zeile BRASKON_COM<N>=<pty-Pfad> je Port, sobald bereit
+  --env-file DATEI     wird geschrieben, sobald alle Ports bereit sind, eine Zeile
+                       "export BRASKON_COM<N>=<pty-Pfad>" je Port, für `source`;
+                       beim Ende wieder entfernt
+  --trace DATEI        jeder Austausch, je eine sofort geschriebene Zeile:
+                         COM<N> rx <Hex-Bytes> tx <Hex-Bytes>
+                       "tx -", wenn das Gerät nicht antwortete, "tx - discarded",
+                       wenn ein unvollständiger Befehl nach der Pause verworfen wurde
+Modell
+  --speed X            die Modellzeit läuft X-mal schneller als die echte (Standard 1)
+  --soc [T=]PROZENT    Ladezustand des Akkus beim Start (Standard 50)
+  --capacity [T=]MAH   echte Akkukapazität (Standard: die des geladenen Programms)
+  --kestrix SPEC       die Aufzeichnung des Loggers, aus dem Modell erzeugt:
                          program=3 type=1 cells=4 capacity=1000 discharge=500
                          charge=300 intervals=60/30 counts=121/61
-                       (the defaults; intervals are charge/discharge seconds,
-                       counts are values per phase, at most ten phases)
-  --kestrix-file FILE  the logger's recording from a text file:
-                         # comment
+                       (die Standardwerte; intervals sind Lade-/Entladesekunden,
+                       counts die Werte je Phase, höchstens zehn Phasen)
+  --kestrix-file DATEI die Aufzeichnung des Loggers aus einer Textdatei:
+                         # Kommentar
                          program 3
-                         type 1                (0 NC, 1 NMH, 2 lead)
+                         type 1                (0 NC, 1 NMH, 2 Blei)
                          cells 4
                          capacity 1000
                          discharge-current 500
                          charge-current 300
                          charge-interval 60
                          discharge-interval 30
-                         phase 5320 5300 5290 ...   (one line per phase, mV)
-Faults
-  --fault T:FAULT      as the control command "fault T FAULT" (see below)
-  --gap MS             an incomplete command is dropped after MS ms (default 100)
-Control
-  --control PATH       Unix stream socket taking text commands, one per line;
-                       each gets one reply line, "ok ..." or "error: ...".
-                       From a shell: braskon-sim --send PATH fault 1 silent
+                         phase 5320 5300 5290 ...   (eine Zeile je Phase, mV)
+Fehler
+  --fault T:FEHLER     wie der Steuerbefehl "fault T FEHLER" (siehe unten)
+  --gap MS             ein unvollständiger Befehl wird nach MS ms verworfen (Standard 100)
+Steuerung
+  --control PFAD       Unix-Stream-Socket für Textbefehle, einer je Zeile; jeder
+                       bekommt eine Antwortzeile, "ok ..." oder "error: ...".
+                       Aus der Shell: braskon-sim --send PFAD fault 1 silent
+  -h, --help           diese Hilfe anzeigen
+  -v, --version        Versionsnummer anzeigen
 
-Targets T: N (every channel of COM N, or the logger), N.C (channel C 1..4 of a
-Varn on COM N; 1 for the others), all (every port).
+Ziele T: N (jeder Kanal an COM N, oder der Logger), N.C (Kanal C 1..4 eines
+Varn an COM N; 1 bei den anderen), all (jeder Port).
 
-Control commands
+Steuerbefehle
   ping
-  status T                    mode, error, step, state of charge, voltage
-  fault T FAULT               FAULT is one of
-                                silent             no answer at all
-                                short[=N]          answers lose their last N bytes (1)
-                                wrong-echo         answer byte 0 is not the command
-                                refuse=C[/C...]    commands C (e.g. 0x17) answered 1, not done
-                                idle-start         start acknowledged, channel stays idle
-                                error=E            error code E now (channel stops)
-                                error=E@S[+SEC]    error code E when step S has run SEC s
-                                idle@S[+SEC]       channel goes idle in step S, as if
-                                                   stopped at the device
-  clear T                     removes the faults and the error code
-  error T CODE                same as fault T error=CODE
-  stop-by-hand T              channel goes idle now (as if stopped at the device)
-  unplug N [close]            port stops answering; "close" closes the pty itself
-  plug N                      answers again (not after "unplug N close")
-  set-soc T PERCENT           battery state of charge
-  set-capacity T MAH          real battery capacity, 0 = the program's
-  set-speed X                 model speed
-  set-kestrix N SPEC...       new generated recording (keys as --kestrix)
-  load-kestrix N FILE         new recording from a file (format as --kestrix-file)
+  status T                    Modus, Fehler, Schritt, Ladezustand, Spannung
+  fault T FEHLER              FEHLER ist einer von
+                                silent             gar keine Antwort
+                                short[=N]          Antworten verlieren ihre letzten N Bytes (1)
+                                wrong-echo         Antwortbyte 0 ist nicht der Befehl
+                                refuse=C[/C...]    Befehle C (z. B. 0x17) mit 1 beantwortet, nicht ausgeführt
+                                idle-start         Start bestätigt, Kanal bleibt untätig
+                                error=E            jetzt Fehlercode E (Kanal hält an)
+                                error=E@S[+SEK]    Fehlercode E, wenn Schritt S SEK s gelaufen ist
+                                idle@S[+SEK]       Kanal wird in Schritt S untätig, als wäre
+                                                   er am Gerät angehalten worden
+  clear T                     entfernt die Fehler und den Fehlercode
+  error T CODE                wie fault T error=CODE
+  stop-by-hand T              Kanal wird jetzt untätig (wie am Gerät angehalten)
+  unplug N [close]            Port antwortet nicht mehr; "close" schließt auch das pty
+  plug N                      antwortet wieder (nicht nach "unplug N close")
+  set-soc T PROZENT           Ladezustand des Akkus
+  set-capacity T MAH          echte Akkukapazität, 0 = die des Programms
+  set-speed X                 Modellgeschwindigkeit
+  set-kestrix N SPEC...       neue erzeugte Aufzeichnung (Schlüssel wie bei --kestrix)
+  load-kestrix N DATEI        neue Aufzeichnung aus einer Datei (Format wie --kestrix-file)
 
-Devices answer only complete commands (11 bytes for the program command, one
-byte otherwise); unknown commands get no answer. The logger answers 0xF0, 0xF1,
-0xF2 and the status commands at address 0, not the identification. SIGINT and
-SIGTERM end the simulator cleanly.
+Geräte antworten nur auf vollständige Befehle (11 Bytes beim Programmbefehl, sonst
+ein Byte); unbekannte Befehle bleiben unbeantwortet. Der Logger beantwortet 0xF0, 0xF1,
+0xF2 und die Statusbefehle an Adresse 0, nicht die Kennung. SIGINT und SIGTERM
+beenden den Simulator sauber.
 )";
 }
 

@@ -18,6 +18,7 @@ struct Options {
     std::vector<std::string> startCommands;
     int gapMs = 100;
     bool help = false;
+    bool version = false;
     // Client mode: send one control command to a running simulator.
     std::string sendPath;
     std::string sendCommand;

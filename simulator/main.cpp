@@ -1,4 +1,5 @@
 // braskon-sim: charger and logger simulator on pseudo-terminals.
+#include "BraskonVersion.h"
 #include "Options.h"
 #include "Simulator.h"
 
@@ -25,12 +26,12 @@ int sendControlCommand(const std::string& path, const std::string& command)
     std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        std::fprintf(stderr, "braskon-sim: cannot reach %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "braskon-sim: %s nicht erreichbar: %s\n", path.c_str(), std::strerror(errno));
         return 2;
     }
     const std::string line = command + "\n";
     if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-        std::fprintf(stderr, "braskon-sim: cannot send the command\n");
+        std::fprintf(stderr, "braskon-sim: Befehl kann nicht gesendet werden\n");
         ::close(fd);
         return 2;
     }
@@ -55,6 +56,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::fputs(Sim::helpText(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("braskon-sim %s\n", BRASKON_VERSION);
         return 0;
     }
     if (!options.sendPath.empty())

@@ -1,6 +1,12 @@
 #include "TestDatabase.h"
 
+#include "BraskonVersion.h"
+
+#include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QSettings>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -85,3 +91,118 @@ TEST_F(Cli, ErrorsStoreNothing)
     EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'batteries'"), 1);
 }
 
+
+namespace {
+
+CliRun runWith(const QStringList &args, const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(BRASKON_CLI), args);
+    EXPECT_TRUE(process.waitForFinished(30000));
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+} // namespace
+
+TEST_F(Cli, HelpAndVersionOnStandardOutputBadCallsInGermanWithStatusTwo)
+{
+    struct Case {
+        QStringList args;
+        int status;
+        QString out;   // what standard output starts with, empty: nothing
+        QString err;   // what standard error contains
+    } cases[] = {
+        {{"--help"}, 0, "Aufruf: braskon-cli [OPTIONEN] BEFEHL", ""},
+        {{"-h"}, 0, "Aufruf: braskon-cli [OPTIONEN] BEFEHL", ""},
+        {{"--version"}, 0, "braskon-cli " BRASKON_VERSION "\n", ""},
+        {{}, 2, "", "Aufruf: braskon-cli"},
+        {{"--frobnicate"}, 2, "", "(braskon-cli --help zeigt die Hilfe)"},
+        {{"frobnicate"}, 2, "", "unbekannter Befehl \u201efrobnicate\u201c"},
+        {{"--port", "COM0=/dev/ttyUSB0", "ports"}, 2, "", "--port erwartet COMn=GER\u00c4T"},
+        {{"export", "samples", "--service"}, 2, "", "Aufruf: braskon-cli export samples"},
+        {{"scan", "extra"}, 2, "", "Aufruf: braskon-cli scan"},
+    };
+    for (const Case &c : cases) {
+        const CliRun result = run(c.args);
+        const std::string call = c.args.join(' ').toStdString();
+        EXPECT_EQ(result.status, c.status) << call << ": " << result.err.toStdString();
+        // Bad calls print nothing on standard output.
+        EXPECT_TRUE(c.out.isEmpty() ? result.out.isEmpty() : result.out.startsWith(c.out))
+            << call << ": " << result.out.toStdString();
+        EXPECT_TRUE(result.err.contains(c.err)) << call << ": " << result.err.toStdString();
+    }
+    // The help names every command, the new ones included.
+    const QString help = run({"--help"}).out;
+    for (const char *command : {"  ports ", "  scan ", "  battery add", "  export samples --service", "  run ",
+                                "  logger ", "  service delete"})
+        EXPECT_TRUE(help.contains(QLatin1String(command))) << command;
+}
+
+TEST_F(Cli, PortsShowTheDeviceOfEachComAndWhereItComesFrom)
+{
+    QTemporaryDir config;
+    {
+        QSettings settings(config.filePath("braskon/braskon.conf"), QSettings::IniFormat);
+        settings.setValue("ports/COM4", "/dev/zero");
+        settings.setValue("ports/COM2", "/dev/from-settings");
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (int n = 1; n <= 9; ++n)
+        environment.remove(QStringLiteral("BRASKON_COM%1").arg(n));
+    environment.insert("XDG_CONFIG_HOME", config.path());
+    environment.insert("BRASKON_COM1", "/dev/null");
+    environment.insert("BRASKON_COM3", "/nonexistent/com3");
+
+    // --port wins over the environment and over the settings.
+    const CliRun result = runWith({"--port", "com3=/dev/zero", "--port", "2=/dev/null", "ports"}, environment);
+    ASSERT_EQ(result.status, 0) << result.err.toStdString();
+    const QStringList lines = result.out.split('\n');
+    ASSERT_GE(lines.size(), 12) << result.out.toStdString();
+    EXPECT_EQ(lines[0], "Zuordnung:");
+    EXPECT_EQ(lines[1], "COM1\t/dev/null\tUmgebung (BRASKON_COM1)\tbereit");
+    EXPECT_EQ(lines[2], "COM2\t/dev/null\tUmgebung (BRASKON_COM2)\tbereit");
+    EXPECT_EQ(lines[3], "COM3\t/dev/zero\tUmgebung (BRASKON_COM3)\tbereit");
+    EXPECT_EQ(lines[4], "COM4\t/dev/zero\tzugeordnet\tbereit");
+    EXPECT_TRUE(lines[5].startsWith("COM5\t/dev/ttyS4\tStandard\t")) << lines[5].toStdString();
+    EXPECT_EQ(lines[11], "Serielle Ger\u00e4te:");
+}
+
+TEST_F(Cli, SamplesAsCsvWithHeaderDotDecimalsAndCapacityPerStep)
+{
+    addBattery(20);
+    const int service = addService(20, 1, 2, 0);
+    // Step 1 discharging at 500 mA for an hour, then step 2; a sample of a
+    // step without a row keeps its place with an empty function.
+    for (const Sample &sample : {Sample{service, 1, 0, 1365, 500, 0}, Sample{service, 1, 1800, 1250, 500, 0},
+                                 Sample{service, 1, 3600, 1001, 500, 0}, Sample{service, 2, 3600, 1200, -200, 0},
+                                 Sample{service, 2, 5400, 1420, -200, 0}, Sample{service, 7, 5500, 1430, 0, 0}})
+        module().InsertSample(sample);
+    module_.reset();
+
+    const QString expected = QStringLiteral(
+        "Zeit [s],Schritt,Funktion,Spannung [V],Strom [A],Kapazit\u00e4t [mAh]\r\n"
+        "0,1,Laden,1.365,0.5,0\r\n"
+        "1800,1,Laden,1.25,0.5,250\r\n"
+        "3600,1,Laden,1.001,0.5,500\r\n"
+        "3600,2,Entladen,1.2,-0.2,0\r\n"
+        "5400,2,Entladen,1.42,-0.2,100\r\n"
+        "5500,7,,1.43,0,0\r\n");
+    QProcessEnvironment german = QProcessEnvironment::systemEnvironment();
+    german.insert("LC_ALL", "de_DE.UTF-8");
+    const CliRun printed = runWith({"--database", dir(), "export", "samples", "--service", QString::number(service)},
+                                   german);
+    EXPECT_EQ(printed.status, 0) << printed.err.toStdString();
+    EXPECT_EQ(printed.out, expected);
+
+    const QString file = temp_.filePath("werte.csv");
+    EXPECT_EQ(run({"export", "samples", "--service", QString::number(service), "-o", file}).status, 0);
+    QFile written(file);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(written.readAll()), expected);
+
+    const CliRun missing = run({"export", "samples", "--service", "999"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(missing.err.contains("Aufzeichnung 999 gibt es nicht")) << missing.err.toStdString();
+}

@@ -75,7 +75,7 @@ TEST(ProtocolBuilder, HundredSamplesGiveHundredAndOneLines)
     Richie buffer;
     BuildProtocol(*db.data, service, buffer);
     ASSERT_EQ(buffer.Lines().size(), 101);
-    EXPECT_EQ(buffer.Lines().at(0), QStringLiteral("[s]\t[V]\t[mA]\t[mAh]\t[fx]"));
+    EXPECT_EQ(buffer.Lines().at(0), QStringLiteral("[s]\t[V]\t[A]\t[fx]"));
     EXPECT_EQ(buffer.Lines().at(1), decimal(QStringLiteral("0\t1.234\t0.5\tEntladen")));
     EXPECT_EQ(buffer.Lines().at(100), decimal(QStringLiteral("5940\t1.333\t0.3\tLaden")));
 }
@@ -142,7 +142,7 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
         {{"label", "1"}, "C", "Akku 1\r\nMignon\r\nNMH   600mAh   4.8V\r\n"},
         {{"label", "2"}, "de_DE.UTF-8", "Akku 2\r\n\r\nBlei   7200mAh   8V\r\n"},
         {{"batteries"}, "C", "1\t600\tNMH\tMignon\r\n2\t7200\tBlei\t\r\n"},
-        {{"protocol", id}, "C", "[s]\t[V]\t[mA]\t[mAh]\t[fx]\r\n30\t1.402\t0.5\tEntladen\r\n"},
+        {{"protocol", id}, "C", "[s]\t[V]\t[A]\t[fx]\r\n30\t1.402\t0.5\tEntladen\r\n"},
         {{"steps", id}, "C", "Entladen\t500\t0\t0:0:0\tfolgt\r\n"},
     };
     for (const auto &[args, locale, expected] : outputs)

@@ -107,6 +107,44 @@ TEST_F(MainformExport, TableExportWithRtfFilterAndBareNameWritesRtfIntoTxt)
     EXPECT_TRUE(label.readAll().startsWith("{\\rtf1"));
 }
 
+TEST_F(MainformExport, SamplesAsCsvFromTheRecordsContextMenu)
+{
+    AddBattery(1, 1000, QStringLiteral("Tabellenakku"));
+    TBRASKDataModule::Service service;
+    service.BatteryID = 1;
+    Db().InsertService(service);
+    StepRecord step{service.ID, 1, Laden, 300, 0, 0, 0, 0};
+    Db().InsertStep(step);
+    for (int i = 0; i < 3; ++i)
+        Db().InsertSample({service.ID, 1, i * 600, 1300 + i, 300, 0});
+    Db().ReopenBatteries(1);
+    Db().ReopenServices(service.ID);
+    Form().DatabasePageControl->setCurrentWidget(Form().TabSheetServices);
+    QCoreApplication::processEvents();
+    Form().UpdateMenus();
+    // Offered with the protocol, in the menu and in the record's context menu.
+    EXPECT_TRUE(Form().MenuExportSamples->isEnabled());
+    EXPECT_TRUE(Form().PopupMenuExportSamples->isEnabled());
+
+    const QString file = dir.filePath(QStringLiteral("werte"));
+    const auto offered = AnswerFileDialog(QString(), file);
+    Form().PopupMenuExportSamples->trigger();
+    EXPECT_EQ(*offered, QStringLiteral("CSV-Dateien (*.csv)"));
+    QFile written(file + QStringLiteral(".csv"));
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(written.readAll()),
+              QStringLiteral("Zeit [s],Schritt,Funktion,Spannung [V],Strom [A],Kapazit\u00e4t [mAh]\r\n"
+                             "0,1,Laden,1.3,0.3,0\r\n600,1,Laden,1.301,0.3,50\r\n1200,1,Laden,1.302,0.3,100\r\n"));
+    EXPECT_EQ(Form().LastFolder(QStringLiteral("export")), dir.path());
+
+    // Without a recording there is nothing to export.
+    Db().DeleteSelectedService();
+    QCoreApplication::processEvents();
+    Form().UpdateMenus();
+    EXPECT_FALSE(Form().MenuExportSamples->isEnabled());
+    EXPECT_FALSE(Form().PopupMenuExportSamples->isEnabled());
+}
+
 TEST_F(MainformExport, CopyAndPrintTheProtocol)
 {
     AddBattery(1, 1000, QStringLiteral("Logger"));

@@ -7,9 +7,11 @@
 #include "mainwindow/Dialogs.h"
 #include "mainwindow/Mainform.h"
 
+#include "charger/SerialPorts.h"
 #include "charger/Terminal.h"
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "treatment/Localization.h"
 #include "treatment/TreatmentEngine.h"
 
 #include <QAction>
@@ -23,6 +25,9 @@
 #include <QTest>
 #include <QApplication>
 #include <QFile>
+#include <QScreen>
+#include <QSettings>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QTextCursor>
 
@@ -128,6 +133,8 @@ private slots:
     void listKeysAndTitleClick();
     void quittingLeavesTreatmentsAlone();
     void damagedDatabaseStopsTheStart();
+    void settingsKeptAcrossStarts();
+    void germanStandardTexts();
 };
 
 void MainWindowTest::commandEnablingFollowsTheData()
@@ -601,6 +608,98 @@ void MainWindowTest::damagedDatabaseStopsTheStart()
         QVERIFY(!window->isVisible());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);   // nothing lost
+}
+
+void MainWindowTest::settingsKeptAcrossStarts()
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath(QStringLiteral("braskon.conf")), QSettings::IniFormat);
+    qputenv("BRASKON_COM2", "/dev/from-environment");
+    Ohmrida::SerialPorts::AssignAll({});
+    QList<int> upperSizes;
+    {
+        Program program;
+        TMainForm &form = program.Form();
+        // A first start opens large enough to read the diagram and lists, within the screen.
+        form.SetSettings(&settings);
+        const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
+        QCOMPARE(form.size(), TMainForm::FirstStartSize(available));
+        QCOMPARE(TMainForm::FirstStartSize(QSize(1920, 1080)), QSize(1100, 750));
+        QCOMPARE(TMainForm::FirstStartSize(QSize(1024, 600)), QSize(922, 540));
+
+        // Options and ports through the dialog; the environment's port is shown as winning.
+        ModalDriver driver;
+        QString override2;
+        driver.OnDialog([&override2](QDialog *dialog) {
+            Fill(dialog, "edTimer", QStringLiteral("7"));
+            Fill(dialog, "edMinDeltaU", QStringLiteral("25"));
+            Fill(dialog, "edMinDeltaI", QStringLiteral("3"));
+            auto *options = qobject_cast<TOptionsDialog *>(dialog);
+            QVERIFY(options);
+            options->Pages->setCurrentIndex(1);
+            options->cbPort[0]->setEditText(QStringLiteral("/dev/ttyUSB7"));
+            options->cbPort[2]->setEditText(QStringLiteral("/dev/serial/by-id/usb-FTDI_X-if00 \u2014 FTDI X"));
+            override2 = options->lbPortOverride[1]->text();
+            ClickOk(dialog, "Button1");
+        });
+        form.MenuOptions->trigger();
+        QCOMPARE(driver.Failures(), 0);
+        QCOMPARE(override2, QStringLiteral("gilt: BRASKON_COM2=/dev/from-environment"));
+        const std::map<int, std::string> chosen{{1, "/dev/ttyUSB7"}, {3, "/dev/serial/by-id/usb-FTDI_X-if00"}};
+        QCOMPARE(Ohmrida::SerialPorts::Assignment(), chosen);
+        // Kept at once, not only at the end.
+        QCOMPARE(settings.value(QStringLiteral("options/timerMs")).toInt(), 7000);
+        QCOMPARE(settings.value(QStringLiteral("ports/COM1")).toString(), QStringLiteral("/dev/ttyUSB7"));
+
+        form.resize(900, 640);
+        form.HorizontalSplitter->setSizes({500, 260});
+        QCoreApplication::processEvents();
+        upperSizes = form.HorizontalSplitter->sizes();
+        QCOMPARE(upperSizes.value(1), 260);
+        form.RememberFolder(QStringLiteral("export"), dir.filePath(QStringLiteral("protokoll.txt")));
+        form.close();
+    }
+    qunsetenv("BRASKON_COM2");
+    Ohmrida::SerialPorts::AssignAll({});
+
+    Program program;
+    TMainForm &form = program.Form();
+    form.SetSettings(&settings);
+    QCOMPARE(form.TheTimer->interval(), 7000);
+    QCOMPARE(program.Db().MinDeltaU(), 25);
+    QCOMPARE(program.Db().MinDeltaI(), 3);
+    QCOMPARE(form.size(), QSize(900, 640));
+    QCOMPARE(form.HorizontalSplitter->sizes(), upperSizes);
+    QCOMPARE(form.LastFolder(QStringLiteral("export")), dir.path());
+    QCOMPARE(Ohmrida::SerialPorts::Assignment().at(3), std::string("/dev/serial/by-id/usb-FTDI_X-if00"));
+
+    // The dialog shows the kept assignment; emptying a port gives it back its default.
+    ModalDriver driver;
+    QStringList shown;
+    driver.OnDialog([&shown](QDialog *dialog) {
+        auto *options = qobject_cast<TOptionsDialog *>(dialog);
+        for (QComboBox *combo : options->cbPort)
+            shown << combo->currentText();
+        options->cbPort[0]->setEditText(QString());
+        ClickOk(dialog, "Button1");
+    });
+    form.MenuOptions->trigger();
+    QCOMPARE(shown.mid(0, 3), (QStringList{"/dev/ttyUSB7", QString(), "/dev/serial/by-id/usb-FTDI_X-if00"}));
+    QVERIFY(!settings.contains(QStringLiteral("ports/COM1")));
+    QCOMPARE(Ohmrida::SerialPorts::Resolve(1).device, std::string("/dev/ttyS0"));
+    form.SetSettings(nullptr);
+    Ohmrida::SerialPorts::AssignAll({});
+}
+
+void MainWindowTest::germanStandardTexts()
+{
+    // Qt's own buttons and dialogs speak German under the German program texts.
+    QVERIFY(InstallGermanQtTranslation(*QCoreApplication::instance()));
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Frage"), QStringLiteral("Löschen?"),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
+    QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
 }
 
 QTEST_MAIN(MainWindowTest)

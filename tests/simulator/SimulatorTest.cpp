@@ -133,7 +133,7 @@ TEST(SimulatorProcessTest, BadArgumentsGiveAClearError)
         sim.start();
         FAIL() << "start succeeded";
     } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("unknown device type"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("unbekannter Ger\u00e4tetyp"), std::string::npos) << e.what();
     }
 }
 

@@ -1,0 +1,56 @@
+#pragma once
+// Which device stands behind COM1..COM9, which serial devices the machine has,
+// and whether the user may open them. Plain C++: the window and the command
+// line fill the assignment from their settings; the environment variable
+// BRASKON_COM<n> still wins over it, and /dev/ttyS<n-1> is the fallback.
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace Ohmrida {
+
+namespace SerialPorts {
+
+constexpr int FirstPort = 1;
+constexpr int LastPort = 9;
+
+// The assignment COM<n> -> device path for this process. An empty path clears
+// port n. Thread-safe; Open() reads it at every exchange.
+void Assign(int port, const std::string &device);
+void AssignAll(const std::map<int, std::string> &devices);
+std::map<int, std::string> Assignment();
+
+// Where the device of COM<n> comes from, and the device itself.
+enum class Origin { Environment, Assignment, Default };
+struct Resolved {
+    std::string device;
+    Origin origin = Origin::Default;
+};
+Resolved Resolve(int port);
+
+// A serial device of the machine, as offered in the options dialog.
+struct Device {
+    std::string path;         // /dev/serial/by-id/usb-FTDI_..., /dev/ttyUSB0, ...
+    std::string target;       // the device node a by-id link points to, else empty
+    std::string description;  // the adapter's description for by-id links, else empty
+};
+// The stable by-id names first (with their adapters' descriptions), then
+// ttyUSB, ttyACM and ttyS (only those the kernel reports as present), each
+// in numeric order. The roots are parameters so tests can use a fake tree.
+std::vector<Device> ListDevices(const std::string &devRoot = "/dev", const std::string &sysRoot = "/sys");
+
+// "usb-FTDI_FT232R_USB_UART_A12345-if00-port0" -> "FTDI FT232R USB UART A12345"
+std::string DescriptionFromById(const std::string &name);
+
+// Whether the calling user may open the device for reading and writing.
+enum class Access { Usable, Missing, Denied };
+Access CheckAccess(const std::string &device);
+
+// The German hint for a port the user may not open, e.g.
+// "COM1 (/dev/ttyUSB0): Zugriff verweigert. ..." mentioning the dialout group.
+std::string DeniedMessage(int port, const std::string &device);
+
+} // namespace SerialPorts
+
+} // namespace Ohmrida

@@ -1,0 +1,73 @@
+// braskon-cli ports: the serial devices of the machine and which of them
+// COM1..COM9 stand for, with where the assignment comes from and whether the
+// user may open the device.
+
+#include "Command.h"
+
+#include "PortSettings.h"
+#include "SerialPorts.h"
+
+namespace {
+
+using namespace Ohmrida::SerialPorts;
+
+QString originText(Origin origin, int port)
+{
+    switch (origin) {
+    case Origin::Environment:
+        return QStringLiteral("Umgebung (BRASKON_COM%1)").arg(port);
+    case Origin::Assignment:
+        return QStringLiteral("zugeordnet");
+    case Origin::Default:
+        break;
+    }
+    return QStringLiteral("Standard");
+}
+
+QString accessText(Access access)
+{
+    switch (access) {
+    case Access::Usable:
+        return QStringLiteral("bereit");
+    case Access::Denied:
+        return QStringLiteral("Zugriff verweigert (Gruppe dialout)");
+    case Access::Missing:
+        break;
+    }
+    return QStringLiteral("nicht vorhanden");
+}
+
+int portsCommand(const QStringList &args, Cli::Context &context)
+{
+    if (!args.isEmpty()) {
+        context.err << "Aufruf: braskon-cli ports" << Qt::endl;
+        return 2;
+    }
+    context.out << "Zuordnung:\n";
+    for (int port = FirstPort; port <= LastPort; ++port) {
+        const Resolved resolved = Resolve(port);
+        context.out << "COM" << port << '\t' << QString::fromStdString(resolved.device) << '\t'
+                    << originText(resolved.origin, port) << '\t' << accessText(CheckAccess(resolved.device)) << '\n';
+    }
+    context.out << "\nSerielle Ger\u00e4te:\n";
+    const std::vector<Device> devices = ListDevices();
+    if (devices.empty())
+        context.out << "(keine gefunden)\n";
+    for (const Device &device : devices) {
+        QStringList fields{QString::fromStdString(device.path)};
+        if (!device.target.empty())
+            fields << QString::fromStdString(device.target);
+        if (!device.description.empty())
+            fields << QString::fromStdString(device.description);
+        context.out << fields.join(QLatin1Char('\t')) << '\n';
+    }
+    context.out.flush();
+    return 0;
+}
+
+static const Cli::CommandRegistration registration(
+    "ports",
+    "ports                die Zuordnung COM1..COM9 und die seriellen Ger\u00e4te des Rechners anzeigen",
+    portsCommand);
+
+} // namespace

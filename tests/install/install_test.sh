@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary DESTDIR and checks what a user gets:
+# the tree, --version/--help of the installed programs, the desktop file and
+# the AppStream metainfo, the man pages; then, as an unprivileged user with a
+# read-only program folder, that braskon and braskon-cli share one database in
+# the user's data folder, that the log lands in the state folder, and that a
+# port the user may not open is reported with the dialout hint.
+#
+#   install_test.sh BUILD_DIR VERSION
+# Run as root, the user parts run as "nobody"; run as another user, they run
+# as that user.
+set -euo pipefail
+BUILD="$(cd "$1" && pwd)"
+VERSION="$2"
+
+fail() { echo "FEHLER: $*" >&2; exit 1; }
+check() { [ -e "$1" ] || fail "fehlt: ${1#"$STAGE"}"; }
+
+WORK="$(mktemp -d)"
+SIM_PID=""
+cleanup() {
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null && wait "$SIM_PID" 2>/dev/null
+  chmod -R u+w "$WORK" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+chmod 755 "$WORK"
+STAGE="$WORK/stage"
+
+# ---- the installed tree ----
+DESTDIR="$STAGE" cmake --install "$BUILD" --prefix /usr > "$WORK/install.log"
+for f in usr/bin/braskon usr/bin/braskon-cli usr/bin/braskon-sim \
+         usr/share/applications/de.quentax.braskon.desktop \
+         usr/share/metainfo/de.quentax.braskon.metainfo.xml \
+         usr/share/man/man1/braskon.1 usr/share/man/man1/braskon-cli.1 usr/share/man/man1/braskon-sim.1; do
+  check "$STAGE/$f"
+done
+for size in 16 22 24 32 48 64 128 256; do
+  icon="$STAGE/usr/share/icons/hicolor/${size}x${size}/apps/braskon.png"
+  check "$icon"
+  # PNG header: width and height as 32-bit big-endian numbers at offset 16.
+  [ "$(od -An -tu4 --endian=big -j16 -N8 "$icon" | tr -s ' ')" = " $size $size" ] \
+    || fail "$icon ist nicht ${size}x${size}"
+done
+BIN="$STAGE/usr/bin"
+
+# ---- --version and --help: stdout, status 0, German ----
+export QT_QPA_PLATFORM=offscreen
+for program in braskon braskon-cli braskon-sim; do
+  out="$("$BIN/$program" --version)" || fail "$program --version: Status $?"
+  [ "$out" = "$program $VERSION" ] || fail "$program --version gibt \"$out\""
+  help="$("$BIN/$program" --help 2>/dev/null)" || fail "$program --help: Status $?"
+  grep -q "^Aufruf: $program" <<<"$help" || fail "$program --help ist keine deutsche Hilfe"
+done
+grep -q "Braskon $VERSION" "$STAGE/usr/share/man/man1/braskon.1" || fail "Manpage ohne Version $VERSION"
+grep -q "version=\"$VERSION\"" "$STAGE/usr/share/metainfo/de.quentax.braskon.metainfo.xml" \
+  || fail "Metainfo ohne Version $VERSION"
+
+# ---- desktop integration, checked by the distribution's own tools ----
+if command -v desktop-file-validate > /dev/null; then
+  desktop-file-validate "$STAGE/usr/share/applications/de.quentax.braskon.desktop"
+else
+  echo "desktop-file-validate fehlt: übersprungen"
+fi
+if command -v appstreamcli > /dev/null; then
+  appstreamcli validate --no-net --pedantic "$STAGE/usr/share/metainfo/de.quentax.braskon.metainfo.xml"
+else
+  echo "appstreamcli fehlt: übersprungen"
+fi
+if command -v groff > /dev/null; then
+  for page in braskon braskon-cli braskon-sim; do
+    warnings="$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$STAGE/usr/share/man/man1/$page.1" 2>&1)"
+    [ -z "$warnings" ] || fail "Manpage $page: $warnings"
+  done
+fi
+
+# ---- as an unprivileged user, with a read-only program folder ----
+chmod -R a-w "$STAGE"
+# as_user HOME [NAME=VALUE...] PROGRAM ARGS...: a clean environment with
+# every port pointing nowhere unless set, so the machine's own serial ports
+# take no part.
+as_user() {
+  local home="$1"; shift
+  local ports=()
+  for n in 1 2 3 4 5 6 7 8 9; do ports+=("BRASKON_COM$n=/nonexistent/com$n"); done
+  local run=(env -i PATH=/usr/bin:/bin HOME="$home" QT_QPA_PLATFORM=offscreen "${ports[@]}" "$@")
+  if [ "$(id -u)" -eq 0 ]; then
+    setpriv --reuid=nobody --regid=nogroup --clear-groups -- "${run[@]}"
+  else
+    "${run[@]}"
+  fi
+}
+new_home() {
+  local home="$WORK/home-$1"
+  mkdir -p "$home"
+  [ "$(id -u)" -eq 0 ] && chown nobody:nogroup "$home"
+  echo "$home"
+}
+
+# The window fills an empty database with demo batteries; the command line
+# then lists them: both use ~/.local/share/braskon.
+HOME_A="$(new_home a)"
+as_user "$HOME_A" "$BIN/braskon" --screenshot "$HOME_A/main.png" --demo 2> "$WORK/gui-a.err" \
+  || { cat "$WORK/gui-a.err"; fail "braskon startet nicht als Benutzer ohne Rechte"; }
+[ -f "$HOME_A/.local/share/braskon/braskon.db" ] || fail "keine Datenbank im Datenordner des Benutzers"
+[ -f "$HOME_A/.local/state/braskon/log.txt" ] || fail "log.txt nicht im Zustandsordner des Benutzers"
+listed="$(as_user "$HOME_A" "$BIN/braskon-cli" battery list)"
+[ "$(wc -l <<<"$listed")" -eq 4 ] && grep -q "Empfänger-Akku Segler" <<<"$listed" \
+  || fail "braskon-cli sieht die Akkus des Fensters nicht: $listed"
+
+# A battery added with the command line is there when the window starts: it
+# finds a database that is not empty and adds no demo batteries.
+HOME_B="$(new_home b)"
+as_user "$HOME_B" "$BIN/braskon-cli" battery add --capacity 900 --type NMH --cells 4 --brand "Von der CLI" > /dev/null
+as_user "$HOME_B" "$BIN/braskon" --screenshot "$HOME_B/main.png" --demo 2> "$WORK/gui-b.err" \
+  || { cat "$WORK/gui-b.err"; fail "braskon startet nicht"; }
+listed="$(as_user "$HOME_B" "$BIN/braskon-cli" battery list)"
+[ "$(wc -l <<<"$listed")" -eq 1 ] && grep -q "Von der CLI" <<<"$listed" \
+  || fail "das Fenster hat eine andere Datenbank geöffnet als braskon-cli: $listed"
+[ ! -e "$BIN/database" ] || fail "Datenbankordner im Programmordner angelegt"
+
+# A database folder the user may not write is opened read-only with a message,
+# never swapped for another folder.
+LOCKED="$WORK/locked"
+mkdir "$LOCKED"
+cp "$HOME_B/.local/share/braskon/braskon.db" "$LOCKED/"
+chmod 755 "$LOCKED"; chmod 644 "$LOCKED/braskon.db"
+[ "$(id -u)" -eq 0 ] || chmod a-w "$LOCKED" "$LOCKED/braskon.db"
+as_user "$HOME_B" "$BIN/braskon-cli" --database "$LOCKED" battery list > "$WORK/locked.out" 2> "$WORK/locked.err" || true
+grep -q "schreibgeschützt" "$WORK/locked.err" || fail "keine Meldung zum schreibgeschützten Datenbankordner: $(cat "$WORK/locked.err")"
+[ ! -e "$HOME_B/.local/share/braskon/database" ] || fail "auf einen anderen Ordner ausgewichen"
+
+# ---- a port the user may not open: the dialout hint ----
+"$BUILD/bin/braskon-sim" --port 1=lumo --env-file "$WORK/ports.env" > "$WORK/sim.log" 2>&1 &
+SIM_PID=$!
+for _ in $(seq 1 100); do
+  [ -s "$WORK/ports.env" ] && break
+  kill -0 "$SIM_PID" 2>/dev/null || { cat "$WORK/sim.log"; fail "braskon-sim startet nicht"; }
+  sleep 0.1
+done
+PTY="$(sed -n 's/^export BRASKON_COM1=//p' "$WORK/ports.env")"
+[ -c "$PTY" ] || fail "kein Pseudo-Terminal vom Simulator"
+chmod 600 "$PTY"
+[ "$(id -u)" -eq 0 ] || chmod 000 "$PTY"
+HOME_C="$(new_home c)"
+status=0
+as_user "$HOME_C" "$BIN/braskon-cli" --port "COM1=$PTY" scan > "$WORK/scan.out" 2> "$WORK/scan.err" || status=$?
+[ "$status" -eq 1 ] || fail "scan endet mit Status $status statt 1"
+grep -q "^braskon-cli scan: COM1 ($PTY): Zugriff verweigert" "$WORK/scan.err" && grep -q "dialout" "$WORK/scan.err" \
+  || fail "keine dialout-Meldung von scan: $(cat "$WORK/scan.err")"
+as_user "$HOME_C" BRASKON_COM1="$PTY" "$BIN/braskon" --screenshot "$HOME_C/main.png" 2> "$WORK/gui-c.err" \
+  || { cat "$WORK/gui-c.err"; fail "braskon startet nicht"; }
+[ "$(grep -c "COM1 ($PTY): Zugriff verweigert.*dialout" "$WORK/gui-c.err")" -eq 1 ] \
+  || fail "braskon meldet den gesperrten Port nicht genau einmal: $(cat "$WORK/gui-c.err")"
+# Opened by its owner the same port answers: the message came from the mode.
+if [ "$(id -u)" -eq 0 ]; then
+  "$BIN/braskon-cli" --port "COM1=$PTY" scan | grep -q "an COM1" || fail "der Port selbst antwortet nicht"
+fi
+
+echo "Installation, Desktop-Dateien, gemeinsame Datenbank und dialout-Meldung: in Ordnung"
