@@ -43,6 +43,22 @@ public:
     // ServiceStartError for an unknown battery or a step count out of range.
     Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
             ServiceControlWindow *controlWindow, int stepCount);
+    // Where a running treatment stood, rebuilt from its stored rows after its
+    // recorder was gone, so that it can be followed on (see Resume.h).
+    struct RestorePoint {
+        TBRASKDataModule::Service Record;
+        std::vector<StepRecord> Steps;   // with their time limits
+        int CurrentStep = 0;
+        int TimeOffset = 0;
+        int LastRecordedVoltage = 0, LastRecordedCurrent = 0;
+        int LastStepTime = 0, LastCapacity = 0;
+        int ChargeCurrent = 0, DischargeCurrent = 0;
+    };
+    // A running treatment from a restore point; writes nothing. Throws
+    // ServiceStartError when the battery is gone.
+    static std::unique_ptr<Service> Restore(TBRASKDataModule &database, const RestorePoint &point,
+                                            const Ohmrida::Terminal &registryTerminal,
+                                            ServiceControlWindow *controlWindow);
     // Frees the steps and the terminal copy; writes nothing.
     ~Service();
     Service(const Service &) = delete;
@@ -95,6 +111,8 @@ public:
     ServiceControlWindow *ControlWindow() const { return controlWindow_; }
 
 private:
+    Service(TBRASKDataModule &database, ServiceControlWindow *controlWindow)
+        : database_(database), controlWindow_(controlWindow) {}
     Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
             ServiceControlWindow *controlWindow, int program, int stepCount);
     void loadAndStart(const Ohmrida::ProgramSettings &settings);
