@@ -9,6 +9,7 @@
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
 #include "livecontrol/ServiceCommands.h"
+#include "treatment/Resume.h"
 #include "treatment/TreatmentEngine.h"
 #include "Richie.h"
 
@@ -29,6 +30,7 @@
 #include <QTableView>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -634,6 +636,14 @@ void TMainForm::SetTreatmentEngine(TTreatmentEngine *engine)
         engineConnections_[2] = connect(engine_, &TTreatmentEngine::CommandFailed, this, [this] {
             QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
         });
+        // A treatment that was not taken up again: say what became of it.
+        engineConnections_[3] = connect(engine_, &TTreatmentEngine::ResumeFinished, this,
+                                        [this](int, bool resumed, const QString &text) {
+                                            if (database_)
+                                                database_->ReopenSteps();
+                                            if (!resumed)
+                                                QMessageBox::information(this, QStringLiteral("Behandlung"), text);
+                                        });
     }
     BatterySelectionChanged();
     ServiceSelectionChanged();
@@ -756,6 +766,13 @@ bool TMainForm::RunCommand(const std::function<void()> &command)
     commandRunning_ = true;
     try {
         command();
+    } catch (const RecordingBusyError &busy) {
+        // Refused because it is being recorded: the box says by whom.
+        succeeded = false;
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"),
+                        QMessageBox::Ok, this);
+        box.setInformativeText(busy.message());
+        box.exec();
     } catch (...) {
         succeeded = false;
         QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
@@ -913,6 +930,29 @@ void TMainForm::showEvent(QShowEvent *event)
     if (!shownOnce_) {
         shownOnce_ = true;
         RunCommand([this] { MenuGotoAkkusClick(); });
+        // Asked once the window is on the screen, not from inside its showing.
+        QTimer::singleShot(0, this, [this] { RunCommand([this] { OfferResumes(); }); });
+    }
+}
+
+void TMainForm::OfferResumes()
+{
+    if (!database_ || !engine_)
+        return;
+    for (const TBRASKDataModule::RunningTreatment &row : Resume::Interrupted(*database_)) {
+        TBRASKDataModule::Service record;
+        record.ID = row.ServiceID;
+        if (!database_->LoadService(record)) {
+            engine_->Abandon(row.ServiceID);
+            continue;
+        }
+        const auto answer = QMessageBox::question(this, QStringLiteral("Behandlung unterbrochen"),
+                                                  Resume::Question(row, record.BatteryID),
+                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes)
+            engine_->Resume(row.ServiceID, record.BatteryID, row.Terminal.toStdString());
+        else
+            engine_->Abandon(row.ServiceID);
     }
 }
 

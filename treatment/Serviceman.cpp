@@ -266,8 +266,10 @@ std::unique_ptr<TerminalLock> TServiceManager::ClaimTerminal(const std::string &
         if (row.Terminal != name || row.ServiceID == resuming || row.Host != OwnerProcess::HostName())
             continue;
         if (TBRASKDataModule::OwnerAlive(row)) {
-            // A recorder that holds no lock (an older program) still owns its terminal.
-            if (row.Pid != OwnerProcess::CurrentPid() || HasService(row.ServiceID))
+            // Another process's treatment, even one whose lock this process
+            // could take (its lock folder differs), owns the terminal. Two
+            // treatments of this process are the windows' business.
+            if (row.Pid != OwnerProcess::CurrentPid())
                 throw TerminalBusyError(
                     QStringLiteral("Ladeterminal \"%1\" wird schon f\u00fcr die Behandlung %2 benutzt "
                                    "(Prozess %3); an das Ladeger\u00e4t wurde nichts gesendet.")
