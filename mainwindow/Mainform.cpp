@@ -633,8 +633,12 @@ void TMainForm::SetTreatmentEngine(TTreatmentEngine *engine)
             ServiceSelectionChanged();
             ScheduleUpdateMenus();
         });
-        engineConnections_[2] = connect(engine_, &TTreatmentEngine::CommandFailed, this, [this] {
-            QMessageBox::critical(this, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"));
+        // The reason (a terminal another program uses, say) goes under the usual text.
+        engineConnections_[2] = connect(engine_, &TTreatmentEngine::CommandFailed, this, [this](const QString &reason) {
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Fehler"), QStringLiteral("Ausführung fehlgeschlagen!"),
+                            QMessageBox::Ok, this);
+            box.setInformativeText(reason);
+            box.exec();
         });
         // A treatment that was not taken up again: say what became of it.
         engineConnections_[3] = connect(engine_, &TTreatmentEngine::ResumeFinished, this,
