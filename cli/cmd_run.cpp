@@ -3,14 +3,20 @@
 //
 //   run --battery ID --terminal NAME (--program 1..5 --charge MA --discharge MA
 //       | --step L|E:MA[:LIMIT_S] ...) [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]
+//   run --resume SERVICE_ID [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]
 //
 // Ctrl+C or SIGTERM stops the treatment as the stop command does (terminal
 // stopped, running step "abgebrochen", all records kept) and exits 128+signal.
+// A terminal that another process runs a treatment on is refused before any
+// port is searched. --resume takes up a treatment whose recorder was killed,
+// if its charger still runs it (else its open steps become "abgebrochen").
+// Every poll line is printed after its sample and step rows are committed.
 
 #include "Command.h"
 
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "treatment/Resume.h"
 #include "treatment/Serviceman.h"
 
 #include <atomic>
@@ -67,13 +73,15 @@ struct RunOptions {
     int discharge = 0;
     std::vector<UserStep> steps;
     int tickMs = 10000;
+    int resume = 0;   // the treatment to take up, 0: start a new one
     std::optional<int> minDeltaU, minDeltaI;
 };
 
 const char *const Usage =
     "Aufruf: braskon-cli run --battery ID --terminal NAME\n"
     "         (--program 1..5 --charge MA --discharge MA | --step L|E:MA[:LIMIT_S] ...)\n"
-    "         [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]";
+    "         [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]\n"
+    "       braskon-cli run --resume SERVICE_ID [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]";
 
 class OptionError {
 public:
@@ -137,6 +145,8 @@ RunOptions ParseOptions(const QStringList &args)
             hasDischarge = true;
         } else if (name == QLatin1String("--step")) {
             options.steps.push_back(ParseStep(value));
+        } else if (name == QLatin1String("--resume")) {
+            options.resume = Number(value, name, 1, 2147483647);
         } else if (name == QLatin1String("--tick-ms")) {
             options.tickMs = Number(value, name, 50, 3600000);
         } else if (name == QLatin1String("--min-delta-u")) {
@@ -146,6 +156,11 @@ RunOptions ParseOptions(const QStringList &args)
         } else {
             throw OptionError(QStringLiteral("unbekannte Angabe %1").arg(name));
         }
+    }
+    if (options.resume != 0) {
+        if (hasBattery || !options.terminal.empty() || options.program != 0 || !options.steps.empty())
+            throw OptionError(QStringLiteral("--resume nimmt Akku, Terminal und Programm aus der Datenbank"));
+        return options;
     }
     if (!hasBattery)
         throw OptionError(QStringLiteral("--battery fehlt"));
@@ -298,40 +313,67 @@ int runCommand(const QStringList &args, Cli::Context &context)
         if (options.minDeltaI)
             database.SetMinDeltaI(*options.minDeltaI);
 
-        TBRASKDataModule::Battery battery;
-        battery.ID = options.batteryID;
-        if (!database.LoadBattery(battery)) {
-            context.err << "braskon-cli run: Akku " << options.batteryID << " ist nicht in der Datenbank"
-                        << Qt::endl;
-            return 1;
-        }
         Ohmrida::TerminalManager terminals;
-        terminals.Scan();
-        const Ohmrida::Terminal *terminal = terminals.Get(options.terminal);
-        if (!terminal) {
-            context.err << "braskon-cli run: Ladeterminal \"" << QString::fromStdString(options.terminal)
-                        << "\" nicht gefunden (" << terminals.Count() << " Terminals gefunden)" << Qt::endl;
-            return 1;
-        }
-        try {
-            CheckCurrents(options, *terminal);
-        } catch (const OptionError &error) {
-            context.err << "braskon-cli run: " << error.Text() << Qt::endl;
-            return 2;
-        }
-        if (catcher.Signal())
-            return 128 + catcher.Signal();
-
         TServiceManager manager(database, terminals);
         ConsoleHost host;
-        Service *service =
-            options.program != 0
-                ? manager.StartStandardService(host, options.batteryID, options.program, options.charge,
-                                               options.discharge, options.terminal)
-                : manager.StartUserService(host, options.batteryID, options.steps, options.terminal);
+        Service *service = nullptr;
+        std::unique_ptr<TerminalLock> lock;
+        if (options.resume != 0) {
+            try {
+                service = manager.ResumeService(host, options.resume);
+            } catch (const std::runtime_error &error) {
+                // Not resumable (still recorded, terminal busy or silent): nothing changed.
+                context.err << "braskon-cli run: " << QString::fromUtf8(error.what()) << Qt::endl;
+                return 1;
+            }
+            if (!service) {
+                context.out << "Das Ladeger\u00e4t f\u00fchrt die Behandlung " << options.resume
+                            << " nicht mehr aus; offene Schritte abgebrochen" << Qt::endl;
+                return 1;
+            }
+        } else {
+            TBRASKDataModule::Battery battery;
+            battery.ID = options.batteryID;
+            if (!database.LoadBattery(battery)) {
+                context.err << "braskon-cli run: Akku " << options.batteryID << " ist nicht in der Datenbank"
+                            << Qt::endl;
+                return 1;
+            }
+            for (const TBRASKDataModule::RunningTreatment &row : Resume::Interrupted(database))
+                context.err << "Hinweis: die Behandlung " << row.ServiceID << " an " << row.Terminal
+                            << " wurde unterbrochen (fortsetzen: braskon-cli run --resume " << row.ServiceID << ")"
+                            << Qt::endl;
+            // Before any port is searched: a terminal in use elsewhere gets nothing sent.
+            try {
+                lock = manager.ClaimTerminal(options.terminal);
+            } catch (const TerminalBusyError &error) {
+                context.err << "braskon-cli run: " << QString::fromUtf8(error.what()) << Qt::endl;
+                return 1;
+            }
+            terminals.Scan();
+            const Ohmrida::Terminal *terminal = terminals.Get(options.terminal);
+            if (!terminal) {
+                context.err << "braskon-cli run: Ladeterminal \"" << QString::fromStdString(options.terminal)
+                            << "\" nicht gefunden (" << terminals.Count() << " Terminals gefunden)" << Qt::endl;
+                return 1;
+            }
+            try {
+                CheckCurrents(options, *terminal);
+            } catch (const OptionError &error) {
+                context.err << "braskon-cli run: " << error.Text() << Qt::endl;
+                return 2;
+            }
+            if (catcher.Signal())
+                return 128 + catcher.Signal();
+            service = options.program != 0
+                          ? manager.StartStandardService(host, options.batteryID, options.program, options.charge,
+                                                         options.discharge, options.terminal)
+                          : manager.StartUserService(host, options.batteryID, options.steps, options.terminal);
+        }
+        const std::string terminalName = service->Terminal().Name();
         const auto *window = static_cast<const ConsoleControlWindow *>(service->ControlWindow());
-        context.out << "Behandlung " << service->ID() << ": " << window->Caption << ", Programm "
-                    << ProgramName(service->Program()) << '\n';
+        context.out << "Behandlung " << service->ID() << (options.resume ? " fortgesetzt" : "") << ": "
+                    << window->Caption << ", Programm " << ProgramName(service->Program()) << '\n';
         StepPrinter steps(context.out);
         steps.Print(*service);
 
@@ -342,10 +384,12 @@ int runCommand(const QStringList &args, Cli::Context &context)
                 context.out << "abgebrochen (Signal " << signalNumber << ")" << Qt::endl;
                 return 128 + signalNumber;
             }
+            // Tick returns after the poll's rows are committed, so a line
+            // printed here stands for a stored sample.
             if (manager.Tick(host) == service && service->LastPollAnswered())
                 PrintPoll(context.out, *service, *window);
             else if (!service->LastPollAnswered())
-                context.out << "keine Antwort von " << QString::fromStdString(options.terminal) << Qt::endl;
+                context.out << "keine Antwort von " << QString::fromStdString(terminalName) << Qt::endl;
             steps.Print(*service);
             if (service->ServiceState() == Service::Ended) {
                 const bool ok = AllStepsOK(*service);
@@ -364,7 +408,9 @@ const Cli::CommandRegistration registration(
     "run",
     "run --battery ID --terminal NAME (--program 1..5 --charge MA --discharge MA | --step L|E:MA[:LIMIT_S] ...)\n"
     "                       [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]\n"
-    "                       eine Behandlung ausf\u00fchren, bis sie endet",
+    "                       eine Behandlung ausf\u00fchren, bis sie endet\n"
+    "  run --resume SERVICE_ID [--tick-ms MS]\n"
+    "                       eine unterbrochene Behandlung wieder aufnehmen",
     runCommand);
 
 } // namespace

@@ -1,4 +1,6 @@
 // braskon-cli service delete ID: a treatment with its steps and samples.
+// braskon-cli service list [--battery ID]: the treatments with their state
+// (läuft, unterbrochen, beendet).
 
 #include "Command.h"
 
@@ -6,21 +8,21 @@
 
 namespace {
 
-int service(const QStringList &args, Cli::Context &context)
+QString databaseDirectory(const Cli::Context &context)
 {
-    if (args.size() != 2 || args.first() != QLatin1String("delete")) {
-        context.err << "braskon-cli service: \"delete ID\" erwartet" << Qt::endl;
-        return 2;
-    }
+    return context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory() : context.databaseDir;
+}
+
+int serviceDelete(const QStringList &args, Cli::Context &context)
+{
     bool ok = false;
-    const int id = args[1].trimmed().toInt(&ok);
-    if (!ok || id <= 0) {
-        context.err << "braskon-cli service delete: \"" << args[1] << "\" ist keine g\u00fcltige ID" << Qt::endl;
+    const int id = args.value(0).trimmed().toInt(&ok);
+    if (args.size() != 1 || !ok || id <= 0) {
+        context.err << "braskon-cli service delete: \"" << args.join(' ') << "\" ist keine g\u00fcltige ID" << Qt::endl;
         return 2;
     }
     try {
-        TBRASKDataModule module(context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory()
-                                                              : context.databaseDir);
+        TBRASKDataModule module(databaseDirectory(context));
         if (!module.DeleteService(id)) {
             context.err << "braskon-cli service delete: keine Behandlung mit der ID " << id << Qt::endl;
             return 1;
@@ -32,6 +34,83 @@ int service(const QStringList &args, Cli::Context &context)
     }
 }
 
-const Cli::CommandRegistration registration("service", "service delete ID    eine Aufzeichnung l\u00f6schen", service);
+QString StateText(TBRASKDataModule::RecordingState state)
+{
+    switch (state) {
+    case TBRASKDataModule::RecordingState::Running: return QStringLiteral("l\u00e4uft");
+    case TBRASKDataModule::RecordingState::Interrupted: return QStringLiteral("unterbrochen");
+    case TBRASKDataModule::RecordingState::Ended: break;
+    }
+    return QStringLiteral("beendet");
+}
+
+// One line per treatment: ID, battery, date, time, program, state and, while
+// registered, the terminal.
+int serviceList(const QStringList &args, Cli::Context &context)
+{
+    int battery = 0;
+    if (!args.isEmpty()) {
+        bool ok = false;
+        battery = args.value(1).trimmed().toInt(&ok);
+        if (args.size() != 2 || args.first() != QLatin1String("--battery") || !ok || battery <= 0) {
+            context.err << "braskon-cli service list: \"--battery ID\" erwartet" << Qt::endl;
+            return 2;
+        }
+    }
+    try {
+        TBRASKDataModule module(databaseDirectory(context));
+        QMap<int, QString> terminals;
+        for (const TBRASKDataModule::RunningTreatment &row : module.RunningTreatments())
+            terminals.insert(row.ServiceID, row.Terminal);
+        QueryModel *batteries = module.BatteryQuery();
+        const QueryModel *services = module.ServiceQuery();
+        bool found = battery == 0;
+        for (int b = 0; b < batteries->rowCount(); ++b) {
+            if (battery != 0 && batteries->value(b, QStringLiteral("F_ID")).toInt() != battery)
+                continue;
+            found = true;
+            // The battery's treatments, as the treatment list shows them.
+            batteries->setCurrentRow(b);
+            for (int row = 0; row < services->rowCount(); ++row) {
+                const int id = services->value(row, QStringLiteral("F_ID")).toInt();
+                QStringList fields;
+                fields << QString::number(id) << batteries->displayText(b, QStringLiteral("F_ID"))
+                       << services->displayText(row, QStringLiteral("F_Date"))
+                       << services->displayText(row, QStringLiteral("F_Time"))
+                       << services->displayText(row, QStringLiteral("F_ProgramString"))
+                       << StateText(module.StateOf(id));
+                if (terminals.contains(id))
+                    fields << terminals.value(id);
+                context.out << fields.join(QLatin1Char('\t')) << '\n';
+            }
+        }
+        context.out.flush();
+        if (!found) {
+            context.err << "braskon-cli service list: kein Akku mit der ID " << battery << Qt::endl;
+            return 1;
+        }
+        return 0;
+    } catch (const DatabaseError &error) {
+        context.err << "braskon-cli service list: " << error.message() << Qt::endl;
+        return 1;
+    }
+}
+
+int service(const QStringList &args, Cli::Context &context)
+{
+    const QString sub = args.value(0);
+    if (sub == QLatin1String("delete"))
+        return serviceDelete(args.mid(1), context);
+    if (sub == QLatin1String("list"))
+        return serviceList(args.mid(1), context);
+    context.err << "braskon-cli service: \"delete ID\" oder \"list [--battery ID]\" erwartet" << Qt::endl;
+    return 2;
+}
+
+const Cli::CommandRegistration registration("service",
+                                            "service delete ID    eine Aufzeichnung l\u00f6schen\n"
+                                            "  service list [--battery ID]\n"
+                                            "                       die Behandlungen mit ihrem Zustand",
+                                            service);
 
 } // namespace

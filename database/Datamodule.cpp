@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QMutexLocker>
+#include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
 #include <QTime>
@@ -384,6 +385,12 @@ void TBRASKDataModule::DeleteSelectedBattery()
         return;
     {
         SqlStore::Transaction transaction(*store_);
+        QVector<int> services;
+        QSqlQuery ofBattery =
+            store_->exec(QStringLiteral("SELECT F_ID FROM services WHERE F_Battery = ?"), {selected.toInt()});
+        while (ofBattery.next())
+            services.append(ofBattery.value(0).toInt());
+        refuseWhileRecorded(services, QStringLiteral("Akku %1").arg(selected.toInt()));
         deleteServicesOfBattery(selected.toInt());
         table.remove();
         transaction.commit();
@@ -489,6 +496,7 @@ void TBRASKDataModule::DeleteSelectedService()
         return;
     {
         SqlStore::Transaction transaction(*store_);
+        refuseWhileRecorded({selected.toInt()}, QStringLiteral("Die Aufzeichnung %1").arg(selected.toInt()));
         deleteStepsOfService(selected.toInt());
         table.remove();
         transaction.commit();
@@ -516,6 +524,7 @@ bool TBRASKDataModule::DeleteService(int serviceID)
     }
     // A treatment whose battery no longer exists cannot be selected; remove it directly.
     SqlStore::Transaction transaction(*store_);
+    refuseWhileRecorded({serviceID}, QStringLiteral("Die Aufzeichnung %1").arg(serviceID));
     deleteStepsOfService(serviceID);
     store_->exec(QStringLiteral("DELETE FROM services WHERE F_ID = ?"), {serviceID});
     transaction.commit();

@@ -25,6 +25,12 @@
 
 class SqlStore;
 
+// A record that is being recorded (by this or another process) cannot be deleted.
+class RecordingBusyError : public DatabaseError {
+public:
+    using DatabaseError::DatabaseError;
+};
+
 class TBRASKDataModule : public QObject {
     Q_OBJECT
 public:
@@ -103,8 +109,43 @@ public:
     bool FirstSample();
     bool NextSample();
     void GetSample(Sample &sample);   // Capacity is not stored and left as it is
+    // The treatment's last stored sample (Capacity left as it is); false when none.
+    bool LastSample(int serviceID, Sample &sample);
 
     bool CurveName(CurveKey &key);
+
+    // Running treatments, in the table "running" beside the five: who records
+    // each (terminal, machine, process) with a heartbeat and the last answered
+    // poll, so that a treatment whose recorder died is found and can be resumed.
+    // The table is created by the first registration; a database without it
+    // simply has no running treatment (and a read-only one is never changed).
+    struct RunningTreatment {
+        int ServiceID = 0;
+        QString Terminal, Host;
+        qint64 Pid = 0;
+        QString Identity;          // tells the process from a later one with the same id
+        qint64 Heartbeat = 0;      // s since the epoch
+        int Step = 0;              // 0-based current step
+        int StepTime = 0;          // s into that step at the last answered poll
+        int Capacity = 0;          // mAh at the last answered poll
+        int ChargeCurrent = 0, DischargeCurrent = 0;
+        QString Limits;            // user program: the steps' time limits, "600,0"
+    };
+    enum class RecordingState { Running, Interrupted, Ended };
+    // Registers (or takes over) the treatment with this process as its owner.
+    void RegisterRunning(RunningTreatment &treatment);
+    // The heartbeat of one poll; with an answer also the step, time and capacity.
+    void UpdateRunning(int serviceID, int step, int stepTime, int capacity);
+    void TouchRunning(int serviceID);
+    void UnregisterRunning(int serviceID);
+    QVector<RunningTreatment> RunningTreatments();
+    bool FindRunning(RunningTreatment &treatment);   // by ServiceID
+    static bool OwnerAlive(const RunningTreatment &treatment);
+    // Running: registered, owner alive; Interrupted: registered, owner gone;
+    // Ended: not registered.
+    RecordingState StateOf(int serviceID);
+    // Runs work as one all-or-nothing transaction of this thread's connection.
+    void InTransaction(const std::function<void()> &work);
 
     // Sampling thresholds, in memory only
     int MinDeltaU() const;
@@ -147,6 +188,10 @@ private:
     void deleteServicesOfBattery(int batteryID);
     void deleteStepsOfService(int serviceID);
     void deleteSamplesOfService(int serviceID);
+    bool hasRunningTable();
+    // Throws RecordingBusyError when one of the treatments is recorded by a
+    // live owner; drops the registrations of those whose owner is gone.
+    void refuseWhileRecorded(const QVector<int> &serviceIDs, const QString &what);
     static void fillBattery(Battery &battery, const std::function<QVariant(const QString &)> &field);
 
     mutable QRecursiveMutex lock_;
@@ -158,4 +203,5 @@ private:
     int sampleRow_ = -1;
     int minDeltaU_ = 10;
     int minDeltaI_ = 1;
+    bool runningTable_ = false;
 };

@@ -11,6 +11,7 @@
 #include "livecontrol/Selservicedlg.h"
 #include "livecontrol/ServiceCommands.h"
 #include "treatment/PortSettings.h"
+#include "treatment/Resume.h"
 #include "treatment/TreatmentEngine.h"
 #include "SerialPorts.h"
 #include "Richie.h"
@@ -34,6 +35,7 @@
 #include <QTableView>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -652,6 +654,14 @@ void TMainForm::SetTreatmentEngine(TTreatmentEngine *engine)
         });
         engineConnections_[2] = connect(engine_, &TTreatmentEngine::CommandFailed, this,
                                         [this](const QString &reason) { ShowCommandFailure(reason); });
+        // A treatment that was not taken up again: say what became of it.
+        engineConnections_[3] = connect(engine_, &TTreatmentEngine::ResumeFinished, this,
+                                        [this](int, bool resumed, const QString &text) {
+                                            if (database_)
+                                                database_->ReopenSteps();
+                                            if (!resumed)
+                                                QMessageBox::information(this, QStringLiteral("Behandlung"), text);
+                                        });
     }
     BatterySelectionChanged();
     ServiceSelectionChanged();
@@ -781,6 +791,7 @@ bool TMainForm::RunCommand(const std::function<void()> &command)
         succeeded = false;
         ShowCommandFailure(e.message());
     } catch (const DatabaseError &e) {
+        // Also a deletion refused because the record is being recorded.
         succeeded = false;
         ShowCommandFailure(e.message());
     } catch (...) {
@@ -954,6 +965,29 @@ void TMainForm::showEvent(QShowEvent *event)
     if (!shownOnce_) {
         shownOnce_ = true;
         RunCommand([this] { MenuGotoAkkusClick(); });
+        // Asked once the window is on the screen, not from inside its showing.
+        QTimer::singleShot(0, this, [this] { RunCommand([this] { OfferResumes(); }); });
+    }
+}
+
+void TMainForm::OfferResumes()
+{
+    if (!database_ || !engine_)
+        return;
+    for (const TBRASKDataModule::RunningTreatment &row : Resume::Interrupted(*database_)) {
+        TBRASKDataModule::Service record;
+        record.ID = row.ServiceID;
+        if (!database_->LoadService(record)) {
+            engine_->Abandon(row.ServiceID);
+            continue;
+        }
+        const auto answer = QMessageBox::question(this, QStringLiteral("Behandlung unterbrochen"),
+                                                  Resume::Question(row, record.BatteryID),
+                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes)
+            engine_->Resume(row.ServiceID, record.BatteryID, row.Terminal.toStdString());
+        else
+            engine_->Abandon(row.ServiceID);
     }
 }
 

@@ -291,7 +291,7 @@ private:
 
     TBRASKDataModule *database_ = nullptr;
     TTreatmentEngine *engine_ = nullptr;
-    QMetaObject::Connection engineConnections_[3];
+    QMetaObject::Connection engineConnections_[4];
     bool commandRunning_ = false;
     TDiagramCommands *diagramCommands_ = nullptr;
     TNewBatteryDialog *newBatteryDialog_ = nullptr;
@@ -305,6 +305,8 @@ private:
     std::map<QString, QString> lastFolders_;
     std::unique_ptr<::Richie> richie_;
     bool shownOnce_ = false;
+    // Asks, for each treatment whose recorder was gone, whether it goes on.
+    void OfferResumes();
     bool showDiagrams_ = true, showControls_ = true, showDB_ = true;
     QTimer idleTimer_;
     int memoBatteryID_ = 0;

@@ -156,6 +156,31 @@ Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Termi
 
 Service::~Service() = default;
 
+std::unique_ptr<Service> Service::Restore(TBRASKDataModule &database, const RestorePoint &point,
+                                          const Ohmrida::Terminal &registryTerminal,
+                                          ServiceControlWindow *controlWindow)
+{
+    std::unique_ptr<Service> service(new Service(database, controlWindow));
+    service->battery_.ID = point.Record.BatteryID;
+    if (!database.LoadBattery(service->battery_))
+        throw ServiceStartError(BatteryNotFound(point.Record.BatteryID).toStdString());
+    service->service_ = point.Record;
+    service->steps_ = point.Steps;
+    service->currentStep_ = point.CurrentStep;
+    service->timeOffset_ = point.TimeOffset;
+    service->lastRecordedVoltage_ = point.LastRecordedVoltage;
+    service->lastRecordedCurrent_ = point.LastRecordedCurrent;
+    service->lastStepTime_ = point.LastStepTime;
+    service->lastCapacity_ = point.LastCapacity;
+    service->chargeCurrent_ = point.ChargeCurrent;
+    service->dischargeCurrent_ = point.DischargeCurrent;
+    service->state_ = Running;
+    service->terminal_ = std::make_unique<Ohmrida::Terminal>(registryTerminal.Name(), registryTerminal.Port(),
+                                                             registryTerminal.DeviceType(),
+                                                             registryTerminal.Address());
+    return service;
+}
+
 void Service::SetStep(int index, int function, int current, int timeLimit)
 {
     checkFits({current});

@@ -59,6 +59,22 @@ public:
     // not fit the program message.
     Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
             ServiceControlWindow *controlWindow, int stepCount);
+    // Where a running treatment stood, rebuilt from its stored rows after its
+    // recorder was gone, so that it can be followed on (see Resume.h).
+    struct RestorePoint {
+        TBRASKDataModule::Service Record;
+        std::vector<StepRecord> Steps;   // with their time limits
+        int CurrentStep = 0;
+        int TimeOffset = 0;
+        int LastRecordedVoltage = 0, LastRecordedCurrent = 0;
+        int LastStepTime = 0, LastCapacity = 0;
+        int ChargeCurrent = 0, DischargeCurrent = 0;
+    };
+    // A running treatment from a restore point; writes nothing. Throws
+    // ServiceStartError when the battery is gone.
+    static std::unique_ptr<Service> Restore(TBRASKDataModule &database, const RestorePoint &point,
+                                            const Ohmrida::Terminal &registryTerminal,
+                                            ServiceControlWindow *controlWindow);
     // Frees the steps and the terminal copy; writes nothing.
     ~Service();
     Service(const Service &) = delete;
@@ -118,6 +134,9 @@ private:
     struct Common {};
     Service(Common, TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
             ServiceControlWindow *controlWindow, int program);
+    // An empty treatment that Restore fills in.
+    Service(TBRASKDataModule &database, ServiceControlWindow *controlWindow)
+        : database_(database), controlWindow_(controlWindow) {}
     void checkFits(const std::vector<int> &currents) const;
     void insertRows();
     bool loadAndStart(const Ohmrida::ProgramSettings &settings);

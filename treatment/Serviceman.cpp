@@ -1,6 +1,9 @@
 #include "Serviceman.h"
 
+#include "Resume.h"
+
 #include "charger/TerminalManager.h"
+#include "database/OwnerProcess.h"
 
 #include <algorithm>
 
@@ -93,6 +96,8 @@ void TServiceManager::Remove(Service *service)
     if (index < cursor_)
         --cursor_;
     lastAnswer_.erase(service);
+    locks_.erase(service);
+    registered_.erase(service->ID());
     services_.erase(found);
 }
 
@@ -123,9 +128,12 @@ Service *TServiceManager::PollNext(Sample &sample)
         cursor_ = 0;
     Service *service = services_[cursor_].get();
     ++cursor_;
-    if (service->ServiceState() == Service::Ended)
+    if (service->ServiceState() == Service::Ended) {
+        keepRegistry(*service);   // a removal that failed before is tried again
         return nullptr;
+    }
     service->Poll(sample);
+    keepRegistry(*service);
     return service;
 }
 
@@ -193,8 +201,6 @@ Service *TServiceManager::startService(
     ServiceHost &host, int batteryID, const std::string &terminalName,
     const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &, ServiceControlWindow *)> &build)
 {
-    const QString caption = QString::fromStdString(terminalName) + QStringLiteral(": Akku ")
-                            + QString::number(batteryID);
     const Ohmrida::Terminal *terminal = terminals_.Get(terminalName);
     if (!terminal)
         throw ServiceStartError(
@@ -206,24 +212,181 @@ Service *TServiceManager::startService(
         throw ServiceStartError(
             QStringLiteral("Akku %1 ist nicht in der Datenbank.").arg(batteryID).toStdString());
 
+    std::unique_ptr<TerminalLock> lock = ClaimTerminal(terminalName);
+
     ServiceControlWindow *window = host.CreateServicePage(batteryID);
     std::unique_ptr<Service> service;
     try {
-        service = build(*terminal, window);
+        // The treatment's rows and its registration are one commit: a kill
+        // leaves either all of them or none.
+        database_.InTransaction([&] {
+            service = build(*terminal, window);
+            TBRASKDataModule::RunningTreatment running;
+            running.ServiceID = service->ID();
+            running.Terminal = QString::fromStdString(terminalName);
+            running.ChargeCurrent = service->ChargeCurrent();
+            running.DischargeCurrent = service->DischargeCurrent();
+            running.Limits = Resume::LimitsText(*service);
+            database_.RegisterRunning(running);
+        });
     } catch (...) {
         // No treatment, no page.
         if (window)
             host.DeleteServicePage(window);
         throw;
     }
-    if (window) {
-        window->SetService(service.get());
-        // Same value as the selected battery's voltage with its fraction dropped.
-        const int nominalVoltage = static_cast<int>(NominalVoltage(battery.Cells, battery.Type));
-        window->SetupService(service->ID(), caption, nominalVoltage, terminal->MaxCurrent() * 0.001);
-        window->SetNominalCapacity(battery.Capacity);
+    // The lists re-read now that the rows are committed.
+    database_.ReopenServices(0);
+    setupWindow(*service, window, *terminal);
+    Service *added = Add(std::move(service));
+    locks_[added] = std::move(lock);
+    registered_.insert(added->ID());
+    return added;
+}
+
+void TServiceManager::setupWindow(Service &service, ServiceControlWindow *window, const Ohmrida::Terminal &terminal)
+{
+    if (!window)
+        return;
+    const TBRASKDataModule::Battery &battery = service.Battery();
+    const QString caption = QString::fromStdString(terminal.Name()) + QStringLiteral(": Akku ")
+                            + QString::number(battery.ID);
+    window->SetService(&service);
+    // Same value as the selected battery's voltage with its fraction dropped.
+    const int nominalVoltage = static_cast<int>(NominalVoltage(battery.Cells, battery.Type));
+    window->SetupService(service.ID(), caption, nominalVoltage, terminal.MaxCurrent() * 0.001);
+    window->SetNominalCapacity(battery.Capacity);
+}
+
+std::unique_ptr<TerminalLock> TServiceManager::ClaimTerminal(const std::string &terminalName, int resuming)
+{
+    std::unique_ptr<TerminalLock> lock = TerminalLock::Acquire(terminalName);
+    const QString name = QString::fromStdString(terminalName);
+    for (const TBRASKDataModule::RunningTreatment &row : database_.RunningTreatments()) {
+        if (row.Terminal != name || row.ServiceID == resuming || row.Host != OwnerProcess::HostName())
+            continue;
+        if (TBRASKDataModule::OwnerAlive(row)) {
+            // Another process's treatment, even one whose lock this process
+            // could take (its lock folder differs), owns the terminal. Two
+            // treatments of this process are the windows' business.
+            if (row.Pid != OwnerProcess::CurrentPid())
+                throw TerminalBusyError(
+                    QStringLiteral("Ladeterminal \"%1\" wird schon f\u00fcr die Behandlung %2 benutzt "
+                                   "(Prozess %3); an das Ladeger\u00e4t wurde nichts gesendet.")
+                        .arg(name)
+                        .arg(row.ServiceID)
+                        .arg(row.Pid)
+                        .toStdString());
+        } else {
+            Resume::Close(database_, row);
+        }
     }
-    return Add(std::move(service));
+    return lock;
+}
+
+void TServiceManager::keepRegistry(Service &service)
+{
+    const int id = service.ID();
+    if (!registered_.count(id))
+        return;
+    if (service.ServiceState() == Service::Ended) {
+        database_.UnregisterRunning(id);
+        registered_.erase(id);
+        // The terminal is free again although the page stays open.
+        locks_.erase(&service);
+    } else if (service.LastPollAnswered()) {
+        database_.UpdateRunning(id, service.CurrentStep(), service.LastStepTime(), service.LastCapacity());
+    } else {
+        database_.TouchRunning(id);
+    }
+}
+
+Service *TServiceManager::ResumeService(ServiceHost &host, int serviceID)
+{
+    if (HasService(serviceID))
+        throw ServiceStartError(QStringLiteral("Die Behandlung %1 l\u00e4uft bereits.").arg(serviceID).toStdString());
+    TBRASKDataModule::RunningTreatment row;
+    row.ServiceID = serviceID;
+    if (!database_.FindRunning(row))
+        throw ServiceStartError(
+            QStringLiteral("Die Behandlung %1 l\u00e4uft nicht; sie ist beendet.").arg(serviceID).toStdString());
+    if (TBRASKDataModule::OwnerAlive(row))
+        throw TerminalBusyError(QStringLiteral("Die Behandlung %1 wird noch von Prozess %2 auf %3 aufgezeichnet.")
+                                    .arg(serviceID)
+                                    .arg(row.Pid)
+                                    .arg(row.Host)
+                                    .toStdString());
+    const std::string terminalName = row.Terminal.toStdString();
+    std::unique_ptr<TerminalLock> lock = ClaimTerminal(terminalName, serviceID);
+    const Service::RestorePoint point = Resume::Load(database_, row);
+    TBRASKDataModule::Battery battery;
+    battery.ID = point.Record.BatteryID;
+    if (!database_.LoadBattery(battery))
+        throw ServiceStartError(
+            QStringLiteral("Akku %1 ist nicht in der Datenbank.").arg(battery.ID).toStdString());
+
+    if (!terminals_.Get(terminalName))
+        terminals_.Scan();
+    const Ohmrida::Terminal *terminal = terminals_.Get(terminalName);
+    if (!terminal)
+        throw ServiceStartError(QStringLiteral("Ladeterminal \"%1\" wurde nicht gefunden; die Behandlung %2 "
+                                               "bleibt unterbrochen.")
+                                    .arg(row.Terminal)
+                                    .arg(serviceID)
+                                    .toStdString());
+    Ohmrida::Terminal asked(terminal->Name(), terminal->Port(), terminal->DeviceType(), terminal->Address());
+    Ohmrida::StatusValues values;
+    Ohmrida::ProgramSettings settings;
+    if (!asked.ReadStatus(values, settings))
+        throw ServiceStartError(QStringLiteral("Ladeterminal \"%1\" antwortet nicht; die Behandlung %2 bleibt "
+                                               "unterbrochen.")
+                                    .arg(row.Terminal)
+                                    .arg(serviceID)
+                                    .toStdString());
+    if (!Resume::ChargerRunsIt(point, battery, values, settings)) {
+        Resume::Close(database_, row);
+        return nullptr;
+    }
+
+    ServiceControlWindow *window = host.CreateServicePage(battery.ID);
+    std::unique_ptr<Service> service;
+    try {
+        service = Service::Restore(database_, point, *terminal, window);
+        database_.InTransaction([&] {
+            // A kill between the start and its first step row left the step "folgt".
+            if (service->Step(point.CurrentStep).State == Folgt)
+                service->UpdateStep(point.CurrentStep, 0, 0, Laeuft);
+            row.Step = point.CurrentStep;
+            row.StepTime = point.LastStepTime;
+            row.Capacity = point.LastCapacity;
+            database_.RegisterRunning(row);
+        });
+    } catch (...) {
+        if (window)
+            host.DeleteServicePage(window);
+        throw;
+    }
+    database_.ReopenSteps();
+    setupWindow(*service, window, *terminal);
+    Service *added = Add(std::move(service));
+    locks_[added] = std::move(lock);
+    registered_.insert(serviceID);
+    return added;
+}
+
+void TServiceManager::AbandonService(int serviceID)
+{
+    TBRASKDataModule::RunningTreatment row;
+    row.ServiceID = serviceID;
+    if (!database_.FindRunning(row) || HasService(serviceID))
+        return;
+    if (TBRASKDataModule::OwnerAlive(row))
+        throw TerminalBusyError(QStringLiteral("Die Behandlung %1 wird noch von Prozess %2 auf %3 aufgezeichnet.")
+                                    .arg(serviceID)
+                                    .arg(row.Pid)
+                                    .arg(row.Host)
+                                    .toStdString());
+    Resume::Close(database_, row);
 }
 
 Service *TServiceManager::StartStandardService(ServiceHost &host, int batteryID, int program, int chargeCurrent,
@@ -262,6 +425,8 @@ void TServiceManager::StopService(ServiceHost &host, Service *service)
         return;
     if (service->ServiceState() != Service::Ended)
         service->Abort();
+    if (registered_.count(service->ID()))
+        database_.UnregisterRunning(service->ID());
     database_.ReopenSteps();
     ServiceControlWindow *window = service->ControlWindow();
     Remove(service);

@@ -5,6 +5,7 @@
 
 #include "Service.h"
 #include "ServiceViews.h"
+#include "TerminalLock.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,6 +87,31 @@ public:
     // Stops (aborts unless ended) and removes the treatment, deletes its page
     // and shows the battery page.
     void StopService(ServiceHost &host, Service *service);
+
+    // Every started treatment holds its terminal's lock (TerminalLock) and is
+    // registered as running (TBRASKDataModule::RegisterRunning) together with
+    // its rows; the polls keep its heartbeat, and its registration goes when it
+    // ends or is stopped. A start on a terminal that another live process
+    // holds is refused (TerminalBusyError) before anything is written or sent;
+    // an interrupted treatment left on that terminal is closed first, as its
+    // charger is about to be reprogrammed.
+    //
+    // Takes up an interrupted treatment (see Resume.h): refuses while its
+    // recorder lives or another process holds the terminal, searches the ports
+    // when the terminal is not known, asks the charger for its status, and
+    // either adds the treatment with a new page (returned) or, when the charger
+    // no longer runs it, closes its open steps ("abgebrochen") and returns
+    // nullptr. A charger that does not answer leaves it interrupted
+    // (ServiceStartError).
+    Service *ResumeService(ServiceHost &host, int serviceID);
+    // Closes an interrupted treatment the user does not want to go on with.
+    void AbandonService(int serviceID);
+    // The lock of the terminal, after checking the registry for a live owner
+    // of it on this machine (other than the treatment `resuming`); closes
+    // interrupted treatments on it other than that one. Throws
+    // TerminalBusyError. A front end may claim before it searches the ports,
+    // so that a refused start sends nothing at all.
+    std::unique_ptr<TerminalLock> ClaimTerminal(const std::string &terminalName, int resuming = 0);
     // The treatment shown by a control window, nullptr if none.
     Service *ServiceOf(const ServiceControlWindow *window) const;
 
@@ -101,6 +128,9 @@ private:
                           const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &,
                                                                        ServiceControlWindow *)> &build);
     void feedWindows(ServiceHost &host, Service &service, const Sample &sample);
+    void setupWindow(Service &service, ServiceControlWindow *window, const Ohmrida::Terminal &terminal);
+    // Heartbeat and registration after a poll (or for an ended treatment).
+    void keepRegistry(Service &service);
 
     TBRASKDataModule &database_;
     Ohmrida::TerminalManager &terminals_;
@@ -108,6 +138,9 @@ private:
     std::vector<std::unique_ptr<Service>> services_;
     // When each treatment's charger last answered a status read (or was added).
     std::map<const Service *, std::chrono::steady_clock::time_point> lastAnswer_;
+    // The terminal locks of the treatments, and the IDs still registered as running.
+    std::map<const Service *, std::unique_ptr<TerminalLock>> locks_;
+    std::set<int> registered_;
     size_t cursor_ = 0;
     bool ticking_ = false;
 };

@@ -285,6 +285,48 @@ int TTreatmentEngine::StartUser(int batteryID, const std::vector<UserStep> &step
     return ticket;
 }
 
+int TTreatmentEngine::Resume(int serviceID, int batteryID, const std::string &terminalName)
+{
+    const int ticket = addPendingStart(batteryID, terminalName, 0, 0, 0);
+    dispatch(
+        [=](Worker &worker) {
+            worker.host.SetPendingTicket(ticket);
+            bool resumed = false;
+            QString text;
+            try {
+                resumed = worker.manager->ResumeService(worker.host, serviceID) != nullptr;
+                text = resumed ? QStringLiteral("Die Behandlung %1 wird fortgesetzt.").arg(serviceID)
+                               : QStringLiteral("Das Ladeger\u00e4t f\u00fchrt die Behandlung %1 nicht mehr aus; "
+                                                "ihre offenen Schritte sind als \u201eabgebrochen\u201c vermerkt.")
+                                     .arg(serviceID);
+            } catch (...) {
+                text = ReasonOf(std::current_exception());
+            }
+            QMetaObject::invokeMethod(
+                this, [this, serviceID, resumed, text] { emit ResumeFinished(serviceID, resumed, text); },
+                Qt::QueuedConnection);
+        },
+        ticket);
+    emit TreatmentsChanged();
+    return ticket;
+}
+
+void TTreatmentEngine::Abandon(int serviceID)
+{
+    dispatch([=](Worker &worker) {
+        QString text = QStringLiteral("Die offenen Schritte der Behandlung %1 sind als \u201eabgebrochen\u201c "
+                                      "vermerkt.")
+                           .arg(serviceID);
+        try {
+            worker.manager->AbandonService(serviceID);
+        } catch (...) {
+            text = ReasonOf(std::current_exception());
+        }
+        QMetaObject::invokeMethod(this, [this, serviceID, text] { emit ResumeFinished(serviceID, false, text); },
+                                  Qt::QueuedConnection);
+    });
+}
+
 bool TTreatmentEngine::Stop(int ticket)
 {
     if (ticket == 0 || stopping_.count(ticket))

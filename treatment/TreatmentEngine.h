@@ -61,6 +61,14 @@ public:
     int StartStandard(int batteryID, int program, int chargeCurrent, int dischargeCurrent,
                       const std::string &terminalName);
     int StartUser(int batteryID, const std::vector<UserStep> &steps, const std::string &terminalName);
+    // Takes up a treatment whose recorder was gone (TServiceManager::ResumeService):
+    // the ports are searched on the engine thread when the terminal is not known,
+    // and a page is created as for a start when the charger still runs it.
+    // The outcome comes back by ResumeFinished. Returns the ticket.
+    int Resume(int serviceID, int batteryID, const std::string &terminalName);
+    // Closes an interrupted treatment that is not to go on (its open steps
+    // become "abgebrochen"); the outcome comes back by ResumeFinished.
+    void Abandon(int serviceID);
     // Stops the treatment of the ticket (a page whose start failed is just
     // closed). False when the ticket is unknown or its stop is already under way,
     // so a second click never stops another treatment.
@@ -92,6 +100,9 @@ signals:
     void TreatmentsChanged();
     // A tick has been carried out (polled or not).
     void TickDone();
+    // A Resume or Abandon is done: resumed tells whether the treatment goes on;
+    // the text says what became of it (German).
+    void ResumeFinished(int serviceID, bool resumed, const QString &text);
 
 private:
     class Worker;

@@ -1,0 +1,47 @@
+#pragma once
+// Treatments whose recorder was killed or lost power: finding them, rebuilding
+// where they stood from their stored rows, deciding whether the charger still
+// runs them, and closing them when it does not.
+//
+// A treatment is taken up again only when the charger's status shows it
+// running the treatment's own program (same program, battery type, cells and
+// currents; for a user program the current step's one-step program) without an
+// error; then the samples' times carry on from the steps already finished and
+// the step's own time as the charger counts it. A user program resumes its
+// current step with what is left of its time limit (the charger's step time
+// goes on counting while nobody watches). Otherwise the open steps are marked
+// "abgebrochen" with the last recorded time and capacity.
+
+#include "Service.h"
+
+#include <QString>
+
+#include <vector>
+
+namespace Resume {
+
+// The question the main window asks for an interrupted treatment.
+QString Question(const TBRASKDataModule::RunningTreatment &row, int batteryID);
+
+// Registered treatments whose recorder is gone.
+std::vector<TBRASKDataModule::RunningTreatment> Interrupted(TBRASKDataModule &database);
+
+// Where the treatment stood: its record, steps (with the registered time
+// limits), the current step (the first one not finished), the finished steps'
+// time, the last stored sample's values and the last answered poll's time and
+// capacity. Throws ServiceStartError when the treatment's records are gone.
+Service::RestorePoint Load(TBRASKDataModule &database, const TBRASKDataModule::RunningTreatment &row);
+
+// Whether the status read shows the charger running the treatment where it stood.
+bool ChargerRunsIt(const Service::RestorePoint &point, const TBRASKDataModule::Battery &battery,
+                   const Ohmrida::StatusValues &values, const Ohmrida::ProgramSettings &settings);
+
+// Marks the open steps "abgebrochen" (the current one with the last recorded
+// time and capacity, the later ones with 0) and drops the registration, in one
+// transaction.
+void Close(TBRASKDataModule &database, const TBRASKDataModule::RunningTreatment &row);
+
+// The time limits of a user program's steps as registered ("600,0") and back.
+QString LimitsText(const Service &service);
+
+} // namespace Resume
