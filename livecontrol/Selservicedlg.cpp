@@ -301,6 +301,9 @@ void TSelectServiceDialog::SearchTerminals()
 {
     const BusyCursor busy;
     searching = true;
+    emit SearchStarted();
+    // The emptied list says what is going on until the terminals are in.
+    TerminalCombo->setPlaceholderText(QStringLiteral("Suche Ladegeräte..."));
     std::exception_ptr failure;
     QEventLoop loop;
     std::unique_ptr<QThread> worker(QThread::create([this, &failure] {
@@ -317,6 +320,7 @@ void TSelectServiceDialog::SearchTerminals()
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker->wait();
     searching = false;
+    TerminalCombo->setPlaceholderText(QString());
     if (failure) {
         // A failed search leaves whatever it had found; the list shows that.
         try {

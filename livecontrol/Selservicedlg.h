@@ -109,6 +109,8 @@ public:
     QPushButton* Button4 = nullptr;   // "&Abbruch"
 
 signals:
+    // A terminal search begins (the ports are asked on a worker thread).
+    void SearchStarted();
     // A terminal search has finished and the lists are rebuilt.
     void SearchFinished();
 

@@ -639,6 +639,15 @@ void TMainForm::SetDataModule(TBRASKDataModule *database)
     ScheduleUpdateMenus();
 }
 
+void TMainForm::SetSelectServiceDialog(TSelectServiceDialog *dialog)
+{
+    selectServiceDialog_ = dialog;
+    // While the dialog asks the ports, the window says so (it stays responsive).
+    connect(dialog, &TSelectServiceDialog::SearchStarted, this,
+            [this] { StatusBar1->showMessage(QStringLiteral("Suche Ladegeräte...")); });
+    connect(dialog, &TSelectServiceDialog::SearchFinished, StatusBar1, &QStatusBar::clearMessage);
+}
+
 void TMainForm::SetTreatmentEngine(TTreatmentEngine *engine)
 {
     for (QMetaObject::Connection &connection : engineConnections_)

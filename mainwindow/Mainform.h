@@ -92,7 +92,7 @@ public:
     // ServiceHost. nullptr detaches it (program end).
     void SetTreatmentEngine(TTreatmentEngine *engine);
     void SetNewBatteryDialog(TNewBatteryDialog *dialog) { newBatteryDialog_ = dialog; }
-    void SetSelectServiceDialog(TSelectServiceDialog *dialog) { selectServiceDialog_ = dialog; }
+    void SetSelectServiceDialog(TSelectServiceDialog *dialog);
     void SetInfoDialog(TInfoDialog *dialog) { infoDialog_ = dialog; }
     void SetFindAccuDialog(TFindAccuDialog *dialog) { findAccuDialog_ = dialog; }
     void SetOptionsDialog(TOptionsDialog *dialog) { optionsDialog_ = dialog; }

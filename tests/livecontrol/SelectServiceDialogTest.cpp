@@ -287,6 +287,7 @@ TEST_F(SelectServiceDialogTest, SearchShowsBusyCursorAndKeepsTheEventLoopRunning
     });
 
     bool busyCursorSeen = false;
+    QString listTextDuringSearch;
     int ticksDuringSearch = 0;
     QTimer observer;
     QObject::connect(&observer, &QTimer::timeout, [&] {
@@ -294,6 +295,7 @@ TEST_F(SelectServiceDialogTest, SearchShowsBusyCursorAndKeepsTheEventLoopRunning
             return;
         const QCursor* cursor = QApplication::overrideCursor();
         busyCursorSeen = cursor && cursor->shape() == Qt::WaitCursor;
+        listTextDuringSearch = dialog.TerminalCombo->placeholderText();
         dialog.reject();   // a close waits for the search
         release = ++ticksDuringSearch >= 3;
     });
@@ -303,6 +305,8 @@ TEST_F(SelectServiceDialogTest, SearchShowsBusyCursorAndKeepsTheEventLoopRunning
     dialog.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return searches == 1 && !dialog.IsSearching(); }));
     EXPECT_TRUE(busyCursorSeen);
+    EXPECT_EQ(listTextDuringSearch, "Suche Ladegeräte...");
+    EXPECT_EQ(dialog.TerminalCombo->placeholderText(), "");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialog.isVisible());
 }
