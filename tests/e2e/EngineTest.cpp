@@ -38,9 +38,9 @@ protected:
     }
 
     // A battery and a standard treatment on the terminal, started through the engine.
-    static TreatmentInfo StartOn(E2e::Program &program, const std::string &terminal, int programNumber = 3)
+    // A 300 mAh NMH battery of 4 cells.
+    static int AddBattery(TBRASKDataModule &db)
     {
-        TBRASKDataModule &db = program.Parts().DataModule();
         TBRASKDataModule::Battery battery;
         battery.ID = db.PeekBatteryID();
         battery.Capacity = 300;
@@ -48,8 +48,14 @@ protected:
         battery.Cells = battery.Form = 4;
         db.InsertBattery(battery);
         db.AdvanceBatteryID();
+        return battery.ID;
+    }
+
+    static TreatmentInfo StartOn(E2e::Program &program, const std::string &terminal, int programNumber = 3)
+    {
+        const int batteryID = AddBattery(program.Parts().DataModule());
         TTreatmentEngine &engine = program.Parts().Engine();
-        const int ticket = engine.StartStandard(battery.ID, programNumber, 30, 30, terminal);
+        const int ticket = engine.StartStandard(batteryID, programNumber, 30, 30, terminal);
         TreatmentInfo started;
         EXPECT_TRUE(E2e::WaitFor(
             [&] {
@@ -213,4 +219,65 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
                         QStringLiteral("SELECT COUNT(*) FROM sub WHERE F_ServiceID = ? AND F_State = 1"),
                         treatment.ServiceID),
               1);
+}
+
+// The engine changes where the work runs, not what goes on the wire: a
+// standard and a user treatment send the same bytes as the manager called on
+// the test's own thread.
+TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
+{
+    struct NoWindows : ServiceHost {
+        ServiceControlWindow *CreateServicePage(int) override { return nullptr; }
+        void DeleteServicePage(ServiceControlWindow *) override {}
+        std::vector<LiveSampleSink *> DiagramWindows() override { return {}; }
+        void ShowBatteryPage() override {}
+    };
+    const auto sentBytes = [](const SimTest::SimulatorProcess &simulator) {
+        std::vector<std::string> sent;
+        for (const std::string &line : simulator.trace())
+            sent.push_back(line.substr(0, line.find(" tx ")));
+        return sent;
+    };
+    const std::vector<UserStep> userSteps{{Laden, 120, 600}, {Entladen, 60, 0}};
+    for (const bool user : {false, true}) {
+        SCOPED_TRACE(user ? "user program" : "program 3");
+        std::vector<std::string> direct, viaEngine;
+        {
+            SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
+            simulator.start();
+            E2e::Program program;
+            program.Parts().Terminals().RegisterTerminal("Lumo an ", program.Parts().Terminals().Port(1),
+                                                        Ohmrida::DeviceLumo, 0);
+            TBRASKDataModule &db = program.Parts().DataModule();
+            const int batteryID = AddBattery(db);
+            NoWindows windows;
+            TServiceManager manager(db, program.Parts().Terminals(), (program.Directory() + "/direct.txt").toStdString());
+            if (user)
+                manager.StartUserService(windows, batteryID, userSteps, "Lumo an COM1");
+            else
+                manager.StartStandardService(windows, batteryID, 3, 30, 30, "Lumo an COM1");
+            for (int i = 0; i < 3; ++i)
+                manager.Tick(windows);
+            manager.StopService(windows, manager.At(0));
+            direct = sentBytes(simulator);
+        }
+        {
+            SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
+            simulator.start();
+            E2e::Program program;
+            program.Parts().Terminals().RegisterTerminal("Lumo an ", program.Parts().Terminals().Port(1),
+                                                        Ohmrida::DeviceLumo, 0);
+            TBRASKDataModule &db = program.Parts().DataModule();
+            const int batteryID = AddBattery(db);
+            TTreatmentEngine &engine = program.Parts().Engine();
+            const int ticket = user ? engine.StartUser(batteryID, userSteps, "Lumo an COM1")
+                                    : engine.StartStandard(batteryID, 3, 30, 30, "Lumo an COM1");
+            RunTicks(engine, 3);
+            ASSERT_TRUE(engine.Stop(ticket));
+            ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy() && engine.Treatments().empty(); }, TimeoutMs));
+            viaEngine = sentBytes(simulator);
+        }
+        EXPECT_GE(direct.size(), 10u);
+        EXPECT_EQ(viaEngine, direct);
+    }
 }
