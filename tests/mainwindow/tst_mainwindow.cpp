@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -455,6 +456,21 @@ void MainWindowTest::optionsFlow()
     check(5000, 0, 2);
     QCOMPARE(driver.Failures(), 2);
     QVERIFY(form.TheTimer->isActive());
+
+    // Commands queued behind an open dialog (clicks made while it was coming
+    // up) are dropped: no dialog ever opens over itself or another command's.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("Recursive call")));
+    const int unexpectedBefore = driver.unexpectedDialogs;
+    int dialogsSeen = 0;
+    driver.OnDialog([&](QDialog *dialog) {
+        ++dialogsSeen;
+        form.MenuOptions->trigger();
+        form.MenuInfo->trigger();
+        dialog->reject();
+    });
+    form.MenuOptions->trigger();
+    QCOMPARE(dialogsSeen, 1);
+    QCOMPARE(driver.unexpectedDialogs, unexpectedBefore);
 }
 
 void MainWindowTest::remarksReachTheBatteryRow()
