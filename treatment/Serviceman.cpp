@@ -301,6 +301,21 @@ void TServiceManager::keepRegistry(Service &service)
     }
 }
 
+namespace {
+
+// A treatment whose recorder still lives is not to be taken over.
+void RefuseIfStillRecorded(const TBRASKDataModule::RunningTreatment &row)
+{
+    if (TBRASKDataModule::OwnerAlive(row))
+        throw TerminalBusyError(QStringLiteral("Die Behandlung %1 wird noch von Prozess %2 auf %3 aufgezeichnet.")
+                                    .arg(row.ServiceID)
+                                    .arg(row.Pid)
+                                    .arg(row.Host)
+                                    .toStdString());
+}
+
+} // namespace
+
 Service *TServiceManager::ResumeService(ServiceHost &host, int serviceID)
 {
     if (HasService(serviceID))
@@ -310,12 +325,7 @@ Service *TServiceManager::ResumeService(ServiceHost &host, int serviceID)
     if (!database_.FindRunning(row))
         throw ServiceStartError(
             QStringLiteral("Die Behandlung %1 l\u00e4uft nicht; sie ist beendet.").arg(serviceID).toStdString());
-    if (TBRASKDataModule::OwnerAlive(row))
-        throw TerminalBusyError(QStringLiteral("Die Behandlung %1 wird noch von Prozess %2 auf %3 aufgezeichnet.")
-                                    .arg(serviceID)
-                                    .arg(row.Pid)
-                                    .arg(row.Host)
-                                    .toStdString());
+    RefuseIfStillRecorded(row);
     const std::string terminalName = row.Terminal.toStdString();
     std::unique_ptr<TerminalLock> lock = ClaimTerminal(terminalName, serviceID);
     const Service::RestorePoint point = Resume::Load(database_, row);
@@ -380,12 +390,7 @@ void TServiceManager::AbandonService(int serviceID)
     row.ServiceID = serviceID;
     if (!database_.FindRunning(row) || HasService(serviceID))
         return;
-    if (TBRASKDataModule::OwnerAlive(row))
-        throw TerminalBusyError(QStringLiteral("Die Behandlung %1 wird noch von Prozess %2 auf %3 aufgezeichnet.")
-                                    .arg(serviceID)
-                                    .arg(row.Pid)
-                                    .arg(row.Host)
-                                    .toStdString());
+    RefuseIfStillRecorded(row);
     Resume::Close(database_, row);
 }
 
