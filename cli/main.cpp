@@ -56,7 +56,7 @@ QString helpText()
 // Commands that never touch the database need no word about it.
 bool usesDatabase(const QString &command)
 {
-    return command != QLatin1String("scan") && command != QLatin1String("ports");
+    return command != QLatin1String("scan") && command != QLatin1String("ports") && command != QLatin1String("db");
 }
 
 } // namespace

@@ -689,6 +689,21 @@ QString SqlStore::canonicalColumn(const QString &name)
 
 // ---- transactions --------------------------------------------------------------
 
+SqlStore::Snapshot::Snapshot(SqlStore &store)
+    : store_(store)
+{
+    QSqlQuery begin(store_.connection());
+    if (!begin.exec(store_.server_ ? QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
+                                   : QStringLiteral("BEGIN")))
+        store_.failStatement(begin);
+}
+
+SqlStore::Snapshot::~Snapshot()
+{
+    QSqlQuery end(store_.connection());
+    end.exec(QStringLiteral("COMMIT"));
+}
+
 SqlStore::Transaction::Transaction(SqlStore &store)
     : store_(store)
 {

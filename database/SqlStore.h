@@ -92,6 +92,18 @@ public:
         bool open_ = true;
     };
 
+    // One consistent view of the whole database for a long read (a copy)
+    // while others go on writing; writes nothing, so a read-only store takes it.
+    class Snapshot {
+    public:
+        explicit Snapshot(SqlStore &store);
+        ~Snapshot();
+        Snapshot(const Snapshot &) = delete;
+        Snapshot &operator=(const Snapshot &) = delete;
+    private:
+        SqlStore &store_;
+    };
+
     // ---- what differs between the engines ----
     // Appended to a SELECT inside a transaction that will update the rows read:
     // the rows stay locked against other writers until the commit (PostgreSQL;
