@@ -3,6 +3,8 @@
 #   pg-server.sh start DIR   cluster in DIR/data, listening only on the Unix
 #                            socket in DIR, superuser role "braskon", database
 #                            "braskon"; prints the database URL
+#   pg-server.sh halt DIR    stops the server and keeps its data (start
+#                            again restarts it, as after a server outage)
 #   pg-server.sh stop DIR    stops the server and removes DIR
 #   pg-server.sh url DIR     prints the URL of the running server
 # initdb refuses to run as root, so as root the cluster belongs to the
@@ -12,7 +14,7 @@ set -euo pipefail
 
 action="${1:-}"
 dir="${2:-}"
-[ -n "$action" ] && [ -n "$dir" ] || { echo "usage: $0 start|stop|url DIR" >&2; exit 2; }
+[ -n "$action" ] && [ -n "$dir" ] || { echo "usage: $0 start|halt|stop|url DIR" >&2; exit 2; }
 
 bindir="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1 || true)"
 [ -x "$bindir/initdb" ] || { echo "pg-server.sh: PostgreSQL is not installed (apt-get install postgresql)" >&2; exit 1; }
@@ -36,6 +38,11 @@ start)
   if [ -f "$dir/data/postmaster.pid" ] && "${as_owner[@]}" "$bindir/pg_ctl" -D "$dir/data" status >/dev/null 2>&1; then
     url; exit 0
   fi
+  if [ -f "$dir/data/PG_VERSION" ]; then
+    "${as_owner[@]}" "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 30 start >/dev/null \
+      || { cat "$dir/server.log" >&2; exit 1; }
+    url; exit 0
+  fi
   rm -rf "$dir"
   mkdir -p "$dir"
   [ ${#as_owner[@]} -gt 0 ] && chown "$owner" "$dir"
@@ -56,6 +63,9 @@ EOF
   "${as_owner[@]}" "$bindir/psql" -h "$dir" -U braskon -d postgres -qAt -c "CREATE DATABASE braskon" >/dev/null
   url
   ;;
+halt)
+  "${as_owner[@]}" "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
+  ;;
 stop)
   if [ -d "$dir/data" ]; then
     "${as_owner[@]}" "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
@@ -66,6 +76,6 @@ url)
   url
   ;;
 *)
-  echo "usage: $0 start|stop|url DIR" >&2; exit 2
+  echo "usage: $0 start|halt|stop|url DIR" >&2; exit 2
   ;;
 esac
