@@ -44,7 +44,11 @@ QString HelpText()
                "Braskon %1 \u2013 Steuersoftware f\u00fcr Ohmrida Ladeger\u00e4te und den Kestrix-Datenlogger.\n"
                "\n"
                "Optionen:\n"
-               "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts\n"
+               "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts, oder\n"
+               "  --database postgresql://BENUTZER@RECHNER[:PORT]/DATENBANK\n"
+               "                       gemeinsame Labor-Datenbank auf einem PostgreSQL-Server\n"
+               "                       (Passwort aus PGPASSWORD oder ~/.pgpass); ohne Option gilt\n"
+               "                       die Umgebungsvariable BRASKON_DATABASE\n"
                "  -h, --help           diese Hilfe anzeigen\n"
                "  -v, --version        Versionsnummer anzeigen\n"
                "\n"
@@ -188,6 +192,8 @@ int main(int argc, char *argv[])
         program = std::make_unique<TBraskon>(location.directory, DataLocation::LogFilePath().toStdString());
         if (options.demo && !options.screenshotFile.isEmpty())
             AddDemoBatteries(program->DataModule());
+        // A lab database: the lists show what the other PCs change.
+        program->DataModule().FollowOtherPCs();
     } catch (const DatabaseError &error) {
         ShowStartupError(error.message());
         return 1;

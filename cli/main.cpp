@@ -23,7 +23,11 @@ QString helpText()
         "wie das Programm braskon.\n"
         "\n"
         "Optionen:\n"
-        "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts\n"
+        "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts, oder\n"
+               "  --database postgresql://BENUTZER@RECHNER[:PORT]/DATENBANK\n"
+               "                       gemeinsame Labor-Datenbank auf einem PostgreSQL-Server\n"
+               "                       (Passwort aus PGPASSWORD oder ~/.pgpass); ohne Option gilt\n"
+               "                       die Umgebungsvariable BRASKON_DATABASE\n"
         "  --port COMn=GER\u00c4T    COMn f\u00fcr diesen Aufruf dem Ger\u00e4t zuordnen, z. B.\n"
         "                       COM1=/dev/ttyUSB0 (mehrfach m\u00f6glich)\n"
         "  -h, --help           diese Hilfe anzeigen\n"
@@ -52,7 +56,7 @@ QString helpText()
 // Commands that never touch the database need no word about it.
 bool usesDatabase(const QString &command)
 {
-    return command != QLatin1String("scan") && command != QLatin1String("ports");
+    return command != QLatin1String("scan") && command != QLatin1String("ports") && command != QLatin1String("db");
 }
 
 } // namespace

@@ -46,8 +46,14 @@ QString DataLocation::LogFilePath()
 DataLocation DataLocation::Choose(const QString &databaseOption, const QString &programDirectory)
 {
     DataLocation location;
-    if (!databaseOption.isEmpty()) {
-        location.directory = QFileInfo(databaseOption).absoluteFilePath();
+    const QString chosen = databaseOption.isEmpty() ? qEnvironmentVariable("BRASKON_DATABASE") : databaseOption;
+    if (SqlStore::IsServerLocation(chosen)) {
+        // A lab database on a server: whether it may be written is the server's answer.
+        location.directory = chosen;
+        return location;
+    }
+    if (!chosen.isEmpty()) {
+        location.directory = QFileInfo(chosen).absoluteFilePath();
     } else {
         const QFileInfo beside(QDir(programDirectory).absoluteFilePath(QStringLiteral("database")));
         location.directory = beside.isDir() ? beside.absoluteFilePath() : UserDataDirectory();
@@ -72,9 +78,14 @@ DataLocation DataLocation::ForThisProgram(const QString &databaseOption)
 
 bool DataLocation::Prepare(QString &error) const
 {
-    if (QFileInfo(directory).isDir() || QDir().mkpath(directory))
+    if (IsServer() || QFileInfo(directory).isDir() || QDir().mkpath(directory))
         return true;
     error = QStringLiteral("Der Datenbankordner %1 kann nicht angelegt werden.")
                 .arg(QDir::toNativeSeparators(directory));
     return false;
+}
+
+bool DataLocation::IsServer() const
+{
+    return SqlStore::IsServerLocation(directory);
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Where braskon and braskon-cli keep the database and the log, so both always
 // work on the same data:
-//   1. --database DIR, when given;
+//   1. --database DIR, when given, else the environment variable BRASKON_DATABASE;
+//      either may instead name a lab database on a PostgreSQL server,
+//      postgresql://USER@HOST[:PORT]/DBNAME, shared by every PC of the lab;
 //   2. a folder "database" that already exists beside the program (portable use);
 //   3. the per-user data folder, $XDG_DATA_HOME/braskon (~/.local/share/braskon).
 // A chosen folder that exists but cannot be written is used read-only with a
@@ -12,7 +14,7 @@
 #include <QString>
 
 struct DataLocation {
-    QString directory;   // absolute path of the folder holding braskon.db
+    QString directory;   // absolute path of the folder holding braskon.db, or the server URL
     bool readOnly = false;
     QString message;     // German, set when readOnly: what the user should know
 
@@ -21,6 +23,7 @@ struct DataLocation {
     // Choose() with the folder of the running program.
     static DataLocation ForThisProgram(const QString &databaseOption);
 
+    bool IsServer() const;
     // Creates the folder when it is missing; returns false with a German
     // reason when that fails.
     bool Prepare(QString &error) const;

@@ -21,3 +21,11 @@ class DatabaseBusyError : public DatabaseError {
 public:
     using DatabaseError::DatabaseError;
 };
+
+// The connection to the database server broke (server stopped, network gone)
+// or the server cannot be reached. Nothing of the failed operation was
+// stored; the store connects again by itself on a later call.
+class DatabaseConnectionError : public DatabaseError {
+public:
+    using DatabaseError::DatabaseError;
+};

@@ -1,5 +1,6 @@
 #include "Datamodule.h"
 
+#include "ChangeListener.h"
 #include "DataLocation.h"
 #include "SqlStore.h"
 #include "TableCursor.h"
@@ -140,14 +141,67 @@ TBRASKDataModule::TBRASKDataModule(const QString &databaseDirectory, QObject *pa
     QMutexLocker locker(&lock_);
     subServiceQuery_->setSql({QStringLiteral("SELECT * FROM sub")});
     serviceQuery_->setSql({QStringLiteral("SELECT * FROM services")});
-    batteryQuery_->setSql({QStringLiteral("SELECT * FROM batteries")});
+    // Key order, as a file's table walks it; a server keeps no order of its own.
+    batteryQuery_->setSql({QStringLiteral("SELECT * FROM batteries"), QStringLiteral(" ORDER BY F_ID")});
     // Opening the battery list narrows the treatment list (to none when there is no battery).
     batteryQuery_->open();
+}
+
+void TBRASKDataModule::FollowOtherPCs()
+{
+    // A listener whose notices are never read would make the server keep them
+    // all; only a program that runs its event loop listens.
+    if (!store_->isServer() || listener_)
+        return;
+    listener_ = std::make_unique<ChangeListener>(*store_);
+    connect(listener_.get(), &ChangeListener::tablesChanged, this, [this](const QStringList &tables) {
+        const bool lists = tables.contains(QStringLiteral("batteries")) || tables.contains(QStringLiteral("services"))
+                           || tables.contains(QStringLiteral("sub"));
+        if (lists) {
+            try {
+                RefreshLists();
+            } catch (const DatabaseError &error) {
+                // The server is away; the next notice or reconnection reads again.
+                qWarning("%s", error.what());
+            }
+        }
+        emit RecordsChanged(tables);
+    });
+}
+
+bool TBRASKDataModule::IsShared() const
+{
+    return store_->isServer();
+}
+
+void TBRASKDataModule::RefreshLists()
+{
+    onModelThread([this] {
+        QMutexLocker locker(&lock_);
+        const QVariant battery = batteryQuery_->currentValue(QStringLiteral("F_ID"));
+        const QVariant service = serviceQuery_->currentValue(QStringLiteral("F_ID"));
+        const QVariant step = subServiceQuery_->currentValue(QStringLiteral("F_Step"));
+        // Each re-read narrows the next list (through the current-row notices);
+        // then the old rows are sought again, with one notice per list.
+        ReopenBatteries(battery.isValid() ? battery.toInt() : 0);
+        if (service.isValid()) {
+            ControlsDisabled suspended(serviceQuery_.get());
+            for (int row = 0; row < serviceQuery_->rowCount(); ++row)
+                if (serviceQuery_->value(row, QStringLiteral("F_ID")).toInt() == service.toInt())
+                    serviceQuery_->setCurrentRow(row);
+        }
+        if (step.isValid()) {
+            for (int row = 0; row < subServiceQuery_->rowCount(); ++row)
+                if (subServiceQuery_->value(row, QStringLiteral("F_Step")).toInt() == step.toInt())
+                    subServiceQuery_->setCurrentRow(row);
+        }
+    });
 }
 
 TBRASKDataModule::~TBRASKDataModule()
 {
     QMutexLocker locker(&lock_);
+    listener_.reset();
     // The queries go before the store whose connections they use.
     subServiceQuery_.reset();
     serviceQuery_.reset();
@@ -259,17 +313,21 @@ void TBRASKDataModule::SortBatteries(const QString &column)
     });
 }
 
-int TBRASKDataModule::readCounter(const QString &name)
+int TBRASKDataModule::readCounter(const QString &name, bool forUpdate)
 {
-    TableCursor counters(*store_, QStringLiteral("nextid"), {QStringLiteral("TableName")});
-    if (!counters.findKey({name}) || counters.value(QStringLiteral("NextID")).isNull())
+    // Read for an update, the row stays locked until the caller's commit, so
+    // two PCs taking an ID at the same moment take two.
+    QSqlQuery counter = store_->exec(QStringLiteral("SELECT NextID FROM nextid WHERE TableName = ?")
+                                         + (forUpdate ? store_->lockRowsClause() : QString()),
+                                     {name});
+    if (!counter.next() || counter.value(0).isNull())
         throw DatabaseError(
             QStringLiteral("Der ID-Z\u00e4hler \"%1\" fehlt in der Tabelle nextid; es wurde nichts gespeichert")
                 .arg(name));
     // The counter must be a whole number that is a valid ID and can still be
     // advanced; text, a fraction or a number past the Integer range would
     // otherwise become an odd ID (0 or -1) without a word.
-    const QVariant stored = counters.value(QStringLiteral("NextID"));
+    const QVariant stored = counter.value(0);
     const int type = stored.typeId();
     bool whole = type == QMetaType::LongLong || type == QMetaType::Int || type == QMetaType::ULongLong
                  || type == QMetaType::UInt;
@@ -301,7 +359,7 @@ void TBRASKDataModule::AdvanceBatteryID()
 {
     QMutexLocker locker(&lock_);
     SqlStore::Transaction transaction(*store_);
-    writeCounter(batteriesCounter, readCounter(batteriesCounter) + 1);
+    writeCounter(batteriesCounter, readCounter(batteriesCounter, true) + 1);
     transaction.commit();
 }
 
@@ -410,7 +468,7 @@ int TBRASKDataModule::AllocateServiceID()
 {
     QMutexLocker locker(&lock_);
     SqlStore::Transaction transaction(*store_);
-    const int id = readCounter(servicesCounter);
+    const int id = readCounter(servicesCounter, true);
     writeCounter(servicesCounter, id + 1);
     transaction.commit();
     return id;
@@ -636,7 +694,7 @@ void TBRASKDataModule::SelectSamples(int serviceID)
     QMutexLocker locker(&lock_);
     QSqlQuery query = store_->exec(
         QStringList{QStringLiteral("SELECT * FROM samples "), QStringLiteral("WHERE F_ServiceID = "),
-                    QStringLiteral("? ORDER BY rowid")}
+                    QStringLiteral("? ORDER BY ") + store_->insertionOrder()}
             .join(QString()),
         {serviceID});
     const QSqlRecord columns = query.record();

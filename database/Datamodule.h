@@ -23,6 +23,7 @@
 #include <memory>
 #include <vector>
 
+class ChangeListener;
 class SqlStore;
 
 // A record that is being recorded (by this or another process) cannot be deleted.
@@ -49,7 +50,8 @@ public:
         QString Name;
     };
 
-    // Opens braskon.db in the directory, creating the empty database (tables and
+    // databaseDirectory may also be a PostgreSQL URL (a lab database shared
+    // by several PCs; see SqlStore). Opens braskon.db in the directory, creating the empty database (tables and
     // the counters "batteries" and "services" at 1) when the file is missing.
     // Throws DatabaseError when it cannot be opened, is damaged, or lacks a
     // table or column, DatabaseBusyError when another program holds it
@@ -153,6 +155,16 @@ public:
     int MinDeltaI() const;
     void SetMinDeltaI(int milliamps);
 
+    // A lab database on a server, shared with other PCs.
+    bool IsShared() const;
+    // From now on the lists follow what other PCs change (RefreshLists within
+    // about a second of their commit); needs the module thread's event loop.
+    // Does nothing for a file.
+    void FollowOtherPCs();
+    // Re-reads the three lists, keeping the selected battery, treatment and
+    // step where they still exist.
+    void RefreshLists();
+
     // The list queries, for views (QTableView::setModel) and panels.
     QueryModel *BatteryQuery() const { return batteryQuery_.get(); }
     QueryModel *ServiceQuery() const { return serviceQuery_.get(); }
@@ -176,13 +188,17 @@ signals:
     // Treatments were deleted (with a battery or on their own); views of
     // their records drop them.
     void ServicesDeleted();
+    // Another PC (or another connection of this one) changed these tables of
+    // a shared database; the lists were re-read already. Diagrams of running
+    // treatments take new samples from here.
+    void RecordsChanged(const QStringList &tables);
 
 private:
     void batteriesCurrentChanged();
     void servicesCurrentChanged();
     void reopen(QueryModel *query, const QString &table, int id);
     void onModelThread(std::function<void()> work);
-    int readCounter(const QString &name);
+    int readCounter(const QString &name, bool forUpdate = false);
     void writeCounter(const QString &name, int value);
     void insertServiceRow(Service &service);
     void deleteServicesOfBattery(int batteryID);
@@ -199,6 +215,7 @@ private:
     std::unique_ptr<QueryModel> batteryQuery_;
     std::unique_ptr<QueryModel> serviceQuery_;
     std::unique_ptr<QueryModel> subServiceQuery_;
+    std::unique_ptr<ChangeListener> listener_;
     QVector<Sample> samples_;   // SampleQuery: the selected treatment's samples
     int sampleRow_ = -1;
     int minDeltaU_ = 10;

@@ -25,7 +25,10 @@ QString BootID()
 
 QString HostName()
 {
-    return QSysInfo::machineHostName();
+    // BRASKON_HOST names the station when several share one machine (a
+    // terminal server, the tests); its terminals are then its own.
+    const QString station = qEnvironmentVariable("BRASKON_HOST");
+    return station.isEmpty() ? QSysInfo::machineHostName() : station;
 }
 
 int64_t CurrentPid()

@@ -12,7 +12,7 @@ namespace OwnerProcess {
 // A heartbeat older than this means the owner on another machine is gone.
 constexpr int64_t StaleSeconds = 600;
 
-QString HostName();
+QString HostName();   // BRASKON_HOST, else the machine's name
 int64_t CurrentPid();
 // "<boot id>:<start time>" of a process on this machine, empty when it is gone.
 QString Identity(int64_t pid);

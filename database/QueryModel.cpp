@@ -27,7 +27,7 @@ void QueryModel::open()
     QStringList columns;
     const QSqlRecord header = query.record();
     for (int i = 0; i < header.count(); ++i)
-        columns << header.fieldName(i);
+        columns << SqlStore::canonicalColumn(header.fieldName(i));
     storedColumnCount_ = columns.size();
     columns << definition_.calculatedColumns;
 

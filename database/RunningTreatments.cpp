@@ -12,11 +12,6 @@
 
 namespace {
 
-const char *const createRunning =
-    "CREATE TABLE IF NOT EXISTS running (F_ServiceID INTEGER PRIMARY KEY, F_Terminal VARCHAR(50), "
-    "F_Host VARCHAR(255), F_Pid INTEGER, F_Identity VARCHAR(80), F_Heartbeat INTEGER, F_Step INTEGER, "
-    "F_StepTime INTEGER, F_Capacity INTEGER, F_Charge INTEGER, F_Discharge INTEGER, F_Limits VARCHAR(80))";
-
 const char *const selectRunning =
     "SELECT F_ServiceID, F_Terminal, F_Host, F_Pid, F_Identity, F_Heartbeat, F_Step, F_StepTime, F_Capacity, "
     "F_Charge, F_Discharge, F_Limits FROM running";
@@ -45,9 +40,7 @@ bool TBRASKDataModule::hasRunningTable()
 {
     // Once there, the table stays; until then every look is a cheap catalogue query.
     if (!runningTable_)
-        runningTable_ = store_->exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"),
-                                     {QStringLiteral("running")})
-                            .next();
+        runningTable_ = store_->hasTable(QStringLiteral("running"));
     return runningTable_;
 }
 
@@ -55,16 +48,22 @@ void TBRASKDataModule::RegisterRunning(RunningTreatment &treatment)
 {
     QMutexLocker locker(&lock_);
     if (!hasRunningTable()) {
-        store_->exec(QString::fromUtf8(createRunning));
+        store_->createRunningTable();
         runningTable_ = true;
     }
     treatment.Host = OwnerProcess::HostName();
     treatment.Pid = OwnerProcess::CurrentPid();
     treatment.Identity = OwnerProcess::CurrentIdentity();
     treatment.Heartbeat = OwnerProcess::Now();
-    store_->exec(QStringLiteral("INSERT OR REPLACE INTO running (F_ServiceID, F_Terminal, F_Host, F_Pid, F_Identity, "
+    // An upsert both engines understand: a takeover replaces the whole row.
+    store_->exec(QStringLiteral("INSERT INTO running (F_ServiceID, F_Terminal, F_Host, F_Pid, F_Identity, "
                                 "F_Heartbeat, F_Step, F_StepTime, F_Capacity, F_Charge, F_Discharge, F_Limits) "
-                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (F_ServiceID) DO UPDATE SET "
+                                "F_Terminal = excluded.F_Terminal, F_Host = excluded.F_Host, F_Pid = excluded.F_Pid, "
+                                "F_Identity = excluded.F_Identity, F_Heartbeat = excluded.F_Heartbeat, "
+                                "F_Step = excluded.F_Step, F_StepTime = excluded.F_StepTime, "
+                                "F_Capacity = excluded.F_Capacity, F_Charge = excluded.F_Charge, "
+                                "F_Discharge = excluded.F_Discharge, F_Limits = excluded.F_Limits"),
                  {treatment.ServiceID, treatment.Terminal, treatment.Host, treatment.Pid, treatment.Identity,
                   treatment.Heartbeat, treatment.Step, treatment.StepTime, treatment.Capacity,
                   treatment.ChargeCurrent, treatment.DischargeCurrent, treatment.Limits});
@@ -172,7 +171,8 @@ bool TBRASKDataModule::LastSample(int serviceID, Sample &sample)
 {
     QMutexLocker locker(&lock_);
     QSqlQuery query = store_->exec(QStringLiteral("SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples "
-                                                  "WHERE F_ServiceID = ? ORDER BY rowid DESC LIMIT 1"),
+                                                  "WHERE F_ServiceID = ? ORDER BY %1 DESC LIMIT 1")
+                                       .arg(store_->insertionOrder()),
                                    {serviceID});
     if (!query.next())
         return false;

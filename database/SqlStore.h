@@ -1,12 +1,21 @@
 #pragma once
-// The database file braskon.db and its SQLite connections through Qt Sql.
+// The database and its connections through Qt Sql: either the file braskon.db
+// (SQLite, the default) or a lab database on a PostgreSQL server, named by a
+// URL postgresql://USER@HOST[:PORT]/DBNAME (password from PGPASSWORD or
+// ~/.pgpass, as every PostgreSQL client does; HOST may be a socket folder,
+// percent-encoded or as ?host=/path).
+//
 // A Qt Sql connection may be used only by the thread that opened it, so the
 // store opens one connection per thread (lazily, named per store and thread)
 // and closes it when that thread finishes. Every statement outside an explicit
-// transaction commits at once; the journal is WAL with synchronous=FULL, so a
-// post survives a crash of the program or of the machine right after it.
-// A file is validated before anything may write to it, and a file that cannot
-// be written is only read.
+// transaction commits at once. SQLite: the journal is WAL with
+// synchronous=FULL, so a post survives a crash of the program or of the
+// machine right after it; a file is validated before anything may write to
+// it, and a file that cannot be written is only read. PostgreSQL: a
+// connection that broke fails its statement with DatabaseConnectionError and
+// is opened again by the next call outside a transaction.
+//
+// Everything that differs between the two engines is decided here.
 
 #include "DatabaseError.h"
 
@@ -16,6 +25,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 #include <initializer_list>
@@ -26,21 +36,41 @@ class SqlStore {
 public:
     static QString fileName();   // "braskon.db"
 
-    // Opens (or creates, when the file is missing) the database in the
-    // directory. Throws DatabaseError when the file is not a database or lacks a
-    // table or column; such a file is left unchanged.
-    explicit SqlStore(const QString &directory);
+    // Where a PostgreSQL database is, from its URL.
+    struct ServerAddress {
+        QString host;        // name, address or socket folder; empty: libpq's default
+        int port = -1;
+        QString user, password, database;
+        QStringList options; // further libpq settings, "key=value"
+        QString display;     // the URL without a password, for messages
+    };
+    static bool IsServerLocation(const QString &location);   // postgresql:// or postgres://
+    // Throws DatabaseError with a German reason when the URL cannot be used.
+    static ServerAddress ParseServerLocation(const QString &location);
+
+    // location: a folder (braskon.db in it, created with the empty database when
+    // missing) or a PostgreSQL URL (the tables are created in an empty
+    // database). Throws DatabaseError when the file is not a database or lacks a
+    // table or column (such a file is left unchanged), DatabaseConnectionError
+    // when the server cannot be reached.
+    explicit SqlStore(const QString &location);
     ~SqlStore();
     SqlStore(const SqlStore &) = delete;
     SqlStore &operator=(const SqlStore &) = delete;
 
+    // The database file, or the server URL without password.
     const QString &filePath() const { return filePath_; }
-    // A file this process cannot write is opened read-only: it is read as
-    // usual, and every change is refused with a DatabaseError saying so.
+    bool isServer() const { return server_; }
+    // A file this process cannot write (or a server database whose tables this
+    // role may not change) is opened read-only: it is read as usual, and every
+    // change is refused with a DatabaseError saying so.
     bool readOnly() const { return readOnly_; }
 
-    // The calling thread's connection, opened on first use.
+    // The calling thread's connection, opened on first use (and again after it broke).
     QSqlDatabase connection();
+    // A connection of its own under `name` with this store's settings, opened;
+    // the caller removes it (QSqlDatabase::removeDatabase).
+    QSqlDatabase openExtraConnection(const QString &name) const;
 
     // Prepares and runs one statement with bound positional values on the calling
     // thread's connection; throws DatabaseError with the engine's message.
@@ -62,6 +92,39 @@ public:
         bool open_ = true;
     };
 
+    // One consistent view of the whole database for a long read (a copy)
+    // while others go on writing; writes nothing, so a read-only store takes it.
+    class Snapshot {
+    public:
+        explicit Snapshot(SqlStore &store);
+        ~Snapshot();
+        Snapshot(const Snapshot &) = delete;
+        Snapshot &operator=(const Snapshot &) = delete;
+    private:
+        SqlStore &store_;
+    };
+
+    // ---- what differs between the engines ----
+    // Appended to a SELECT inside a transaction that will update the rows read:
+    // the rows stay locked against other writers until the commit (PostgreSQL;
+    // SQLite's write transaction holds the whole file already).
+    QString lockRowsClause() const;
+    // The column that orders samples as they were stored.
+    QString insertionOrder() const;
+    bool hasTable(const QString &name);
+    // Creates the registry of running treatments when missing.
+    void createRunningTable();
+    // The notification channel that the lists of other PCs listen on; empty
+    // for SQLite. The payload is the changed table's name.
+    static QString changeChannel();
+
+    // The spelling of a column as the code uses it (PostgreSQL reports
+    // names in lower case).
+    static QString canonicalColumn(const QString &name);
+    // The five tables (columns in order) and the registry.
+    static QStringList tableNames();
+    static QStringList columnsOf(const QString &table);
+
     // Tables, columns and the empty database.
     static void createSchema(const QString &filePath);
     // Schema and page check on a read-only connection; throws DatabaseError
@@ -72,13 +135,21 @@ public:
 private:
     QString openConnection(QThread *thread);
     void dropConnection(QThread *thread);
+    void configureServer(QSqlDatabase &db) const;
+    void openServer();
+    [[noreturn]] void failStatement(const QSqlQuery &query);
+    void markBroken();
+    int transactionDepth();
 
     QString filePath_;
     QString baseName_;
+    bool server_ = false;
+    ServerAddress address_;
     bool readOnly_ = false;
     struct Connection {
         QString name;
         QMetaObject::Connection finished;
+        bool broken = false;
     };
     QMutex mutex_;
     QHash<QThread *, Connection> connections_;

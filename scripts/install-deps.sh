@@ -5,10 +5,11 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
+  qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   qt6-translations-l10n
   libgtest-dev googletest
   sqlite3
+  postgresql util-linux
   fonts-dejavu-core xvfb xauth
   dpkg-dev desktop-file-utils appstream groff-base
 )

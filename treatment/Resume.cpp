@@ -1,5 +1,7 @@
 #include "Resume.h"
 
+#include "database/OwnerProcess.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -16,8 +18,10 @@ QString Question(const TBRASKDataModule::RunningTreatment &row, int batteryID)
 std::vector<TBRASKDataModule::RunningTreatment> Interrupted(TBRASKDataModule &database)
 {
     std::vector<TBRASKDataModule::RunningTreatment> gone;
+    // A terminal belongs to its PC: "Lumo an COM1" of another PC in a shared
+    // database is another charger, and only that PC can resume its treatment.
     for (const TBRASKDataModule::RunningTreatment &row : database.RunningTreatments())
-        if (!TBRASKDataModule::OwnerAlive(row))
+        if (row.Host == OwnerProcess::HostName() && !TBRASKDataModule::OwnerAlive(row))
             gone.push_back(row);
     return gone;
 }
@@ -32,6 +36,12 @@ QString LimitsText(const Service &service)
 
 Service::RestorePoint Load(TBRASKDataModule &database, const TBRASKDataModule::RunningTreatment &row)
 {
+    if (row.Host != OwnerProcess::HostName())
+        throw ServiceStartError(QStringLiteral("Die Behandlung %1 wurde an %2 auf %3 aufgezeichnet und kann nur "
+                                               "dort fortgesetzt werden.")
+                                    .arg(row.ServiceID)
+                                    .arg(row.Terminal, row.Host)
+                                    .toStdString());
     Service::RestorePoint point;
     point.Record.ID = row.ServiceID;
     if (!database.LoadService(point.Record))

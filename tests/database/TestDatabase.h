@@ -1,8 +1,10 @@
 #pragma once
 #include "database/Datamodule.h"
+#include "database/SqlStore.h"
 
 #include <QDir>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUuid>
@@ -11,11 +13,85 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-// One temporary database directory per test, and a read-only look at the file
-// through a connection of its own (not the module's).
+// Connections of the tests' own (not the module's) to the database at
+// `location`: the file braskon.db in a folder, or a PostgreSQL URL.
+inline QSqlDatabase OpenTestConnection(const QString &location, const QString &name)
+{
+    if (SqlStore::IsServerLocation(location)) {
+        const SqlStore::ServerAddress address = SqlStore::ParseServerLocation(location);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(address.host);
+        db.setUserName(address.user);
+        db.setDatabaseName(address.database);
+        if (address.port > 0)
+            db.setPort(address.port);
+        EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
+        return db;
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(location + QStringLiteral("/braskon.db"));
+    EXPECT_TRUE(db.open());
+    return db;
+}
+
+// Runs one statement on a connection of its own; the first value of the result.
+inline QVariant QueryOnce(const QString &location, const QString &sql)
+{
+    const QString name = QUuid::createUuid().toString();
+    QVariant value;
+    {
+        QSqlDatabase db = OpenTestConnection(location, name);
+        QSqlQuery query(db);
+        EXPECT_TRUE(query.exec(sql)) << sql.toStdString() << ": " << query.lastError().text().toStdString();
+        if (query.next())
+            value = query.value(0);
+    }
+    QSqlDatabase::removeDatabase(name);
+    return value;
+}
+
+// A fresh database of its own on the test server (BRASKON_TEST_PG, the URL
+// of its maintenance database), dropped again by the destructor.
+class ServerDatabase {
+public:
+    ServerDatabase()
+        : name_(QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128)),
+          server_(qEnvironmentVariable("BRASKON_TEST_PG"))
+    {
+        QueryOnce(server_, QStringLiteral("CREATE DATABASE %1 STRATEGY FILE_COPY").arg(name_));
+    }
+    ~ServerDatabase() { QueryOnce(server_, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name_)); }
+    ServerDatabase(const ServerDatabase &) = delete;
+    ServerDatabase &operator=(const ServerDatabase &) = delete;
+    QString url() const { return server_.section(QLatin1Char('/'), 0, -2) + QLatin1Char('/') + name_; }
+    static bool Available() { return !qEnvironmentVariableIsEmpty("BRASKON_TEST_PG"); }
+
+private:
+    QString name_;
+    QString server_;
+};
+
+// One temporary database per test, and a look at it through a connection of
+// its own (not the module's). With BRASKON_TEST_PG set the database is on that
+// PostgreSQL server instead of a file; tests of the file itself are left out
+// of that run (see CMakeLists.txt).
 class DatabaseTest : public ::testing::Test {
 protected:
-    QString dir() const { return temp_.path() + QStringLiteral("/database"); }
+    ~DatabaseTest() override
+    {
+        module_.reset();
+        server_.reset();
+    }
+    bool onServer() const { return ServerDatabase::Available(); }
+    // What --database takes: the folder, or the server URL.
+    QString dir() const
+    {
+        if (!onServer())
+            return temp_.path() + QStringLiteral("/database");
+        if (!server_)
+            server_ = std::make_unique<ServerDatabase>();
+        return server_->url();
+    }
     QString file() const { return dir() + QStringLiteral("/braskon.db"); }
 
     TBRASKDataModule &module()
@@ -26,22 +102,7 @@ protected:
     }
 
     // Runs `sql` on a connection of its own and returns the first value.
-    QVariant query(const QString &sql) const
-    {
-        const QString name = QUuid::createUuid().toString();
-        QVariant value;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file());
-            EXPECT_TRUE(db.open());
-            QSqlQuery query(db);
-            EXPECT_TRUE(query.exec(sql)) << sql.toStdString();
-            if (query.next())
-                value = query.value(0);
-        }
-        QSqlDatabase::removeDatabase(name);
-        return value;
-    }
+    QVariant query(const QString &sql) const { return QueryOnce(dir(), sql); }
     qint64 scalar(const QString &sql) const
     {
         const QVariant value = query(sql);
@@ -82,5 +143,6 @@ protected:
     }
 
     QTemporaryDir temp_;
+    mutable std::unique_ptr<ServerDatabase> server_;
     std::unique_ptr<TBRASKDataModule> module_;
 };

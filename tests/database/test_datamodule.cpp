@@ -248,6 +248,9 @@ TEST_F(DataModule, CountersThatCannotGiveAValidIDAreErrors)
         {"-5", false}, {"1.5", false}, {"2147483646", true}};
     for (const auto &[stored, valid] : counters) {
         SCOPED_TRACE(stored.toStdString());
+        // A server's Integer column takes no text, fraction or 64-bit number.
+        if (onServer() && (stored.startsWith('\'') || stored.contains('.') || stored.size() > 10))
+            continue;
         execute("UPDATE nextid SET NextID = " + stored);
         const QVariant before = query("SELECT NextID FROM nextid WHERE TableName = 'services'");
         TBRASKDataModule::Service service;

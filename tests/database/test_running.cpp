@@ -30,9 +30,7 @@ protected:
     {
         const QString name = QStringLiteral("owner");
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file());
-            ASSERT_TRUE(db.open());
+            QSqlDatabase db = OpenTestConnection(dir(), name);
             QSqlQuery update(db);
             update.prepare(QStringLiteral(
                 "UPDATE running SET F_Host = ?, F_Pid = ?, F_Identity = ?, F_Heartbeat = ? WHERE F_ServiceID = ?"));

@@ -1,0 +1,128 @@
+// A lab database on a PostgreSQL server (run only with BRASKON_TEST_PG): the
+// empty database, IDs taken by several writers at once, lists that follow
+// another PC, and a connection that breaks under a writer.
+
+#include "TestDatabase.h"
+
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTest>
+
+#include <thread>
+
+namespace {
+
+using LabDatabase = DatabaseTest;
+
+TEST_F(LabDatabase, EmptyDatabaseGetsTheTablesAndCountersAtOne)
+{
+    EXPECT_EQ(module().PeekBatteryID(), 1);
+    EXPECT_TRUE(module().IsShared());
+    EXPECT_FALSE(module().IsReadOnly());
+    EXPECT_FALSE(module().DatabaseFile().contains(QStringLiteral("password")));
+    for (const char *table : {"batteries", "services", "sub", "samples", "nextid", "running"})
+        EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM information_schema.tables WHERE table_name = '%1'")
+                             .arg(QLatin1String(table))),
+                  1)
+            << table;
+    EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 1);
+    // A second program on the same database creates nothing twice.
+    TBRASKDataModule second(dir());
+    EXPECT_EQ(second.PeekBatteryID(), 1);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM nextid"), 2);
+}
+
+TEST_F(LabDatabase, WritersOnSeveralConnectionsNeverShareAnID)
+{
+    addBattery(1);
+    constexpr int perWriter = 40;
+    QVector<int> ids[3];
+    auto writer = [this](QVector<int> &out) {
+        // A module of its own: its own connection, as another PC has.
+        TBRASKDataModule pc(dir());
+        for (int i = 0; i < perWriter; ++i) {
+            TBRASKDataModule::Service service;
+            service.BatteryID = 1;
+            std::vector<StepRecord> steps{{0, 1, 1, 100, 0, 0, 0, 0}};
+            pc.InsertServiceWithSteps(service, steps);
+            pc.InsertSample({service.ID, 1, i, 1200, 100, 0});
+            out.append(service.ID);
+        }
+    };
+    std::thread a(writer, std::ref(ids[0]));
+    std::thread b(writer, std::ref(ids[1]));
+    writer(ids[2]);
+    a.join();
+    b.join();
+    QSet<int> all;
+    for (const QVector<int> &list : ids)
+        for (int id : list)
+            all.insert(id);
+    EXPECT_EQ(all.size(), 3 * perWriter);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 3 * perWriter);
+    EXPECT_EQ(scalar("SELECT MAX(F_ID) FROM services"), 3 * perWriter);
+    EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 3 * perWriter + 1);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sub"), 3 * perWriter);
+    EXPECT_EQ(scalar("SELECT COUNT(DISTINCT F_ServiceID) FROM samples"), 3 * perWriter);
+}
+
+TEST_F(LabDatabase, ListsFollowAnotherPCAndKeepTheCurrentRow)
+{
+    addBattery(1);
+    addBattery(2);
+    const int kept = addService(1, 3, 3, 0);
+    addService(1, 3, 1, 0);
+    module().ReopenBatteries(1);
+    module().ReopenServices(kept);
+    module().SubServiceQuery()->setCurrentRow(1);
+    module().FollowOtherPCs();
+
+    TBRASKDataModule other(dir());
+    QElapsedTimer clock;
+    clock.start();
+    TBRASKDataModule::Battery battery;
+    battery.ID = 3;
+    battery.Brand = QStringLiteral("vom anderen PC");
+    other.InsertBattery(battery);
+    TBRASKDataModule::Service service;
+    service.BatteryID = 1;
+    other.InsertService(service);
+    StepRecord step{kept, 2, 1, 100, 77, 5, 3, 0};
+    other.StoreStepResult(step);
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return module().BatteryQuery()->rowCount() == 3
+                                                && module().ServiceQuery()->rowCount() == 3; },
+                                2000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_TRUE(QTest::qWaitFor([this] {
+        return module().SubServiceQuery()->currentValue(QStringLiteral("F_Duration")).toInt() == 77;
+    }, 2000));
+    EXPECT_EQ(module().SelectedBatteryID(), 1);
+    EXPECT_EQ(module().SelectedServiceID(), kept);
+    EXPECT_EQ(module().SubServiceQuery()->currentValue(QStringLiteral("F_Step")).toInt(), 2);
+}
+
+TEST_F(LabDatabase, BrokenConnectionFailsTheWriteAndIsMadeAgain)
+{
+    addBattery(1);
+    const int service = addService(1, 3, 1, 1);
+    // The server ends every other session of this database, as a restart does.
+    query(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                         "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_THROW(module().InsertSample({service, 1, 10, 1300, 100, 0}), DatabaseConnectionError);
+    EXPECT_LT(clock.elapsed(), 3000);
+    // The next call connects again and stores.
+    module().InsertSample({service, 1, 11, 1301, 100, 0});
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(service)), 2);
+    // A transaction that lost its connection stores none of its rows.
+    query(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                         "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+    EXPECT_THROW(module().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}}),
+                 DatabaseConnectionError);
+    module().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}});
+    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(service)), 4);
+}
+
+} // namespace

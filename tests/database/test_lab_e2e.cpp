@@ -1,0 +1,213 @@
+// Two lab stations, each with its own simulated Lumo on its COM1, record
+// through braskon-cli into one PostgreSQL database at the same time; the
+// database is copied to a file and back; and a server that stops and comes
+// back during a recording. Runs only with BRASKON_TEST_PG (the test server).
+
+#include "TestDatabase.h"
+
+#include "SimulatorProcess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+
+namespace {
+
+const QString Terminal = QStringLiteral("Lumo an COM1");
+
+// One braskon-cli run as station `station` with COM1 on `device`.
+class Station {
+public:
+    Station(const QString &database, const QString &station, const std::string &device)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("BRASKON_HOST"), station);
+        process_.setProcessEnvironment(environment);
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        // Every answered poll stores a sample: no threshold.
+        process_.start(QStringLiteral(BRASKON_CLI),
+                       {"--database", database, "--port", "COM1=" + QString::fromStdString(device), "run",
+                        "--battery", station == QLatin1String("lab-b") ? "2" : "1", "--terminal", Terminal,
+                        "--program", "3", "--charge", "30", "--discharge", "30", "--tick-ms", "100",
+                        "--min-delta-u", "0", "--min-delta-i", "0"});
+        process_.waitForStarted(10000);
+    }
+    ~Station()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    QString output()
+    {
+        output_ += QString::fromUtf8(process_.readAll());
+        return output_;
+    }
+    int polls() { return int(output().count(QRegularExpression(QStringLiteral("^Schritt \\d+  Zeit"),
+                                                               QRegularExpression::MultilineOption))); }
+    bool waitForPolls(int count, int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (polls() < count && clock.elapsed() < ms && process_.state() == QProcess::Running)
+            process_.waitForReadyRead(100);
+        return polls() >= count;
+    }
+    // Stops the treatment as the user's Ctrl+C does and waits for the end.
+    void stop()
+    {
+        ::kill(pid_t(process_.processId()), SIGINT);
+        process_.waitForFinished(20000);
+        output();
+    }
+    int serviceID()
+    {
+        const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("Behandlung (\\d+)")).match(output());
+        return match.hasMatch() ? match.captured(1).toInt() : 0;
+    }
+
+private:
+    QProcess process_;
+    QString output_;
+};
+
+QString Cli(const QStringList &args, int *status = nullptr)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(BRASKON_CLI), args);
+    process.waitForFinished(60000);
+    if (status)
+        *status = process.exitCode();
+    return QString::fromUtf8(process.readAll());
+}
+
+qint64 Count(const QString &database, const QString &sql)
+{
+    return QueryOnce(database, sql).toLongLong();
+}
+
+QList<qint64> RowCounts(const QString &database)
+{
+    QList<qint64> counts;
+    for (const char *table : {"batteries", "services", "sub", "samples", "nextid"})
+        counts << Count(database, QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(table)));
+    counts << Count(database, QStringLiteral("SELECT SUM(F_Voltage) + SUM(F_Time) FROM samples"))
+           << Count(database, QStringLiteral("SELECT SUM(NextID) FROM nextid"));
+    return counts;
+}
+
+std::string PgScript()
+{
+    return BRASKON_PG_SCRIPT;
+}
+
+TEST(LabDatabase, TwoStationsRecordIntoOneDatabaseAndItCopiesBothWays)
+{
+    ServerDatabase server;
+    const QString database = server.url();
+    for (int i = 0; i < 2; ++i)
+        Cli({"--database", database, "battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"});
+
+    SimTest::SimulatorProcess labA({"--port", "1=lumo", "--speed", "100", "--soc", "40"});
+    labA.start();
+    const std::string deviceA = labA.portPath(1);
+    SimTest::SimulatorProcess labB({"--port", "1=lumo", "--speed", "100", "--soc", "40"});
+    labB.start();
+    const std::string deviceB = labB.portPath(1);
+
+    Station a(database, QStringLiteral("lab-a"), deviceA);
+    Station b(database, QStringLiteral("lab-b"), deviceB);
+    ASSERT_TRUE(a.waitForPolls(15, 30000)) << a.output().toStdString();
+    ASSERT_TRUE(b.waitForPolls(15, 30000)) << b.output().toStdString();
+    a.stop();
+    b.stop();
+
+    const int serviceA = a.serviceID(), serviceB = b.serviceID();
+    EXPECT_NE(serviceA, serviceB);
+    EXPECT_EQ((QSet<int>{serviceA, serviceB}), (QSet<int>{1, 2}));
+    for (auto [service, station] : {std::pair{serviceA, &a}, std::pair{serviceB, &b}}) {
+        // Each printed poll stands for one stored sample, stored once.
+        EXPECT_EQ(Count(database, QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(service)),
+                  station->polls())
+            << station->output().toStdString();
+    }
+    EXPECT_EQ(Count(database, "SELECT COUNT(*) FROM samples"), a.polls() + b.polls());
+    EXPECT_EQ(Count(database, "SELECT NextID FROM nextid WHERE TableName = 'services'"), 3);
+    EXPECT_EQ(Count(database, "SELECT COUNT(DISTINCT F_Host) FROM running"), 0) << "both ended and unregistered";
+
+    // To a file and back to another server database: the same rows.
+    QTemporaryDir folder;
+    ServerDatabase back;
+    int status = -1;
+    const QString toFile = Cli({"db", "copy", database, folder.path()}, &status);
+    EXPECT_EQ(status, 0) << toFile.toStdString();
+    const QString toServer = Cli({"db", "copy", folder.path(), back.url()}, &status);
+    EXPECT_EQ(status, 0) << toServer.toStdString();
+    EXPECT_TRUE(toServer.contains(QRegularExpression(QStringLiteral("samples +%1 +%1").arg(a.polls() + b.polls()))))
+        << toServer.toStdString();
+    EXPECT_EQ(RowCounts(database), RowCounts(folder.path()));
+    EXPECT_EQ(RowCounts(database), RowCounts(back.url()));
+    // A target that holds records is refused and left alone.
+    const QString refused = Cli({"db", "copy", database, back.url()}, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_TRUE(refused.contains(QStringLiteral("ist nicht leer"))) << refused.toStdString();
+    EXPECT_EQ(RowCounts(database), RowCounts(back.url()));
+}
+
+// DISABLED until the treatment keeps the samples of failed writes in memory
+// and stores them at the next tick that succeeds (being built in
+// treatment/Service, Serviceman); without that the polls of the outage are
+// neither printed nor stored and the gap check below fails. Run it with
+// --gtest_also_run_disabled_tests.
+TEST(LabDatabase, DISABLED_ServerStopAndRestartDuringARecordingLosesNoSample)
+{
+    QTemporaryDir own(QStringLiteral("/tmp/bpg-XXXXXX"));
+    // The server's account (not root) must reach its folder.
+    QFile::setPermissions(own.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                          | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const QString folder = own.path() + QStringLiteral("/pg");
+    const auto server = [&folder](const char *action) {
+        QProcess script;
+        script.start(QStringLiteral("bash"), {QString::fromStdString(PgScript()), action, folder});
+        script.waitForFinished(60000);
+        return QString::fromUtf8(script.readAllStandardOutput()).trimmed();
+    };
+    const QString database = server("start");
+    // The private server goes however the test ends.
+    const std::unique_ptr<void, std::function<void(void *)>> stopper(&own, [&server](void *) { server("stop"); });
+    ASSERT_TRUE(database.startsWith(QStringLiteral("postgresql://")));
+    Cli({"--database", database, "battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"});
+
+    SimTest::SimulatorProcess lab({"--port", "1=lumo", "--speed", "100", "--soc", "40"});
+    lab.start();
+    Station station(database, QStringLiteral("lab-a"), lab.portPath(1));
+    ASSERT_TRUE(station.waitForPolls(5, 30000)) << station.output().toStdString();
+    server("halt");
+    QThread::msleep(1500);   // polls go on while the server is away
+    server("start");
+    const int afterOutage = station.polls();
+    EXPECT_TRUE(station.waitForPolls(afterOutage + 10, 30000)) << station.output().toStdString();
+    station.stop();
+    const int service = station.serviceID();
+    EXPECT_EQ(Count(database, QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(service)),
+              station.polls())
+        << station.output().toStdString();
+    // A poll is about 10 s of charger time at this speed; the outage was
+    // about 15 polls. Kept samples leave no gap.
+    EXPECT_LE(Count(database, QStringLiteral("SELECT MAX(F_Time - before) FROM (SELECT F_Time, LAG(F_Time) OVER "
+                                             "(ORDER BY F_SampleID) AS before FROM samples WHERE F_ServiceID = %1) t")
+                                  .arg(service)),
+              40)
+        << station.output().toStdString();
+}
+
+} // namespace
