@@ -11,6 +11,9 @@
 #include "charger/Terminal.h"
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "diagrams/Diagdocs.h"
+#include "diagrams/Diagform.h"
+#include "diagrams/MultiChart.h"
 #include "treatment/Localization.h"
 #include "treatment/TreatmentEngine.h"
 
@@ -135,6 +138,7 @@ private slots:
     void damagedDatabaseStopsTheStart();
     void settingsKeptAcrossStarts();
     void germanStandardTexts();
+    void diagramLegendSwitch();
 };
 
 void MainWindowTest::commandEnablingFollowsTheData()
@@ -700,6 +704,54 @@ void MainWindowTest::germanStandardTexts()
     QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
     QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+}
+
+void MainWindowTest::diagramLegendSwitch()
+{
+    Program program;
+    TMainForm &form = program.Form();
+    ModalDriver driver;
+    form.show();
+    const QList<QAction *> switches = {form.MenuDiagramLegend, form.PopupMenuDiagramLegend};
+    form.UpdateMenus();
+    ExpectEnabled(switches, false);
+
+    form.ButtonNewDiagram->trigger();
+    TDiagramCommands &diagrams = *form.DiagramCommands();
+    TMultiChart *first = diagrams.ActiveDiagram()->Chart();
+    first->AddCurve(QStringLiteral("Akku 1, U"), 0);
+    first->AddPoint(QStringLiteral("Akku 1, U"), 10, 1.2, 1);
+    QTRY_VERIFY(form.PopupMenuDiagramLegend->isEnabled());
+    for (QAction *action : switches)
+        QVERIFY2(action->isChecked(), qPrintable(action->objectName()));   // shown by default
+    first->grab();
+    QVERIFY(!first->LegendRect().isEmpty());
+
+    // The context menu hides it; both check marks follow.
+    form.PopupMenuDiagramLegend->trigger();
+    QVERIFY(!first->LegendVisible());
+    for (QAction *action : switches)
+        QVERIFY2(!action->isChecked(), qPrintable(action->objectName()));
+    first->grab();
+    QVERIFY(first->LegendRect().isEmpty());
+
+    // The file keeps it: a hidden legend opens hidden.
+    const QString path = program.Directory() + QStringLiteral("/ohne-legende.dgr");
+    diagrams.SaveDiagramFile(path);
+    QVERIFY(TDiagramCommands::ReadDiagramLines(path).contains(QStringLiteral("Legend=0")));
+    form.MenuDiagramLegend->trigger();   // the main menu shows it again
+    QVERIFY(first->LegendVisible());
+    diagrams.OpenDiagramFile(path);
+    QCOMPARE(form.DiagramTab->count(), 2);
+    QVERIFY(!diagrams.ActiveDiagram()->Chart()->LegendVisible());
+    form.UpdateMenus();
+    QVERIFY(!form.PopupMenuDiagramLegend->isChecked());
+
+    // The check mark belongs to the diagram on the visible page.
+    form.DiagramTab->setCurrentIndex(0);
+    form.UpdateMenus();
+    QVERIFY(form.PopupMenuDiagramLegend->isChecked() && form.MenuDiagramLegend->isChecked());
+    QCOMPARE(driver.Failures(), 0);
 }
 
 QTEST_MAIN(MainWindowTest)
