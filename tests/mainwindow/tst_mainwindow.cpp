@@ -6,6 +6,7 @@
 
 #include "mainwindow/Dialogs.h"
 #include "mainwindow/Mainform.h"
+#include "livecontrol/Accuctrlform.h"
 
 #include "charger/SerialPorts.h"
 #include "charger/Terminal.h"
@@ -44,12 +45,12 @@ namespace {
 
 // A treatment held by the service manager, on a terminal of port 1, with a
 // page in the treatment area; nothing is sent until it is polled.
-int AddHeldTreatment(Program &program, int batteryID)
+int AddHeldTreatment(Program &program, int batteryID, int programNumber = 1)
 {
     Ohmrida::TerminalManager &terminals = program.Parts().Terminals();
     terminals.RegisterTerminal("Ohmrida an ", terminals.Port(1), Ohmrida::DeviceOhmrida, 0);
     TTreatmentEngine &engine = program.Parts().Engine();
-    const int ticket = engine.StartStandard(batteryID, 1, 100, 100, "Ohmrida an COM1");
+    const int ticket = engine.StartStandard(batteryID, programNumber, 100, 100, "Ohmrida an COM1");
     int serviceID = 0;
     QTest::qWaitFor([&] {
         for (const TreatmentInfo &info : engine.Treatments())
@@ -139,6 +140,7 @@ private slots:
     void settingsKeptAcrossStarts();
     void germanStandardTexts();
     void diagramLegendSwitch();
+    void livePageShowsFourStepsAtFirstStartSize();
 };
 
 void MainWindowTest::commandEnablingFollowsTheData()
@@ -752,6 +754,43 @@ void MainWindowTest::diagramLegendSwitch()
     form.UpdateMenus();
     QVERIFY(form.PopupMenuDiagramLegend->isChecked() && form.MenuDiagramLegend->isChecked());
     QCOMPARE(driver.Failures(), 0);
+}
+
+void MainWindowTest::livePageShowsFourStepsAtFirstStartSize()
+{
+    Program program;
+    TMainForm &form = program.Form();
+    form.resize(TMainForm::FirstStartSize(QSize(1920, 1080)));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Program 5 has the most steps: discharge, charge, discharge, charge.
+    QVERIFY(AddHeldTreatment(program, program.AddBattery(1, 1700), 5) != 0);
+    QTRY_COMPARE(form.AccuTab->count(), 1);
+    auto *page = form.AccuTab->widget(0)->findChild<TAccuControlForm *>();
+    QVERIFY(page);
+    QTableView *grid = page->SubServicesDBGrid;
+    QTRY_COMPARE(grid->model()->rowCount(), 4);
+    QCoreApplication::processEvents();
+
+    const QRect viewport = grid->viewport()->rect();
+    qInfo("page %dx%d, grid viewport %dx%d, row %d", page->width(), page->height(), viewport.width(),
+          viewport.height(), grid->rowHeight(0));
+    for (int row = 0; row < 4; ++row) {
+        const QRect cell = grid->visualRect(grid->model()->index(row, 0));
+        QVERIFY2(viewport.contains(cell), qPrintable(QStringLiteral("step %1 cut off").arg(row + 1)));
+    }
+    // Every text in full: the widest a column can show, in the grid's own font.
+    const QFontMetrics metrics(grid->font());
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < grid->model()->columnCount(); ++column) {
+            const QString text = grid->model()->index(row, column).data().toString();
+            QVERIFY2(metrics.horizontalAdvance(text) < grid->columnWidth(column), qPrintable(text));
+        }
+    // ... and the longest texts the columns can get later.
+    const std::pair<int, QString> longest[] = {
+        {0, QStringLiteral("Entladen")}, {3, QStringLiteral("2:56:12")}, {4, QStringLiteral("abgebrochen")}};
+    for (const auto &[column, text] : longest)
+        QVERIFY2(metrics.horizontalAdvance(text) < grid->columnWidth(column), qPrintable(text));
 }
 
 QTEST_MAIN(MainWindowTest)
