@@ -983,7 +983,9 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::OfferResumes()
 {
-    if (!database_ || !engine_)
+    // A database that may only be read can neither follow a treatment nor
+    // mark one as aborted; the start-up notice has said why.
+    if (!database_ || !engine_ || database_->IsReadOnly())
         return;
     for (const TBRASKDataModule::RunningTreatment &row : Resume::Interrupted(*database_)) {
         TBRASKDataModule::Service record;
