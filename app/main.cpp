@@ -103,7 +103,7 @@ int ReadOptions(const QStringList &arguments, Options &options)
 
 void AddDemoBatteries(TBRASKDataModule &database)
 {
-    if (database.BatteryQuery()->rowCount() > 0)
+    if (database.IsReadOnly() || database.BatteryQuery()->rowCount() > 0)
         return;
     const MainCommands::NewBatteryInput batteries[] = {
         {QString(), QStringLiteral("600"), 1, 4, QStringLiteral("4"), QStringLiteral("Empfänger-Akku Segler")},

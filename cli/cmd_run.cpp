@@ -15,6 +15,7 @@
 #include "Command.h"
 
 #include "charger/TerminalManager.h"
+#include "database/DataLocation.h"
 #include "database/Datamodule.h"
 #include "treatment/Resume.h"
 #include "treatment/Serviceman.h"
@@ -314,7 +315,8 @@ int runCommand(const QStringList &args, Cli::Context &context)
             database.SetMinDeltaI(*options.minDeltaI);
 
         Ohmrida::TerminalManager terminals;
-        TServiceManager manager(database, terminals);
+        // One line per poll, in the same per-user state folder as the window's log.
+        TServiceManager manager(database, terminals, DataLocation::LogFilePath().toStdString());
         ConsoleHost host;
         Service *service = nullptr;
         std::unique_ptr<TerminalLock> lock;

@@ -62,11 +62,13 @@ DataLocation DataLocation::Choose(const QString &databaseOption, const QString &
     const QFileInfo file(QDir(location.directory).absoluteFilePath(SqlStore::fileName()));
     // A missing folder is created later; an existing one must take the
     // database file and its journal, an existing file must take the changes.
-    if (folder.exists() && (!writableFolder(folder) || (file.exists() && !file.isWritable()))) {
+    if (folder.exists() && (!writableFolder(folder) || (file.exists() && !SqlStore::isWritable(file.filePath())))) {
         location.readOnly = true;
-        location.message = QStringLiteral("Der Datenbankordner %1 ist schreibgesch\u00fctzt. Die Datenbank wird nur "
-                                          "zum Lesen ge\u00f6ffnet: \u00c4nderungen werden nicht gespeichert.")
-                               .arg(QDir::toNativeSeparators(location.directory));
+        location.message =
+            (writableFolder(folder) ? QStringLiteral("Die Datenbank in %1 ist f\u00fcr diesen Benutzer schreibgesch\u00fctzt.")
+                                    : QStringLiteral("Der Datenbankordner %1 ist schreibgesch\u00fctzt."))
+                .arg(QDir::toNativeSeparators(location.directory))
+            + QStringLiteral(" Die Datenbank wird nur zum Lesen ge\u00f6ffnet: \u00c4nderungen werden nicht gespeichert.");
     }
     return location;
 }
@@ -78,7 +80,17 @@ DataLocation DataLocation::ForThisProgram(const QString &databaseOption)
 
 bool DataLocation::Prepare(QString &error) const
 {
+<<<<<<< HEAD
     if (IsServer() || QFileInfo(directory).isDir() || QDir().mkpath(directory))
+=======
+    // Nothing to read, and no database can be made there.
+    if (readOnly && !QFileInfo::exists(QDir(directory).absoluteFilePath(SqlStore::fileName()))) {
+        error = QStringLiteral("Der Datenbankordner %1 ist schreibgesch\u00fctzt und enth\u00e4lt keine Datenbank %2.")
+                    .arg(QDir::toNativeSeparators(directory), SqlStore::fileName());
+        return false;
+    }
+    if (QFileInfo(directory).isDir() || QDir().mkpath(directory))
+>>>>>>> wtleft
         return true;
     error = QStringLiteral("Der Datenbankordner %1 kann nicht angelegt werden.")
                 .arg(QDir::toNativeSeparators(directory));

@@ -261,6 +261,13 @@ bool SqlStore::isWritable(const QString &filePath)
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
         return false;
     file.close();
+    // Journal files left by another user (a crashed run with sudo, say) make
+    // every change fail with "attempt to write a readonly database".
+    for (const char *suffix : {"-wal", "-shm"}) {
+        QFile journal(filePath + QLatin1String(suffix));
+        if (journal.exists() && !journal.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+            return false;
+    }
     return QFileInfo(QFileInfo(filePath).absolutePath()).isWritable();
 }
 

@@ -479,6 +479,18 @@ bool TDiagramCommands::HasPreviousZoom() const
     return form && form->ZoomStackSize() > 0;
 }
 
+bool TDiagramCommands::ActiveLegendVisible() const
+{
+    const TDiagramForm* form = ActiveDiagram();
+    return form && form->Chart()->LegendVisible();
+}
+
+void TDiagramCommands::ToggleLegend()
+{
+    if (TDiagramForm* form = ActiveDiagram())
+        form->Chart()->SetLegendVisible(!form->Chart()->LegendVisible());
+}
+
 void TDiagramCommands::ZoomBack()
 {
     if (TDiagramForm* form = ActiveDiagram())

@@ -104,6 +104,10 @@ public:
     QString ActiveDiagramCaption() const;
     bool HasPreviousZoom() const;
     void ZoomBack();
+    // The on-screen legend of the active diagram (kept in its file as
+    // "Legend"); false and nothing to switch without a diagram.
+    bool ActiveLegendVisible() const;
+    void ToggleLegend();
     // Diagram windows in page order (the tick hands them the live samples).
     std::vector<TDiagramForm*> DiagramWindows() const;
     std::vector<LiveSampleSink*> LiveSampleSinks() const;

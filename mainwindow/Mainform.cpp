@@ -274,6 +274,8 @@ void TMainForm::BuildMenus()
     MenuDiagram->addSeparator();
     MenuSetupDiagram = Command(MenuDiagram, "MenuSetupDiagram", QStringLiteral("&Einstellungen..."), &TMainForm::MenuSetupDiagramClick);
     MenuZoomBack = Command(MenuDiagram, "MenuZoomBack", QStringLiteral("&Vorherige Zoomstufe "), &TMainForm::MenuZoomBackClick);
+    MenuDiagramLegend = Command(MenuDiagram, "MenuDiagramLegend", QStringLiteral("&Legende"), &TMainForm::MenuDiagramLegendClick);
+    MenuDiagramLegend->setCheckable(true);
 
     MenuDatabase = bar->addMenu(QStringLiteral("Date&nbank"));
     MenuGotoAkkus = Command(MenuDatabase, "MenuGotoAkkus", QStringLiteral("&Gehe zu Akkus"), &TMainForm::MenuGotoAkkusClick);
@@ -360,6 +362,8 @@ void TMainForm::BuildPopupMenus()
     PopupMenuDiagramCurveProps = Command(PopupDiagrams, "PopupMenuDiagramCurveProps", QStringLiteral("&Kurven"), &TMainForm::PopupMenuDiagramCurvePropsClick);
     PopupMenuDiagramScalaProps = Command(PopupDiagrams, "PopupMenuDiagramScalaProps", QStringLiteral("S&kalieren"), &TMainForm::PopupMenuDiagramScalaPropsClick);
     PopupMenuDiagramPaintProps = Command(PopupDiagrams, "PopupMenuDiagramPaintProps", QStringLiteral("&Zeichnen"), &TMainForm::PopupMenuDiagramPaintPropsClick);
+    PopupMenuDiagramLegend = Command(PopupDiagrams, "PopupMenuDiagramLegend", QStringLiteral("&Legende"), &TMainForm::MenuDiagramLegendClick);
+    PopupMenuDiagramLegend->setCheckable(true);
 
     for (QMenu *menu : {PopupMenuAkkus, PopupMenuServices, PopupDiagrams})
         connect(menu, &QMenu::aboutToShow, this, &TMainForm::UpdateMenus);
@@ -849,7 +853,8 @@ void TMainForm::InitMenus()
           MenuSaveDiagram, MenuCloseDiagram, MenuCloseAllDiagrams, MenuSetupDiagram, MenuZoomBack, MenuDeleteAkku,
           MenuDeleteService, MenuStartService, MenuStopService, ButtonSaveDiagram, ButtonSetupDiagram, ButtonZoomBack,
           ButtonPrintDiagram, ButtonStartService, ButtonStopService, PopupMenuCloseDiagram, PopupMenuPrintDiagram,
-          PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps})
+          PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps, MenuDiagramLegend,
+          PopupMenuDiagramLegend})
         action->setEnabled(false);
     showDiagrams_ = showControls_ = showDB_ = true;
     for (QAction *view : {MenuShowDiagrams, MenuShowControls, MenuShowDB, ButtonShowDiagrams, ButtonShowControls, ButtonShowDB})
@@ -933,6 +938,12 @@ void TMainForm::UpdateMenus()
           PopupMenuPrintDiagram, PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps})
         action->setEnabled(diagramsOn);
     MenuZoomBack->setEnabled(diagramsOn && ActiveDiagramCanZoomBack());
+    // The check mark shows the active diagram's legend, whichever switched it.
+    const bool legend = diagramsOn && diagramCommands_ && diagramCommands_->ActiveLegendVisible();
+    for (QAction *action : {MenuDiagramLegend, PopupMenuDiagramLegend}) {
+        action->setEnabled(diagramsOn && diagramCommands_);
+        action->setChecked(legend);
+    }
     ButtonZoomBack->setEnabled(MenuZoomBack->isEnabled());
 
     // The lists, not the whole tables, decide: a battery without records must
@@ -981,7 +992,9 @@ void TMainForm::showEvent(QShowEvent *event)
 
 void TMainForm::OfferResumes()
 {
-    if (!database_ || !engine_)
+    // A database that may only be read can neither follow a treatment nor
+    // mark one as aborted; the start-up notice has said why.
+    if (!database_ || !engine_ || database_->IsReadOnly())
         return;
     for (const TBRASKDataModule::RunningTreatment &row : Resume::Interrupted(*database_)) {
         TBRASKDataModule::Service record;

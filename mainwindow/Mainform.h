@@ -150,6 +150,8 @@ public:
     void MenuCloseAllDiagramsClick();
     void MenuSetupDiagramClick();
     void MenuZoomBackClick();
+    // Shows or hides the active diagram's legend (menu and context menu alike).
+    void MenuDiagramLegendClick();
     void MenuGotoAkkusClick();
     void MenuSearchClick();
     void MenuNewAkkuClick();
@@ -208,7 +210,7 @@ public:
     QAction *MenuCopyDiagram, *MenuCopyTable, *MenuCopyInfo, *MenuCopyProtocol;
     QAction *MenuShowDiagrams, *MenuShowControls, *MenuShowDB;
     QAction *MenuNewDiagram, *MenuOpenDiagram, *MenuSaveDiagram, *MenuCloseDiagram,
-        *MenuCloseAllDiagrams, *MenuSetupDiagram, *MenuZoomBack;
+        *MenuCloseAllDiagrams, *MenuSetupDiagram, *MenuZoomBack, *MenuDiagramLegend;
     QAction *MenuGotoAkkus, *MenuSearch, *MenuNewAkku, *MenuDeleteAkku, *MenuDeleteService;
     QAction *MenuStartService, *MenuStopService, *MenuOptions, *MenuKestrix;
     QAction *MenuInfo;
@@ -230,7 +232,7 @@ public:
     QAction *PopupMenuShowVoltage, *PopupMenuShowCurrent, *PopupMenuExportSamples, *PopupMenuDeleteService;
     QMenu *PopupDiagrams;
     QAction *PopupMenuCloseDiagram, *PopupMenuPrintDiagram, *PopupMenuDiagramCurveProps,
-        *PopupMenuDiagramScalaProps, *PopupMenuDiagramPaintProps;
+        *PopupMenuDiagramScalaProps, *PopupMenuDiagramPaintProps, *PopupMenuDiagramLegend;
 
     // ---- areas ----
     QWidget *Panel2;

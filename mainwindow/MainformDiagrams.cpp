@@ -6,6 +6,7 @@
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagform.h"
 
+#include <QAction>
 #include <QFileDialog>
 
 #include <QTabWidget>
@@ -166,6 +167,15 @@ void TMainForm::PopupMenuDiagramPaintPropsClick()
 void TMainForm::MenuZoomBackClick()
 {
     Diagrams().ZoomBack();
+}
+
+void TMainForm::MenuDiagramLegendClick()
+{
+    TDiagramCommands &diagrams = Diagrams();
+    diagrams.ToggleLegend();
+    // Both entries at once, not only the one that was clicked.
+    for (QAction *action : {MenuDiagramLegend, PopupMenuDiagramLegend})
+        action->setChecked(diagrams.ActiveLegendVisible());
 }
 
 void TMainForm::MenuShowVoltageClick()

@@ -4,12 +4,37 @@
 #include "Mainform.h"
 
 #include "charger/TerminalManager.h"
+#include "database/DatabaseError.h"
 #include "database/Datamodule.h"
+#include "database/OwnerProcess.h"
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagpropdlg.h"
 #include "Kestrixdlg.h"
 #include "livecontrol/Selservicedlg.h"
 #include "treatment/TreatmentEngine.h"
+
+namespace {
+
+// Another process on this machine records on the terminal: the registry of
+// running treatments names a live owner here that is not this process. (A
+// recorder on another machine drives that machine's ports, not ours.)
+bool RecordedByOtherProcess(TBRASKDataModule &database, const std::string &terminalName)
+{
+    const QString name = QString::fromStdString(terminalName);
+    try {
+        for (const TBRASKDataModule::RunningTreatment &running : database.RunningTreatments()) {
+            if (running.Terminal == name && running.Host == OwnerProcess::HostName()
+                && running.Pid != OwnerProcess::CurrentPid() && TBRASKDataModule::OwnerAlive(running))
+                return true;
+        }
+    } catch (const DatabaseError &) {
+        // Unreadable registry: the terminal stays offered; the start itself
+        // still refuses a terminal another process holds.
+    }
+    return false;
+}
+
+} // namespace
 
 TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
     : terminals_(std::make_unique<Ohmrida::TerminalManager>())
@@ -23,10 +48,14 @@ TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
                                                        mainForm_.get()));
     newBatteryDialog_ = new TNewBatteryDialog(mainForm_.get());
     mainForm_->SetNewBatteryDialog(newBatteryDialog_);
-    // The dialog leaves out terminals in use; the engine is created right after it.
+    // The dialog leaves out terminals in use, by this process or another one
+    // here; the engine is created right after it.
     selectServiceDialog_ = new TSelectServiceDialog(
         *terminals_,
-        [this](const std::string &terminalName) { return engine_ && engine_->HasTerminal(terminalName); },
+        [this](const std::string &terminalName) {
+            return (engine_ && engine_->HasTerminal(terminalName))
+                   || RecordedByOtherProcess(*dataModule_, terminalName);
+        },
         mainForm_.get());
     mainForm_->SetSelectServiceDialog(selectServiceDialog_);
     engine_ = std::make_unique<TTreatmentEngine>(*dataModule_, *terminals_, *mainForm_, logPath);

@@ -6,8 +6,9 @@
 // Starts braskon-sim with a Lumo on COM1 and a Tesk on COM2, creates two
 // batteries and starts the treatments through the program's own dialogs, lets
 // the timer tick until both pages have drawn a stretch of their strip charts,
-// and saves the main window showing the discharging page (and, when a second
-// file is given, showing the charging page).
+// and saves the main window, at the size of a first start, showing the
+// discharging page with the four steps of "2x Entladen-Laden" (and, when a
+// second file is given, showing the charging page).
 #include "ProgramDriver.h"
 #include "SimulatorProcess.h"
 
@@ -49,13 +50,14 @@ int Run(const QStringList& files)
     E2e::ModalDriver driver;
     TMainForm& form = program.Form();
     form.TheTimer->setInterval(50);
+    form.resize(TMainForm::FirstStartSize(QSize(1920, 1080)));
 
     program.CreateBatteryWithInsertKey(driver, {"600", 1, "4", "Empfängerakku Segler"});
     TAccuControlForm* charging = program.StartTreatment(
         driver, {"Lumo an COM1", "Laden", E2e::Current::CThird, E2e::Current::CThird}, StartTimeoutMs);
     program.CreateBatteryWithInsertKey(driver, {"1700", 0, "7", "Fahrakku Buggy"});
     TAccuControlForm* discharging = program.StartTreatment(
-        driver, {"Tesk an COM2", "Entladen", E2e::Current::CThird, E2e::Current::CThird}, StartTimeoutMs);
+        driver, {"Tesk an COM2", "2x Entladen-Laden", E2e::Current::CThird, E2e::Current::CThird}, StartTimeoutMs);
     if (!charging || !discharging) {
         std::fprintf(stderr, "a treatment did not start: %s\n", qPrintable(driver.unexpected.join("; ")));
         return 1;

@@ -4,7 +4,8 @@
 # the AppStream metainfo, the man pages; then, as an unprivileged user with a
 # read-only program folder, that braskon and braskon-cli share one database in
 # the user's data folder, that the log lands in the state folder, and that a
-# port the user may not open is reported with the dialout hint.
+# port the user may not open is reported with the dialout hint; a database
+# the user may only read is listed, shown and exported, and never changed.
 #
 #   install_test.sh BUILD_DIR VERSION
 # Run as root, the user parts run as "nobody"; run as another user, they run
@@ -129,6 +130,31 @@ chmod 755 "$LOCKED"; chmod 644 "$LOCKED/braskon.db"
 as_user "$HOME_B" "$BIN/braskon-cli" --database "$LOCKED" battery list > "$WORK/locked.out" 2> "$WORK/locked.err" || true
 grep -q "schreibgeschützt" "$WORK/locked.err" || fail "keine Meldung zum schreibgeschützten Datenbankordner: $(cat "$WORK/locked.err")"
 [ ! -e "$HOME_B/.local/share/braskon/database" ] || fail "auf einen anderen Ordner ausgewichen"
+grep -q "Von der CLI" "$WORK/locked.out" || fail "braskon-cli listet die schreibgeschützte Datenbank nicht: $(cat "$WORK/locked.err")"
+# The window on it comes up (lists, no question that would have to write),
+# a change is refused with the message, and the file stays as it was.
+locked_sum="$(md5sum < "$LOCKED/braskon.db")"
+as_user "$HOME_B" "$BIN/braskon" --database "$LOCKED" --screenshot "$HOME_B/locked.png" 2> "$WORK/locked-gui.err" \
+  || { cat "$WORK/locked-gui.err"; fail "braskon startet nicht auf der schreibgeschützten Datenbank"; }
+grep -q "schreibgeschützt" "$WORK/locked-gui.err" || fail "braskon meldet die schreibgeschützte Datenbank nicht"
+grep -qi "readonly\|read-only" "$WORK/locked-gui.err" && fail "Meldung der Datenbank-Engine statt einer klaren: $(cat "$WORK/locked-gui.err")"
+status=0
+as_user "$HOME_B" "$BIN/braskon-cli" --database "$LOCKED" battery add --capacity 500 --type NC --cells 1 \
+  > /dev/null 2> "$WORK/locked-add.err" || status=$?
+[ "$status" -ne 0 ] && grep -q "schreibgeschützt: sie kann gelesen" "$WORK/locked-add.err" \
+  || fail "Änderung an der schreibgeschützten Datenbank nicht klar abgelehnt: $(cat "$WORK/locked-add.err")"
+[ "$(md5sum < "$LOCKED/braskon.db")" = "$locked_sum" ] || fail "schreibgeschützte Datenbank verändert"
+# An empty folder that may not be written holds nothing to read: a clear reason.
+EMPTY_LOCKED="$WORK/empty-locked"
+mkdir "$EMPTY_LOCKED"; chmod 755 "$EMPTY_LOCKED"
+[ "$(id -u)" -eq 0 ] || chmod a-w "$EMPTY_LOCKED"
+for program in braskon-cli braskon; do
+  args=(battery list); [ "$program" = braskon ] && args=(--screenshot "$HOME_B/empty.png")
+  status=0
+  as_user "$HOME_B" "$BIN/$program" --database "$EMPTY_LOCKED" "${args[@]}" > /dev/null 2> "$WORK/empty.err" || status=$?
+  [ "$status" -ne 0 ] && grep -q "schreibgeschützt und enthält keine Datenbank" "$WORK/empty.err" \
+    || fail "$program auf leerem schreibgeschütztem Ordner: Status $status, $(cat "$WORK/empty.err")"
+done
 
 # ---- a port the user may not open: the dialout hint ----
 "$BUILD/bin/braskon-sim" --port 1=lumo --env-file "$WORK/ports.env" > "$WORK/sim.log" 2>&1 &
@@ -155,6 +181,32 @@ as_user "$HOME_C" BRASKON_COM1="$PTY" "$BIN/braskon" --screenshot "$HOME_C/main.
 # Opened by its owner the same port answers: the message came from the mode.
 if [ "$(id -u)" -eq 0 ]; then
   "$BIN/braskon-cli" --port "COM1=$PTY" scan | grep -q "an COM1" || fail "der Port selbst antwortet nicht"
+fi
+
+# Journal files another user left behind (a recorder run with sudo and killed)
+# make the database read-only for this user: lists and the interrupted
+# treatment are shown, changes refused with the message, nothing written.
+if [ "$(id -u)" -eq 0 ]; then
+  SHARED="$WORK/shared"
+  mkdir "$SHARED"
+  cp "$HOME_B/.local/share/braskon/braskon.db" "$SHARED/"
+  timeout -s KILL 3 "$BIN/braskon-cli" --database "$SHARED" --port "COM1=$PTY" run --battery 1 \
+    --terminal "Lumo an COM1" --program 1 --charge 30 --discharge 30 --tick-ms 100 > /dev/null 2>&1 || true
+  [ -e "$SHARED/braskon.db-wal" ] && [ -e "$SHARED/braskon.db-shm" ] || fail "keine Journaldateien nach dem Abbruch"
+  chmod 777 "$SHARED"; chmod 666 "$SHARED/braskon.db"
+  shared_sum="$(cat "$SHARED"/braskon.db* | md5sum)"
+  listed="$(as_user "$HOME_B" "$BIN/braskon-cli" --database "$SHARED" service list 2> "$WORK/shared.err")" \
+    || fail "service list: $(cat "$WORK/shared.err")"
+  grep -q "unterbrochen" <<<"$listed" || fail "unterbrochene Behandlung nicht gelistet: $listed"
+  grep -q "für diesen Benutzer schreibgeschützt" "$WORK/shared.err" || fail "keine Meldung: $(cat "$WORK/shared.err")"
+  status=0
+  as_user "$HOME_B" "$BIN/braskon-cli" --database "$SHARED" battery add --capacity 500 --type NC --cells 1 \
+    > /dev/null 2> "$WORK/shared-add.err" || status=$?
+  [ "$status" -ne 0 ] && grep -q "schreibgeschützt: sie kann gelesen" "$WORK/shared-add.err" \
+    || fail "Änderung nicht klar abgelehnt: $(cat "$WORK/shared-add.err")"
+  as_user "$HOME_B" "$BIN/braskon" --database "$SHARED" --screenshot "$HOME_B/shared.png" 2> "$WORK/shared-gui.err" \
+    || { cat "$WORK/shared-gui.err"; fail "braskon startet nicht"; }
+  [ "$(cat "$SHARED"/braskon.db* | md5sum)" = "$shared_sum" ] || fail "Datenbank eines anderen Benutzers verändert"
 fi
 
 echo "Installation, Desktop-Dateien, gemeinsame Datenbank und dialout-Meldung: in Ordnung"

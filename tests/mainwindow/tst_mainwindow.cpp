@@ -6,11 +6,15 @@
 
 #include "mainwindow/Dialogs.h"
 #include "mainwindow/Mainform.h"
+#include "livecontrol/Accuctrlform.h"
 
 #include "charger/SerialPorts.h"
 #include "charger/Terminal.h"
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "diagrams/Diagdocs.h"
+#include "diagrams/Diagform.h"
+#include "diagrams/MultiChart.h"
 #include "treatment/Localization.h"
 #include "treatment/TreatmentEngine.h"
 
@@ -42,12 +46,12 @@ namespace {
 
 // A treatment held by the service manager, on a terminal of port 1, with a
 // page in the treatment area; nothing is sent until it is polled.
-int AddHeldTreatment(Program &program, int batteryID)
+int AddHeldTreatment(Program &program, int batteryID, int programNumber = 1)
 {
     Ohmrida::TerminalManager &terminals = program.Parts().Terminals();
     terminals.RegisterTerminal("Ohmrida an ", terminals.Port(1), Ohmrida::DeviceOhmrida, 0);
     TTreatmentEngine &engine = program.Parts().Engine();
-    const int ticket = engine.StartStandard(batteryID, 1, 100, 100, "Ohmrida an COM1");
+    const int ticket = engine.StartStandard(batteryID, programNumber, 100, 100, "Ohmrida an COM1");
     int serviceID = 0;
     QTest::qWaitFor([&] {
         for (const TreatmentInfo &info : engine.Treatments())
@@ -136,6 +140,8 @@ private slots:
     void damagedDatabaseStopsTheStart();
     void settingsKeptAcrossStarts();
     void germanStandardTexts();
+    void diagramLegendSwitch();
+    void livePageShowsFourStepsAtFirstStartSize();
 };
 
 void MainWindowTest::commandEnablingFollowsTheData()
@@ -716,6 +722,91 @@ void MainWindowTest::germanStandardTexts()
     QCOMPARE(box.button(QMessageBox::Yes)->text(), QStringLiteral("&Ja"));
     QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Nein"));
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+}
+
+void MainWindowTest::diagramLegendSwitch()
+{
+    Program program;
+    TMainForm &form = program.Form();
+    ModalDriver driver;
+    form.show();
+    const QList<QAction *> switches = {form.MenuDiagramLegend, form.PopupMenuDiagramLegend};
+    form.UpdateMenus();
+    ExpectEnabled(switches, false);
+
+    form.ButtonNewDiagram->trigger();
+    TDiagramCommands &diagrams = *form.DiagramCommands();
+    TMultiChart *first = diagrams.ActiveDiagram()->Chart();
+    first->AddCurve(QStringLiteral("Akku 1, U"), 0);
+    first->AddPoint(QStringLiteral("Akku 1, U"), 10, 1.2, 1);
+    QTRY_VERIFY(form.PopupMenuDiagramLegend->isEnabled());
+    for (QAction *action : switches)
+        QVERIFY2(action->isChecked(), qPrintable(action->objectName()));   // shown by default
+    first->grab();
+    QVERIFY(!first->LegendRect().isEmpty());
+
+    // The context menu hides it; both check marks follow.
+    form.PopupMenuDiagramLegend->trigger();
+    QVERIFY(!first->LegendVisible());
+    for (QAction *action : switches)
+        QVERIFY2(!action->isChecked(), qPrintable(action->objectName()));
+    first->grab();
+    QVERIFY(first->LegendRect().isEmpty());
+
+    // The file keeps it: a hidden legend opens hidden.
+    const QString path = program.Directory() + QStringLiteral("/ohne-legende.dgr");
+    diagrams.SaveDiagramFile(path);
+    QVERIFY(TDiagramCommands::ReadDiagramLines(path).contains(QStringLiteral("Legend=0")));
+    form.MenuDiagramLegend->trigger();   // the main menu shows it again
+    QVERIFY(first->LegendVisible());
+    diagrams.OpenDiagramFile(path);
+    QCOMPARE(form.DiagramTab->count(), 2);
+    QVERIFY(!diagrams.ActiveDiagram()->Chart()->LegendVisible());
+    form.UpdateMenus();
+    QVERIFY(!form.PopupMenuDiagramLegend->isChecked());
+
+    // The check mark belongs to the diagram on the visible page.
+    form.DiagramTab->setCurrentIndex(0);
+    form.UpdateMenus();
+    QVERIFY(form.PopupMenuDiagramLegend->isChecked() && form.MenuDiagramLegend->isChecked());
+    QCOMPARE(driver.Failures(), 0);
+}
+
+void MainWindowTest::livePageShowsFourStepsAtFirstStartSize()
+{
+    Program program;
+    TMainForm &form = program.Form();
+    form.resize(TMainForm::FirstStartSize(QSize(1920, 1080)));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Program 5 has the most steps: discharge, charge, discharge, charge.
+    QVERIFY(AddHeldTreatment(program, program.AddBattery(1, 1700), 5) != 0);
+    QTRY_COMPARE(form.AccuTab->count(), 1);
+    auto *page = form.AccuTab->widget(0)->findChild<TAccuControlForm *>();
+    QVERIFY(page);
+    QTableView *grid = page->SubServicesDBGrid;
+    QTRY_COMPARE(grid->model()->rowCount(), 4);
+    QCoreApplication::processEvents();
+
+    const QRect viewport = grid->viewport()->rect();
+    qInfo("page %dx%d, grid viewport %dx%d, row %d", page->width(), page->height(), viewport.width(),
+          viewport.height(), grid->rowHeight(0));
+    for (int row = 0; row < 4; ++row) {
+        const QRect cell = grid->visualRect(grid->model()->index(row, 0));
+        QVERIFY2(viewport.contains(cell), qPrintable(QStringLiteral("step %1 cut off").arg(row + 1)));
+    }
+    // Every text in full: the widest a column can show, in the grid's own font.
+    const QFontMetrics metrics(grid->font());
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < grid->model()->columnCount(); ++column) {
+            const QString text = grid->model()->index(row, column).data().toString();
+            QVERIFY2(metrics.horizontalAdvance(text) < grid->columnWidth(column), qPrintable(text));
+        }
+    // ... and the longest texts the columns can get later.
+    const std::pair<int, QString> longest[] = {
+        {0, QStringLiteral("Entladen")}, {3, QStringLiteral("2:56:12")}, {4, QStringLiteral("abgebrochen")}};
+    for (const auto &[column, text] : longest)
+        QVERIFY2(metrics.horizontalAdvance(text) < grid->columnWidth(column), qPrintable(text));
 }
 
 QTEST_MAIN(MainWindowTest)

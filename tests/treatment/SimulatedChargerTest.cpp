@@ -5,6 +5,8 @@
 
 #include "SimulatorProcess.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QProcess>
 
 #include <algorithm>
@@ -103,10 +105,14 @@ TEST_F(SimulatedChargerTest, ProgramFiveOnNiMHRunsEveryStepToOK)
 class RunCommandTest : public SimulatedChargerTest {
 protected:
     QProcess cli_;
+    QTemporaryDir cwd_;   // the command's current folder: nothing may land there
 
     void StartCli(const QStringList &args)
     {
-        cli_.setWorkingDirectory(dir_.path());
+        cli_.setWorkingDirectory(cwd_.path());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), dir_.filePath(QStringLiteral("state")));
+        cli_.setProcessEnvironment(environment);
         cli_.start(QStringLiteral(BRASKON_CLI_PATH), QStringList{"--database", dir_.path(), "run"} + args);
         ASSERT_TRUE(cli_.waitForStarted(5000));
     }
@@ -130,7 +136,9 @@ TEST_F(RunCommandTest, ProgramThreeRunsToTheEnd)
         EXPECT_NE(std::string::npos, output.find(line)) << output;
     EXPECT_EQ(OK, StepRow(1, 2).State);
     EXPECT_FALSE(SamplesOf(1).empty());
-    EXPECT_NE(std::string::npos, FileText(dir_.path().toStdString() + "/log.txt").find("0\t2\n"));
+    // The log goes to the per-user state folder, never into the current one.
+    EXPECT_NE(std::string::npos, FileText(dir_.path().toStdString() + "/state/braskon/log.txt").find("0\t2\n"));
+    EXPECT_TRUE(QDir(cwd_.path()).isEmpty());
 }
 
 TEST_F(RunCommandTest, TerminateSignalAbortsTheTreatment)
