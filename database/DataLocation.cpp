@@ -80,9 +80,8 @@ DataLocation DataLocation::ForThisProgram(const QString &databaseOption)
 
 bool DataLocation::Prepare(QString &error) const
 {
-<<<<<<< HEAD
-    if (IsServer() || QFileInfo(directory).isDir() || QDir().mkpath(directory))
-=======
+    if (IsServer())
+        return true;
     // Nothing to read, and no database can be made there.
     if (readOnly && !QFileInfo::exists(QDir(directory).absoluteFilePath(SqlStore::fileName()))) {
         error = QStringLiteral("Der Datenbankordner %1 ist schreibgesch\u00fctzt und enth\u00e4lt keine Datenbank %2.")
@@ -90,7 +89,6 @@ bool DataLocation::Prepare(QString &error) const
         return false;
     }
     if (QFileInfo(directory).isDir() || QDir().mkpath(directory))
->>>>>>> wtleft
         return true;
     error = QStringLiteral("Der Datenbankordner %1 kann nicht angelegt werden.")
                 .arg(QDir::toNativeSeparators(directory));
