@@ -1,5 +1,7 @@
 #include "SqlStore.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -354,6 +356,15 @@ QSqlQuery SqlStore::exec(const QString &sql, const QVariantList &values)
         fail(QStringLiteral("Datenbankfehler"), query.lastError());
     }
     return query;
+}
+
+void SqlStore::setBusyWait(int milliseconds)
+{
+    if (readOnly_)
+        return;
+    // A pragma takes no bound values; the number is a clamped integer, never text from outside.
+    const int wait = milliseconds < 0 ? BusyTimeoutMs : std::min(milliseconds, BusyTimeoutMs * 60);
+    exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(wait));
 }
 
 SqlStore::Transaction::Transaction(SqlStore &store)
