@@ -144,8 +144,10 @@ bool TServiceManager::HasTerminal(const std::string &terminalName) const
 
 Service *TServiceManager::PollNext(Sample &sample)
 {
-    if (services_.empty())
+    if (services_.empty()) {
+        writePending();   // what stopped treatments left behind
         return nullptr;
+    }
     if (cursor_ >= services_.size())
         cursor_ = 0;
     Service *service = services_[cursor_].get();
