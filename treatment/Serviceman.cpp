@@ -196,7 +196,8 @@ void TServiceManager::writePending()
 
 void TServiceManager::reportWrites()
 {
-    bool reread = false;
+    // Stopped treatments' rows count too: the main window's step list shows them.
+    const bool reread = !stepsWritten_.empty();
     for (const auto &owned : services_) {
         Service &service = *owned;
         ServiceControlWindow *window = service.ControlWindow();
@@ -205,11 +206,8 @@ void TServiceManager::reportWrites()
             if (status.Failing || status.JustRecovered())
                 window->ShowWriteStatus(status);
         }
-        if (stepsWritten_.count(&service)) {
-            if (window)
-                window->RefreshSteps();
-            reread = true;
-        }
+        if (window && stepsWritten_.count(&service))
+            window->RefreshSteps();
     }
     if (reread) {
         try {
