@@ -299,8 +299,8 @@ public:
                  << " \u2013 die Messwerte werden aufbewahrt und nachgetragen" << Qt::endl;
         } else if (!status.Failing && failing_) {
             failing_ = false;
-            out_ << "Speichern wieder m\u00f6glich: " << status.RecoveredSamples << " Messwerte und "
-                 << status.RecoveredSteps << " Schrittergebnisse nachgetragen";
+            out_ << "Speichern wieder m\u00f6glich: " << RecordsText(status.RecoveredSamples, status.RecoveredSteps)
+                 << " nachgetragen";
             if (status.DroppedSamples > 0)
                 out_ << ", " << status.DroppedSamples << " Messwerte verworfen";
             out_ << Qt::endl;

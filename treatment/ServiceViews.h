@@ -27,6 +27,16 @@ struct WriteStatus {
     bool JustRecovered() const { return RecoveredSamples + RecoveredSteps > 0; }
 };
 
+// "1 Messwert und 3 Schrittergebnisse".
+inline QString RecordsText(int samples, int steps)
+{
+    return QStringLiteral("%1 %2 und %3 %4")
+        .arg(samples)
+        .arg(samples == 1 ? QStringLiteral("Messwert") : QStringLiteral("Messwerte"))
+        .arg(steps)
+        .arg(steps == 1 ? QStringLiteral("Schrittergebnis") : QStringLiteral("Schrittergebnisse"));
+}
+
 // "Speichern fehlgeschlagen seit 14:05:09 – 12 Messwerte warten" (with
 // waiting step results and lost samples when there are any); empty when
 // writing works.

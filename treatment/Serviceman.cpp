@@ -550,11 +550,10 @@ void TServiceManager::StopService(ServiceHost &host, Service *service)
     if (written)
         return;
     throw DatabaseError(QStringLiteral("Die Behandlung %1 ist abgebrochen und das Ladeger\u00e4t gestoppt, aber "
-                                       "%2 Messwerte und %3 Schrittergebnisse konnten nicht gespeichert werden: %4 "
+                                       "%2 konnten nicht gespeichert werden: %3 "
                                        "Sie werden nachgetragen, sobald die Datenbank wieder beschreibbar ist.")
                             .arg(id)
-                            .arg(status.WaitingSamples)
-                            .arg(status.WaitingSteps)
+                            .arg(RecordsText(status.WaitingSamples, status.WaitingSteps))
                             .arg(status.Reason));
 }
 

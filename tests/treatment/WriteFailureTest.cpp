@@ -169,7 +169,7 @@ TEST_F(WriteFailureTest, StopDuringTheOutageStopsTheChargerAndWritesLater)
     } catch (const DatabaseError &error) {
         const std::string text = error.what();
         EXPECT_NE(std::string::npos, text.find("Ladeger\u00e4t gestoppt")) << text;
-        EXPECT_NE(std::string::npos, text.find("1 Messwerte und 1 Schrittergebnisse")) << text;
+        EXPECT_NE(std::string::npos, text.find("1 Messwert und 1 Schrittergebnis konnten")) << text;
         EXPECT_NE(std::string::npos, text.find("nachgetragen")) << text;
     }
     EXPECT_EQ(std::vector<Bytes>{Bytes{0x13}}, charger.Messages()) << "the charger is stopped first";
