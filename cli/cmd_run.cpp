@@ -11,6 +11,11 @@
 // port is searched. --resume takes up a treatment whose recorder was killed,
 // if its charger still runs it (else its open steps become "abgebrochen").
 // Every poll line is printed after its sample and step rows are committed.
+// While the database cannot be written (locked by another program, disk full)
+// the polls go on: a line says so once, each poll line then ends with
+// "(nicht gespeichert, N warten)", and a line says when the waiting records
+// were written. A stop whose records cannot be written keeps trying until they
+// are, or until a second Ctrl+C gives them up.
 
 #include "Command.h"
 
@@ -30,12 +35,14 @@
 
 namespace {
 
-// Set by the signal handler only; the run loop looks at it between its waits.
+// Set by the signal handler only; the run loop looks at them between its waits.
 std::atomic<int> receivedSignal{0};
+std::atomic<int> signalCount{0};
 
 extern "C" void rememberSignal(int signalNumber)
 {
     receivedSignal.store(signalNumber);
+    signalCount.fetch_add(1);
 }
 
 // Routes SIGINT and SIGTERM to the flag while a run lasts.
@@ -44,6 +51,7 @@ public:
     SignalCatcher()
     {
         receivedSignal.store(0);
+        signalCount.store(0);
         struct sigaction action {};
         action.sa_handler = rememberSignal;
         sigemptyset(&action.sa_mask);
@@ -60,6 +68,7 @@ public:
     SignalCatcher &operator=(const SignalCatcher &) = delete;
 
     int Signal() const { return receivedSignal.load(); }
+    int Count() const { return signalCount.load(); }
 
 private:
     struct sigaction previousInt_ {};
@@ -265,14 +274,44 @@ private:
     std::vector<int> printed_;
 };
 
-void PrintPoll(QTextStream &out, const Service &service, const ConsoleControlWindow &window)
+// One poll; `waiting` > 0 when its records are not stored yet.
+void PrintPoll(QTextStream &out, const Service &service, const ConsoleControlWindow &window, int waiting)
 {
     const int step = std::min(service.CurrentStep(), service.StepCount() - 1) + 1;
     out << "Schritt " << step << "  Zeit " << DurationText(window.Time) << "  "
         << QString::number(window.Voltage, 'f', 3) << " V  " << QString::number(window.Current, 'f', 3) << " A  "
-        << window.Capacity << " mAh  " << FunctionName(window.Function) << '\n';
+        << window.Capacity << " mAh  " << FunctionName(window.Function);
+    if (waiting > 0)
+        out << "  (nicht gespeichert, " << waiting << " warten)";
+    out << '\n';
     out.flush();
 }
+
+// Says once when writing starts failing and once when it works again.
+class WritePrinter {
+public:
+    explicit WritePrinter(QTextStream &out) : out_(out) {}
+
+    void Print(const WriteStatus &status)
+    {
+        if (status.Failing && !failing_) {
+            failing_ = true;
+            out_ << "Speichern fehlgeschlagen: " << status.Reason
+                 << " \u2013 die Messwerte werden aufbewahrt und nachgetragen" << Qt::endl;
+        } else if (!status.Failing && failing_) {
+            failing_ = false;
+            out_ << "Speichern wieder m\u00f6glich: " << RecordsText(status.RecoveredSamples, status.RecoveredSteps)
+                 << " nachgetragen";
+            if (status.DroppedSamples > 0)
+                out_ << ", " << status.DroppedSamples << " Messwerte verworfen";
+            out_ << Qt::endl;
+        }
+    }
+
+private:
+    QTextStream &out_;
+    bool failing_ = false;
+};
 
 bool AllStepsOK(const Service &service)
 {
@@ -282,16 +321,41 @@ bool AllStepsOK(const Service &service)
     return true;
 }
 
-// Waits up to ms, returning early when a signal arrived.
-bool WaitUnlessSignalled(const SignalCatcher &catcher, int ms)
+// Waits up to ms, returning early when more than `seen` signals arrived.
+bool WaitUnlessSignalled(const SignalCatcher &catcher, int ms, int seen = 0)
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < until) {
-        if (catcher.Signal())
+        if (catcher.Count() > seen)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
     }
-    return !catcher.Signal();
+    return catcher.Count() <= seen;
+}
+
+// Stops the treatment on a signal; records that cannot be written then are
+// tried again every tick until they are, or until another signal gives them up.
+int StopOnSignal(QTextStream &out, TServiceManager &manager, ConsoleHost &host, Service *service,
+                 const SignalCatcher &catcher, int tickMs)
+{
+    const int signalNumber = catcher.Signal();
+    try {
+        manager.StopService(host, service);
+    } catch (const DatabaseError &error) {
+        out << error.message() << '\n'
+            << "Speichern wird weiter versucht; ein weiteres Strg+C gibt die Eintr\u00e4ge auf" << Qt::endl;
+        const int seen = catcher.Count();
+        while (manager.HasUnwritten() && WaitUnlessSignalled(catcher, tickMs, seen))
+            manager.Tick(host);
+        if (manager.HasUnwritten()) {
+            out << "abgebrochen (Signal " << signalNumber << "), " << manager.WaitingWrites()
+                << " Eintr\u00e4ge nicht gespeichert" << Qt::endl;
+            return 128 + signalNumber;
+        }
+        out << "Speichern wieder m\u00f6glich: alles nachgetragen" << Qt::endl;
+    }
+    out << "abgebrochen (Signal " << signalNumber << ")" << Qt::endl;
+    return 128 + signalNumber;
 }
 
 int runCommand(const QStringList &args, Cli::Context &context)
@@ -378,25 +442,36 @@ int runCommand(const QStringList &args, Cli::Context &context)
                     << window->Caption << ", Programm " << ProgramName(service->Program()) << '\n';
         StepPrinter steps(context.out);
         steps.Print(*service);
+        WritePrinter writes(context.out);
+        bool endAnnounced = false;
 
         while (true) {
-            if (catcher.Signal()) {
-                const int signalNumber = catcher.Signal();
-                manager.StopService(host, service);
-                context.out << "abgebrochen (Signal " << signalNumber << ")" << Qt::endl;
-                return 128 + signalNumber;
-            }
-            // Tick returns after the poll's rows are committed, so a line
-            // printed here stands for a stored sample.
-            if (manager.Tick(host) == service && service->LastPollAnswered())
-                PrintPoll(context.out, *service, *window);
+            if (catcher.Signal())
+                return StopOnSignal(context.out, manager, host, service, catcher, options.tickMs);
+            // Tick returns after the poll's rows are committed (or found that
+            // they cannot be), so a line printed here without a note stands
+            // for a stored sample.
+            const Service *polled = manager.Tick(host);
+            const WriteStatus status = service->WriteState();
+            writes.Print(status);
+            if (polled == service && service->LastPollAnswered())
+                PrintPoll(context.out, *service, *window, service->HasPendingWrites() ? status.WaitingSamples : 0);
             else if (!service->LastPollAnswered())
                 context.out << "keine Antwort von " << QString::fromStdString(terminalName) << Qt::endl;
-            steps.Print(*service);
+            // Step results are printed once they are stored.
+            if (!service->HasPendingWrites())
+                steps.Print(*service);
             if (service->ServiceState() == Service::Ended) {
-                const bool ok = AllStepsOK(*service);
-                context.out << (ok ? "beendet" : "beendet mit Fehler oder Abbruch") << Qt::endl;
-                return ok ? 0 : 1;
+                if (!manager.HasUnwritten()) {
+                    const bool ok = AllStepsOK(*service);
+                    context.out << (ok ? "beendet" : "beendet mit Fehler oder Abbruch") << Qt::endl;
+                    return ok ? 0 : 1;
+                }
+                if (!endAnnounced) {
+                    endAnnounced = true;
+                    context.out << "Behandlung beendet; ihre letzten Eintr\u00e4ge warten auf das Speichern"
+                                << Qt::endl;
+                }
             }
             WaitUnlessSignalled(catcher, options.tickMs);
         }

@@ -148,6 +148,11 @@ public:
     RecordingState StateOf(int serviceID);
     // Runs work as one all-or-nothing transaction of this thread's connection.
     void InTransaction(const std::function<void()> &work);
+    // The same, waiting at most busyWaitMs (instead of the usual busy
+    // time-out) for a lock another program holds on the file; a recorder that
+    // already knows the file is held retries with a short wait, so its polls
+    // go on. DatabaseBusyError when the lock is not released in time.
+    void InTransaction(const std::function<void()> &work, int busyWaitMs);
 
     // Sampling thresholds, in memory only
     int MinDeltaU() const;

@@ -143,6 +143,27 @@ void TBRASKDataModule::InTransaction(const std::function<void()> &work)
     transaction.commit();
 }
 
+void TBRASKDataModule::InTransaction(const std::function<void()> &work, int busyWaitMs)
+{
+    QMutexLocker locker(&lock_);
+    if (busyWaitMs < 0) {
+        InTransaction(work);
+        return;
+    }
+    store_->setBusyWait(busyWaitMs);
+    try {
+        InTransaction(work);
+    } catch (...) {
+        try {
+            store_->setBusyWait(-1);
+        } catch (const DatabaseError &) {
+            // Setting a time-out takes no lock; should it fail, the next attempt sets it again.
+        }
+        throw;
+    }
+    store_->setBusyWait(-1);
+}
+
 void TBRASKDataModule::refuseWhileRecorded(const QVector<int> &serviceIDs, const QString &what)
 {
     if (!hasRunningTable())

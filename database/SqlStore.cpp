@@ -1,5 +1,7 @@
 #include "SqlStore.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QRegularExpression>
 #include <QSqlDriver>
@@ -709,6 +711,15 @@ SqlStore::Snapshot::~Snapshot()
 {
     QSqlQuery end(store_.connection());
     end.exec(QStringLiteral("COMMIT"));
+}
+
+void SqlStore::setBusyWait(int milliseconds)
+{
+    if (readOnly_)
+        return;
+    // Neither statement takes bound values; the number is a clamped integer, never text from outside.
+    const int wait = milliseconds < 0 ? BusyTimeoutMs : std::min(milliseconds, BusyTimeoutMs * 60);
+    exec((server_ ? QStringLiteral("SET lock_timeout = %1") : QStringLiteral("PRAGMA busy_timeout = %1")).arg(wait));
 }
 
 SqlStore::Transaction::Transaction(SqlStore &store)

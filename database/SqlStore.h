@@ -77,6 +77,11 @@ public:
     QSqlQuery exec(const QString &sql, std::initializer_list<QVariant> values = {});
     QSqlQuery exec(const QString &sql, const QVariantList &values);
 
+    // How long the calling thread's connection waits for another program's
+    // lock before a statement fails as busy; a negative value restores the
+    // usual busy time-out. Nothing happens on a read-only file.
+    void setBusyWait(int milliseconds);
+
     // All-or-nothing group of statements on the calling thread's connection.
     class Transaction {
     public:

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
+#include <QStringList>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -211,14 +212,48 @@ void TAccuControlForm::LayoutCaption()
                                metrics.height());
 }
 
+void TAccuControlForm::ShowStatusText()
+{
+    QStringList parts;
+    if (noAnswer)
+        parts << noAnswerText;
+    if (!writeText.isEmpty())
+        parts << writeText;
+    const QString text = parts.join(QStringLiteral("; "));
+    if (text.isEmpty()) {
+        StatusLabel->hide();
+        StatusLabel->setToolTip(QString());
+        return;
+    }
+    // The line between caption and gauges ends where the percentage begins.
+    const int right = !PercentLabel->isHidden()
+                          ? PercentLabel->geometry().right() - PercentLabel->fontMetrics().horizontalAdvance(
+                                PercentLabel->text()) - 6
+                          : HundredPercentCircle->x() - 4;
+    const int available = std::max(40, right - StatusLabel->x());
+    const QFontMetrics metrics(StatusLabel->font());
+    const QString shown = metrics.elidedText(text, Qt::ElideRight, available);
+    StatusLabel->setText(shown);
+    StatusLabel->setToolTip(shown == text ? QString() : text);
+    StatusLabel->setGeometry(StatusLabel->x(), StatusLabel->y(),
+                             std::min(available, metrics.horizontalAdvance(shown) + 2), metrics.height());
+    StatusLabel->show();
+}
+
+void TAccuControlForm::ShowWriteStatus(const WriteStatus& status)
+{
+    writeText = WriteStatusText(status);
+    ShowStatusText();
+}
+
 void TAccuControlForm::ShowNoAnswer(int secondsSinceLastAnswer)
 {
-    StatusLabel->setText(QStringLiteral("keine Antwort seit ") + TimeText(secondsSinceLastAnswer));
-    StatusLabel->adjustSize();
-    StatusLabel->show();
-    if (noAnswer)
-        return;
+    noAnswerText = QStringLiteral("keine Antwort seit ") + TimeText(secondsSinceLastAnswer);
+    const bool wasSilent = noAnswer;
     noAnswer = true;
+    ShowStatusText();
+    if (wasSilent)
+        return;
     // Frozen values must not look like fresh ones.
     for (QWidget* w : {VGaugePanel, AGaugePanel, ChartPanel, static_cast<QWidget*>(VPanel),
                        static_cast<QWidget*>(APanel), static_cast<QWidget*>(TimePanel)})
@@ -230,7 +265,7 @@ void TAccuControlForm::EndNoAnswer()
     if (!noAnswer)
         return;
     noAnswer = false;
-    StatusLabel->hide();
+    ShowStatusText();
     for (QWidget* w : {VGaugePanel, AGaugePanel, ChartPanel, static_cast<QWidget*>(VPanel),
                        static_cast<QWidget*>(APanel), static_cast<QWidget*>(TimePanel)})
         w->setEnabled(true);

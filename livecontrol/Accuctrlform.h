@@ -42,6 +42,10 @@ public:
     // values and graph, until the next answered poll (ShowTime/ShowVoltage).
     void ShowNoAnswer(int secondsSinceLastAnswer) override;
     bool NoAnswer() const { return noAnswer; }
+    // The treatment's records cannot be written: "Speichern fehlgeschlagen
+    // seit ... – N Messwerte warten" until a status that is not Failing.
+    void ShowWriteStatus(const WriteStatus& status) override;
+    bool WriteFailing() const { return !writeText.isEmpty(); }
 
     int NominalCapacity() const { return nominalCapacity; }
     uint8_t StepFunction() const { return stepFunction; }
@@ -56,7 +60,9 @@ public:
     // Controls, named by kind and role.
     QWidget* Panel2 = nullptr;
     QLabel* TerminalLabel = nullptr;
-    QLabel* StatusLabel = nullptr;   // "keine Antwort seit ..." while the charger is silent
+    // "keine Antwort seit ..." while the charger is silent, "Speichern
+    // fehlgeschlagen ..." while the records cannot be written (both, when both)
+    QLabel* StatusLabel = nullptr;
     QLabel* CapacityLabel = nullptr;
     QLabel* PercentLabel = nullptr;
     TCircleShape* HundredPercentCircle = nullptr;
@@ -77,6 +83,7 @@ private:
     void BuildControls();
     void SetPercentGroupVisible(bool visible);
     void EndNoAnswer();
+    void ShowStatusText();
     // Caption and capacity share the top line: the caption gets what the
     // capacity text leaves and is shortened (full text as tool tip).
     void LayoutCaption();
@@ -85,6 +92,8 @@ private:
 
     QString caption;
     bool noAnswer = false;
+    QString noAnswerText;
+    QString writeText;
 
     uint8_t stepFunction = 0;
     int nominalCapacity = 0;

@@ -203,8 +203,62 @@ void Service::UpdateStep(int index, int duration, int capacity, int state)
     step.Duration = duration;
     step.Capacity = capacity;
     step.State = state;
-    database_.StoreStepResult(step);
+    writes_.AddStepResult(step);
     changed_ = true;
+}
+
+bool Service::TryWritePending(int busyWaitMs)
+{
+    writeStatus_.RecoveredSamples = writeStatus_.RecoveredSteps = 0;
+    if (writes_.Empty())
+        return true;
+    const int samples = writes_.Samples();
+    const int steps = writes_.StepResults();
+    try {
+        database_.InTransaction([this] { writes_.WriteTo(database_); }, busyWaitMs);
+    } catch (const DatabaseError &error) {
+        noteWriteFailure(error.message());
+        return false;
+    } catch (const std::exception &error) {
+        noteWriteFailure(QString::fromUtf8(error.what()));
+        return false;
+    }
+    writes_.Clear();
+    if (writeStatus_.Failing) {
+        writeStatus_.Failing = false;
+        writeStatus_.RecoveredSamples = samples;
+        writeStatus_.RecoveredSteps = steps;
+    }
+    return true;
+}
+
+void Service::WritePendingNow()
+{
+    writeStatus_.RecoveredSamples = writeStatus_.RecoveredSteps = 0;
+    if (writes_.Empty())
+        return;
+    database_.InTransaction([this] { writes_.WriteTo(database_); });
+    writes_.Clear();
+    writeStatus_.Failing = false;
+}
+
+void Service::noteWriteFailure(const QString &reason)
+{
+    if (!writeStatus_.Failing) {
+        writeStatus_.Failing = true;
+        writeStatus_.Since = QDateTime::currentDateTime();
+        writes_.ResetDropped();
+    }
+    writeStatus_.Reason = reason;
+}
+
+WriteStatus Service::WriteState() const
+{
+    WriteStatus status = writeStatus_;
+    status.WaitingSamples = writes_.Samples();
+    status.WaitingSteps = writes_.StepResults();
+    status.DroppedSamples = writes_.Dropped();
+    return status;
 }
 
 bool Service::loadAndStart(const Ohmrida::ProgramSettings &settings)
@@ -282,6 +336,10 @@ void Service::writeLogLine(const Ohmrida::StatusValues *values)
 {
     if (!log_)
         return;
+    // A line that could not be written (disk full) leaves the stream failed;
+    // the next poll tries again instead of staying silent for good.
+    if (!*log_)
+        log_->clear();
     // A poll that got no answer is marked with "-" in place of the flags.
     *log_ << std::hex << static_cast<unsigned>(terminal_->Address()) << '\t';
     if (values)
@@ -370,7 +428,9 @@ bool Service::Poll(Sample &sample)
 
     if (std::abs(sample.Voltage - lastRecordedVoltage_) >= database_.MinDeltaU()
         || std::abs(sample.Current - lastRecordedCurrent_) >= database_.MinDeltaI() || stepChanged) {
-        database_.InsertSample(sample);
+        // Beyond the waiting room of a long outage the sample is lost (and
+        // counted); the deltas go on from it all the same.
+        writes_.AddSample(sample);
         lastRecordedVoltage_ = sample.Voltage;
         lastRecordedCurrent_ = sample.Current;
     }

@@ -3,6 +3,8 @@
 // Construction writes the treatment's row and all its step rows ("folgt");
 // polling follows the terminal's function and writes step results and samples.
 
+#include "PendingWrites.h"
+#include "ServiceViews.h"
 #include "database/Datamodule.h"
 #include "database/Records.h"
 #include "database/Texts.h"
@@ -83,7 +85,8 @@ public:
     // Defines step i and appends its row ("folgt") to table sub. Throws
     // ServiceStartError for a current that does not fit the program message.
     void SetStep(int index, int function, int current, int timeLimit);
-    // Writes the result of step i into its row (nothing when the row is missing).
+    // Sets the result of step i and puts the write of its row among the
+    // pending writes (a missing row is left alone when they are written).
     void UpdateStep(int index, int duration, int capacity, int state);
 
     // Starts the current step: loads and starts the program on the terminal
@@ -99,12 +102,31 @@ public:
     // Function of the current step while running, Warten otherwise.
     int CurrentFunction() const;
     // One polling cycle: starts a new treatment, reads the status, writes the log
-    // line, follows step changes, stores the sample when it changed enough.
+    // line, follows step changes, keeps the sample when it changed enough.
+    // Step results and the sample go to the pending writes; Poll itself writes
+    // nothing to the database (TryWritePending does), so a database failure
+    // never cuts a poll short and the charger keeps being followed.
     // Returns false when the status read got no answer: then no step changed,
     // no sample was taken and the sample record is left as it was.
     bool Poll(Sample &sample);
     // Whether the last Poll got a status answer.
     bool LastPollAnswered() const { return lastPollAnswered_; }
+
+    // The step results and samples not yet in the database, in order.
+    const PendingWrites &Pending() const { return writes_; }
+    bool HasPendingWrites() const { return !writes_.Empty(); }
+    // Writes all pending records in one transaction, waiting at most
+    // busyWaitMs for a lock another program holds (negative: the usual busy
+    // time-out). On failure nothing of them is written, they stay pending and
+    // the write status says since when writing fails; true when nothing waits.
+    bool TryWritePending(int busyWaitMs = -1);
+    // The same, but a failure is thrown (DatabaseError), e.g. inside the
+    // caller's own transaction.
+    void WritePendingNow();
+    // Whether writing fails, since when, why and what waits.
+    WriteStatus WriteState() const;
+    // The window is gone (its page was closed); nothing is shown any more.
+    void DetachWindow() { controlWindow_ = nullptr; }
 
     // Where Poll writes its log line (not owned; nullptr: no log).
     void SetLog(std::ostream *log) { log_ = log; }
@@ -142,6 +164,7 @@ private:
     bool loadAndStart(const Ohmrida::ProgramSettings &settings);
     void fail(int duration, int capacity);
     void writeLogLine(const Ohmrida::StatusValues *values);
+    void noteWriteFailure(const QString &reason);
     bool isUserProgram() const { return service_.Program == 0; }
 
     TBRASKDataModule &database_;
@@ -162,4 +185,6 @@ private:
     ServiceControlWindow *controlWindow_ = nullptr;
     std::ostream *log_ = nullptr;
     bool lastPollAnswered_ = false;
+    PendingWrites writes_;
+    WriteStatus writeStatus_;
 };

@@ -3,11 +3,59 @@
 // control window, the diagram windows and the main window (or a console front
 // end) implement these, so the run loop works and is tested without any window.
 
+#include <QDateTime>
 #include <QString>
 
 #include <vector>
 
 class Service;
+
+// Whether a treatment's records reach the database. While writing fails (file
+// locked by another program, disk full, server gone), the samples and step
+// results wait in memory, in order, and are written by the next tick that
+// succeeds.
+struct WriteStatus {
+    bool Failing = false;
+    QDateTime Since;            // first failed write of this outage (local time)
+    QString Reason;             // the database's message of the last failure
+    int WaitingSamples = 0;
+    int WaitingSteps = 0;       // step results not yet written
+    int DroppedSamples = 0;     // samples beyond the waiting room of this outage, lost
+    // What the write that ended the outage made good (0 on every other tick).
+    int RecoveredSamples = 0;
+    int RecoveredSteps = 0;
+    bool JustRecovered() const { return RecoveredSamples + RecoveredSteps > 0; }
+};
+
+// "1 Messwert und 3 Schrittergebnisse".
+inline QString RecordsText(int samples, int steps)
+{
+    return QStringLiteral("%1 %2 und %3 %4")
+        .arg(samples)
+        .arg(samples == 1 ? QStringLiteral("Messwert") : QStringLiteral("Messwerte"))
+        .arg(steps)
+        .arg(steps == 1 ? QStringLiteral("Schrittergebnis") : QStringLiteral("Schrittergebnisse"));
+}
+
+// "Speichern fehlgeschlagen seit 14:05:09 – 12 Messwerte warten" (with
+// waiting step results and lost samples when there are any); empty when
+// writing works.
+inline QString WriteStatusText(const WriteStatus &status)
+{
+    if (!status.Failing)
+        return QString();
+    QString text = QStringLiteral("Speichern fehlgeschlagen seit %1 \u2013 %2 %3")
+                       .arg(status.Since.time().toString(QStringLiteral("HH:mm:ss")))
+                       .arg(status.WaitingSamples)
+                       .arg(status.WaitingSamples == 1 ? QStringLiteral("Messwert wartet")
+                                                       : QStringLiteral("Messwerte warten"));
+    if (status.WaitingSteps > 0)
+        text += QStringLiteral(", %1 Schrittergebnis%2").arg(status.WaitingSteps).arg(
+            status.WaitingSteps == 1 ? QString() : QStringLiteral("se"));
+    if (status.DroppedSamples > 0)
+        text += QStringLiteral(", %1 verworfen").arg(status.DroppedSamples);
+    return text;
+}
 
 // The live view of one treatment (one per treatment page).
 class ServiceControlWindow {
@@ -31,6 +79,10 @@ public:
     // this many seconds (since the start if it never answered). The next
     // answered poll's ShowTime/ShowVoltage ends it.
     virtual void ShowNoAnswer([[maybe_unused]] int secondsSinceLastAnswer) {}
+    // After every tick that could not write this treatment's records (Failing,
+    // with what waits), and once after the tick that wrote them all (not
+    // Failing, JustRecovered).
+    virtual void ShowWriteStatus([[maybe_unused]] const WriteStatus &status) {}
 
     // The treatment shown (nullptr once it is gone) and the battery's capacity.
     virtual void SetService(Service *service) = 0;

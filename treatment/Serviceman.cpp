@@ -69,7 +69,20 @@ TServiceManager::TServiceManager(TBRASKDataModule &database, Ohmrida::TerminalMa
 
 TServiceManager::~TServiceManager()
 {
+    // Waiting records get a last try; they are lost with the process otherwise.
+    for (Closing &closing : closing_) {
+        if (closing.service->TryWritePending(writeWait()) && closing.registered) {
+            try {
+                database_.UnregisterRunning(closing.service->ID());
+            } catch (const std::exception &) {
+                // Found as interrupted at the next start, and closed from there.
+            }
+        }
+    }
+    for (const auto &service : services_)
+        writesFailing_ = !service->TryWritePending(writeWait());
     // The treatments are let go as they are: their chargers keep running.
+    closing_.clear();
     services_.clear();
     log_.flush();
 }
@@ -86,10 +99,15 @@ Service *TServiceManager::Add(std::unique_ptr<Service> service)
 
 void TServiceManager::Remove(Service *service)
 {
+    take(service);
+}
+
+std::unique_ptr<Service> TServiceManager::take(Service *service)
+{
     auto found = std::find_if(services_.begin(), services_.end(),
                               [service](const std::unique_ptr<Service> &s) { return s.get() == service; });
     if (found == services_.end())
-        return;
+        return nullptr;
     const size_t index = static_cast<size_t>(found - services_.begin());
     // The cursor keeps pointing at the same treatment, or at the one that
     // followed the removed one.
@@ -98,7 +116,11 @@ void TServiceManager::Remove(Service *service)
     lastAnswer_.erase(service);
     locks_.erase(service);
     registered_.erase(service->ID());
+    writeTried_.erase(service);
+    stepsWritten_.erase(service);
+    std::unique_ptr<Service> taken = std::move(*found);
     services_.erase(found);
+    return taken;
 }
 
 bool TServiceManager::HasService(int serviceID) const
@@ -122,19 +144,78 @@ bool TServiceManager::HasTerminal(const std::string &terminalName) const
 
 Service *TServiceManager::PollNext(Sample &sample)
 {
-    if (services_.empty())
+    if (services_.empty()) {
+        writePending();   // what stopped treatments left behind
         return nullptr;
+    }
     if (cursor_ >= services_.size())
         cursor_ = 0;
     Service *service = services_[cursor_].get();
     ++cursor_;
     if (service->ServiceState() == Service::Ended) {
+        writePending();
         keepRegistry(*service);   // a removal that failed before is tried again
         return nullptr;
     }
     service->Poll(sample);
+    writePending();
     keepRegistry(*service);
     return service;
+}
+
+void TServiceManager::writePending()
+{
+    writeTried_.clear();
+    stepsWritten_.clear();
+    const auto attempt = [this](Service &service) {
+        if (!service.HasPendingWrites())
+            return true;
+        const bool steps = service.Pending().StepResults() > 0;
+        const bool written = service.TryWritePending(writeWait());
+        writesFailing_ = !written;
+        writeTried_.insert(&service);
+        if (written && steps)
+            stepsWritten_.insert(&service);
+        return written;
+    };
+    for (auto it = closing_.begin(); it != closing_.end();) {
+        bool done = attempt(*it->service);
+        if (done && it->registered) {
+            try {
+                database_.InTransaction([&] { database_.UnregisterRunning(it->service->ID()); }, writeWait());
+                it->registered = false;
+            } catch (const std::exception &) {
+                done = false;
+            }
+        }
+        it = done ? closing_.erase(it) : std::next(it);
+    }
+    for (const auto &service : services_)
+        attempt(*service);
+}
+
+void TServiceManager::reportWrites()
+{
+    // Stopped treatments' rows count too: the main window's step list shows them.
+    const bool reread = !stepsWritten_.empty();
+    for (const auto &owned : services_) {
+        Service &service = *owned;
+        ServiceControlWindow *window = service.ControlWindow();
+        if (window && writeTried_.count(&service)) {
+            const WriteStatus status = service.WriteState();
+            if (status.Failing || status.JustRecovered())
+                window->ShowWriteStatus(status);
+        }
+        if (window && stepsWritten_.count(&service))
+            window->RefreshSteps();
+    }
+    if (reread) {
+        try {
+            database_.ReopenSteps();
+        } catch (const std::exception &) {
+            // A list that cannot be read now is re-read with the next written step.
+        }
+    }
 }
 
 Service *TServiceManager::Tick(ServiceHost &host)
@@ -145,9 +226,9 @@ Service *TServiceManager::Tick(ServiceHost &host)
     try {
         Sample sample;
         Service *service = PollNext(sample);
-        if (!service)
-            return nullptr;
-        feedWindows(host, *service, sample);
+        if (service)
+            feedWindows(host, *service, sample);
+        reportWrites();
         return service;
     } catch (...) {
         // A failing tick must not take the timer down; the next tick tries again.
@@ -165,12 +246,7 @@ void TServiceManager::feedWindows(ServiceHost &host, Service &service, const Sam
             window->ShowNoAnswer(
                 static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(silent).count()));
         }
-        // No reading to show, but a step may have been started.
-        if (service.Changed()) {
-            if (window)
-                window->RefreshSteps();
-            database_.ReopenSteps();
-        }
+        // A step that was started shows once its row is written (reportWrites).
         return;
     }
     lastAnswer_[&service] = now;
@@ -183,11 +259,7 @@ void TServiceManager::feedWindows(ServiceHost &host, Service &service, const Sam
         window->AddVoltagePoint(volts);
         window->SetStepFunction(service.CurrentFunction());
         window->ShowCapacity(sample.Capacity);
-        if (service.Changed())
-            window->RefreshSteps();
     }
-    if (service.Changed())
-        database_.ReopenSteps();
     const int function = service.CurrentFunction();
     for (LiveSampleSink *diagram : host.DiagramWindows()) {
         if (!diagram)
@@ -289,15 +361,33 @@ void TServiceManager::keepRegistry(Service &service)
     const int id = service.ID();
     if (!registered_.count(id))
         return;
-    if (service.ServiceState() == Service::Ended) {
-        database_.UnregisterRunning(id);
-        registered_.erase(id);
-        // The terminal is free again although the page stays open.
-        locks_.erase(&service);
-    } else if (service.LastPollAnswered()) {
-        database_.UpdateRunning(id, service.CurrentStep(), service.LastStepTime(), service.LastCapacity());
-    } else {
-        database_.TouchRunning(id);
+    // A resume starts from the registry and the stored rows together, so the
+    // registry must not run ahead of rows still waiting; and a file that just
+    // refused them would only cost a second wait.
+    if (service.HasPendingWrites())
+        return;
+    try {
+        if (service.ServiceState() == Service::Ended) {
+            database_.InTransaction([&] { database_.UnregisterRunning(id); }, writeWait());
+            registered_.erase(id);
+            // The terminal is free again although the page stays open.
+            locks_.erase(&service);
+        } else if (service.LastPollAnswered()) {
+            database_.InTransaction(
+                [&] {
+                    database_.UpdateRunning(id, service.CurrentStep(), service.LastStepTime(),
+                                            service.LastCapacity());
+                },
+                writeWait());
+        } else {
+            database_.InTransaction([&] { database_.TouchRunning(id); }, writeWait());
+        }
+        writesFailing_ = false;
+    } catch (const std::exception &) {
+        // A missed heartbeat is made good by the next poll, a registration
+        // of an ended treatment goes at its next turn; neither holds up the
+        // samples.
+        writesFailing_ = true;
     }
 }
 
@@ -364,8 +454,10 @@ Service *TServiceManager::ResumeService(ServiceHost &host, int serviceID)
         service = Service::Restore(database_, point, *terminal, window);
         database_.InTransaction([&] {
             // A kill between the start and its first step row left the step "folgt".
-            if (service->Step(point.CurrentStep).State == Folgt)
+            if (service->Step(point.CurrentStep).State == Folgt) {
                 service->UpdateStep(point.CurrentStep, 0, 0, Laeuft);
+                service->WritePendingNow();
+            }
             row.Step = point.CurrentStep;
             row.StepTime = point.LastStepTime;
             row.Capacity = point.LastCapacity;
@@ -428,16 +520,72 @@ void TServiceManager::StopService(ServiceHost &host, Service *service)
 {
     if (!service)
         return;
+    // The charger is stopped first, whatever becomes of the records.
     if (service->ServiceState() != Service::Ended)
         service->Abort();
-    if (registered_.count(service->ID()))
-        database_.UnregisterRunning(service->ID());
-    database_.ReopenSteps();
+    // The user waits for this one: the full busy time-out.
+    const bool written = service->TryWritePending(firstWaitMs_);
+    bool registered = registered_.count(service->ID()) > 0;
+    if (written && registered) {
+        try {
+            database_.UnregisterRunning(service->ID());
+            registered = false;
+        } catch (const std::exception &) {
+            // Tried again by the following ticks.
+        }
+    }
+    writesFailing_ = !written;
+    try {
+        database_.ReopenSteps();
+    } catch (const std::exception &) {
+        // The lists follow with the next re-read.
+    }
     ServiceControlWindow *window = service->ControlWindow();
-    Remove(service);
+    const WriteStatus status = service->WriteState();
+    std::unique_ptr<Service> stopped = take(service);
     if (window)
         host.DeleteServicePage(window);
     host.ShowBatteryPage();
+    if (!stopped || (written && !registered))
+        return;
+    // Kept until its records are written (see writePending); its page is gone.
+    stopped->DetachWindow();
+    const int id = stopped->ID();
+    closing_.push_back({std::move(stopped), registered});
+    if (written)
+        return;
+    throw DatabaseError(QStringLiteral("Die Behandlung %1 ist abgebrochen und das Ladeger\u00e4t gestoppt, aber "
+                                       "%2 konnten nicht gespeichert werden: %3 "
+                                       "Sie werden nachgetragen, sobald die Datenbank wieder beschreibbar ist.")
+                            .arg(id)
+                            .arg(RecordsText(status.WaitingSamples, status.WaitingSteps))
+                            .arg(status.Reason));
+}
+
+void TServiceManager::SetWriteWaits(int firstMs, int retryMs)
+{
+    firstWaitMs_ = firstMs;
+    retryWaitMs_ = retryMs;
+}
+
+int TServiceManager::WaitingWrites() const
+{
+    int waiting = 0;
+    for (const auto &service : services_)
+        waiting += service->Pending().Size();
+    for (const Closing &closing : closing_)
+        waiting += closing.service->Pending().Size();
+    return waiting;
+}
+
+bool TServiceManager::HasUnwritten() const
+{
+    if (!closing_.empty() || WaitingWrites() > 0)
+        return true;
+    // An ended treatment whose registration could not be removed yet.
+    return std::any_of(services_.begin(), services_.end(), [this](const std::unique_ptr<Service> &service) {
+        return service->ServiceState() == Service::Ended && registered_.count(service->ID()) > 0;
+    });
 }
 
 Service *TServiceManager::ServiceOf(const ServiceControlWindow *window) const

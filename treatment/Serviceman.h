@@ -51,7 +51,7 @@ public:
     TServiceManager(TBRASKDataModule &database, Ohmrida::TerminalManager &terminals,
                     const std::string &logPath = "log.txt");
     // Program end: deletes the treatments without stopping their terminals;
-    // nothing is sent and nothing is written to the database.
+    // nothing is sent. Records still waiting to be written get a last try.
     ~TServiceManager();
     TServiceManager(const TServiceManager &) = delete;
     TServiceManager &operator=(const TServiceManager &) = delete;
@@ -68,12 +68,22 @@ public:
     // the list is empty or that treatment has ended. A poll that got no status
     // answer still returns its treatment (see Service::LastPollAnswered) and
     // leaves the sample as it was.
+    //
+    // Then the records of every treatment that wait (Service::Pending) are
+    // written, each treatment's in one transaction, oldest first; what cannot
+    // be written (file locked past the busy time-out, disk full, server gone)
+    // stays waiting, in order, for the next call, while the polls go on. Once
+    // a write has failed, the next ones wait only briefly for a lock (see
+    // SetWriteWaits), so the polls keep their pace. The heartbeat and the
+    // registration follow the written rows and never run ahead of them.
     Service *PollNext(Sample &sample);
 
     // The timer tick: polls the next treatment and feeds its control window and
-    // every diagram window (values only when the poll got an answer). Swallows
-    // every exception; a call made while a tick runs does nothing. Returns the
-    // treatment polled (nullptr if none).
+    // every diagram window (values only when the poll got an answer); tells
+    // the windows of treatments whose records could not be written
+    // (ShowWriteStatus) and re-reads the step lists whose rows were written.
+    // Swallows every exception; a call made while a tick runs does nothing.
+    // Returns the treatment polled (nullptr if none).
     Service *Tick(ServiceHost &host);
 
     // Main window operations. Both starts check battery and terminal before
@@ -85,7 +95,10 @@ public:
     Service *StartUserService(ServiceHost &host, int batteryID, const std::vector<UserStep> &steps,
                               const std::string &terminalName);
     // Stops (aborts unless ended) and removes the treatment, deletes its page
-    // and shows the battery page.
+    // and shows the battery page. What waits to be written is written first
+    // (with the full busy time-out). When that fails, the charger is stopped
+    // and the page closed all the same, the records are kept and written by
+    // a later tick, and a DatabaseError says so.
     void StopService(ServiceHost &host, Service *service);
 
     // Every started treatment holds its terminal's lock (TerminalLock) and is
@@ -123,6 +136,19 @@ public:
     // Flushes the log file (it is also flushed after every line).
     void FlushLog();
 
+    // How long a write waits for a lock another program holds: firstMs while
+    // writing works (negative: the data module's busy time-out), retryMs once
+    // a write has failed, until one succeeds. Defaults: -1 and 500 ms.
+    void SetWriteWaits(int firstMs, int retryMs);
+    // Whether the last write attempt failed.
+    bool WritesFailing() const { return writesFailing_; }
+    // Records not yet written, of the listed treatments and of stopped ones
+    // whose records could not be written when they were stopped.
+    int WaitingWrites() const;
+    // Whether anything is still to be written, or an ended treatment's
+    // registration still to be removed.
+    bool HasUnwritten() const;
+
 private:
     Service *startService(ServiceHost &host, int batteryID, const std::string &terminalName,
                           const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &,
@@ -131,6 +157,13 @@ private:
     void setupWindow(Service &service, ServiceControlWindow *window, const Ohmrida::Terminal &terminal);
     // Heartbeat and registration after a poll (or for an ended treatment).
     void keepRegistry(Service &service);
+    // Writes what waits (stopped treatments first, then the listed ones).
+    void writePending();
+    // Tells the windows how writing went and re-reads written step lists.
+    void reportWrites();
+    int writeWait() const { return writesFailing_ ? retryWaitMs_ : firstWaitMs_; }
+    // Out of the list, without deleting it; cursor, lock and registration as Remove.
+    std::unique_ptr<Service> take(Service *service);
 
     TBRASKDataModule &database_;
     Ohmrida::TerminalManager &terminals_;
@@ -143,4 +176,18 @@ private:
     std::set<int> registered_;
     size_t cursor_ = 0;
     bool ticking_ = false;
+
+    // Stopped treatments (charger stopped, page gone) whose records or
+    // registration removal could not be written yet.
+    struct Closing {
+        std::unique_ptr<Service> service;
+        bool registered = false;
+    };
+    std::vector<Closing> closing_;
+    int firstWaitMs_ = -1;
+    int retryWaitMs_ = 500;
+    bool writesFailing_ = false;
+    // Of the last write round: whose write was tried, whose step rows went in.
+    std::set<const Service *> writeTried_;
+    std::set<const Service *> stepsWritten_;
 };

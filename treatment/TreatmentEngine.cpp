@@ -34,6 +34,10 @@ public:
     void ShowCapacity(int mAh) override { post([=](ServiceControlWindow &w) { w.ShowCapacity(mAh); }); }
     void RefreshSteps() override { post([](ServiceControlWindow &w) { w.RefreshSteps(); }); }
     void ShowNoAnswer(int seconds) override { post([=](ServiceControlWindow &w) { w.ShowNoAnswer(seconds); }); }
+    void ShowWriteStatus(const WriteStatus &status) override
+    {
+        post([=](ServiceControlWindow &w) { w.ShowWriteStatus(status); });
+    }
     // The treatment object stays on the engine thread; the window knows its
     // treatment by the ID that SetupService gives it.
     void SetService(Service *) override {}

@@ -168,7 +168,7 @@ TEST(LabDatabase, TwoStationsRecordIntoOneDatabaseAndItCopiesBothWays)
 // treatment/Service, Serviceman); without that the polls of the outage are
 // neither printed nor stored and the gap check below fails. Run it with
 // --gtest_also_run_disabled_tests.
-TEST(LabDatabase, DISABLED_ServerStopAndRestartDuringARecordingLosesNoSample)
+TEST(LabDatabase, ServerStopAndRestartDuringARecordingLosesNoSample)
 {
     QTemporaryDir own(QStringLiteral("/tmp/bpg-XXXXXX"));
     // The server's account (not root) must reach its folder.

@@ -266,3 +266,45 @@ TEST_F(AccuControlFormTest, AtTheDefaultSizeTextsFitAndFourStepsShow)
     EXPECT_FALSE(grid->wordWrap());
     EXPECT_FALSE(grid->horizontalScrollBar()->isVisible());
 }
+
+TEST_F(AccuControlFormTest, WriteFailureShowsBesideANoAnswerAndGoesWithTheRecovery)
+{
+    form.resize(287, 201);
+    form.show();
+    form.SetupService(7, "Lumo an COM1: Akku 3", 6, 0.5);
+    form.SetNominalCapacity(1000);
+    form.SetStepFunction(Laden);
+    form.ShowCapacity(600);
+
+    WriteStatus status;
+    status.Failing = true;
+    status.Since = QDateTime(QDate(2024, 3, 1), QTime(14, 5, 9));
+    status.WaitingSamples = 12;
+    form.ShowWriteStatus(status);
+    EXPECT_TRUE(form.WriteFailing());
+    EXPECT_TRUE(form.StatusLabel->isVisible());
+    const QString failing = QStringLiteral("Speichern fehlgeschlagen seit 14:05:09 \u2013 12 Messwerte warten");
+    // The line may be cut to stay clear of the percentage; the full text is its tool tip then.
+    const QString shown = form.StatusLabel->toolTip().isEmpty() ? form.StatusLabel->text() : form.StatusLabel->toolTip();
+    EXPECT_EQ(failing, shown);
+    EXPECT_LT(form.StatusLabel->geometry().right(), form.PercentLabel->geometry().right()
+                                                        - form.PercentLabel->fontMetrics().horizontalAdvance("60%"))
+        << "the status stays clear of the percentage";
+    EXPECT_TRUE(form.VPanel->isEnabled()) << "the readings are fresh; only their storing fails";
+
+    // A silent charger as well: both are said, and the end of one leaves the other.
+    form.ShowNoAnswer(130);
+    const QString both = form.StatusLabel->toolTip().isEmpty() ? form.StatusLabel->text() : form.StatusLabel->toolTip();
+    EXPECT_EQ(QStringLiteral("keine Antwort seit 0:2:10; ") + failing, both);
+    form.ShowTime(61);
+    EXPECT_FALSE(form.NoAnswer());
+    EXPECT_TRUE(form.StatusLabel->isVisible());
+    EXPECT_TRUE((form.StatusLabel->toolTip().isEmpty() ? form.StatusLabel->text() : form.StatusLabel->toolTip())
+                    .startsWith("Speichern fehlgeschlagen"));
+
+    WriteStatus recovered;
+    recovered.RecoveredSamples = 12;
+    form.ShowWriteStatus(recovered);
+    EXPECT_FALSE(form.WriteFailing());
+    EXPECT_FALSE(form.StatusLabel->isVisible());
+}

@@ -9,6 +9,8 @@
 #include "livecontrol/ServiceCommands.h"
 #include "treatment/TreatmentEngine.h"
 
+#include "SqliteLock.h"
+
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -192,4 +194,42 @@ TEST_F(ServiceCommandsTest, UserProgramStartsFromTheGridAndCancelStartsNothing)
               }),
               0);
     EXPECT_EQ(listed, QStringList{"Lumo an COM2"});
+}
+
+// The page of a treatment whose rows cannot be written says so, through the
+// engine thread, and the step list catches up once the file is free again.
+TEST_F(ServiceCommandsTest, PageSaysThatWritingFailsUntilTheRowsAreIn)
+{
+    engine.RunOnEngine([](TServiceManager& manager) { manager.SetWriteWaits(100, 20); });
+    const TreatmentInfo started = Started(RunStartCommand([&] {
+        dialog.TerminalCombo->setCurrentIndex(dialog.TerminalCombo->findText("Ohmrida an COM1"));
+        dialog.rbChargeC10->click();
+        dialog.rbDischargeC10->click();
+        QTest::mouseClick(dialog.StartButton, Qt::LeftButton);
+    }));
+    TAccuControlForm* form = ActiveAccuForm(host.AccuTab);
+    ASSERT_NE(form, nullptr);
+
+    // Nothing answers, but the first poll starts the step ("läuft"); its row
+    // cannot be written while another program holds the file.
+    auto lock = std::make_unique<SimTest::SqliteLock>(database.DatabaseFile());
+    ASSERT_TRUE(engine.Tick());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->WriteFailing() && !engine.Busy(); }));
+    EXPECT_TRUE(form->StatusLabel->isVisibleTo(form));
+    const QString text = form->StatusLabel->toolTip().isEmpty() ? form->StatusLabel->text() : form->StatusLabel->toolTip();
+    EXPECT_TRUE(text.contains("Speichern fehlgeschlagen seit ")) << text.toStdString();
+    EXPECT_TRUE(text.contains("1 Schrittergebnis")) << text.toStdString();
+    EXPECT_EQ(form->SubServiceQuery->index(0, StepListModel::StateString).data().toString(), "folgt");
+
+    lock.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.Tick(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->WriteFailing() && !engine.Busy(); }));
+    // The charger stays silent; that is all the line still says.
+    EXPECT_FALSE(form->StatusLabel->text().contains("Speichern")) << form->StatusLabel->text().toStdString();
+    StepRecord stored{started.ServiceID, 1};
+    ASSERT_TRUE(database.GetSubService(stored));
+    EXPECT_EQ(stored.State, Laeuft);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return form->SubServiceQuery->index(0, StepListModel::StateString).data().toString() == "läuft";
+    }));
 }

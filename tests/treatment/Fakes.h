@@ -36,10 +36,16 @@ public:
     void SetStepFunction(int function) override { calls.push_back("SetStepFunction"); this->function = function; }
     void ShowCapacity(int mAh) override { calls.push_back("ShowCapacity"); capacity = mAh; }
     void RefreshSteps() override { calls.push_back("RefreshSteps"); }
+    void ShowWriteStatus(const WriteStatus &status) override
+    {
+        calls.push_back("ShowWriteStatus");
+        writeStatuses.push_back(status);
+    }
     void SetService(Service *service) override { calls.push_back("SetService"); this->service = service; }
     void SetNominalCapacity(int mAh) override { calls.push_back("SetNominalCapacity"); nominalCapacity = mAh; }
 
     std::vector<std::string> calls;
+    std::vector<WriteStatus> writeStatuses;
     std::function<void()> onShowTime;
     QString caption;
     double nominalVoltage = 0, maxCurrent = 0, voltage = 0, current = 0;
