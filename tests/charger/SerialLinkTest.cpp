@@ -1,5 +1,5 @@
-// The serial link on pseudo-terminals: resolution at open, time-outs, stale
-// input, exclusive open across threads and processes.
+// The serial link on pseudo-terminals: time-outs, stale input, exclusive
+// open across threads and processes.
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -52,18 +52,6 @@ int openInOtherProcess(int portNumber)
 }
 
 } // namespace
-
-TEST(SerialLinkTest, ResolvesTheDeviceAtEveryOpen)
-{
-    AsynchSerialInterface port(3);
-    ScriptedPeer first(3, echo);
-    exchange(port, 0x13);
-    {
-        ScriptedPeer second(3, [](const Bytes &m) { return Bytes{m.at(0), 0x07}; });
-        EXPECT_EQ(exchange(port, 0x13), (Bytes{0x13, 0x07}));
-    }
-    EXPECT_EQ(first.Received().size(), 1u);
-}
 
 TEST(SerialLinkTest, MissingPortFailsAtOnceAndClosedPortCannotTransfer)
 {

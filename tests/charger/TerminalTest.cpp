@@ -1,5 +1,6 @@
 // Terminal and identification against a scripted peer: wire bytes, status
-// decoding, refusals, wrong echoes, silence and garbage.
+// decoding, refusals, wrong echoes, silence and garbage. The logger's header
+// and value reads are tested against braskon-sim with the readout.
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -254,52 +255,6 @@ TEST(TerminalTest, IdentificationAnswers)
     EXPECT_EQ(commands, std::vector<Bytes>(answers.size(), Bytes{0x16}));
     AsynchSerialInterface missing(9);
     EXPECT_EQ(Ohmrida::Identify(missing), 0);
-}
-
-TEST(TerminalTest, LoggerProbeAndHeader)
-{
-    ScriptedPeer logger(1, LoggerScript()), charger(2, ChargerScript(1)), silent(4, silence);
-    AsynchSerialInterface port(1), chargerPort(2), missing(3), silentPort(4);
-    EXPECT_TRUE(Ohmrida::ProbeLogger(port));
-    EXPECT_FALSE(Ohmrida::ProbeLogger(chargerPort));
-    EXPECT_FALSE(Ohmrida::ProbeLogger(missing));
-
-    ProgramSettings settings;
-    int32_t intervals[2] = {-1, -1}, counts[10] = {};
-    Terminal terminal("Kestrix", &port, 5, 0x00);
-    EXPECT_TRUE(terminal.ReadLoggerHeader(settings, intervals[0], intervals[1], counts));
-    EXPECT_EQ(std::make_pair(intervals[0], intervals[1]), std::make_pair(10, 60));
-    for (int k = 0; k < 10; ++k)
-        EXPECT_EQ(counts[k], k * 256 + 10 * k + 1) << "phase " << k;
-    EXPECT_EQ(std::make_tuple(int(settings.program), int(settings.cells), int(settings.capacity)),
-              std::make_tuple(3, 6, 600));
-    EXPECT_EQ(terminal.ReadLoggerValue(), 1200);
-    EXPECT_EQ(logger.CommandBytes(), (Bytes{0xF0, 0x11, 0x21, 0x12, 0xF0, 0xF1, 0xF2}));
-    EXPECT_FALSE(port.IsOpen());
-
-    // A silent logger: no header and nothing overwritten.
-    settings.cells = 7;
-    intervals[0] = -1;
-    counts[9] = 5;
-    EXPECT_FALSE(Terminal("Kestrix", &silentPort, 5, 0x00).ReadLoggerHeader(settings, intervals[0], intervals[1], counts));
-    EXPECT_EQ(std::make_tuple(int(settings.cells), intervals[0], counts[9]), std::make_tuple(7, -1, 5));
-}
-
-TEST(TerminalTest, LoggerValueReadsTellSilenceFromABadAnswer)
-{
-    using Read = Terminal::LoggerRead;
-    const std::vector<Bytes> answers = {
-        {0xF2, 0x00, 0x00, 0xF0, 0x0D, 0x0A},   // 240 * 5 mV
-        {},
-        {0xF2, 0x00, 0x00},                     // short
-        {0xF3, 0x00, 0x00, 0xF0, 0x0D, 0x0A},   // wrong echo
-    };
-    std::vector<int32_t> voltages(answers.size(), -1);
-    const std::vector<int> results = exchangeInParallel(answers, [&](AsynchSerialInterface &port) {
-        return int(Terminal("Kestrix", &port, 5, 0x00).ReadLoggerValue(voltages[size_t(port.PortNumber() - 1)]));
-    });
-    EXPECT_EQ(results, (std::vector<int>{int(Read::Ok), int(Read::NoAnswer), int(Read::BadAnswer), int(Read::BadAnswer)}));
-    EXPECT_EQ(voltages, (std::vector<int32_t>{1200, -1, -1, -1}));
 }
 
 TEST(TerminalTest, GarbageAnswersNeverHangOrCrash)
