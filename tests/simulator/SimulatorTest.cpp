@@ -1,6 +1,7 @@
 // Drives braskon-sim over its pseudo-terminals with plain POSIX I/O, the way
 // a serial client does: open, flush, send, read, close for every exchange.
-// Identification and the logger probe are covered by the search tests.
+// Identification and the logger probe are covered by the search tests, the
+// Kestrix recordings by the readout tests.
 #include "SimulatorProcess.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <poll.h>
@@ -178,28 +178,6 @@ TEST(SimulatorVarn, ChannelsAreAddressedByTheHighBitsAndIndependent)
     EXPECT_EQ(send(port, {0x57}), (Bytes{0x57, 0x00}));
     EXPECT_EQ(send(port, {0x93}), (Bytes{0x93, 0x00}));
     EXPECT_EQ(readStatus(port, 0x80).mode, 0);
-}
-
-TEST(SimulatorKestrix, ReadsARecordingFile)
-{
-    const std::string path = ::testing::TempDir() + "kestrix-" + std::to_string(::getpid()) + ".txt";
-    std::ofstream(path) << "# two short phases\nprogram 2\ntype 0\ncells 6\ncapacity 600\n"
-                           "discharge-current 200\ncharge-current 60\ncharge-interval 10\ndischarge-interval 20\n"
-                           "phase 7800 7500 6000\nphase 6100\n";
-    SimTest::SimulatorProcess sim({"--port", "3=kestrix", "--kestrix-file", path});
-    sim.start();
-    const std::string port = sim.portPath(3);
-    EXPECT_EQ(send(port, {0xF0}), (Bytes{0xF0, 10, 20, 0x0D, 0x0A}));
-    EXPECT_EQ(send(port, {0x11}), (Bytes{0x11, 0, 0, 2, 0, 6, 0x02, 0x58, 0x00, 0xC8, 0x00, 0x3C, 0, 0}));
-    for (int round = 0; round < 2; ++round) {   // a new header read starts the values again
-        const Bytes table = send(port, {0xF1});
-        EXPECT_EQ((std::vector<int>{word(table, 1), word(table, 3), word(table, 5)}), (std::vector<int>{3, 1, 0}));
-        for (int mv : {7800, 7500, 6000, 6100})
-            EXPECT_EQ(word(send(port, {0xF2}), 2) * 5, mv);
-    }
-    EXPECT_EQ(word(send(port, {0xF2}), 2), 0) << "past the end";
-    EXPECT_TRUE(send(port, {0x51}, 150ms).empty()) << "not at address 0: no answer";
-    ::unlink(path.c_str());
 }
 
 TEST(SimulatorFaults, SilentShortWrongEchoAndUnplugged)
