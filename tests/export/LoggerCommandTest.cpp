@@ -30,21 +30,10 @@ protected:
         return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
     }
 
-    // Starts a readout of 1000 values and waits until ten are read.
-    void StartLongReadout(QProcess &process, QString &err)
-    {
-        StartLogger(Phases({250, 250, 250, 250}));
-        Start(process, battery, {"--min-delta-u", "0"});
-        ASSERT_TRUE(WaitFor([&] {
-            err += QString::fromUtf8(process.readAllStandardError());
-            return err.contains(QStringLiteral("10/1000"));
-        }));
-    }
-
-    std::vector<Sample> StoredSamples()
+    std::vector<Sample> StoredSamples(int serviceID = 1)
     {
         db.data = std::make_unique<TBRASKDataModule>(db.directory.path());
-        return Samples(1);
+        return Samples(serviceID);
     }
 
     QString out;
@@ -87,38 +76,44 @@ TEST_F(LoggerCommand, MismatchEmptyAndMissingLoggerFailAndStoreNothing)
     EXPECT_EQ(ServiceCount(battery), 0);
 }
 
-TEST_F(LoggerCommand, CtrlCCancelsAndKeepsWhatWasRead)
+// Ctrl+C cancels (exit 0), an unplugged logger fails (exit 1) naming the
+// count; either keeps exactly the values read.
+TEST_F(LoggerCommand, CtrlCAndUnpluggedLoggerKeepWhatWasRead)
 {
-    QProcess process;
-    QString err;
-    StartLongReadout(process, err);
-    sim->control("fault 2 silent");   // one time-out per value from now on
-    ::kill(pid_t(process.processId()), SIGINT);
-    ASSERT_TRUE(process.waitForFinished(30000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
-    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("^Aufzeichnung 1: (\\d+) von 1000 Werten \\(abgebrochen\\)\n$"))
-                                              .match(QString::fromUtf8(process.readAllStandardOutput()));
-    ASSERT_TRUE(match.hasMatch());
-    EXPECT_EQ(int(StoredSamples().size()), match.captured(1).toInt());
-}
-
-TEST_F(LoggerCommand, UnpluggedLoggerFailsAndNamesTheCount)
-{
-    QProcess process;
-    QString err;
-    StartLongReadout(process, err);
-    sim->control("unplug 2");
-    ASSERT_TRUE(process.waitForFinished(30000));
-    err += QString::fromUtf8(process.readAllStandardError());
-    const QString output = QString::fromUtf8(process.readAllStandardOutput());
-    EXPECT_EQ(process.exitCode(), 1);
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("^Aufzeichnung 1: (\\d+) von 1000 Werten \\(fehlgeschlagen\\)\n$")).match(output);
-    ASSERT_TRUE(match.hasMatch()) << output.toStdString();
-    const int read = match.captured(1).toInt();
-    EXPECT_TRUE(err.contains(QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!")
-                                 .arg(read)))
-        << err.toStdString();
-    EXPECT_EQ(int(StoredSamples().size()), read);
+    StartLogger(Phases({250, 250, 250, 250}));
+    for (const bool unplug : {false, true}) {
+        SCOPED_TRACE(unplug ? "unplugged" : "Ctrl+C");
+        sim->control("plug 2");
+        sim->control("clear 2");
+        QProcess process;
+        Start(process, battery, {"--min-delta-u", "0"});
+        QString err;
+        ASSERT_TRUE(WaitFor([&] {
+            err += QString::fromUtf8(process.readAllStandardError());
+            return err.contains(QStringLiteral("10/1000"));
+        }));
+        if (unplug) {
+            sim->control("unplug 2");
+        } else {
+            sim->control("fault 2 silent");   // one time-out per value from now on
+            ::kill(pid_t(process.processId()), SIGINT);
+        }
+        ASSERT_TRUE(process.waitForFinished(30000));
+        err += QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), unplug ? 1 : 0);
+        const QString output = QString::fromUtf8(process.readAllStandardOutput());
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^Aufzeichnung (\\d+): (\\d+) von 1000 Werten \\(%1\\)\n$")
+                                   .arg(unplug ? "fehlgeschlagen" : "abgebrochen"))
+                .match(output);
+        ASSERT_TRUE(match.hasMatch()) << output.toStdString();
+        const int read = match.captured(2).toInt();
+        if (unplug) {
+            EXPECT_TRUE(err.contains(
+                QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!").arg(read)))
+                << err.toStdString();
+        }
+        EXPECT_EQ(int(StoredSamples(match.captured(1).toInt()).size()), read);
+    }
 }
