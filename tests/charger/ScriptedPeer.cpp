@@ -145,22 +145,9 @@ ScriptedPeer::Script ChargerScript(uint8_t deviceType)
 ScriptedPeer::Script LoggerScript()
 {
     return [](const Bytes &message) -> Bytes {
-        switch (message.at(0)) {
-        case 0xF0: return {0xF0, 0x0A, 0x3C, 0x0D, 0x0A};
-        case 0xF1: {   // phase k holds k * 256 + 10 * k + 1 values
-            Bytes t = {0xF1};
-            for (uint8_t k = 0; k < 10; ++k)
-                t.insert(t.end(), {k, uint8_t(10 * k + 1)});
-            t.insert(t.end(), {0x0D, 0x0A});
-            return t;
-        }
-        case 0xF2: return {0xF2, 0x00, 0x00, 0xF0, 0x0D, 0x0A};   // 240 * 5 mV
-        // Program 3, NC, 6 cells, 600 mAh, 200 mA discharge, 60 mA charge.
-        case 0x11: return {0x11, 0, 0, 3, 0, 6, 0x02, 0x58, 0x00, 0xC8, 0x00, 0x3C, 0, 0};
-        case 0x21: return {0x21, 0, 0, 0, 0};
-        case 0x12: return Bytes{0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        default: return {};   // the logger does not identify itself as a charger
-        }
+        if (message.at(0) == 0xF0)
+            return {0xF0, 0x0A, 0x3C, 0x0D, 0x0A};
+        return {};   // the logger does not identify itself as a charger
     };
 }
 

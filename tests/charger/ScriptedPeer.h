@@ -57,7 +57,7 @@ inline Bytes Ack(uint8_t command, uint8_t code = 0) { return {command, code}; }
 // A charger of type 1..4 that answers every command properly and answers the
 // logger probe unlike the logger.
 ScriptedPeer::Script ChargerScript(uint8_t deviceType);
-// The Kestrix logger: info F0 0A 3C 0D 0A, a phase table, values and status.
+// The Kestrix logger as far as the search sees it: info F0 0A 3C 0D 0A.
 ScriptedPeer::Script LoggerScript();
 
 // Points COM1..COM9 at paths that do not exist, so nothing falls back to the
