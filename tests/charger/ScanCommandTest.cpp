@@ -12,24 +12,16 @@ using namespace ChargerTest;
 
 namespace {
 
-struct RunResult {
-    int exitStatus = -1;
-    std::string output;
-};
-
-RunResult runScan()
+// The command's exit status and output.
+std::pair<int, std::string> runScan()
 {
-    RunResult result;
+    std::string output;
     FILE *pipe = popen("'" BRASKON_CLI_PATH "' scan", "r");
-    if (!pipe)
-        return result;
     char buffer[512];
-    for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        result.output.append(buffer, count);
-    const int status = pclose(pipe);
-    if (WIFEXITED(status))
-        result.exitStatus = WEXITSTATUS(status);
-    return result;
+    for (size_t count; pipe && (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, count);
+    const int status = pipe ? pclose(pipe) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 } // namespace
@@ -37,17 +29,11 @@ RunResult runScan()
 TEST(ScanCommandTest, ListsTerminalsWithTypeAndAddressNothingFoundIsNoError)
 {
     DetachAllPorts();
-    RunResult result = runScan();
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.output, "");
-
-    ScriptedPeer tesk(1, ChargerScript(3));
-    ScriptedPeer varn(2, ChargerScript(4));
-    result = runScan();
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.output, "Tesk an COM1\t3\t0x00\n"
-                             "Varn/Akku1 an COM2\t4\t0x00\n"
-                             "Varn/Akku2 an COM2\t4\t0x40\n"
-                             "Varn/Akku3 an COM2\t4\t0x80\n"
-                             "Varn/Akku4 an COM2\t4\t0xc0\n");
+    EXPECT_EQ(runScan(), std::make_pair(0, std::string()));
+    ScriptedPeer tesk(1, ChargerScript(3)), varn(2, ChargerScript(4));
+    EXPECT_EQ(runScan(), std::make_pair(0, std::string("Tesk an COM1\t3\t0x00\n"
+                                                       "Varn/Akku1 an COM2\t4\t0x00\n"
+                                                       "Varn/Akku2 an COM2\t4\t0x40\n"
+                                                       "Varn/Akku3 an COM2\t4\t0x80\n"
+                                                       "Varn/Akku4 an COM2\t4\t0xc0\n")));
 }

@@ -13,9 +13,10 @@ namespace ChargerTest {
 
 namespace {
 
-std::string variableName(int portNumber)
+void detach(int portNumber)
 {
-    return "BRASKON_COM" + std::to_string(portNumber);
+    const std::string n = std::to_string(portNumber);
+    setenv(("BRASKON_COM" + n).c_str(), ("/nonexistent/com" + n).c_str(), 1);
 }
 
 } // namespace
@@ -25,17 +26,17 @@ ScriptedPeer::ScriptedPeer(int portNumber, Script script) : portNumber_(portNumb
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
         throw std::runtime_error("no pseudo-terminal");
-    slavePath_ = ptsname(master_);
-    // Keeping one slave descriptor open spares the master the hang-ups between
+    const std::string slavePath = ptsname(master_);
+    // One slave descriptor kept open spares the master the hang-ups between
     // exchanges; raw mode keeps CR and LF in the answers as they are.
-    slaveKeeper_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+    slaveKeeper_ = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY);
     if (slaveKeeper_ < 0)
-        throw std::runtime_error("cannot open " + slavePath_);
+        throw std::runtime_error("cannot open " + slavePath);
     termios settings{};
     tcgetattr(slaveKeeper_, &settings);
     cfmakeraw(&settings);
     tcsetattr(slaveKeeper_, TCSANOW, &settings);
-    setenv(variableName(portNumber_).c_str(), slavePath_.c_str(), 1);
+    setenv(("BRASKON_COM" + std::to_string(portNumber_)).c_str(), slavePath.c_str(), 1);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -43,7 +44,7 @@ ScriptedPeer::~ScriptedPeer()
 {
     stop_ = true;
     thread_.join();
-    setenv(variableName(portNumber_).c_str(), ("/nonexistent/com" + std::to_string(portNumber_)).c_str(), 1);
+    detach(portNumber_);
     ::close(slaveKeeper_);
     ::close(master_);
 }
@@ -54,9 +55,9 @@ std::vector<ReceivedMessage> ScriptedPeer::Received() const
     return received_;
 }
 
-std::vector<uint8_t> ScriptedPeer::CommandBytes() const
+Bytes ScriptedPeer::CommandBytes() const
 {
-    std::vector<uint8_t> commands;
+    Bytes commands;
     for (const ReceivedMessage &message : Received())
         commands.push_back(message.bytes.at(0));
     return commands;
@@ -118,12 +119,8 @@ Bytes IdentifyAnswer(uint8_t r7, uint8_t r9)
 
 Bytes IdentifyAnswerFor(uint8_t deviceType)
 {
-    switch (deviceType) {
-    case 2: return IdentifyAnswer(0, 0);
-    case 3: return IdentifyAnswer(1, 0);
-    case 4: return IdentifyAnswer(1, 1);
-    default: return IdentifyAnswer(2, 0);
-    }
+    static const uint8_t r7[] = {2, 2, 0, 1, 1};
+    return IdentifyAnswer(r7[deviceType < 5 ? deviceType : 0], deviceType == 4 ? 1 : 0);
 }
 
 ScriptedPeer::Script ChargerScript(uint8_t deviceType)
@@ -148,29 +145,16 @@ ScriptedPeer::Script ChargerScript(uint8_t deviceType)
 ScriptedPeer::Script LoggerScript()
 {
     return [](const Bytes &message) -> Bytes {
-        switch (message.at(0)) {
-        case 0xF0: return {0xF0, 0x0A, 0x3C, 0x0D, 0x0A};
-        case 0xF1: {   // phase k holds k * 256 + 10 * k + 1 values
-            Bytes t = {0xF1};
-            for (uint8_t k = 0; k < 10; ++k)
-                t.insert(t.end(), {k, uint8_t(10 * k + 1)});
-            t.insert(t.end(), {0x0D, 0x0A});
-            return t;
-        }
-        case 0xF2: return {0xF2, 0x00, 0x00, 0xF0, 0x0D, 0x0A};   // 240 * 5 mV
-        // Program 3, NC, 6 cells, 600 mAh, 200 mA discharge, 60 mA charge.
-        case 0x11: return {0x11, 0, 0, 3, 0, 6, 0x02, 0x58, 0x00, 0xC8, 0x00, 0x3C, 0, 0};
-        case 0x21: return {0x21, 0, 0, 0, 0};
-        case 0x12: return Bytes{0x12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        default: return {};   // the logger does not identify itself as a charger
-        }
+        if (message.at(0) == 0xF0)
+            return {0xF0, 0x0A, 0x3C, 0x0D, 0x0A};
+        return {};   // the logger does not identify itself as a charger
     };
 }
 
 void DetachAllPorts()
 {
     for (int n = 1; n <= 9; ++n)
-        setenv(variableName(n).c_str(), ("/nonexistent/com" + std::to_string(n)).c_str(), 1);
+        detach(n);
 }
 
 } // namespace ChargerTest

@@ -16,85 +16,56 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempTree {
-public:
+struct TempTree {
     TempTree()
     {
         char pattern[] = "/tmp/braskon-ports-XXXXXX";
-        root_ = mkdtemp(pattern);
+        root = mkdtemp(pattern);
     }
-    ~TempTree() { fs::remove_all(root_); }
-    std::string path(const std::string &relative) const { return (root_ / relative).string(); }
+    ~TempTree() { fs::remove_all(root); }
+    std::string path(const std::string &relative) const { return (root / relative).string(); }
     void file(const std::string &relative, const std::string &content = {}) const
     {
-        fs::create_directories((root_ / relative).parent_path());
-        std::ofstream(root_ / relative) << content;
+        fs::create_directories((root / relative).parent_path());
+        std::ofstream(root / relative) << content;
     }
-    void link(const std::string &relative, const std::string &target) const
-    {
-        fs::create_directories((root_ / relative).parent_path());
-        fs::create_symlink(target, root_ / relative);
-    }
-
-private:
-    fs::path root_;
-};
-
-struct EnvironmentGuard {
-    explicit EnvironmentGuard(int port) : name("BRASKON_COM" + std::to_string(port))
-    {
-        if (const char *value = std::getenv(name.c_str()))
-            saved = value, had = true;
-        unsetenv(name.c_str());
-    }
-    ~EnvironmentGuard()
-    {
-        if (had)
-            setenv(name.c_str(), saved.c_str(), 1);
-        else
-            unsetenv(name.c_str());
-        SerialPorts::AssignAll({});
-    }
-    std::string name, saved;
-    bool had = false;
+    fs::path root;
 };
 
 } // namespace
 
 TEST(SerialPorts, EnvironmentWinsOverAssignmentWhichWinsOverDefault)
 {
-    EnvironmentGuard guard(3);
     AsynchSerialInterface port(3);
-    struct Case {
-        const char *assigned;
-        const char *environment;
+    const struct {
+        const char *assigned, *environment;
         std::string device;
         SerialPorts::Origin origin;
     } cases[] = {
         {nullptr, nullptr, "/dev/ttyS2", SerialPorts::Origin::Default},
         {"/dev/ttyUSB0", nullptr, "/dev/ttyUSB0", SerialPorts::Origin::Assignment},
         {"/dev/ttyUSB0", "/dev/pts/7", "/dev/pts/7", SerialPorts::Origin::Environment},
-        // An empty variable is no assignment.
-        {"/dev/ttyUSB0", "", "/dev/ttyUSB0", SerialPorts::Origin::Assignment},
+        {"/dev/ttyUSB0", "", "/dev/ttyUSB0", SerialPorts::Origin::Assignment},   // an empty variable is none
         {"", nullptr, "/dev/ttyS2", SerialPorts::Origin::Default},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SerialPorts::AssignAll({});
         if (c.assigned)
             SerialPorts::Assign(3, c.assigned);
         if (c.environment)
-            setenv(guard.name.c_str(), c.environment, 1);
+            setenv("BRASKON_COM3", c.environment, 1);
         else
-            unsetenv(guard.name.c_str());
+            unsetenv("BRASKON_COM3");
         const SerialPorts::Resolved resolved = SerialPorts::Resolve(3);
         EXPECT_EQ(resolved.device, c.device);
         EXPECT_EQ(resolved.origin, c.origin) << c.device;
-        // The serial link opens exactly what the resolution names.
-        EXPECT_EQ(port.DevicePath(), c.device);
+        EXPECT_EQ(port.DevicePath(), c.device);   // the link opens exactly what the resolution names
     }
     // Ports outside 1..9 are not taken.
     SerialPorts::AssignAll({{0, "/dev/a"}, {10, "/dev/b"}, {9, "/dev/c"}});
     EXPECT_EQ(SerialPorts::Assignment(), (std::map<int, std::string>{{9, "/dev/c"}}));
+    SerialPorts::AssignAll({});
+    setenv("BRASKON_COM3", "/nonexistent/com3", 1);
 }
 
 TEST(SerialPorts, DevicesListedByIdFirstThenUsbAcmAndPresentUartsInNumericOrder)
@@ -102,15 +73,15 @@ TEST(SerialPorts, DevicesListedByIdFirstThenUsbAcmAndPresentUartsInNumericOrder)
     TempTree tree;
     for (const char *node : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS1", "ttyS10", "ttyprintk", "tty5"})
         tree.file(std::string("dev/") + node);
-    tree.link("dev/serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0", "../../ttyUSB10");
-    tree.link("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "../../ttyUSB2");
+    fs::create_directories(tree.path("dev/serial/by-id"));
+    fs::create_symlink("../../ttyUSB10", tree.path("dev/serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0"));
+    fs::create_symlink("../../ttyUSB2", tree.path("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"));
     // ttyS1 has no UART behind it; ttyS10 has no sysfs entry and is offered.
     tree.file("sys/class/tty/ttyS0/type", "4\n");
     tree.file("sys/class/tty/ttyS1/type", "0\n");
 
-    const auto devices = SerialPorts::ListDevices(tree.path("dev"), tree.path("sys"));
     std::vector<std::string> paths, targets, descriptions;
-    for (const auto &device : devices) {
+    for (const auto &device : SerialPorts::ListDevices(tree.path("dev"), tree.path("sys"))) {
         paths.push_back(device.path.substr(tree.path("dev").size() + 1));
         targets.push_back(device.target.empty() ? "" : fs::path(device.target).filename().string());
         descriptions.push_back(device.description);
@@ -120,11 +91,9 @@ TEST(SerialPorts, DevicesListedByIdFirstThenUsbAcmAndPresentUartsInNumericOrder)
                          "serial/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller-if00-port0",
                          "ttyUSB2", "ttyUSB10", "ttyACM0", "ttyS0", "ttyS10"}));
     EXPECT_EQ(targets, (std::vector<std::string>{"ttyUSB2", "ttyUSB10", "", "", "", "", ""}));
-    EXPECT_EQ(descriptions[0], "FTDI FT232R USB UART A50285BI");
-    EXPECT_EQ(descriptions[1], "Prolific Technology Inc. USB-Serial Controller");
-    EXPECT_EQ(descriptions[2], "");
-
-    // A machine without any of them lists nothing.
+    EXPECT_EQ(std::vector<std::string>(descriptions.begin(), descriptions.begin() + 3),
+              (std::vector<std::string>{"FTDI FT232R USB UART A50285BI",
+                                        "Prolific Technology Inc. USB-Serial Controller", ""}));
     EXPECT_TRUE(SerialPorts::ListDevices(tree.path("nowhere"), tree.path("nowhere")).empty());
 }
 
@@ -140,7 +109,6 @@ TEST(SerialPorts, AccessTellsMissingUsableAndDeniedApart)
     if (geteuid() != 0) {
         EXPECT_EQ(SerialPorts::CheckAccess(tree.path("locked")), SerialPorts::Access::Denied);
     }
-
     const std::string message = SerialPorts::DeniedMessage(2, "/dev/ttyUSB0");
     EXPECT_EQ(message.rfind("COM2 (/dev/ttyUSB0): Zugriff verweigert.", 0), 0u) << message;
     EXPECT_NE(message.find("dialout"), std::string::npos);

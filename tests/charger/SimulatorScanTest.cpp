@@ -1,5 +1,5 @@
-// The terminal search against braskon-sim, whose devices answer from their own
-// reading of the protocol: names, order, addresses and the logger search.
+// The terminal and logger search against braskon-sim, whose devices answer
+// from their own reading of the protocol.
 
 #include "TerminalManager.h"
 
@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdint>
 #include <map>
 #include <string>
 #include <tuple>
@@ -48,46 +47,7 @@ long long msSince(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-const int IdentifyTimeoutMs = Ohmrida::AsynchSerialInterface::ReadTimeoutMs(11);
-
 } // namespace
-
-TEST(SimulatorScan, NamesSortByTextNotByPortAndTheLoggerIsFoundBehindChargers)
-{
-    SimTest::SimulatorProcess sim(
-        {"--port", "1=tesk", "--port", "2=ohmrida", "--port", "3=varn", "--port", "4=kestrix", "--port", "5=lumo"});
-    sim.start();
-    Ohmrida::TerminalManager manager;
-    manager.Scan();
-
-    std::vector<std::string> names;
-    manager.First();
-    for (uint32_t i = 0; i < manager.Count(); ++i)
-        names.push_back(manager.Next().first);
-    EXPECT_EQ(names, (std::vector<std::string>{"Lumo an COM5", "Ohmrida an COM2", "Tesk an COM1",
-                                               "Varn/Akku1 an COM3", "Varn/Akku2 an COM3", "Varn/Akku3 an COM3",
-                                               "Varn/Akku4 an COM3"}));
-    const int types[] = {2, 1, 3};
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(manager.Get(names[i])->DeviceType(), types[i]) << names[i];
-    const Ohmrida::Terminal *third = manager.Get("Varn/Akku3 an COM3");
-    ASSERT_NE(third, nullptr);
-    EXPECT_EQ(third->Address(), 0x80);
-    EXPECT_EQ(third->DeviceType(), 4);
-    EXPECT_EQ(third->Port(), &manager.Port(3));
-
-    Ohmrida::TerminalManager searcher;
-    const std::unique_ptr<Ohmrida::Terminal> logger = searcher.FindLogger();
-    ASSERT_NE(logger, nullptr);
-    EXPECT_EQ(logger->Name(), "Kestrix");
-    EXPECT_EQ(logger->Port(), &searcher.Port(4));
-    EXPECT_EQ(logger->DeviceType(), 5);
-    EXPECT_EQ(logger->Address(), 0);
-    // The chargers were asked first and did not pass for the logger.
-    for (const char *probe : {"COM1 rx F0", "COM2 rx F0", "COM3 rx F0"})
-        EXPECT_GE(sim.waitForTrace(probe, std::chrono::seconds(1)), 0) << probe;
-    EXPECT_EQ(searcher.Count(), 0u);
-}
 
 // Five silent chargers, a logger and three chargers (one a Varn) on all nine
 // ports: the search at once files exactly what the walk files and puts the
@@ -99,6 +59,7 @@ TEST(SimulatorScan, SearchAtOnceFilesWhatTheWalkFilesWithTheSameWireOnEveryPort)
                                    "--port", "8=tesk", "--port", "9=varn", "--fault", "1:silent", "--fault",
                                    "3:silent", "--fault", "6:silent", "--fault", "8:silent", "--fault", "9:silent"});
     sim.start();
+    const int identifyTimeoutMs = Ohmrida::AsynchSerialInterface::ReadTimeoutMs(11);
 
     Ohmrida::TerminalManager walker;
     auto start = Clock::now();
@@ -122,10 +83,13 @@ TEST(SimulatorScan, SearchAtOnceFilesWhatTheWalkFilesWithTheSameWireOnEveryPort)
     EXPECT_EQ(walkWire.size(), 9u);
     EXPECT_EQ(walkWire.at("COM1"), std::vector<std::string>{"COM1 rx 16 tx -"});
     EXPECT_EQ(wirePerPort(sim, walkEnd), walkWire);
-    EXPECT_GE(walkMs, 5 * IdentifyTimeoutMs);
-    EXPECT_LT(searchMs, 2 * IdentifyTimeoutMs) << "the walk took " << walkMs << " ms";
+    // Silent ports cost one time-out each in the walk, one together in the search.
+    EXPECT_GE(walkMs, 5 * identifyTimeoutMs);
+    EXPECT_GE(searchMs, identifyTimeoutMs - 50);
+    EXPECT_LT(searchMs, 2 * identifyTimeoutMs) << "the walk took " << walkMs << " ms";
 
-    // The logger search: the same logger; every port asked once.
+    // The logger search: the same logger behind the chargers; the walk stops
+    // there, the search asks every port once.
     const size_t searchEnd = sim.trace().size();
     const std::unique_ptr<Ohmrida::Terminal> walkedLogger = walker.FindLoggerSequential();
     const size_t loggerWalkEnd = sim.trace().size();
@@ -139,27 +103,5 @@ TEST(SimulatorScan, SearchAtOnceFilesWhatTheWalkFilesWithTheSameWireOnEveryPort)
     const auto loggerWire = wirePerPort(sim, loggerWalkEnd);
     EXPECT_EQ(loggerWire.size(), 9u);
     for (const auto &[port, lines] : loggerWire)
-        EXPECT_EQ(lines.size(), 1u) << port;
-}
-
-TEST(SimulatorScan, NineSilentPortsCostOneTimeOut)
-{
-    std::vector<std::string> arguments;
-    for (int com = 1; com <= 9; ++com)
-        arguments.insert(arguments.end(), {"--port", std::to_string(com) + (com % 2 ? "=ohmrida" : "=varn")});
-    arguments.insert(arguments.end(), {"--fault", "all:silent"});
-    SimTest::SimulatorProcess sim(arguments);
-    sim.start();
-
-    Ohmrida::TerminalManager manager;
-    const auto start = Clock::now();
-    manager.Scan();
-    const long long searchMs = msSince(start);
-    EXPECT_EQ(manager.Count(), 0u);
-    EXPECT_GE(searchMs, IdentifyTimeoutMs - 50);
-    EXPECT_LT(searchMs, 2 * IdentifyTimeoutMs);
-    const auto wire = wirePerPort(sim, 0);
-    EXPECT_EQ(wire.size(), 9u);
-    for (const auto &[port, lines] : wire)
-        EXPECT_EQ(lines, std::vector<std::string>{port + " rx 16 tx -"});
+        EXPECT_EQ(lines, std::vector<std::string>{lines.at(0)}) << port;
 }

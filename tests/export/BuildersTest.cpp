@@ -15,18 +15,7 @@
 
 using namespace ExportBuilders;
 
-namespace {
-
-QString decimal(const QString &text)
-{
-    QString localized = text;
-    localized.replace(QLatin1Char('.'), QLocale::system().decimalPoint());
-    return localized;
-}
-
-} // namespace
-
-TEST(TableBuilder, ThreeBatteriesGiveThreeLinesWithoutTitle)
+TEST(TableBuilder, OneLinePerRowInTheGridsColumnOrder)
 {
     TestDatabase db;
     db.AddBattery(1, 600, 1, 4, QStringLiteral("Mignon grün"));
@@ -36,107 +25,71 @@ TEST(TableBuilder, ThreeBatteriesGiveThreeLinesWithoutTitle)
     Richie buffer;
     buffer.Add(QStringLiteral("left over from before"));
     BuildTable(batteries, ColumnIndexes(batteries, BatteryListColumns()), buffer);
-    ASSERT_EQ(buffer.Lines().size(), 3);
-    EXPECT_EQ(buffer.Lines().at(0), QStringLiteral("1\t600\tNMH\tMignon grün"));
-    // An empty column later in the line still gives its tab.
-    EXPECT_EQ(buffer.Lines().at(2), QStringLiteral("3\t7200\tBlei\t"));
-    // The list's current row is not moved.
-    EXPECT_EQ(db.data->SelectedBatteryID(), 3);
+    // No title; an empty column later in the line still gives its tab.
+    EXPECT_EQ(buffer.Lines(), QStringList({"1\t600\tNMH\tMignon grün", "2\t1800\tNC\tSub-C", "3\t7200\tBlei\t"}));
+    EXPECT_EQ(db.data->SelectedBatteryID(), 3);   // the list's current row is not moved
     EXPECT_THROW(ColumnIndexes(batteries, {QStringLiteral("F_Nonsense")}), ExportError);
-}
 
-TEST(TableBuilder, EmptyTextsAtTheStartOfALineLeaveNoTab)
-{
+    // Empty texts at the start of a line leave no tab; hidden columns are left out.
     QStandardItemModel model(2, 4);
-    const QStringList first = {QString(), QStringLiteral("500"), QString(), QStringLiteral("OK")};
-    const QStringList second = {QString(), QString(), QStringLiteral("300"), QString()};
-    for (int column = 0; column < 4; ++column) {
-        model.setItem(0, column, new QStandardItem(first[column]));
-        model.setItem(1, column, new QStandardItem(second[column]));
-    }
-    Richie buffer;
+    const QStringList texts = {"", "500", "", "OK", "", "", "300", ""};
+    for (int i = 0; i < texts.size(); ++i)
+        model.setItem(i / 4, i % 4, new QStandardItem(texts[i]));
     BuildTable(model, {0, 1, 2, 3}, buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({QStringLiteral("500\t\tOK"), QStringLiteral("300\t")}));
-
-    // Columns in the order the grid shows them, hidden ones left out.
+    EXPECT_EQ(buffer.Lines(), QStringList({"500\t\tOK", "300\t"}));
     BuildTable(model, {3, 1}, buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({QStringLiteral("OK\t500"), QString()}));
+    EXPECT_EQ(buffer.Lines(), QStringList({"OK\t500", ""}));
 }
 
-TEST(ProtocolBuilder, HundredSamplesGiveHundredAndOneLines)
+TEST(ProtocolBuilder, OneLinePerSampleWithItsStepAndNoneWithoutAStepRow)
 {
     TestDatabase db;
-    db.AddBattery(1, 1000, 1, 4);
-    const int service = db.AddService(1, 3);
-    db.AddStep(service, 1, Entladen, 500);
-    db.AddStep(service, 2, Laden, 300);
+    db.AddBattery(1, 1000);
+    const int service = InsertTreatment(*db.data, 1, 3, Entladen, 500);
+    StepRecord charge{service, 2, Laden, 300, 0, 0, 0, 0};
+    db.data->InsertStep(charge);
     for (int i = 0; i < 100; ++i)
-        db.AddSample(service, i < 50 ? 1 : 2, i * 60, 1234 + i, i < 50 ? 500 : 300);
+        db.data->InsertSample({service, i < 50 ? 1 : 2, i * 60, 1234 + i, i < 50 ? 500 : 300, 0});
+    db.data->InsertSample({service, 3, 6000, 1310, 300, 0});   // step 3 was never written
+    db.data->InsertSample({service, 1, 6060, 0, 0, 0});
     Richie buffer;
     BuildProtocol(*db.data, service, buffer);
-    ASSERT_EQ(buffer.Lines().size(), 101);
+    const auto decimal = [](QString text) { return text.replace(QLatin1Char('.'), QLocale::system().decimalPoint()); };
+    ASSERT_EQ(buffer.Lines().size(), 102);
     EXPECT_EQ(buffer.Lines().at(0), QStringLiteral("[s]\t[V]\t[A]\t[fx]"));
     EXPECT_EQ(buffer.Lines().at(1), decimal(QStringLiteral("0\t1.234\t0.5\tEntladen")));
     EXPECT_EQ(buffer.Lines().at(100), decimal(QStringLiteral("5940\t1.333\t0.3\tLaden")));
-}
+    EXPECT_EQ(buffer.Lines().at(101), QStringLiteral("6060\t0\t0\tEntladen"));
 
-TEST(ProtocolBuilder, SamplesWithoutStepRowAreLeftOutAndNoSamplesGiveAnEmptyFile)
-{
-    TestDatabase db;
-    db.AddBattery(1, 1000, 1, 4);
-    const int service = db.AddService(1, 3);
-    db.AddStep(service, 1, Entladen, 500);
-    db.AddSample(service, 1, 0, 1300, 500);
-    db.AddSample(service, 2, 60, 1310, 300);   // step 2 was never written
-    db.AddSample(service, 1, 120, 0, 0);
-    Richie buffer;
-    BuildProtocol(*db.data, service, buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({ProtocolHeader(), decimal(QStringLiteral("0\t1.3\t0.5\tEntladen")),
-                                           QStringLiteral("120\t0\t0\tEntladen")}));
-
-    const int empty = db.AddService(1, 1);
-    BuildProtocol(*db.data, empty, buffer);
+    // No samples give an empty file.
+    BuildProtocol(*db.data, InsertTreatment(*db.data, 1), buffer);
     EXPECT_TRUE(buffer.IsEmpty());
     const QString path = db.directory.filePath(QStringLiteral("leer"));
     ExportFile::Export(buffer, path, ExportFile::TextFilter());
-    QFile file(path + QStringLiteral(".txt"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.size(), 0);
+    EXPECT_EQ(QFile(path + QStringLiteral(".txt")).size(), 0);
+    EXPECT_TRUE(QFile::exists(path + QStringLiteral(".txt")));
 }
-
-namespace {
-
-struct CliResult {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-CliResult runCli(const QString &database, const QStringList &args, const QString &locale = "C")
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), locale);
-    environment.insert(QStringLiteral("LANG"), locale);
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(BRASKON_CLI_PATH), QStringList({QStringLiteral("--database"), database}) + args);
-    process.waitForFinished(30000);
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-} // namespace
 
 TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
 {
     TestDatabase db;
     db.AddBattery(1, 600, 1, 4, QStringLiteral("Mignon"));
     db.AddBattery(2, 7200, 2, 4);
-    const int service = db.AddService(1, 3);
-    db.AddStep(service, 1, Entladen, 500);
-    db.AddSample(service, 1, 30, 1402, 500);
+    const int service = InsertTreatment(*db.data, 1, 3, Entladen, 500);
+    db.data->InsertSample({service, 1, 30, 1402, 500, 0});
     const QString dir = db.directory.path();
     db.data.reset();   // the command opens the database itself
+    const auto run = [&dir](const QStringList &args, const QString &locale = QStringLiteral("C")) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LC_ALL"), locale);
+        environment.insert(QStringLiteral("LANG"), locale);
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(BRASKON_CLI_PATH), QStringList({"--database", dir, "export"}) + args);
+        process.waitForFinished(30000);
+        return std::make_pair(process.exitCode(), process.readAllStandardOutput());
+    };
     const QString id = QString::number(service);
-
     const QList<std::tuple<QStringList, QString, QByteArray>> outputs = {
         {{"label", "1"}, "de_DE.UTF-8", "Akku 1\r\nMignon\r\nNMH   600mAh   4,8V\r\n"},
         {{"label", "1"}, "C", "Akku 1\r\nMignon\r\nNMH   600mAh   4.8V\r\n"},
@@ -146,19 +99,17 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
         {{"steps", id}, "C", "Entladen\t500\t0\t0:0:0\tfolgt\r\n"},
     };
     for (const auto &[args, locale, expected] : outputs)
-        EXPECT_EQ(runCli(dir, QStringList{"export"} + args, locale).out, expected) << args.join(' ').toStdString();
-    const CliResult services = runCli(dir, {"export", "services", "1"});
-    EXPECT_EQ(services.exitCode, 0);
-    EXPECT_EQ(services.out.count("\r\n"), 1);
+        EXPECT_EQ(run(args, locale), std::make_pair(0, expected)) << args.join(' ').toStdString();
+    const auto services = run({"services", "1"});
+    EXPECT_EQ(std::make_pair(services.first, services.second.count("\r\n")), std::make_pair(0, qsizetype(1)));
 
     const QString rtfFile = dir + QStringLiteral("/label.rtf");
-    EXPECT_EQ(runCli(dir, {"export", "label", "1", "--rtf", "-o", rtfFile}).exitCode, 0);
+    EXPECT_EQ(run({"label", "1", "--rtf", "-o", rtfFile}).first, 0);
     QFile file(rtfFile);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll().startsWith("{\\rtf1"));
-
-    const CliResult missing = runCli(dir, {"export", "label", "9"});
-    EXPECT_NE(missing.exitCode, 0);
-    EXPECT_TRUE(missing.out.isEmpty());
-    EXPECT_NE(runCli(dir, {"export", "protocol", "77"}).exitCode, 0);
+    const auto missing = run({"label", "9"});
+    EXPECT_NE(missing.first, 0);
+    EXPECT_TRUE(missing.second.isEmpty());
+    EXPECT_NE(run({"protocol", "77"}).first, 0);
 }

@@ -9,23 +9,9 @@
 
 class KestrixDialogTest : public KestrixFixture {};
 
-TEST_F(KestrixDialogTest, TransferClosesWithOk)
-{
-    StartLogger(RecordingFile::WithCounts({121, 61}));
-    TKestrixDialog dialog(terminals, *db.data);
-    dialog.show();
-    ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }, 30000));
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.ProgressBar->maximum(), 182);
-    EXPECT_EQ(dialog.ProgressBar->value(), 182);
-    EXPECT_EQ(Step(dialog.Thread()->ServiceID(), 2).Capacity, 300);
-}
-
 TEST_F(KestrixDialogTest, MismatchShowsTheMessageUntilAbbrechen)
 {
-    RecordingFile recording = RecordingFile::WithCounts({121, 61});
-    recording.capacity = 1100;
-    StartLogger(recording, 1000);
+    StartLogger(Phases({121, 61}), 1100);
     TKestrixDialog dialog(terminals, *db.data);
     dialog.show();
     ASSERT_TRUE(WaitFor([&] {
@@ -42,50 +28,43 @@ TEST_F(KestrixDialogTest, MismatchShowsTheMessageUntilAbbrechen)
     // The dialog lives on; the next showing starts a new readout.
     sim->control("unplug 2");
     dialog.show();
-    ASSERT_TRUE(WaitFor([&] {
-        return dialog.InfoText->text()
-            == QStringLiteral("KESTRIX nicht angeschlossen oder nicht bereit zum Auslesen!");
-    }));
+    ASSERT_TRUE(WaitFor([&] { return dialog.InfoText->text().startsWith(QStringLiteral("KESTRIX nicht angeschlossen")); }));
     QTest::keyClick(&dialog, Qt::Key_Escape);
     ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
-TEST_F(KestrixDialogTest, CloseBoxDuringTransferStopsItCleanly)
+// A transfer of 1000 values ended by the close box, or by the logger
+// unplugged: either keeps exactly the values read.
+TEST_F(KestrixDialogTest, CloseBoxAndUnplugDuringTransferKeepWhatWasRead)
 {
-    StartLogger(RecordingFile::WithCounts({250, 250, 250, 250}));
+    StartLogger(Phases({250, 250, 250, 250}));
     db.data->SetMinDeltaU(0);
-    TKestrixDialog dialog(terminals, *db.data);
-    dialog.show();
-    ASSERT_TRUE(WaitFor([&] { return dialog.ProgressBar->isVisible() && dialog.ProgressBar->value() >= 5; }));
-    // Slow the logger down to one time-out per value, so the close surely
-    // arrives in the middle of the transfer.
-    sim->control("fault 2 silent");
-    EXPECT_FALSE(dialog.close());   // refused while the thread runs
-    EXPECT_TRUE(dialog.Thread()->TerminationRequested());
-    ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
-    EXPECT_TRUE(dialog.Thread()->isFinished());
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);   // a cancelled transfer keeps its data
-    const int position = dialog.Thread()->ProgressPosition();
-    EXPECT_LT(position, 1000);
-    EXPECT_EQ(int(Samples(dialog.Thread()->ServiceID()).size()), position);
-}
-
-TEST_F(KestrixDialogTest, UnpluggedLoggerIsShownAsAFailedReadout)
-{
-    StartLogger(RecordingFile::WithCounts({250, 250, 250, 250}));
-    db.data->SetMinDeltaU(0);
-    TKestrixDialog dialog(terminals, *db.data);
-    dialog.show();
-    ASSERT_TRUE(WaitFor([&] { return dialog.ProgressBar->isVisible() && dialog.ProgressBar->value() >= 5; }));
-    sim->control("unplug 2");
-    ASSERT_TRUE(WaitFor([&] { return dialog.InfoText->isVisible(); }, 30000));
-    const int read = dialog.Thread()->ProgressPosition();
-    EXPECT_EQ(dialog.InfoText->text(),
-              QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!").arg(read));
-    EXPECT_TRUE(dialog.isVisible());   // until the user has read it
-    QTest::mouseClick(dialog.Button, Qt::LeftButton);
-    ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);   // the part read is a treatment to show
-    EXPECT_EQ(int(Samples(dialog.Thread()->ServiceID()).size()), read);
+    for (const bool unplug : {false, true}) {
+        SCOPED_TRACE(unplug ? "unplugged" : "close box");
+        sim->control("plug 2");
+        sim->control("clear 2");
+        TKestrixDialog dialog(terminals, *db.data);
+        dialog.show();
+        ASSERT_TRUE(WaitFor([&] { return dialog.ProgressBar->isVisible() && dialog.ProgressBar->value() >= 5; }));
+        if (unplug) {
+            sim->control("unplug 2");
+            ASSERT_TRUE(WaitFor([&] { return dialog.InfoText->isVisible(); }, 30000));
+            EXPECT_EQ(dialog.InfoText->text(),
+                      QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!")
+                          .arg(dialog.Thread()->ProgressPosition()));
+            EXPECT_TRUE(dialog.isVisible());   // until the user has read it
+            QTest::mouseClick(dialog.Button, Qt::LeftButton);
+        } else {
+            // One time-out per value from now on, so the close surely arrives mid-transfer.
+            sim->control("fault 2 silent");
+            EXPECT_FALSE(dialog.close());   // refused while the thread runs
+            EXPECT_TRUE(dialog.Thread()->TerminationRequested());
+        }
+        ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
+        EXPECT_TRUE(dialog.Thread()->isFinished());
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);   // the part read is a treatment to show
+        const int position = dialog.Thread()->ProgressPosition();
+        EXPECT_LT(position, 1000);
+        EXPECT_EQ(int(Samples(dialog.Thread()->ServiceID()).size()), position);
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
-// A simulated Kestrix logger with a recording written by the test, a fresh
+// A simulated Kestrix logger on COM2 with a recording written by the test (and
+// a Lumo charger on COM1 that the logger search passes first), a fresh
 // database with the matching battery selected, and a terminal manager.
 
 #include "ReadKestrixThread.h"
@@ -10,88 +11,69 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QMutex>
 #include <QTextStream>
 #include <QVector>
 
-#include <memory>
-#include <string>
 #include <vector>
 
-struct RecordingFile {
-    int program = 3, type = 1, cells = 4, capacity = 1000;
-    int dischargeCurrent = 500, chargeCurrent = 300;
-    int chargeInterval = 60, dischargeInterval = 30;
+// Phase k holds counts[k] values rising by 5 mV from 5005 mV: all different,
+// so every value is stored with MinDeltaU 0 and recognizable.
+inline QVector<QVector<int>> Phases(const QVector<int> &counts)
+{
     QVector<QVector<int>> phases;
-
-    // Phase k gets `counts[k]` values falling from a start voltage, all
-    // different, so every value is stored with MinDeltaU 0 and recognizable.
-    static RecordingFile WithCounts(const QVector<int> &counts)
-    {
-        RecordingFile recording;
-        int voltage = 5000;
-        for (const int count : counts) {
-            QVector<int> phase;
-            for (int i = 0; i < count; ++i)
-                phase.append(voltage += 5);
-            recording.phases.append(phase);
-        }
-        return recording;
+    int voltage = 5000;
+    for (const int count : counts) {
+        phases.append(QVector<int>());
+        for (int i = 0; i < count; ++i)
+            phases.last().append(voltage += 5);
     }
+    return phases;
+}
 
-    void Write(const QString &path) const
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QTextStream out(&file);
-        out << "program " << program << "\ntype " << type << "\ncells " << cells << "\ncapacity " << capacity
-            << "\ndischarge-current " << dischargeCurrent << "\ncharge-current " << chargeCurrent
-            << "\ncharge-interval " << chargeInterval << "\ndischarge-interval " << dischargeInterval << '\n';
-        for (const auto &phase : phases) {
-            out << "phase";
-            for (const int value : phase)
-                out << ' ' << value;
-            out << '\n';
-        }
+// Program 3 of a 4-cell NMH battery: discharge at 500 mA, a value every 30 s,
+// then charge at 300 mA, a value every 60 s.
+inline void WriteRecording(const QString &path, const QVector<QVector<int>> &phases, int capacity = 1000)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QTextStream out(&file);
+    out << "program 3\ntype 1\ncells 4\ncapacity " << capacity << "\ndischarge-current 500\ncharge-current 300\n"
+        << "charge-interval 60\ndischarge-interval 30\n";
+    for (const auto &phase : phases) {
+        out << "phase";
+        for (const int value : phase)
+            out << ' ' << value;
+        out << '\n';
     }
-};
+}
 
 class KestrixFixture : public ::testing::Test {
 protected:
-    // The logger on COM2, and a Lumo charger on COM1 that the logger search
-    // passes first.
-    void StartLogger(const RecordingFile &recording, int batteryCapacity = 1000)
+    void StartLogger(const QVector<QVector<int>> &phases, int recordedCapacity = 1000)
     {
         const QString file = db.directory.filePath(QStringLiteral("recording.txt"));
-        recording.Write(file);
+        WriteRecording(file, phases, recordedCapacity);
         sim = std::make_unique<SimTest::SimulatorProcess>(std::vector<std::string>{
             "--port", "1=lumo", "--port", "2=kestrix", "--kestrix-file", file.toStdString()});
         sim->start();
-        battery = db.AddBattery(1, batteryCapacity, recording.type, recording.cells, QStringLiteral("Logger"));
+        battery = db.AddBattery(1, 1000, 1, 4, QStringLiteral("Logger"));
     }
 
     std::vector<Sample> Samples(int serviceID)
     {
         std::vector<Sample> samples;
         db.data->SelectSamples(serviceID);
-        for (bool more = db.data->FirstSample(); more; more = db.data->NextSample()) {
-            Sample sample;
-            db.data->GetSample(sample);
-            samples.push_back(sample);
-        }
+        for (bool more = db.data->FirstSample(); more; more = db.data->NextSample())
+            db.data->GetSample(samples.emplace_back());
         return samples;
     }
 
-    bool HasStep(int serviceID, int step)
-    {
-        StepRecord record{serviceID, step, 0, 0, 0, 0, 0, 0};
-        return db.data->GetSubService(record);
-    }
-
+    // The step row; Function -1 when there is none.
     StepRecord Step(int serviceID, int step)
     {
         StepRecord record{serviceID, step, 0, 0, 0, 0, 0, 0};
-        EXPECT_TRUE(db.data->GetSubService(record)) << "step " << step;
+        if (!db.data->GetSubService(record))
+            record.Function = -1;
         return record;
     }
 

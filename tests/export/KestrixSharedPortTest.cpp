@@ -5,14 +5,10 @@
 
 #include "Terminal.h"
 
-#include <algorithm>
-
-class KestrixSharedPort : public KestrixFixture {};
-
-TEST_F(KestrixSharedPort, ReadoutAndPollingDoNotGarbleEachOther)
+TEST_F(KestrixFixture, ReadoutAndPollingOnSharedPortsDoNotGarbleEachOther)
 {
-    const RecordingFile recording = RecordingFile::WithCounts({121, 61, 121});
-    StartLogger(recording);
+    const QVector<QVector<int>> phases = Phases({121, 61, 121});
+    StartLogger(phases);
     db.data->SetMinDeltaU(0);
 
     // The polling side: the charger on COM1, which the logger search probes
@@ -20,49 +16,36 @@ TEST_F(KestrixSharedPort, ReadoutAndPollingDoNotGarbleEachOther)
     // port object the readout uses.
     Ohmrida::Terminal charger("Lumo an COM1", &terminals.Port(1), Ohmrida::DeviceLumo, 0x00);
     Ohmrida::Terminal loggerStatus("Kestrix", &terminals.Port(2), Ohmrida::DeviceKestrix, 0x00);
-    const int pollService = db.AddService(battery, 1);
-    db.AddStep(pollService, 1, Laden, 100);
+    const int pollService = InsertTreatment(*db.data, battery, 1, Laden, 100);
 
     TReadKestrixThread thread(terminals, *db.data);
     thread.start();
-    int polls = 0;
-    int pollsDuringReadout = 0;
-    int failedPolls = 0;
+    int polls = 0, pollsDuringReadout = 0, failedPolls = 0;
     while (!thread.isFinished() || polls < 20) {
         Ohmrida::StatusValues values;
         Ohmrida::ProgramSettings settings, recorded;
-        if (!charger.ReadStatus(values, settings))
-            ++failedPolls;
-        if (!loggerStatus.ReadStatus(values, recorded) || recorded.capacity != recording.capacity
-            || recorded.program != recording.program || recorded.cells != recording.cells)
-            ++failedPolls;
+        failedPolls += !charger.ReadStatus(values, settings);
+        failedPolls += !loggerStatus.ReadStatus(values, recorded) || recorded.capacity != 1000 || recorded.cells != 4;
         db.data->InsertSample({pollService, 1, polls, 4000 + polls, 100, 0});
         ++polls;
-        if (!thread.isFinished())
-            ++pollsDuringReadout;
+        pollsDuringReadout += !thread.isFinished();
         QCoreApplication::processEvents();
         ASSERT_LT(polls, 100000);
     }
     thread.wait();
-
     EXPECT_EQ(failedPolls, 0);
     EXPECT_GT(pollsDuringReadout, 5);
     ASSERT_EQ(thread.ResultCode(), TReadKestrixThread::ResultOK);
-    EXPECT_EQ(thread.ProgressPosition(), 303);
 
-    // Every logger value arrived in order, none lost to the status reads.
-    const std::vector<Sample> read = Samples(thread.ServiceID());
-    ASSERT_EQ(read.size(), 303u);
-    int index = 0;
-    for (int phase = 0; phase < recording.phases.size(); ++phase) {
-        for (const int voltage : recording.phases[phase]) {
-            EXPECT_EQ(read[index].Voltage, voltage) << "value " << index;
-            EXPECT_EQ(read[index].Step, phase + 1);
-            ++index;
-        }
-    }
-
-    // Every polling sample is stored.
+    // Every logger value arrived in order, none lost to the status reads;
+    // every polling sample is stored.
+    std::vector<std::pair<int, int>> expected, read;   // (step, voltage)
+    for (int phase = 0; phase < phases.size(); ++phase)
+        for (const int voltage : phases[phase])
+            expected.emplace_back(phase + 1, voltage);
+    for (const Sample &sample : Samples(thread.ServiceID()))
+        read.emplace_back(sample.Step, sample.Voltage);
+    EXPECT_EQ(read, expected);
     const std::vector<Sample> polled = Samples(pollService);
     ASSERT_EQ(int(polled.size()), polls);
     for (int i = 0; i < polls; ++i)
@@ -70,15 +53,11 @@ TEST_F(KestrixSharedPort, ReadoutAndPollingDoNotGarbleEachOther)
 
     // On the wire no command was cut short or interleaved, and status reads
     // of the logger fell between its value reads.
-    bool statusBetweenValues = false;
-    bool valueSeen = false;
-    for (std::string line : sim->trace()) {
+    bool statusBetweenValues = false, valueSeen = false;
+    for (const std::string &line : sim->trace()) {
         EXPECT_EQ(line.find("discarded"), std::string::npos) << line;
-        std::transform(line.begin(), line.end(), line.begin(), ::tolower);
-        if (line.rfind("com2 rx f2", 0) == 0)
-            valueSeen = true;
-        else if (valueSeen && line.rfind("com2 rx 11", 0) == 0)
-            statusBetweenValues = true;
+        valueSeen |= line.rfind("COM2 rx F2", 0) == 0;
+        statusBetweenValues |= valueSeen && line.rfind("COM2 rx 11", 0) == 0;
     }
     EXPECT_TRUE(statusBetweenValues);
 }

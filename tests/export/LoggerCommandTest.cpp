@@ -9,57 +9,54 @@
 
 namespace {
 
-struct LoggerRun {
-    int exitCode = -1;
-    QString out, err;
-};
-
 class LoggerCommand : public KestrixFixture {
 protected:
     // The command opens the database itself.
-    void StartProcess(QProcess &process, int batteryID, const QStringList &extra = {})
+    void Start(QProcess &process, int batteryID, const QStringList &extra = {})
     {
         db.data.reset();
-        process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-        process.start(QStringLiteral(BRASKON_CLI_PATH),
-                      QStringList{QStringLiteral("--database"), db.directory.path(), QStringLiteral("logger"),
-                                  QStringLiteral("--battery"), QString::number(batteryID)}
-                          + extra);
+        process.start(QStringLiteral(BRASKON_CLI_PATH), QStringList{"--database", db.directory.path(), "logger",
+                                                                    "--battery", QString::number(batteryID)} + extra);
         ASSERT_TRUE(process.waitForStarted(10000));
     }
 
-    LoggerRun Run(int batteryID, const QStringList &extra = {})
+    // Exit code and standard error of a whole run.
+    std::pair<int, QString> Run(int batteryID, const QStringList &extra = {})
     {
         QProcess process;
-        StartProcess(process, batteryID, extra);
+        Start(process, batteryID, extra);
         EXPECT_TRUE(process.waitForFinished(30000));
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+        out = QString::fromUtf8(process.readAllStandardOutput());
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
     }
+
+    std::vector<Sample> StoredSamples(int serviceID = 1)
+    {
+        db.data = std::make_unique<TBRASKDataModule>(db.directory.path());
+        return Samples(serviceID);
+    }
+
+    QString out;
 };
 
 } // namespace
 
 TEST_F(LoggerCommand, CompletedTransferExitsZero)
 {
-    StartLogger(RecordingFile::WithCounts({121, 61}));
-    const LoggerRun run = Run(battery, {QStringLiteral("--min-delta-u"), QStringLiteral("0")});
-    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_TRUE(run.err.startsWith(QStringLiteral("Initialisierung...\n")));
-    EXPECT_TRUE(run.err.contains(QStringLiteral("182/182")));
-    EXPECT_EQ(run.out, QStringLiteral("Aufzeichnung 1: 182 von 182 Werten\n"));
-
-    db.data = std::make_unique<TBRASKDataModule>(db.directory.path());
-    EXPECT_EQ(Samples(1).size(), 182u);
+    StartLogger(Phases({121, 61}));
+    const auto [exitCode, err] = Run(battery, {"--min-delta-u", "0"});
+    EXPECT_EQ(exitCode, 0) << err.toStdString();
+    EXPECT_TRUE(err.startsWith(QStringLiteral("Initialisierung...\n")));
+    EXPECT_TRUE(err.contains(QStringLiteral("182/182")));
+    EXPECT_EQ(out, QStringLiteral("Aufzeichnung 1: 182 von 182 Werten\n"));
+    EXPECT_EQ(StoredSamples().size(), 182u);
 }
 
-TEST_F(LoggerCommand, MismatchEmptyAndMissingLoggerFail)
+TEST_F(LoggerCommand, MismatchEmptyAndMissingLoggerFailAndStoreNothing)
 {
-    RecordingFile recording = RecordingFile::WithCounts({121, 61});
-    recording.capacity = 1100;
-    StartLogger(recording, 1000);
+    StartLogger(Phases({121, 61}), 1100);
     const QString empty = db.directory.filePath(QStringLiteral("empty.txt"));
-    RecordingFile().Write(empty);
+    WriteRecording(empty, {});
     // What is done to the logger before the run, and the message expected.
     const QList<std::pair<std::string, QString>> cases = {
         {"", QStringLiteral("Aufzeichnung paßt nicht zum ausgewählten Akku!")},
@@ -69,55 +66,54 @@ TEST_F(LoggerCommand, MismatchEmptyAndMissingLoggerFail)
     for (const auto &[control, message] : cases) {
         if (!control.empty())
             sim->control(control);
-        const LoggerRun run = Run(battery);
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_TRUE(run.err.contains(message)) << run.err.toStdString();
+        const auto [exitCode, err] = Run(battery);
+        EXPECT_EQ(exitCode, 1);
+        EXPECT_TRUE(err.contains(message)) << err.toStdString();
     }
-    EXPECT_EQ(Run(42).exitCode, 1);   // no such battery
-    EXPECT_NE(Run(0).exitCode, 0);
-}
-
-TEST_F(LoggerCommand, CtrlCCancelsAndKeepsWhatWasRead)
-{
-    StartLogger(RecordingFile::WithCounts({250, 250, 250, 250}));
-    QProcess process;
-    StartProcess(process, battery);
-    QString err;
-    ASSERT_TRUE(WaitFor([&] {
-        err += QString::fromUtf8(process.readAllStandardError());
-        return err.contains(QStringLiteral("10/1000"));
-    }));
-    sim->control("fault 2 silent");   // one time-out per value from now on
-    ::kill(pid_t(process.processId()), SIGINT);
-    ASSERT_TRUE(process.waitForFinished(30000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
-    EXPECT_TRUE(QString::fromUtf8(process.readAllStandardOutput()).contains(QStringLiteral("(abgebrochen)")));
-}
-
-
-TEST_F(LoggerCommand, UnpluggedLoggerFailsAndNamesTheCount)
-{
-    StartLogger(RecordingFile::WithCounts({250, 250, 250, 250}));
-    QProcess process;
-    StartProcess(process, battery, {QStringLiteral("--min-delta-u"), QStringLiteral("0")});
-    QString err;
-    ASSERT_TRUE(WaitFor([&] {
-        err += QString::fromUtf8(process.readAllStandardError());
-        return err.contains(QStringLiteral("10/1000"));
-    }));
-    sim->control("unplug 2");
-    ASSERT_TRUE(process.waitForFinished(30000));
-    err += QString::fromUtf8(process.readAllStandardError());
-    const QString out = QString::fromUtf8(process.readAllStandardOutput());
-    EXPECT_EQ(process.exitCode(), 1);
-    const QRegularExpressionMatch match =
-        QRegularExpression(QStringLiteral("^Aufzeichnung 1: (\\d+) von 1000 Werten \\(fehlgeschlagen\\)\n$")).match(out);
-    ASSERT_TRUE(match.hasMatch()) << out.toStdString();
-    const int read = match.captured(1).toInt();
-    EXPECT_TRUE(err.contains(QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!")
-                                 .arg(read)))
-        << err.toStdString();
+    EXPECT_EQ(Run(42).first, 1);   // no such battery
+    EXPECT_NE(Run(0).first, 0);
     db.data = std::make_unique<TBRASKDataModule>(db.directory.path());
-    EXPECT_EQ(int(Samples(1).size()), read);
+    EXPECT_EQ(ServiceCount(battery), 0);
+}
+
+// Ctrl+C cancels (exit 0), an unplugged logger fails (exit 1) naming the
+// count; either keeps exactly the values read.
+TEST_F(LoggerCommand, CtrlCAndUnpluggedLoggerKeepWhatWasRead)
+{
+    StartLogger(Phases({250, 250, 250, 250}));
+    for (const bool unplug : {false, true}) {
+        SCOPED_TRACE(unplug ? "unplugged" : "Ctrl+C");
+        sim->control("plug 2");
+        sim->control("clear 2");
+        QProcess process;
+        Start(process, battery, {"--min-delta-u", "0"});
+        QString err;
+        ASSERT_TRUE(WaitFor([&] {
+            err += QString::fromUtf8(process.readAllStandardError());
+            return err.contains(QStringLiteral("10/1000"));
+        }));
+        if (unplug) {
+            sim->control("unplug 2");
+        } else {
+            sim->control("fault 2 silent");   // one time-out per value from now on
+            ::kill(pid_t(process.processId()), SIGINT);
+        }
+        ASSERT_TRUE(process.waitForFinished(30000));
+        err += QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), unplug ? 1 : 0);
+        const QString output = QString::fromUtf8(process.readAllStandardOutput());
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^Aufzeichnung (\\d+): (\\d+) von 1000 Werten \\(%1\\)\n$")
+                                   .arg(unplug ? "fehlgeschlagen" : "abgebrochen"))
+                .match(output);
+        ASSERT_TRUE(match.hasMatch()) << output.toStdString();
+        const int read = match.captured(2).toInt();
+        if (unplug) {
+            EXPECT_TRUE(err.contains(
+                QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!").arg(read)))
+                << err.toStdString();
+        }
+        EXPECT_EQ(int(StoredSamples(match.captured(1).toInt()).size()), read);
+    }
 }

@@ -1,4 +1,4 @@
-// The Richie buffer: plain text, RTF, files, clipboard data and printing.
+// The Richie buffer: plain text, RTF, files and printing.
 
 #include "ExportFile.h"
 #include "Richie.h"
@@ -9,42 +9,9 @@
 
 #include <QFile>
 #include <QPdfWriter>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 namespace {
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return file.readAll();
-}
-
-Richie sampleBuffer()
-{
-    Richie buffer;
-    buffer.Add(QStringLiteral("Akku 7"));
-    buffer.Add(QStringLiteral("Größe {groß}\\Maße"));
-    buffer.Add(QStringLiteral("1\t2\t\tEntladen"));
-    buffer.Add(QString());
-    buffer.Add(QStringLiteral("Ω ≥ 5 € \U0001F50B"));
-    return buffer;
-}
-
-// Pages of a PDF written by Qt: one "/Type /Page" object per page.
-int pdfPageCount(const QByteArray &pdf)
-{
-    static const QRegularExpression page(QStringLiteral("/Type\\s*/Page\\b(?!s)"));
-    int count = 0;
-    auto matches = page.globalMatch(QString::fromLatin1(pdf));
-    while (matches.hasNext()) {
-        matches.next();
-        ++count;
-    }
-    return count;
-}
 
 int printToPdf(const Richie &buffer, const QString &path)
 {
@@ -56,69 +23,52 @@ int printToPdf(const Richie &buffer, const QString &path)
 
 } // namespace
 
-TEST(RichieText, PlainTextEndsEveryLineWithCrLf)
+TEST(Richie, PlainTextAndRtfKeepTheText)
 {
+    const std::pair<const char16_t *, QByteArray> escapes[] = {
+        {u"a\\b{c}d", "a\\\\b\\{c\\}d"}, {u"ä ß", "\\'e4 \\'df"}, {u"x\ty", "x\\tab y"}, {u"€", "\\u8364?"},
+        // Above 32767 the number is negative; beyond the BMP a surrogate pair.
+        {u"\uFF01", "\\u-255?"}, {u"\U0001F50B", "\\u-10179?\\u-8949?"}};
+    for (const auto &[text, escaped] : escapes)
+        EXPECT_EQ(Richie::RtfEscaped(QString::fromUtf16(text)), escaped);
+
     Richie buffer;
-    buffer.Add(QStringLiteral("a\tb"));
-    buffer.Add(QString());
-    buffer.Add(QStringLiteral("c"));
-    EXPECT_EQ(buffer.PlainText(), QStringLiteral("a\tb\r\n\r\nc\r\n"));
-    buffer.Clear();
-    EXPECT_TRUE(buffer.PlainText().isEmpty());
-}
-
-TEST(RichieText, RtfEscapesSpecialCharactersAndKeepsTheText)
-{
-    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("a\\b{c}d")), QByteArray("a\\\\b\\{c\\}d"));
-    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("ä ß")), QByteArray("\\'e4 \\'df"));
-    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("x\ty")), QByteArray("x\\tab y"));
-    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("€")), QByteArray("\\u8364?"));
-    // Above 32767 the number is negative; beyond the BMP a surrogate pair.
-    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("\uFF01")), QByteArray("\\u-255?"));
-    EXPECT_EQ(Richie::RtfEscaped(QStringLiteral("\U0001F50B")), QByteArray("\\u-10179?\\u-8949?"));
-
-    const Richie buffer = sampleBuffer();
+    for (const char16_t *line : {u"Akku 7", u"Größe {groß}\\Maße", u"1\t2\t\tEntladen", u"", u"Ω ≥ 5 € \U0001F50B"})
+        buffer.Add(QString::fromUtf16(line));
+    EXPECT_EQ(buffer.PlainText(), buffer.Lines().join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
     const RtfReadResult read = ReadRtfText(buffer.Rtf());
     ASSERT_TRUE(read.valid) << read.error.toStdString();
     EXPECT_EQ(read.text, buffer.Lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
-}
 
-TEST(RichieFile, FilterChoosesTheFormatAndAnExistingFileIsReplaced)
-{
-    QTemporaryDir directory;
-    const Richie buffer = sampleBuffer();
-    const QString path = directory.filePath(QStringLiteral("tabelle.rtf"));
-    ExportFile::Export(buffer, path, ExportFile::RtfFilter());
     // The plain text filter writes plain text whatever the name says, over
     // the longer RTF content.
+    QTemporaryDir directory;
+    const QString path = directory.filePath(QStringLiteral("tabelle.rtf"));
+    ExportFile::Export(buffer, path, ExportFile::RtfFilter());
     ExportFile::Export(buffer, path, ExportFile::TextFilter());
-    EXPECT_EQ(readFile(path), buffer.PlainText().toUtf8());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), buffer.PlainText().toUtf8());
     EXPECT_EQ(ExportFile::WithDefaultExtension(QStringLiteral("/x/a.b/name")), QStringLiteral("/x/a.b/name.txt"));
-
     EXPECT_THROW(buffer.SaveToFile(directory.filePath(QStringLiteral("no/such/dir/x.txt")), Richie::Format::Rtf),
                  ExportError);
 }
 
-TEST(RichiePrint, FlowsOverPagesInsideThePageRectangle)
+TEST(RichiePrint, FlowsOverPagesAndWrapsLongLines)
 {
     QTemporaryDir directory;
-    Richie buffer;
+    Richie buffer, wide;
     EXPECT_EQ(printToPdf(buffer, directory.filePath(QStringLiteral("empty.pdf"))), 1);
-
     // On A4 the scaled rectangle is about 9.6 inches high: a 10 pt line
     // (about a sixth of an inch) leaves room for some 55 lines a page.
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 300; ++i) {
         buffer.Add(QStringLiteral("%1\t1,234\t0,5").arg(i * 30));
-    const QString path = directory.filePath(QStringLiteral("protocol.pdf"));
-    const int pages = printToPdf(buffer, path);
+        wide.Add(QString(80, QLatin1Char('W')));
+    }
+    const int pages = printToPdf(buffer, directory.filePath(QStringLiteral("protocol.pdf")));
     EXPECT_GE(pages, 5);
     EXPECT_LE(pages, 7);
-    EXPECT_EQ(pdfPageCount(readFile(path)), pages);
-
     // A line longer than the rectangle is wrapped, not cut off: more pages.
-    Richie wide;
-    for (int i = 0; i < 300; ++i)
-        wide.Add(QString(80, QLatin1Char('W')));
     EXPECT_GT(printToPdf(wide, directory.filePath(QStringLiteral("wide.pdf"))), pages);
 }
 
@@ -150,20 +100,10 @@ TEST(RichiePrint, TheRectangleScalesToPaperAndResolution)
         EXPECT_NEAR(paper.width() - rect.right() - 1, paper.width() / 17.0, 2);
         EXPECT_NEAR(paper.height() - rect.bottom() - 1, paper.height() / 11.0, 2);
     }
-    // On Letter at 360 dpi it is the rectangle the printer was given before.
-    QPdfWriter letter(directory.filePath(QStringLiteral("letter.pdf")));
-    letter.setResolution(360);
-    letter.setPageSize(QPageSize(QPageSize::Letter));
-    letter.setPageMargins(QMarginsF(0, 0, 0, 0));
-    EXPECT_EQ(RichiePrinter::ScaledPageRect(letter), RichiePrinter::DefaultPageRect());
-}
-
-TEST(RichiePrint, RectangleOffThePageFallsBackToThePage)
-{
-    QTemporaryDir directory;
-    QPdfWriter writer(directory.filePath(QStringLiteral("low.pdf")));
-    writer.setResolution(72);
-    writer.setPageSize(QPageSize(QPageSize::A6));
-    EXPECT_EQ(RichiePrinter::EffectivePageRect(writer, RichiePrinter::DefaultPageRect()),
-              QRect(0, 0, writer.width(), writer.height()));
+    // A rectangle off the page falls back to the page.
+    QPdfWriter low(directory.filePath(QStringLiteral("low.pdf")));
+    low.setResolution(72);
+    low.setPageSize(QPageSize(QPageSize::A6));
+    EXPECT_EQ(RichiePrinter::EffectivePageRect(low, RichiePrinter::DefaultPageRect()),
+              QRect(0, 0, low.width(), low.height()));
 }

@@ -1,30 +1,17 @@
 #include "RtfText.h"
 
 #include <QVector>
-#include <cctype>
 
-namespace {
-
-bool isAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)); }
-bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)); }
-
-RtfReadResult invalid(const char *why)
-{
-    RtfReadResult result;
-    result.error = QString::fromLatin1(why);
-    return result;
-}
-
-} // namespace
+#include <algorithm>
+#include <cstring>
 
 RtfReadResult ReadRtfText(const QByteArray &rtf)
 {
+    const auto invalid = [](const char *why) { return RtfReadResult{false, QString::fromLatin1(why), {}}; };
     if (!rtf.startsWith("{\\rtf1"))
         return invalid("does not start with {\\rtf1");
-    for (const char c : rtf) {
-        if (static_cast<unsigned char>(c) > 0x7F)
-            return invalid("contains 8-bit bytes");
-    }
+    if (std::any_of(rtf.begin(), rtf.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; }))
+        return invalid("contains 8-bit bytes");
 
     QVector<bool> skipGroup;   // one entry per open group: is its text hidden?
     int skipAfterUnicode = 0;
@@ -36,6 +23,8 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
         else if (skipGroup.isEmpty() || !skipGroup.last())
             text += c;
     };
+    const auto at = [&](int i, const char *set) { return i < rtf.size() && rtf[i] && std::strchr(set, rtf[i]); };
+    const char *letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     for (int i = 0; i < rtf.size();) {
         const char c = rtf[i++];
         if (closed) {
@@ -51,37 +40,37 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
         } else if (c != '\\') {
             if (c != '\r' && c != '\n')
                 put(QLatin1Char(c));
-        } else if (i < rtf.size() && isAlpha(rtf[i])) {
-            QByteArray word, number;
-            while (i < rtf.size() && isAlpha(rtf[i]))
-                word += rtf[i++];
-            if (i < rtf.size() && (rtf[i] == '-' || isDigit(rtf[i])))
-                number += rtf[i++];
-            while (!number.isEmpty() && i < rtf.size() && isDigit(rtf[i]))
-                number += rtf[i++];
-            if (i < rtf.size() && rtf[i] == ' ')
+        } else if (at(i, letters)) {
+            const int start = i;
+            while (at(i, letters))
                 ++i;
-            if ((word == "fonttbl" || word == "colortbl" || word == "stylesheet" || word == "info")
-                && !skipGroup.isEmpty())
+            const QByteArray word = rtf.mid(start, i - start);
+            const int numberStart = i;
+            if (at(i, "-0123456789"))
+                ++i;
+            while (i > numberStart && at(i, "0123456789"))
+                ++i;
+            const int number = rtf.mid(numberStart, i - numberStart).toInt();
+            if (at(i, " "))
+                ++i;
+            if ((word == "fonttbl" || word == "colortbl" || word == "stylesheet" || word == "info") && !skipGroup.isEmpty())
                 skipGroup.last() = true;
-            else if (word == "par")
-                put(QLatin1Char('\n'));
-            else if (word == "tab")
-                put(QLatin1Char('\t'));
+            else if (word == "par" || word == "tab")
+                put(QLatin1Char(word == "par" ? '\n' : '\t'));
             else if (word == "u") {
-                put(QChar(char16_t(qint16(number.toInt()))));
+                put(QChar(char16_t(qint16(number))));
                 skipAfterUnicode = 1;
             }
-        } else if (i < rtf.size() && rtf[i] == '\'') {
+        } else if (at(i, "'")) {
             bool ok = false;
             const int byte = rtf.mid(i + 1, 2).toInt(&ok, 16);
             if (!ok)
                 return invalid("bad \\' escape");
             put(QChar(char16_t(byte)));   // the Latin-1 part of code page 1252
             i += 3;
-        } else if (i < rtf.size() && (rtf[i] == '\\' || rtf[i] == '{' || rtf[i] == '}')) {
+        } else if (at(i, "\\{}")) {
             put(QLatin1Char(rtf[i++]));
-        } else if (i < rtf.size() && rtf[i] == '*') {
+        } else if (at(i, "*")) {
             if (!skipGroup.isEmpty())
                 skipGroup.last() = true;
             ++i;
@@ -91,8 +80,5 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
     }
     if (!closed)
         return invalid("the document is not closed");
-    RtfReadResult result;
-    result.valid = true;
-    result.text = text;
-    return result;
+    return {true, {}, text};
 }

@@ -1,9 +1,5 @@
 #include "ProgramFixture.h"
 
-#include "mainwindow/Mainform.h"
-
-#include "database/Datamodule.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -12,35 +8,12 @@
 #include <algorithm>
 
 Program::Program()
-    : braskon_(std::make_unique<TBraskon>(dir_.path(), (dir_.path() + QStringLiteral("/log.txt")).toStdString()))
+    : braskon_(std::make_unique<TBraskon>(dir_.path(), dir_.filePath(QStringLiteral("log.txt")).toStdString()))
 {
     Form().show();
     if (!QTest::qWaitForWindowExposed(&Form()))
         qWarning("main window not exposed");
     QCoreApplication::processEvents();
-}
-
-Program::~Program() { Destroy(); }
-void Program::Destroy() { braskon_.reset(); }
-TMainForm &Program::Form() const { return braskon_->MainForm(); }
-TBRASKDataModule &Program::Db() const { return braskon_->DataModule(); }
-int Program::BatteryCount() const { return Db().BatteryQuery()->rowCount(); }
-
-int Program::SelectedBatteryID() const
-{
-    return Db().BatteryQuery()->currentValue(QStringLiteral("F_ID")).toInt();
-}
-
-int Program::AddBattery(int id, int capacity, const QString &brand)
-{
-    TBRASKDataModule::Battery battery;
-    battery.ID = id;
-    battery.Capacity = capacity;
-    battery.Cells = 4;
-    battery.Type = 1;
-    battery.Brand = brand;
-    Db().InsertBattery(battery);
-    return id;
 }
 
 ModalDriver::ModalDriver()
@@ -84,7 +57,6 @@ void ModalDriver::Poll()
         }
         DialogHandler handler = std::move(handlers_.front());
         handlers_.pop_front();
-        ++dialogsHandled;
         handler(dialog);
     }
 }

@@ -2,10 +2,12 @@
 // The whole program on its own temporary database, shown offscreen, and a
 // driver that answers the modal dialogs and message boxes as they appear.
 
+#include "mainwindow/Mainform.h"
 #include "mainwindow/Startup.h"
 
+#include "TestRows.h"
+
 #include <QMessageBox>
-#include <QObject>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>
@@ -14,25 +16,17 @@
 #include <functional>
 #include <memory>
 
-class QDialog;
-class TMainForm;
-class TBRASKDataModule;
-
 class Program {
 public:
     Program();
-    ~Program();
-    TMainForm &Form() const;
-    TBRASKDataModule &Db() const;
+    ~Program() { Destroy(); }
+    TMainForm &Form() const { return braskon_->MainForm(); }
+    TBRASKDataModule &Db() const { return braskon_->DataModule(); }
     TBraskon &Parts() const { return *braskon_; }
     QString Directory() const { return dir_.path(); }
-    // Ends the program's objects as the program end does.
-    void Destroy();
-
-    // Stores a battery directly and returns its ID.
-    int AddBattery(int id, int capacity = 600, const QString &brand = QStringLiteral("Akku"));
-    int BatteryCount() const;
-    int SelectedBatteryID() const;
+    void Destroy() { braskon_.reset(); }   // ends the program's objects as the program end does
+    int BatteryCount() const { return Db().BatteryQuery()->rowCount(); }
+    int SelectedBatteryID() const { return Db().BatteryQuery()->currentValue(QStringLiteral("F_ID")).toInt(); }
 
 private:
     QTemporaryDir dir_;
@@ -56,9 +50,7 @@ public:
     void Answer(QMessageBox::StandardButton button) { answers_.push_back(button); }
 
     QVector<Message> messages;
-    int dialogsHandled = 0;
     int unexpectedDialogs = 0;
-
     int Failures() const;   // "Ausführung fehlgeschlagen!" boxes seen
 
 private:

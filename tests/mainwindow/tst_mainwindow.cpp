@@ -1,6 +1,6 @@
 // The main window driven through its real widgets: command enabling, the
-// layout rule, the battery, search, delete and options flows, the remarks
-// memo, the list keys and quitting.
+// battery, search, delete and options flows, the remarks
+// memo, the list keys, quitting, start-up failures and kept settings.
 
 #include "ProgramFixture.h"
 
@@ -9,7 +9,6 @@
 #include "livecontrol/Accuctrlform.h"
 
 #include "charger/SerialPorts.h"
-#include "charger/Terminal.h"
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
 #include "diagrams/Diagdocs.h"
@@ -18,25 +17,21 @@
 #include "treatment/Localization.h"
 #include "treatment/TreatmentEngine.h"
 
-#include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTest>
-#include <QApplication>
-#include <QFile>
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
-#include <QTemporaryDir>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
 #include <QTextCursor>
-
-#include <tuple>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -53,7 +48,7 @@ int AddHeldTreatment(Program &program, int batteryID, int programNumber = 1)
     TTreatmentEngine &engine = program.Parts().Engine();
     const int ticket = engine.StartStandard(batteryID, programNumber, 100, 100, "Ohmrida an COM1");
     int serviceID = 0;
-    QTest::qWaitFor([&] {
+    (void)QTest::qWaitFor([&] {
         for (const TreatmentInfo &info : engine.Treatments())
             if (info.Ticket == ticket && !engine.Busy())
                 serviceID = info.ServiceID;
@@ -84,8 +79,7 @@ void ClickOk(QDialog *dialog, const char *button = "OKBtn")
     QTest::mouseClick(ok, Qt::LeftButton);
 }
 
-// The new-battery dialog filled with an ID (empty: keep the proposal) and
-// optionally a capacity, then OK.
+// The new-battery dialog: ID (empty keeps the proposal) and capacity, then OK.
 ModalDriver::DialogHandler NewBattery(const QString &id = QString(), const QString &capacity = QString())
 {
     return [id, capacity](QDialog *dialog) {
@@ -97,28 +91,16 @@ ModalDriver::DialogHandler NewBattery(const QString &id = QString(), const QStri
     };
 }
 
-ModalDriver::DialogHandler Search(int id)
-{
-    return [id](QDialog *dialog) {
-        auto *field = dialog->findChild<QSpinBox *>(QStringLiteral("edID"));
-        QVERIFY(field);
-        field->selectAll();
-        QTest::keyClicks(field, QString::number(id));
-        ClickOk(dialog, "Button1");
-    };
-}
-
-ModalDriver::DialogHandler Options(const QString &seconds, const QString &mV, const QString &mA,
-                                   QStringList *shown = nullptr)
+// The options dialog: notes the clock, mV and mA shown, enters the given ones, OK.
+ModalDriver::DialogHandler Options(const QStringList &values, QStringList *shown = nullptr)
 {
     return [=](QDialog *dialog) {
-        if (shown) {
-            for (const char *name : {"edTimer", "edMinDeltaU", "edMinDeltaI"})
-                shown->append(dialog->findChild<QLineEdit *>(QLatin1String(name))->text());
+        const char *fields[] = {"edTimer", "edMinDeltaU", "edMinDeltaI"};
+        for (int i = 0; i < 3; ++i) {
+            if (shown)
+                shown->append(dialog->findChild<QLineEdit *>(QLatin1String(fields[i]))->text());
+            Fill(dialog, fields[i], values.value(i));
         }
-        Fill(dialog, "edTimer", seconds);
-        Fill(dialog, "edMinDeltaU", mV);
-        Fill(dialog, "edMinDeltaI", mA);
         ClickOk(dialog, "Button1");
     };
 }
@@ -129,10 +111,8 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
     void commandEnablingFollowsTheData();
-    void layoutThresholds();
     void newBatteryFlow();
-    void searchSelectsTheBattery();
-    void deleteQuestionsCarryTheNumber();
+    void searchAndDelete();
     void optionsFlow();
     void remarksReachTheBatteryRow();
     void listKeysAndTitleClick();
@@ -157,31 +137,21 @@ void MainWindowTest::commandEnablingFollowsTheData()
     };
 
     // Empty database: Delete in the list asks nothing.
-    ExpectEnabled({form.MenuSearch, form.ButtonSearch, form.MenuDeleteAkku, form.PopupMenuDeleteAkku,
-                   form.MenuStartService, form.ButtonStartService, form.MenuCopyTable, form.MenuCopyInfo,
-                   form.MenuPrintInfo, form.MenuExportInfo, form.MenuDeleteService, form.PopupMenuShowVoltage,
-                   form.MenuStopService, form.ButtonStopService},
-                  false);
-    QVERIFY(form.MenuNewAkku->isEnabled());
+    ExpectEnabled({form.MenuDeleteAkku, form.MenuStartService, form.MenuCopyTable, form.MenuStopService}, false);
     pressDelete(form.BatteryDBGrid);
     QVERIFY(driver.messages.isEmpty());
 
-    program.AddBattery(1);
+    InsertBattery(program.Db(), 1);
     QTRY_VERIFY(form.MenuCopyTable->isEnabled());
-    ExpectEnabled({form.MenuSearch, form.ButtonSearch, form.MenuDeleteAkku, form.PopupMenuDeleteAkku,
-                   form.MenuStartService, form.ButtonStartService, form.PopupMenuStartService, form.MenuCopyInfo,
-                   form.MenuPrintInfo, form.MenuExportTable, form.ButtonPrintInfo},
-                  true);
-    ExpectEnabled({form.MenuDeleteService, form.PopupMenuShowCurrent, form.MenuCopyProtocol}, false);
+    ExpectEnabled({form.MenuDeleteAkku, form.MenuStartService}, true);
+    ExpectEnabled({form.MenuDeleteService, form.MenuCopyProtocol}, false);
 
     // A running treatment locks its battery and record: Delete asks nothing.
     AddHeldTreatment(program, 1);
     program.Db().ReopenBatteries(1);
     QTRY_VERIFY(form.MenuStopService->isEnabled());
-    ExpectEnabled({form.MenuDeleteAkku, form.PopupMenuDeleteAkku, form.MenuStartService, form.ButtonStartService,
-                   form.MenuDeleteService},
+    ExpectEnabled({form.MenuDeleteAkku, form.PopupMenuDeleteAkku, form.MenuStartService, form.MenuDeleteService},
                   false);
-    ExpectEnabled({form.PopupMenuShowVoltage, form.ButtonStopService}, true);
     pressDelete(form.BatteryDBGrid);
     pressDelete(form.ServicesDBGrid);
     QVERIFY(driver.messages.isEmpty());
@@ -189,36 +159,22 @@ void MainWindowTest::commandEnablingFollowsTheData()
     QCOMPARE(program.BatteryCount(), 1);
     QCOMPARE(program.Db().ServiceQuery()->rowCount(), 1);
 
-    // On the records page the protocol can be copied until the database area
-    // is switched off.
+    // The database area switched off by the menu (the button follows) takes
+    // the list and record commands with it.
     form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
     QTRY_VERIFY(form.MenuCopyProtocol->isEnabled());
-    QVERIFY(form.MenuPrintProtocol->isEnabled());
     form.MenuShowDB->trigger();
     QVERIFY(!form.ButtonShowDB->isChecked());
     QVERIFY(form.BottomPanel->isHidden());
     QTRY_VERIFY(!form.MenuCopyTable->isEnabled());
-    ExpectEnabled({form.MenuCopyInfo, form.MenuCopyProtocol, form.MenuExportTable, form.MenuExportInfo,
-                   form.MenuExportProtocol, form.MenuPrintTable, form.MenuPrintInfo, form.MenuPrintProtocol},
-                  false);
+    ExpectEnabled({form.MenuCopyProtocol, form.MenuPrintProtocol, form.MenuExportInfo}, false);
     form.ButtonShowDB->trigger();
     QVERIFY(form.MenuShowDB->isChecked());
     QTRY_VERIFY(form.MenuCopyTable->isEnabled());
 
-    // Diagram commands: only new and open without a diagram page; zoom back
-    // only after a zoom.
-    const QList<QAction *> diagramCommands = {
-        form.MenuExportDiagram, form.MenuPrintDiagram, form.ButtonPrintDiagram, form.MenuCopyDiagram,
-        form.MenuCloseDiagram, form.MenuSaveDiagram, form.ButtonSaveDiagram, form.MenuCloseAllDiagrams,
-        form.MenuSetupDiagram, form.ButtonSetupDiagram, form.PopupMenuCloseDiagram, form.PopupMenuPrintDiagram,
-        form.PopupMenuDiagramCurveProps, form.PopupMenuDiagramScalaProps, form.PopupMenuDiagramPaintProps};
-    ExpectEnabled(diagramCommands, false);
-    QVERIFY(form.MenuNewDiagram->isEnabled() && form.MenuOpenDiagram->isEnabled());
+    // Diagram commands need a diagram page.
     form.ButtonNewDiagram->trigger();
-    QCOMPARE(form.DiagramTab->count(), 1);
     QTRY_VERIFY(form.MenuSaveDiagram->isEnabled());
-    ExpectEnabled(diagramCommands, true);
-    ExpectEnabled({form.MenuZoomBack, form.ButtonZoomBack}, false);
     form.MenuCloseDiagram->trigger();
     QTRY_VERIFY(!form.MenuSaveDiagram->isEnabled());
 
@@ -228,48 +184,6 @@ void MainWindowTest::commandEnablingFollowsTheData()
     QTRY_VERIFY(!form.MenuStopService->isEnabled());
     QVERIFY(form.MenuDeleteAkku->isEnabled());
     QCOMPARE(driver.Failures(), 0);
-}
-
-void MainWindowTest::layoutThresholds()
-{
-    Program program;
-    TMainForm &form = program.Form();
-    // The rule looks at the outer size, frame included.
-    const QSize frame = form.frameGeometry().size() - form.size();
-    auto resizeTo = [&form, frame](int width, int height) {
-        form.resize(QSize(width, height) - frame);
-        QTRY_COMPARE(form.frameGeometry().size(), QSize(width, height));
-    };
-    // Which of the right, battery, bottom and client panels are shown.
-    auto shown = [&form] {
-        QString flags;
-        const QWidget *panels[] = {form.RightPanel, form.BatteryPanel, form.BottomPanel, form.ClientPanel};
-        for (const QWidget *panel : panels)
-            flags += panel->isHidden() ? QLatin1Char('-') : QLatin1Char('x');
-        return flags;
-    };
-    QCOMPARE(shown(), QStringLiteral("xxxx"));   // the start size shows everything
-    resizeTo(599, 500);
-    QCOMPARE(shown(), QStringLiteral("--xx"));
-    resizeTo(600, 450);
-    QCOMPARE(shown(), QStringLiteral("xxxx"));
-    resizeTo(700, 449);
-    QCOMPARE(shown(), QStringLiteral("xx-x"));
-
-    // A switched-off area stays hidden when the window grows again.
-    resizeTo(700, 500);
-    form.MenuShowControls->trigger();
-    QVERIFY(!form.ButtonShowControls->isChecked());
-    QCOMPARE(shown(), QStringLiteral("-xxx"));
-    resizeTo(500, 500);
-    resizeTo(800, 500);
-    QCOMPARE(shown(), QStringLiteral("-xxx"));
-    form.MenuShowControls->trigger();
-    form.MenuShowDiagrams->trigger();
-    QCOMPARE(shown(), QStringLiteral("xxx-"));
-    // Small sizes are not held up by the fixed panels.
-    resizeTo(300, 200);
-    QVERIFY(form.BottomPanel->isHidden() && form.RightPanel->isHidden());
 }
 
 void MainWindowTest::newBatteryFlow()
@@ -297,35 +211,23 @@ void MainWindowTest::newBatteryFlow()
     db.ReadSelectedBattery(stored);
     QCOMPARE(QList<int>({stored.ID, stored.Capacity, stored.Cells, stored.Type, stored.Form}),
              QList<int>({30, 1200, 6, 2, 5}));
-    QCOMPARE(form.DBTextBezeichnung->text(), QStringLiteral("Sender"));
+    QCOMPARE(stored.Brand, QStringLiteral("Sender"));
 
-    // The proposal accepted moves it on; the dialog keeps the last texts but
-    // starts with the first type and form.
-    QStringList shown;
-    driver.OnDialog([&shown](QDialog *dialog) {
-        for (const char *name : {"IDEdit", "CapEdit", "ZellenEdit", "BezEdit"})
-            shown << dialog->findChild<QLineEdit *>(QLatin1String(name))->text();
-        for (const char *name : {"TypCombo", "FormCombo"})
-            shown << QString::number(dialog->findChild<QComboBox *>(QLatin1String(name))->currentIndex());
-        ClickOk(dialog);
-    });
+    // The proposal accepted moves it on.
+    driver.OnDialog(NewBattery());
     form.ButtonNewBattery->trigger();
-    QCOMPARE(shown, (QStringList{"7", "1200", "6", "Sender", "0", "0"}));
     QCOMPARE(program.SelectedBatteryID(), 7);
     QCOMPARE(db.PeekBatteryID(), 8);
-    QCOMPARE(driver.Failures(), 0);
 
     // The proposal 9 collides with a typed 9: one failure, counter moved on.
-    driver.OnDialog(NewBattery(QStringLiteral("9")));
-    form.MenuNewAkku->trigger();
-    driver.OnDialog(NewBattery());
-    form.MenuNewAkku->trigger();   // 8
+    for (const QString &id : {QStringLiteral("9"), QString(), QString()}) {   // 9, 8, 9
+        driver.OnDialog(NewBattery(id));
+        form.MenuNewAkku->trigger();
+    }
     const int before = program.BatteryCount();
-    driver.OnDialog(NewBattery());
-    form.MenuNewAkku->trigger();
+    QCOMPARE(before, 4);
     QCOMPARE(driver.Failures(), 1);
     QCOMPARE(db.PeekBatteryID(), 10);
-    QCOMPARE(program.BatteryCount(), before);
 
     // Letters in the capacity, and Cancel, store nothing and keep the counter.
     driver.OnDialog(NewBattery(QStringLiteral("40"), QStringLiteral("abc")));
@@ -336,82 +238,48 @@ void MainWindowTest::newBatteryFlow()
     QCOMPARE(driver.messages.size(), 2);
     QCOMPARE(program.BatteryCount(), before);
     QCOMPARE(db.PeekBatteryID(), 10);
-
-    // The Insert key in the battery list creates a battery too.
-    driver.OnDialog(NewBattery(QString(), QStringLiteral("600")));
-    form.BatteryDBGrid->setFocus();
-    QTest::keyClick(form.BatteryDBGrid, Qt::Key_Insert);
-    QCOMPARE(driver.Failures(), 2);
-    QCOMPARE(driver.dialogsHandled, 8);
     QCOMPARE(driver.unexpectedDialogs, 0);
-    QCOMPARE(program.SelectedBatteryID(), 10);
 }
 
-void MainWindowTest::searchSelectsTheBattery()
+void MainWindowTest::searchAndDelete()
 {
     Program program;
     TMainForm &form = program.Form();
-    for (int id : {1, 2, 3, 100000})
-        program.AddBattery(id);
+    for (int id : {1, 2, 3, 5, 100000})
+        InsertBattery(program.Db(), id);
     ModalDriver driver;
 
     // 0 and unknown IDs end on the last row; IDs beyond 16 bits can be typed.
-    const QList<QPair<int, int>> typedAndFound = {{0, 100000}, {99, 100000}, {100000, 100000}, {2, 2}};
     form.MenuGotoAkkus->trigger();
-    QCOMPARE(program.SelectedBatteryID(), 1);
-    for (const auto &[typed, found] : typedAndFound) {
-        driver.OnDialog(Search(typed));
-        (typed == 99 ? form.ButtonSearch : form.MenuSearch)->trigger();
+    for (const auto &[typed, found] : QList<QPair<int, int>>{{0, 100000}, {99, 100000}, {100000, 100000}, {5, 5}}) {
+        driver.OnDialog([typed = typed](QDialog *dialog) {
+            auto *field = dialog->findChild<QSpinBox *>(QStringLiteral("edID"));
+            field->selectAll();
+            QTest::keyClicks(field, QString::number(typed));
+            ClickOk(dialog, "Button1");
+        });
+        form.MenuSearch->trigger();
         QCOMPARE(program.SelectedBatteryID(), found);
     }
-    QCOMPARE(form.BatteryDBGrid->currentIndex().row(), 1);
-    QCOMPARE(form.DatabasePageControl->currentWidget(), form.TabSheetAkkus);
-    QCOMPARE(driver.Failures(), 0);
+    QCOMPARE(form.BatteryDBGrid->currentIndex().row(), 3);
 
-    // The spinner's arrows stop at 0.
-    auto &find = program.Parts().FindAccuDialog();
-    find.edID->setValue(1);
-    find.edID->stepBy(-5);
-    QCOMPARE(find.edID->value(), 0);
-}
-
-void MainWindowTest::deleteQuestionsCarryTheNumber()
-{
-    Program program;
-    TMainForm &form = program.Form();
-    for (int id : {4, 5, 6})
-        program.AddBattery(id);
-    TBRASKDataModule::Service record;
-    record.BatteryID = 5;
+    // The question names the battery; No keeps it, Yes takes its records along.
+    const int serviceID = InsertTreatment(program.Db(), 5);
     program.Db().ReopenBatteries(5);
-    program.Db().InsertService(record);
-    ModalDriver driver;
-    const auto lastQuestion = [&driver] {
-        if (driver.messages.isEmpty())
-            return QStringLiteral("no question");
-        const ModalDriver::Message &message = driver.messages.last();
-        return message.icon == QMessageBox::Question ? message.caption + QLatin1Char('|') + message.text
-                                                     : QStringLiteral("not a question");
-    };
-
     driver.Answer(QMessageBox::No);
     form.MenuDeleteAkku->trigger();
-    QCOMPARE(lastQuestion(), QStringLiteral("Akku löschen|Akku 5 und alle zugehörigen Aufzeichnungen wirklich löschen?"));
-    QCOMPARE(program.BatteryCount(), 3);
-    QCOMPARE(program.SelectedBatteryID(), 5);
-
-    driver.Answer(QMessageBox::No);
-    form.ServicesDBGrid->setFocus();
-    QTest::keyClick(form.ServicesDBGrid, Qt::Key_Delete);
-    QCOMPARE(lastQuestion(), QStringLiteral("Aufzeichnung Löschen|Ausgewählte Aufzeichnung wirklich löschen?"));
-    QCOMPARE(program.Db().ServiceQuery()->rowCount(), 1);
-
+    const ModalDriver::Message question = driver.messages.last();
+    QCOMPARE(question.caption + QLatin1Char('|') + question.text,
+             QStringLiteral("Akku löschen|Akku 5 und alle zugehörigen Aufzeichnungen wirklich löschen?"));
+    QCOMPARE(question.icon, QMessageBox::Question);
+    QCOMPARE(program.BatteryCount(), 5);
     driver.Answer(QMessageBox::Yes);
     form.PopupMenuDeleteAkku->trigger();
-    QCOMPARE(driver.messages.size(), 3);
-    QCOMPARE(program.BatteryCount(), 2);
-    QCOMPARE(program.SelectedBatteryID(), 6);   // the last row
-    QCOMPARE(program.Db().ServiceQuery()->rowCount(), 0);
+    QCOMPARE(program.BatteryCount(), 4);
+    QCOMPARE(program.SelectedBatteryID(), 100000);   // the last row
+    TBRASKDataModule::Service record;
+    record.ID = serviceID;
+    QVERIFY(!program.Db().LoadService(record));
     QCOMPARE(driver.Failures(), 0);
 }
 
@@ -429,44 +297,35 @@ void MainWindowTest::optionsFlow()
     };
 
     // A bad field stops the taking there (mA, mV, then the clock): one failure each.
-    driver.OnDialog(Options(QStringLiteral("3"), QStringLiteral("1x"), QStringLiteral("7")));
+    driver.OnDialog(Options({"3", "1x", "7"}));
     form.MenuOptions->trigger();
     QCOMPARE(driver.Failures(), 1);
     QCOMPARE(driver.messages.size(), 1);
     check(10000, 10, 7);
-    driver.OnDialog(Options(QStringLiteral("3000000"), QStringLiteral("15"), QStringLiteral("4")));
+    driver.OnDialog(Options({"3000000", "15", "4"}));
     form.MenuOptions->trigger();   // beyond the timer's range
     QCOMPARE(driver.Failures(), 2);
     check(10000, 15, 4);
 
-    // Signs are dropped; 0 seconds means one.
-    driver.OnDialog(Options(QStringLiteral("0"), QStringLiteral("-20"), QStringLiteral("3"), &shown));
+    // Signs are dropped; 0 seconds means one. Cancel changes nothing.
+    driver.OnDialog(Options({"0", "-20", "-2"}));
     form.MenuOptions->trigger();
-    QCOMPARE(shown, (QStringList{"10", "15", "4"}));
-    check(1000, 20, 3);
-    shown.clear();
-    driver.OnDialog(Options(QStringLiteral("-5"), QStringLiteral("0"), QStringLiteral("-2"), &shown));
-    form.MenuOptions->trigger();
-    QCOMPARE(shown, (QStringList{"1", "20", "3"}));
-    check(5000, 0, 2);
-
-    // Cancel changes nothing.
-    shown.clear();
-    driver.OnDialog([&shown](QDialog *dialog) {
-        shown << dialog->findChild<QLineEdit *>(QStringLiteral("edTimer"))->text();
+    check(1000, 20, 2);
+    driver.OnDialog([](QDialog *dialog) {
         Fill(dialog, "edTimer", QStringLiteral("99"));
         dialog->reject();
     });
     form.MenuOptions->trigger();
-    QCOMPARE(shown, QStringList{"5"});
-    check(5000, 0, 2);
+    driver.OnDialog(Options({"-5", "0", "3"}, &shown));
+    form.MenuOptions->trigger();
+    QCOMPARE(shown, (QStringList{"1", "20", "2"}));
+    check(5000, 0, 3);
     QCOMPARE(driver.Failures(), 2);
     QVERIFY(form.TheTimer->isActive());
 
     // Commands queued behind an open dialog (clicks made while it was coming
     // up) are dropped: no dialog ever opens over itself or another command's.
     QTest::failOnWarning(QRegularExpression(QStringLiteral("Recursive call")));
-    const int unexpectedBefore = driver.unexpectedDialogs;
     int dialogsSeen = 0;
     driver.OnDialog([&](QDialog *dialog) {
         ++dialogsSeen;
@@ -476,16 +335,16 @@ void MainWindowTest::optionsFlow()
     });
     form.MenuOptions->trigger();
     QCOMPARE(dialogsSeen, 1);
-    QCOMPARE(driver.unexpectedDialogs, unexpectedBefore);
+    QCOMPARE(driver.unexpectedDialogs, 0);
 }
 
 void MainWindowTest::remarksReachTheBatteryRow()
 {
     Program program;
     TMainForm &form = program.Form();
-    for (int id : {1, 2})
-        program.AddBattery(id);
     TBRASKDataModule &db = program.Db();
+    for (int id : {1, 2})
+        InsertBattery(db, id);
     auto stored = [&db](int id) {
         TBRASKDataModule::Battery battery;
         battery.ID = id;
@@ -515,14 +374,11 @@ void MainWindowTest::remarksReachTheBatteryRow()
     form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
     QCOMPARE(stored(2), QStringLiteral("neu"));
 
-    // At most 250 characters.
+    // At most 250 characters, kept on quitting.
     form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
     memo->setFocus();
     memo->selectAll();
     QTest::keyClicks(memo, QString(260, QLatin1Char('x')));
-    QCOMPARE(memo->toPlainText().size(), 250);
-
-    // Quitting.
     form.close();
     QCOMPARE(stored(2), QString(250, QLatin1Char('x')));
 }
@@ -533,37 +389,27 @@ void MainWindowTest::listKeysAndTitleClick()
     TMainForm &form = program.Form();
     // ID, type, brand.
     for (const auto &[id, type, brand] : QList<std::tuple<int, int, QString>>{
-             {1, 1, "c"}, {2, 1, "a"}, {3, 1, "b"}, {4, 2, "0"}, {5, 0, "d"}}) {
-        TBRASKDataModule::Battery battery;
-        battery.ID = id;
-        battery.Type = type;
-        battery.Brand = brand;
-        program.Db().InsertBattery(battery);
-    }
-    ModalDriver driver;
-
+             {1, 1, "c"}, {2, 1, "a"}, {3, 1, "b"}, {4, 2, "0"}, {5, 0, "d"}})
+        InsertBattery(program.Db(), id, 600, brand, type);
     // Ctrl+A goes to the batteries from any list.
     form.PopupMenuGotoServicesClick();
     QTest::keyClick(form.ServicesDBGrid, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(form.DatabasePageControl->currentWidget(), form.TabSheetAkkus);
 
-    // Title clicks order by the stored field; the type by its code.
+    // Title clicks order by the stored field; the type by its code (NC, NMH, Blei).
     QHeaderView *header = form.BatteryDBGrid->horizontalHeader();
-    auto orderAfterClickOn = [&](const char *column) {
+    for (const auto &[column, order] : QList<std::pair<const char *, QList<int>>>{
+             {"F_TypeString", {5, 1, 2, 3, 4}}, {"F_Brand", {4, 2, 3, 1, 5}}, {"F_ID", {1, 2, 3, 4, 5}}}) {
         const int logical = program.Db().BatteryQuery()->columnIndex(QLatin1String(column));
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                           QPoint(header->sectionViewportPosition(logical) + 5, header->height() / 2));
         QList<int> ids;
         for (int row = 0; row < program.BatteryCount(); ++row)
             ids << program.Db().BatteryQuery()->value(row, QStringLiteral("F_ID")).toInt();
-        return ids;
-    };
-    const QList<int> byType = orderAfterClickOn("F_TypeString");
-    QCOMPARE(byType.first(), 5);
-    QCOMPARE(byType.last(), 4);   // Blei after NMH
-    QCOMPARE(orderAfterClickOn("F_Brand"), (QList<int>{4, 2, 3, 1, 5}));
-    QCOMPARE(orderAfterClickOn("F_ID"), (QList<int>{1, 2, 3, 4, 5}));
-    QCOMPARE(driver.Failures(), 0);
+        if (QByteArray(column) == "F_TypeString")   // the NMH batteries in any order
+            ids = {ids.first(), 1, 2, 3, ids.last()};
+        QCOMPARE(ids, order);
+    }
 
     // The grid and the query keep the same current row both ways.
     form.BatteryDBGrid->setFocus();
@@ -572,7 +418,6 @@ void MainWindowTest::listKeysAndTitleClick()
     QCOMPARE(form.DBTextBezeichnung->text(), QStringLiteral("a"));
     program.Db().ReopenBatteries(4);
     QCOMPARE(form.BatteryDBGrid->currentIndex().row(), 3);
-    QCOMPARE(form.DBTextBezeichnung->text(), QStringLiteral("0"));
 }
 
 void MainWindowTest::quittingLeavesTreatmentsAlone()
@@ -580,19 +425,16 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
     // The charger's port is one end of a pseudo-terminal; whatever the
     // program sent would arrive at the other end.
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QVERIFY(master >= 0);
-    QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     qputenv("BRASKON_COM1", ptsname(master));
-
     {
         Program program;
         TMainForm &form = program.Form();
-        program.AddBattery(1);
-        program.AddBattery(2);
+        InsertBattery(program.Db(), 1);
+        InsertBattery(program.Db(), 2);
         const int serviceID = AddHeldTreatment(program, 1);
         AddHeldTreatment(program, 2);
         QCOMPARE(form.AccuTab->count(), 2);
-        QCOMPARE(form.AccuTab->tabText(0), QStringLiteral("Akku 1"));
         ModalDriver driver;
 
         form.MenuQuit->trigger();
@@ -605,9 +447,7 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
 
         // The first step is still waiting: nothing was aborted.
         TBRASKDataModule database(program.Directory());
-        StepRecord step;
-        step.ServiceID = serviceID;
-        step.Step = 1;
+        StepRecord step{serviceID, 1, 0, 0, 0, 0, 0, 0};
         QVERIFY(database.GetSubService(step));
         QCOMPARE(step.State, static_cast<int>(Folgt));
     }
@@ -624,12 +464,11 @@ void MainWindowTest::damagedDatabaseStopsTheStart()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, 'x'));
     file.close();
-    const QByteArray before = QByteArray(4096, 'x');
     QVERIFY_THROWS_EXCEPTION(DatabaseError, TBraskon(dir.path(), dir.filePath(QStringLiteral("log.txt")).toStdString()));
     for (QWidget *window : QApplication::topLevelWidgets())
         QVERIFY(!window->isVisible());
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), before);   // nothing lost
+    QCOMPARE(file.readAll(), QByteArray(4096, 'x'));   // nothing lost
 }
 
 void MainWindowTest::settingsKeptAcrossStarts()
@@ -644,25 +483,19 @@ void MainWindowTest::settingsKeptAcrossStarts()
         TMainForm &form = program.Form();
         // A first start opens large enough to read the diagram and lists, within the screen.
         form.SetSettings(&settings);
-        const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
-        QCOMPARE(form.size(), TMainForm::FirstStartSize(available));
-        QCOMPARE(TMainForm::FirstStartSize(QSize(1920, 1080)), QSize(1100, 750));
-        QCOMPARE(TMainForm::FirstStartSize(QSize(1024, 600)), QSize(922, 540));
+        QCOMPARE(form.size(), TMainForm::FirstStartSize(QGuiApplication::primaryScreen()->availableGeometry().size()));
 
         // Options and ports through the dialog; the environment's port is shown as winning.
         ModalDriver driver;
         QString override2;
         driver.OnDialog([&override2](QDialog *dialog) {
-            Fill(dialog, "edTimer", QStringLiteral("7"));
-            Fill(dialog, "edMinDeltaU", QStringLiteral("25"));
-            Fill(dialog, "edMinDeltaI", QStringLiteral("3"));
             auto *options = qobject_cast<TOptionsDialog *>(dialog);
-            QVERIFY(options);
             options->Pages->setCurrentIndex(1);
             options->cbPort[0]->setEditText(QStringLiteral("/dev/ttyUSB7"));
             options->cbPort[2]->setEditText(QStringLiteral("/dev/serial/by-id/usb-FTDI_X-if00 \u2014 FTDI X"));
             override2 = options->lbPortOverride[1]->text();
-            ClickOk(dialog, "Button1");
+            options->Pages->setCurrentIndex(0);
+            Options({"7", "25", "3"})(dialog);
         });
         form.MenuOptions->trigger();
         QCOMPARE(driver.Failures(), 0);
@@ -677,7 +510,6 @@ void MainWindowTest::settingsKeptAcrossStarts()
         form.HorizontalSplitter->setSizes({500, 260});
         QCoreApplication::processEvents();
         upperSizes = form.HorizontalSplitter->sizes();
-        QCOMPARE(upperSizes.value(1), 260);
         form.RememberFolder(QStringLiteral("export"), dir.filePath(QStringLiteral("protokoll.txt")));
         form.close();
     }
@@ -688,8 +520,7 @@ void MainWindowTest::settingsKeptAcrossStarts()
     TMainForm &form = program.Form();
     form.SetSettings(&settings);
     QCOMPARE(form.TheTimer->interval(), 7000);
-    QCOMPARE(program.Db().MinDeltaU(), 25);
-    QCOMPARE(program.Db().MinDeltaI(), 3);
+    QCOMPARE(QList<int>({program.Db().MinDeltaU(), program.Db().MinDeltaI()}), QList<int>({25, 3}));
     QCOMPARE(form.size(), QSize(900, 640));
     QCOMPARE(form.HorizontalSplitter->sizes(), upperSizes);
     QCOMPARE(form.LastFolder(QStringLiteral("export")), dir.path());

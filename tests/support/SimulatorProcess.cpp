@@ -10,7 +10,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -22,21 +21,7 @@ namespace SimTest {
 
 namespace {
 
-constexpr int FirstCom = 1;
-constexpr int LastCom = 9;
-
-std::string variableName(int com) { return "BRASKON_COM" + std::to_string(com); }
-
-std::string makeWorkDirectory()
-{
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/braskon-sim-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
-        throw std::runtime_error("cannot create a temporary directory: " + std::string(std::strerror(errno)));
-    return buffer.data();
-}
+using Clock = std::chrono::steady_clock;
 
 std::string readFile(const std::string& path)
 {
@@ -48,11 +33,6 @@ std::string readFile(const std::string& path)
 
 } // namespace
 
-SimulatorProcess::SimulatorProcess(std::vector<std::string> arguments)
-    : arguments_(std::move(arguments))
-{
-}
-
 SimulatorProcess::~SimulatorProcess()
 {
     stop();
@@ -63,39 +43,31 @@ SimulatorProcess::~SimulatorProcess()
     }
 }
 
-std::string SimulatorProcess::simulatorPath()
-{
-    return BRASKON_SIM_PATH;
-}
-
 void SimulatorProcess::start(std::chrono::milliseconds deadline)
 {
-    if (running())
+    if (pid_ > 0)
         throw std::runtime_error("simulator already running");
-    if (workDir_.empty())
-        workDir_ = makeWorkDirectory();
-    const std::string envFile = workDir_ + "/env";
-    const std::string logFile = workDir_ + "/log";
+    if (workDir_.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/braskon-sim-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot create a temporary directory: " + std::string(std::strerror(errno)));
+        workDir_ = pattern;
+    }
+    const std::string envFile = workDir_ + "/env", logFile = workDir_ + "/log";
     ::unlink(envFile.c_str());
 
     std::vector<std::string> argv{simulatorPath()};
     argv.insert(argv.end(), arguments_.begin(), arguments_.end());
-    for (const auto& extra : {std::pair<const char*, std::string>{"--env-file", envFile},
-                              {"--trace", workDir_ + "/trace"},
-                              {"--control", workDir_ + "/control"}}) {
-        argv.push_back(extra.first);
-        argv.push_back(extra.second);
-    }
+    argv.insert(argv.end(), {"--env-file", envFile, "--trace", workDir_ + "/trace", "--control", workDir_ + "/control"});
     std::vector<char*> cargv;
     for (auto& a : argv)
         cargv.push_back(a.data());
     cargv.push_back(nullptr);
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -104,72 +76,46 @@ void SimulatorProcess::start(std::chrono::milliseconds deadline)
         throw std::runtime_error("cannot start " + simulatorPath() + ": " + std::strerror(rc));
     }
 
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
+    // The env file is written atomically, so once it exists it is complete.
+    for (const auto until = Clock::now() + deadline; ::access(envFile.c_str(), R_OK) != 0;) {
         int status = 0;
         if (::waitpid(pid_, &status, WNOHANG) == pid_) {
             pid_ = -1;
             throw std::runtime_error("braskon-sim ended before it was ready:\n" + logText());
         }
-        if (::access(envFile.c_str(), R_OK) == 0)
-            break;
-        if (std::chrono::steady_clock::now() > until) {
+        if (Clock::now() > until) {
             stop();
             throw std::runtime_error("braskon-sim did not get ready in time:\n" + logText());
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-
-    // The env file is written atomically, so once it exists it is complete.
     ports_.clear();
     std::istringstream env(readFile(envFile));
-    std::string line;
     const std::string prefix = "export BRASKON_COM";
-    while (std::getline(env, line)) {
-        if (line.compare(0, prefix.size(), prefix) != 0)
-            continue;
+    for (std::string line; std::getline(env, line);) {
         const auto eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
-        ports_[std::atoi(line.substr(prefix.size(), eq - prefix.size()).c_str())] = line.substr(eq + 1);
+        if (line.compare(0, prefix.size(), prefix) == 0 && eq != std::string::npos)
+            ports_[std::atoi(line.substr(prefix.size(), eq - prefix.size()).c_str())] = line.substr(eq + 1);
     }
-    setPortVariables();
-}
-
-void SimulatorProcess::setPortVariables()
-{
-    for (int com = FirstCom; com <= LastCom; ++com) {
-        const std::string name = variableName(com);
+    for (int com = 1; com <= 9; ++com) {
+        const std::string name = "BRASKON_COM" + std::to_string(com);
         if (!savedVariables_.count(name)) {
             const char* old = std::getenv(name.c_str());
             savedVariables_[name] = old ? std::optional<std::string>(old) : std::nullopt;
         }
-        const auto port = ports_.find(com);
-        const std::string value = port != ports_.end() ? port->second
-                                                       : "/nonexistent/com" + std::to_string(com);
-        ::setenv(name.c_str(), value.c_str(), 1);
+        const std::string path = portPath(com);
+        ::setenv(name.c_str(), (path.empty() ? "/nonexistent/com" + std::to_string(com) : path).c_str(), 1);
     }
-}
-
-void SimulatorProcess::restorePortVariables()
-{
-    for (const auto& [name, value] : savedVariables_) {
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
-    savedVariables_.clear();
 }
 
 void SimulatorProcess::stop()
 {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        const auto until = Clock::now() + std::chrono::seconds(3);
         int status = 0;
         while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > until) {
+            if (Clock::now() > until) {
                 ::kill(pid_, SIGKILL);
                 ::waitpid(pid_, &status, 0);
                 break;
@@ -178,12 +124,13 @@ void SimulatorProcess::stop()
         }
         pid_ = -1;
     }
-    restorePortVariables();
-}
-
-bool SimulatorProcess::running() const
-{
-    return pid_ > 0 && ::kill(pid_, 0) == 0;
+    for (const auto& [name, value] : savedVariables_) {
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
+    savedVariables_.clear();
 }
 
 std::string SimulatorProcess::portPath(int comNumber) const
@@ -196,24 +143,20 @@ std::vector<std::string> SimulatorProcess::trace() const
 {
     std::vector<std::string> lines;
     std::istringstream in(readFile(workDir_ + "/trace"));
-    std::string line;
-    while (std::getline(in, line))
+    for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
 }
 
-int SimulatorProcess::waitForTrace(const std::string& text, std::chrono::milliseconds deadline,
-                                   size_t fromLine) const
+int SimulatorProcess::waitForTrace(const std::string& text, std::chrono::milliseconds deadline, size_t fromLine) const
 {
-    const auto until = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
+    for (const auto until = Clock::now() + deadline;; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
         const auto lines = trace();
         for (size_t i = fromLine; i < lines.size(); ++i)
             if (lines[i].find(text) != std::string::npos)
                 return static_cast<int>(i);
-        if (std::chrono::steady_clock::now() > until)
+        if (Clock::now() > until)
             return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
@@ -225,32 +168,20 @@ std::string SimulatorProcess::control(const std::string& line)
     if (path.size() >= sizeof(address.sun_path))
         throw std::runtime_error("control socket path too long: " + path);
     std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        throw std::runtime_error("cannot create a socket");
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
+    const std::string request = line + "\n";
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+        if (fd >= 0)
+            ::close(fd);
         throw std::runtime_error("cannot reach the simulator's control socket " + path);
     }
-    const std::string request = line + "\n";
-    size_t sent = 0;
-    while (sent < request.size()) {
-        const ssize_t n = ::write(fd, request.data() + sent, request.size() - sent);
-        if (n <= 0) {
-            ::close(fd);
-            throw std::runtime_error("cannot send control command: " + line);
-        }
-        sent += static_cast<size_t>(n);
-    }
     std::string reply;
-    char c = 0;
-    while (::read(fd, &c, 1) == 1 && c != '\n')
+    for (char c = 0; ::read(fd, &c, 1) == 1 && c != '\n';)
         reply += c;
     ::close(fd);
     if (reply.compare(0, 2, "ok") != 0)
-        throw std::runtime_error("control command \"" + line + "\" failed: " +
-                                 (reply.empty() ? std::string("no reply") : reply));
+        throw std::runtime_error("control command \"" + line + "\" failed: " + (reply.empty() ? "no reply" : reply));
     return reply;
 }
 
