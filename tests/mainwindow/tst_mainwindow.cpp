@@ -611,7 +611,7 @@ void MainWindowTest::livePageShowsFourStepsAtFirstStartSize()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     // Program 5 has the most steps: discharge, charge, discharge, charge.
-    QVERIFY(AddHeldTreatment(program, program.AddBattery(1, 1700), 5) != 0);
+    QVERIFY(AddHeldTreatment(program, InsertBattery(program.Db(), 1, 1700), 5) != 0);
     QTRY_COMPARE(form.AccuTab->count(), 1);
     auto *page = form.AccuTab->widget(0)->findChild<TAccuControlForm *>();
     QVERIFY(page);
