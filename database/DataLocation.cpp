@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 
 namespace {
 
@@ -17,6 +18,8 @@ QString xdgHome(const char *variable, const QString &fallback)
         return QDir::cleanPath(value);
     return QDir::cleanPath(QDir::homePath() + QLatin1Char('/') + fallback);
 }
+
+const QString choiceKey = QStringLiteral("database/location");
 
 bool writableFolder(const QFileInfo &folder)
 {
@@ -43,10 +46,66 @@ QString DataLocation::LogFilePath()
     return QStringLiteral("log.txt");
 }
 
-DataLocation DataLocation::Choose(const QString &databaseOption, const QString &programDirectory)
+std::unique_ptr<QSettings> DataLocation::OpenUserSettings()
+{
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("braskon"),
+                                       QStringLiteral("braskon"));
+}
+
+QString DataLocation::StoredChoice(const QSettings &settings)
+{
+    return settings.value(choiceKey).toString().trimmed();
+}
+
+bool DataLocation::CheckChoice(const QString &choice, QString &normalized, QString &error)
+{
+    const QString text = choice.trimmed();
+    if (text.isEmpty()) {
+        normalized.clear();
+        return true;
+    }
+    if (SqlStore::IsServerLocation(text)) {
+        try {
+            SqlStore::ParseServerLocation(text);
+        } catch (const DatabaseError &bad) {
+            error = bad.message();
+            return false;
+        }
+        normalized = text;
+        return true;
+    }
+    const QFileInfo folder(QDir::cleanPath(QDir::fromNativeSeparators(text)));
+    if (folder.exists() && !folder.isDir()) {
+        error = QStringLiteral("%1 ist eine Datei, kein Ordner. Angegeben wird der Ordner, in dem %2 liegt "
+                               "oder angelegt werden soll, oder eine Adresse postgresql://BENUTZER@RECHNER/DATENBANK.")
+                    .arg(QDir::toNativeSeparators(folder.absoluteFilePath()), SqlStore::fileName());
+        return false;
+    }
+    // The choice holds for every later start, whatever folder that starts in.
+    normalized = folder.absoluteFilePath();
+    return true;
+}
+
+bool DataLocation::StoreChoice(QSettings &settings, const QString &choice, QString &error)
+{
+    QString normalized;
+    if (!CheckChoice(choice, normalized, error))
+        return false;
+    if (normalized.isEmpty())
+        settings.remove(choiceKey);
+    else
+        settings.setValue(choiceKey, normalized);
+    settings.sync();
+    return true;
+}
+
+DataLocation DataLocation::Choose(const QString &databaseOption, const QString &programDirectory,
+                                  const QString &setting)
 {
     DataLocation location;
-    const QString chosen = databaseOption.isEmpty() ? qEnvironmentVariable("BRASKON_DATABASE") : databaseOption;
+    QString chosen = databaseOption.isEmpty() ? qEnvironmentVariable("BRASKON_DATABASE") : databaseOption;
+    if (chosen.isEmpty())
+        chosen = setting.trimmed();
     if (SqlStore::IsServerLocation(chosen)) {
         // A lab database on a server: whether it may be written is the server's answer.
         location.directory = chosen;
@@ -75,7 +134,11 @@ DataLocation DataLocation::Choose(const QString &databaseOption, const QString &
 
 DataLocation DataLocation::ForThisProgram(const QString &databaseOption)
 {
-    return Choose(databaseOption, QCoreApplication::applicationDirPath());
+    QString setting;
+    // The settings are read only when neither the option nor the environment decides.
+    if (databaseOption.isEmpty() && qEnvironmentVariableIsEmpty("BRASKON_DATABASE"))
+        setting = StoredChoice(*OpenUserSettings());
+    return Choose(databaseOption, QCoreApplication::applicationDirPath(), setting);
 }
 
 bool DataLocation::Prepare(QString &error) const

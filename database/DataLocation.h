@@ -1,9 +1,10 @@
 #pragma once
 // Where braskon and braskon-cli keep the database and the log, so both always
 // work on the same data:
-//   1. --database DIR, when given, else the environment variable BRASKON_DATABASE;
-//      either may instead name a lab database on a PostgreSQL server,
-//      postgresql://USER@HOST[:PORT]/DBNAME, shared by every PC of the lab;
+//   1. --database DIR, when given, else the environment variable BRASKON_DATABASE,
+//      else the database chosen in the options dialog (kept in the user's
+//      settings file); each may instead name a lab database on a PostgreSQL
+//      server, postgresql://USER@HOST[:PORT]/DBNAME, shared by every PC of the lab;
 //   2. a folder "database" that already exists beside the program (portable use);
 //   3. the per-user data folder, $XDG_DATA_HOME/braskon (~/.local/share/braskon).
 // A chosen folder that exists but cannot be written is used read-only with a
@@ -13,15 +14,34 @@
 
 #include <QString>
 
+#include <memory>
+
+class QSettings;
+
 struct DataLocation {
     QString directory;   // absolute path of the folder holding braskon.db, or the server URL
     bool readOnly = false;
     QString message;     // German, set when readOnly: what the user should know
 
-    // programDirectory: the folder of the running program file.
-    static DataLocation Choose(const QString &databaseOption, const QString &programDirectory);
-    // Choose() with the folder of the running program.
+    // programDirectory: the folder of the running program file; setting: the
+    // database chosen in the options dialog (empty: none).
+    static DataLocation Choose(const QString &databaseOption, const QString &programDirectory,
+                               const QString &setting = QString());
+    // Choose() with the folder of the running program and the user's setting.
     static DataLocation ForThisProgram(const QString &databaseOption);
+
+    // The user's settings file ($XDG_CONFIG_HOME/braskon/braskon.conf), shared
+    // by braskon and braskon-cli.
+    static std::unique_ptr<QSettings> OpenUserSettings();
+    // The database chosen in the options dialog: a folder or a server URL,
+    // empty for the default.
+    static QString StoredChoice(const QSettings &settings);
+    // Keeps the choice (an empty one removes it). A folder is kept as an
+    // absolute path; false with a German reason, and nothing kept, when the
+    // text names neither a folder nor a valid server URL.
+    static bool StoreChoice(QSettings &settings, const QString &choice, QString &error);
+    // The check of StoreChoice alone; the text as it would be kept.
+    static bool CheckChoice(const QString &choice, QString &normalized, QString &error);
 
     bool IsServer() const;
     // Creates the folder when it is missing; returns false with a German

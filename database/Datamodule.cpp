@@ -717,6 +717,30 @@ void TBRASKDataModule::SelectSamples(int serviceID)
     sampleRow_ = samples_.isEmpty() ? -1 : 0;
 }
 
+QVector<TBRASKDataModule::StoredSample> TBRASKDataModule::SamplesAfter(int serviceID, qint64 afterKey)
+{
+    QMutexLocker locker(&lock_);
+    // The key column is the store's own insertion order, never user input.
+    const QString key = store_->insertionOrder();
+    QSqlQuery query = store_->exec(QStringLiteral("SELECT ") + key
+                                       + QStringLiteral(", F_Step, F_Time, F_Voltage, F_Current FROM samples "
+                                                        "WHERE F_ServiceID = ? AND ")
+                                       + key + QStringLiteral(" > ? ORDER BY ") + key,
+                                   {serviceID, afterKey});
+    QVector<StoredSample> rows;
+    while (query.next()) {
+        StoredSample row;
+        row.Key = query.value(0).toLongLong();
+        row.Values.ServiceID = serviceID;
+        row.Values.Step = query.value(1).toInt();
+        row.Values.Time = query.value(2).toInt();
+        row.Values.Voltage = query.value(3).toInt();
+        row.Values.Current = query.value(4).toInt();
+        rows.append(row);
+    }
+    return rows;
+}
+
 bool TBRASKDataModule::FirstSample()
 {
     QMutexLocker locker(&lock_);

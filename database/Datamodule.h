@@ -113,6 +113,15 @@ public:
     void GetSample(Sample &sample);   // Capacity is not stored and left as it is
     // The treatment's last stored sample (Capacity left as it is); false when none.
     bool LastSample(int serviceID, Sample &sample);
+    // A stored sample with its place in the table, so that a reader can go on
+    // where it stopped (keys grow in the order the samples were stored).
+    struct StoredSample {
+        qint64 Key = 0;
+        Sample Values;
+    };
+    // The treatment's samples stored after the one with key afterKey (0: all),
+    // in the order they were stored.
+    QVector<StoredSample> SamplesAfter(int serviceID, qint64 afterKey);
 
     bool CurveName(CurveKey &key);
 
@@ -143,6 +152,8 @@ public:
     QVector<RunningTreatment> RunningTreatments();
     bool FindRunning(RunningTreatment &treatment);   // by ServiceID
     static bool OwnerAlive(const RunningTreatment &treatment);
+    // Whether this very process is the registered recorder.
+    static bool RecordedByThisProcess(const RunningTreatment &treatment);
     // Running: registered, owner alive; Interrupted: registered, owner gone;
     // Ended: not registered.
     RecordingState StateOf(int serviceID);

@@ -126,6 +126,12 @@ bool TBRASKDataModule::OwnerAlive(const RunningTreatment &treatment)
     return OwnerProcess::Alive(treatment.Host, treatment.Pid, treatment.Identity, treatment.Heartbeat);
 }
 
+bool TBRASKDataModule::RecordedByThisProcess(const RunningTreatment &treatment)
+{
+    return treatment.Host == OwnerProcess::HostName() && treatment.Pid == OwnerProcess::CurrentPid()
+           && treatment.Identity == OwnerProcess::CurrentIdentity();
+}
+
 TBRASKDataModule::RecordingState TBRASKDataModule::StateOf(int serviceID)
 {
     RunningTreatment row;

@@ -6,6 +6,7 @@
 #include <QMutexLocker>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <unordered_map>
@@ -103,9 +104,14 @@ TDiagramForm::TDiagramForm(TBRASKDataModule* dataModule, QWidget* parent)
     layout->addWidget(m_hScrollBar, 1, 0);
     layout->addWidget(corner, 1, 1);
 
-    if (m_dataModule)
+    if (m_dataModule) {
         connect(m_dataModule, &TBRASKDataModule::ServicesDeleted, this,
                 &TDiagramForm::DropDeletedCurves);
+        connect(m_dataModule, &TBRASKDataModule::RecordsChanged, this, [this](const QStringList& tables) {
+            if (tables.contains(QStringLiteral("samples")))
+                FollowOtherRecorders();
+        });
+    }
     connect(m_chart, &TMultiChart::ChartRescaled, this, &TDiagramForm::UpdateScrollBars);
     connect(m_chart, &TMultiChart::ChartZooming, this, &TDiagramForm::PushZoomState);
     connectEndOfScroll(m_hScrollBar, &TDiagramForm::HScrollBarScroll);
@@ -148,33 +154,17 @@ Curve* TDiagramForm::AddServiceCurve(int serviceID, int kind)
     if (kind == 2)
         return curve;  // samples carry no capacity
 
-    // The step functions are read once per step number, not once per sample.
     QMutexLocker<QRecursiveMutex> lock(&m_dataModule->Lock());
-    std::unordered_map<int, int> phaseOfStep;  // -1: no step record
-    auto phaseFor = [&](int step) {
-        const auto it = phaseOfStep.find(step);
-        if (it != phaseOfStep.end())
-            return it->second;
-        StepRecord record;
-        record.ServiceID = serviceID;
-        record.Step = step;
-        const int phase = m_dataModule->GetSubService(record) ? record.Function : -1;
-        phaseOfStep.emplace(step, phase);
-        return phase;
-    };
-    m_dataModule->SelectSamples(serviceID);
-    if (m_dataModule->FirstSample()) {
-        do {
-            Sample sample;
-            m_dataModule->GetSample(sample);
-            const int phase = phaseFor(sample.Step);
-            if (phase < 0)
-                continue;  // samples of a missing step are left out
-            const double value = kind == 0 ? sample.Voltage * 0.001 : sample.Current;
-            curve->Data.push_back(Curve::DataPoint{static_cast<float>(sample.Time),
-                                                   static_cast<float>(value),
-                                                   static_cast<int16_t>(phase)});
-        } while (m_dataModule->NextSample());
+    Follow& follow = m_follow[{serviceID, kind}];
+    follow = Follow{};
+    const auto rows = m_dataModule->SamplesAfter(serviceID, 0);
+    appendSamples(curve, *m_curveKeys.back(), rows);
+    if (!rows.isEmpty())
+        follow.LastKey = rows.back().Key;
+    if (m_dataModule->IsShared()) {
+        const std::map<int, bool> running = runningTreatments();
+        const auto found = running.find(serviceID);
+        follow.Following = found != running.end() && !found->second;
     }
     m_chart->Changed();
     return curve;
@@ -184,8 +174,89 @@ void TDiagramForm::AddLiveSample(int serviceID, int kind, double time, double va
 {
     // The key keeps the name the curve was entered with; no database lookup
     // is needed per sample.
-    if (const CurveKey* key = FindCurveKey(serviceID, kind))
+    if (const CurveKey* key = FindCurveKey(serviceID, kind)) {
         m_chart->AddPoint(key->Name, time, value, phase);
+        m_follow[{serviceID, kind}].LiveAdded = true;
+    }
+}
+
+void TDiagramForm::appendSamples(Curve* curve, const CurveKey& key,
+                                 const QVector<TBRASKDataModule::StoredSample>& rows)
+{
+    if (!curve || key.Kind == 2)
+        return;  // samples carry no capacity
+    // The step functions are read once per step number, not once per sample.
+    std::unordered_map<int, int> phaseOfStep;  // -1: no step record
+    auto phaseFor = [&](int step) {
+        const auto it = phaseOfStep.find(step);
+        if (it != phaseOfStep.end())
+            return it->second;
+        StepRecord record;
+        record.ServiceID = key.ServiceID;
+        record.Step = step;
+        const int phase = m_dataModule->GetSubService(record) ? record.Function : -1;
+        phaseOfStep.emplace(step, phase);
+        return phase;
+    };
+    for (const TBRASKDataModule::StoredSample& row : rows) {
+        const Sample& sample = row.Values;
+        const int phase = phaseFor(sample.Step);
+        if (phase < 0)
+            continue;  // samples of a missing step are left out
+        const double value = key.Kind == 0 ? sample.Voltage * 0.001 : sample.Current;
+        curve->Data.push_back(Curve::DataPoint{static_cast<float>(sample.Time), static_cast<float>(value),
+                                               static_cast<int16_t>(phase)});
+    }
+}
+
+std::map<int, bool> TDiagramForm::runningTreatments() const
+{
+    std::map<int, bool> here;
+    for (const TBRASKDataModule::RunningTreatment& row : m_dataModule->RunningTreatments())
+        here[row.ServiceID] = TBRASKDataModule::RecordedByThisProcess(row);
+    return here;
+}
+
+void TDiagramForm::FollowOtherRecorders()
+{
+    bool anyValueCurve = false;
+    for (const auto& key : m_curveKeys)
+        anyValueCurve = anyValueCurve || key->Kind != 2;
+    if (!anyValueCurve)
+        return;
+    bool grown = false;
+    try {
+        QMutexLocker<QRecursiveMutex> lock(&m_dataModule->Lock());
+        const std::map<int, bool> running = runningTreatments();
+        for (const auto& key : m_curveKeys) {
+            if (key->Kind == 2)
+                continue;
+            Follow& follow = m_follow[{key->ServiceID, key->Kind}];
+            const auto found = running.find(key->ServiceID);
+            const bool recordedHere = found != running.end() && found->second;
+            // Once another recorder was seen, the curve keeps following after
+            // it left the registry: its last samples, and rows that waited for
+            // the server, may come with or after the leaving. A curve that
+            // this program feeds itself only moves its key on, so that a
+            // takeover by another PC continues after the rows shown.
+            follow.Following = !recordedHere && (follow.Following || found != running.end());
+            if (!follow.Following && !follow.LiveAdded)
+                continue;
+            const auto rows = m_dataModule->SamplesAfter(key->ServiceID, follow.LastKey);
+            if (follow.Following && !rows.isEmpty()) {
+                appendSamples(m_chart->GetCurve(key->Name), *key, rows);
+                grown = true;
+            }
+            if (!rows.isEmpty())
+                follow.LastKey = rows.back().Key;
+            follow.LiveAdded = false;
+        }
+    } catch (const DatabaseError& error) {
+        // The server is away; the keys stay, so the next report reads what was missed.
+        qWarning("%s", error.what());
+    }
+    if (grown)
+        m_chart->Changed();
 }
 
 TDiagramForm::CurveKey* TDiagramForm::FindCurveKey(int serviceID, int kind) const
@@ -216,6 +287,7 @@ void TDiagramForm::RemoveServiceCurve(const QString& name)
 {
     for (auto it = m_curveKeys.begin(); it != m_curveKeys.end(); ++it) {
         if ((*it)->Name == name) {
+            m_follow.erase({(*it)->ServiceID, (*it)->Kind});
             m_curveKeys.erase(it);
             m_chart->RemoveCurve(name);
             return;

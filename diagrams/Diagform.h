@@ -12,7 +12,9 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QMenu;
@@ -78,6 +80,10 @@ public:
     // Removes the curves whose treatment record no longer exists (run when
     // the data module reports deleted treatments).
     void DropDeletedCurves();
+    // Appends the samples stored since the last point to the curves of
+    // treatments that another PC (or another program here) is recording; run
+    // when the data module reports that other PCs changed samples.
+    void FollowOtherRecorders();
 
     // Zoom stack.
     void PushZoomState();
@@ -100,6 +106,22 @@ protected:
 
 private:
     void connectEndOfScroll(QScrollBar* bar, void (TDiagramForm::*handler)());
+    // Stored samples as points of the curve, each with the function of its
+    // step; samples of a missing step are left out.
+    void appendSamples(Curve* curve, const CurveKey& key,
+                       const QVector<TBRASKDataModule::StoredSample>& rows);
+    // Registered running treatments: ID -> recorded by this very process.
+    std::map<int, bool> runningTreatments() const;
+
+    // Per curve (treatment ID, kind): the key of the last stored sample it
+    // shows, whether it follows another recorder, and whether this program's
+    // own run handed it points since the last report.
+    struct Follow
+    {
+        qint64 LastKey = 0;
+        bool Following = false;
+        bool LiveAdded = false;
+    };
 
     TBRASKDataModule* m_dataModule;
     TMultiChart* m_chart = nullptr;
@@ -108,4 +130,5 @@ private:
     QPointer<QMenu> m_popupMenu;
     std::vector<ZOOMSTATE> m_zoomStack;
     std::vector<std::unique_ptr<CurveKey>> m_curveKeys;
+    std::map<std::pair<int, int>, Follow> m_follow;
 };

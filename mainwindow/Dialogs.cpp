@@ -2,6 +2,7 @@
 
 #include "BraskonVersion.h"
 
+#include "database/DataLocation.h"
 #include "database/Texts.h"
 #include "resources/Artwork.h"
 
@@ -14,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -238,6 +240,19 @@ TOptionsDialog::TOptionsDialog(QWidget *parent)
     grid->addWidget(edMinDeltaU, 1, 1);
     grid->addWidget(new QLabel(QStringLiteral("(mA)"), general), 1, 2);
     grid->addWidget(edMinDeltaI, 1, 3);
+    edDatabase = NamedEdit("edDatabase", general);
+    edDatabase->setPlaceholderText(QStringLiteral("Standard (Ordner oder postgresql://BENUTZER@RECHNER/DATENBANK)"));
+    edDatabase->setMinimumWidth(260);
+    auto *databaseLabel = new QLabel(QStringLiteral("&Datenbank"), general);
+    databaseLabel->setBuddy(edDatabase);
+    grid->addWidget(databaseLabel, 2, 0);
+    grid->addWidget(edDatabase, 2, 1, 1, 3);
+    lbDatabaseNote = new QLabel(general);
+    lbDatabaseNote->setObjectName(QStringLiteral("lbDatabaseNote"));
+    lbDatabaseNote->setWordWrap(true);
+    // Room for the note and the two lines added when shown; the dialog's size is fixed.
+    lbDatabaseNote->setMinimumHeight(3 * lbDatabaseNote->fontMetrics().lineSpacing());
+    grid->addWidget(lbDatabaseNote, 3, 1, 1, 3);
     generalLayout->addLayout(grid);
     generalLayout->addStretch();
     Pages->addTab(general, QStringLiteral("Allgemein"));
@@ -332,7 +347,36 @@ void TOptionsDialog::showEvent(QShowEvent *event)
                                                                 .arg(QString::fromStdString(resolved.device))
                                                           : QString());
     }
+    QString note = QStringLiteral("Eine ge\u00e4nderte Datenbank gilt ab dem n\u00e4chsten Start.");
+    if (!inUse_.isEmpty())
+        note += QStringLiteral(" Jetzt: %1").arg(inUse_);
+    if (!qEnvironmentVariableIsEmpty("BRASKON_DATABASE"))
+        note += QStringLiteral("\nVorrang hat BRASKON_DATABASE=%1.").arg(qEnvironmentVariable("BRASKON_DATABASE"));
+    lbDatabaseNote->setText(note);
     QDialog::showEvent(event);
+}
+
+void TOptionsDialog::SetDatabase(const QString &stored, const QString &inUse)
+{
+    edDatabase->setText(stored);
+    inUse_ = inUse;
+}
+
+QString TOptionsDialog::Database() const
+{
+    return edDatabase->text().trimmed();
+}
+
+void TOptionsDialog::accept()
+{
+    QString normalized, error;
+    if (!DataLocation::CheckChoice(edDatabase->text(), normalized, error)) {
+        Pages->setCurrentIndex(0);
+        edDatabase->setFocus();
+        QMessageBox::warning(this, QStringLiteral("Datenbank"), error);
+        return;
+    }
+    QDialog::accept();
 }
 
 void TOptionsDialog::SetTexts(const MainCommands::OptionsTexts &texts)

@@ -63,8 +63,9 @@ public:
     QPushButton *Button2;
 };
 
-// Two pages: "Allgemein" (recording clock and minimum differences) and
-// "Schnittstellen" (which device stands behind COM1..COM9).
+// Two pages: "Allgemein" (recording clock, minimum differences and the
+// database of the next start) and "Schnittstellen" (which device stands
+// behind COM1..COM9).
 class TOptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -81,17 +82,31 @@ public:
     // The device path in a drop-down text ("path — description" -> "path").
     static QString DeviceOfText(const QString &text);
 
+    // The database for the next start (a folder or a server URL, empty for
+    // the default) and the one this run uses.
+    void SetDatabase(const QString &stored, const QString &inUse);
+    QString Database() const;
+
     QTabWidget *Pages;
     QLineEdit *edTimer;
     QLineEdit *edMinDeltaU;
     QLineEdit *edMinDeltaI;
     QComboBox *cbPort[Ohmrida::SerialPorts::LastPort];        // cbCOM1..cbCOM9
     QLabel *lbPortOverride[Ohmrida::SerialPorts::LastPort];   // set when BRASKON_COM<n> wins
+    QLineEdit *edDatabase;
+    QLabel *lbDatabaseNote;   // when the choice applies, and what wins over it
     QPushButton *Button1;
     QPushButton *Button2;
 
+    // OK keeps the dialog open, with a message, while the database field
+    // names neither a folder nor a valid server URL.
+    void accept() override;
+
 protected:
     void showEvent(QShowEvent *event) override;
+
+private:
+    QString inUse_;
 };
 
 class TInfoDialog : public QDialog {

@@ -4,6 +4,7 @@
 #include "Dialogs.h"
 #include "GridColumns.h"
 
+#include "database/DataLocation.h"
 #include "database/Datamodule.h"
 #include "diagrams/Diagdocs.h"
 #include "resources/Artwork.h"
@@ -1211,11 +1212,18 @@ void TMainForm::MenuOptionsClick()
     optionsDialog_->SetTexts(MainCommands::CurrentOptions(*database_, *TheTimer));
     optionsDialog_->SetDevices(Ohmrida::SerialPorts::ListDevices());
     optionsDialog_->SetPorts(Ohmrida::SerialPorts::Assignment());
+    optionsDialog_->SetDatabase(settings_ ? DataLocation::StoredChoice(*settings_) : QString(),
+                                database_->DatabaseFile());
     if (optionsDialog_->exec() != QDialog::Accepted)
         return;
     Ohmrida::SerialPorts::AssignAll(optionsDialog_->Ports());
-    if (settings_)
+    if (settings_) {
         PortSettings::Save(*settings_, Ohmrida::SerialPorts::Assignment());
+        // Taken at the next start of either program; the dialog checked it.
+        QString error;
+        if (!DataLocation::StoreChoice(*settings_, optionsDialog_->Database(), error))
+            throw DatabaseError(error);
+    }
     // A bad field ends the command there; what was taken before it is kept,
     // in the settings file too.
     struct KeepOptions {

@@ -2,6 +2,8 @@
 
 #include "SerialPorts.h"
 
+#include "database/DataLocation.h"
+
 #include <QRegularExpression>
 
 namespace PortSettings {
@@ -17,8 +19,8 @@ QString key(int port)
 
 std::unique_ptr<QSettings> OpenUserSettings()
 {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("braskon"),
-                                       QStringLiteral("braskon"));
+    // One file for the ports and the database choice.
+    return DataLocation::OpenUserSettings();
 }
 
 std::map<int, std::string> Load(QSettings &settings)
