@@ -3,8 +3,6 @@
 
 #include "ServiceViews.h"
 
-#include <QString>
-
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -15,13 +13,11 @@ namespace TreatmentTest {
 
 class RecordingControlWindow : public ServiceControlWindow {
 public:
-    void SetupService(int serviceID, const QString &caption, double nominalVoltage, double maxCurrentA) override
+    void SetupService(int, const QString &caption, double nominalVoltage, double) override
     {
         calls.push_back("SetupService");
-        setupID = serviceID;
         this->caption = caption;
         this->nominalVoltage = nominalVoltage;
-        maxCurrent = maxCurrentA;
     }
     void ShowTime(int seconds) override
     {
@@ -41,15 +37,16 @@ public:
         calls.push_back("ShowWriteStatus");
         writeStatuses.push_back(status);
     }
-    void SetService(Service *service) override { calls.push_back("SetService"); this->service = service; }
-    void SetNominalCapacity(int mAh) override { calls.push_back("SetNominalCapacity"); nominalCapacity = mAh; }
+    void SetService(Service *service) override { this->service = service; }
+    void SetNominalCapacity(int) override {}
+    long Count(const std::string &call) const { return std::count(calls.begin(), calls.end(), call); }
 
     std::vector<std::string> calls;
     std::vector<WriteStatus> writeStatuses;
     std::function<void()> onShowTime;
     QString caption;
-    double nominalVoltage = 0, maxCurrent = 0, voltage = 0, current = 0;
-    int setupID = 0, time = -1, function = -1, capacity = -1, nominalCapacity = 0;
+    double nominalVoltage = 0, voltage = 0, current = 0;
+    int time = -1, function = -1, capacity = -1;
     Service *service = nullptr;
 };
 
@@ -90,7 +87,6 @@ public:
         return windows;
     }
     void ShowBatteryPage() override { ++batteryPageShown; }
-
     RecordingControlWindow *Window(size_t page) { return pages.at(page).window.get(); }
 
     struct Page {
@@ -99,8 +95,7 @@ public:
     };
     std::vector<Page> pages;
     std::vector<std::unique_ptr<RecordingDiagram>> diagrams;
-    int activePage = -1;
-    int batteryPageShown = 0;
+    int activePage = -1, batteryPageShown = 0;
 };
 
 } // namespace TreatmentTest
