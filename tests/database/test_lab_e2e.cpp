@@ -22,7 +22,7 @@ namespace {
 
 const QString Terminal = QStringLiteral("Lumo an COM1");
 
-// One braskon-cli run as station `station` with COM1 on `device`.
+// One braskon-cli run (killed with the object) as station `station` with COM1 on `device`.
 class Station {
 public:
     Station(const QString &database, const QString &station, const std::string &device)
@@ -38,13 +38,6 @@ public:
                         "--program", "3", "--charge", "30", "--discharge", "30", "--tick-ms", "100",
                         "--min-delta-u", "0", "--min-delta-i", "0"});
         process_.waitForStarted(10000);
-    }
-    ~Station()
-    {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
     }
     QString output()
     {
