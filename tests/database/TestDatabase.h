@@ -2,7 +2,10 @@
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,20 +20,19 @@
 // `location`: the file braskon.db in a folder, or a PostgreSQL URL.
 inline QSqlDatabase OpenTestConnection(const QString &location, const QString &name)
 {
-    if (SqlStore::IsServerLocation(location)) {
+    const bool server = SqlStore::IsServerLocation(location);
+    QSqlDatabase db = QSqlDatabase::addDatabase(server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
+    if (server) {
         const SqlStore::ServerAddress address = SqlStore::ParseServerLocation(location);
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
         db.setHostName(address.host);
         db.setUserName(address.user);
         db.setDatabaseName(address.database);
         if (address.port > 0)
             db.setPort(address.port);
-        EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
-        return db;
+    } else {
+        db.setDatabaseName(location + QStringLiteral("/braskon.db"));
     }
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(location + QStringLiteral("/braskon.db"));
-    EXPECT_TRUE(db.open());
+    EXPECT_TRUE(db.open()) << db.lastError().text().toStdString();
     return db;
 }
 
@@ -50,6 +52,26 @@ inline QVariant QueryOnce(const QString &location, const QString &sql)
     return value;
 }
 
+struct CliRun {
+    int status;
+    QString out, err;
+};
+
+// braskon-cli to its end; `prefix` runs it through another program (setpriv).
+inline CliRun RunCli(const QStringList &args, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+                     const QStringList &prefix = {})
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    if (prefix.isEmpty())
+        process.start(QStringLiteral(BRASKON_CLI), args);
+    else
+        process.start(prefix[0], prefix.mid(1) + QStringList{QStringLiteral(BRASKON_CLI)} + args);
+    EXPECT_TRUE(process.waitForFinished(60000));
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
 // A fresh database of its own on the test server (BRASKON_TEST_PG, the URL
 // of its maintenance database), dropped again by the destructor.
 class ServerDatabase {
@@ -67,8 +89,7 @@ public:
     static bool Available() { return !qEnvironmentVariableIsEmpty("BRASKON_TEST_PG"); }
 
 private:
-    QString name_;
-    QString server_;
+    QString name_, server_;
 };
 
 // One temporary database per test, and a look at it through a connection of
@@ -93,13 +114,29 @@ protected:
         return server_->url();
     }
     QString file() const { return dir() + QStringLiteral("/braskon.db"); }
-
+    QByteArray digest() const
+    {
+        QFile db(file());
+        return db.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(db.readAll(), QCryptographicHash::Sha256)
+                                             : QByteArray();
+    }
+    // The message a module opening the database fails with; empty if it opens.
+    QString refusal() const
+    {
+        try {
+            TBRASKDataModule module(dir());
+        } catch (const DatabaseError &error) {
+            return error.message();
+        }
+        return QString();
+    }
     TBRASKDataModule &module()
     {
         if (!module_)
             module_ = std::make_unique<TBRASKDataModule>(dir());
         return *module_;
     }
+    CliRun run(const QStringList &args) { return RunCli(QStringList{"--database", dir()} + args); }
 
     // Runs `sql` on a connection of its own and returns the first value.
     QVariant query(const QString &sql) const { return QueryOnce(dir(), sql); }
@@ -122,7 +159,6 @@ protected:
         module().InsertBattery(battery);
         return battery;
     }
-
     int addService(int batteryID, int program, int steps, int samplesPerStep)
     {
         TBRASKDataModule::Service service;
@@ -130,11 +166,7 @@ protected:
         service.Program = program;
         module().InsertService(service);
         for (int step = 1; step <= steps; ++step) {
-            StepRecord record;
-            record.ServiceID = service.ID;
-            record.Step = step;
-            record.Function = step % 2;
-            record.Parameter = 100 * step;
+            StepRecord record{service.ID, step, step % 2, 100 * step};
             module().InsertStep(record);
             for (int i = 0; i < samplesPerStep; ++i)
                 module().InsertSample({service.ID, step, i, 1200 + i, 100, 0});

@@ -5,26 +5,20 @@
 #include <tuple>
 
 using DataModule = DatabaseTest;
+using std::make_tuple;
 
-TEST_F(DataModule, EmptyBatteryTableLeavesListClosedAndTreatmentsEmpty)
+TEST_F(DataModule, SortingAnEmptyListKeepsItClosedAndUnknownColumnsAreRefused)
 {
     module().ReopenBatteries(0);
-    EXPECT_FALSE(module().BatteryQuery()->isOpen());
-    EXPECT_EQ(module().ServiceQuery()->rowCount(), 0);
-    EXPECT_EQ(module().SubServiceQuery()->rowCount(), 0);
     module().SortBatteries("F_Capacity");   // nothing to sort: stays as it was
-    EXPECT_FALSE(module().BatteryQuery()->isOpen());
-    EXPECT_EQ(module().BatteryQuery()->rowCount(), 0);
-    EXPECT_EQ(module().SelectedBatteryID(), 0);
-}
-
-TEST_F(DataModule, SortBatteriesStandsOnFirstRowAndRefusesUnknownColumns)
-{
+    EXPECT_EQ(make_tuple(false, 0, 0, 0), make_tuple(module().BatteryQuery()->isOpen(), module().SelectedBatteryID(),
+                                                     module().ServiceQuery()->rowCount(),
+                                                     module().SubServiceQuery()->rowCount()));
     addBattery(1, 6, 2);
     addBattery(2, 6, 0);
     addBattery(3, 6, 1);
     module().SortBatteries("F_Type");
-    EXPECT_EQ(module().SelectedBatteryID(), 2);
+    EXPECT_EQ(module().SelectedBatteryID(), 2) << "stands on the first row";
     EXPECT_EQ(module().BatteryQuery()->value(2, "F_ID").toInt(), 1);
     EXPECT_THROW(module().SortBatteries("F_ID; DROP TABLE batteries"), DatabaseError);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 3);
@@ -34,22 +28,20 @@ TEST_F(DataModule, CountersProposalTypedAndDuplicateIDs)
 {
     module();
     execute("UPDATE nextid SET NextID = 7 WHERE TableName = 'batteries'");
-    // Proposed 7 accepted: the counter moves to 8.
+    // Proposed 7 accepted: the counter moves to 8; a typed 20 leaves it alone.
     ASSERT_EQ(module().PeekBatteryID(), 7);
     module().AdvanceBatteryID();
     addBattery(7);
-    EXPECT_EQ(module().PeekBatteryID(), 8);
-    // Typed 20 leaves the counter alone.
     addBattery(20);
     EXPECT_EQ(module().PeekBatteryID(), 8);
-    // The proposal reaches 20: accepting advances first, then the post fails.
+    // The proposal reaches 20: accepting advances first, then the post fails
+    // and leaves no half-made row.
     execute("UPDATE nextid SET NextID = 20 WHERE TableName = 'batteries'");
     module().AdvanceBatteryID();
     EXPECT_THROW(addBattery(20, 12, 2), DatabaseError);
     EXPECT_EQ(module().PeekBatteryID(), 21);
-    // No half-made row: the existing battery is unchanged.
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 2);
-    EXPECT_EQ(scalar("SELECT F_Cells FROM batteries WHERE F_ID = 20"), 6);
+    EXPECT_EQ(make_tuple(2LL, 6LL), make_tuple(scalar("SELECT COUNT(*) FROM batteries"),
+                                               scalar("SELECT F_Cells FROM batteries WHERE F_ID = 20")));
 
     // A treatment takes its number from its own counter.
     module().ReopenBatteries(7);
@@ -58,9 +50,8 @@ TEST_F(DataModule, CountersProposalTypedAndDuplicateIDs)
     service.BatteryID = 7;
     service.Program = 2;
     module().InsertService(service);
-    EXPECT_EQ(service.ID, 41);
-    EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 42);
-    EXPECT_EQ(module().SelectedServiceID(), 41);
+    EXPECT_EQ(make_tuple(41, 42LL, 41), make_tuple(service.ID, scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"),
+                                                   module().SelectedServiceID()));
     TBRASKDataModule::Service loaded;
     loaded.ID = 41;
     ASSERT_TRUE(module().LoadService(loaded));
@@ -68,56 +59,68 @@ TEST_F(DataModule, CountersProposalTypedAndDuplicateIDs)
               std::tie(service.BatteryID, service.Program, service.Date, service.Time));
 }
 
-TEST_F(DataModule, MissingCounterRowFailsAndStoresNothing)
+TEST_F(DataModule, CountersThatCannotGiveAValidIDAreErrors)
 {
     addBattery(1);
-    execute("DELETE FROM nextid");
-    EXPECT_THROW(module().PeekBatteryID(), DatabaseError);
-    EXPECT_THROW(module().AdvanceBatteryID(), DatabaseError);
-    TBRASKDataModule::Service service;
-    service.BatteryID = 1;
-    try {
-        module().InsertService(service);
-        FAIL() << "InsertService without a counter row succeeded";
-    } catch (const DatabaseError &error) {
-        EXPECT_TRUE(QString::fromUtf8(error.what()).contains("services"));
+    // The stored counter, and whether it can still give a new ID; "" stands for no counter rows at all.
+    const QList<std::pair<QString, bool>> counters = {
+        {"9223372036854775807", false}, {"2147483647", false}, {"'abc'", false}, {"0", false},
+        {"-5", false}, {"1.5", false}, {"2147483646", true}, {"", false}};
+    for (const auto &[stored, valid] : counters) {
+        SCOPED_TRACE(stored.toStdString());
+        // A server's Integer column takes no text, fraction or 64-bit number.
+        if (onServer() && (stored.startsWith('\'') || stored.contains('.') || stored.size() > 10))
+            continue;
+        execute(stored.isEmpty() ? QStringLiteral("DELETE FROM nextid") : "UPDATE nextid SET NextID = " + stored);
+        const QVariant before = query("SELECT NextID FROM nextid WHERE TableName = 'services'");
+        TBRASKDataModule::Service service;
+        service.BatteryID = 1;
+        if (valid) {
+            EXPECT_EQ(module().PeekBatteryID(), 2147483646);
+            module().InsertService(service);
+            EXPECT_EQ(service.ID, 2147483646);
+            execute("DELETE FROM services");
+            continue;
+        }
+        EXPECT_THROW(module().PeekBatteryID(), DatabaseError);
+        EXPECT_THROW(module().AdvanceBatteryID(), DatabaseError);
+        try {
+            module().InsertService(service);
+            ADD_FAILURE() << "got ID " << service.ID;
+        } catch (const DatabaseError &error) {
+            EXPECT_TRUE(error.message().contains(stored.isEmpty() ? "services" : "keine g\u00fcltige neue ID"))
+                << error.message().toStdString();
+        }
+        EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 0);
+        EXPECT_EQ(query("SELECT NextID FROM nextid WHERE TableName = 'services'"), before);
     }
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 0);
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM nextid"), 0);
 }
 
-TEST_F(DataModule, DeletingABatteryCascades)
+TEST_F(DataModule, DeletingABatteryOrATreatmentCascades)
 {
     addBattery(1);
     const int first = addService(1, 3, 3, 4);
-    const int second = addService(1, 4, 3, 4);
+    addService(1, 4, 3, 4);
     addBattery(2);
     const int other = addService(2, 1, 1, 5);
+    const int bare = addService(2, 0, 0, 0);   // samples, but no steps
+    for (int i = 0; i < 4; ++i)
+        module().InsertSample({bare, 1, i, 1000, 10, 0});
     module().ReopenBatteries(1);
     ASSERT_EQ(module().ServiceQuery()->rowCount(), 2);
     module().DeleteSelectedBattery();
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 1);
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 1);
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sub"), 1);
-    EXPECT_EQ(scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID IN (%1, %2)").arg(first).arg(second)), 0);
-    EXPECT_EQ(scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(other)), 5);
+    EXPECT_EQ(make_tuple(1LL, 2LL, 1LL, 0LL, 9LL),
+              make_tuple(scalar("SELECT COUNT(*) FROM batteries"), scalar("SELECT COUNT(*) FROM services"),
+                         scalar("SELECT COUNT(*) FROM sub"),
+                         scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID <= %1").arg(first + 1)),
+                         scalar("SELECT COUNT(*) FROM samples")));
     EXPECT_EQ(module().SelectedBatteryID(), 2);
-    EXPECT_EQ(module().SelectedServiceID(), other);
-}
-
-TEST_F(DataModule, DeletingATreatmentWithoutStepsDropsItsSamples)
-{
-    addBattery(1);
-    const int keep = addService(1, 1, 1, 3);
-    const int bare = addService(1, 0, 0, 0);
-    for (int i = 0; i < 4; ++i)
-        module().InsertSample({bare, 1, i, 1000, 10, 0});
     module().ReopenServices(bare);
     ASSERT_EQ(module().SelectedServiceID(), bare);
     module().DeleteSelectedService();
-    EXPECT_EQ(scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(bare)), 0);
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM samples"), 3);
-    EXPECT_EQ(module().SelectedServiceID(), keep);
+    EXPECT_EQ(scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(other)), 5);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM samples"), 5);
+    EXPECT_EQ(module().SelectedServiceID(), other);
 }
 
 TEST_F(DataModule, RowsRoundTripAndMissingOnesAreNotFound)
@@ -130,17 +133,14 @@ TEST_F(DataModule, RowsRoundTripAndMissingOnesAreNotFound)
     EXPECT_EQ(std::tie(battery.Cells, battery.Type, battery.Form, battery.SelfDischarge), std::make_tuple(4, 2, 3, -1));
 
     const int service = addService(1, 3, 2, 3);
-    StepRecord step{service, 2, 0, 0, 0, 0, 0, 0};
+    StepRecord step{service, 2};
     ASSERT_TRUE(module().GetSubService(step));
     EXPECT_EQ(step.Parameter, 200);
-    step.Duration = 3725;
-    step.Capacity = 480;
     step.State = OK;
     EXPECT_TRUE(module().StoreStepResult(step));
-    StepRecord missing{service, 9, 0, 0, 0, 0, 0, 0};
-    EXPECT_FALSE(module().StoreStepResult(missing));
-    EXPECT_FALSE(module().GetSubService(missing));
-    StepRecord duplicate{service, 1, 1, 100, 0, 0, 0, 0};
+    StepRecord missing{service, 9};
+    EXPECT_FALSE(module().StoreStepResult(missing) || module().GetSubService(missing));
+    StepRecord duplicate{service, 1, 1, 100};
     EXPECT_THROW(module().InsertStep(duplicate), DatabaseError);
 
     module().InsertSamples({{service, 3, 10, 1, 1, 0}, {service, 3, 11, 1, 1, 0}});
@@ -150,32 +150,23 @@ TEST_F(DataModule, RowsRoundTripAndMissingOnesAreNotFound)
         Sample sample;
         sample.Capacity = 77;   // not stored: left as it is
         module().GetSample(sample);
-        EXPECT_EQ(sample.ServiceID, service);
-        EXPECT_EQ(sample.Capacity, 77);
+        EXPECT_EQ(make_tuple(service, 77), make_tuple(sample.ServiceID, sample.Capacity));
         times << sample.Time;
     }
     EXPECT_EQ(times, QList<int>({0, 1, 2, 0, 1, 2, 10, 11}));
     module().SelectSamples(9999);
     EXPECT_FALSE(module().FirstSample());
-}
 
-TEST_F(DataModule, CurveNames)
-{
-    addBattery(12);
-    const int service = addService(12, 3, 0, 0);
+    // Curve names: battery, date, time, program code and the unit of the kind.
     TBRASKDataModule::Service loaded;
     loaded.ID = service;
     ASSERT_TRUE(module().LoadService(loaded));
-    const QString stem = QString("Akku 12, %1, %2, EL, ").arg(loaded.Date, loaded.Time);
-    TBRASKDataModule::CurveKey key{service, 0, QString()};
-    ASSERT_TRUE(module().CurveName(key));
-    EXPECT_EQ(key.Name, stem + "V");
-    key.Kind = 1;
-    ASSERT_TRUE(module().CurveName(key));
-    EXPECT_TRUE(key.Name.endsWith("EL, mA"));
-    key.Kind = 3;
-    ASSERT_TRUE(module().CurveName(key));
-    EXPECT_EQ(key.Name, stem);
+    const QString stem = QString("Akku 1, %1, %2, EL, ").arg(loaded.Date, loaded.Time);
+    for (const auto &[kind, unit] : {std::pair{0, "V"}, std::pair{1, "mA"}, std::pair{3, ""}}) {
+        TBRASKDataModule::CurveKey key{service, kind, QString()};
+        ASSERT_TRUE(module().CurveName(key));
+        EXPECT_EQ(key.Name, stem + unit);
+    }
     TBRASKDataModule::CurveKey unknown{service + 100, 0, "unchanged"};
     EXPECT_FALSE(module().CurveName(unknown));
     EXPECT_EQ(unknown.Name, "unchanged");
@@ -209,70 +200,30 @@ TEST_F(DataModule, MasterDetailChainNarrowsWithSignals)
     QSignalSpy steps(&module(), &TBRASKDataModule::SelectedSubServicesDataChange);
     QSignalSpy commands(&module(), &TBRASKDataModule::BatteryCommandsChanged);
     QSignalSpy scrolled(&module(), &TBRASKDataModule::BatteryQueryAfterScroll);
-
     QueryModel *list = module().BatteryQuery();
     ASSERT_EQ(list->rowCount(), 2);
     // The selected treatment and the number of its step rows.
-    const auto detail = [this] {
-        return std::make_pair(module().SelectedServiceID(), module().SubServiceQuery()->rowCount());
-    };
+    const auto detail = [this] { return make_tuple(module().SelectedServiceID(), module().SubServiceQuery()->rowCount()); };
     list->setCurrentRow(0);   // what the grid's selection does
     EXPECT_EQ(QList<qsizetype>({batteries.count(), commands.count(), scrolled.count()}), QList<qsizetype>({1, 1, 1}));
     EXPECT_GE(services.count(), 1);
     ASSERT_EQ(module().ServiceQuery()->rowCount(), 2);
-    EXPECT_EQ(detail(), std::make_pair(a1, 1));
+    EXPECT_EQ(detail(), make_tuple(a1, 1));
 
     services.clear();
     steps.clear();
     module().ServiceQuery()->setCurrentRow(1);
     EXPECT_EQ(services.count(), 1);
     EXPECT_GE(steps.count(), 1);
-    EXPECT_EQ(detail(), std::make_pair(a2, 2));
+    EXPECT_EQ(detail(), make_tuple(a2, 2));
     list->setCurrentRow(1);
-    EXPECT_EQ(detail(), std::make_pair(b1, 4));
+    EXPECT_EQ(detail(), make_tuple(b1, 4));
     EXPECT_EQ(module().SubServiceQuery()->value(3, "F_Step").toInt(), 4);
 
     // A re-read notifies the views once, not once per row passed.
     batteries.clear();
     module().ReopenBatteries(1);
-    EXPECT_EQ(batteries.count(), 1);
-    EXPECT_EQ(module().SelectedBatteryID(), 1);
-}
-
-TEST_F(DataModule, CountersThatCannotGiveAValidIDAreErrors)
-{
-    addBattery(1);
-    // The stored counter, and whether it can still give a new ID.
-    const QList<std::pair<QString, bool>> counters = {
-        {"9223372036854775807", false}, {"2147483647", false}, {"'abc'", false}, {"0", false},
-        {"-5", false}, {"1.5", false}, {"2147483646", true}};
-    for (const auto &[stored, valid] : counters) {
-        SCOPED_TRACE(stored.toStdString());
-        // A server's Integer column takes no text, fraction or 64-bit number.
-        if (onServer() && (stored.startsWith('\'') || stored.contains('.') || stored.size() > 10))
-            continue;
-        execute("UPDATE nextid SET NextID = " + stored);
-        const QVariant before = query("SELECT NextID FROM nextid WHERE TableName = 'services'");
-        TBRASKDataModule::Service service;
-        service.BatteryID = 1;
-        if (valid) {
-            EXPECT_EQ(module().PeekBatteryID(), 2147483646);
-            module().InsertService(service);
-            EXPECT_EQ(service.ID, 2147483646);
-            execute("DELETE FROM services");
-            continue;
-        }
-        EXPECT_THROW(module().PeekBatteryID(), DatabaseError);
-        EXPECT_THROW(module().AdvanceBatteryID(), DatabaseError);
-        try {
-            module().InsertService(service);
-            ADD_FAILURE() << "got ID " << service.ID;
-        } catch (const DatabaseError &error) {
-            EXPECT_TRUE(error.message().contains("keine g\u00fcltige neue ID")) << error.message().toStdString();
-        }
-        EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 0);
-        EXPECT_EQ(query("SELECT NextID FROM nextid WHERE TableName = 'services'"), before);
-    }
+    EXPECT_EQ(make_tuple(1, 1), make_tuple(int(batteries.count()), module().SelectedBatteryID()));
 }
 
 TEST_F(DataModule, TreatmentAndStepsAreStoredTogetherOrNotAtAll)
@@ -283,20 +234,13 @@ TEST_F(DataModule, TreatmentAndStepsAreStoredTogetherOrNotAtAll)
     service.Program = 3;
     // The second step's current does not fit its column: nothing is stored,
     // not even the treatment row, and the counter is not used up.
-    std::vector<StepRecord> steps(2);
-    steps[0].Step = 1;
-    steps[0].Parameter = 500;
-    steps[1].Step = 2;
-    steps[1].Function = 1;
-    steps[1].Parameter = 40000;
+    std::vector<StepRecord> steps = {{0, 1, 0, 500}, {0, 2, 1, 40000}};
     EXPECT_THROW(module().InsertServiceWithSteps(service, steps), DatabaseError);
     EXPECT_EQ(scalar("SELECT (SELECT COUNT(*) FROM services) + (SELECT COUNT(*) FROM sub)"), 0);
     EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 1);
 
     steps[1].Parameter = 300;
     module().InsertServiceWithSteps(service, steps);
-    EXPECT_EQ(service.ID, 1);
-    EXPECT_EQ(steps[1].ServiceID, 1);
+    EXPECT_EQ(make_tuple(1, 1, 1), make_tuple(service.ID, steps[1].ServiceID, module().SelectedServiceID()));
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM sub WHERE F_ServiceID = 1 AND F_State = 0"), 2);
-    EXPECT_EQ(module().SelectedServiceID(), 1);
 }

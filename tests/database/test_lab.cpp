@@ -17,14 +17,11 @@ using LabDatabase = DatabaseTest;
 TEST_F(LabDatabase, EmptyDatabaseGetsTheTablesAndCountersAtOne)
 {
     EXPECT_EQ(module().PeekBatteryID(), 1);
-    EXPECT_TRUE(module().IsShared());
-    EXPECT_FALSE(module().IsReadOnly());
+    EXPECT_TRUE(module().IsShared() && !module().IsReadOnly());
     EXPECT_FALSE(module().DatabaseFile().contains(QStringLiteral("password")));
-    for (const char *table : {"batteries", "services", "sub", "samples", "nextid", "running"})
-        EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM information_schema.tables WHERE table_name = '%1'")
-                             .arg(QLatin1String(table))),
-                  1)
-            << table;
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM information_schema.tables WHERE table_name IN "
+                     "('batteries', 'services', 'sub', 'samples', 'nextid', 'running')"),
+              6);
     EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 1);
     // A second program on the same database creates nothing twice.
     TBRASKDataModule second(dir());
@@ -35,15 +32,14 @@ TEST_F(LabDatabase, EmptyDatabaseGetsTheTablesAndCountersAtOne)
 TEST_F(LabDatabase, WritersOnSeveralConnectionsNeverShareAnID)
 {
     addBattery(1);
-    constexpr int perWriter = 40;
+    constexpr int perWriter = 40, all = 3 * perWriter;
     QVector<int> ids[3];
     auto writer = [this](QVector<int> &out) {
-        // A module of its own: its own connection, as another PC has.
-        TBRASKDataModule pc(dir());
+        TBRASKDataModule pc(dir());   // a connection of its own, as another PC has
         for (int i = 0; i < perWriter; ++i) {
             TBRASKDataModule::Service service;
             service.BatteryID = 1;
-            std::vector<StepRecord> steps{{0, 1, 1, 100, 0, 0, 0, 0}};
+            std::vector<StepRecord> steps{{0, 1, 1, 100}};
             pc.InsertServiceWithSteps(service, steps);
             pc.InsertSample({service.ID, 1, i, 1200, 100, 0});
             out.append(service.ID);
@@ -54,16 +50,13 @@ TEST_F(LabDatabase, WritersOnSeveralConnectionsNeverShareAnID)
     writer(ids[2]);
     a.join();
     b.join();
-    QSet<int> all;
-    for (const QVector<int> &list : ids)
-        for (int id : list)
-            all.insert(id);
-    EXPECT_EQ(all.size(), 3 * perWriter);
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM services"), 3 * perWriter);
-    EXPECT_EQ(scalar("SELECT MAX(F_ID) FROM services"), 3 * perWriter);
-    EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 3 * perWriter + 1);
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sub"), 3 * perWriter);
-    EXPECT_EQ(scalar("SELECT COUNT(DISTINCT F_ServiceID) FROM samples"), 3 * perWriter);
+    const QSet<int> distinct = QSet<int>(ids[0].begin(), ids[0].end()) + QSet<int>(ids[1].begin(), ids[1].end())
+                               + QSet<int>(ids[2].begin(), ids[2].end());
+    EXPECT_EQ(distinct.size(), all);
+    EXPECT_EQ(QList<qint64>({scalar("SELECT COUNT(*) FROM services"), scalar("SELECT MAX(F_ID) FROM services"),
+                             scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"),
+                             scalar("SELECT COUNT(*) FROM sub"), scalar("SELECT COUNT(DISTINCT F_ServiceID) FROM samples")}),
+              QList<qint64>({all, all, all + 1, all, all}));
 }
 
 TEST_F(LabDatabase, ListsFollowAnotherPCAndKeepTheCurrentRow)
@@ -82,7 +75,6 @@ TEST_F(LabDatabase, ListsFollowAnotherPCAndKeepTheCurrentRow)
     clock.start();
     TBRASKDataModule::Battery battery;
     battery.ID = 3;
-    battery.Brand = QStringLiteral("vom anderen PC");
     other.InsertBattery(battery);
     TBRASKDataModule::Service service;
     service.BatteryID = 1;
@@ -91,8 +83,7 @@ TEST_F(LabDatabase, ListsFollowAnotherPCAndKeepTheCurrentRow)
     other.StoreStepResult(step);
 
     EXPECT_TRUE(QTest::qWaitFor([this] { return module().BatteryQuery()->rowCount() == 3
-                                                && module().ServiceQuery()->rowCount() == 3; },
-                                2000));
+                                                && module().ServiceQuery()->rowCount() == 3; }, 2000));
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_TRUE(QTest::qWaitFor([this] {
         return module().SubServiceQuery()->currentValue(QStringLiteral("F_Duration")).toInt() == 77;
@@ -107,22 +98,25 @@ TEST_F(LabDatabase, BrokenConnectionFailsTheWriteAndIsMadeAgain)
     addBattery(1);
     const int service = addService(1, 3, 1, 1);
     // The server ends every other session of this database, as a restart does.
-    query(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity "
-                         "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+    const auto restart = [this] {
+        query(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                             "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+    };
+    const auto stored = [&] { return scalar(QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(service)); };
+    restart();
     QElapsedTimer clock;
     clock.start();
     EXPECT_THROW(module().InsertSample({service, 1, 10, 1300, 100, 0}), DatabaseConnectionError);
     EXPECT_LT(clock.elapsed(), 3000);
     // The next call connects again and stores.
     module().InsertSample({service, 1, 11, 1301, 100, 0});
-    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(service)), 2);
+    EXPECT_EQ(stored(), 2);
     // A transaction that lost its connection stores none of its rows.
-    query(QStringLiteral("SELECT COUNT(pg_terminate_backend(pid)) FROM pg_stat_activity "
-                         "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+    restart();
     EXPECT_THROW(module().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}}),
                  DatabaseConnectionError);
     module().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}});
-    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(service)), 4);
+    EXPECT_EQ(stored(), 4);
 }
 
 } // namespace

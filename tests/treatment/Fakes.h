@@ -3,8 +3,6 @@
 
 #include "ServiceViews.h"
 
-#include <QString>
-
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -13,44 +11,47 @@
 
 namespace TreatmentTest {
 
+// Every call as "Name value" (values as QString::number writes them), in order.
 class RecordingControlWindow : public ServiceControlWindow {
 public:
-    void SetupService(int serviceID, const QString &caption, double nominalVoltage, double maxCurrentA) override
+    void SetupService(int, const QString &caption, double nominalVoltage, double) override
     {
-        calls.push_back("SetupService");
-        setupID = serviceID;
-        this->caption = caption;
-        this->nominalVoltage = nominalVoltage;
-        maxCurrent = maxCurrentA;
+        setup = caption.toStdString() + ", " + QString::number(nominalVoltage).toStdString() + " V";
     }
     void ShowTime(int seconds) override
     {
-        calls.push_back("ShowTime");
-        time = seconds;
+        Call("ShowTime", seconds);
         if (onShowTime)
             onShowTime();
     }
-    void ShowVoltage(double volts) override { calls.push_back("ShowVoltage"); voltage = volts; }
-    void ShowCurrent(double amps) override { calls.push_back("ShowCurrent"); current = amps; }
-    void AddVoltagePoint(double) override { calls.push_back("AddVoltagePoint"); }
-    void SetStepFunction(int function) override { calls.push_back("SetStepFunction"); this->function = function; }
-    void ShowCapacity(int mAh) override { calls.push_back("ShowCapacity"); capacity = mAh; }
-    void RefreshSteps() override { calls.push_back("RefreshSteps"); }
+    void ShowVoltage(double volts) override { Call("ShowVoltage", volts); }
+    void ShowCurrent(double amps) override { Call("ShowCurrent", amps); }
+    void AddVoltagePoint(double) override { Call("AddVoltagePoint"); }
+    void SetStepFunction(int function) override { Call("SetStepFunction", function); }
+    void ShowCapacity(int mAh) override { Call("ShowCapacity", mAh); }
+    void RefreshSteps() override { Call("RefreshSteps"); }
     void ShowWriteStatus(const WriteStatus &status) override
     {
-        calls.push_back("ShowWriteStatus");
+        Call("ShowWriteStatus");
         writeStatuses.push_back(status);
     }
-    void SetService(Service *service) override { calls.push_back("SetService"); this->service = service; }
-    void SetNominalCapacity(int mAh) override { calls.push_back("SetNominalCapacity"); nominalCapacity = mAh; }
+    void SetService(Service *service) override { this->service = service; }
+    void SetNominalCapacity(int) override {}
+    long Count(const std::string &name) const
+    {
+        return std::count_if(calls.begin(), calls.end(),
+                             [&](const std::string &c) { return c == name || c.rfind(name + " ", 0) == 0; });
+    }
 
     std::vector<std::string> calls;
     std::vector<WriteStatus> writeStatuses;
     std::function<void()> onShowTime;
-    QString caption;
-    double nominalVoltage = 0, maxCurrent = 0, voltage = 0, current = 0;
-    int setupID = 0, time = -1, function = -1, capacity = -1, nominalCapacity = 0;
+    std::string setup;   // "<caption>, <nominal voltage> V"
     Service *service = nullptr;
+
+private:
+    void Call(const std::string &name) { calls.push_back(name); }
+    void Call(const std::string &name, double value) { calls.push_back(name + " " + QString::number(value).toStdString()); }
 };
 
 struct LiveSample {
@@ -90,7 +91,6 @@ public:
         return windows;
     }
     void ShowBatteryPage() override { ++batteryPageShown; }
-
     RecordingControlWindow *Window(size_t page) { return pages.at(page).window.get(); }
 
     struct Page {
@@ -99,8 +99,7 @@ public:
     };
     std::vector<Page> pages;
     std::vector<std::unique_ptr<RecordingDiagram>> diagrams;
-    int activePage = -1;
-    int batteryPageShown = 0;
+    int activePage = -1, batteryPageShown = 0;
 };
 
 } // namespace TreatmentTest

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 using namespace TreatmentTest;
+using std::make_tuple;
 
 class ServiceManagerTest : public TreatmentFixture {
 protected:
@@ -15,23 +16,20 @@ protected:
         AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
         AttachCharger(2, 2).SetStatus(0, second);
         AttachCharger(3, 3).SetStatus(0, Charging(60, 10));
-        return {StartStandard(1, 500, 200, "Ohmrida an COM1"), StartStandard(1, 500, 200, "Lumo an COM2"),
-                StartStandard(1, 500, 200, "Tesk an COM3")};
+        return {StartStandard(1), StartStandard(1, 500, 200, "Lumo an COM2"), StartStandard(1, 500, 200, "Tesk an COM3")};
     }
 };
 
 TEST_F(ServiceManagerTest, EndedTreatmentStillTakesItsTurn)
 {
     const std::vector<Service *> s = StartThree(ChannelStatus{0x01, 7, 1300, 0, 0});
-    EXPECT_EQ(s[0], manager_->Tick(host_));
-    EXPECT_EQ(s[1], manager_->Tick(host_));
+    // Every third tick (the ended one's turn) does nothing.
+    const std::vector<Service *> expected = {s[0], s[1], s[2], s[0], nullptr, s[2], s[0], nullptr, s[2]};
+    std::vector<Service *> polled;
+    for (size_t i = 0; i < expected.size(); ++i)
+        polled.push_back(manager_->Tick(host_));
+    EXPECT_EQ(expected, polled);
     EXPECT_EQ(Service::Ended, s[1]->ServiceState());
-    EXPECT_EQ(s[2], manager_->Tick(host_));
-    for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(s[0], manager_->Tick(host_));
-        EXPECT_EQ(nullptr, manager_->Tick(host_)) << "every third tick does nothing";
-        EXPECT_EQ(s[2], manager_->Tick(host_));
-    }
     EXPECT_TRUE(manager_->HasService(s[1]->ID()));
 }
 
@@ -60,17 +58,6 @@ TEST_F(ServiceManagerTest, RemovalAtTheCursorAndOfTheLastTreatment)
     EXPECT_EQ(0, manager_->Count());
 }
 
-TEST_F(ServiceManagerTest, LogLineOfAnOhmridaChargingAndTruncationAtCreation)
-{
-    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
-    StartStandard(1);
-    manager_->Tick(host_);
-    EXPECT_EQ("0\t1\n", Log());
-    manager_.reset();
-    manager_ = std::make_unique<TServiceManager>(*database_, *terminals_);
-    EXPECT_EQ("", Log());
-}
-
 TEST_F(ServiceManagerTest, UnknownTerminalOrBatteryIsRefusedBeforeAnythingIsWritten)
 {
     AttachCharger(1, 1);
@@ -89,47 +76,39 @@ TEST_F(ServiceManagerTest, UnknownTerminalOrBatteryIsRefusedBeforeAnythingIsWrit
     EXPECT_TRUE(chargers_[0]->Messages().empty());
 }
 
-TEST_F(ServiceManagerTest, StartSetsUpThePageAndTheTickFeedsTheWindows)
+TEST_F(ServiceManagerTest, StartSetsUpThePageAndTheTickFeedsTheWindowsAndTheLog)
 {
     AttachCharger(1, 1).SetStatus(0, Charging(75, 12, 1305));
     host_.diagrams.push_back(std::make_unique<RecordingDiagram>());
     host_.diagrams.push_back(std::make_unique<RecordingDiagram>());
     Service *service = StartStandard(1, 500, 200);
     ASSERT_EQ(1u, host_.pages.size());
-    EXPECT_EQ(BatteryID, host_.pages[0].batteryID);
     RecordingControlWindow *window = host_.Window(0);
-    EXPECT_EQ(service, window->service);
-    EXPECT_EQ(service->ID(), window->setupID);
-    EXPECT_EQ(QStringLiteral("Ohmrida an COM1: Akku 7"), window->caption);
-    EXPECT_DOUBLE_EQ(4.0, window->nominalVoltage) << "4 x 1.2 V with the fraction dropped";
-    EXPECT_DOUBLE_EQ(0.5, window->maxCurrent);
-    EXPECT_EQ(1800, window->nominalCapacity);
-    EXPECT_EQ(service, manager_->ServiceOf(window));
+    EXPECT_EQ(make_tuple(BatteryID, service, service), make_tuple(host_.pages[0].batteryID, window->service,
+                                                                  manager_->ServiceOf(window)));
+    EXPECT_EQ("Ohmrida an COM1: Akku 7, 4 V", window->setup) << "4 x 1.2 V with the fraction dropped";
 
     window->calls.clear();
     manager_->Tick(host_);
-    const std::vector<std::string> order = {"ShowTime",        "ShowVoltage",     "ShowCurrent", "AddVoltagePoint",
-                                            "SetStepFunction", "ShowCapacity",    "RefreshSteps"};
-    EXPECT_EQ(order, window->calls);
-    EXPECT_EQ(75, window->time);
-    EXPECT_DOUBLE_EQ(1.305, window->voltage);
-    EXPECT_DOUBLE_EQ(0.5, window->current);
-    EXPECT_EQ(Laden, window->function);
-    EXPECT_EQ(12, window->capacity);
+    const std::vector<std::string> fed = {"ShowTime 75",       "ShowVoltage 1.305", "ShowCurrent 0.5", "AddVoltagePoint",
+                                          "SetStepFunction 1", "ShowCapacity 12",   "RefreshSteps"};
+    EXPECT_EQ(fed, window->calls);
     for (const auto &diagram : host_.diagrams) {
         ASSERT_EQ(2u, diagram->samples.size());
-        EXPECT_EQ(0, diagram->samples[0].kind);
-        EXPECT_DOUBLE_EQ(1.305, diagram->samples[0].value);
-        const LiveSample &current = diagram->samples[1];
-        EXPECT_EQ(1, current.kind);
-        EXPECT_DOUBLE_EQ(500, current.value) << "diagrams get the current in mA";
-        EXPECT_DOUBLE_EQ(75, current.time);
-        EXPECT_EQ(Laden, current.phase);
-        EXPECT_EQ(service->ID(), current.serviceID);
+        const LiveSample &u = diagram->samples[0], &i = diagram->samples[1];
+        EXPECT_EQ(make_tuple(0, 1.305), make_tuple(u.kind, u.value));
+        // Diagrams get the current in mA.
+        EXPECT_EQ(make_tuple(1, 500.0, 75.0, int(Laden), service->ID()),
+                  make_tuple(i.kind, i.value, i.time, i.phase, i.serviceID));
     }
     window->calls.clear();
     manager_->Tick(host_);
     EXPECT_EQ(6u, window->calls.size()) << "no step row written, no refresh";
+    EXPECT_EQ("0\t1\n0\t1\n", Log());
+    // A new manager starts log.txt anew.
+    manager_.reset();
+    manager_ = std::make_unique<TServiceManager>(*database_, *terminals_);
+    EXPECT_EQ("", Log());
 }
 
 TEST_F(ServiceManagerTest, StopAbortsARunningTreatmentAndOnlyRemovesAnEndedOne)
@@ -142,19 +121,15 @@ TEST_F(ServiceManagerTest, StopAbortsARunningTreatmentAndOnlyRemovesAnEndedOne)
     manager_->Tick(host_);
     manager_->Tick(host_);
     ASSERT_EQ(Service::Ended, ended->ServiceState());
-    const int id = service->ID();
+    const int id = service->ID(), endedID = ended->ID();
     charger.ClearMessages();
     manager_->StopService(host_, manager_->ServiceOf(host_.Window(0)));
     EXPECT_EQ((std::vector<Bytes>{Bytes{0x13}}), charger.Messages());
-    EXPECT_EQ(Abgebrochen, StepRow(id, 1).State);
-    EXPECT_EQ(Folgt, StepRow(id, 2).State);
+    EXPECT_EQ(make_tuple(Abgebrochen, Folgt), make_tuple(StepRow(id, 1).State, StepRow(id, 2).State));
     EXPECT_FALSE(manager_->HasService(id));
-    EXPECT_EQ(1u, host_.pages.size());
-    EXPECT_EQ(0, host_.activePage);
-    EXPECT_EQ(1, host_.batteryPageShown);
+    EXPECT_EQ(make_tuple(size_t(1), 0, 1), make_tuple(host_.pages.size(), host_.activePage, host_.batteryPageShown));
     EXPECT_FALSE(SamplesOf(id).empty()) << "the records stay";
 
-    const int endedID = ended->ID();
     chargers_[1]->ClearMessages();
     manager_->StopService(host_, ended);
     EXPECT_TRUE(chargers_[1]->Messages().empty()) << "an ended treatment is not stopped again";

@@ -3,29 +3,22 @@
 #include "TreatmentFixture.h"
 
 using namespace TreatmentTest;
+using std::make_tuple;
 
-TEST(FlagsToFunction, ChargeBitWinsThenDischargeElseIdle)
+TEST(ParseUserSteps, StatusFlagsAndGridRowsAreDecoded)
 {
-    const int expected[] = {Warten, Laden, Entladen, Laden, Warten};
+    const int functions[] = {Warten, Laden, Entladen, Laden, Warten};   // the charge bit wins
     for (uint8_t flags = 0; flags <= 4; ++flags)
-        EXPECT_EQ(expected[flags], FlagsToFunction(flags)) << int(flags);
-}
+        EXPECT_EQ(functions[flags], FlagsToFunction(flags)) << int(flags);
 
-TEST(ParseUserSteps, RowsWithFunctionAndCurrentAreStepsUnreadableCellsAreRefused)
-{
     const std::vector<UserStep> steps =
         ParseUserSteps({{"L", "100", "600"}, {"", "", ""}, {"E", "50", ""}, {"L", "", "30"}, {"", "70", ""}});
     ASSERT_EQ(2u, steps.size());
-    EXPECT_EQ(Laden, steps[0].Function);
-    EXPECT_EQ(100, steps[0].Current);
-    EXPECT_EQ(600, steps[0].TimeLimit);
-    EXPECT_EQ(Entladen, steps[1].Function);
-    EXPECT_EQ(50, steps[1].Current);
-    EXPECT_EQ(0, steps[1].TimeLimit);
-
+    EXPECT_EQ(make_tuple(Laden, 100, 600), make_tuple(steps[0].Function, steps[0].Current, steps[0].TimeLimit));
+    EXPECT_EQ(make_tuple(Entladen, 50, 0), make_tuple(steps[1].Function, steps[1].Current, steps[1].TimeLimit));
     const std::vector<UserGridRow> bad = {{"X", "100", ""}, {"L", "viel", ""}, {"L", "-5", ""}, {"L", "100", "-1"}};
-    for (size_t i = 0; i < bad.size(); ++i)
-        EXPECT_THROW(ParseUserSteps({bad[i]}), UserStepError) << "row " << i;
+    for (const UserGridRow &row : bad)
+        EXPECT_THROW(ParseUserSteps({row}), UserStepError) << (row.Function + row.Current + row.Limit).toStdString();
     try {
         ParseUserSteps({{"", "", ""}, {"Q", "100", ""}});
         FAIL();
@@ -34,16 +27,7 @@ TEST(ParseUserSteps, RowsWithFunctionAndCurrentAreStepsUnreadableCellsAreRefused
     }
 }
 
-class ServiceTest : public TreatmentFixture {
-protected:
-    void ExpectStep(int serviceID, int step, int state, int duration, int capacity)
-    {
-        const StepRecord row = StepRow(serviceID, step);
-        EXPECT_EQ(state, row.State) << "step " << step;
-        EXPECT_EQ(duration, row.Duration) << "step " << step;
-        EXPECT_EQ(capacity, row.Capacity) << "step " << step;
-    }
-};
+using ServiceTest = TreatmentFixture;
 
 TEST_F(ServiceTest, ProgramThreeRunsThroughDischargeChargeAndIdleWithTheExactWire)
 {
@@ -51,30 +35,28 @@ TEST_F(ServiceTest, ProgramThreeRunsThroughDischargeChargeAndIdleWithTheExactWir
     database_->SetMinDeltaU(100000);   // only a step change stores a sample here
     database_->SetMinDeltaI(100000);
     Service *service = StartStandard(3, 500, 200);
+    const int id = service->ID();
 
     charger.SetStatus(0, Discharging(60, 10));
     ASSERT_EQ(service, manager_->Tick(host_));
-    EXPECT_EQ(Laeuft, StepRow(service->ID(), 1).State);
-    EXPECT_EQ(Folgt, StepRow(service->ID(), 2).State);
+    EXPECT_EQ(make_tuple(Laeuft, Folgt), make_tuple(StepRow(id, 1).State, StepRow(id, 2).State));
     charger.SetStatus(0, Discharging(600, 100));
     manager_->Tick(host_);
-    EXPECT_TRUE(SamplesOf(service->ID()).empty());
+    EXPECT_TRUE(SamplesOf(id).empty());
 
     charger.SetStatus(0, Charging(30, 5));
     manager_->Tick(host_);
-    ExpectStep(service->ID(), 1, OK, 600, 100);
-    EXPECT_EQ(Laeuft, StepRow(service->ID(), 2).State);
-    const std::vector<Sample> samples = SamplesOf(service->ID());
+    EXPECT_EQ(make_tuple(OK, 600, 100), Step(id, 1));
+    EXPECT_EQ(Laeuft, StepRow(id, 2).State);
+    const std::vector<Sample> samples = SamplesOf(id);
     ASSERT_EQ(1u, samples.size()) << "the change sample is stored whatever the deltas";
-    EXPECT_EQ(2, samples[0].Step);
-    EXPECT_EQ(630, samples[0].Time);
-    EXPECT_EQ(500, samples[0].Current);
+    EXPECT_EQ(make_tuple(2, 630, 500), make_tuple(samples[0].Step, samples[0].Time, samples[0].Current));
 
     charger.SetStatus(0, Charging(1200, 400));
     manager_->Tick(host_);
     charger.SetStatus(0, Idle());
     manager_->Tick(host_);
-    ExpectStep(service->ID(), 2, OK, 1200, 400);
+    EXPECT_EQ(make_tuple(OK, 1200, 400), Step(id, 2));
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(nullptr, manager_->Tick(host_)) << "an ended treatment is not polled";
     // Stop, program, start; five status reads; the ended treatment stops its terminal.
@@ -85,42 +67,37 @@ TEST_F(ServiceTest, ProgramThreeRunsThroughDischargeChargeAndIdleWithTheExactWir
     EXPECT_EQ(expected, charger.Wire());
 }
 
-TEST_F(ServiceTest, ProgramOneIdleAtTheFirstPollEndsAtOnce)
-{
-    AttachCharger(1, 1).SetStatus(0, Idle());
-    Service *service = StartStandard(1);
-    manager_->Tick(host_);
-    EXPECT_EQ(OK, StepRow(service->ID(), 1).State);
-    EXPECT_EQ(0, StepRow(service->ID(), 1).Duration);
-    EXPECT_EQ(Service::Ended, service->ServiceState());
-}
-
 TEST_F(ServiceTest, ProgramFourCreatesWaitingStepsAndChargerIdleInStepOneAbortsStepTwo)
 {
     ScriptedCharger &charger = AttachCharger(1, 1);
     Service *service = StartStandard(4, 500, 200);
+    const int id = service->ID();
     ASSERT_EQ(3, service->StepCount());
     const int functions[] = {Laden, Entladen, Laden}, currents[] = {500, 200, 500};
     for (int step = 1; step <= 3; ++step) {
-        EXPECT_EQ(functions[step - 1], StepRow(service->ID(), step).Function);
-        EXPECT_EQ(currents[step - 1], StepRow(service->ID(), step).Parameter);
-        ExpectStep(service->ID(), step, Folgt, 0, 0);
+        const StepRecord row = StepRow(id, step);
+        EXPECT_EQ(make_tuple(functions[step - 1], currents[step - 1], int(Folgt), 0, 0),
+                  make_tuple(row.Function, row.Parameter, row.State, row.Duration, row.Capacity));
     }
-    TBRASKDataModule::Service record;
-    record.ID = service->ID();
-    ASSERT_TRUE(database_->LoadService(record));
-    EXPECT_EQ(4, record.Program);
     EXPECT_TRUE(charger.Messages().empty()) << "the terminal is touched only by the first poll";
 
     charger.SetStatus(0, Charging(100, 50));
     manager_->Tick(host_);
     charger.SetStatus(0, Idle());
     manager_->Tick(host_);
-    ExpectStep(service->ID(), 1, OK, 100, 50);
-    ExpectStep(service->ID(), 2, Abgebrochen, 0, 0);   // never ran
-    EXPECT_EQ(Folgt, StepRow(service->ID(), 3).State);
+    EXPECT_EQ(make_tuple(OK, 100, 50), Step(id, 1));
+    EXPECT_EQ(make_tuple(Abgebrochen, 0, 0), Step(id, 2));   // never ran
+    EXPECT_EQ(Folgt, StepRow(id, 3).State);
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(Bytes{0x13}, charger.Messages().back());
+
+    // Idle at the very first poll: program 1 ends at once.
+    AttachCharger(2, 1).SetStatus(0, Idle());
+    service = StartStandard(1, 500, 200, "Ohmrida an COM2");
+    manager_->Tick(host_);
+    manager_->Tick(host_);   // the ended treatment takes one of the two turns
+    EXPECT_EQ(make_tuple(OK, 0, 0), Step(service->ID(), 1));
+    EXPECT_EQ(Service::Ended, service->ServiceState());
 }
 
 TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
@@ -129,7 +106,6 @@ TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
     const std::vector<UserStep> steps = ParseUserSteps({{"L", "100", "600"}, {"", "", ""}, {"E", "50", ""}});
     Service *service = manager_->StartUserService(host_, BatteryID, steps, "Ohmrida an COM1");
     ASSERT_EQ(2, service->StepCount());
-    EXPECT_EQ(0, service->Program());
 
     charger.SetStatus(0, Charging(300, 25, 1300));
     manager_->Tick(host_);
@@ -141,18 +117,15 @@ TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
     charger.ClearMessages();
     charger.SetStatus(0, Charging(600, 50, 1400));
     manager_->Tick(host_);
-    ExpectStep(service->ID(), 1, OK, 300, 25);
+    EXPECT_EQ(make_tuple(OK, 300, 25), Step(service->ID(), 1));
     EXPECT_EQ(Laeuft, StepRow(service->ID(), 2).State);
     EXPECT_EQ(Service::Running, service->ServiceState());
     program = charger.ProgramOf(0);
-    const std::vector<Bytes> expected = {{0x11}, {0x21}, {0x12}, {0x13}, {0x13}, program, {0x15}};
-    EXPECT_EQ(expected, charger.Messages());
+    EXPECT_EQ((std::vector<Bytes>{{0x11}, {0x21}, {0x12}, {0x13}, {0x13}, program, {0x15}}), charger.Messages());
     EXPECT_EQ(2, program[1]) << "an Entladen step is loaded as program 2";
     EXPECT_EQ((Bytes{0x00, 0x32, 0x00, 0x32}), Bytes(program.begin() + 7, program.end()));
-
     const Sample last = SamplesOf(service->ID()).back();
-    EXPECT_EQ(2, last.Step);
-    EXPECT_EQ(300, last.Time) << "the stopped step counts as an idle reading";
+    EXPECT_EQ(make_tuple(2, 300), make_tuple(last.Step, last.Time)) << "the stopped step counts as an idle reading";
 }
 
 TEST_F(ServiceTest, ErrorCodeInStepTwoFailsTheStepWithThatAnswer)
@@ -164,7 +137,7 @@ TEST_F(ServiceTest, ErrorCodeInStepTwoFailsTheStepWithThatAnswer)
         manager_->Tick(host_);
     }
     // A terminal still showing its function does not turn the error into OK.
-    ExpectStep(service->ID(), 2, Fehler, 42, 17);
+    EXPECT_EQ(make_tuple(Fehler, 42, 17), Step(service->ID(), 2));
     EXPECT_EQ(OK, StepRow(service->ID(), 1).State);
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(Bytes{0x13}, charger.Messages().back());
@@ -178,10 +151,10 @@ TEST_F(ServiceTest, SampleIsStoredWhenVoltageMovedAtLeastMinDeltaU)
         charger.SetStatus(0, Charging(60, 10, voltage));
         manager_->Tick(host_);
     }
-    const std::vector<Sample> samples = SamplesOf(service->ID());
-    ASSERT_EQ(2u, samples.size());
-    EXPECT_EQ(1200, samples[0].Voltage);
-    EXPECT_EQ(1210, samples[1].Voltage);
+    std::vector<int> stored;
+    for (const Sample &sample : SamplesOf(service->ID()))
+        stored.push_back(sample.Voltage);
+    EXPECT_EQ((std::vector<int>{1200, 1210}), stored);
 }
 
 TEST_F(ServiceTest, FailedStatusReadChangesNothing)
@@ -199,13 +172,12 @@ TEST_F(ServiceTest, FailedStatusReadChangesNothing)
     EXPECT_EQ(callsBefore, host_.Window(0)->calls.size()) << "no reading, nothing to show";
     EXPECT_EQ(samplesBefore, SamplesOf(service->ID()).size());
     EXPECT_EQ(Laeuft, StepRow(service->ID(), 1).State);
-    EXPECT_EQ(60, service->LastStepTime());
-    EXPECT_EQ(10, service->LastCapacity());
-    EXPECT_EQ(Service::Running, service->ServiceState());
+    EXPECT_EQ(make_tuple(60, 10, Service::Running),
+              make_tuple(service->LastStepTime(), service->LastCapacity(), service->ServiceState()));
     EXPECT_EQ("0\t2\n0\t-\n", Log());
 
     charger.SetSilent(false);
     charger.SetStatus(0, Charging(5, 1));
     manager_->Tick(host_);
-    ExpectStep(service->ID(), 1, OK, 60, 10);   // the values before the missed poll stayed
+    EXPECT_EQ(make_tuple(OK, 60, 10), Step(service->ID(), 1));   // the values before the missed poll stayed
 }

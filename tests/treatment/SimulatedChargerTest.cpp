@@ -1,37 +1,53 @@
 // Treatments against braskon-sim: the four channels of a Varn at once, a
-// complete program 5, and the command line run command.
+// complete program 5, refused commands, wrong echoes, settings that do not
+// fit the program message, and the command line run command.
 
 #include "TreatmentFixture.h"
 
 #include "SimulatorProcess.h"
 
-#include <QDir>
-#include <QTemporaryDir>
-#include <QProcess>
-
 #include <algorithm>
-#include <chrono>
-#include <csignal>
-#include <functional>
 #include <thread>
 
 using namespace TreatmentTest;
-using Clock = std::chrono::steady_clock;
+using std::make_tuple;
+
+namespace {
+
+// The command bytes the simulator received on COM1 from trace line `from` on.
+std::vector<std::string> CommandsSince(const SimTest::SimulatorProcess &sim, size_t from)
+{
+    std::vector<std::string> commands;
+    const std::vector<std::string> trace = sim.trace();
+    for (size_t i = from; i < trace.size(); ++i)
+        if (trace[i].rfind("COM1 rx ", 0) == 0)
+            commands.push_back(trace[i].substr(8, 2));
+    return commands;
+}
+
+} // namespace
 
 class SimulatedChargerTest : public TreatmentFixture {
 protected:
-    // Ticks until every treatment has ended or the deadline passed.
-    bool TickUntilEnded(const std::vector<Service *> &services)
+    // Starts braskon-sim with `args` and files its terminals.
+    std::unique_ptr<SimTest::SimulatorProcess> Simulator(const std::vector<std::string> &args)
     {
-        const auto until = Clock::now() + std::chrono::seconds(40);
+        auto sim = std::make_unique<SimTest::SimulatorProcess>(args);
+        sim->start();
+        terminals_->Scan();
+        return sim;
+    }
+    // Ticks until every treatment has ended or the deadline passed.
+    bool TickUntilEnded(const std::vector<Service *> &services, int seconds = 40, int pauseMs = 5)
+    {
+        const auto until = Clock::now() + std::chrono::seconds(seconds);
         auto ended = [](const Service *s) { return s->ServiceState() == Service::Ended; };
         while (!std::all_of(services.begin(), services.end(), ended) && Clock::now() < until) {
             manager_->Tick(host_);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         }
         return std::all_of(services.begin(), services.end(), ended);
     }
-
     // Every step OK with time and capacity; only the treatment's own samples,
     // steps and times never going back, at least the change sample per step.
     void ExpectCompletedInOrder(const Service &service)
@@ -40,12 +56,9 @@ protected:
         ASSERT_FALSE(samples.empty());
         for (int step = 1; step <= service.StepCount(); ++step) {
             const StepRecord row = StepRow(service.ID(), step);
-            const std::string where = "treatment " + std::to_string(service.ID()) + " step " + std::to_string(step);
-            EXPECT_EQ(OK, row.State) << where;
-            EXPECT_GT(row.Duration, 0) << where;
-            EXPECT_GT(row.Capacity, 0) << where;
-            EXPECT_TRUE(std::any_of(samples.begin(), samples.end(), [step](const Sample &s) { return s.Step == step; }))
-                << where;
+            SCOPED_TRACE("treatment " + std::to_string(service.ID()) + " step " + std::to_string(step));
+            EXPECT_EQ(make_tuple(int(OK), true, true), make_tuple(row.State, row.Duration > 0, row.Capacity > 0));
+            EXPECT_TRUE(std::any_of(samples.begin(), samples.end(), [step](const Sample &s) { return s.Step == step; }));
         }
         for (size_t i = 1; i < samples.size(); ++i) {
             EXPECT_EQ(service.ID(), samples[i].ServiceID);
@@ -60,9 +73,7 @@ protected:
 TEST_F(SimulatedChargerTest, FourVarnChannelsRunDifferentTreatmentsRoundRobin)
 {
     // Real time while the channels start (a Varn start waits 2 s), fast afterwards.
-    SimTest::SimulatorProcess sim({"--port", "2=varn", "--speed", "1", "--soc", "60"});
-    sim.start();
-    terminals_->Scan();
+    const auto sim = Simulator({"--port", "2=varn", "--speed", "1", "--soc", "60"});
     ASSERT_EQ(4u, terminals_->Count());
     const int types[] = {1, 0, 1, 1}, cells[] = {4, 6, 5, 4};
     std::vector<Service *> services;
@@ -73,9 +84,8 @@ TEST_F(SimulatedChargerTest, FourVarnChannelsRunDifferentTreatmentsRoundRobin)
     }
     for (Service *service : services)
         EXPECT_EQ(service, manager_->Tick(host_));
-    sim.control("set-speed 3000");
+    sim->control("set-speed 3000");
     ASSERT_TRUE(TickUntilEnded(services));
-
     for (size_t i = 0; i < services.size(); ++i) {
         EXPECT_EQ(static_cast<int>(11 + i), services[i]->BatteryID());
         ExpectCompletedInOrder(*services[i]);
@@ -86,187 +96,70 @@ TEST_F(SimulatedChargerTest, FourVarnChannelsRunDifferentTreatmentsRoundRobin)
     // Each channel was loaded with its own program and battery.
     for (const std::string program : {"COM2 rx 14 01 01 01 04 02 58 02 58 02 58", "COM2 rx 54 02 01 00 06",
                                       "COM2 rx 94 03 01 01 05", "COM2 rx D4 04 01 01 04"})
-        EXPECT_GE(sim.waitForTrace(program, std::chrono::milliseconds(0)), 0) << program;
+        EXPECT_GE(sim->waitForTrace(program, std::chrono::milliseconds(0)), 0) << program;
 }
 
 TEST_F(SimulatedChargerTest, ProgramFiveOnNiMHRunsEveryStepToOK)
 {
-    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "3000", "--soc", "40"});
-    sim.start();
-    terminals_->Scan();
+    const auto sim = Simulator({"--port", "1=ohmrida", "--speed", "3000", "--soc", "40"});
     AddBattery(21, 500, 1, 4);
     Service *service = manager_->StartStandardService(host_, 21, 5, 500, 500, "Ohmrida an COM1");
     ASSERT_TRUE(TickUntilEnded({service}));
     ASSERT_EQ(4, service->StepCount());
     ExpectCompletedInOrder(*service);
-    EXPECT_EQ(0u, sim.trace().back().find("COM1 rx 13")) << "the ended treatment stopped its terminal";
+    EXPECT_EQ(0u, sim->trace().back().find("COM1 rx 13")) << "the ended treatment stopped its terminal";
 }
-
-class RunCommandTest : public SimulatedChargerTest {
-protected:
-    QProcess cli_;
-    QTemporaryDir cwd_;   // the command's current folder: nothing may land there
-
-    void StartCli(const QStringList &args)
-    {
-        cli_.setWorkingDirectory(cwd_.path());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_STATE_HOME"), dir_.filePath(QStringLiteral("state")));
-        cli_.setProcessEnvironment(environment);
-        cli_.start(QStringLiteral(BRASKON_CLI_PATH), QStringList{"--database", dir_.path(), "run"} + args);
-        ASSERT_TRUE(cli_.waitForStarted(5000));
-    }
-    void StartOnCom1(const QStringList &treatment)
-    {
-        StartCli(QStringList{"--battery", QString::number(BatteryID), "--terminal", "Ohmrida an COM1"} + treatment);
-    }
-    std::string Output() { return QString::fromUtf8(cli_.readAllStandardOutput()).toStdString(); }
-};
-
-TEST_F(RunCommandTest, ProgramThreeRunsToTheEnd)
-{
-    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "3000"});
-    sim.start();
-    StartOnCom1({"--program", "3", "--charge", "500", "--discharge", "500", "--tick-ms", "50"});
-    ASSERT_TRUE(cli_.waitForFinished(40000)) << Output();
-    const std::string output = Output();
-    EXPECT_EQ(QProcess::NormalExit, cli_.exitStatus());
-    EXPECT_EQ(0, cli_.exitCode()) << output << cli_.readAllStandardError().toStdString();
-    for (const char *line : {"Schritt 1 Entladen 500 mA: OK", "Schritt 2 Laden 500 mA: OK", "Zeit "})
-        EXPECT_NE(std::string::npos, output.find(line)) << output;
-    EXPECT_EQ(OK, StepRow(1, 2).State);
-    EXPECT_FALSE(SamplesOf(1).empty());
-    // The log goes to the per-user state folder, never into the current one.
-    EXPECT_NE(std::string::npos, FileText(dir_.path().toStdString() + "/state/braskon/log.txt").find("0\t2\n"));
-    EXPECT_TRUE(QDir(cwd_.path()).isEmpty());
-}
-
-TEST_F(RunCommandTest, TerminateSignalAbortsTheTreatment)
-{
-    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "1"});
-    sim.start();
-    StartOnCom1({"--step", "L:300:600", "--step", "E:200", "--tick-ms", "50"});
-    const auto until = Clock::now() + std::chrono::seconds(20);
-    std::string output;
-    while (output.find(" mAh  Laden") == std::string::npos && Clock::now() < until) {
-        cli_.waitForReadyRead(200);
-        output += Output();
-    }
-    ASSERT_NE(std::string::npos, output.find(" mAh  Laden")) << output;
-    ::kill(static_cast<pid_t>(cli_.processId()), SIGTERM);
-    ASSERT_TRUE(cli_.waitForFinished(10000));
-    output += Output();
-    EXPECT_EQ(128 + SIGTERM, cli_.exitCode()) << output;
-    EXPECT_NE(std::string::npos, output.find("abgebrochen")) << output;
-    EXPECT_EQ(Abgebrochen, StepRow(1, 1).State);
-    EXPECT_EQ(Folgt, StepRow(1, 2).State);
-    EXPECT_FALSE(SamplesOf(1).empty()) << "the records stay";
-    EXPECT_EQ(0u, sim.trace().back().find("COM1 rx 13")) << "the terminal was stopped";
-}
-
-TEST_F(RunCommandTest, UnknownTerminalOrBatteryIsAnErrorWithNothingStored)
-{
-    SimTest::SimulatorProcess sim({"--port", "1=ohmrida"});
-    sim.start();
-    const QStringList program = {"--program", "1", "--charge", "100", "--discharge", "100"};
-    const QStringList cases[] = {QStringList{"--battery", "7", "--terminal", "Lumo an COM1"} + program,
-                                 QStringList{"--battery", "99", "--terminal", "Ohmrida an COM1"} + program,
-                                 {"--battery", "7", "--terminal", "Ohmrida an COM1", "--step", "X:100"},
-                                 QStringList{"--battery", "7", "--terminal", "Ohmrida an COM1"} + program +
-                                     QStringList{"--charge", "5000"}};
-    for (const QStringList &args : cases) {
-        StartCli(args);
-        ASSERT_TRUE(cli_.waitForFinished(20000));
-        EXPECT_NE(0, cli_.exitCode()) << args.join(' ').toStdString();
-        const QString errors = QString::fromUtf8(cli_.readAllStandardError());
-        EXPECT_TRUE(errors.startsWith("braskon-cli run: ")) << errors.toStdString();
-    }
-    TBRASKDataModule::Service record;
-    record.ID = 1;
-    EXPECT_FALSE(database_->LoadService(record)) << "nothing was stored";
-    for (const std::string &line : sim.trace())
-        EXPECT_EQ(0u, line.find("COM1 rx 16")) << "only the search talked to the charger: " << line;
-}
-
-namespace {
-
-// The command bytes the simulator received on COM1 from trace line `from` on.
-std::vector<std::string> CommandsSince(const SimTest::SimulatorProcess &sim, size_t from)
-{
-    std::vector<std::string> commands;
-    const std::vector<std::string> trace = sim.trace();
-    for (size_t i = from; i < trace.size(); ++i) {
-        const size_t rx = trace[i].find(" rx ");
-        if (trace[i].rfind("COM1", 0) == 0 && rx != std::string::npos)
-            commands.push_back(trace[i].substr(rx + 4, 2));
-    }
-    return commands;
-}
-
-} // namespace
 
 TEST_F(SimulatedChargerTest, RefusedCommandEndsTheTreatmentWithFehler)
 {
-    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "1"});
-    sim.start();
-    terminals_->Scan();
+    const auto sim = Simulator({"--port", "1=ohmrida", "--speed", "1"});
     // The refused command, and what then goes on the wire: nothing more of the
     // start sequence, one stop to leave the terminal stopped.
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"0x13", {"13", "13"}}, {"0x14", {"13", "14", "13"}}, {"0x15", {"13", "14", "15", "13"}}};
     for (const auto &[refused, wire] : cases) {
         SCOPED_TRACE(refused);
-        sim.control("clear 1");
-        sim.control("fault 1 refuse=" + refused);
-        const size_t from = sim.trace().size();
+        sim->control("clear 1");
+        sim->control("fault 1 refuse=" + refused);
+        const size_t from = sim->trace().size();
         Service *service = StartStandard(3);
+        const int id = service->ID();
         EXPECT_EQ(service, manager_->Tick(host_));
         EXPECT_EQ(Service::Ended, service->ServiceState());
-        EXPECT_EQ(Fehler, StepRow(service->ID(), 1).State);
-        EXPECT_EQ(Folgt, StepRow(service->ID(), 2).State);
-        EXPECT_TRUE(SamplesOf(service->ID()).empty());
-        EXPECT_EQ(CommandsSince(sim, from), wire);
-        const int id = service->ID();
+        EXPECT_EQ(make_tuple(Fehler, Folgt), make_tuple(StepRow(id, 1).State, StepRow(id, 2).State));
+        EXPECT_TRUE(SamplesOf(id).empty());
+        EXPECT_EQ(CommandsSince(*sim, from), wire);
         manager_->StopService(host_, service);
         EXPECT_EQ(Fehler, StepRow(id, 1).State) << "closing an ended treatment writes nothing";
     }
 
     // A user program whose second step the charger refuses to start.
-    sim.control("clear 1");
-    sim.control("set-speed 600");
+    sim->control("clear 1");
+    sim->control("set-speed 600");
     Service *user = manager_->StartUserService(host_, BatteryID, {{Laden, 300, 60}, {Entladen, 200, 0}},
                                                "Ohmrida an COM1");
     EXPECT_EQ(user, manager_->Tick(host_));
-    sim.control("fault 1 refuse=0x15");
-    const auto until = Clock::now() + std::chrono::seconds(20);
-    while (user->ServiceState() != Service::Ended && Clock::now() < until) {
-        manager_->Tick(host_);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_EQ(Service::Ended, user->ServiceState());
-    EXPECT_EQ(OK, StepRow(user->ID(), 1).State);
-    EXPECT_EQ(Fehler, StepRow(user->ID(), 2).State);
+    sim->control("fault 1 refuse=0x15");
+    EXPECT_TRUE(TickUntilEnded({user}, 20, 20));
+    EXPECT_EQ(make_tuple(OK, Fehler), make_tuple(StepRow(user->ID(), 1).State, StepRow(user->ID(), 2).State));
 }
 
 TEST_F(SimulatedChargerTest, StatusAnswerWithAWrongEchoIsNoReading)
 {
-    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "1"});
-    sim.start();
-    terminals_->Scan();
+    const auto sim = Simulator({"--port", "1=ohmrida", "--speed", "1"});
     database_->SetMinDeltaU(0);   // every answered poll stores its sample
     Service *service = StartStandard(1);
     manager_->Tick(host_);
     ASSERT_TRUE(service->LastPollAnswered());
     const size_t stored = SamplesOf(service->ID()).size();
-    sim.control("fault 1 wrong-echo");
+    sim->control("fault 1 wrong-echo");
     for (int i = 0; i < 3; ++i) {
         manager_->Tick(host_);
         EXPECT_FALSE(service->LastPollAnswered());
     }
     EXPECT_EQ(stored, SamplesOf(service->ID()).size());
-    EXPECT_EQ(Service::Running, service->ServiceState());
-    EXPECT_EQ(Laeuft, StepRow(service->ID(), 1).State);
-    sim.control("clear 1");
+    EXPECT_EQ(make_tuple(Service::Running, int(Laeuft)), make_tuple(service->ServiceState(), StepRow(service->ID(), 1).State));
+    sim->control("clear 1");
     manager_->Tick(host_);
     EXPECT_TRUE(service->LastPollAnswered());
     EXPECT_EQ(stored + 1, SamplesOf(service->ID()).size());
@@ -275,21 +168,17 @@ TEST_F(SimulatedChargerTest, StatusAnswerWithAWrongEchoIsNoReading)
 
 TEST_F(SimulatedChargerTest, SettingsThatDoNotFitTheProgramMessageAreRefusedBeforeAnythingIsSent)
 {
-    SimTest::SimulatorProcess sim({"--port", "1=ohmrida"});
-    sim.start();
-    terminals_->Scan();
+    const auto sim = Simulator({"--port", "1=ohmrida"});
     // Such batteries may be stored; they only cannot be treated.
     AddBattery(30, 70000, 1, 4);
     AddBattery(31, 1000, 1, 260);
-    const size_t from = sim.trace().size();
-    using Start = std::function<Service *()>;
-    const std::vector<std::pair<Start, QString>> starts = {
+    const size_t from = sim->trace().size();
+    const std::vector<std::pair<std::function<Service *()>, QString>> starts = {
         {[&] { return manager_->StartStandardService(host_, 30, 1, 500, 500, "Ohmrida an COM1"); },
          "die Kapazität 70000 mAh"},
         {[&] { return manager_->StartStandardService(host_, 31, 1, 500, 500, "Ohmrida an COM1"); },
          "die Zellenzahl 260 Zellen"},
-        {[&] { return manager_->StartStandardService(host_, BatteryID, 3, 500, 70000, "Ohmrida an COM1"); },
-         "der Strom 70000 mA"},
+        {[&] { return StartStandard(3, 500, 70000); }, "der Strom 70000 mA"},
         {[&] { return manager_->StartUserService(host_, BatteryID, {{Laden, 300, 0}, {Entladen, 66000, 0}},
                                                  "Ohmrida an COM1"); },
          "der Strom 66000 mA"},
@@ -300,12 +189,63 @@ TEST_F(SimulatedChargerTest, SettingsThatDoNotFitTheProgramMessageAreRefusedBefo
             ADD_FAILURE() << "started: " << reason.toStdString();
         } catch (const ServiceStartError &error) {
             const QString message = QString::fromUtf8(error.what());
-            EXPECT_TRUE(message.contains(reason)) << message.toStdString();
-            EXPECT_TRUE(message.contains("Programmnachricht")) << message.toStdString();
+            EXPECT_TRUE(message.contains(reason) && message.contains("Programmnachricht")) << message.toStdString();
         }
     }
     EXPECT_EQ(0, manager_->Count());
     EXPECT_TRUE(host_.pages.empty());
     EXPECT_EQ(1, database_->AllocateServiceID()) << "no treatment row was written, no ID used up";
-    EXPECT_TRUE(CommandsSince(sim, from).empty());
+    EXPECT_TRUE(CommandsSince(*sim, from).empty());
+}
+
+using RunCommandTest = TreatmentFixture;
+
+TEST_F(RunCommandTest, ProgramThreeRunsToTheEndAndBadCallsStoreNothing)
+{
+    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "3000"});
+    sim.start();
+    const QStringList program = {"--program", "1", "--charge", "100", "--discharge", "100"};
+    const QStringList bad[] = {QStringList{"run", "--battery", "7", "--terminal", "Lumo an COM1"} + program,
+                               QStringList{"run", "--battery", "99", "--terminal", "Ohmrida an COM1"} + program,
+                               {"run", "--battery", "7", "--terminal", "Ohmrida an COM1", "--step", "X:100"},
+                               QStringList{"run", "--battery", "7", "--terminal", "Ohmrida an COM1"} + program
+                                   + QStringList{"--charge", "5000"}};
+    for (const QStringList &args : bad) {
+        const auto [code, output] = Cli(args);
+        EXPECT_NE(0, code) << args.join(' ').toStdString();
+        EXPECT_TRUE(output.startsWith("braskon-cli run: ")) << output.toStdString();
+    }
+    EXPECT_EQ(1, database_->AllocateServiceID()) << "nothing was stored";
+    for (const std::string &line : sim.trace())
+        EXPECT_EQ(0u, line.find("COM1 rx 16")) << "only the search talked to the charger: " << line;
+
+    const auto [code, output] = Cli(Program3("Ohmrida an COM1"), 40000);
+    EXPECT_EQ(0, code) << output.toStdString();
+    for (const char *line : {"Schritt 1 Entladen 500 mA: OK", "Schritt 2 Laden 500 mA: OK", "Zeit "})
+        EXPECT_TRUE(output.contains(line)) << output.toStdString();
+    EXPECT_EQ(OK, StepRow(2, 2).State);
+    EXPECT_EQ(PollLines(output).size(), SamplesOf(2).size());
+    // The log goes to the per-user state folder, never into the current one.
+    EXPECT_NE(std::string::npos, FileText(dir_.path().toStdString() + "/state/braskon/log.txt").find("0\t2\n"));
+    EXPECT_TRUE(QDir(dir_.filePath("cwd")).isEmpty());
+}
+
+TEST_F(RunCommandTest, TerminateSignalAbortsTheTreatment)
+{
+    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "1"});
+    sim.start();
+    QProcess cli;
+    StartCli(cli, {"run", "--battery", "7", "--terminal", "Ohmrida an COM1", "--step", "L:300:600", "--step", "E:200",
+                   "--tick-ms", "50"});
+    QString output;
+    ASSERT_TRUE(ReadUntil(cli, output, [](const QString &out) { return out.contains(" mAh  Laden"); }))
+        << output.toStdString();
+    ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    output += QString::fromUtf8(cli.readAll());
+    EXPECT_EQ(128 + SIGTERM, cli.exitCode()) << output.toStdString();
+    EXPECT_TRUE(output.contains("abgebrochen")) << output.toStdString();
+    EXPECT_EQ(make_tuple(Abgebrochen, Folgt), make_tuple(StepRow(1, 1).State, StepRow(1, 2).State));
+    EXPECT_FALSE(SamplesOf(1).empty()) << "the records stay";
+    EXPECT_EQ(0u, sim.trace().back().find("COM1 rx 13")) << "the terminal was stopped";
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A temporary database with one battery, a temporary working directory for
 // log.txt, a terminal manager and a service manager; scripted chargers are
-// attached per test.
+// attached per test; braskon-cli is run on the same database.
 
 #include "Fakes.h"
 #include "ScriptedCharger.h"
@@ -9,21 +9,25 @@
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <fstream>
-#include <memory>
 #include <sstream>
-#include <string>
-#include <vector>
+#include <tuple>
 
 #include <unistd.h>
 
 namespace TreatmentTest {
 
-// Reads a whole file; "" when missing.
-inline std::string FileText(const std::string &path)
+using Clock = std::chrono::steady_clock;
+
+inline std::string FileText(const std::string &path)   // "" when missing
 {
     std::stringstream text;
     text << std::ifstream(path).rdbuf();
@@ -33,6 +37,30 @@ inline std::string FileText(const std::string &path)
 inline ChannelStatus Charging(int time, int capacity, int voltage = 1300) { return {0x01, 0, voltage, capacity, time}; }
 inline ChannelStatus Discharging(int time, int capacity, int voltage = 1200) { return {0x02, 0, voltage, capacity, time}; }
 inline ChannelStatus Idle(int voltage = 1250) { return {0x00, 0, voltage, 0, 0}; }
+
+// One poll line of braskon-cli run, as the sample it stands for; Waiting when
+// it says the sample is not stored yet.
+struct PollLine {
+    int Step = 0, Time = 0, Voltage = 0, Current = 0, Capacity = 0;
+    QString Function;
+    bool Waiting = false;
+};
+
+inline std::vector<PollLine> PollLines(const QString &output)
+{
+    static const QRegularExpression line(
+        QStringLiteral("^Schritt (\\d+)  Zeit (\\d+):(\\d+):(\\d+)  (-?[\\d.]+) V  (-?[\\d.]+) A  (-?\\d+) mAh  (\\S+)"
+                       "(  \\(nicht gespeichert, \\d+ warten\\))?$"),
+        QRegularExpression::MultilineOption);
+    std::vector<PollLine> lines;
+    for (auto match = line.globalMatch(output); match.hasNext();) {
+        const auto m = match.next();
+        lines.push_back({m.captured(1).toInt(), m.captured(2).toInt() * 3600 + m.captured(3).toInt() * 60 + m.captured(4).toInt(),
+                         qRound(m.captured(5).toDouble() * 1000), qRound(m.captured(6).toDouble() * 1000),
+                         m.captured(7).toInt(), m.captured(8), !m.captured(9).isEmpty()});
+    }
+    return lines;
+}
 
 class TreatmentFixture : public ::testing::Test {
 protected:
@@ -78,28 +106,29 @@ protected:
         battery.Capacity = capacity;
         battery.Type = type;
         battery.Cells = cells;
-        battery.Brand = QStringLiteral("Testakku");
         database_->InsertBattery(battery);
     }
 
     StepRecord StepRow(int serviceID, int step)
     {
-        StepRecord record;
-        record.ServiceID = serviceID;
-        record.Step = step;
+        StepRecord record{serviceID, step};
         if (!database_->GetSubService(record))
             ADD_FAILURE() << "no row for step " << step << " of treatment " << serviceID;
         return record;
+    }
+    // State, duration and capacity of a step row.
+    std::tuple<int, int, int> Step(int serviceID, int step)
+    {
+        const StepRecord row = StepRow(serviceID, step);
+        return {row.State, row.Duration, row.Capacity};
     }
 
     std::vector<Sample> SamplesOf(int serviceID)
     {
         std::vector<Sample> samples;
         database_->SelectSamples(serviceID);
-        for (bool more = database_->FirstSample(); more; more = database_->NextSample()) {
-            samples.emplace_back();
-            database_->GetSample(samples.back());
-        }
+        for (bool more = database_->FirstSample(); more; more = database_->NextSample())
+            database_->GetSample(samples.emplace_back());
         return samples;
     }
 
@@ -113,6 +142,60 @@ protected:
     {
         manager_->FlushLog();
         return FileText("log.txt");
+    }
+
+    // braskon-cli on this database, started from an empty folder of its own with
+    // its log in dir_/state; standard output and error in one stream, in order.
+    void StartCli(QProcess &cli, const QStringList &args)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), dir_.filePath(QStringLiteral("state")));
+        cli.setProcessEnvironment(environment);
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        QDir().mkpath(dir_.filePath(QStringLiteral("cwd")));
+        cli.setWorkingDirectory(dir_.filePath(QStringLiteral("cwd")));
+        cli.start(QStringLiteral(BRASKON_CLI_PATH), QStringList{"--database", dir_.path()} + args);
+        ASSERT_TRUE(cli.waitForStarted(5000));
+    }
+    // Runs braskon-cli to its end: exit code and output.
+    std::pair<int, QString> Cli(const QStringList &args, int timeoutMs = 30000)
+    {
+        QProcess cli;
+        StartCli(cli, args);
+        if (!cli.waitForFinished(timeoutMs))
+            KillHard(cli);
+        return {cli.exitCode(), QString::fromUtf8(cli.readAll())};
+    }
+    static QStringList Program3(const QString &terminal = QStringLiteral("Lumo an COM1"))
+    {
+        return {"run", "--battery", QString::number(BatteryID), "--terminal", terminal, "--program", "3", "--charge",
+                "500", "--discharge", "500", "--tick-ms", "50", "--min-delta-u", "0", "--min-delta-i", "0"};
+    }
+    // Reads the output of `cli` until `done` holds for it, `cli` ended or the time is up.
+    static bool ReadUntil(QProcess &cli, QString &output, const std::function<bool(const QString &)> &done,
+                          int seconds = 20)
+    {
+        const auto until = Clock::now() + std::chrono::seconds(seconds);
+        while (!done(output) && Clock::now() < until && cli.state() == QProcess::Running) {
+            cli.waitForReadyRead(100);
+            output += QString::fromUtf8(cli.readAll());
+        }
+        output += QString::fromUtf8(cli.readAll());
+        return done(output);
+    }
+    static QString WaitForPolls(QProcess &cli, size_t polls)
+    {
+        QString output;
+        ReadUntil(cli, output, [polls](const QString &out) { return PollLines(out).size() >= polls; });
+        return output;
+    }
+    static QString KillHard(QProcess &cli)
+    {
+        // Never kill(0): that would be this process's whole group.
+        if (cli.state() == QProcess::Running && cli.processId() > 0)
+            ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
+        cli.waitForFinished(5000);
+        return QString::fromUtf8(cli.readAll());
     }
 
     QTemporaryDir dir_;
