@@ -1,5 +1,5 @@
-// The chart as a widget: curves in name order, zoom by mouse drags with the
-// pointer readout, and what the renderer draws.
+// The chart as a widget: zoom by mouse drags with the pointer readout, and
+// what the renderer draws.
 
 #include "MultiChart.h"
 
@@ -64,26 +64,6 @@ protected:
 };
 
 }  // namespace
-
-TEST(ChartCurves, NamesComeInByteWiseOrderAndUnknownNamesAreHarmless)
-{
-    TMultiChart chart;
-    for (const char* name : {"b", "Z", "a"})
-        chart.AddCurve(name, 0);
-    chart.FirstCurve();
-    QStringList names;
-    for (int i = 0; i <= chart.CurveCount(); ++i)
-        names << chart.NextCurveName();
-    EXPECT_EQ(names, QStringList({"Z", "a", "b", ""}));
-
-    chart.AddPoint("x", 1, 2, 0);
-    chart.RemoveCurve("x");
-    EXPECT_EQ(chart.CurveCount(), 3);
-    chart.AddPoint("a", 1.5, 2.5, 1);
-    chart.AddCurve("a", 2);  // same name: the old curve is replaced
-    EXPECT_TRUE(chart.GetCurve("a")->Data.empty());
-    EXPECT_EQ(chart.GetCurve("a")->YAxis, 2);
-}
 
 TEST_F(ChartWidget, ADragZoomsBothAxesToWholeSegmentsAndShowsTheValueMeanwhile)
 {
