@@ -1,8 +1,4 @@
-// The treatment engine inside the whole program: the window keeps handling
-// input while a poll waits on a silent charger, a stop given during the Varn
-// start sequence acts on the right treatment, closing the program in the
-// middle of an exchange ends cleanly with every row kept, and the wire is the
-// same as with the manager on the window thread.
+// The treatment engine, on its own thread, inside the whole program against braskon-sim.
 #include <gtest/gtest.h>
 
 #include "ProgramDriver.h"

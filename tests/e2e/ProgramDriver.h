@@ -58,21 +58,20 @@ private:
 // ("&Service", "&Starten..."); nullptr when there is none.
 QAction* MenuCommand(const QMenuBar& menuBar, const QString& menu, const QString& item);
 
-// What the new-battery dialog is filled with (the ID is left as proposed).
+// The new-battery dialog's entries (the ID is left as proposed); type is the
+// TypCombo row: 0 NC, 1 NMH, 2 Blei.
 struct NewBattery {
-    QString capacity;   // mAh
-    int type = 1;       // TypCombo row: 0 NC, 1 NMH, 2 Blei
-    QString cells;
-    QString brand;
+    QString capacity;
+    int type = 1;
+    QString cells, brand;
 };
 
-// What the treatment selection dialog is set to on its "Standard" page.
+// The treatment selection dialog's "Standard" page: terminal ("Lumo an COM1"),
+// program ("Entladen-Laden") and currents.
 enum class Current { C10, CThird, C };
 struct StandardTreatment {
-    QString terminal;       // e.g. "Lumo an COM1"
-    QString programName;    // e.g. "Entladen-Laden"
-    Current charge = Current::C10;
-    Current discharge = Current::C10;
+    QString terminal, programName;
+    Current charge = Current::C10, discharge = Current::C10;
 };
 
 // The program on a temporary database directory, its log file there too,
