@@ -17,49 +17,40 @@ std::atomic<size_t> largest{0};
 
 inline void Note(size_t size)
 {
-    if (!watching.load(std::memory_order_relaxed))
-        return;
     size_t seen = largest.load(std::memory_order_relaxed);
-    while (size > seen && !largest.compare_exchange_weak(seen, size, std::memory_order_relaxed))
+    while (watching.load(std::memory_order_relaxed) && size > seen
+           && !largest.compare_exchange_weak(seen, size, std::memory_order_relaxed))
         continue;
 }
 
 }  // namespace
 
-extern "C" {
-
-void* malloc(size_t size)
+extern "C" void* malloc(size_t size)
 {
     Note(size);
     return __libc_malloc(size);
 }
 
-void* calloc(size_t count, size_t size)
+extern "C" void* calloc(size_t count, size_t size)
 {
     Note(count * size);
     return __libc_calloc(count, size);
 }
 
-void* realloc(void* pointer, size_t size)
+extern "C" void* realloc(void* pointer, size_t size)
 {
     Note(size);
     return __libc_realloc(pointer, size);
 }
 
-}  // extern "C"
-
-namespace AllocationWatch {
-
-void Start()
+void AllocationWatch::Start()
 {
     largest = 0;
     watching = true;
 }
 
-size_t Stop()
+size_t AllocationWatch::Stop()
 {
     watching = false;
     return largest.load();
 }
-
-}  // namespace AllocationWatch

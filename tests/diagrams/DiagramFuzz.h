@@ -51,14 +51,10 @@ public:
             const int i = Below(static_cast<int>(lines.size()));
             QByteArray& line = lines[i];
             const int eq = line.indexOf('=');
-            switch (Below(7)) {
-            case 0:
-            case 1:
-            case 2:  // an extreme or broken value
-                if (eq >= 0)
-                    line = line.left(eq + 1) + Pick() + "\r";
-                break;
-            case 3:  // flipped or inserted bytes
+            const int kind = Below(7);
+            if (kind <= 2 && eq >= 0) {  // an extreme or broken value
+                line = line.left(eq + 1) + Pick() + "\r";
+            } else if (kind == 3) {  // flipped or inserted bytes
                 for (int n = 1 + Below(4); n > 0 && !line.isEmpty(); --n) {
                     const int at = Below(static_cast<int>(line.size()));
                     if (Below(2))
@@ -66,20 +62,14 @@ public:
                     else
                         line.insert(at, static_cast<char>(Below(256)));
                 }
-                break;
-            case 4:  // a lost line
-                if (lines.size() > 1)
-                    lines.removeAt(i);
-                break;
-            case 5:  // a repeated line
+            } else if (kind == 4 && lines.size() > 1) {  // a lost line
+                lines.removeAt(i);
+            } else if (kind == 5) {  // a repeated line
                 for (int n = Below(50); n > 0; --n)
                     lines.insert(i, lines[i]);
-                break;
-            default:  // a cut-off file
+            } else if (kind == 6) {  // a cut-off file
                 lines = lines.mid(0, i + 1);
-                if (!lines.isEmpty())
-                    lines.last().truncate(Below(static_cast<int>(lines.last().size()) + 1));
-                break;
+                lines.last().truncate(Below(static_cast<int>(lines.last().size()) + 1));
             }
         }
         return lines.join('\n');

@@ -38,14 +38,25 @@ public:
     // A treatment with the given ID (IDs below it are used up).
     int AddService(int batteryID, int wantedID = 0, int program = 3)
     {
-        if (wantedID > 1)
-            while (DataModule->AllocateServiceID() < wantedID - 1)
-                continue;
+        while (wantedID > 1 && DataModule->AllocateServiceID() < wantedID - 1)
+            continue;
         TBRASKDataModule::Service service;
         service.BatteryID = batteryID;
         service.Program = program;
         DataModule->InsertService(service);
         return service.ID;
+    }
+
+    // Treatment `wantedID` of a new battery: a discharge step at 1 A up to
+    // half of `end` seconds, then a charge at 0.5 A, a sample every `every` s.
+    int AddDischargeCharge(int wantedID, int end, int every)
+    {
+        const int service = AddService(AddBattery(), wantedID);
+        AddStep(service, 1, 0);
+        AddStep(service, 2, 1);
+        for (int t = 0; t <= end; t += every)
+            AddSample(service, t < end / 2 ? 1 : 2, t, 5000 + t, t < end / 2 ? 1000 : 500);
+        return service;
     }
 
     void AddStep(int serviceID, int step, int function)

@@ -19,29 +19,25 @@ namespace {
 
 // A four-cell NiMH pack: one hour forty of discharge at 1 A, then charging
 // at 1 A until the voltage peaks and drops a little.
-void RecordTreatment(DiagramTestData& data, int service, double offsetVolts = 0.0,
-                     double timeScale = 1.0)
+void RecordTreatment(DiagramTestData& data, int service, double offsetVolts = 0.0, double timeScale = 1.0)
 {
     data.AddStep(service, 1, 0);
     data.AddStep(service, 2, 1);
-    const int dischargeEnd = 6000;
-    for (int t = 0; t <= dischargeEnd; t += 30) {
-        const double x = static_cast<double>(t) / dischargeEnd;
-        const double volts = 5.15 - 0.35 * x - 0.08 * (1 - std::exp(-t / 120.0))
-                             - 0.55 * std::pow(x, 12);
-        data.AddSample(service, 1, static_cast<int>(t * timeScale),
-                       static_cast<int>((volts + offsetVolts) * 1000), 1000);
-    }
-    const int chargeEnd = 14100;
-    for (int t = dischargeEnd + 30; t <= chargeEnd; t += 30) {
-        const double x = static_cast<double>(t - dischargeEnd) / (chargeEnd - dischargeEnd);
-        double volts = 5.25 + 0.12 * (1 - std::exp(-(t - dischargeEnd) / 300.0)) + 0.18 * x
-                       + 0.25 * std::pow(x, 8);
-        if (x > 0.95)
-            volts -= (x - 0.95) * 1.6;  // -dV after the peak
-        const int milliamps = x < 0.97 ? 1000 : 0;
-        data.AddSample(service, 2, static_cast<int>(t * timeScale),
-                       static_cast<int>((volts + offsetVolts) * 1000), milliamps);
+    const int dischargeEnd = 6000, chargeEnd = 14100;
+    for (int t = 0; t <= chargeEnd; t += 30) {
+        double volts, milliamps = 1000;
+        if (t <= dischargeEnd) {
+            const double x = static_cast<double>(t) / dischargeEnd;
+            volts = 5.15 - 0.35 * x - 0.08 * (1 - std::exp(-t / 120.0)) - 0.55 * std::pow(x, 12);
+        } else {
+            const double x = static_cast<double>(t - dischargeEnd) / (chargeEnd - dischargeEnd);
+            volts = 5.25 + 0.12 * (1 - std::exp(-(t - dischargeEnd) / 300.0)) + 0.18 * x + 0.25 * std::pow(x, 8);
+            if (x > 0.95)
+                volts -= (x - 0.95) * 1.6;  // -dV after the peak
+            milliamps = x < 0.97 ? 1000 : 0;
+        }
+        data.AddSample(service, t <= dischargeEnd ? 1 : 2, static_cast<int>(t * timeScale),
+                       static_cast<int>((volts + offsetVolts) * 1000), static_cast<int>(milliamps));
     }
 }
 
@@ -52,8 +48,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                    : QStringLiteral("diagram.png");
+    const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("diagram.png");
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 
     DiagramTestData data;

@@ -1,19 +1,20 @@
 // The diagram commands: the diagram file (exact lines, round trip, tolerant
-// reading, damaged files), page numbers, print, copy, export.
+// reading, damaged and mutated files), page numbers, print, copy, export.
 
+#include "AllocationWatch.h"
+#include "ChartGeometry.h"
+#include "DiagramFuzz.h"
 #include "DiagramTestData.h"
-#include "Diagdocs.h"
-#include "Diagform.h"
 
 #include <QClipboard>
-#include <QFile>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPrinter>
-#include <QTabWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <random>
 
 namespace {
 
@@ -22,24 +23,20 @@ class DiagramCommands : public ::testing::Test
 protected:
     void SetUp() override
     {
-        battery = data.AddBattery();
-        service = data.AddService(battery, 17);
-        data.AddStep(service, 1, 0);
-        data.AddStep(service, 2, 1);
-        for (int t = 0; t <= 600; t += 60)
-            data.AddSample(service, t < 300 ? 1 : 2, t, 5000 + t, 1000);
+        service = data.AddDischargeCharge(17, 600, 60);
         tab.resize(600, 400);
         tab.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&tab));
     }
 
-    QString TempFile(const QString& name) const { return data.Path() + "/" + name; }
+    QString TempFile(const QString& name = "test.dgr") const { return data.Path() + "/" + name; }
 
-    void WriteFile(const QString& name, const QByteArray& bytes)
+    QString WriteFile(const QByteArray& bytes, const QString& name = "test.dgr")
     {
         QFile f(TempFile(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
+        return f.fileName();
     }
 
     QStringList Saved() const
@@ -49,8 +46,13 @@ protected:
         return lines;
     }
 
+    const Curve* CurveOf(TDiagramForm* form, int unit) const
+    {
+        const TDiagramForm::CurveKey* key = form->FindCurveKey(service, unit);
+        return key ? form->Chart()->GetCurve(key->Name) : nullptr;
+    }
+
     DiagramTestData data;
-    int battery = 0;
     int service = 0;
     QTabWidget tab;
     QMenu popup;
@@ -58,30 +60,23 @@ protected:
     TDiagramCommands commands{&tab, &popup, data.DataModule.get(), &dialog};
 };
 
-const QStringList kDefaultHeader = {
-    "ActiveYAxis=0",        "YAxisStartValue=0", "YAxisEndValue=100",     "YAxisDigits=0",
-    "YAxisNumSegments=4",   "YAxisNumSubSegments=5", "XAxisStartValue=0", "XAxisEndValue=600",
-    "XAxisDigits=0",        "XAxisNumSegments=5", "XAxisNumSubSegments=4"};
-
 }  // namespace
 
 TEST_F(DiagramCommands, TheDefaultChartWithTheVoltageCurveOfTreatment17SavesTheseLines)
 {
     TDiagramForm* form = commands.NewDiagram();
-    // The default scaling of a bare chart on the active voltage axis.
-    form->Chart()->SetYAxisEndValue(100);
-    ASSERT_EQ(service, 17);
+    form->Chart()->SetYAxisEndValue(100);  // the default scaling of a bare chart
     ASSERT_NE(form->AddServiceCurve(17, 0), nullptr);
-    const QString path = TempFile("default.dgr");
-    commands.SaveDiagramFile(path);
-
-    QStringList expected = kDefaultHeader;
-    expected << "Curve =17" << "Unit =0" << "DischargeLineColor =255" << "DischargeLineStyle =0"
-             << "DischargeLineWidth =2" << "ChargeLineColor =32768" << "ChargeLineStyle =0"
-             << "ChargeLineWidth =2" << "WaitLineColor =16711680" << "WaitLineStyle =0"
-             << "WaitLineWidth =2" << "OverlapPhases =0";
+    commands.SaveDiagramFile(TempFile());
+    const QStringList expected = {
+        "ActiveYAxis=0", "YAxisStartValue=0", "YAxisEndValue=100", "YAxisDigits=0",
+        "YAxisNumSegments=4", "YAxisNumSubSegments=5", "XAxisStartValue=0", "XAxisEndValue=600",
+        "XAxisDigits=0", "XAxisNumSegments=5", "XAxisNumSubSegments=4", "Curve =17", "Unit =0",
+        "DischargeLineColor =255", "DischargeLineStyle =0", "DischargeLineWidth =2",
+        "ChargeLineColor =32768", "ChargeLineStyle =0", "ChargeLineWidth =2",
+        "WaitLineColor =16711680", "WaitLineStyle =0", "WaitLineWidth =2", "OverlapPhases =0"};
     EXPECT_EQ(Saved(), expected);
-    QFile f(path);
+    QFile f(TempFile());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), (expected.join("\r\n") + "\r\n").toLatin1());
 }
@@ -99,17 +94,14 @@ TEST_F(DiagramCommands, SavingAndOpeningRestoresScalingCurvesAndStyles)
     form->AddServiceCurve(service, 1)->OverlapPhases = true;
     voltage->Styles[0] = LineStyle{8388608, psDash, 1};
     voltage->Styles[2] = LineStyle{65535, psSolid, 0};
-    const QString path = TempFile("roundtrip.dgr");
-    commands.SaveDiagramFile(path);
+    commands.SaveDiagramFile(TempFile());
     const QStringList saved = Saved();
     commands.CloseAllDiagrams();
 
-    TDiagramForm* opened = commands.OpenDiagramFile(path);
-    ASSERT_NE(opened, nullptr);
+    TDiagramForm* opened = commands.OpenDiagramFile(TempFile());
     EXPECT_EQ(tab.count(), 1);
     EXPECT_EQ(Saved(), saved);
-    const Curve* v = opened->Chart()->GetCurve(opened->FindCurveKey(service, 0)->Name);
-    EXPECT_EQ(v->Data.size(), 11u);  // measured values come from the database
+    EXPECT_EQ(CurveOf(opened, 0)->Data.size(), 11u);  // measured values come from the database
     EXPECT_TRUE(opened->Chart()->NeedsRecalc());
 
     // Numbers follow the locale's separator; a decimal comma is no number elsewhere.
@@ -120,38 +112,28 @@ TEST_F(DiagramCommands, SavingAndOpeningRestoresScalingCurvesAndStyles)
     EXPECT_THROW(commands.LoadDiagram(german), DiagramError);
 }
 
-TEST_F(DiagramCommands, BlanksAroundKeysAndValuesAndAnyLineEndsAreAccepted)
+TEST_F(DiagramCommands, BlanksAnyLineEndsAndUnknownLinesAreAcceptedStylesBeforeTheUnitIgnored)
 {
-    WriteFile("blanks.dgr",
-              "YAxisEndValue = 40 \r\n\r\n  Curve = 17\rUnit=\t0\nWaitLineWidth = 3\r\n"
-              "no key here\r\nUnknownKey=1\r\n");
-    TDiagramForm* form = commands.OpenDiagramFile(TempFile("blanks.dgr"));
+    TDiagramForm* form = commands.OpenDiagramFile(
+        WriteFile("DischargeLineColor =65280\r\nOverlapPhases =1\r\nYAxisEndValue = 40 \r\n\r\n"
+                  "  Curve = 17\rDischargeLineWidth =4\nUnit=\t0\nWaitLineWidth = 3\r\n"
+                  "ChargeLineStyle =1\r\nno key here\r\nUnknownKey=1\r\n"));
     EXPECT_DOUBLE_EQ(form->Chart()->YAxisEndValue(), 40);
-    const TDiagramForm::CurveKey* key = form->FindCurveKey(17, 0);
-    ASSERT_NE(key, nullptr);
-    EXPECT_EQ(form->Chart()->GetCurve(key->Name)->Styles[2].Width, 3);
-}
-
-TEST_F(DiagramCommands, StyleLinesBeforeTheFirstUnitAreIgnored)
-{
-    commands.NewDiagram();
-    commands.LoadDiagram({"DischargeLineColor =65280", "OverlapPhases =1", "Curve =17",
-                          "DischargeLineWidth =4", "Unit =0", "ChargeLineStyle =1"});
-    TDiagramForm* form = commands.ActiveDiagram();
-    const Curve* c = form->Chart()->GetCurve(form->FindCurveKey(17, 0)->Name);
+    const Curve* c = CurveOf(form, 0);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->Styles[2].Width, 3);
+    EXPECT_EQ(c->Styles[1].Style, psDash);
     EXPECT_EQ(c->Styles[0].Color, 255);
     EXPECT_EQ(c->Styles[0].Width, 2);
     EXPECT_FALSE(c->OverlapPhases);
-    EXPECT_EQ(c->Styles[1].Style, psDash);
 }
 
 TEST_F(DiagramCommands, AMalformedFileRemovesItsNewPageAndFailsOnce)
 {
     commands.NewDiagram();
-    WriteFile("bad.dgr", "YAxisEndValue=40\r\nXAxisNumSegments=fünf\r\nXAxisEndValue=50\r\n");
     int failures = 0;
     try {
-        commands.OpenDiagramFile(TempFile("bad.dgr"));
+        commands.OpenDiagramFile(WriteFile("YAxisEndValue=40\r\nXAxisNumSegments=fünf\r\nXAxisEndValue=50\r\n"));
     } catch (const DiagramError& e) {
         ++failures;
         EXPECT_TRUE(e.message().contains("fünf"));
@@ -172,25 +154,19 @@ TEST_F(DiagramCommands, AMalformedFileRemovesItsNewPageAndFailsOnce)
     EXPECT_EQ(commands.ActiveDiagram()->Chart()->ActiveYAxis(), 0);
     EXPECT_EQ(commands.ActiveDiagram()->Chart()->CurveCount(), 0);
     EXPECT_FALSE(commands.ActiveDiagram()->Chart()->CopyToPicture(false).isNull());
-}
 
-TEST_F(DiagramCommands, SavingWithoutADiagramWritesAnEmptyFile)
-{
-    commands.NewDiagram();
-    commands.CloseActiveDiagram();
-    const QString path = TempFile("empty.dgr");
-    WriteFile("empty.dgr", "old content");
-    commands.SaveDiagramFile(path);
-    EXPECT_EQ(QFile(path).size(), 0);
+    // Saving without a diagram empties the file.
+    commands.CloseAllDiagrams();
+    commands.SaveDiagramFile(WriteFile("old content"));
+    EXPECT_EQ(QFile(TempFile()).size(), 0);
 }
 
 TEST_F(DiagramCommands, ExportCopyAndPrintProduceTheChartImage)
 {
     TDiagramForm* form = commands.NewDiagram();
     form->AddServiceCurve(service, 0);
-    const QString bmp = TempFile("diagram.bmp");
-    commands.ExportDiagram(bmp);
-    EXPECT_EQ(QImage(bmp, "BMP").size(), form->Chart()->size());
+    commands.ExportDiagram(TempFile("diagram.bmp"));
+    EXPECT_EQ(QImage(TempFile("diagram.bmp"), "BMP").size(), form->Chart()->size());
     EXPECT_THROW(commands.ExportDiagram(TempFile("no/such/folder.bmp")), DiagramError);
 
     commands.CopyDiagram();
@@ -198,11 +174,109 @@ TEST_F(DiagramCommands, ExportCopyAndPrintProduceTheChartImage)
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
-    const QString pdf = TempFile("diagram.pdf");
-    printer.setOutputFileName(pdf);
+    printer.setOutputFileName(TempFile("diagram.pdf"));
     commands.PrintDiagram(printer, QFont());
-    EXPECT_GT(QFile(pdf).size(), 1000);
+    EXPECT_GT(QFile(TempFile("diagram.pdf")).size(), 1000);
     // The next screen paint is scaled for the window again.
     form->Chart()->repaint();
     EXPECT_EQ(form->Chart()->PlotRect().left(), 60);
+}
+
+TEST_F(DiagramCommands, TheOpenCommandRefusesWhatNoChartCanDrawAndSaysWhy)
+{
+    QByteArray curveLines;
+    while (curveLines.size() <= 2 * 1024 * 1024)
+        curveLines += "Curve =17\r\nUnit =0\r\n";
+    std::mt19937 random(1);
+    QByteArray garbage(10 * 1024, '\0');
+    for (char& c : garbage)
+        c = static_cast<char>(random());
+    garbage.replace('=', 'x');
+    const std::pair<QByteArray, const char*> cases[] = {
+        {"XAxisNumSegments=2147483647\r\n", "Zeile 1: 2147483647 für XAxisNumSegments"},
+        {"ActiveYAxis=0\r\nYAxisNumSegments=30000000\r\n", "Zeile 2: 30000000 für YAxisNumSegments"},
+        {"XAxisNumSegments=1000000\r\n", "XAxisNumSegments liegt außerhalb von"},
+        {"YAxisNumSubSegments=101\r\n", "YAxisNumSubSegments"},
+        {"XAxisEndValue=99999999999999999999\r\n", "für XAxisEndValue liegt außerhalb"},
+        {"YAxisStartValue=inf\r\n", "YAxisStartValue"},
+        {"YAxisEndValue=nan\r\n", "YAxisEndValue"},
+        {"XAxisDigits=400\r\n", "XAxisDigits"},
+        {"Curve =17\r\nUnit =0\r\nChargeLineWidth =2147483647\r\n", "Zeile 3"},
+        {"Curve =17\r\nUnit =0\r\nWaitLineStyle =6\r\n", "WaitLineStyle"},
+        {curveLines, "zu groß"},
+        {garbage, "keine Diagrammeinträge"},
+        {"", "keine Diagrammeinträge"},
+    };
+    for (const auto& [content, expected] : cases) {
+        SCOPED_TRACE(expected);
+        QElapsedTimer timer;
+        timer.start();
+        QString reason;
+        try {
+            commands.OpenDiagramFile(WriteFile(content));
+        } catch (const DiagramError& e) {
+            reason = e.message();
+        }
+        EXPECT_LT(timer.elapsed(), 1000);
+        EXPECT_TRUE(reason.contains(QString::fromUtf8(expected))) << reason.toStdString();
+        EXPECT_EQ(tab.count(), 0);  // the new page is removed again
+    }
+    // Values at the limits still open.
+    TDiagramForm* form = commands.OpenDiagramFile(
+        WriteFile("XAxisNumSegments=100\r\nYAxisNumSubSegments=100\r\nXAxisEndValue=1e9\r\n"
+                  "Curve =17\r\nUnit =1\r\nChargeLineWidth =20\r\nWaitLineStyle =5\r\n"));
+    EXPECT_EQ(form->Chart()->XAxisNumSegments(), 100);
+    EXPECT_EQ(CurveOf(form, 1)->Styles[1].Width, 20);
+}
+
+TEST_F(DiagramCommands, TheChartLayoutCapsWhatASetterLetsThrough)
+{
+    TDiagramForm* form = commands.NewDiagram();
+    form->AddServiceCurve(service, 0);
+    form->AddServiceCurve(service, 1);
+    TMultiChart* chart = form->Chart();
+    chart->SetXAxisNumSegments(2147483647);
+    chart->SetXAxisNumSubSegments(2147483647);
+    chart->SetYAxisNumSegments(30000000);
+    chart->SetXAxisEndValue(1e20);
+    chart->SetYAxisEndValue(std::numeric_limits<double>::infinity());
+    AllocationWatch::Start();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(chart->CopyToPicture(false).isNull());
+    EXPECT_LT(AllocationWatch::Stop(), size_t(16) << 20);
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_LE(chart->XTickPos().size(), size_t(ChartGeometry::MaxLayoutTicks + 1));
+    EXPECT_LE(chart->YTickPos().size(), size_t(ChartGeometry::MaxLayoutTicks + 1));
+    // Time labels of absurd values stay defined.
+    EXPECT_EQ(ChartGeometry::TimeLabel(-1e20), "-277777777777:46:40");
+    EXPECT_EQ(ChartGeometry::TimeLabel(std::nan("")), "");
+}
+
+// A few thousand mutated files in seconds; the fuzz benchmark runs more.
+TEST_F(DiagramCommands, MutatedFilesNeitherCrashNorHangNorAllocateWithoutBound)
+{
+    // Never shown: the chart draws into its bitmap all the same, and a shown
+    // window costs a few milliseconds per page.
+    QTabWidget hidden;
+    hidden.resize(600, 400);
+    TDiagramCommands unseen{&hidden, &popup, data.DataModule.get(), &dialog};
+    constexpr int kFiles = 2000;
+    const QByteArray seed = DiagramFuzz::SeedFile(service);
+    DiagramFuzz::Mutator mutator(20240613);
+    int opened = 0;
+    size_t largestTicks = 0;
+    AllocationWatch::Start();
+    for (int i = 0; i < kFiles; ++i) {
+        const QByteArray bytes = mutator.Mutate(seed);
+        const DiagramFuzz::Outcome outcome = DiagramFuzz::OpenAndDraw(unseen, TempFile(), bytes);
+        opened += outcome.Opened ? 1 : 0;
+        largestTicks = std::max(largestTicks, outcome.LargestTickArray);
+        ASSERT_LT(outcome.Nanoseconds, 2000000000LL) << bytes.toStdString();
+        ASSERT_EQ(hidden.count(), 0) << bytes.toStdString();
+    }
+    EXPECT_LT(AllocationWatch::Stop(), size_t(16) << 20);
+    EXPECT_GT(opened, kFiles / 10);
+    EXPECT_LT(opened, kFiles);
+    EXPECT_LE(largestTicks, size_t(ChartGeometry::MaxLayoutTicks + 1));
 }

@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 namespace {
 
 class DiagramWindow : public ::testing::Test
@@ -23,48 +21,35 @@ protected:
         service = data.AddService(battery, 17);
         data.AddStep(service, 1, 0);
         data.AddStep(service, 2, 1);
-        data.AddSample(service, 1, 0, 5200, 1000);
-        data.AddSample(service, 1, 60, 5000, 1000);
-        data.AddSample(service, 2, 120, 5100, 800);
-        data.AddSample(service, 9, 150, 9999, 9999);  // its step is missing
-        data.AddSample(service, 2, 180, 5300, 800);
+        const int samples[][4] = {
+            {1, 0, 5200, 1000}, {1, 60, 5000, 1000}, {2, 120, 5100, 800},
+            {9, 150, 9999, 9999},  // its step is missing
+            {2, 180, 5300, 800}};
+        for (const auto& s : samples)
+            data.AddSample(service, s[0], s[1], s[2], s[3]);
         form = std::make_unique<TDiagramForm>(data.DataModule.get());
         form->resize(600, 400);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
 
-    void Drag(QPoint from, QPoint to)
-    {
-        TMultiChart* chart = form->Chart();
-        QTest::mousePress(chart, Qt::LeftButton, {}, from);
-        QTest::mouseMove(chart, to);
-        QTest::mouseRelease(chart, Qt::LeftButton, {}, to);
-    }
-
     // Drags over the middle half of the plot area.
     void ZoomToMiddle()
     {
         const QRect plot = form->Chart()->PlotRect();
-        Drag(plot.topLeft() + QPoint(plot.width() / 5, plot.height() / 5),
-             plot.bottomRight() - QPoint(plot.width() / 5, plot.height() / 5));
+        const QPoint margin(plot.width() / 5, plot.height() / 5);
+        QTest::mousePress(form->Chart(), Qt::LeftButton, {}, plot.topLeft() + margin);
+        QTest::mouseMove(form->Chart(), plot.bottomRight() - margin);
+        QTest::mouseRelease(form->Chart(), Qt::LeftButton, {}, plot.bottomRight() - margin);
+        form->Chart()->repaint();
     }
 
-    ZOOMSTATE Scaling() const
+    std::vector<double> Scaling() const
     {
         const TMultiChart& c = *form->Chart();
-        return ZOOMSTATE{c.XAxisStartValue(),  c.XAxisEndValue(),    c.YAxisStartValue(),
-                         c.YAxisEndValue(),    c.XAxisNumSegments(), c.XAxisNumSubSegments(),
-                         c.YAxisNumSegments(), c.YAxisNumSubSegments(), c.XAxisDigits(),
-                         c.YAxisDigits()};
-    }
-
-    static void ExpectSame(const ZOOMSTATE& a, const ZOOMSTATE& b)
-    {
-        EXPECT_EQ(std::tie(a.XStart, a.XEnd, a.YStart, a.YEnd, a.XNumSegments, a.YNumSegments,
-                           a.XDigits, a.YDigits),
-                  std::tie(b.XStart, b.XEnd, b.YStart, b.YEnd, b.XNumSegments, b.YNumSegments,
-                           b.XDigits, b.YDigits));
+        return {c.XAxisStartValue(), c.XAxisEndValue(), c.YAxisStartValue(), c.YAxisEndValue(),
+                double(c.XAxisNumSegments()), double(c.YAxisNumSegments()), double(c.XAxisDigits()),
+                double(c.YAxisDigits())};
     }
 
     DiagramTestData data;
@@ -75,20 +60,27 @@ protected:
 
 }  // namespace
 
-TEST_F(DiagramWindow, ANewWindowScalesItsAxesAndScrollBars)
+TEST_F(DiagramWindow, ScrollBarsFollowTheAxesAndScrollThem)
 {
-    TMultiChart* c = form->Chart();
-    EXPECT_EQ(c->YAxis(0).UnitText, "V");
-    EXPECT_DOUBLE_EQ(c->YAxis(0).EndValue, 20);
-    EXPECT_DOUBLE_EQ(c->YAxis(1).MaxValue, 4000);
-    EXPECT_TRUE(c->XAxisIsTimeAxis());
+    QScrollBar* h = form->HScrollBar();
+    QScrollBar* v = form->VScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return v->maximum() == 16; }));
+    EXPECT_EQ(std::make_tuple(v->value(), v->pageStep(), h->maximum(), h->value(), h->pageStep()),
+              std::make_tuple(16, 4, 5035, 0, 5));
 
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->VScrollBar()->maximum() == 16; }));
-    EXPECT_EQ(form->VScrollBar()->value(), 16);
-    EXPECT_EQ(form->VScrollBar()->pageStep(), 4);
-    EXPECT_EQ(form->HScrollBar()->maximum(), 5035);
-    EXPECT_EQ(form->HScrollBar()->value(), 0);
-    EXPECT_EQ(form->HScrollBar()->pageStep(), 5);
+    // Three clicks right of the handle move the time window three segments.
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(h, Qt::LeftButton, {}, QPoint(h->width() - 5, h->height() / 2));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Chart()->XAxisStartValue() == 360.0; }));
+    EXPECT_DOUBLE_EQ(form->Chart()->XAxisEndValue(), 960.0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return h->value() == 3; }));
+
+    // One step up on the vertical bar moves the voltage range up one segment
+    // (after the horizontal scroll is painted: painting sets the bars' positions).
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Chart()->NeedsRecalc(); }));
+    QTest::keyClick(v, Qt::Key_Up);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Chart()->YAxisEndValue() == 25.0; }));
+    EXPECT_DOUBLE_EQ(form->Chart()->YAxisStartValue(), 5.0);
 
     // A zero range, or one wider than the scrollable range, is not applied.
     Axis a;
@@ -99,25 +91,7 @@ TEST_F(DiagramWindow, ANewWindowScalesItsAxesAndScrollBars)
     EXPECT_FALSE(VerticalScrollFigures(a).MaximumValid);
 }
 
-TEST_F(DiagramWindow, ScrollingThreeSegmentsMovesTheVisibleTimeWindow)
-{
-    QScrollBar* bar = form->HScrollBar();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->maximum() == 5035; }));
-    for (int i = 0; i < 3; ++i)
-        QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() - 5, bar->height() / 2));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Chart()->XAxisStartValue() == 360.0; }));
-    EXPECT_DOUBLE_EQ(form->Chart()->XAxisEndValue(), 960.0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 3; }));
-
-    // One step up on the vertical bar moves the voltage range up one segment.
-    // (after the horizontal scroll is painted: painting sets the bars' positions)
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Chart()->NeedsRecalc(); }));
-    QTest::keyClick(form->VScrollBar(), Qt::Key_Up);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Chart()->YAxisEndValue() == 25.0; }));
-    EXPECT_DOUBLE_EQ(form->Chart()->YAxisStartValue(), 5.0);
-}
-
-TEST_F(DiagramWindow, CurvesComeFromTheSamplesWithTheirStepsPhases)
+TEST_F(DiagramWindow, CurvesComeFromTheSamplesAndLiveSamplesOfTheirTreatment)
 {
     Curve* voltage = form->AddServiceCurve(service, 0);
     ASSERT_NE(voltage, nullptr);
@@ -128,64 +102,49 @@ TEST_F(DiagramWindow, CurvesComeFromTheSamplesWithTheirStepsPhases)
     EXPECT_FLOAT_EQ(voltage->Data[3].Time, 180.0f);
 
     EXPECT_EQ(form->AddServiceCurve(service, 0), nullptr);  // shown already
+    EXPECT_EQ(form->AddServiceCurve(4711, 0), nullptr);     // no such treatment
+    EXPECT_EQ(form->AddServiceCurve(service, 7), nullptr);
     Curve* current = form->AddServiceCurve(service, 1);
     ASSERT_NE(current, nullptr);
     EXPECT_FLOAT_EQ(current->Data[2].Value, 800.0f);
     EXPECT_EQ(current->YAxis, 1);
-    EXPECT_EQ(form->AddServiceCurve(4711, 0), nullptr);  // no such treatment
-    EXPECT_EQ(form->AddServiceCurve(service, 7), nullptr);
-    EXPECT_EQ(form->Chart()->CurveCount(), 2);
-
-    const TDiagramForm::CurveKey* key = form->FindCurveKey(service, 1);
-    ASSERT_NE(key, nullptr);
-    EXPECT_TRUE(key->Name.startsWith(QStringLiteral("Akku %1, ").arg(battery)));
-    EXPECT_TRUE(key->Name.endsWith(", mA"));
-    const QString name = key->Name;
+    const QString name = form->FindCurveKey(service, 1)->Name;
+    EXPECT_TRUE(name.startsWith(QStringLiteral("Akku %1, ").arg(battery)) && name.endsWith(", mA"));
     form->RemoveServiceCurve(name);
     EXPECT_EQ(form->FindCurveKey(service, 1), nullptr);
     EXPECT_EQ(form->Chart()->GetCurve(name), nullptr);
-}
 
-TEST_F(DiagramWindow, LiveSamplesReachOnlyCurvesOfTheirTreatment)
-{
-    Curve* voltage = form->AddServiceCurve(service, 0);
-    ASSERT_NE(voltage, nullptr);
     form->AddLiveSample(service + 1, 0, 200, 5.4, 1);  // a treatment not shown
     form->AddLiveSample(service, 1, 200, 900, 1);      // its current is not shown
     EXPECT_EQ(voltage->Data.size(), 4u);
     EXPECT_EQ(form->Chart()->CurveCount(), 1);
+    form->Chart()->repaint();
     form->AddLiveSample(service, 0, 240, 5.45, 1);
     ASSERT_EQ(voltage->Data.size(), 5u);
     EXPECT_FLOAT_EQ(voltage->Data.back().Value, 5.45f);
     EXPECT_TRUE(form->Chart()->NeedsRecalc());
 }
 
-TEST_F(DiagramWindow, ZoomingTwiceAndBackTwiceRestoresTheFirstScaling)
-{
-    form->Chart()->repaint();
-    const ZOOMSTATE before = Scaling();
-    ZoomToMiddle();
-    form->Chart()->repaint();
-    const ZOOMSTATE once = Scaling();
-    EXPECT_NE(once.XEnd, before.XEnd);
-    ZoomToMiddle();
-    EXPECT_EQ(form->ZoomStackSize(), 2);
-    EXPECT_NE(Scaling().XEnd, once.XEnd);
-
-    form->ZoomBack();
-    ExpectSame(Scaling(), once);
-    form->ZoomBack();
-    form->ZoomBack();  // an empty stack changes nothing
-    ExpectSame(Scaling(), before);
-    EXPECT_EQ(form->ZoomStackSize(), 0);
-}
-
-TEST_F(DiagramWindow, ZoomBackAfterSwitchingTheAxisAppliesTheSavedRangeToTheActiveAxis)
+TEST_F(DiagramWindow, ZoomBackRestoresEachScalingAndAfterAnAxisSwitchAppliesToTheActiveAxis)
 {
     QSignalSpy available(form.get(), &TDiagramForm::ZoomBackAvailable);
+    form->Chart()->repaint();
+    const auto before = Scaling();
     ZoomToMiddle();
     EXPECT_EQ(available.count(), 1);
-    EXPECT_NE(form->Chart()->YAxis(0).EndValue, 20);
+    const auto once = Scaling();
+    EXPECT_NE(once, before);
+    ZoomToMiddle();
+    EXPECT_EQ(form->ZoomStackSize(), 2);
+    EXPECT_NE(Scaling(), once);
+    form->ZoomBack();
+    EXPECT_EQ(Scaling(), once);
+    form->ZoomBack();
+    form->ZoomBack();  // an empty stack changes nothing
+    EXPECT_EQ(Scaling(), before);
+    EXPECT_EQ(form->ZoomStackSize(), 0);
+
+    ZoomToMiddle();
     form->Chart()->SetActiveYAxis(1);
     form->ZoomBack();
     EXPECT_DOUBLE_EQ(form->Chart()->YAxis(1).StartValue, 0);
@@ -202,10 +161,8 @@ TEST_F(DiagramWindow, CurvesOfADeletedTreatmentOrBatteryAreDropped)
     data.AddSample(other, 1, 0, 4000, 500);
     const int secondBattery = data.AddBattery();
     const int third = data.AddService(secondBattery);
-    ASSERT_NE(form->AddServiceCurve(service, 0), nullptr);
-    ASSERT_NE(form->AddServiceCurve(service, 1), nullptr);
-    ASSERT_NE(form->AddServiceCurve(other, 0), nullptr);
-    ASSERT_NE(form->AddServiceCurve(third, 1), nullptr);
+    for (const auto& [id, unit] : {std::pair{service, 0}, std::pair{service, 1}, std::pair{other, 0}, std::pair{third, 1}})
+        ASSERT_NE(form->AddServiceCurve(id, unit), nullptr);
 
     ASSERT_TRUE(data.DataModule->DeleteService(service));
     EXPECT_EQ(form->Chart()->CurveCount(), 2);

@@ -10,7 +10,6 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -22,8 +21,7 @@ class PropertyDialog : public ::testing::Test
 protected:
     void SetUp() override
     {
-        const int battery = data.AddBattery();
-        service = data.AddService(battery);
+        service = data.AddService(data.AddBattery());
         data.AddStep(service, 1, 0);
         data.AddSample(service, 1, 0, 5000, 1000);
         form = std::make_unique<TDiagramForm>(data.DataModule.get());
@@ -53,19 +51,18 @@ protected:
         ASSERT_EQ(edit->text(), text);
     }
 
-    void SetScaling(const QString& yStart, const QString& yEnd, int ySegments,
-                    const QString& tStart, const QString& tEnd, int tSegments)
+    // Value range and segments, and a time range in seconds (hours and minutes 0).
+    void SetScaling(const QString& yStart, const QString& yEnd, int ySegments, const QString& tStart,
+                    const QString& tEnd)
     {
         Type(dialog.edYStart, yStart);
         Type(dialog.edYEnd, yEnd);
         dialog.udYSegments->setValue(ySegments);
-        Type(dialog.edXStartH, "0");
-        Type(dialog.edXStartM, "0");
+        for (QLineEdit* zero : {dialog.edXStartH, dialog.edXStartM, dialog.edXEndH, dialog.edXEndM})
+            Type(zero, "0");
         Type(dialog.edXStartS, tStart);
-        Type(dialog.edXEndH, "0");
-        Type(dialog.edXEndM, "0");
         Type(dialog.edXEndS, tEnd);
-        dialog.udXSegments->setValue(tSegments);
+        dialog.udXSegments->setValue(5);
     }
 
     // Presses "Übernehmen"; true when the input was rejected.
@@ -84,114 +81,84 @@ protected:
 
 }  // namespace
 
-TEST_F(PropertyDialog, ShowingFillsTheScalingOfTheActiveAxis)
-{
-    form->Chart()->SetXAxisStartValue(3725);
-    form->Chart()->SetXAxisEndValue(7200);
-    Open(TDiagramPropertyDialog::PageScaling);
-    EXPECT_TRUE(dialog.rbAxis_V->isChecked());
-    EXPECT_EQ(dialog.edYEnd->text(), "20");
-    EXPECT_EQ(dialog.udYSegments->value(), 4);
-    EXPECT_EQ(QStringList({dialog.edXStartH->text(), dialog.edXStartM->text(),
-                           dialog.edXStartS->text(), dialog.edXEndH->text()}),
-              QStringList({"1", "2", "5", "2"}));
-
-    ClickRadio(dialog.rbAxis_mA);
-    EXPECT_FALSE(dialog.rbAxis_V->isChecked());
-    EXPECT_EQ(dialog.edYEnd->text(), "2000");
-    EXPECT_EQ(form->Chart()->ActiveYAxis(), 0);  // only "Übernehmen" switches
-}
-
 TEST_F(PropertyDialog, StepsAreAcceptedOrRejectedWithABeepOnBothAxes)
 {
-    Open(TDiagramPropertyDialog::PageScaling);
     TMultiChart* c = form->Chart();
-    struct Case {
-        const char *yStart, *yEnd;
-        int ySegments;
-        const char *tStart, *tEnd;
+    c->SetXAxisStartValue(3725);
+    c->SetXAxisEndValue(7200);
+    Open(TDiagramPropertyDialog::PageScaling);
+    EXPECT_EQ(QStringList({dialog.edXStartH->text(), dialog.edXStartM->text(), dialog.edXStartS->text(),
+                           dialog.edXEndH->text()}),
+              QStringList({"1", "2", "5", "2"}));
+    c->SetXAxisStartValue(0);
+    c->SetXAxisEndValue(600);
+
+    const std::array<const char*, 5> rejected[] = {
+        {"0", "0.004", "4", "0", "5"},  // value step 0.001
+        {"0", "1", "5", "0", "4"},      // 0.8 s per segment
+        {"1", "0", "5", "0", "5"},      // end before start
+        {"0", "1", "5", "10", "5"},
+        {"0", "eins", "5", "0", "5"},
+        {"0", "1", "5", "0", "x"},
     };
-    const Case rejected[] = {
-        {"0", "0.004", 4, "0", "5"},  // value step 0.001
-        {"0", "1", 5, "0", "4"},      // 0.8 s per segment
-        {"1", "0", 5, "0", "5"},      // end before start
-        {"0", "1", 5, "10", "5"},
-        {"0", "eins", 5, "0", "5"},
-        {"0", "1", 5, "0", "x"},
-    };
-    for (const Case& r : rejected) {
-        SetScaling(r.yStart, r.yEnd, r.ySegments, r.tStart, r.tEnd, 5);
-        EXPECT_TRUE(TakeIt()) << r.yEnd << " " << r.tEnd;
+    for (const auto& r : rejected) {
+        SetScaling(r[0], r[1], QString(r[2]).toInt(), r[3], r[4]);
+        EXPECT_TRUE(TakeIt()) << r[1] << " " << r[4];
     }
     EXPECT_DOUBLE_EQ(c->YAxisEndValue(), 20);
     EXPECT_DOUBLE_EQ(c->XAxisEndValue(), 600);
     EXPECT_EQ(form->ZoomStackSize(), 0);
 
-    SetScaling("0", "1", 10, "0", "5", 5);  // five one-second segments
+    SetScaling("0", "1", 10, "0", "5");  // five one-second segments
     EXPECT_FALSE(TakeIt());
-    EXPECT_DOUBLE_EQ(c->YAxisEndValue(), 1);
-    EXPECT_EQ(c->YAxisDigits(), 1);
-    EXPECT_DOUBLE_EQ(c->XAxisEndValue(), 5);
-    SetScaling("0", "0.008", 4, "0", "0", 5);  // step 0.002
-    Type(dialog.edXEndM, "75");                // minutes are not limited to 60
+    EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->YAxisDigits(), c->XAxisEndValue()),
+              std::make_tuple(1.0, 1, 5.0));
+    SetScaling("0", "0.008", 4, "0", "0");  // step 0.002
+    Type(dialog.edXEndM, "75");             // minutes are not limited to 60
     EXPECT_FALSE(TakeIt());
-    EXPECT_DOUBLE_EQ(c->YAxisEndValue(), 0.008);
-    EXPECT_EQ(c->YAxisDigits(), 3);
-    EXPECT_DOUBLE_EQ(c->XAxisEndValue(), 4500);
+    EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->YAxisDigits(), c->XAxisEndValue()),
+              std::make_tuple(0.008, 3, 4500.0));
     EXPECT_EQ(form->ZoomStackSize(), 2);
 
-    // Taking the current axis switches to it and leaves the voltage axis.
+    // Choosing the current axis fills its scaling; taking it switches to it
+    // and leaves the voltage axis.
     ClickRadio(dialog.rbAxis_mA);
-    SetScaling("0", "1000", 5, "0", "600", 5);
+    EXPECT_EQ(dialog.edYEnd->text(), "2000");
+    EXPECT_EQ(c->ActiveYAxis(), 0);
+    SetScaling("0", "1000", 5, "0", "600");
     EXPECT_FALSE(TakeIt());
     EXPECT_EQ(c->ActiveYAxis(), 1);
     EXPECT_DOUBLE_EQ(c->YAxisEndValue(), 1000);
     EXPECT_DOUBLE_EQ(c->YAxis(0).EndValue, 0.008);
 }
 
-TEST_F(PropertyDialog, AnUnknownColourShowsBlackAndTakingMakesItBlack)
+TEST_F(PropertyDialog, StylesColoursAndCurveRemoval)
 {
     Curve* curve = form->AddServiceCurve(service, 0);
     curve->Styles[0].Color = ColorValue(1, 2, 3);
     curve->Styles[1].Style = psClear;
     Open(TDiagramPropertyDialog::PageDrawing);
+    // An unknown colour shows black, and taking makes it black.
     EXPECT_EQ(dialog.cbDischargeLineColor->currentText(), "clBlack");
     EXPECT_EQ(dialog.cbChargeLineStyle->currentText(), "psSolid");
-    EXPECT_FALSE(TakeIt());
-    EXPECT_EQ(curve->Styles[0].Color, 0);
-    EXPECT_EQ(curve->Styles[2].Color, 16711680);  // no controls for the wait style
-}
 
-TEST_F(PropertyDialog, NonSolidStylesForceWidthOneAndWiderLinesForceSolid)
-{
-    Curve* curve = form->AddServiceCurve(service, 0);
-    Open(TDiagramPropertyDialog::PageDrawing);
-    EXPECT_EQ(dialog.udDischargeLineWidth->value(), 2);
+    // A non-solid style forces width 1, a wider line forces solid.
     dialog.cbDischargeLineStyle->setFocus();
     QTest::keyClick(dialog.cbDischargeLineStyle, Qt::Key_Down);
     QTest::keyClick(dialog.cbDischargeLineStyle, Qt::Key_Down);
     EXPECT_EQ(dialog.cbDischargeLineStyle->currentText(), "psDot");
     EXPECT_EQ(dialog.udDischargeLineWidth->value(), 1);
-
     ClickRadio(dialog.rbOverlapPhases);
     EXPECT_FALSE(TakeIt());
-    EXPECT_EQ(curve->Styles[0].Style, psDot);
-    EXPECT_EQ(curve->Styles[0].Width, 1);
+    EXPECT_EQ(std::make_tuple(curve->Styles[0].Color, curve->Styles[0].Style, curve->Styles[0].Width),
+              std::make_tuple(0, psDot, 1));
+    EXPECT_EQ(curve->Styles[2].Color, 16711680);  // no controls for the wait style
     EXPECT_TRUE(curve->OverlapPhases);
-
     QTest::keyClick(dialog.udDischargeLineWidth, Qt::Key_Up);
-    EXPECT_EQ(dialog.udDischargeLineWidth->value(), 2);
     EXPECT_EQ(dialog.cbDischargeLineStyle->currentText(), "psSolid");
-    // The width wraps from 4 to 0.
-    dialog.udChargeLineWidth->setValue(4);
-    QTest::keyClick(dialog.udChargeLineWidth, Qt::Key_Up);
-    EXPECT_EQ(dialog.udChargeLineWidth->value(), 0);
-}
 
-TEST_F(PropertyDialog, RemovingACurveDropsItFromListsWindowAndChart)
-{
-    form->AddServiceCurve(service, 0);
     form->AddServiceCurve(service, 1);
+    dialog.hide();
     Open(TDiagramPropertyDialog::PageCurves);
     ASSERT_EQ(dialog.cbCurves2->count(), 2);
     EXPECT_TRUE(dialog.cbCurves2->itemText(0).endsWith(", mA"));  // descending order

@@ -1,5 +1,5 @@
-// The chart as a widget: curves in name order, zoom by mouse drags with the
-// pointer readout, and what the renderer draws.
+// The chart as a widget: zoom by mouse drags with the pointer readout, and
+// what the renderer draws.
 
 #include "MultiChart.h"
 
@@ -29,109 +29,80 @@ protected:
         return QPoint(chart.ValueToX(time), chart.ValueToY(value, chart.ActiveYAxis()));
     }
 
-    void Drag(QPoint from, QPoint to)
+    void Drag(QPoint from, QPoint to, const std::function<void()>& halfway = {})
     {
         QTest::mousePress(&chart, Qt::LeftButton, {}, from);
         QTest::mouseMove(&chart, (from + to) / 2);
+        if (halfway)
+            halfway();
         QTest::mouseMove(&chart, to);
         QTest::mouseRelease(&chart, Qt::LeftButton, {}, to);
+    }
+
+    // Curves alone on white, so pixel colours tell what was drawn.
+    void CurvesOnly()
+    {
+        chart.SetGridVisible(false);
+        chart.SetTextVisible(false);
+        chart.SetLegendVisible(false);
+        QPalette pal = chart.palette();
+        pal.setColor(QPalette::Window, Qt::white);
+        chart.setPalette(pal);
+    }
+
+    int Count(const QImage& image, const std::function<bool(QRgb)>& match, QRect area = {}) const
+    {
+        area = area.isNull() ? image.rect() : area;
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                count += match(image.pixel(x, y)) ? 1 : 0;
+        return count;
     }
 
     TMultiChart chart;
 };
 
-bool IsChromatic(QRgb p)
-{
-    return qRed(p) != qGreen(p) || qGreen(p) != qBlue(p);
-}
-
-int CountPixels(const QImage& image, const QRect& area, const std::function<bool(QRgb)>& match)
-{
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (match(image.pixel(x, y)))
-                ++count;
-    return count;
-}
-
 }  // namespace
 
-TEST(ChartCurves, NamesComeInByteWiseOrderAndUnknownNamesAreHarmless)
-{
-    TMultiChart chart;
-    chart.AddCurve("b", 0);
-    chart.AddCurve("Z", 1);
-    chart.AddCurve("a", 0);
-    chart.FirstCurve();
-    QStringList names;
-    for (int i = 0; i < chart.CurveCount(); ++i)
-        names << chart.NextCurveName();
-    EXPECT_EQ(names, QStringList({"Z", "a", "b"}));
-    EXPECT_TRUE(chart.NextCurveName().isEmpty());
-
-    chart.AddPoint("x", 1, 2, 0);
-    chart.RemoveCurve("x");
-    EXPECT_EQ(chart.CurveCount(), 3);
-    chart.AddPoint("a", 1.5, 2.5, 1);
-    chart.AddCurve("a", 2);  // same name: the old curve is replaced
-    EXPECT_TRUE(chart.GetCurve("a")->Data.empty());
-    EXPECT_EQ(chart.GetCurve("a")->YAxis, 2);
-}
-
-TEST_F(ChartWidget, DragsInsideOneSegmentOrUpLeftChangeNothing)
+TEST_F(ChartWidget, ADragZoomsBothAxesToWholeSegmentsAndShowsTheValueMeanwhile)
 {
     QSignalSpy zooming(&chart, &TMultiChart::ChartZooming);
     Drag(At(500, 10), At(100, 90));  // up and to the left
     Drag(At(100, 10), At(500, 10));  // no height
     EXPECT_EQ(zooming.count(), 0);
-    Drag(At(130, 40), At(230, 30));
-    EXPECT_EQ(zooming.count(), 1);  // announced, but snapping leaves both axes
-    EXPECT_DOUBLE_EQ(chart.XAxisStartValue(), 0);
+    Drag(At(130, 40), At(230, 30));  // inside one segment
+    EXPECT_EQ(zooming.count(), 1);   // announced, but snapping leaves both axes
     EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 600);
-    EXPECT_DOUBLE_EQ(chart.YAxisStartValue(), 0);
     EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 100);
-}
 
-TEST_F(ChartWidget, ADragZoomsBothAxesToWholeSegmentsAndShowsTheValueMeanwhile)
-{
     chart.SetXAxisIsTimeAxis(true);
-    const QPoint from = At(100, 80), to = At(500, 20);
-    QTest::mousePress(&chart, Qt::LeftButton, {}, from);
-    QTest::mouseMove(&chart, At(110, 50));
-    EXPECT_TRUE(chart.ValueText()->isVisible());
-    EXPECT_TRUE(chart.ValueText()->text().startsWith("50."));  // one decimal more than the axis
-    QTest::mouseMove(&chart, to);
-    QTest::mouseRelease(&chart, Qt::LeftButton, {}, to);
+    Drag(At(100, 80), At(500, 20), [&] {
+        EXPECT_TRUE(chart.ValueText()->isVisible());
+        EXPECT_TRUE(chart.ValueText()->text().startsWith("50."));  // one decimal more than the axis
+    });
     EXPECT_FALSE(chart.ValueText()->isVisible());
-    EXPECT_DOUBLE_EQ(chart.YAxisStartValue(), 25);
-    EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 75);
-    EXPECT_EQ(chart.YAxisNumSegments(), 5);
-    EXPECT_DOUBLE_EQ(chart.XAxisStartValue(), 120);
-    EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 480);
-    EXPECT_EQ(chart.XAxisNumSegments(), 5);
+    EXPECT_EQ(std::make_tuple(chart.YAxisStartValue(), chart.YAxisEndValue(), chart.YAxisNumSegments(),
+                              chart.XAxisStartValue(), chart.XAxisEndValue(), chart.XAxisNumSegments()),
+              std::make_tuple(25.0, 75.0, 5, 120.0, 480.0, 5));
 }
 
 TEST_F(ChartWidget, AWidthZeroPhaseIsNotDrawnAndTheNextPhaseStartsWithAMove)
 {
-    chart.SetGridVisible(false);
-    chart.SetTextVisible(false);
-    Curve* c = chart.AddCurve("U", 0);
-    c->Styles[0].Width = 0;
+    CurvesOnly();
+    chart.AddCurve("U", 0)->Styles[0].Width = 0;
     for (int t = 0; t <= 300; t += 10)
         chart.AddPoint("U", t, 10 + t * 0.25, 0);  // discharge rises to 85
     chart.AddPoint("U", 320, 10, 1);               // charge starts low
     chart.AddPoint("U", 600, 10, 1);
     const QImage image = chart.CopyToPicture(false);
-    const QRect plot = chart.PlotRect();
     auto red = [](QRgb p) { return qRed(p) > 200 && qGreen(p) < 80; };
     auto green = [](QRgb p) { return qGreen(p) > 100 && qRed(p) < 80 && qBlue(p) < 80; };
-    EXPECT_EQ(CountPixels(image, plot, red), 0);
-    EXPECT_GT(CountPixels(image, plot, green), 100);
+    EXPECT_EQ(Count(image, red), 0);
+    EXPECT_GT(Count(image, green), 100);
     // A joining line from (300, 85) to (320, 10) would cross the middle rows.
-    const QRect joint(chart.ValueToX(302), chart.ValueToY(70, 0), chart.ValueToX(318)
-                      - chart.ValueToX(302), chart.ValueToY(20, 0) - chart.ValueToY(70, 0));
-    EXPECT_EQ(CountPixels(image, joint, green), 0);
+    EXPECT_EQ(Count(image, green, QRect(QPoint(chart.ValueToX(302), chart.ValueToY(70, 0)),
+                                        QPoint(chart.ValueToX(318), chart.ValueToY(20, 0)))), 0);
 }
 
 TEST_F(ChartWidget, MonochromeDrawsCurvesGridAndFrameInBlackOnWhite)
@@ -145,13 +116,14 @@ TEST_F(ChartWidget, MonochromeDrawsCurvesGridAndFrameInBlackOnWhite)
     for (int t = 0; t <= 600; t += 5)
         chart.AddPoint("U", t, 20 + t / 10.0, t < 300 ? 0 : 1);
 
+    auto chromatic = [](QRgb p) { return qRed(p) != qGreen(p) || qGreen(p) != qBlue(p); };
+    auto grey = [](QRgb p) { return p == qRgb(128, 128, 128); };
     const QImage colour = chart.CopyToPicture(false);
     const QImage mono = chart.CopyToPicture(true);
-    auto grey = [](QRgb p) { return p == qRgb(128, 128, 128); };
-    EXPECT_GT(CountPixels(colour, colour.rect(), IsChromatic), 0);
-    EXPECT_GT(CountPixels(colour, colour.rect(), grey), 0);
-    EXPECT_EQ(CountPixels(mono, mono.rect(), IsChromatic), 0);
-    EXPECT_EQ(CountPixels(mono, mono.rect(), grey), 0);
+    EXPECT_GT(Count(colour, chromatic), 0);
+    EXPECT_GT(Count(colour, grey), 0);
+    EXPECT_EQ(Count(mono, chromatic), 0);
+    EXPECT_EQ(Count(mono, grey), 0);
     EXPECT_EQ(mono.pixel(2, 2), qRgb(255, 255, 255));
     EXPECT_EQ(mono.pixel(chart.ValueToX(100), chart.ValueToY(30, 0)), qRgb(0, 0, 0));  // curve
     EXPECT_EQ(mono.pixel(chart.PlotRect().left() - 1, chart.PlotRect().center().y()), qRgb(0, 0, 0));
@@ -159,51 +131,36 @@ TEST_F(ChartWidget, MonochromeDrawsCurvesGridAndFrameInBlackOnWhite)
 
 TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
 {
-    chart.SetGridVisible(false);
-    chart.SetTextVisible(false);
-    chart.SetLegendVisible(false);
-    QPalette pal = chart.palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    chart.setPalette(pal);
-    chart.AddCurve("U", 0);
+    CurvesOnly();
+    const Curve* c = chart.AddCurve("U", 0);
     for (int i = 0; i < 60000; ++i) {
         const double t = i * 0.01;
-        chart.AddPoint("U", t, 50 + 30 * std::sin(t / 50) + 10 * std::sin(i * 0.7),
-                       i < 30000 ? 0 : 1);
+        chart.AddPoint("U", t, 50 + 30 * std::sin(t / 50) + 10 * std::sin(i * 0.7), i < 30000 ? 0 : 1);
     }
     const QImage drawn = chart.CopyToPicture(false);
 
     // Every segment between consecutive cached points, drawn one by one.
     QImage reference(chart.size(), QImage::Format_RGB32);
     reference.fill(Qt::white);
-    {
-        QPainter p(&reference);
-        p.setClipRect(chart.PlotRect());
-        const Curve* c = chart.GetCurve("U");
-        for (size_t i = 1; i < c->Points.size(); ++i) {
-            const PlotPoint& a = c->Points[i - 1];
-            const PlotPoint& b = c->Points[i];
-            if (a.Phase != b.Phase)
-                continue;
-            p.setPen(QPen(ColorFromValue(c->Styles[b.Phase].Color), c->Styles[b.Phase].Width));
-            p.drawLine(a.X, a.Y, b.X, b.Y);
-        }
+    QPainter p(&reference);
+    p.setClipRect(chart.PlotRect());
+    for (size_t i = 1; i < c->Points.size(); ++i) {
+        const PlotPoint &a = c->Points[i - 1], &b = c->Points[i];
+        if (a.Phase != b.Phase)
+            continue;
+        p.setPen(QPen(ColorFromValue(c->Styles[b.Phase].Color), c->Styles[b.Phase].Width));
+        p.drawLine(a.X, a.Y, b.X, b.Y);
     }
+    p.end();
     EXPECT_TRUE(drawn.convertToFormat(QImage::Format_RGB32) == reference);
 }
 
 TEST_F(ChartWidget, WideLinesJoinWithoutBurrs)
 {
-    chart.SetGridVisible(false);
-    chart.SetTextVisible(false);
-    chart.SetLegendVisible(false);
-    QPalette pal = chart.palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    chart.setPalette(pal);
+    CurvesOnly();
     Curve* c = chart.AddCurve("U", 0);
     c->Styles[0].Width = 10;
-    // Sharp joints: a zigzag over the whole time range.
-    for (int i = 0; i <= 6; ++i)
+    for (int i = 0; i <= 6; ++i)  // sharp joints: a zigzag over the whole time range
         chart.AddPoint("U", i * 100, i % 2 ? 80 : 20, 0);
     const QImage drawn = chart.CopyToPicture(false).convertToFormat(QImage::Format_RGB32);
 
@@ -213,9 +170,7 @@ TEST_F(ChartWidget, WideLinesJoinWithoutBurrs)
     auto distance = [&](QPointF p) {
         double best = 1e9;
         for (size_t i = 1; i < c->Points.size(); ++i) {
-            const QPointF a(c->Points[i - 1].X, c->Points[i - 1].Y);
-            const QPointF b(c->Points[i].X, c->Points[i].Y);
-            const QPointF ab = b - a;
+            const QPointF a(c->Points[i - 1].X, c->Points[i - 1].Y), ab = QPointF(c->Points[i].X, c->Points[i].Y) - a;
             const double t = std::clamp(QPointF::dotProduct(p - a, ab) / QPointF::dotProduct(ab, ab), 0.0, 1.0);
             const QPointF d = p - (a + t * ab);
             best = std::min(best, std::hypot(d.x(), d.y()));

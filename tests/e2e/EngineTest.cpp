@@ -1,7 +1,4 @@
-// The treatment engine inside the whole program: the window keeps handling
-// input while a poll waits on a silent charger, a stop given during the Varn
-// start sequence acts on the right treatment, and closing the program in the
-// middle of an exchange ends cleanly with every row kept.
+// The treatment engine, on its own thread, inside the whole program against braskon-sim.
 #include <gtest/gtest.h>
 
 #include "ProgramDriver.h"
@@ -17,13 +14,10 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTabWidget>
 #include <QTest>
-
-#include <algorithm>
 
 namespace {
 
@@ -33,29 +27,15 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!QFileInfo::exists(QString::fromStdString(SimTest::SimulatorProcess::simulatorPath())))
+        if (!E2e::SimulatorBuilt())
             GTEST_SKIP() << "braskon-sim is not built";
     }
 
-    // A battery and a standard treatment on the terminal, started through the engine.
-    // A 300 mAh NMH battery of 4 cells.
-    static int AddBattery(TBRASKDataModule &db)
+    // A standard treatment of a new battery on the terminal, started through the engine.
+    static TreatmentInfo StartOn(E2e::Program &program, const std::string &terminal)
     {
-        TBRASKDataModule::Battery battery;
-        battery.ID = db.PeekBatteryID();
-        battery.Capacity = 300;
-        battery.Type = 1;
-        battery.Cells = battery.Form = 4;
-        db.InsertBattery(battery);
-        db.AdvanceBatteryID();
-        return battery.ID;
-    }
-
-    static TreatmentInfo StartOn(E2e::Program &program, const std::string &terminal, int programNumber = 3)
-    {
-        const int batteryID = AddBattery(program.Parts().DataModule());
         TTreatmentEngine &engine = program.Parts().Engine();
-        const int ticket = engine.StartStandard(batteryID, programNumber, 30, 30, terminal);
+        const int ticket = engine.StartStandard(E2e::InsertBattery(program.Parts().DataModule()), 3, 30, 30, terminal);
         TreatmentInfo started;
         EXPECT_TRUE(E2e::WaitFor(
             [&] {
@@ -75,25 +55,6 @@ protected:
             ASSERT_TRUE(E2e::WaitFor([&] { return engine.Tick(); }, TimeoutMs));
             ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
         }
-    }
-
-    static int CountRows(const QString &directory, const QString &sql, int serviceID)
-    {
-        int count = -1;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "engine-test-count");
-            db.setDatabaseName(directory + "/braskon.db");
-            db.setConnectOptions("QSQLITE_OPEN_READONLY");
-            if (db.open()) {
-                QSqlQuery query(db);
-                query.prepare(sql);
-                query.addBindValue(serviceID);
-                if (query.exec() && query.next())
-                    count = query.value(0).toInt();
-            }
-        }
-        QSqlDatabase::removeDatabase("engine-test-count");
-        return count;
     }
 };
 
@@ -179,8 +140,7 @@ TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
     ASSERT_TRUE(db.GetSubService(stopped) && db.GetSubService(running));
     EXPECT_EQ(stopped.State, Abgebrochen);
     EXPECT_EQ(running.State, Laeuft);
-    // Channel 1 goes on being polled.
-    RunTicks(engine, 1);
+    RunTicks(engine, 1);   // channel 1 goes on being polled
     EXPECT_TRUE(engine.HasService(first.ServiceID));
 }
 
@@ -189,14 +149,34 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000"});
     simulator.start();
     auto program = std::make_unique<E2e::Program>();
-    const QString directory = program->Directory();
+    const QString file = program->Directory() + "/braskon.db";
     program->Parts().Terminals().Scan();
-    const TreatmentInfo treatment = StartOn(*program, "Lumo an COM1");
+    const int serviceID = StartOn(*program, "Lumo an COM1").ServiceID;
     TTreatmentEngine &engine = program->Parts().Engine();
     RunTicks(engine, 6);
-    const QString samplesOf = QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = ?");
-    const int storedSamples = CountRows(directory, samplesOf, treatment.ServiceID);
-    ASSERT_GT(storedSamples, 0);
+    // Samples, treatment, steps and running steps of the treatment as stored.
+    const auto stored = [&] {
+        std::vector<int> counts;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "engine-test-count");
+            db.setDatabaseName(file);
+            db.setConnectOptions("QSQLITE_OPEN_READONLY");
+            EXPECT_TRUE(db.open());
+            for (const char *sql : {"SELECT COUNT(*) FROM samples WHERE F_ServiceID = ?",
+                                    "SELECT COUNT(*) FROM services WHERE F_ID = ?",
+                                    "SELECT COUNT(*) FROM sub WHERE F_ServiceID = ?",
+                                    "SELECT COUNT(*) FROM sub WHERE F_ServiceID = ? AND F_State = 1"}) {
+                QSqlQuery query(db);
+                query.prepare(sql);
+                query.addBindValue(serviceID);
+                counts.push_back(query.exec() && query.next() ? query.value(0).toInt() : -1);
+            }
+        }
+        QSqlDatabase::removeDatabase("engine-test-count");
+        return counts;
+    };
+    const std::vector<int> before = stored();
+    ASSERT_GT(before[0], 0);
 
     simulator.control("fault 1 silent");
     ASSERT_TRUE(engine.Tick());
@@ -206,19 +186,8 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     program->Form().close();
     program->Close();   // waits for the poll under way, then drops the treatment
     EXPECT_LT(clock.elapsed(), 5000);
-
-    EXPECT_EQ(CountRows(directory, samplesOf, treatment.ServiceID), storedSamples);
-    EXPECT_EQ(CountRows(directory, QStringLiteral("SELECT COUNT(*) FROM services WHERE F_ID = ?"),
-                        treatment.ServiceID),
-              1);
-    EXPECT_EQ(CountRows(directory, QStringLiteral("SELECT COUNT(*) FROM sub WHERE F_ServiceID = ?"),
-                        treatment.ServiceID),
-              2);
     // Nothing was aborted: the charger goes on, the step is still running.
-    EXPECT_EQ(CountRows(directory,
-                        QStringLiteral("SELECT COUNT(*) FROM sub WHERE F_ServiceID = ? AND F_State = 1"),
-                        treatment.ServiceID),
-              1);
+    EXPECT_EQ(stored(), (std::vector<int>{before[0], 1, 2, 1}));
 }
 
 // The engine changes where the work runs, not what goes on the wire: a
@@ -232,26 +201,27 @@ TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
         std::vector<LiveSampleSink *> DiagramWindows() override { return {}; }
         void ShowBatteryPage() override {}
     };
-    const auto sentBytes = [](const SimTest::SimulatorProcess &simulator) {
-        std::vector<std::string> sent;
-        for (const std::string &line : simulator.trace())
-            sent.push_back(line.substr(0, line.find(" tx ")));
-        return sent;
-    };
     const std::vector<UserStep> userSteps{{Laden, 120, 600}, {Entladen, 60, 0}};
-    for (const bool user : {false, true}) {
-        SCOPED_TRACE(user ? "user program" : "program 3");
-        std::vector<std::string> direct, viaEngine;
-        {
-            SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
-            simulator.start();
-            E2e::Program program;
-            program.Parts().Terminals().RegisterTerminal("Lumo an ", program.Parts().Terminals().Port(1),
-                                                        Ohmrida::DeviceLumo, 0);
-            TBRASKDataModule &db = program.Parts().DataModule();
-            const int batteryID = AddBattery(db);
+    // Three polls and a stop of a fresh treatment, by the manager directly or
+    // through the engine; the bytes sent.
+    const auto sentBytes = [&](bool user, bool viaEngine) {
+        SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
+        simulator.start();
+        E2e::Program program;
+        Ohmrida::TerminalManager &terminals = program.Parts().Terminals();
+        terminals.RegisterTerminal("Lumo an ", terminals.Port(1), Ohmrida::DeviceLumo, 0);
+        TBRASKDataModule &db = program.Parts().DataModule();
+        const int batteryID = E2e::InsertBattery(db);
+        if (viaEngine) {
+            TTreatmentEngine &engine = program.Parts().Engine();
+            const int ticket = user ? engine.StartUser(batteryID, userSteps, "Lumo an COM1")
+                                    : engine.StartStandard(batteryID, 3, 30, 30, "Lumo an COM1");
+            RunTicks(engine, 3);
+            EXPECT_TRUE(engine.Stop(ticket));
+            EXPECT_TRUE(E2e::WaitFor([&] { return !engine.Busy() && engine.Treatments().empty(); }, TimeoutMs));
+        } else {
             NoWindows windows;
-            TServiceManager manager(db, program.Parts().Terminals(), (program.Directory() + "/direct.txt").toStdString());
+            TServiceManager manager(db, terminals, (program.Directory() + "/direct.txt").toStdString());
             if (user)
                 manager.StartUserService(windows, batteryID, userSteps, "Lumo an COM1");
             else
@@ -259,25 +229,16 @@ TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
             for (int i = 0; i < 3; ++i)
                 manager.Tick(windows);
             manager.StopService(windows, manager.At(0));
-            direct = sentBytes(simulator);
         }
-        {
-            SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
-            simulator.start();
-            E2e::Program program;
-            program.Parts().Terminals().RegisterTerminal("Lumo an ", program.Parts().Terminals().Port(1),
-                                                        Ohmrida::DeviceLumo, 0);
-            TBRASKDataModule &db = program.Parts().DataModule();
-            const int batteryID = AddBattery(db);
-            TTreatmentEngine &engine = program.Parts().Engine();
-            const int ticket = user ? engine.StartUser(batteryID, userSteps, "Lumo an COM1")
-                                    : engine.StartStandard(batteryID, 3, 30, 30, "Lumo an COM1");
-            RunTicks(engine, 3);
-            ASSERT_TRUE(engine.Stop(ticket));
-            ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy() && engine.Treatments().empty(); }, TimeoutMs));
-            viaEngine = sentBytes(simulator);
-        }
+        std::vector<std::string> sent;
+        for (const std::string &line : simulator.trace())
+            sent.push_back(line.substr(0, line.find(" tx ")));
+        return sent;
+    };
+    for (const bool user : {false, true}) {
+        SCOPED_TRACE(user ? "user program" : "program 3");
+        const std::vector<std::string> direct = sentBytes(user, false);
         EXPECT_GE(direct.size(), 10u);
-        EXPECT_EQ(viaEngine, direct);
+        EXPECT_EQ(sentBytes(user, true), direct);
     }
 }

@@ -1,19 +1,19 @@
 #include "ProgramDriver.h"
 
-#include "treatment/TreatmentEngine.h"
+#include "SimulatorProcess.h"
 
+#include "database/Datamodule.h"
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
 #include "mainwindow/Dialogs.h"
 #include "mainwindow/Mainform.h"
-
-#include "database/Datamodule.h"
+#include "treatment/TreatmentEngine.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
-#include <QDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -39,7 +39,22 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
-// ---- modal dialogs ------------------------------------------------------------------
+bool SimulatorBuilt()
+{
+    return QFileInfo::exists(QString::fromStdString(SimTest::SimulatorProcess::simulatorPath()));
+}
+
+int InsertBattery(TBRASKDataModule& db, int capacity)
+{
+    TBRASKDataModule::Battery battery;
+    battery.ID = db.PeekBatteryID();
+    battery.Capacity = capacity;
+    battery.Type = 1;
+    battery.Cells = battery.Form = 4;
+    db.InsertBattery(battery);
+    db.AdvanceBatteryID();
+    return battery.ID;
+}
 
 ModalDriver::ModalDriver()
 {
@@ -51,42 +66,35 @@ ModalDriver::ModalDriver()
 void ModalDriver::Poll()
 {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible())
+    auto* dialog = qobject_cast<QDialog*>(modal);
+    if (!dialog || !modal->isVisible())
         return;
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         unexpected << box->windowTitle() + QStringLiteral(": ") + box->text();
         box->reject();
-        return;
-    }
-    auto* dialog = qobject_cast<QDialog*>(modal);
-    if (!dialog)
-        return;
-    if (handlers_.empty()) {
+    } else if (handlers_.empty()) {
         unexpected << dialog->windowTitle();
         dialog->reject();
-        return;
+    } else {
+        timer_.stop();   // the handler may spin the event loop; it must not be entered twice
+        if (handlers_.front()(dialog))
+            handlers_.pop_front();
+        timer_.start();
     }
-    // The handler may spin the event loop; it must not be entered twice.
-    timer_.stop();
-    const bool done = handlers_.front()(dialog);
-    if (done)
-        handlers_.pop_front();
-    timer_.start();
 }
 
 QAction* MenuCommand(const QMenuBar& menuBar, const QString& menu, const QString& item)
 {
-    for (QAction* top : menuBar.actions()) {
-        if (top->text() != menu || !top->menu())
-            continue;
-        for (QAction* action : top->menu()->actions()) {
+    for (QAction* top : menuBar.actions())
+        for (QAction* action : top->text() == menu && top->menu() ? top->menu()->actions() : QList<QAction*>())
             if (action->text() == item)
                 return action;
-        }
-    }
     return nullptr;
 }
 
+namespace {
+
+// Replaces a line edit's text by typing, as a user does.
 void TypeInto(QWidget* edit, const QString& text)
 {
     edit->setFocus();
@@ -100,84 +108,39 @@ void TypeInto(QWidget* edit, const QString& text)
     }
 }
 
-namespace {
-
 // Moves a non-editable combo box to the row with that text by the arrow keys.
 bool ChooseByKeys(QComboBox* combo, const QString& text)
 {
     const int target = combo->findText(text);
-    if (target < 0)
-        return false;
     combo->setFocus();
-    while (combo->currentIndex() < target)
-        QTest::keyClick(combo, Qt::Key_Down);
-    while (combo->currentIndex() > target)
-        QTest::keyClick(combo, Qt::Key_Up);
-    return combo->currentIndex() == target;
+    while (target >= 0 && combo->currentIndex() != target)
+        QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+    return target >= 0;
 }
 
 void ClickCurrent(Current current, QRadioButton* c10, QRadioButton* cThird, QRadioButton* c)
 {
-    QRadioButton* button = current == Current::C10 ? c10 : current == Current::CThird ? cThird : c;
-    QTest::mouseClick(button, Qt::LeftButton);
+    QTest::mouseClick(current == Current::C10 ? c10 : current == Current::CThird ? cThird : c, Qt::LeftButton);
+}
+
+bool FillSelectServiceDialog(TSelectServiceDialog* select, const StandardTreatment& treatment)
+{
+    const int terminalRow = select->TerminalCombo->findText(treatment.terminal);
+    if (terminalRow < 0)
+        return false;
+    select->TerminalCombo->setCurrentIndex(terminalRow);
+    select->ProgramPageControl->setCurrentWidget(select->StandardTabSheet);
+    if (!ChooseByKeys(select->ProgramCombo, treatment.programName))
+        return false;
+    ClickCurrent(treatment.charge, select->rbChargeC10, select->rbChargeCThird, select->rbChargeC);
+    ClickCurrent(treatment.discharge, select->rbDischargeC10, select->rbDischargeCThird, select->rbDischargeC);
+    if (!select->StartButton->isEnabled())
+        return false;
+    QTest::mouseClick(select->StartButton, Qt::LeftButton);
+    return true;
 }
 
 } // namespace
-
-ModalDriver::DialogHandler FillNewBatteryDialog(const NewBattery& battery)
-{
-    return [battery](QDialog* dialog) {
-        auto* form = qobject_cast<TNewBatteryDialog*>(dialog);
-        if (!form) {
-            dialog->reject();
-            return true;
-        }
-        TypeInto(form->CapEdit, battery.capacity);
-        form->TypCombo->setFocus();
-        form->TypCombo->setCurrentIndex(0);
-        for (int row = 0; row < battery.type; ++row)
-            QTest::keyClick(form->TypCombo, Qt::Key_Down);
-        TypeInto(form->ZellenEdit, battery.cells);
-        TypeInto(form->BezEdit, battery.brand);
-        QTest::mouseClick(form->OKBtn, Qt::LeftButton);
-        return true;
-    };
-}
-
-ModalDriver::DialogHandler FillSelectServiceDialog(const StandardTreatment& treatment)
-{
-    return [treatment](QDialog* dialog) {
-        auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
-        if (!select) {
-            dialog->reject();
-            return true;
-        }
-        if (select->IsSearching())
-            return false;   // the port search holds the input back
-        const int terminalRow = select->TerminalCombo->findText(treatment.terminal);
-        if (terminalRow < 0) {
-            select->reject();
-            return true;
-        }
-        select->TerminalCombo->setCurrentIndex(terminalRow);
-        select->ProgramPageControl->setCurrentWidget(select->StandardTabSheet);
-        if (!ChooseByKeys(select->ProgramCombo, treatment.programName)) {
-            select->reject();
-            return true;
-        }
-        ClickCurrent(treatment.charge, select->rbChargeC10, select->rbChargeCThird, select->rbChargeC);
-        ClickCurrent(treatment.discharge, select->rbDischargeC10, select->rbDischargeCThird,
-                     select->rbDischargeC);
-        if (!select->StartButton->isEnabled()) {
-            select->reject();
-            return true;
-        }
-        QTest::mouseClick(select->StartButton, Qt::LeftButton);
-        return true;
-    };
-}
-
-// ---- the program ----------------------------------------------------------------------
 
 Program::Program()
 {
@@ -198,7 +161,21 @@ TMainForm& Program::Form() const
 int Program::CreateBatteryWithInsertKey(ModalDriver& driver, const NewBattery& battery)
 {
     TMainForm& form = Form();
-    driver.OnDialog(FillNewBatteryDialog(battery));
+    driver.OnDialog([battery](QDialog* dialog) {
+        if (auto* form = qobject_cast<TNewBatteryDialog*>(dialog)) {
+            TypeInto(form->CapEdit, battery.capacity);
+            form->TypCombo->setFocus();
+            form->TypCombo->setCurrentIndex(0);
+            for (int row = 0; row < battery.type; ++row)
+                QTest::keyClick(form->TypCombo, Qt::Key_Down);
+            TypeInto(form->ZellenEdit, battery.cells);
+            TypeInto(form->BezEdit, battery.brand);
+            QTest::mouseClick(form->OKBtn, Qt::LeftButton);
+        } else {
+            dialog->reject();
+        }
+        return true;
+    });
     form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
     form.BatteryDBGrid->setFocus();
     QTest::keyClick(form.BatteryDBGrid, Qt::Key_Insert);   // returns once the dialog has closed
@@ -216,24 +193,29 @@ TAccuControlForm* Program::StartTreatment(ModalDriver& driver, const StandardTre
     if (!start || !start->isEnabled())
         return nullptr;
     const int pagesBefore = form.AccuTab->count();
-    driver.OnDialog(FillSelectServiceDialog(treatment));
+    driver.OnDialog([treatment](QDialog* dialog) {
+        auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
+        if (select && select->IsSearching())
+            return false;   // the port search holds the input back
+        if (!select || !FillSelectServiceDialog(select, treatment))
+            dialog->reject();
+        return true;
+    });
     start->trigger();   // returns once the dialog has closed and the start is given
     // The engine starts the treatment on its thread; the page then follows.
     const TTreatmentEngine& engine = Parts().Engine();
     if (!WaitFor([&] { return driver.AllHandled() && form.AccuTab->count() == pagesBefore + 1 && !engine.Busy(); },
                  timeoutMs))
         return nullptr;
-    return qobject_cast<TAccuControlForm*>(
-        form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm*>());
+    return form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm*>();
 }
 
 TAccuControlForm* Program::AccuPage(const QString& caption) const
 {
     const QTabWidget& tabs = *Form().AccuTab;
-    for (int i = 0; i < tabs.count(); ++i) {
+    for (int i = 0; i < tabs.count(); ++i)
         if (tabs.tabText(i) == caption)
             return tabs.widget(i)->findChild<TAccuControlForm*>();
-    }
     return nullptr;
 }
 

@@ -6,7 +6,6 @@
 #include "mainwindow/Startup.h"
 
 #include <QObject>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -19,12 +18,19 @@ class QAction;
 class QDialog;
 class QMenuBar;
 class TAccuControlForm;
+class TBRASKDataModule;
 class TMainForm;
 
 namespace E2e {
 
 // Processes events until the condition holds; false after the deadline.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
+
+// Whether braskon-sim was built; the tests that need it are skipped otherwise.
+bool SimulatorBuilt();
+
+// A battery of `capacity` mAh, NMH, 4 cells, inserted straight into the database; its ID.
+int InsertBattery(TBRASKDataModule& db, int capacity = 300);
 
 // Answers modal dialogs as they come up. A handler gets the dialog at every
 // poll while it is the active modal window and returns true once it has
@@ -52,30 +58,21 @@ private:
 // ("&Service", "&Starten..."); nullptr when there is none.
 QAction* MenuCommand(const QMenuBar& menuBar, const QString& menu, const QString& item);
 
-// Replaces a line edit's text by typing, as a user does.
-void TypeInto(QWidget* edit, const QString& text);
-
-// What the new-battery dialog is filled with (the ID is left as proposed).
+// The new-battery dialog's entries (the ID is left as proposed); type is the
+// TypCombo row: 0 NC, 1 NMH, 2 Blei.
 struct NewBattery {
-    QString capacity;   // mAh
-    int type = 1;       // TypCombo row: 0 NC, 1 NMH, 2 Blei
-    QString cells;
-    QString brand;
+    QString capacity;
+    int type = 1;
+    QString cells, brand;
 };
-ModalDriver::DialogHandler FillNewBatteryDialog(const NewBattery& battery);
 
-// What the treatment selection dialog is set to on its "Standard" page.
+// The treatment selection dialog's "Standard" page: terminal ("Lumo an COM1"),
+// program ("Entladen-Laden") and currents.
 enum class Current { C10, CThird, C };
 struct StandardTreatment {
-    QString terminal;       // e.g. "Lumo an COM1"
-    QString programName;    // e.g. "Entladen-Laden"
-    Current charge = Current::C10;
-    Current discharge = Current::C10;
+    QString terminal, programName;
+    Current charge = Current::C10, discharge = Current::C10;
 };
-// Waits for the dialog's port search, picks terminal, program and currents
-// with the mouse and keyboard, and clicks the start button. A choice the
-// dialog does not offer cancels it (the caller sees no new page).
-ModalDriver::DialogHandler FillSelectServiceDialog(const StandardTreatment& treatment);
 
 // The program on a temporary database directory, its log file there too,
 // shown offscreen.
@@ -89,11 +86,13 @@ public:
     TMainForm& Form() const;
     QString Directory() const { return dir_.path(); }
 
-    // Insert on the battery list, the dialog filled and accepted. Returns the
-    // selected battery's ID afterwards (0 when the list is empty).
+    // Insert on the battery list, the dialog filled (typed) and accepted.
+    // Returns the selected battery's ID afterwards (0 when the list is empty).
     int CreateBatteryWithInsertKey(ModalDriver& driver, const NewBattery& battery);
-    // "Service > Starten..." with the dialog filled. Returns the new treatment
-    // page's live window, nullptr when no page was added.
+    // "Service > Starten..." once the port search is done: terminal, program
+    // and currents picked with mouse and keyboard, then the start button.
+    // Returns the new treatment page's live window, nullptr when no page was
+    // added (a choice the dialog does not offer cancels it).
     TAccuControlForm* StartTreatment(ModalDriver& driver, const StandardTreatment& treatment,
                                      int timeoutMs);
     // The live window on the treatment page with that caption, nullptr if none.

