@@ -92,10 +92,8 @@ private:
     QString name_, server_;
 };
 
-// One temporary database per test, and a look at it through a connection of
-// its own (not the module's). With BRASKON_TEST_PG set the database is on that
-// PostgreSQL server instead of a file; tests of the file itself are left out
-// of that run (see CMakeLists.txt).
+// One temporary database per test (on the BRASKON_TEST_PG server when set), and a
+// look at it through a connection of its own.
 class DatabaseTest : public ::testing::Test {
 protected:
     ~DatabaseTest() override

@@ -11,9 +11,7 @@ TEST_F(DataModule, SortingAnEmptyListKeepsItClosedAndUnknownColumnsAreRefused)
 {
     module().ReopenBatteries(0);
     module().SortBatteries("F_Capacity");   // nothing to sort: stays as it was
-    EXPECT_EQ(make_tuple(false, 0, 0, 0), make_tuple(module().BatteryQuery()->isOpen(), module().SelectedBatteryID(),
-                                                     module().ServiceQuery()->rowCount(),
-                                                     module().SubServiceQuery()->rowCount()));
+    EXPECT_EQ(make_tuple(false, 0), make_tuple(module().BatteryQuery()->isOpen(), module().SelectedBatteryID()));
     addBattery(1, 6, 2);
     addBattery(2, 6, 0);
     addBattery(3, 6, 1);
@@ -42,21 +40,6 @@ TEST_F(DataModule, CountersProposalTypedAndDuplicateIDs)
     EXPECT_EQ(module().PeekBatteryID(), 21);
     EXPECT_EQ(make_tuple(2LL, 6LL), make_tuple(scalar("SELECT COUNT(*) FROM batteries"),
                                                scalar("SELECT F_Cells FROM batteries WHERE F_ID = 20")));
-
-    // A treatment takes its number from its own counter.
-    module().ReopenBatteries(7);
-    execute("UPDATE nextid SET NextID = 41 WHERE TableName = 'services'");
-    TBRASKDataModule::Service service;
-    service.BatteryID = 7;
-    service.Program = 2;
-    module().InsertService(service);
-    EXPECT_EQ(make_tuple(41, 42LL, 41), make_tuple(service.ID, scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"),
-                                                   module().SelectedServiceID()));
-    TBRASKDataModule::Service loaded;
-    loaded.ID = 41;
-    ASSERT_TRUE(module().LoadService(loaded));
-    EXPECT_EQ(std::tie(loaded.BatteryID, loaded.Program, loaded.Date, loaded.Time),
-              std::tie(service.BatteryID, service.Program, service.Date, service.Time));
 }
 
 TEST_F(DataModule, CountersThatCannotGiveAValidIDAreErrors)
@@ -172,54 +155,22 @@ TEST_F(DataModule, RowsRoundTripAndMissingOnesAreNotFound)
     EXPECT_EQ(unknown.Name, "unchanged");
 }
 
-TEST_F(DataModule, RemarksEditedInTheListGoToTheTable)
-{
-    addBattery(1);
-    QueryModel *list = module().BatteryQuery();
-    const QModelIndex info = list->index(0, list->columnIndex("F_Info"));
-    EXPECT_TRUE(list->flags(info) & Qt::ItemIsEditable);
-    EXPECT_FALSE(list->flags(list->index(0, 0)) & Qt::ItemIsEditable);
-    EXPECT_TRUE(list->setData(info, "neu gekauft"));
-    EXPECT_FALSE(list->setData(info, QString(251, 'x')));
-    TBRASKDataModule::Battery battery;
-    battery.ID = 1;
-    ASSERT_TRUE(module().LoadBattery(battery));
-    EXPECT_EQ(battery.Info, "neu gekauft");
-}
-
 TEST_F(DataModule, MasterDetailChainNarrowsWithSignals)
 {
     addBattery(1);
-    const int a1 = addService(1, 1, 1, 0);
-    const int a2 = addService(1, 3, 2, 0);
+    const int a1 = addService(1, 1, 1, 0), a2 = addService(1, 3, 2, 0);
     addBattery(2);
     const int b1 = addService(2, 5, 4, 0);
-
     QSignalSpy batteries(&module(), &TBRASKDataModule::SelectedBatteriesDataChange);
-    QSignalSpy services(&module(), &TBRASKDataModule::SelectedServicesDataChange);
-    QSignalSpy steps(&module(), &TBRASKDataModule::SelectedSubServicesDataChange);
     QSignalSpy commands(&module(), &TBRASKDataModule::BatteryCommandsChanged);
-    QSignalSpy scrolled(&module(), &TBRASKDataModule::BatteryQueryAfterScroll);
-    QueryModel *list = module().BatteryQuery();
-    ASSERT_EQ(list->rowCount(), 2);
     // The selected treatment and the number of its step rows.
     const auto detail = [this] { return make_tuple(module().SelectedServiceID(), module().SubServiceQuery()->rowCount()); };
-    list->setCurrentRow(0);   // what the grid's selection does
-    EXPECT_EQ(QList<qsizetype>({batteries.count(), commands.count(), scrolled.count()}), QList<qsizetype>({1, 1, 1}));
-    EXPECT_GE(services.count(), 1);
-    ASSERT_EQ(module().ServiceQuery()->rowCount(), 2);
-    EXPECT_EQ(detail(), make_tuple(a1, 1));
-
-    services.clear();
-    steps.clear();
+    module().BatteryQuery()->setCurrentRow(0);   // what the grid's selection does
+    EXPECT_EQ(make_tuple(1, 1, a1, 1), std::tuple_cat(make_tuple(int(batteries.count()), int(commands.count())), detail()));
     module().ServiceQuery()->setCurrentRow(1);
-    EXPECT_EQ(services.count(), 1);
-    EXPECT_GE(steps.count(), 1);
     EXPECT_EQ(detail(), make_tuple(a2, 2));
-    list->setCurrentRow(1);
+    module().BatteryQuery()->setCurrentRow(1);
     EXPECT_EQ(detail(), make_tuple(b1, 4));
-    EXPECT_EQ(module().SubServiceQuery()->value(3, "F_Step").toInt(), 4);
-
     // A re-read notifies the views once, not once per row passed.
     batteries.clear();
     module().ReopenBatteries(1);

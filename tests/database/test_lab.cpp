@@ -1,6 +1,5 @@
-// A lab database on a PostgreSQL server (run only with BRASKON_TEST_PG): the
-// empty database, IDs taken by several writers at once, lists that follow
-// another PC, and a connection that breaks under a writer.
+// A lab database on a PostgreSQL server (only with BRASKON_TEST_PG): IDs taken by
+// several writers at once, lists that follow another PC, a broken connection.
 
 #include "TestDatabase.h"
 
@@ -13,21 +12,6 @@
 namespace {
 
 using LabDatabase = DatabaseTest;
-
-TEST_F(LabDatabase, EmptyDatabaseGetsTheTablesAndCountersAtOne)
-{
-    EXPECT_EQ(module().PeekBatteryID(), 1);
-    EXPECT_TRUE(module().IsShared() && !module().IsReadOnly());
-    EXPECT_FALSE(module().DatabaseFile().contains(QStringLiteral("password")));
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM information_schema.tables WHERE table_name IN "
-                     "('batteries', 'services', 'sub', 'samples', 'nextid', 'running')"),
-              6);
-    EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'services'"), 1);
-    // A second program on the same database creates nothing twice.
-    TBRASKDataModule second(dir());
-    EXPECT_EQ(second.PeekBatteryID(), 1);
-    EXPECT_EQ(scalar("SELECT COUNT(*) FROM nextid"), 2);
-}
 
 TEST_F(LabDatabase, WritersOnSeveralConnectionsNeverShareAnID)
 {

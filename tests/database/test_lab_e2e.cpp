@@ -1,7 +1,5 @@
-// Two lab stations, each with its own simulated Lumo on its COM1, record
-// through braskon-cli into one PostgreSQL database at the same time; the
-// database is copied to a file and back; and a server that stops and comes
-// back during a recording. Runs only with BRASKON_TEST_PG (the test server).
+// Lab stations recording through braskon-cli into one PostgreSQL database
+// (only with BRASKON_TEST_PG): two at once, copies both ways, a server restart.
 
 #include "TestDatabase.h"
 

@@ -73,29 +73,6 @@ TEST(DataLocation, OptionThenVariableThenFolderBesideTheProgramThenUserDataFolde
     EXPECT_TRUE(QDir(root.filePath("state/braskon")).exists());
 }
 
-TEST(DataLocation, FolderThatCannotBeWrittenIsKeptReadOnlyWithAMessage)
-{
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes everywhere; the install test checks this as an unprivileged user";
-    QTemporaryDir root;
-    const QString locked = root.filePath("locked");
-    QDir().mkpath(locked);
-    QFile file(locked + "/braskon.db");
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    // A file that may not be written in a writable folder, then a folder that may not be written.
-    QFile::setPermissions(file.fileName(), QFile::ReadOwner);
-    EXPECT_TRUE(DataLocation::Choose(locked, root.path()).readOnly);
-    QFile::setPermissions(file.fileName(), QFile::ReadOwner | QFile::WriteOwner);
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
-    const DataLocation location = DataLocation::Choose(locked, root.path());
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    EXPECT_TRUE(location.readOnly && location.directory == locked);
-    EXPECT_TRUE(location.message.contains(QStringLiteral("schreibgesch\u00fctzt"))) << location.message.toStdString();
-    // A missing folder is no reason for read-only: it is created.
-    EXPECT_FALSE(DataLocation::Choose(root.filePath("new"), root.path()).readOnly);
-}
-
 TEST(DataLocation, ServerUrlsAreTakenApartAndAnUnreachableServerIsAClearErrorWithinSeconds)
 {
     // host | port | user | password | database | options | what is shown

@@ -1,6 +1,4 @@
-// The registry of running treatments beside the five tables: a database
-// without it keeps working, registration and heartbeat, whose owner counts as
-// gone, and deleting what a live owner records.
+// The registry of running treatments: registration, owner liveness, deletion refused.
 
 #include "TestDatabase.h"
 
@@ -53,19 +51,12 @@ TEST_F(RunningTreatments, DatabaseWithoutTheTableWorksAndIsNotChanged)
     module_.reset();
     EXPECT_EQ(untouched, digest()) << "looking for running treatments writes nothing";
 
+    // The first registration creates it; heartbeat and last poll are kept.
     module().RegisterRunning(row);
-    EXPECT_EQ(1, scalar("SELECT COUNT(*) FROM running"));
-    EXPECT_EQ(State::Running, module().StateOf(id));
-}
-
-TEST_F(RunningTreatments, HeartbeatAndLastPollAreKept)
-{
-    const int id = registeredService(1);
     module().UpdateRunning(id, 1, 75, 42);
-    TBRASKDataModule::RunningTreatment row;
-    row.ServiceID = id;
     ASSERT_TRUE(module().FindRunning(row));
-    EXPECT_EQ(make_tuple(1, 75, 42, OwnerProcess::CurrentPid()), make_tuple(row.Step, row.StepTime, row.Capacity, row.Pid));
+    EXPECT_EQ(make_tuple(State::Running, 1, 75, 42, OwnerProcess::CurrentPid()),
+              make_tuple(module().StateOf(id), row.Step, row.StepTime, row.Capacity, row.Pid));
     EXPECT_LE(OwnerProcess::Now() - row.Heartbeat, 1);
     module().UnregisterRunning(id);
     EXPECT_EQ(State::Ended, module().StateOf(id));

@@ -1,24 +1,19 @@
 #include "TestDatabase.h"
 
 #include <functional>
+#include <tuple>
 #include <thread>
 
-#include <unistd.h>
 
 using Store = DatabaseTest;
+using std::make_tuple;
 
 TEST_F(Store, MissingFileCreatesTheEmptyDatabase)
 {
-    ASSERT_FALSE(QFile::exists(dir()));
-    EXPECT_EQ(module().PeekBatteryID(), 1);
-    EXPECT_EQ(module().AllocateServiceID(), 1);
-    EXPECT_EQ(module().DatabaseFile(), file());
+    EXPECT_EQ(make_tuple(1, 1, file()), make_tuple(module().PeekBatteryID(), module().AllocateServiceID(), module().DatabaseFile()));
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM sqlite_master WHERE name IN ('batteries', 'services', 'sub', 'samples', "
-                     "'nextid', 'samples_by_service', 'services_by_battery')"),
-              7);
+                     "'nextid', 'samples_by_service', 'services_by_battery')"), 7);
     EXPECT_EQ(query("PRAGMA journal_mode").toString(), "wal");   // readers never block the writers
-    module_.reset();
-    EXPECT_FALSE(QFile::exists(file() + ".new"));
 }
 
 TEST_F(Store, DamagedOrIncompleteDatabasesAreRefusedUnchanged)
@@ -153,41 +148,4 @@ TEST_F(Store, FileLockedByAnotherProgramIsReportedAsBusy)
     QSqlDatabase::removeDatabase(QStringLiteral("other-program"));
     EXPECT_EQ(digest(), before);
     EXPECT_EQ(module().PeekBatteryID(), 1);   // free again: opens as usual
-}
-
-// A file this process cannot write. As root every permission is granted, so
-// the command then runs as the unprivileged user "nobody".
-TEST_F(Store, ReadOnlyFileIsListedAndExportedButNeverChanged)
-{
-    addService(addBattery(3).ID, 3, 2, 5);
-    module_.reset();
-    const QStringList nobody = ::geteuid() == 0
-        ? QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} : QStringList{};
-    const auto runCli = [&](const QStringList &args) {
-        return RunCli(QStringList{"--database", dir()} + args, QProcessEnvironment::systemEnvironment(), nobody);
-    };
-    const auto mode = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner | QFile::ExeGroup
-                      | QFile::ExeOther;
-    const auto write = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
-    ASSERT_TRUE(QFile::setPermissions(temp_.path(), mode));
-    ASSERT_TRUE(QFile::setPermissions(file(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-    // The folder writable (room for lock files), then read-only as well.
-    for (const bool folderWritable : {true, false}) {
-        SCOPED_TRACE(folderWritable ? "folder writable" : "folder read-only");
-        ASSERT_TRUE(QFile::setPermissions(dir(), folderWritable ? mode | write : mode));
-        const QByteArray before = digest();
-        const CliRun list = runCli({"battery", "list"}), exported = runCli({"export", "steps", "1"});
-        EXPECT_TRUE(list.status == 0 && list.out.startsWith("3\t1000\t")) << list.out.toStdString() << list.err.toStdString();
-        EXPECT_TRUE(exported.status == 0 && exported.out.contains("Entladen")) << exported.err.toStdString();
-        for (const QStringList &change : {QStringList{"battery", "add", "--capacity", "500", "--type", "NC", "--cells", "1"},
-                                          QStringList{"service", "delete", "1"}}) {
-            const CliRun refused = runCli(change);
-            EXPECT_NE(refused.status, 0) << change.join(' ').toStdString();
-            EXPECT_TRUE(refused.err.contains("schreibgesch\u00fctzt")) << refused.err.toStdString();
-        }
-        EXPECT_EQ(digest(), before);
-    }
-    ASSERT_TRUE(QFile::setPermissions(dir(), mode | QFile::WriteOwner));
-    ASSERT_TRUE(QFile::setPermissions(file(), QFile::ReadOwner | QFile::WriteOwner));
-    EXPECT_EQ(scalar("SELECT (SELECT COUNT(*) FROM batteries) + (SELECT COUNT(*) FROM services)"), 2);
 }

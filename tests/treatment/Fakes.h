@@ -18,12 +18,7 @@ public:
     {
         setup = caption.toStdString() + ", " + QString::number(nominalVoltage).toStdString() + " V";
     }
-    void ShowTime(int seconds) override
-    {
-        Call("ShowTime", seconds);
-        if (onShowTime)
-            onShowTime();
-    }
+    void ShowTime(int seconds) override { Call("ShowTime", seconds); }
     void ShowVoltage(double volts) override { Call("ShowVoltage", volts); }
     void ShowCurrent(double amps) override { Call("ShowCurrent", amps); }
     void AddVoltagePoint(double) override { Call("AddVoltagePoint"); }
@@ -45,7 +40,6 @@ public:
 
     std::vector<std::string> calls;
     std::vector<WriteStatus> writeStatuses;
-    std::function<void()> onShowTime;
     std::string setup;   // "<caption>, <nominal voltage> V"
     Service *service = nullptr;
 

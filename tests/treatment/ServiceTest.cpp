@@ -5,28 +5,6 @@
 using namespace TreatmentTest;
 using std::make_tuple;
 
-TEST(ParseUserSteps, StatusFlagsAndGridRowsAreDecoded)
-{
-    const int functions[] = {Warten, Laden, Entladen, Laden, Warten};   // the charge bit wins
-    for (uint8_t flags = 0; flags <= 4; ++flags)
-        EXPECT_EQ(functions[flags], FlagsToFunction(flags)) << int(flags);
-
-    const std::vector<UserStep> steps =
-        ParseUserSteps({{"L", "100", "600"}, {"", "", ""}, {"E", "50", ""}, {"L", "", "30"}, {"", "70", ""}});
-    ASSERT_EQ(2u, steps.size());
-    EXPECT_EQ(make_tuple(Laden, 100, 600), make_tuple(steps[0].Function, steps[0].Current, steps[0].TimeLimit));
-    EXPECT_EQ(make_tuple(Entladen, 50, 0), make_tuple(steps[1].Function, steps[1].Current, steps[1].TimeLimit));
-    const std::vector<UserGridRow> bad = {{"X", "100", ""}, {"L", "viel", ""}, {"L", "-5", ""}, {"L", "100", "-1"}};
-    for (const UserGridRow &row : bad)
-        EXPECT_THROW(ParseUserSteps({row}), UserStepError) << (row.Function + row.Current + row.Limit).toStdString();
-    try {
-        ParseUserSteps({{"", "", ""}, {"Q", "100", ""}});
-        FAIL();
-    } catch (const UserStepError &error) {
-        EXPECT_NE(std::string::npos, std::string(error.what()).find("Zeile 2"));
-    }
-}
-
 using ServiceTest = TreatmentFixture;
 
 TEST_F(ServiceTest, ProgramThreeRunsThroughDischargeChargeAndIdleWithTheExactWire)
@@ -90,14 +68,6 @@ TEST_F(ServiceTest, ProgramFourCreatesWaitingStepsAndChargerIdleInStepOneAbortsS
     EXPECT_EQ(Folgt, StepRow(id, 3).State);
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(Bytes{0x13}, charger.Messages().back());
-
-    // Idle at the very first poll: program 1 ends at once.
-    AttachCharger(2, 1).SetStatus(0, Idle());
-    service = StartStandard(1, 500, 200, "Ohmrida an COM2");
-    manager_->Tick(host_);
-    manager_->Tick(host_);   // the ended treatment takes one of the two turns
-    EXPECT_EQ(make_tuple(OK, 0, 0), Step(service->ID(), 1));
-    EXPECT_EQ(Service::Ended, service->ServiceState());
 }
 
 TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
@@ -141,20 +111,6 @@ TEST_F(ServiceTest, ErrorCodeInStepTwoFailsTheStepWithThatAnswer)
     EXPECT_EQ(OK, StepRow(service->ID(), 1).State);
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(Bytes{0x13}, charger.Messages().back());
-}
-
-TEST_F(ServiceTest, SampleIsStoredWhenVoltageMovedAtLeastMinDeltaU)
-{
-    ScriptedCharger &charger = AttachCharger(1, 1);
-    Service *service = StartStandard(1);
-    for (int voltage : {1200, 1205, 1210}) {
-        charger.SetStatus(0, Charging(60, 10, voltage));
-        manager_->Tick(host_);
-    }
-    std::vector<int> stored;
-    for (const Sample &sample : SamplesOf(service->ID()))
-        stored.push_back(sample.Voltage);
-    EXPECT_EQ((std::vector<int>{1200, 1210}), stored);
 }
 
 TEST_F(ServiceTest, FailedStatusReadChangesNothing)

@@ -1,6 +1,5 @@
-// Treatments against braskon-sim: the four channels of a Varn at once, a
-// complete program 5, refused commands, wrong echoes, settings that do not
-// fit the program message, and the command line run command.
+// Treatments against braskon-sim: four Varn channels at once, refused commands,
+// settings that do not fit the program message, and braskon-cli run.
 
 #include "TreatmentFixture.h"
 
@@ -48,25 +47,19 @@ protected:
         }
         return std::all_of(services.begin(), services.end(), ended);
     }
-    // Every step OK with time and capacity; only the treatment's own samples,
-    // steps and times never going back, at least the change sample per step.
+    // Every step OK with time and capacity; only its own samples, in order.
     void ExpectCompletedInOrder(const Service &service)
     {
         const std::vector<Sample> samples = SamplesOf(service.ID());
-        ASSERT_FALSE(samples.empty());
         for (int step = 1; step <= service.StepCount(); ++step) {
             const StepRecord row = StepRow(service.ID(), step);
-            SCOPED_TRACE("treatment " + std::to_string(service.ID()) + " step " + std::to_string(step));
-            EXPECT_EQ(make_tuple(int(OK), true, true), make_tuple(row.State, row.Duration > 0, row.Capacity > 0));
-            EXPECT_TRUE(std::any_of(samples.begin(), samples.end(), [step](const Sample &s) { return s.Step == step; }));
+            EXPECT_EQ(make_tuple(int(OK), true, true), make_tuple(row.State, row.Duration > 0, row.Capacity > 0)) << step;
         }
-        for (size_t i = 1; i < samples.size(); ++i) {
-            EXPECT_EQ(service.ID(), samples[i].ServiceID);
-            EXPECT_GE(samples[i].Step, samples[i - 1].Step);
-            EXPECT_GE(samples[i].Time, samples[i - 1].Time) << "sample " << i;
-        }
-        // The poll that saw the end files its sample after the last step.
-        EXPECT_LE(samples.back().Step, service.StepCount() + 1);
+        for (size_t i = 1; i < samples.size(); ++i)
+            EXPECT_EQ(make_tuple(service.ID(), true, true),
+                      make_tuple(samples[i].ServiceID, samples[i].Step >= samples[i - 1].Step, samples[i].Time >= samples[i - 1].Time))
+                << "sample " << i;
+        EXPECT_GT(samples.size(), size_t(service.StepCount()));
     }
 };
 
@@ -97,17 +90,6 @@ TEST_F(SimulatedChargerTest, FourVarnChannelsRunDifferentTreatmentsRoundRobin)
     for (const std::string program : {"COM2 rx 14 01 01 01 04 02 58 02 58 02 58", "COM2 rx 54 02 01 00 06",
                                       "COM2 rx 94 03 01 01 05", "COM2 rx D4 04 01 01 04"})
         EXPECT_GE(sim->waitForTrace(program, std::chrono::milliseconds(0)), 0) << program;
-}
-
-TEST_F(SimulatedChargerTest, ProgramFiveOnNiMHRunsEveryStepToOK)
-{
-    const auto sim = Simulator({"--port", "1=ohmrida", "--speed", "3000", "--soc", "40"});
-    AddBattery(21, 500, 1, 4);
-    Service *service = manager_->StartStandardService(host_, 21, 5, 500, 500, "Ohmrida an COM1");
-    ASSERT_TRUE(TickUntilEnded({service}));
-    ASSERT_EQ(4, service->StepCount());
-    ExpectCompletedInOrder(*service);
-    EXPECT_EQ(0u, sim->trace().back().find("COM1 rx 13")) << "the ended treatment stopped its terminal";
 }
 
 TEST_F(SimulatedChargerTest, RefusedCommandEndsTheTreatmentWithFehler)
@@ -144,29 +126,7 @@ TEST_F(SimulatedChargerTest, RefusedCommandEndsTheTreatmentWithFehler)
     EXPECT_EQ(make_tuple(OK, Fehler), make_tuple(StepRow(user->ID(), 1).State, StepRow(user->ID(), 2).State));
 }
 
-TEST_F(SimulatedChargerTest, StatusAnswerWithAWrongEchoIsNoReading)
-{
-    const auto sim = Simulator({"--port", "1=ohmrida", "--speed", "1"});
-    database_->SetMinDeltaU(0);   // every answered poll stores its sample
-    Service *service = StartStandard(1);
-    manager_->Tick(host_);
-    ASSERT_TRUE(service->LastPollAnswered());
-    const size_t stored = SamplesOf(service->ID()).size();
-    sim->control("fault 1 wrong-echo");
-    for (int i = 0; i < 3; ++i) {
-        manager_->Tick(host_);
-        EXPECT_FALSE(service->LastPollAnswered());
-    }
-    EXPECT_EQ(stored, SamplesOf(service->ID()).size());
-    EXPECT_EQ(make_tuple(Service::Running, int(Laeuft)), make_tuple(service->ServiceState(), StepRow(service->ID(), 1).State));
-    sim->control("clear 1");
-    manager_->Tick(host_);
-    EXPECT_TRUE(service->LastPollAnswered());
-    EXPECT_EQ(stored + 1, SamplesOf(service->ID()).size());
-    EXPECT_NE(std::string::npos, Log().find("0\t-\n0\t-\n0\t-\n0\t1\n"));
-}
-
-TEST_F(SimulatedChargerTest, SettingsThatDoNotFitTheProgramMessageAreRefusedBeforeAnythingIsSent)
+TEST_F(SimulatedChargerTest, BadStartsAreRefusedBeforeAnythingIsWrittenOrSent)
 {
     const auto sim = Simulator({"--port", "1=ohmrida"});
     // Such batteries may be stored; they only cannot be treated.
@@ -174,6 +134,10 @@ TEST_F(SimulatedChargerTest, SettingsThatDoNotFitTheProgramMessageAreRefusedBefo
     AddBattery(31, 1000, 1, 260);
     const size_t from = sim->trace().size();
     const std::vector<std::pair<std::function<Service *()>, QString>> starts = {
+        {[&] { return StartStandard(3, 500, 200, "Ohmrida an COM9"); }, "Ohmrida an COM9"},
+        {[&] { return manager_->StartStandardService(host_, 99, 3, 500, 200, "Ohmrida an COM1"); }, ""},
+        {[&] { return StartStandard(7); }, ""},   // programs without steps
+        {[&] { return manager_->StartUserService(host_, BatteryID, {}, "Ohmrida an COM1"); }, ""},
         {[&] { return manager_->StartStandardService(host_, 30, 1, 500, 500, "Ohmrida an COM1"); },
          "die Kapazität 70000 mAh"},
         {[&] { return manager_->StartStandardService(host_, 31, 1, 500, 500, "Ohmrida an COM1"); },
@@ -189,7 +153,9 @@ TEST_F(SimulatedChargerTest, SettingsThatDoNotFitTheProgramMessageAreRefusedBefo
             ADD_FAILURE() << "started: " << reason.toStdString();
         } catch (const ServiceStartError &error) {
             const QString message = QString::fromUtf8(error.what());
-            EXPECT_TRUE(message.contains(reason) && message.contains("Programmnachricht")) << message.toStdString();
+            // A setting that does not fit ("die .../der ...") names the program message.
+            EXPECT_TRUE(message.contains(reason) && (!reason.startsWith('d') || message.contains("Programmnachricht")))
+                << message.toStdString();
         }
     }
     EXPECT_EQ(0, manager_->Count());
@@ -200,34 +166,22 @@ TEST_F(SimulatedChargerTest, SettingsThatDoNotFitTheProgramMessageAreRefusedBefo
 
 using RunCommandTest = TreatmentFixture;
 
-TEST_F(RunCommandTest, ProgramThreeRunsToTheEndAndBadCallsStoreNothing)
+TEST_F(RunCommandTest, BadCallsStoreNothingAndTouchNoCharger)
 {
     SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "3000"});
     sim.start();
-    const QStringList program = {"--program", "1", "--charge", "100", "--discharge", "100"};
+    const QStringList run = {"run", "--battery", "7", "--terminal", "Ohmrida an COM1"},
+                      program = {"--program", "1", "--charge", "100", "--discharge", "100"};
     const QStringList bad[] = {QStringList{"run", "--battery", "7", "--terminal", "Lumo an COM1"} + program,
                                QStringList{"run", "--battery", "99", "--terminal", "Ohmrida an COM1"} + program,
-                               {"run", "--battery", "7", "--terminal", "Ohmrida an COM1", "--step", "X:100"},
-                               QStringList{"run", "--battery", "7", "--terminal", "Ohmrida an COM1"} + program
-                                   + QStringList{"--charge", "5000"}};
+                               run + QStringList{"--step", "X:100"}, run + program + QStringList{"--charge", "5000"}};
     for (const QStringList &args : bad) {
         const auto [code, output] = Cli(args);
-        EXPECT_NE(0, code) << args.join(' ').toStdString();
-        EXPECT_TRUE(output.startsWith("braskon-cli run: ")) << output.toStdString();
+        EXPECT_TRUE(code != 0 && output.startsWith("braskon-cli run: ")) << output.toStdString();
     }
     EXPECT_EQ(1, database_->AllocateServiceID()) << "nothing was stored";
     for (const std::string &line : sim.trace())
         EXPECT_EQ(0u, line.find("COM1 rx 16")) << "only the search talked to the charger: " << line;
-
-    const auto [code, output] = Cli(Program3("Ohmrida an COM1"), 40000);
-    EXPECT_EQ(0, code) << output.toStdString();
-    for (const char *line : {"Schritt 1 Entladen 500 mA: OK", "Schritt 2 Laden 500 mA: OK", "Zeit "})
-        EXPECT_TRUE(output.contains(line)) << output.toStdString();
-    EXPECT_EQ(OK, StepRow(2, 2).State);
-    EXPECT_EQ(PollLines(output).size(), SamplesOf(2).size());
-    // The log goes to the per-user state folder, never into the current one.
-    EXPECT_NE(std::string::npos, FileText(dir_.path().toStdString() + "/state/braskon/log.txt").find("0\t2\n"));
-    EXPECT_TRUE(QDir(dir_.filePath("cwd")).isEmpty());
 }
 
 TEST_F(RunCommandTest, TerminateSignalAbortsTheTreatment)

@@ -1,7 +1,6 @@
 #pragma once
-// A temporary database with one battery, a temporary working directory for
-// log.txt, a terminal manager and a service manager; scripted chargers are
-// attached per test; braskon-cli is run on the same database.
+// A temporary database with one battery, log.txt in a temporary working
+// directory, terminal and service managers; braskon-cli runs on the same database.
 
 #include "Fakes.h"
 #include "ScriptedCharger.h"

@@ -1,8 +1,5 @@
-// braskon-cli run against braskon-sim while another program holds the
-// database file locked for longer than the busy time-out: the polls go on,
-// the output says that writing fails and when it works again, and afterwards
-// every poll's sample is stored once, in order, and both steps of program 3
-// end "OK" with the duration and capacity the charger reported.
+// braskon-cli run with the database locked past the busy time-out: every poll's
+// sample is stored once, in order, and the steps end as the charger reported.
 
 #include "TreatmentFixture.h"
 
@@ -74,4 +71,7 @@ TEST_F(WriteOutageTest, LockLongerThanTheBusyTimeOutLosesNothingAndStepsEndAsThe
     }
     EXPECT_TRUE(database_->RunningTreatments().isEmpty());
     EXPECT_EQ(TBRASKDataModule::RecordingState::Ended, database_->StateOf(1));
+    // The log goes to the per-user state folder, never into the current one.
+    EXPECT_NE(std::string::npos, FileText(dir_.path().toStdString() + "/state/braskon/log.txt").find("0\t2\n"));
+    EXPECT_TRUE(QDir(dir_.filePath("cwd")).isEmpty());
 }
