@@ -2,6 +2,13 @@
 
 #include <atomic>
 
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer owns malloc and checks every allocation itself; the watch
+// then sees nothing and Stop() returns 0.
+#define BRASKON_NO_ALLOCATION_WATCH
+#endif
+
+#ifndef BRASKON_NO_ALLOCATION_WATCH
 // glibc's own allocator entry points; the definitions below take the place of
 // malloc, calloc and realloc for the whole process and pass every call on.
 extern "C" {
@@ -9,6 +16,7 @@ void* __libc_malloc(size_t size);
 void* __libc_calloc(size_t count, size_t size);
 void* __libc_realloc(void* pointer, size_t size);
 }
+#endif
 
 namespace {
 
@@ -25,6 +33,7 @@ inline void Note(size_t size)
 
 }  // namespace
 
+#ifndef BRASKON_NO_ALLOCATION_WATCH
 extern "C" void* malloc(size_t size)
 {
     Note(size);
@@ -42,6 +51,7 @@ extern "C" void* realloc(void* pointer, size_t size)
     Note(size);
     return __libc_realloc(pointer, size);
 }
+#endif
 
 void AllocationWatch::Start()
 {
