@@ -2,8 +2,9 @@
 # Takes the documentation pictures of the main window with two running
 # treatments on simulated chargers: docs/screenshots/live.png shows the
 # discharging page, docs/screenshots/live-2.png the charging one.
-# Uses the built tool build/bin/live_screenshot (or $LIVE_SCREENSHOT_BIN), which
-# starts build/bin/braskon-sim itself; builds nothing.
+# Uses the built tool build/bin/live_screenshot (source in tools/screenshots/;
+# or $LIVE_SCREENSHOT_BIN), which starts build/bin/braskon-sim itself; builds
+# nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tool="${LIVE_SCREENSHOT_BIN:-build/bin/live_screenshot}"

@@ -105,9 +105,8 @@ TEST_F(PropertyDialog, StepsAreAcceptedOrRejectedWithABeepOnBothAxes)
         SetScaling(r[0], r[1], QString(r[2]).toInt(), r[3], r[4]);
         EXPECT_TRUE(TakeIt()) << r[1] << " " << r[4];
     }
-    EXPECT_DOUBLE_EQ(c->YAxisEndValue(), 20);
-    EXPECT_DOUBLE_EQ(c->XAxisEndValue(), 600);
-    EXPECT_EQ(form->ZoomStackSize(), 0);
+    EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->XAxisEndValue(), form->ZoomStackSize()),
+              std::make_tuple(20.0, 600.0, 0));
 
     SetScaling("0", "1", 10, "0", "5");  // five one-second segments
     EXPECT_FALSE(TakeIt());
@@ -116,20 +115,17 @@ TEST_F(PropertyDialog, StepsAreAcceptedOrRejectedWithABeepOnBothAxes)
     SetScaling("0", "0.008", 4, "0", "0");  // step 0.002
     Type(dialog.edXEndM, "75");             // minutes are not limited to 60
     EXPECT_FALSE(TakeIt());
-    EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->YAxisDigits(), c->XAxisEndValue()),
-              std::make_tuple(0.008, 3, 4500.0));
-    EXPECT_EQ(form->ZoomStackSize(), 2);
+    EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->YAxisDigits(), c->XAxisEndValue(), form->ZoomStackSize()),
+              std::make_tuple(0.008, 3, 4500.0, 2));
 
     // Choosing the current axis fills its scaling; taking it switches to it
     // and leaves the voltage axis.
     ClickRadio(dialog.rbAxis_mA);
-    EXPECT_EQ(dialog.edYEnd->text(), "2000");
-    EXPECT_EQ(c->ActiveYAxis(), 0);
+    EXPECT_EQ(std::make_pair(dialog.edYEnd->text(), c->ActiveYAxis()), std::make_pair(QString("2000"), 0));
     SetScaling("0", "1000", 5, "0", "600");
     EXPECT_FALSE(TakeIt());
-    EXPECT_EQ(c->ActiveYAxis(), 1);
-    EXPECT_DOUBLE_EQ(c->YAxisEndValue(), 1000);
-    EXPECT_DOUBLE_EQ(c->YAxis(0).EndValue, 0.008);
+    EXPECT_EQ(std::make_tuple(c->ActiveYAxis(), c->YAxisEndValue(), c->YAxis(0).EndValue),
+              std::make_tuple(1, 1000.0, 0.008));
 }
 
 TEST_F(PropertyDialog, StylesColoursAndCurveRemoval)
@@ -139,8 +135,7 @@ TEST_F(PropertyDialog, StylesColoursAndCurveRemoval)
     curve->Styles[1].Style = psClear;
     Open(TDiagramPropertyDialog::PageDrawing);
     // An unknown colour shows black, and taking makes it black.
-    EXPECT_EQ(dialog.cbDischargeLineColor->currentText(), "clBlack");
-    EXPECT_EQ(dialog.cbChargeLineStyle->currentText(), "psSolid");
+    EXPECT_EQ(dialog.cbDischargeLineColor->currentText() + dialog.cbChargeLineStyle->currentText(), "clBlackpsSolid");
 
     // A non-solid style forces width 1, a wider line forces solid.
     dialog.cbDischargeLineStyle->setFocus();
@@ -165,6 +160,5 @@ TEST_F(PropertyDialog, StylesColoursAndCurveRemoval)
     const QString removed = dialog.cbCurves2->currentText();
     QTest::mouseClick(dialog.btnRemoveCurve, Qt::LeftButton);
     EXPECT_EQ(dialog.cbCurves->count(), 1);
-    EXPECT_EQ(form->Chart()->GetCurve(removed), nullptr);
-    EXPECT_EQ(form->FindCurveKeyByName(removed), nullptr);
+    EXPECT_TRUE(!form->Chart()->GetCurve(removed) && !form->FindCurveKeyByName(removed));
 }

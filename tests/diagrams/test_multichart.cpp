@@ -87,48 +87,6 @@ TEST_F(ChartWidget, ADragZoomsBothAxesToWholeSegmentsAndShowsTheValueMeanwhile)
               std::make_tuple(25.0, 75.0, 5, 120.0, 480.0, 5));
 }
 
-TEST_F(ChartWidget, AWidthZeroPhaseIsNotDrawnAndTheNextPhaseStartsWithAMove)
-{
-    CurvesOnly();
-    chart.AddCurve("U", 0)->Styles[0].Width = 0;
-    for (int t = 0; t <= 300; t += 10)
-        chart.AddPoint("U", t, 10 + t * 0.25, 0);  // discharge rises to 85
-    chart.AddPoint("U", 320, 10, 1);               // charge starts low
-    chart.AddPoint("U", 600, 10, 1);
-    const QImage image = chart.CopyToPicture(false);
-    auto red = [](QRgb p) { return qRed(p) > 200 && qGreen(p) < 80; };
-    auto green = [](QRgb p) { return qGreen(p) > 100 && qRed(p) < 80 && qBlue(p) < 80; };
-    EXPECT_EQ(Count(image, red), 0);
-    EXPECT_GT(Count(image, green), 100);
-    // A joining line from (300, 85) to (320, 10) would cross the middle rows.
-    EXPECT_EQ(Count(image, green, QRect(QPoint(chart.ValueToX(302), chart.ValueToY(70, 0)),
-                                        QPoint(chart.ValueToX(318), chart.ValueToY(20, 0)))), 0);
-}
-
-TEST_F(ChartWidget, MonochromeDrawsCurvesGridAndFrameInBlackOnWhite)
-{
-    chart.SetTextVisible(false);
-    chart.SetFrameStyle(fsFull);
-    QPalette pal = chart.palette();
-    pal.setColor(QPalette::Window, QColor(255, 255, 200));
-    chart.setPalette(pal);
-    chart.AddCurve("U", 0);
-    for (int t = 0; t <= 600; t += 5)
-        chart.AddPoint("U", t, 20 + t / 10.0, t < 300 ? 0 : 1);
-
-    auto chromatic = [](QRgb p) { return qRed(p) != qGreen(p) || qGreen(p) != qBlue(p); };
-    auto grey = [](QRgb p) { return p == qRgb(128, 128, 128); };
-    const QImage colour = chart.CopyToPicture(false);
-    const QImage mono = chart.CopyToPicture(true);
-    EXPECT_GT(Count(colour, chromatic), 0);
-    EXPECT_GT(Count(colour, grey), 0);
-    EXPECT_EQ(Count(mono, chromatic), 0);
-    EXPECT_EQ(Count(mono, grey), 0);
-    EXPECT_EQ(mono.pixel(2, 2), qRgb(255, 255, 255));
-    EXPECT_EQ(mono.pixel(chart.ValueToX(100), chart.ValueToY(30, 0)), qRgb(0, 0, 0));  // curve
-    EXPECT_EQ(mono.pixel(chart.PlotRect().left() - 1, chart.PlotRect().center().y()), qRgb(0, 0, 0));
-}
-
 TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
 {
     CurvesOnly();

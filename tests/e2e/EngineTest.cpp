@@ -74,8 +74,7 @@ TEST_F(EngineTest, WindowHandlesInputWhileAPollWaitsOnASilentCharger)
     simulator.control("fault 1 silent");
     ASSERT_TRUE(engine.Tick());
     ASSERT_TRUE(engine.Busy());
-    // While the engine waits for the status answer (about 1.5 s), the window
-    // takes typed keys and opens its menu; the event loop never stalls long.
+    // While the engine waits for the answer (about 1.5 s) the window takes keys and opens its menu.
     QElapsedTimer clock;
     clock.start();
     qint64 longestGap = 0, last = 0;
@@ -118,8 +117,7 @@ TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
     ASSERT_EQ(form.AccuTab->count(), 2);
     RunTicks(engine, 1);   // channel 1 started
 
-    // Channel 2's first poll runs the start sequence with its two 1 s waits;
-    // the user stops the page in front (channel 2's) meanwhile, twice.
+    // Channel 2's first poll runs the start sequence (two 1 s waits); its page is stopped meanwhile, twice.
     const size_t traceBefore = simulator.trace().size();
     ASSERT_TRUE(engine.Tick());
     ASSERT_TRUE(E2e::WaitFor([&] { return simulator.trace().size() > traceBefore; }, TimeoutMs));
@@ -154,7 +152,7 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     const int serviceID = StartOn(*program, "Lumo an COM1").ServiceID;
     TTreatmentEngine &engine = program->Parts().Engine();
     RunTicks(engine, 6);
-    // Samples, treatment, steps and running steps of the treatment as stored.
+    // Stored samples, treatment, steps and running steps.
     const auto stored = [&] {
         std::vector<int> counts;
         {
@@ -190,9 +188,8 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     EXPECT_EQ(stored(), (std::vector<int>{before[0], 1, 2, 1}));
 }
 
-// The engine changes where the work runs, not what goes on the wire: a
-// standard and a user treatment send the same bytes as the manager called on
-// the test's own thread.
+// A standard and a user treatment send the same bytes through the engine as
+// through the manager called on the test's own thread.
 TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
 {
     struct NoWindows : ServiceHost {
@@ -202,8 +199,7 @@ TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
         void ShowBatteryPage() override {}
     };
     const std::vector<UserStep> userSteps{{Laden, 120, 600}, {Entladen, 60, 0}};
-    // Three polls and a stop of a fresh treatment, by the manager directly or
-    // through the engine; the bytes sent.
+    // The bytes sent for three polls and a stop of a fresh treatment.
     const auto sentBytes = [&](bool user, bool viaEngine) {
         SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
         simulator.start();

@@ -42,8 +42,7 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
 {
     if (!E2e::SimulatorBuilt())
         GTEST_SKIP() << "braskon-sim is not built";
-    // 40 % charged: at C/10 the discharge takes about 4 h and the charge about
-    // 10 h of model time, a few seconds at this speed.
+    // 40 % charged: about 4 h of discharge and 10 h of charge, seconds at this speed.
     SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000", "--soc", "40"});
     simulator.start();
     E2e::Program program;
@@ -65,13 +64,10 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
         program.StartTreatment(driver, {"Lumo an COM1", "Entladen-Laden", E2e::Current::C10, E2e::Current::C10},
                                StartTimeoutMs);
     ASSERT_NE(live, nullptr) << driver.unexpected.join('\n').toStdString();
-    const QString caption = QStringLiteral("Akku %1").arg(batteryID);
-    EXPECT_EQ(program.AccuPage(caption), live);
-    EXPECT_EQ(live->TerminalLabel->text(), QStringLiteral("Lumo an COM1: ") + caption);
-    EXPECT_EQ(live->VoltageGauge->End(), 8.0);    // 4.8 V nominal
-    EXPECT_EQ(live->CurrentGauge->End(), 0.6);    // a Lumo gives at most 500 mA
-    // The page is lower than the window's design height: the step grid gives
-    // way, the gauges and the value texts above it stay whole.
+    EXPECT_EQ(form.AccuTab->tabText(0), QStringLiteral("Akku %1").arg(batteryID));
+    // 4.8 V nominal; a Lumo gives at most 500 mA.
+    EXPECT_EQ(std::make_pair(live->VoltageGauge->End(), live->CurrentGauge->End()), std::make_pair(8.0, 0.6));
+    // On a page lower than the design height the step grid gives way, not the gauges.
     EXPECT_EQ(live->Panel2->height(), 121);
     EXPECT_GT(live->SubServicesDBGrid->y(), live->Panel2->geometry().bottom());
     TTreatmentEngine& engine = program.Parts().Engine();
@@ -86,8 +82,7 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     ASSERT_TRUE(E2e::WaitFor([&] { return live->VoltageGauge->Value() > 0 && live->PercentLabel->isVisible(); },
                              TreatmentTimeoutMs));
 
-    // "U - Spannungskurve" of the running treatment (the newest record of the
-    // battery is the selected one): the tick extends the curve live.
+    // "U - Spannungskurve" of the running (selected) treatment grows with the ticks.
     ASSERT_EQ(db.SelectedServiceID(), serviceID);
     form.PopupMenuShowVoltage->trigger();
     ASSERT_EQ(form.DiagramTab->count(), 1);
@@ -125,8 +120,7 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
                                       "OK"}));
     }
 
-    // Samples of both steps were stored, in time order; the last one is the
-    // poll that saw the end, and the gauges and the diagram show its values.
+    // Samples of both steps, in time order; gauges and diagram show the last one.
     const std::vector<Sample> samples = StoredSamples(db, serviceID);
     ASSERT_GE(samples.size(), 4u);
     bool sampled[3] = {};

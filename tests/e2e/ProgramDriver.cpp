@@ -210,13 +210,4 @@ TAccuControlForm* Program::StartTreatment(ModalDriver& driver, const StandardTre
     return form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm*>();
 }
 
-TAccuControlForm* Program::AccuPage(const QString& caption) const
-{
-    const QTabWidget& tabs = *Form().AccuTab;
-    for (int i = 0; i < tabs.count(); ++i)
-        if (tabs.tabText(i) == caption)
-            return tabs.widget(i)->findChild<TAccuControlForm*>();
-    return nullptr;
-}
-
 } // namespace E2e

@@ -1,7 +1,6 @@
 #pragma once
-// Drives the whole braskon program, as its start-up builds it, through its
-// real widgets: the menu bar's commands, the battery list's keys and the modal
-// dialogs they open. Shared by the end-to-end tests and the live screenshot.
+// Drives the whole braskon program, as its start-up builds it, through its real
+// widgets and modal dialogs (end-to-end tests and the live screenshot).
 
 #include "mainwindow/Startup.h"
 
@@ -32,11 +31,9 @@ bool SimulatorBuilt();
 // A battery of `capacity` mAh, NMH, 4 cells, inserted straight into the database; its ID.
 int InsertBattery(TBRASKDataModule& db, int capacity = 300);
 
-// Answers modal dialogs as they come up. A handler gets the dialog at every
-// poll while it is the active modal window and returns true once it has
-// closed (or is closing) it; returning false waits for the next poll, e.g.
-// while the dialog still searches the ports. A dialog without a handler, and
-// every message box, is recorded and rejected.
+// Answers modal dialogs as they come up: a handler returns true once it has
+// closed the dialog, false to be asked again at the next poll. A dialog
+// without a handler, and every message box, is recorded and rejected.
 class ModalDriver : public QObject {
 public:
     using DialogHandler = std::function<bool(QDialog*)>;
@@ -58,24 +55,21 @@ private:
 // ("&Service", "&Starten..."); nullptr when there is none.
 QAction* MenuCommand(const QMenuBar& menuBar, const QString& menu, const QString& item);
 
-// The new-battery dialog's entries (the ID is left as proposed); type is the
-// TypCombo row: 0 NC, 1 NMH, 2 Blei.
+// The new-battery dialog's entries; type is the TypCombo row: 0 NC, 1 NMH, 2 Blei.
 struct NewBattery {
     QString capacity;
     int type = 1;
     QString cells, brand;
 };
 
-// The treatment selection dialog's "Standard" page: terminal ("Lumo an COM1"),
-// program ("Entladen-Laden") and currents.
+// The selection dialog's "Standard" page: terminal, program name and currents.
 enum class Current { C10, CThird, C };
 struct StandardTreatment {
     QString terminal, programName;
     Current charge = Current::C10, discharge = Current::C10;
 };
 
-// The program on a temporary database directory, its log file there too,
-// shown offscreen.
+// The program on a temporary database directory (log file there too), shown.
 class Program {
 public:
     Program();
@@ -86,17 +80,13 @@ public:
     TMainForm& Form() const;
     QString Directory() const { return dir_.path(); }
 
-    // Insert on the battery list, the dialog filled (typed) and accepted.
-    // Returns the selected battery's ID afterwards (0 when the list is empty).
+    // Insert on the battery list, the dialog typed and accepted; the selected
+    // battery's ID afterwards (0 when the list is empty).
     int CreateBatteryWithInsertKey(ModalDriver& driver, const NewBattery& battery);
-    // "Service > Starten..." once the port search is done: terminal, program
-    // and currents picked with mouse and keyboard, then the start button.
-    // Returns the new treatment page's live window, nullptr when no page was
-    // added (a choice the dialog does not offer cancels it).
+    // "Service > Starten..." filled in after the port search; the new page's
+    // live window, nullptr when no page was added.
     TAccuControlForm* StartTreatment(ModalDriver& driver, const StandardTreatment& treatment,
                                      int timeoutMs);
-    // The live window on the treatment page with that caption, nullptr if none.
-    TAccuControlForm* AccuPage(const QString& caption) const;
 
 private:
     QTemporaryDir dir_;

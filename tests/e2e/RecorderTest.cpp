@@ -32,8 +32,7 @@ protected:
         ASSERT_EQ(Cli({"battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"}).trimmed(), "1");
     }
 
-    // Starts braskon-cli on the database and waits for its end, or until
-    // `waitFor` appears `times` in its output (it then goes on running); the output.
+    // braskon-cli on the database, until its end or until `waitFor` appears `times`; its output.
     QString Cli(const QStringList& args, const QString& waitFor = QString(), int times = 1)
     {
         cli.setProcessChannelMode(QProcess::MergedChannels);
@@ -62,8 +61,7 @@ protected:
     QProcess cli;
 };
 
-// "Service > Starten..." and the terminals its list offers after the search;
-// the dialog is then cancelled.
+// The terminals "Service > Starten..." offers after the search (then cancelled).
 QString OfferedTerminals(TMainForm& form)
 {
     E2e::ModalDriver driver;
@@ -98,8 +96,7 @@ TEST_F(Recorder, TerminalRecordedByAnotherProcessIsNotOffered)
     program.MainForm().show();
     ASSERT_EQ(1, program.DataModule().RunningTreatments().size());
     EXPECT_EQ("Tesk an COM2", OfferedTerminals(program.MainForm()).toStdString());
-    // Once the recorder is gone, its terminal is free again (the treatment
-    // counts as interrupted).
+    // Once the recorder is gone its terminal is free again.
     KillCli();
     EXPECT_EQ("Lumo an COM1, Tesk an COM2", OfferedTerminals(program.MainForm()).toStdString());
 }

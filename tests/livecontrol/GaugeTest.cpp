@@ -24,36 +24,6 @@ std::unique_ptr<TArcGauge> GaugeOf95x60()
 
 }  // namespace
 
-TEST(ArcGauge, ClientArea95x60GivesTheDocumentedArcDashesAndCentredLabels)
-{
-    const ClientBounds client = ClientBounds::OfSize(95, 60);
-    EXPECT_EQ(ArcGaugeCentre(client), QPoint(47, 55));
-    EXPECT_EQ(ArcGaugeLeftEnd(client), QPoint(25, 45));
-    ArcScala arc;
-    arc.SetArc(13, ArcGaugeLeftEnd(client), ArcGaugeCentre(client));
-    EXPECT_NEAR(arc.Radius(), std::sqrt(650.0), 1e-9);
-    EXPECT_NEAR(arc.TotalAngle() * 180.0 / M_PI, 128.9, 0.05);
-    ASSERT_EQ(arc.ArcPoints.size(), 13u);
-    EXPECT_EQ(arc.ArcPoints[6], QPoint(47, 30));
-    EXPECT_EQ(arc.ArcPoints.back(), QPoint(70, 44));
-    EXPECT_EQ(CalcLabelAnchors(arc, 4, 15).front(), QPoint(10, 38));
-    EXPECT_EQ(arc.BoundingRect(), QRect(QPoint(22, 30), QPoint(71, 79)));
-
-    // The widget uses the same geometry, centres its labels on the anchors
-    // and draws thirteen dashes, long ones at segment boundaries.
-    auto gauge = GaugeOf95x60();
-    EXPECT_EQ(gauge->Arc().ArcPoints, arc.ArcPoints);
-    const QFontMetrics metrics(gauge->font());
-    EXPECT_EQ(gauge->LabelPoints().front(),
-              QPoint(10, 38) - QPoint(metrics.horizontalAdvance(gauge->LabelTexts()[0]) / 2, metrics.height() / 2));
-    ASSERT_EQ(gauge->DashEnds().size(), 13u);
-    EXPECT_NE(gauge->LongDashLength(), gauge->ShortDashLength());
-    for (unsigned i = 0; i < 13; ++i)
-        EXPECT_EQ(gauge->DashEnds()[i],
-                  arc.PointAt(i / 12.0, i % 3 == 0 ? gauge->LongDashLength() : gauge->ShortDashLength()))
-            << "dash " << i;
-}
-
 TEST(ArcGauge, LabelsHaveADecimalCommaAndNoGroupSeparator)
 {
     auto gauge = GaugeOf95x60();
