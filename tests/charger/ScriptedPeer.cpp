@@ -112,15 +112,10 @@ void ScriptedPeer::run()
     }
 }
 
-Bytes IdentifyAnswer(uint8_t r7, uint8_t r9)
-{
-    return {0x16, 0, 0, 0, 0, 0, 0, r7, 0, r9, 0};
-}
-
 Bytes IdentifyAnswerFor(uint8_t deviceType)
 {
     static const uint8_t r7[] = {2, 2, 0, 1, 1};
-    return IdentifyAnswer(r7[deviceType < 5 ? deviceType : 0], deviceType == 4 ? 1 : 0);
+    return {0x16, 0, 0, 0, 0, 0, 0, r7[deviceType < 5 ? deviceType : 0], 0, uint8_t(deviceType == 4 ? 1 : 0), 0};
 }
 
 ScriptedPeer::Script ChargerScript(uint8_t deviceType)

@@ -50,7 +50,6 @@ private:
     std::thread thread_;
 };
 
-Bytes IdentifyAnswer(uint8_t r7, uint8_t r9);
 Bytes IdentifyAnswerFor(uint8_t deviceType);   // 1 (Ohmrida) .. 4 (Varn)
 inline Bytes Ack(uint8_t command, uint8_t code = 0) { return {command, code}; }
 

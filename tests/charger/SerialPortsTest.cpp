@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 #include <unistd.h>
 
 using namespace Ohmrida;
@@ -57,8 +58,7 @@ TEST(SerialPorts, EnvironmentWinsOverAssignmentWhichWinsOverDefault)
         else
             unsetenv("BRASKON_COM3");
         const SerialPorts::Resolved resolved = SerialPorts::Resolve(3);
-        EXPECT_EQ(resolved.device, c.device);
-        EXPECT_EQ(resolved.origin, c.origin) << c.device;
+        EXPECT_EQ(std::make_tuple(resolved.device, resolved.origin), std::make_tuple(c.device, c.origin));
         EXPECT_EQ(port.DevicePath(), c.device);   // the link opens exactly what the resolution names
     }
     // Ports outside 1..9 are not taken.
@@ -105,10 +105,8 @@ TEST(SerialPorts, AccessTellsMissingUsableAndDeniedApart)
     fs::permissions(tree.path("locked"), fs::perms::none);
     EXPECT_EQ(SerialPorts::CheckAccess(tree.path("missing")), SerialPorts::Access::Missing);
     EXPECT_EQ(SerialPorts::CheckAccess(tree.path("usable")), SerialPorts::Access::Usable);
-    // Root passes every mode; the install test covers this as an unprivileged user.
-    if (geteuid() != 0) {
+    if (geteuid() != 0)   // root passes every mode; the install test runs this unprivileged
         EXPECT_EQ(SerialPorts::CheckAccess(tree.path("locked")), SerialPorts::Access::Denied);
-    }
     const std::string message = SerialPorts::DeniedMessage(2, "/dev/ttyUSB0");
     EXPECT_EQ(message.rfind("COM2 (/dev/ttyUSB0): Zugriff verweigert.", 0), 0u) << message;
     EXPECT_NE(message.find("dialout"), std::string::npos);

@@ -18,8 +18,7 @@ TEST_F(KestrixDialogTest, MismatchShowsTheMessageUntilAbbrechen)
         return dialog.InfoText->isVisible()
             && dialog.InfoText->text() == QStringLiteral("Aufzeichnung paßt nicht zum ausgewählten Akku!");
     }));
-    EXPECT_FALSE(dialog.ProgressBar->isVisible());
-    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(!dialog.ProgressBar->isVisible() && dialog.isVisible());
     QTest::mouseClick(dialog.Button, Qt::LeftButton);
     ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -33,8 +32,7 @@ TEST_F(KestrixDialogTest, MismatchShowsTheMessageUntilAbbrechen)
     ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
 }
 
-// A transfer of 1000 values ended by the close box, or by the logger
-// unplugged: either keeps exactly the values read.
+// The close box, or the logger unplugged, mid-transfer: either keeps exactly the values read.
 TEST_F(KestrixDialogTest, CloseBoxAndUnplugDuringTransferKeepWhatWasRead)
 {
     StartLogger(Phases({250, 250, 250, 250}));
@@ -61,8 +59,8 @@ TEST_F(KestrixDialogTest, CloseBoxAndUnplugDuringTransferKeepWhatWasRead)
             EXPECT_TRUE(dialog.Thread()->TerminationRequested());
         }
         ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
-        EXPECT_TRUE(dialog.Thread()->isFinished());
-        EXPECT_EQ(dialog.result(), QDialog::Accepted);   // the part read is a treatment to show
+        // The part read is a treatment to show.
+        EXPECT_TRUE(dialog.Thread()->isFinished() && dialog.result() == QDialog::Accepted);
         const int position = dialog.Thread()->ProgressPosition();
         EXPECT_LT(position, 1000);
         EXPECT_EQ(int(Samples(dialog.Thread()->ServiceID()).size()), position);

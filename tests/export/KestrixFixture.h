@@ -1,7 +1,6 @@
 #pragma once
-// A simulated Kestrix logger on COM2 with a recording written by the test (and
-// a Lumo charger on COM1 that the logger search passes first), a fresh
-// database with the matching battery selected, and a terminal manager.
+// A simulated Kestrix on COM2 with the test's recording (behind a Lumo on
+// COM1), a fresh database with the matching battery selected, and a terminal manager.
 
 #include "ReadKestrixThread.h"
 #include "SimulatorProcess.h"

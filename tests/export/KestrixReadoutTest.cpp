@@ -32,13 +32,8 @@ struct Readout {
         QMutexLocker lock(&mutex);
         return infos;
     }
-    void Start() { thread.start(); }
     bool Finished() { return WaitFor([&] { return thread.isFinished(); }, 30000); }
-    bool Run()
-    {
-        thread.start();
-        return Finished();
-    }
+    bool Run() { return thread.start(), Finished(); }
 
     TReadKestrixThread thread;
     QMutex mutex;
@@ -62,11 +57,9 @@ TEST_F(KestrixReadout, TwoPhasesGiveTheirStepRowsSampleTimesAndProgress)
     Readout readout(terminals, *db.data);
     ASSERT_TRUE(readout.Run());
     TReadKestrixThread &thread = readout.thread;
-    EXPECT_EQ(thread.ResultCode(), TReadKestrixThread::ResultOK);
-    EXPECT_EQ(thread.MessageIndex(), TReadKestrixThread::MsgInitializing);
+    EXPECT_EQ(std::make_tuple(thread.ResultCode(), thread.MessageIndex(), thread.ProgressMax(), int(readout.lastPosition)),
+              std::make_tuple(int(TReadKestrixThread::ResultOK), int(TReadKestrixThread::MsgInitializing), 182, 182));
     EXPECT_EQ(readout.Infos(), QVector<int>({0}));
-    EXPECT_EQ(thread.ProgressMax(), 182);
-    EXPECT_EQ(readout.lastPosition, 182);
 
     const int service = thread.ServiceID();
     TBRASKDataModule::Service record;
@@ -125,8 +118,7 @@ TEST_F(KestrixReadout, CancelKeepsWhatWasRead)
         EXPECT_EQ(readout.thread.ResultCode(), TReadKestrixThread::ResultOK);
         ASSERT_GT(readout.thread.ServiceID(), 0);
         EXPECT_EQ(Step(readout.thread.ServiceID(), 1).Function, -1);
-        EXPECT_TRUE(Samples(readout.thread.ServiceID()).empty());
-        EXPECT_EQ(readout.lastPosition, 0);
+        EXPECT_TRUE(Samples(readout.thread.ServiceID()).empty() && readout.lastPosition == 0);
     }
     // After fifty values: phases 1 and 2 begun, each row complete; phase 3 never started.
     Readout readout(terminals, *db.data);
@@ -135,9 +127,8 @@ TEST_F(KestrixReadout, CancelKeepsWhatWasRead)
             readout.thread.RequestTermination();
     };
     ASSERT_TRUE(readout.Run());
-    EXPECT_EQ(readout.thread.ResultCode(), TReadKestrixThread::ResultOK);
-    EXPECT_EQ(readout.thread.ProgressMax(), 182);
-    EXPECT_EQ(readout.lastPosition, 50);
+    EXPECT_EQ(std::make_tuple(readout.thread.ResultCode(), readout.thread.ProgressMax(), int(readout.lastPosition)),
+              std::make_tuple(int(TReadKestrixThread::ResultOK), 182, 50));
     const int service = readout.thread.ServiceID();
     EXPECT_EQ(Step(service, 1).Duration, 39 * 30);
     EXPECT_EQ(RowOf(Step(service, 2)), Row(Laden, 300, 60 * 60, 300, OK));
@@ -169,7 +160,7 @@ TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead
                 traceAtFault = sim->trace().size();
             }
         };
-        readout.Start();
+        thread.start();
         // The failure is a message that stays until "Abbrechen".
         ASSERT_TRUE(WaitFor([&] { return readout.Infos().contains(TReadKestrixThread::MsgReadFailed); }, 30000));
         EXPECT_FALSE(thread.isFinished());
@@ -178,9 +169,9 @@ TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead
                   QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach 100 von 900 Werten abgebrochen!"));
         thread.RequestTermination();
         ASSERT_TRUE(readout.Finished());
-        EXPECT_EQ(thread.ResultCode(), TReadKestrixThread::ResultOK);   // there is a treatment to show
-        EXPECT_EQ(thread.MessageIndex(), TReadKestrixThread::MsgReadFailed);
-        EXPECT_EQ(thread.ProgressPosition(), 100);
+        // There is a treatment to show.
+        EXPECT_EQ(std::make_tuple(thread.ResultCode(), thread.MessageIndex(), thread.ProgressPosition()),
+                  std::make_tuple(int(TReadKestrixThread::ResultOK), int(TReadKestrixThread::MsgReadFailed), 100));
 
         const std::vector<std::string> trace = sim->trace();
         EXPECT_EQ(std::count_if(trace.begin() + long(traceAtFault), trace.end(),

@@ -41,39 +41,33 @@ protected:
 
 } // namespace
 
-TEST_F(LoggerCommand, CompletedTransferExitsZero)
+// A whole transfer exits 0; a mismatch (the dialog test has the others), an
+// empty logger and an unknown battery exit 1 and store nothing.
+TEST_F(LoggerCommand, CompletedTransferExitsZeroRefusedOnesOneAndStoreNothing)
 {
     StartLogger(Phases({121, 61}));
     const auto [exitCode, err] = Run(battery, {"--min-delta-u", "0"});
     EXPECT_EQ(exitCode, 0) << err.toStdString();
-    EXPECT_TRUE(err.startsWith(QStringLiteral("Initialisierung...\n")));
-    EXPECT_TRUE(err.contains(QStringLiteral("182/182")));
+    EXPECT_TRUE(err.startsWith(QStringLiteral("Initialisierung...\n")) && err.contains(QStringLiteral("182/182")));
     EXPECT_EQ(out, QStringLiteral("Aufzeichnung 1: 182 von 182 Werten\n"));
     EXPECT_EQ(StoredSamples().size(), 182u);
-}
 
-TEST_F(LoggerCommand, MismatchEmptyAndMissingLoggerFailAndStoreNothing)
-{
-    StartLogger(Phases({121, 61}), 1100);
+    const int other = db.AddBattery(2, 1100);
     const QString empty = db.directory.filePath(QStringLiteral("empty.txt"));
     WriteRecording(empty, {});
-    // What is done to the logger before the run, and the message expected.
-    const QList<std::pair<std::string, QString>> cases = {
-        {"", QStringLiteral("Aufzeichnung paßt nicht zum ausgewählten Akku!")},
-        {"load-kestrix 2 " + empty.toStdString(), QStringLiteral("KESTRIX ist leer!")},
-        {"unplug 2", QStringLiteral("KESTRIX nicht angeschlossen oder nicht bereit zum Auslesen!")},
-    };
-    for (const auto &[control, message] : cases) {
-        if (!control.empty())
-            sim->control(control);
-        const auto [exitCode, err] = Run(battery);
+    for (const auto &[id, message] : QList<QPair<int, QString>>{
+             {other, QStringLiteral("Aufzeichnung paßt nicht zum ausgewählten Akku!")},
+             {battery, QStringLiteral("KESTRIX ist leer!")}, {42, QString()}}) {
+        if (id == battery)
+            sim->control("load-kestrix 2 " + empty.toStdString());
+        const auto [exitCode, err] = Run(id);
         EXPECT_EQ(exitCode, 1);
         EXPECT_TRUE(err.contains(message)) << err.toStdString();
     }
-    EXPECT_EQ(Run(42).first, 1);   // no such battery
     EXPECT_NE(Run(0).first, 0);
     db.data = std::make_unique<TBRASKDataModule>(db.directory.path());
-    EXPECT_EQ(ServiceCount(battery), 0);
+    EXPECT_EQ(ServiceCount(battery), 1);
+    EXPECT_EQ(ServiceCount(other), 0);
 }
 
 // Ctrl+C cancels (exit 0), an unplugged logger fails (exit 1) naming the

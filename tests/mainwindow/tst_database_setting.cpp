@@ -1,5 +1,5 @@
 // The database chosen in the options dialog: checked there, kept in the
-// settings, and taken by the next start of braskon and braskon-cli unless
+// settings, taken by the next start of braskon and braskon-cli unless
 // --database or BRASKON_DATABASE says otherwise.
 
 #include "ProgramFixture.h"
@@ -19,6 +19,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <tuple>
 
 namespace {
 
@@ -48,11 +50,6 @@ int Start(const QString &program, const QStringList &args, const QString &home,
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-bool HasDatabase(const QString &folder)
-{
-    return QFile::exists(folder + QStringLiteral("/braskon.db"));
-}
-
 }  // namespace
 
 class DatabaseSettingTest : public QObject {
@@ -60,8 +57,6 @@ class DatabaseSettingTest : public QObject {
 private slots:
     void dialogRefusesWhatIsNoDatabase();
     void dialogKeepsTheChoiceForTheNextStart();
-    void precedenceOfTheSources_data();
-    void precedenceOfTheSources();
     void bothProgramsStartOnTheChosenDatabase();
 };
 
@@ -70,31 +65,23 @@ void DatabaseSettingTest::dialogRefusesWhatIsNoDatabase()
     QTemporaryDir dir;
     const QString plainFile = dir.filePath(QStringLiteral("notizen.txt"));
     QFile(plainFile).open(QIODevice::WriteOnly);
-    const struct {
-        QString typed;
-        QString messagePart;
-    } refused[] = {
+    const QList<QPair<QString, QString>> refused = {
         {plainFile, QStringLiteral("ist eine Datei, kein Ordner")},
-        {QStringLiteral("postgresql://lab@rechner/labor?sslmode"), QStringLiteral("hat keinen Wert")},
-    };
+        {QStringLiteral("postgresql://lab@rechner/labor?sslmode"), QStringLiteral("hat keinen Wert")}};
     TOptionsDialog dialog;
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     ModalDriver driver;
-    for (const auto &row : refused) {
+    for (const auto &[typed, messagePart] : refused) {
         dialog.Pages->setCurrentIndex(1);
-        dialog.edDatabase->setText(row.typed);
+        dialog.edDatabase->setText(typed);
         QTest::mouseClick(dialog.Button1, Qt::LeftButton);
-        // A message, and the dialog stays open with the text as typed.
+        // A message, and the dialog stays open on its first page with the text as typed.
         QCOMPARE(driver.messages.size(), 1);
-        QVERIFY2(driver.messages.front().text.contains(row.messagePart),
-                 qPrintable(driver.messages.front().text));
-        QCOMPARE(driver.messages.front().caption, QStringLiteral("Datenbank"));
-        driver.messages.clear();
+        QVERIFY2(driver.messages.takeFirst().text.contains(messagePart), qPrintable(messagePart));
         QVERIFY(dialog.isVisible());
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(dialog.edDatabase->text(), row.typed);
-        QCOMPARE(dialog.Pages->currentIndex(), 0);
+        QCOMPARE(std::make_tuple(dialog.result(), dialog.edDatabase->text(), dialog.Pages->currentIndex()),
+                 std::make_tuple(int(QDialog::Rejected), typed, 0));
     }
 }
 
@@ -103,97 +90,43 @@ void DatabaseSettingTest::dialogKeepsTheChoiceForTheNextStart()
     QTemporaryDir dir;
     QSettings settings(dir.filePath(QStringLiteral("braskon.conf")), QSettings::IniFormat);
     const QString lab = dir.filePath(QStringLiteral("labor"));   // made at the next start
+    const QString server = QStringLiteral("postgresql://labor@db.example:5433/akkus");
     Program program;
-    TMainForm &form = program.Form();
-    form.SetSettings(&settings);
+    program.Form().SetSettings(&settings);
     ModalDriver driver;
+    QStringList shown;
+    QString note;
+    // Enters `typed` (a trailing blank is dropped) and confirms, or cancels.
+    const auto choose = [&](const QString &typed, bool confirm = true) {
+        driver.OnDialog([&, typed, confirm](QDialog *dialog) {
+            auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("edDatabase"));
+            shown << edit->text();
+            note = dialog->findChild<QLabel *>(QStringLiteral("lbDatabaseNote"))->text();
+            edit->setText(typed);
+            confirm ? dialog->findChild<QPushButton *>(QStringLiteral("Button1"))->click() : dialog->reject();
+        });
+        program.Form().MenuOptions->trigger();
+    };
 
-    // Typed with a trailing blank; the note says when it applies and what runs now.
-    QString note, shownBefore;
-    driver.OnDialog([&](QDialog *dialog) {
-        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("edDatabase"));
-        QVERIFY(edit);
-        shownBefore = edit->text();
-        note = dialog->findChild<QLabel *>(QStringLiteral("lbDatabaseNote"))->text();
-        edit->setText(lab + QStringLiteral(" "));
-        dialog->findChild<QPushButton *>(QStringLiteral("Button1"))->click();
-    });
-    form.MenuOptions->trigger();
-    QCOMPARE(driver.Failures(), 0);
-    QCOMPARE(shownBefore, QString());
-    QVERIFY2(note.contains(QStringLiteral("ab dem nächsten Start")), qPrintable(note));
-    QVERIFY2(note.contains(program.Directory()), qPrintable(note));
+    // The note says when it applies and what runs now; this run keeps its database.
+    choose(lab + QStringLiteral(" "));
+    QVERIFY2(note.contains(QStringLiteral("ab dem nächsten Start")) && note.contains(program.Directory()),
+             qPrintable(note));
     QCOMPARE(settings.value(settingKey).toString(), lab);
-    QCOMPARE(DataLocation::StoredChoice(settings), lab);
-    // This run goes on with its database.
     QVERIFY(program.Db().DatabaseFile().startsWith(program.Directory()));
     QCOMPARE(DataLocation::Choose(QString(), dir.path(), DataLocation::StoredChoice(settings)).directory, lab);
 
-    // Shown again next time; a server URL replaces it; Cancel keeps it.
-    const QString server = QStringLiteral("postgresql://labor@db.example:5433/akkus");
-    driver.OnDialog([&](QDialog *dialog) {
-        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("edDatabase"));
-        shownBefore = edit->text();
-        edit->setText(server);
-        dialog->findChild<QPushButton *>(QStringLiteral("Button1"))->click();
-    });
-    form.MenuOptions->trigger();
-    QCOMPARE(shownBefore, lab);
-    QCOMPARE(DataLocation::StoredChoice(settings), server);
-    driver.OnDialog([](QDialog *dialog) {
-        dialog->findChild<QLineEdit *>(QStringLiteral("edDatabase"))->setText(QStringLiteral("/anderswo"));
-        dialog->reject();
-    });
-    form.MenuOptions->trigger();
-    QCOMPARE(DataLocation::StoredChoice(settings), server);
+    // Shown again next time; a server URL replaces it; Cancel keeps it; empty removes the key.
+    choose(server);
+    choose(QStringLiteral("/anderswo"), false);
     const DataLocation onServer = DataLocation::Choose(QString(), dir.path(), DataLocation::StoredChoice(settings));
     QVERIFY(onServer.IsServer());
     QCOMPARE(onServer.directory, server);
-
-    // An empty field goes back to the default and removes the key.
-    driver.OnDialog([](QDialog *dialog) {
-        dialog->findChild<QLineEdit *>(QStringLiteral("edDatabase"))->clear();
-        dialog->findChild<QPushButton *>(QStringLiteral("Button1"))->click();
-    });
-    form.MenuOptions->trigger();
+    choose(QString());
+    QCOMPARE(shown, (QStringList{QString(), lab, server, server}));
     QVERIFY(!settings.contains(settingKey));
     QCOMPARE(driver.Failures(), 0);
     QCOMPARE(driver.unexpectedDialogs, 0);
-}
-
-void DatabaseSettingTest::precedenceOfTheSources_data()
-{
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<QString>("environment");
-    QTest::addColumn<QString>("setting");
-    QTest::addColumn<QString>("expected");   // "default": the user's data folder
-    const QString server = QStringLiteral("postgresql://labor@db.example/akkus");
-    QTest::newRow("option wins") << "/tmp/option" << "/tmp/umgebung" << "/tmp/einstellung" << "/tmp/option";
-    QTest::newRow("environment over setting") << "" << "/tmp/umgebung" << "/tmp/einstellung" << "/tmp/umgebung";
-    QTest::newRow("setting over default") << "" << "" << "/tmp/einstellung" << "/tmp/einstellung";
-    QTest::newRow("server in the setting") << "" << "" << server << server;
-    QTest::newRow("option over server setting") << "/tmp/option" << "" << server << "/tmp/option";
-    QTest::newRow("nothing") << "" << "" << "" << "default";
-}
-
-void DatabaseSettingTest::precedenceOfTheSources()
-{
-    QFETCH(QString, option);
-    QFETCH(QString, environment);
-    QFETCH(QString, setting);
-    QFETCH(QString, expected);
-    QTemporaryDir home;
-    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
-    if (environment.isEmpty())
-        qunsetenv("BRASKON_DATABASE");
-    else
-        qputenv("BRASKON_DATABASE", environment.toLocal8Bit());
-    const DataLocation location = DataLocation::Choose(option, home.filePath(QStringLiteral("bin")), setting);
-    qunsetenv("BRASKON_DATABASE");
-    qunsetenv("XDG_DATA_HOME");
-    QCOMPARE(location.directory, expected == QLatin1String("default")
-                                     ? home.path() + QStringLiteral("/braskon")
-                                     : expected);
 }
 
 void DatabaseSettingTest::bothProgramsStartOnTheChosenDatabase()
@@ -202,42 +135,35 @@ void DatabaseSettingTest::bothProgramsStartOnTheChosenDatabase()
     QDir(home.path()).mkpath(QStringLiteral("config/braskon"));
     // The file the programs read: what the dialog writes at the user's place.
     QSettings settings(home.filePath(QStringLiteral("config/braskon/braskon.conf")), QSettings::IniFormat);
-    auto choose = [&settings](const QString &folder) {
+    const auto choose = [&settings](const QString &folder) {
         QString error;
         QVERIFY2(DataLocation::StoreChoice(settings, folder, error), qPrintable(error));
     };
-    const QString forCli = home.filePath(QStringLiteral("labor-cli"));
-    const QString forWindow = home.filePath(QStringLiteral("labor-fenster"));
-    const QString fromEnvironment = home.filePath(QStringLiteral("umgebung"));
-    const QString fromOption = home.filePath(QStringLiteral("option"));
-    const QString userDefault = home.filePath(QStringLiteral("data/braskon"));
+    const auto cli = [&home](const QStringList &options = {}, const QString &environment = QString()) {
+        return Start(QStringLiteral(BRASKON_CLI), options + QStringList{"battery", "list"}, home.path(), environment);
+    };
+    const auto made = [&home](const char *folder) {
+        return QFile::exists(home.filePath(QLatin1String(folder) + QStringLiteral("/braskon.db")));
+    };
 
-    choose(forCli);
-    QCOMPARE(Start(QStringLiteral(BRASKON_CLI), {QStringLiteral("battery"), QStringLiteral("list")}, home.path()), 0);
-    QVERIFY(HasDatabase(forCli));
-
-    choose(forWindow);
+    choose(home.filePath(QStringLiteral("labor-cli")));
+    QCOMPARE(cli(), 0);
+    QVERIFY(made("labor-cli"));
+    choose(home.filePath(QStringLiteral("labor-fenster")));
     const QString picture = home.filePath(QStringLiteral("fenster.png"));
     QCOMPARE(Start(QStringLiteral(BRASKON_GUI), {QStringLiteral("--screenshot"), picture}, home.path()), 0);
-    QVERIFY(HasDatabase(forWindow));
-    QVERIFY(QFile::exists(picture));
+    QVERIFY(made("labor-fenster") && QFile::exists(picture));
 
-    // The environment and the option still win over the setting.
-    QCOMPARE(Start(QStringLiteral(BRASKON_CLI), {QStringLiteral("battery"), QStringLiteral("list")}, home.path(),
-                   fromEnvironment),
+    // The environment and the option still win over the setting; without a
+    // choice the user's data folder is back.
+    QCOMPARE(cli({}, home.filePath(QStringLiteral("umgebung"))), 0);
+    QCOMPARE(cli({QStringLiteral("--database"), home.filePath(QStringLiteral("option"))},
+                 home.filePath(QStringLiteral("umgebung2"))),
              0);
-    QVERIFY(HasDatabase(fromEnvironment));
-    QCOMPARE(Start(QStringLiteral(BRASKON_CLI),
-                   {QStringLiteral("--database"), fromOption, QStringLiteral("battery"), QStringLiteral("list")},
-                   home.path(), fromEnvironment),
-             0);
-    QVERIFY(HasDatabase(fromOption));
-    QVERIFY(!HasDatabase(userDefault));
-
-    // Without a choice the user's data folder is back.
+    QVERIFY(made("umgebung") && made("option") && !made("umgebung2") && !made("data/braskon"));
     choose(QString());
-    QCOMPARE(Start(QStringLiteral(BRASKON_CLI), {QStringLiteral("battery"), QStringLiteral("list")}, home.path()), 0);
-    QVERIFY(HasDatabase(userDefault));
+    QCOMPARE(cli(), 0);
+    QVERIFY(made("data/braskon"));
 }
 
 QTEST_MAIN(DatabaseSettingTest)

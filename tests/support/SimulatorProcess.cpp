@@ -71,10 +71,8 @@ void SimulatorProcess::start(std::chrono::milliseconds deadline)
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        pid_ = -1;
-        throw std::runtime_error("cannot start " + simulatorPath() + ": " + std::strerror(rc));
-    }
+    if (rc != 0)
+        throw std::runtime_error("cannot start " + simulatorPath() + ": " + std::strerror((pid_ = -1, rc)));
 
     // The env file is written atomically, so once it exists it is complete.
     for (const auto until = Clock::now() + deadline; ::access(envFile.c_str(), R_OK) != 0;) {
@@ -135,8 +133,7 @@ void SimulatorProcess::stop()
 
 std::string SimulatorProcess::portPath(int comNumber) const
 {
-    const auto port = ports_.find(comNumber);
-    return port != ports_.end() ? port->second : std::string();
+    return ports_.count(comNumber) ? ports_.at(comNumber) : std::string();
 }
 
 std::vector<std::string> SimulatorProcess::trace() const
@@ -165,8 +162,6 @@ std::string SimulatorProcess::control(const std::string& line)
     const std::string path = workDir_ + "/control";
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof(address.sun_path))
-        throw std::runtime_error("control socket path too long: " + path);
     std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const std::string request = line + "\n";
@@ -181,13 +176,10 @@ std::string SimulatorProcess::control(const std::string& line)
         reply += c;
     ::close(fd);
     if (reply.compare(0, 2, "ok") != 0)
-        throw std::runtime_error("control command \"" + line + "\" failed: " + (reply.empty() ? "no reply" : reply));
+        throw std::runtime_error("control command \"" + line + "\" failed: " + reply);
     return reply;
 }
 
-std::string SimulatorProcess::logText() const
-{
-    return readFile(workDir_ + "/log");
-}
+std::string SimulatorProcess::logText() const { return readFile(workDir_ + "/log"); }
 
 } // namespace SimTest
