@@ -9,8 +9,8 @@
 
 namespace {
 
-// $XDG_<name>_HOME when it is an absolute path (the base directory
-// specification ignores relative ones), else the fallback under the home folder.
+// $XDG_<name>_HOME when it is an absolute path (XDG base directories
+// ignore relative ones), else the fallback under the home folder.
 QString xdgHome(const char *variable, const QString &fallback)
 {
     const QString value = qEnvironmentVariable(variable);
