@@ -53,23 +53,6 @@ int openInOtherProcess(int portNumber)
 
 } // namespace
 
-TEST(SerialLinkTest, MissingPortFailsAtOnceAndClosedPortCannotTransfer)
-{
-    AsynchSerialInterface port(5);
-    const auto start = Clock::now();
-    EXPECT_THROW(port.Open(), AsynchSerialInterface::ExCantOpen);
-    EXPECT_LT(msSince(start), 500);
-    EXPECT_FALSE(port.IsOpen());
-    // The lock was given back: a later open fails the same way instead of waiting.
-    EXPECT_THROW(port.Open(), AsynchSerialInterface::ExCantOpen);
-    setenv("BRASKON_COM5", "/dev/null", 1);   // no serial port either
-    EXPECT_THROW(port.Open(), AsynchSerialInterface::ExCantOpen);
-    uint8_t byte = 0x16;
-    EXPECT_THROW(port.Send(&byte, 1), AsynchSerialInterface::ExCantSend);
-    EXPECT_THROW(port.Receive(&byte, 1), AsynchSerialInterface::ExCantReceive);
-    DetachAllPorts();
-}
-
 TEST(SerialLinkTest, ShortReadTimesOutAndKeepsTheBytesThatArrived)
 {
     ScriptedPeer peer(2, [](const Bytes &) { return Bytes{0xAB, 0xCD}; });

@@ -1,5 +1,4 @@
-// Geometry of the chart without a window: label texts and the point walk
-// with its edge rules.
+// Geometry of the chart without a window: the point walk with its edge rules.
 
 #include "ChartGeometry.h"
 #include "MultiChart.h"
@@ -32,20 +31,6 @@ Axis TimeAxis(double start, double end)
 const QRect kPlot(60, 25, 500, 300);
 
 }  // namespace
-
-TEST(ChartLabels, TimeAndFixedLabelTextsAndDigits)
-{
-    const std::pair<double, const char*> times[] = {
-        {-90, "-0:1:30"}, {3725, "1:2:5"}, {604800, "168:0:0"}, {59.9, "0:0:59"},
-        {-1e20, "-277777777777:46:40"}, {std::nan(""), ""}};
-    for (const auto& [seconds, text] : times)
-        EXPECT_EQ(TimeLabel(seconds), text);
-    EXPECT_EQ(FixedLabel(1.25, 2, QLocale(QLocale::German)), "1,25");
-    EXPECT_EQ(FixedLabel(-1e-17, 1, QLocale(QLocale::English)), "0.0");
-    const std::pair<double, int> digits[] = {{0.5, 1}, {0.25, 2}, {1.0 / 3.0, 3}, {20, 0}, {0.002, 3}};
-    for (const auto& [step, count] : digits)
-        EXPECT_EQ(DigitsFor(step), count) << step;
-}
 
 TEST(ChartPointWalk, OutsideTheRangeOnlyOneNeighbourPerSideAndOverlapRestartsAtTheLeftEdge)
 {

@@ -112,19 +112,6 @@ TEST_F(DiagramCommands, SavingAndOpeningRestoresScalingCurvesAndStyles)
     EXPECT_THROW(commands.LoadDiagram(german), DiagramError);
 }
 
-TEST_F(DiagramCommands, BlanksAnyLineEndsAndUnknownLinesAreAcceptedStylesBeforeTheUnitIgnored)
-{
-    TDiagramForm* form = commands.OpenDiagramFile(
-        WriteFile("DischargeLineColor =65280\r\nOverlapPhases =1\r\nYAxisEndValue = 40 \r\n\r\n"
-                  "  Curve = 17\rDischargeLineWidth =4\nUnit=\t0\nWaitLineWidth = 3\r\n"
-                  "ChargeLineStyle =1\r\nno key here\r\nUnknownKey=1\r\n"));
-    const Curve* c = CurveOf(form, 0);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(std::make_tuple(form->Chart()->YAxisEndValue(), c->Styles[2].Width, c->Styles[1].Style,
-                              c->Styles[0].Color, c->Styles[0].Width, c->OverlapPhases),
-              std::make_tuple(40.0, 3, psDash, 255, 2, false));
-}
-
 TEST_F(DiagramCommands, AMalformedFileRemovesItsNewPageAndFailsOnce)
 {
     commands.NewDiagram();

@@ -60,29 +60,6 @@ protected:
 
 }  // namespace
 
-TEST_F(DiagramWindow, ScrollBarsFollowTheAxesAndScrollThem)
-{
-    QScrollBar* h = form->HScrollBar();
-    QScrollBar* v = form->VScrollBar();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return v->maximum() == 16; }));
-    EXPECT_EQ(std::make_tuple(v->value(), v->pageStep(), h->maximum(), h->value(), h->pageStep()),
-              std::make_tuple(16, 4, 5035, 0, 5));
-
-    // Three clicks right of the handle move the time window three segments.
-    for (int i = 0; i < 3; ++i)
-        QTest::mouseClick(h, Qt::LeftButton, {}, QPoint(h->width() - 5, h->height() / 2));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Chart()->XAxisStartValue() == 360.0; }));
-    EXPECT_DOUBLE_EQ(form->Chart()->XAxisEndValue(), 960.0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return h->value() == 3; }));
-
-    // One step up on the vertical bar moves the voltage range up one segment
-    // (after the horizontal scroll is painted: painting sets the bars' positions).
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->Chart()->NeedsRecalc(); }));
-    QTest::keyClick(v, Qt::Key_Up);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->Chart()->YAxisEndValue() == 25.0; }));
-    EXPECT_DOUBLE_EQ(form->Chart()->YAxisStartValue(), 5.0);
-}
-
 TEST_F(DiagramWindow, CurvesComeFromTheSamplesAndLiveSamplesOfTheirTreatment)
 {
     Curve* voltage = form->AddServiceCurve(service, 0);

@@ -81,28 +81,6 @@ TEST_F(KestrixReadout, TwoPhasesGiveTheirStepRowsSampleTimesAndProgress)
     }
 }
 
-TEST_F(KestrixReadout, CountOfOneAndConstantVoltages)
-{
-    StartLogger({QVector<int>{1300}, QVector<int>(10, 1300), QVector<int>{1300, 1305, 1320, 1320}});
-    ASSERT_EQ(db.data->MinDeltaU(), 10);
-    Readout readout(terminals, *db.data);
-    ASSERT_TRUE(readout.Run());
-    ASSERT_EQ(readout.thread.ResultCode(), TReadKestrixThread::ResultOK);
-    const int service = readout.thread.ServiceID();
-
-    // Count 1: duration 0, capacity 0, exactly one sample.
-    EXPECT_EQ(RowOf(Step(service, 1)), Row(Entladen, 500, 0, 0, OK));
-    EXPECT_EQ(RowOf(Step(service, 2)), Row(Laden, 300, 9 * 60, 300 * 540 / 3600, OK));
-    std::vector<std::pair<int, int>> stored;   // (step, time)
-    for (const Sample &sample : Samples(service))
-        stored.emplace_back(sample.Step, sample.Time);
-    const std::vector<std::pair<int, int>> expected = {
-        {1, 0},                          // the only value
-        {2, 0}, {2, 540},                // all 1300 mV: first and last only
-        {3, 540}, {3, 600}, {3, 630}};   // 1305 is within 10 mV of 1300; the last is always kept
-    EXPECT_EQ(stored, expected);
-}
-
 TEST_F(KestrixReadout, CancelKeepsWhatWasRead)
 {
     StartLogger(Phases({40, 61, 81}));

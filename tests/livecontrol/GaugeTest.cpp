@@ -24,23 +24,6 @@ std::unique_ptr<TArcGauge> GaugeOf95x60()
 
 }  // namespace
 
-TEST(ArcGauge, LabelsHaveADecimalCommaAndNoGroupSeparator)
-{
-    auto gauge = GaugeOf95x60();
-    const QLocale saved;
-    QLocale::setDefault(QLocale(QLocale::German));
-    gauge->SetSegments(3);
-    gauge->SetEnd(0.6);
-    gauge->SetDigits(1);
-    const QStringList oneDecimal = gauge->LabelTexts();
-    ScaleModel scale;
-    scale.End = scale.Range = 2000;
-    const QStringList large = CalcLabelTexts(scale, 2, 0);
-    QLocale::setDefault(saved);
-    EXPECT_EQ(oneDecimal, QStringList({"0,0", "0,2", "0,4", "0,6"}));
-    EXPECT_EQ(large, QStringList({"0", "1000", "2000"}));
-}
-
 TEST(ArcGauge, TheNeedleIsClampedToTheScaleAndItsMoveRepaintsOnlyAroundOldAndNew)
 {
     auto gauge = GaugeOf95x60();

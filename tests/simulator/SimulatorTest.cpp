@@ -97,14 +97,6 @@ Status runUntil(const std::string& path, const Bytes& program, const std::functi
 
 } // namespace
 
-TEST(SimulatorProcessTest, StartFailuresGiveAClearError)
-{
-    SimTest::SimulatorProcess sim({"--port", "1=toaster"});
-    EXPECT_THROW(sim.start(), std::runtime_error);
-    SimTest::SimulatorProcess broken({"--port", "3=kestrix", "--kestrix-file", "/nonexistent/recording.txt"});
-    EXPECT_THROW(broken.start(), std::runtime_error);
-}
-
 TEST(SimulatorBatteryModel, Program3DischargesThenChargesThenGoesIdle)
 {
     // 500 mAh NMH pack, 4 cells, at 1 C: a whole program takes about 1.5 model hours.
