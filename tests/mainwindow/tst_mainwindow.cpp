@@ -12,6 +12,7 @@
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagform.h"
 #include "diagrams/MultiChart.h"
+#include "treatment/Localization.h"
 #include "treatment/TreatmentEngine.h"
 
 #include <QApplication>
@@ -116,6 +117,7 @@ private slots:
     void quittingLeavesTreatmentsAlone();
     void damagedDatabaseStopsTheStart();
     void settingsKeptAcrossStarts();
+    void germanStandardTexts();
     void diagramLegendSwitch();
     void livePageShowsFourStepsAtFirstStartSize();
 };
@@ -517,6 +519,16 @@ void MainWindowTest::settingsKeptAcrossStarts()
     QCOMPARE(Ohmrida::SerialPorts::Resolve(1).device, std::string("/dev/ttyS0"));
     form.SetSettings(nullptr);
     Ohmrida::SerialPorts::AssignAll({});
+}
+
+void MainWindowTest::germanStandardTexts()
+{
+    // Qt's own buttons speak German under the German program texts.
+    QVERIFY(InstallGermanQtTranslation(*QCoreApplication::instance()));
+    QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QCOMPARE(QStringList({box.button(QMessageBox::Yes)->text(), box.button(QMessageBox::No)->text(),
+                          box.button(QMessageBox::Cancel)->text()}),
+             QStringList({"&Ja", "&Nein", "Abbrechen"}));
 }
 
 void MainWindowTest::diagramLegendSwitch()
