@@ -53,22 +53,6 @@ TEST_F(Cli, ErrorsStoreNothing)
     EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'batteries'"), 1);
 }
 
-// Bad calls: status 2, nothing on standard output, a German hint on standard error.
-TEST_F(Cli, BadCallsAreRefusedInGermanWithStatusTwo)
-{
-    const QList<std::pair<QStringList, QString>> cases = {
-        {{"--frobnicate"}, "(braskon-cli --help zeigt die Hilfe)"},
-        {{"frobnicate"}, "unbekannter Befehl \u201efrobnicate\u201c"},
-        {{"--port", "COM0=/dev/ttyUSB0", "ports"}, "--port erwartet COMn=GER\u00c4T"},
-        {{"export", "samples", "--service"}, "Aufruf: braskon-cli export samples"},
-    };
-    for (const auto &[args, err] : cases) {
-        const CliRun result = RunCli(args);
-        EXPECT_TRUE(result.status == 2 && result.out.isEmpty() && result.err.contains(err))
-            << args.join(' ').toStdString() << ": " << result.err.toStdString();
-    }
-}
-
 TEST_F(Cli, SamplesAsCsvWithHeaderDotDecimalsAndCapacityPerStep)
 {
     addBattery(20);

@@ -1,7 +1,5 @@
 #include "TestDatabase.h"
 
-#include <QSignalSpy>
-
 #include <tuple>
 
 using DataModule = DatabaseTest;
@@ -153,28 +151,6 @@ TEST_F(DataModule, RowsRoundTripAndMissingOnesAreNotFound)
     TBRASKDataModule::CurveKey unknown{service + 100, 0, "unchanged"};
     EXPECT_FALSE(module().CurveName(unknown));
     EXPECT_EQ(unknown.Name, "unchanged");
-}
-
-TEST_F(DataModule, MasterDetailChainNarrowsWithSignals)
-{
-    addBattery(1);
-    const int a1 = addService(1, 1, 1, 0), a2 = addService(1, 3, 2, 0);
-    addBattery(2);
-    const int b1 = addService(2, 5, 4, 0);
-    QSignalSpy batteries(&module(), &TBRASKDataModule::SelectedBatteriesDataChange);
-    QSignalSpy commands(&module(), &TBRASKDataModule::BatteryCommandsChanged);
-    // The selected treatment and the number of its step rows.
-    const auto detail = [this] { return make_tuple(module().SelectedServiceID(), module().SubServiceQuery()->rowCount()); };
-    module().BatteryQuery()->setCurrentRow(0);   // what the grid's selection does
-    EXPECT_EQ(make_tuple(1, 1, a1, 1), std::tuple_cat(make_tuple(int(batteries.count()), int(commands.count())), detail()));
-    module().ServiceQuery()->setCurrentRow(1);
-    EXPECT_EQ(detail(), make_tuple(a2, 2));
-    module().BatteryQuery()->setCurrentRow(1);
-    EXPECT_EQ(detail(), make_tuple(b1, 4));
-    // A re-read notifies the views once, not once per row passed.
-    batteries.clear();
-    module().ReopenBatteries(1);
-    EXPECT_EQ(make_tuple(1, 1), make_tuple(int(batteries.count()), module().SelectedBatteryID()));
 }
 
 TEST_F(DataModule, TreatmentAndStepsAreStoredTogetherOrNotAtAll)

