@@ -187,3 +187,54 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     // Nothing was aborted: the charger goes on, the step is still running.
     EXPECT_EQ(stored(), (std::vector<int>{before[0], 1, 2, 1}));
 }
+
+// A standard and a user treatment send the same bytes through the engine as
+// through the manager called on the test's own thread.
+TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
+{
+    struct NoWindows : ServiceHost {
+        ServiceControlWindow *CreateServicePage(int) override { return nullptr; }
+        void DeleteServicePage(ServiceControlWindow *) override {}
+        std::vector<LiveSampleSink *> DiagramWindows() override { return {}; }
+        void ShowBatteryPage() override {}
+    };
+    const std::vector<UserStep> userSteps{{Laden, 120, 600}, {Entladen, 60, 0}};
+    // The bytes sent for three polls and a stop of a fresh treatment.
+    const auto sentBytes = [&](bool user, bool viaEngine) {
+        SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
+        simulator.start();
+        E2e::Program program;
+        Ohmrida::TerminalManager &terminals = program.Parts().Terminals();
+        terminals.RegisterTerminal("Lumo an ", terminals.Port(1), Ohmrida::DeviceLumo, 0);
+        TBRASKDataModule &db = program.Parts().DataModule();
+        const int batteryID = E2e::InsertBattery(db);
+        if (viaEngine) {
+            TTreatmentEngine &engine = program.Parts().Engine();
+            const int ticket = user ? engine.StartUser(batteryID, userSteps, "Lumo an COM1")
+                                    : engine.StartStandard(batteryID, 3, 30, 30, "Lumo an COM1");
+            RunTicks(engine, 3);
+            EXPECT_TRUE(engine.Stop(ticket));
+            EXPECT_TRUE(E2e::WaitFor([&] { return !engine.Busy() && engine.Treatments().empty(); }, TimeoutMs));
+        } else {
+            NoWindows windows;
+            TServiceManager manager(db, terminals, (program.Directory() + "/direct.txt").toStdString());
+            if (user)
+                manager.StartUserService(windows, batteryID, userSteps, "Lumo an COM1");
+            else
+                manager.StartStandardService(windows, batteryID, 3, 30, 30, "Lumo an COM1");
+            for (int i = 0; i < 3; ++i)
+                manager.Tick(windows);
+            manager.StopService(windows, manager.At(0));
+        }
+        std::vector<std::string> sent;
+        for (const std::string &line : simulator.trace())
+            sent.push_back(line.substr(0, line.find(" tx ")));
+        return sent;
+    };
+    for (const bool user : {false, true}) {
+        SCOPED_TRACE(user ? "user program" : "program 3");
+        const std::vector<std::string> direct = sentBytes(user, false);
+        EXPECT_GE(direct.size(), 10u);
+        EXPECT_EQ(sentBytes(user, true), direct);
+    }
+}

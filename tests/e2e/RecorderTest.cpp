@@ -1,17 +1,20 @@
-// The program beside braskon-cli: a killed recorder's treatment is offered on
-// start-up and, on Yes, followed live to the end.
+// The program beside a treatment recorded by braskon-cli: a running recorder's
+// terminal is not offered for a new treatment, and a killed recorder's
+// treatment is offered on start-up and, on Yes, followed live to the end.
 #include <gtest/gtest.h>
 
 #include "ProgramDriver.h"
 #include "SimulatorProcess.h"
 
 #include "database/Datamodule.h"
+#include "livecontrol/Selservicedlg.h"
 #include "mainwindow/Mainform.h"
 #include "treatment/Service.h"
 #include "treatment/TreatmentEngine.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTabWidget>
@@ -58,7 +61,45 @@ protected:
     QProcess cli;
 };
 
+// The terminals "Service > Starten..." offers after the search (then cancelled).
+QString OfferedTerminals(TMainForm& form)
+{
+    E2e::ModalDriver driver;
+    QStringList offered;
+    driver.OnDialog([&offered](QDialog* dialog) {
+        auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
+        if (select && select->IsSearching())
+            return false;
+        for (int i = 0; select && i < select->TerminalCombo->count(); ++i)
+            offered << select->TerminalCombo->itemText(i);
+        dialog->reject();
+        return true;
+    });
+    form.MenuStartService->trigger();
+    EXPECT_TRUE(driver.AllHandled() && driver.unexpected.isEmpty()) << driver.unexpected.join("; ").toStdString();
+    return offered.join(", ");
+}
+
 } // namespace
+
+TEST_F(Recorder, TerminalRecordedByAnotherProcessIsNotOffered)
+{
+    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--port", "2=tesk", "--soc", "40"});
+    simulator.start();
+    // A slow tick keeps the recorder's exchanges few while the dialog searches.
+    const QString output = Cli({"run", "--battery", "1", "--terminal", "Lumo an COM1", "--program", "1", "--charge",
+                                "30", "--discharge", "30", "--tick-ms", "3000"},
+                               "Laden");
+    ASSERT_EQ(QProcess::Running, cli.state()) << output.toStdString();
+
+    TBraskon program(database, (dir.path() + QStringLiteral("/log.txt")).toStdString());
+    program.MainForm().show();
+    ASSERT_EQ(1, program.DataModule().RunningTreatments().size());
+    EXPECT_EQ("Tesk an COM2", OfferedTerminals(program.MainForm()).toStdString());
+    // Once the recorder is gone its terminal is free again.
+    KillCli();
+    EXPECT_EQ("Lumo an COM1, Tesk an COM2", OfferedTerminals(program.MainForm()).toStdString());
+}
 
 TEST_F(Recorder, InterruptedTreatmentIsOfferedAndFollowedToTheEnd)
 {
