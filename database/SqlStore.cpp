@@ -388,6 +388,8 @@ QSqlDatabase SqlStore::openExtraConnection(const QString &name) const
         if (server_)
             throw DatabaseConnectionError(
                 QStringLiteral("Der Datenbankserver %1 ist nicht erreichbar: %2").arg(filePath_, engineMessage(error)));
+        if (isBusy(error))
+            failBusy(filePath_);
         fail(QStringLiteral("Datenbank %1 kann nicht ge\u00f6ffnet werden").arg(filePath_), error);
     }
     return db;
@@ -533,22 +535,7 @@ QString SqlStore::openConnection(QThread *thread)
 {
     const QString name = baseName_ + QString::number(quintptr(thread), 16);
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(server_ ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
-        if (server_)
-            configureServer(db);
-        else
-            configure(db, filePath_, readOnly_, BusyTimeoutMs);
-        if (!db.open()) {
-            const QSqlError error = db.lastError();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(name);
-            if (server_)
-                throw DatabaseConnectionError(QStringLiteral("Der Datenbankserver %1 ist nicht erreichbar: %2")
-                                                  .arg(filePath_, engineMessage(error)));
-            if (isBusy(error))
-                failBusy(filePath_);
-            fail(QStringLiteral("Datenbank %1 kann nicht ge\u00f6ffnet werden").arg(filePath_), error);
-        }
+        QSqlDatabase db = openExtraConnection(name);
         // WAL with full sync: a committed post survives a crash of the program
         // or the machine. A read-only file is only read, never switched.
         if (!server_ && !readOnly_) {
