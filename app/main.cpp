@@ -38,17 +38,14 @@ struct Options {
 
 QString HelpText()
 {
-    return QStringLiteral(
+    return (QStringLiteral(
                "Aufruf: braskon [OPTIONEN]\n"
                "\n"
                "Braskon %1 \u2013 Steuersoftware f\u00fcr Ohmrida Ladeger\u00e4te und den Kestrix-Datenlogger.\n"
                "\n"
-               "Optionen:\n"
-               "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts, oder\n"
-               "  --database postgresql://BENUTZER@RECHNER[:PORT]/DATENBANK\n"
-               "                       gemeinsame Labor-Datenbank auf einem PostgreSQL-Server\n"
-               "                       (Passwort aus PGPASSWORD oder ~/.pgpass); ohne Option gilt\n"
-               "                       die Umgebungsvariable BRASKON_DATABASE\n"
+               "Optionen:\n")
+           + DataLocation::OptionHelp()
+           + QStringLiteral(
                "  -h, --help           diese Hilfe anzeigen\n"
                "  -v, --version        Versionsnummer anzeigen\n"
                "\n"
@@ -62,7 +59,7 @@ QString HelpText()
                "\n"
                "Die Umgebungsvariable BRASKON_COMn (n = 1..9) \u00fcberschreibt das Ger\u00e4t, das in den\n"
                "Einstellungen (Seite \u201eSchnittstellen\u201c) f\u00fcr COMn gew\u00e4hlt ist.\n"
-               "Die Kommandozeilenfassung ist braskon-cli (braskon-cli --help).\n")
+               "Die Kommandozeilenfassung ist braskon-cli (braskon-cli --help).\n"))
         .arg(QStringLiteral(BRASKON_VERSION), DataLocation::UserDataDirectory(), DataLocation::UserStateDirectory());
 }
 

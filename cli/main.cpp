@@ -22,12 +22,9 @@ QString helpText()
         "Behandlungen ausf\u00fchren, den Kestrix auslesen, exportieren. Dieselbe Datenbank\n"
         "wie das Programm braskon.\n"
         "\n"
-        "Optionen:\n"
-        "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts, oder\n"
-               "  --database postgresql://BENUTZER@RECHNER[:PORT]/DATENBANK\n"
-               "                       gemeinsame Labor-Datenbank auf einem PostgreSQL-Server\n"
-               "                       (Passwort aus PGPASSWORD oder ~/.pgpass); ohne Option gilt\n"
-               "                       die Umgebungsvariable BRASKON_DATABASE\n"
+        "Optionen:\n");
+    text += DataLocation::OptionHelp();
+    text += QStringLiteral(
         "  --port COMn=GER\u00c4T    COMn f\u00fcr diesen Aufruf dem Ger\u00e4t zuordnen, z. B.\n"
         "                       COM1=/dev/ttyUSB0 (mehrfach m\u00f6glich)\n"
         "  -h, --help           diese Hilfe anzeigen\n"

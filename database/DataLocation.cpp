@@ -162,3 +162,13 @@ bool DataLocation::IsServer() const
 {
     return SqlStore::IsServerLocation(directory);
 }
+
+QString DataLocation::OptionHelp()
+{
+    return QStringLiteral(
+        "  --database ORDNER    Datenbankordner (braskon.db) statt des Standardorts, oder\n"
+        "  --database postgresql://BENUTZER@RECHNER[:PORT]/DATENBANK\n"
+        "                       gemeinsame Labor-Datenbank auf einem PostgreSQL-Server\n"
+        "                       (Passwort aus PGPASSWORD oder ~/.pgpass); ohne Option gilt\n"
+        "                       die Umgebungsvariable BRASKON_DATABASE\n");
+}

@@ -53,4 +53,6 @@ struct DataLocation {
     // The log file in the state folder (the folder is created when missing);
     // falls back to "log.txt" in the current folder when it cannot be created.
     static QString LogFilePath();
+    // The help lines of the --database option, shared by both programs.
+    static QString OptionHelp();
 };
