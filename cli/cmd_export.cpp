@@ -3,6 +3,8 @@
 
 #include "Command.h"
 
+#include <functional>
+
 #include "ExportBuilders.h"
 #include "Richie.h"
 #include "SamplesCsv.h"
@@ -89,12 +91,26 @@ bool build(const QString &what, const QStringList &ids, TBRASKDataModule &data, 
     return false;
 }
 
-bool writeToStandardOutput(Cli::Context &context, const QByteArray &content)
+void writeToStandardOutput(Cli::Context &context, const QByteArray &content)
 {
     context.out.flush();
     QFile standardOutput;
-    return standardOutput.open(stdout, QIODevice::WriteOnly) && standardOutput.write(content) == content.size()
-           && standardOutput.flush();
+    if (!(standardOutput.open(stdout, QIODevice::WriteOnly) && standardOutput.write(content) == content.size()
+          && standardOutput.flush()))
+        throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
+}
+
+// Runs one export; a failure is the command's message and status 1.
+int runExport(Cli::Context &context, const std::function<int()> &work)
+{
+    try {
+        return work();
+    } catch (const ExportError &error) {
+        context.err << "braskon-cli export: " << error.message() << Qt::endl;
+    } catch (const std::exception &error) {
+        context.err << "braskon-cli export: " << QString::fromStdString(error.what()) << Qt::endl;
+    }
+    return 1;
 }
 
 // export samples --service ID [-o FILE]: the treatment's samples as CSV.
@@ -106,7 +122,7 @@ int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, 
         context.err << "Aufruf: braskon-cli export samples --service AUFZEICHNUNG_ID [-o DATEI]" << Qt::endl;
         return 2;
     }
-    try {
+    return runExport(context, [&] {
         TBRASKDataModule data(databaseDirectory(context));
         TBRASKDataModule::Service service;
         service.ID = id;
@@ -114,19 +130,12 @@ int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, 
             context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
             return 1;
         }
-        if (!outputFile.isEmpty()) {
+        if (!outputFile.isEmpty())
             SamplesCsv::Write(data, id, outputFile);
-            return 0;
-        }
-        if (!writeToStandardOutput(context, SamplesCsv::Build(data, id).toUtf8()))
-            throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
+        else
+            writeToStandardOutput(context, SamplesCsv::Build(data, id).toUtf8());
         return 0;
-    } catch (const ExportError &error) {
-        context.err << "braskon-cli export: " << error.message() << Qt::endl;
-    } catch (const std::exception &error) {
-        context.err << "braskon-cli export: " << QString::fromStdString(error.what()) << Qt::endl;
-    }
-    return 1;
+    });
 }
 
 int exportCommand(const QStringList &args, Cli::Context &context)
@@ -155,25 +164,17 @@ int exportCommand(const QStringList &args, Cli::Context &context)
     if (positional.first() == QLatin1String("samples"))
         return exportSamples(positional.mid(1), outputFile, rtf, context);
 
-    try {
+    return runExport(context, [&] {
         TBRASKDataModule data(databaseDirectory(context));
         Richie buffer;
         if (!build(positional.first(), positional.mid(1), data, buffer, context))
             return 2;
-        const Richie::Format format = rtf ? Richie::Format::Rtf : Richie::Format::PlainText;
-        if (!outputFile.isEmpty()) {
-            buffer.SaveToFile(outputFile, format);
-            return 0;
-        }
-        if (!writeToStandardOutput(context, rtf ? buffer.Rtf() : buffer.PlainText().toUtf8()))
-            throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
+        if (!outputFile.isEmpty())
+            buffer.SaveToFile(outputFile, rtf ? Richie::Format::Rtf : Richie::Format::PlainText);
+        else
+            writeToStandardOutput(context, rtf ? buffer.Rtf() : buffer.PlainText().toUtf8());
         return 0;
-    } catch (const ExportError &error) {
-        context.err << "braskon-cli export: " << error.message() << Qt::endl;
-    } catch (const std::exception &error) {
-        context.err << "braskon-cli export: " << QString::fromStdString(error.what()) << Qt::endl;
-    }
-    return 1;
+    });
 }
 
 static const Cli::CommandRegistration registration(
