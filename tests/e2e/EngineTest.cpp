@@ -1,7 +1,7 @@
 // The treatment engine, on its own thread, inside the whole program against braskon-sim.
 #include <gtest/gtest.h>
 
-#include "ProgramDriver.h"
+#include "ProgramFixture.h"
 #include "SimulatorProcess.h"
 
 #include "charger/TerminalManager.h"
@@ -27,17 +27,17 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!E2e::SimulatorBuilt())
+        if (!SimulatorBuilt())
             GTEST_SKIP() << "braskon-sim is not built";
     }
 
     // A standard treatment of a new battery on the terminal, started through the engine.
-    static TreatmentInfo StartOn(E2e::Program &program, const std::string &terminal)
+    static TreatmentInfo StartOn(Program &program, const std::string &terminal, int batteryID = 1)
     {
         TTreatmentEngine &engine = program.Parts().Engine();
-        const int ticket = engine.StartStandard(E2e::InsertBattery(program.Parts().DataModule()), 3, 30, 30, terminal);
+        const int ticket = engine.StartStandard(InsertBattery(program.Db(), batteryID, 300), 3, 30, 30, terminal);
         TreatmentInfo started;
-        EXPECT_TRUE(E2e::WaitFor(
+        EXPECT_TRUE(WaitFor(
             [&] {
                 for (const TreatmentInfo &info : engine.Treatments())
                     if (info.Ticket == ticket && !engine.Busy())
@@ -52,8 +52,8 @@ protected:
     static void RunTicks(TTreatmentEngine &engine, int count)
     {
         for (int i = 0; i < count; ++i) {
-            ASSERT_TRUE(E2e::WaitFor([&] { return engine.Tick(); }, TimeoutMs));
-            ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
+            ASSERT_TRUE(WaitFor([&] { return engine.Tick(); }, TimeoutMs));
+            ASSERT_TRUE(WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
         }
     }
 };
@@ -64,7 +64,7 @@ TEST_F(EngineTest, WindowHandlesInputWhileAPollWaitsOnASilentCharger)
 {
     SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "600"});
     simulator.start();
-    E2e::Program program;
+    Program program;
     TMainForm &form = program.Form();
     program.Parts().Terminals().Scan();
     const TreatmentInfo treatment = StartOn(program, "Lumo an COM1");
@@ -88,19 +88,19 @@ TEST_F(EngineTest, WindowHandlesInputWhileAPollWaitsOnASilentCharger)
     edit.show();
     QTest::keyClicks(&edit, "Akku");
     QCoreApplication::postEvent(&edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
-    ASSERT_TRUE(E2e::WaitFor([&] { return edit.text() == "Akkux"; }, 200));
+    ASSERT_TRUE(WaitFor([&] { return edit.text() == "Akkux"; }, 200));
     form.activateWindow();
     form.MenuFile->popup(form.mapToGlobal(QPoint(0, 0)));
     EXPECT_TRUE(form.MenuFile->isVisible());
     EXPECT_TRUE(engine.Busy()) << "the poll was still waiting meanwhile";
     form.MenuFile->close();
-    ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
+    ASSERT_TRUE(WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
     EXPECT_GE(clock.elapsed(), 1000) << "the silent poll took its time-out on the engine thread";
     EXPECT_LT(longestGap, 250) << "ms the window's event loop stood still";
     // A tick given while the engine is busy is skipped, never queued up.
     ASSERT_TRUE(engine.Tick());
     EXPECT_FALSE(engine.Tick());
-    ASSERT_TRUE(E2e::WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
+    ASSERT_TRUE(WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
     EXPECT_TRUE(engine.HasService(treatment.ServiceID));
 }
 
@@ -108,19 +108,19 @@ TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
 {
     SimTest::SimulatorProcess simulator({"--port", "2=varn", "--speed", "600"});
     simulator.start();
-    E2e::Program program;
+    Program program;
     TMainForm &form = program.Form();
     program.Parts().Terminals().Scan();
     TTreatmentEngine &engine = program.Parts().Engine();
     const TreatmentInfo first = StartOn(program, "Varn/Akku1 an COM2");
-    const TreatmentInfo second = StartOn(program, "Varn/Akku2 an COM2");
+    const TreatmentInfo second = StartOn(program, "Varn/Akku2 an COM2", 2);
     ASSERT_EQ(form.AccuTab->count(), 2);
     RunTicks(engine, 1);   // channel 1 started
 
     // Channel 2's first poll runs the start sequence (two 1 s waits); its page is stopped meanwhile, twice.
     const size_t traceBefore = simulator.trace().size();
     ASSERT_TRUE(engine.Tick());
-    ASSERT_TRUE(E2e::WaitFor([&] { return simulator.trace().size() > traceBefore; }, TimeoutMs));
+    ASSERT_TRUE(WaitFor([&] { return simulator.trace().size() > traceBefore; }, TimeoutMs));
     ASSERT_TRUE(engine.Busy());
     form.AccuTab->setCurrentIndex(1);
     form.UpdateMenus();
@@ -129,7 +129,7 @@ TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
     form.UpdateMenus();
     EXPECT_FALSE(form.MenuStopService->isEnabled()) << "its stop is under way";
     form.ButtonStopService->trigger();   // a second click meanwhile does nothing
-    ASSERT_TRUE(E2e::WaitFor([&] { return form.AccuTab->count() == 1 && !engine.Busy(); }, TimeoutMs));
+    ASSERT_TRUE(WaitFor([&] { return form.AccuTab->count() == 1 && !engine.Busy(); }, TimeoutMs));
 
     EXPECT_TRUE(engine.HasService(first.ServiceID));
     EXPECT_FALSE(engine.HasService(second.ServiceID));
@@ -146,7 +146,7 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
 {
     SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000"});
     simulator.start();
-    auto program = std::make_unique<E2e::Program>();
+    auto program = std::make_unique<Program>();
     const QString file = program->Directory() + "/braskon.db";
     program->Parts().Terminals().Scan();
     const int serviceID = StartOn(*program, "Lumo an COM1").ServiceID;
@@ -182,7 +182,7 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     QElapsedTimer clock;
     clock.start();
     program->Form().close();
-    program->Close();   // waits for the poll under way, then drops the treatment
+    program->Destroy();   // waits for the poll under way, then drops the treatment
     EXPECT_LT(clock.elapsed(), 5000);
     // Nothing was aborted: the charger goes on, the step is still running.
     EXPECT_EQ(stored(), (std::vector<int>{before[0], 1, 2, 1}));
@@ -203,18 +203,18 @@ TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
     const auto sentBytes = [&](bool user, bool viaEngine) {
         SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
         simulator.start();
-        E2e::Program program;
+        Program program;
         Ohmrida::TerminalManager &terminals = program.Parts().Terminals();
         terminals.RegisterTerminal("Lumo an ", terminals.Port(1), Ohmrida::DeviceLumo, 0);
         TBRASKDataModule &db = program.Parts().DataModule();
-        const int batteryID = E2e::InsertBattery(db);
+        const int batteryID = InsertBattery(db, 1, 300);
         if (viaEngine) {
             TTreatmentEngine &engine = program.Parts().Engine();
             const int ticket = user ? engine.StartUser(batteryID, userSteps, "Lumo an COM1")
                                     : engine.StartStandard(batteryID, 3, 30, 30, "Lumo an COM1");
             RunTicks(engine, 3);
             EXPECT_TRUE(engine.Stop(ticket));
-            EXPECT_TRUE(E2e::WaitFor([&] { return !engine.Busy() && engine.Treatments().empty(); }, TimeoutMs));
+            EXPECT_TRUE(WaitFor([&] { return !engine.Busy() && engine.Treatments().empty(); }, TimeoutMs));
         } else {
             NoWindows windows;
             TServiceManager manager(db, terminals, (program.Directory() + "/direct.txt").toStdString());

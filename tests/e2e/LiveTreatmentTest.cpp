@@ -2,7 +2,7 @@
 // whole program against a simulated Lumo, driven through its real widgets.
 #include <gtest/gtest.h>
 
-#include "ProgramDriver.h"
+#include "ProgramFixture.h"
 #include "SimulatorProcess.h"
 
 #include "database/Datamodule.h"
@@ -40,13 +40,13 @@ std::vector<Sample> StoredSamples(TBRASKDataModule& db, int serviceID)
 
 TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
 {
-    if (!E2e::SimulatorBuilt())
+    if (!SimulatorBuilt())
         GTEST_SKIP() << "braskon-sim is not built";
     // 40 % charged: about 4 h of discharge and 10 h of charge, seconds at this speed.
     SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000", "--soc", "40"});
     simulator.start();
-    E2e::Program program;
-    E2e::ModalDriver driver;
+    Program program;
+    ModalDriver driver;
     TMainForm& form = program.Form();
     TBRASKDataModule& db = program.Parts().DataModule();
 
@@ -61,9 +61,9 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     // Program 3 at C/10 on the Lumo, from "Service > Starten...".
     form.TheTimer->setInterval(50);
     TAccuControlForm* live =
-        program.StartTreatment(driver, {"Lumo an COM1", "Entladen-Laden", E2e::Current::C10, E2e::Current::C10},
+        program.StartTreatment(driver, {"Lumo an COM1", "Entladen-Laden", Current::C10, Current::C10},
                                StartTimeoutMs);
-    ASSERT_NE(live, nullptr) << driver.unexpected.join('\n').toStdString();
+    ASSERT_NE(live, nullptr) << driver.Report().toStdString();
     EXPECT_EQ(form.AccuTab->tabText(0), QStringLiteral("Akku %1").arg(batteryID));
     // 4.8 V nominal; a Lumo gives at most 500 mA.
     EXPECT_EQ(std::make_pair(live->VoltageGauge->End(), live->CurrentGauge->End()), std::make_pair(8.0, 0.6));
@@ -76,7 +76,7 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     const auto state = [&] { return engine.FindService(serviceID) ? *engine.FindService(serviceID) : TreatmentInfo(); };
 
     // The discharge is seen live before the treatment moves on.
-    ASSERT_TRUE(E2e::WaitFor([&] { return live->VoltageGauge->Value() > 0 && live->PercentLabel->isVisible(); },
+    ASSERT_TRUE(WaitFor([&] { return live->VoltageGauge->Value() > 0 && live->PercentLabel->isVisible(); },
                              TreatmentTimeoutMs));
 
     // "U - Spannungskurve" of the running (selected) treatment grows with the ticks.
@@ -88,10 +88,10 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     const Curve* voltageCurve = diagram->Chart()->GetCurve(diagram->FindCurveKey(serviceID, 0)->Name);
     ASSERT_NE(voltageCurve, nullptr);
     const size_t pointsAtOpening = voltageCurve->Data.size();
-    ASSERT_TRUE(E2e::WaitFor([&] { return voltageCurve->Data.size() > pointsAtOpening + 2; }, TreatmentTimeoutMs));
+    ASSERT_TRUE(WaitFor([&] { return voltageCurve->Data.size() > pointsAtOpening + 2; }, TreatmentTimeoutMs));
 
     // Ended, and everything the engine sent the windows has arrived.
-    ASSERT_TRUE(E2e::WaitFor([&] { return state().State == Service::Ended && !engine.Busy(); }, TreatmentTimeoutMs))
+    ASSERT_TRUE(WaitFor([&] { return state().State == Service::Ended && !engine.Busy(); }, TreatmentTimeoutMs))
         << "step " << state().CurrentStep << "\n" << simulator.logText();
 
     // The steps as the database holds them, and as the live step grid shows them.
@@ -146,10 +146,10 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
 
     // "Service > Abbrechen" closes the page; the records stay as they were.
     form.UpdateMenus();
-    QAction* stop = E2e::MenuCommand(*form.menuBar(), "&Service", "&Abbrechen");
+    QAction* stop = MenuCommand(*form.menuBar(), "&Service", "&Abbrechen");
     ASSERT_TRUE(stop && stop->isEnabled());
     stop->trigger();
-    ASSERT_TRUE(E2e::WaitFor([&] { return form.AccuTab->count() == 0 && !engine.Busy(); }, StartTimeoutMs));
+    ASSERT_TRUE(WaitFor([&] { return form.AccuTab->count() == 0 && !engine.Busy(); }, StartTimeoutMs));
     EXPECT_FALSE(engine.HasService(serviceID));
     StepRecord chargeAfter{serviceID, 2};
     ASSERT_TRUE(db.GetSubService(chargeAfter));
@@ -158,5 +158,5 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_EQ(StoredSamples(db, serviceID).size(), samples.size());
     // The battery is free again for the next treatment.
     EXPECT_TRUE(form.MenuStartService->isEnabled());
-    EXPECT_TRUE(driver.unexpected.isEmpty()) << driver.unexpected.join('\n').toStdString();
+    EXPECT_TRUE(driver.Report().isEmpty()) << driver.Report().toStdString();
 }

@@ -3,7 +3,7 @@
 // treatment is offered on start-up and, on Yes, followed live to the end.
 #include <gtest/gtest.h>
 
-#include "ProgramDriver.h"
+#include "ProgramFixture.h"
 #include "SimulatorProcess.h"
 
 #include "database/Datamodule.h"
@@ -27,7 +27,7 @@ class Recorder : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!E2e::SimulatorBuilt())
+        if (!SimulatorBuilt())
             GTEST_SKIP() << "braskon-sim is not built";
         ASSERT_EQ(Cli({"battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"}).trimmed(), "1");
     }
@@ -41,7 +41,7 @@ protected:
         QString output;
         if (waitFor.isEmpty())
             cli.waitForFinished(20000);
-        E2e::WaitFor(
+        WaitFor(
             [&] {
                 output += QString::fromUtf8(cli.readAll());
                 return output.count(waitFor) >= times || cli.state() != QProcess::Running;
@@ -64,7 +64,7 @@ protected:
 // The terminals "Service > Starten..." offers after the search (then cancelled).
 QString OfferedTerminals(TMainForm& form)
 {
-    E2e::ModalDriver driver;
+    ModalDriver driver;
     QStringList offered;
     driver.OnDialog([&offered](QDialog* dialog) {
         auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
@@ -76,7 +76,7 @@ QString OfferedTerminals(TMainForm& form)
         return true;
     });
     form.MenuStartService->trigger();
-    EXPECT_TRUE(driver.AllHandled() && driver.unexpected.isEmpty()) << driver.unexpected.join("; ").toStdString();
+    EXPECT_TRUE(driver.AllHandled() && driver.Report().isEmpty()) << driver.Report().toStdString();
     return offered.join(", ");
 }
 
@@ -127,14 +127,14 @@ TEST_F(Recorder, InterruptedTreatmentIsOfferedAndFollowedToTheEnd)
     TTreatmentEngine& engine = program.Engine();
     form.TheTimer->setInterval(50);
     form.show();
-    ASSERT_TRUE(E2e::WaitFor([&] { return engine.FindService(1) != nullptr; }, 20000)) << questions.join('\n').toStdString();
+    ASSERT_TRUE(WaitFor([&] { return engine.FindService(1) != nullptr; }, 20000)) << questions.join('\n').toStdString();
     EXPECT_EQ(QStringList{"Die Behandlung von Akku 1 an Lumo an COM1 wurde unterbrochen. Fortsetzen?"}, questions);
     EXPECT_EQ(1, form.AccuTab->count()) << "a live page as for a start";
     TBRASKDataModule& db = program.DataModule();
     EXPECT_TRUE(db.StateOf(1) == TBRASKDataModule::RecordingState::Running);
 
     simulator.control("set-speed 6000");
-    ASSERT_TRUE(E2e::WaitFor([&] { return engine.FindService(1) && engine.FindService(1)->State == Service::Ended; },
+    ASSERT_TRUE(WaitFor([&] { return engine.FindService(1) && engine.FindService(1)->State == Service::Ended; },
                              60000));
     StepRecord first{1, 1}, second{1, 2};
     ASSERT_TRUE(db.GetSubService(first) && db.GetSubService(second));

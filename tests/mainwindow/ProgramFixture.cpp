@@ -1,11 +1,41 @@
 #include "ProgramFixture.h"
 
+#include "SimulatorProcess.h"
+
+#include "livecontrol/Accuctrlform.h"
+#include "livecontrol/Selservicedlg.h"
+#include "mainwindow/Dialogs.h"
+#include "treatment/TreatmentEngine.h"
+
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 
 #include <algorithm>
+
+bool SimulatorBuilt()
+{
+    return QFileInfo::exists(QString::fromStdString(SimTest::SimulatorProcess::simulatorPath()));
+}
+
+QAction *MenuCommand(const QMenuBar &menuBar, const QString &menu, const QString &item)
+{
+    for (QAction *top : menuBar.actions())
+        for (QAction *action : top->text() == menu && top->menu() ? top->menu()->actions() : QList<QAction*>())
+            if (action->text() == item)
+                return action;
+    return nullptr;
+}
 
 Program::Program()
     : braskon_(std::make_unique<TBraskon>(dir_.path(), dir_.filePath(QStringLiteral("log.txt")).toStdString()))
@@ -31,6 +61,14 @@ int ModalDriver::Failures() const
     }));
 }
 
+QString ModalDriver::Report() const
+{
+    QStringList seen = unexpectedTitles_;
+    for (const Message &message : messages)
+        seen << message.caption + QStringLiteral(": ") + message.text;
+    return seen.join(QStringLiteral("; "));
+}
+
 void ModalDriver::Poll()
 {
     QWidget *modal = QApplication::activeModalWidget();
@@ -49,14 +87,120 @@ void ModalDriver::Poll()
             button->click();
         else
             box->reject();
-    } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+    } else if (auto *dialog = qobject_cast<QDialog *>(modal); dialog && dialog != handling_) {
         if (handlers_.empty()) {
             ++unexpectedDialogs;
+            unexpectedTitles_ << dialog->windowTitle();
             dialog->reject();
             return;
         }
-        DialogHandler handler = std::move(handlers_.front());
+        std::function<bool(QDialog *)> handler = std::move(handlers_.front());
         handlers_.pop_front();
-        handler(dialog);
+        handling_ = dialog;
+        if (!handler(dialog))
+            handlers_.push_front(std::move(handler));
+        handling_ = nullptr;
     }
 }
+
+namespace {
+
+// Replaces a line edit's text by typing, as a user does.
+void TypeInto(QWidget *edit, const QString &text)
+{
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    for (const QChar ch : text) {
+        if (ch.unicode() < 0x80)
+            QTest::keyClick(edit, ch.toLatin1());
+        else   // no key code for umlauts: the event carries the text
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+}
+
+// Moves a non-editable combo box to the row with that text by the arrow keys.
+bool ChooseByKeys(QComboBox *combo, const QString &text)
+{
+    const int target = combo->findText(text);
+    combo->setFocus();
+    while (target >= 0 && combo->currentIndex() != target)
+        QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+    return target >= 0;
+}
+
+void ClickCurrent(Current current, QRadioButton *c10, QRadioButton *cThird, QRadioButton *c)
+{
+    QTest::mouseClick(current == Current::C10 ? c10 : current == Current::CThird ? cThird : c, Qt::LeftButton);
+}
+
+bool FillSelectServiceDialog(TSelectServiceDialog *select, const StandardTreatment &treatment)
+{
+    const int terminalRow = select->TerminalCombo->findText(treatment.terminal);
+    if (terminalRow < 0)
+        return false;
+    select->TerminalCombo->setCurrentIndex(terminalRow);
+    select->ProgramPageControl->setCurrentWidget(select->StandardTabSheet);
+    if (!ChooseByKeys(select->ProgramCombo, treatment.programName))
+        return false;
+    ClickCurrent(treatment.charge, select->rbChargeC10, select->rbChargeCThird, select->rbChargeC);
+    ClickCurrent(treatment.discharge, select->rbDischargeC10, select->rbDischargeCThird, select->rbDischargeC);
+    if (!select->StartButton->isEnabled())
+        return false;
+    QTest::mouseClick(select->StartButton, Qt::LeftButton);
+    return true;
+}
+
+}  // namespace
+
+int Program::CreateBatteryWithInsertKey(ModalDriver &driver, const NewBattery &battery)
+{
+    TMainForm &form = Form();
+    driver.OnDialog([battery](QDialog *dialog) {
+        if (auto* form = qobject_cast<TNewBatteryDialog*>(dialog)) {
+            TypeInto(form->CapEdit, battery.capacity);
+            form->TypCombo->setFocus();
+            form->TypCombo->setCurrentIndex(0);
+            for (int row = 0; row < battery.type; ++row)
+                QTest::keyClick(form->TypCombo, Qt::Key_Down);
+            TypeInto(form->ZellenEdit, battery.cells);
+            TypeInto(form->BezEdit, battery.brand);
+            QTest::mouseClick(form->OKBtn, Qt::LeftButton);
+        } else {
+            dialog->reject();
+        }
+        return true;
+    });
+    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
+    form.BatteryDBGrid->setFocus();
+    QTest::keyClick(form.BatteryDBGrid, Qt::Key_Insert);   // returns once the dialog has closed
+    QCoreApplication::processEvents();
+    return BatteryCount() > 0 ? Db().SelectedBatteryID() : 0;
+}
+
+TAccuControlForm *Program::StartTreatment(ModalDriver &driver, const StandardTreatment &treatment,
+                                          int timeoutMs)
+{
+    TMainForm &form = Form();
+    form.UpdateMenus();
+    QAction *start = MenuCommand(*form.menuBar(), QStringLiteral("&Service"), QStringLiteral("&Starten..."));
+    if (!start || !start->isEnabled())
+        return nullptr;
+    const int pagesBefore = form.AccuTab->count();
+    driver.OnDialog([treatment](QDialog *dialog) {
+        auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
+        if (select && select->IsSearching())
+            return false;   // the port search holds the input back
+        if (!select || !FillSelectServiceDialog(select, treatment))
+            dialog->reject();
+        return true;
+    });
+    start->trigger();   // returns once the dialog has closed and the start is given
+    // The engine starts the treatment on its thread; the page then follows.
+    const TTreatmentEngine &engine = Parts().Engine();
+    if (!WaitFor([&] { return driver.AllHandled() && form.AccuTab->count() == pagesBefore + 1 && !engine.Busy(); },
+                 timeoutMs))
+        return nullptr;
+    return form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm*>();
+}
+

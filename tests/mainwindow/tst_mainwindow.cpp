@@ -1,6 +1,6 @@
 // The main window driven through its real widgets: command enabling, the
 // battery, search, delete and options flows, the remarks memo, the list keys,
-// quitting, start-up failures, kept settings, the legend and the live page.
+// quitting, kept settings, the legend and the live page.
 
 #include "ProgramFixture.h"
 
@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -78,7 +77,7 @@ void ClickOk(QDialog *dialog, const char *button = "OKBtn")
 }
 
 // The new-battery dialog: ID (empty keeps the proposal) and capacity, then OK.
-ModalDriver::DialogHandler NewBattery(const QString &id = QString(), const QString &capacity = QString())
+ModalDriver::DialogHandler AcceptNewBattery(const QString &id = QString(), const QString &capacity = QString())
 {
     return [id, capacity](QDialog *dialog) {
         if (!id.isEmpty())
@@ -115,7 +114,6 @@ private slots:
     void remarksReachTheBatteryRow();
     void listKeysAndTitleClick();
     void quittingLeavesTreatmentsAlone();
-    void damagedDatabaseStopsTheStart();
     void settingsKeptAcrossStarts();
     void germanStandardTexts();
     void diagramLegendSwitch();
@@ -157,19 +155,6 @@ void MainWindowTest::commandEnablingFollowsTheData()
     QCOMPARE(program.BatteryCount(), 1);
     QCOMPARE(program.Db().ServiceQuery()->rowCount(), 1);
 
-    // The database area switched off by the menu (the button follows) takes
-    // the list and record commands with it.
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
-    QTRY_VERIFY(form.MenuCopyProtocol->isEnabled());
-    form.MenuShowDB->trigger();
-    QVERIFY(!form.ButtonShowDB->isChecked());
-    QVERIFY(form.BottomPanel->isHidden());
-    QTRY_VERIFY(!form.MenuCopyTable->isEnabled());
-    ExpectEnabled({form.MenuCopyProtocol, form.MenuPrintProtocol, form.MenuExportInfo}, false);
-    form.ButtonShowDB->trigger();
-    QVERIFY(form.MenuShowDB->isChecked());
-    QTRY_VERIFY(form.MenuCopyTable->isEnabled());
-
     // Stopping removes the page; the battery may be deleted again.
     form.MenuStopService->trigger();
     QTRY_COMPARE(form.AccuTab->count(), 0);
@@ -206,14 +191,14 @@ void MainWindowTest::newBatteryFlow()
     QCOMPARE(stored.Brand, QStringLiteral("Sender"));
 
     // The proposal accepted moves it on.
-    driver.OnDialog(NewBattery());
+    driver.OnDialog(AcceptNewBattery());
     form.ButtonNewBattery->trigger();
     QCOMPARE(program.SelectedBatteryID(), 7);
     QCOMPARE(db.PeekBatteryID(), 8);
 
     // The proposal 9 collides with a typed 9: one failure, counter moved on.
     for (const QString &id : {QStringLiteral("9"), QString(), QString()}) {   // 9, 8, 9
-        driver.OnDialog(NewBattery(id));
+        driver.OnDialog(AcceptNewBattery(id));
         form.MenuNewAkku->trigger();
     }
     const int before = program.BatteryCount();
@@ -222,7 +207,7 @@ void MainWindowTest::newBatteryFlow()
     QCOMPARE(db.PeekBatteryID(), 10);
 
     // Letters in the capacity, and Cancel, store nothing and keep the counter.
-    driver.OnDialog(NewBattery(QStringLiteral("40"), QStringLiteral("abc")));
+    driver.OnDialog(AcceptNewBattery(QStringLiteral("40"), QStringLiteral("abc")));
     form.MenuNewAkku->trigger();
     driver.OnDialog([](QDialog *dialog) { dialog->reject(); });
     form.MenuNewAkku->trigger();
@@ -437,20 +422,6 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
     QCOMPARE(read(master, buffer, sizeof buffer), ssize_t(-1));
     close(master);
     qunsetenv("BRASKON_COM1");
-}
-
-void MainWindowTest::damagedDatabaseStopsTheStart()
-{
-    QTemporaryDir dir;
-    QFile file(dir.filePath(QStringLiteral("braskon.db")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(4096, 'x'));
-    file.close();
-    QVERIFY_THROWS_EXCEPTION(DatabaseError, TBraskon(dir.path(), dir.filePath(QStringLiteral("log.txt")).toStdString()));
-    for (QWidget *window : QApplication::topLevelWidgets())
-        QVERIFY(!window->isVisible());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray(4096, 'x'));   // nothing lost
 }
 
 void MainWindowTest::settingsKeptAcrossStarts()

@@ -4,7 +4,7 @@
 // started through the program's own dialogs. The picture is taken once both
 // strip charts have drawn a stretch, showing the discharging page with the
 // four steps of "2x Entladen-Laden" (and, given a second file, the charging page).
-#include "ProgramDriver.h"
+#include "ProgramFixture.h"
 #include "SimulatorProcess.h"
 
 #include "livecontrol/Accuctrlform.h"
@@ -25,23 +25,23 @@ int Run(const QStringList& files)
     SimTest::SimulatorProcess simulator(
         {"--port", "1=lumo", "--port", "2=tesk", "--speed", "900", "--soc", "1=30", "--soc", "2=90"});
     simulator.start();
-    E2e::Program program;
-    E2e::ModalDriver driver;
+    Program program;
+    ModalDriver driver;
     TMainForm& form = program.Form();
     form.TheTimer->setInterval(50);
     form.resize(TMainForm::FirstStartSize(QSize(1920, 1080)));
 
     program.CreateBatteryWithInsertKey(driver, {"600", 1, "4", "Empfängerakku Segler"});
     TAccuControlForm* charging = program.StartTreatment(
-        driver, {"Lumo an COM1", "Laden", E2e::Current::CThird, E2e::Current::CThird}, 30000);
+        driver, {"Lumo an COM1", "Laden", Current::CThird, Current::CThird}, 30000);
     program.CreateBatteryWithInsertKey(driver, {"1700", 0, "7", "Fahrakku Buggy"});
     TAccuControlForm* discharging = program.StartTreatment(
-        driver, {"Tesk an COM2", "2x Entladen-Laden", E2e::Current::CThird, E2e::Current::CThird}, 30000);
+        driver, {"Tesk an COM2", "2x Entladen-Laden", Current::CThird, Current::CThird}, 30000);
     if (!charging || !discharging) {
-        std::fprintf(stderr, "a treatment did not start: %s\n", qPrintable(driver.unexpected.join("; ")));
+        std::fprintf(stderr, "a treatment did not start: %s\n", qPrintable(driver.Report()));
         return 1;
     }
-    if (!E2e::WaitFor([&] { return charging->pf->Points().size() >= 60 && discharging->pf->Points().size() >= 60; },
+    if (!WaitFor([&] { return charging->pf->Points().size() >= 60 && discharging->pf->Points().size() >= 60; },
                       60000)) {
         std::fprintf(stderr, "the treatments were not polled in time\n");
         return 1;
