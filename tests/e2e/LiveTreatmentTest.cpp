@@ -15,8 +15,6 @@
 #include "treatment/TreatmentEngine.h"
 
 #include <QAction>
-#include <QFile>
-#include <QLabel>
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -65,8 +63,6 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
                                StartTimeoutMs);
     ASSERT_NE(live, nullptr) << driver.Report().toStdString();
     EXPECT_EQ(form.AccuTab->tabText(0), QStringLiteral("Akku %1").arg(batteryID));
-    // 4.8 V nominal; a Lumo gives at most 500 mA.
-    EXPECT_EQ(std::make_pair(live->VoltageGauge->End(), live->CurrentGauge->End()), std::make_pair(8.0, 0.6));
     TTreatmentEngine& engine = program.Parts().Engine();
     ASSERT_EQ(engine.Treatments().size(), 1u);
     const TreatmentInfo started = engine.Treatments().front();
@@ -131,18 +127,8 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_GT(last.Voltage, 4000);
     EXPECT_EQ(std::make_pair(live->VoltageGauge->Value(), live->CurrentGauge->Value()),
               std::make_pair(last.Voltage * 0.001, last.Current * 0.001));
-    EXPECT_EQ(live->VPanel->text(), TAccuControlForm::NumberText(last.Voltage * 0.001) + " V");
-    EXPECT_EQ(live->TimePanel->text(), TAccuControlForm::TimeText(state().LastStepTime));
     EXPECT_FLOAT_EQ(voltageCurve->Data.back().Value, static_cast<float>(last.Voltage * 0.001));
     EXPECT_FALSE(live->PercentLabel->isVisible());   // an ended treatment is "waiting"
-
-    // Every poll left its line in the log: discharging, charging, idle.
-    engine.RunOnEngine([](TServiceManager& manager) { manager.FlushLog(); });
-    QFile log(program.Directory() + "/log.txt");
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QByteArray lines = log.readAll();
-    EXPECT_TRUE(lines.startsWith("0\t2\n") && lines.contains("\n0\t1\n") && lines.endsWith("\n0\t0\n"))
-        << lines.left(40).toStdString();
 
     // "Service > Abbrechen" closes the page; the records stay as they were.
     form.UpdateMenus();
