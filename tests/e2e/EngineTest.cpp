@@ -3,6 +3,7 @@
 
 #include "ProgramFixture.h"
 #include "SimulatorProcess.h"
+#include "TestDatabase.h"
 
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
@@ -14,8 +15,6 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTabWidget>
 #include <QTest>
 
@@ -147,30 +146,16 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000"});
     simulator.start();
     auto program = std::make_unique<Program>();
-    const QString file = program->Directory() + "/braskon.db";
     program->Parts().Terminals().Scan();
-    const int serviceID = StartOn(*program, "Lumo an COM1").ServiceID;
+    ASSERT_NE(StartOn(*program, "Lumo an COM1").ServiceID, 0);
     TTreatmentEngine &engine = program->Parts().Engine();
     RunTicks(engine, 6);
-    // Stored samples, treatment, steps and running steps.
+    // Stored samples, treatment, steps and running steps (of the only treatment).
     const auto stored = [&] {
         std::vector<int> counts;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "engine-test-count");
-            db.setDatabaseName(file);
-            db.setConnectOptions("QSQLITE_OPEN_READONLY");
-            EXPECT_TRUE(db.open());
-            for (const char *sql : {"SELECT COUNT(*) FROM samples WHERE F_ServiceID = ?",
-                                    "SELECT COUNT(*) FROM services WHERE F_ID = ?",
-                                    "SELECT COUNT(*) FROM sub WHERE F_ServiceID = ?",
-                                    "SELECT COUNT(*) FROM sub WHERE F_ServiceID = ? AND F_State = 1"}) {
-                QSqlQuery query(db);
-                query.prepare(sql);
-                query.addBindValue(serviceID);
-                counts.push_back(query.exec() && query.next() ? query.value(0).toInt() : -1);
-            }
-        }
-        QSqlDatabase::removeDatabase("engine-test-count");
+        for (const char *sql : {"SELECT COUNT(*) FROM samples", "SELECT COUNT(*) FROM services",
+                                "SELECT COUNT(*) FROM sub", "SELECT COUNT(*) FROM sub WHERE F_State = 1"})
+            counts.push_back(QueryOnce(program->Directory(), sql).toInt());
         return counts;
     };
     const std::vector<int> before = stored();

@@ -3,10 +3,7 @@
 #include "TreatmentFixture.h"
 
 #include "SimulatorProcess.h"
-
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QUuid>
+#include "TestDatabase.h"
 
 #include <cstdlib>
 #include <random>
@@ -33,22 +30,11 @@ protected:
                 return line.section('\t', 5, 5);
         return {};
     }
-    // A second connection of its own: the file as another program finds it.
+    // A connection of its own: the file as another program finds it.
     int Scalar(const QString &sql)
     {
-        const QString name = QUuid::createUuid().toString();
-        int value = 0;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(database_->DatabaseFile());
-            EXPECT_TRUE(db.open());
-            QSqlQuery query(db);
-            EXPECT_TRUE(query.exec(sql)) << sql.toStdString();
-            if (query.next())
-                value = query.value(0).toString() == "ok" ? 1 : query.value(0).toInt();
-        }
-        QSqlDatabase::removeDatabase(name);
-        return value;
+        const QVariant value = QueryOnce(dir_.path(), sql);
+        return value.toString() == "ok" ? 1 : value.toInt();
     }
 
     // What must hold after any kill: a sound file without orphans, every poll
