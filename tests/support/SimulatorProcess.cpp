@@ -1,21 +1,18 @@
 #include "SimulatorProcess.h"
 
-#include <cerrno>
-#include <csignal>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace SimTest {
 
@@ -25,67 +22,50 @@ using Clock = std::chrono::steady_clock;
 
 std::string readFile(const std::string& path)
 {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 
 } // namespace
 
-SimulatorProcess::~SimulatorProcess()
+SimulatorProcess::SimulatorProcess(std::vector<std::string> arguments)
+    : arguments_(std::move(arguments)), directory_(std::make_unique<QTemporaryDir>()),
+      workDir_(directory_->path().toStdString())
 {
-    stop();
-    if (!workDir_.empty()) {
-        for (const char* name : {"/env", "/trace", "/control", "/log"})
-            ::unlink((workDir_ + name).c_str());
-        ::rmdir(workDir_.c_str());
-    }
 }
+
+SimulatorProcess::~SimulatorProcess() { stop(); }
 
 void SimulatorProcess::start(std::chrono::milliseconds deadline)
 {
-    if (pid_ > 0)
+    if (process_)
         throw std::runtime_error("simulator already running");
-    if (workDir_.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/braskon-sim-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a temporary directory: " + std::string(std::strerror(errno)));
-        workDir_ = pattern;
-    }
-    const std::string envFile = workDir_ + "/env", logFile = workDir_ + "/log";
+    const std::string envFile = workDir_ + "/env";
     ::unlink(envFile.c_str());
-
-    std::vector<std::string> argv{simulatorPath()};
-    argv.insert(argv.end(), arguments_.begin(), arguments_.end());
-    argv.insert(argv.end(), {"--env-file", envFile, "--trace", workDir_ + "/trace", "--control", workDir_ + "/control"});
-    std::vector<char*> cargv;
-    for (auto& a : argv)
-        cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const int rc = posix_spawn(&pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        throw std::runtime_error("cannot start " + simulatorPath() + ": " + std::strerror((pid_ = -1, rc)));
+    QStringList args;
+    for (const std::string& argument : arguments_)
+        args << QString::fromStdString(argument);
+    const QString work = QString::fromStdString(workDir_);
+    args << "--env-file" << work + "/env" << "--trace" << work + "/trace" << "--control" << work + "/control";
+    process_ = std::make_unique<QProcess>();
+    process_->setStandardInputFile(QProcess::nullDevice());
+    process_->setStandardOutputFile(QString::fromStdString(workDir_ + "/log"));
+    process_->setProcessChannelMode(QProcess::MergedChannels);
+    process_->start(QString::fromStdString(simulatorPath()), args);
+    if (!process_->waitForStarted(5000)) {
+        const std::string reason = process_->errorString().toStdString();
+        process_.reset();
+        throw std::runtime_error("cannot start " + simulatorPath() + ": " + reason);
+    }
 
     // The env file is written atomically, so once it exists it is complete.
     for (const auto until = Clock::now() + deadline; ::access(envFile.c_str(), R_OK) != 0;) {
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            throw std::runtime_error("braskon-sim ended before it was ready:\n" + logText());
-        }
-        if (Clock::now() > until) {
+        if (process_->waitForFinished(5) || Clock::now() > until) {
+            const bool ended = process_->state() == QProcess::NotRunning;
             stop();
-            throw std::runtime_error("braskon-sim did not get ready in time:\n" + logText());
+            throw std::runtime_error(std::string(ended ? "braskon-sim ended before it was ready:\n"
+                                                       : "braskon-sim did not get ready in time:\n") + logText());
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ports_.clear();
     std::istringstream env(readFile(envFile));
@@ -108,19 +88,13 @@ void SimulatorProcess::start(std::chrono::milliseconds deadline)
 
 void SimulatorProcess::stop()
 {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        const auto until = Clock::now() + std::chrono::seconds(3);
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() > until) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (process_) {
+        process_->terminate();
+        if (!process_->waitForFinished(3000)) {
+            process_->kill();
+            process_->waitForFinished();
         }
-        pid_ = -1;
+        process_.reset();
     }
     for (const auto& [name, value] : savedVariables_) {
         if (value)

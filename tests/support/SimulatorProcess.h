@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+class QProcess;
+class QTemporaryDir;
 
 namespace SimTest {
 
@@ -15,7 +18,7 @@ namespace SimTest {
 // stop() and the destructor restore them.
 class SimulatorProcess {
 public:
-    explicit SimulatorProcess(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+    explicit SimulatorProcess(std::vector<std::string> arguments);
     ~SimulatorProcess();
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
@@ -39,8 +42,9 @@ public:
 
 private:
     std::vector<std::string> arguments_;
+    std::unique_ptr<QTemporaryDir> directory_;
     std::string workDir_;
-    pid_t pid_ = -1;
+    std::unique_ptr<QProcess> process_;
     std::map<int, std::string> ports_;
     std::map<std::string, std::optional<std::string>> savedVariables_;
 };
