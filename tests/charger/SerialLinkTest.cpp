@@ -19,23 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-long long msSince(Clock::time_point start)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 Bytes echo(const Bytes &message) { return {message.at(0), 0x00}; }
-
-// One exchange of a command byte and a two-byte answer, the port opened for it.
-Bytes exchange(AsynchSerialInterface &port, uint8_t command)
-{
-    Bytes answer(2);
-    port.Open();
-    port.Send(&command, 1);
-    port.Receive(answer.data(), 2);
-    port.Close();
-    return answer;
-}
 
 // Runs this test program in another process to open COM<portNumber> (see test_main.cpp).
 int openInOtherProcess(int portNumber)
@@ -62,7 +46,7 @@ TEST(SerialLinkTest, ShortReadTimesOutAndKeepsTheBytesThatArrived)
     port.Send(&command, 1);
     const auto start = Clock::now();
     EXPECT_THROW(port.Receive(buffer, 5), AsynchSerialInterface::ExCantReceive);
-    const long long elapsed = msSince(start);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     port.Close();
     EXPECT_TRUE(elapsed >= 1150 && elapsed <= 2500) << elapsed;   // 1000 + 5 * 50 ms
     EXPECT_EQ((Bytes{0xAB, 0xCD, 0xEE, 0xEE, 0xEE}), Bytes(buffer, buffer + 5));
@@ -77,7 +61,13 @@ TEST(SerialLinkTest, ReopeningDiscardsStaleInput)
     port.Close();   // harmless
     peer.Inject({0x99, 0x98, 0x97});   // an answer too late for an earlier exchange
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(exchange(port, 0x13), (Bytes{0x13, 0x00}));
+    Bytes answer(2);
+    const uint8_t command = 0x13;
+    port.Open();
+    port.Send(&command, 1);
+    port.Receive(answer.data(), 2);
+    port.Close();
+    EXPECT_EQ(answer, (Bytes{0x13, 0x00}));
 }
 
 TEST(SerialLinkTest, SecondOpenerOfTheDeviceIsRefused)

@@ -67,12 +67,10 @@ TEST_F(Store, ConcurrentWritersLoseNothing)
     writer(0);   // the main thread writes at the same time
     a.join();
     b.join();
-    for (int service : {0, first, second}) {
-        EXPECT_EQ(scalar(QString("SELECT COUNT(DISTINCT F_Time) FROM samples WHERE F_ServiceID = %1").arg(service)),
-                  samples);
-        EXPECT_EQ(scalar(QString("SELECT COUNT(*) FROM sub WHERE F_ServiceID = %1 AND F_State = 3").arg(service)),
-                  steps);
-    }
+    for (int service : {0, first, second})
+        EXPECT_EQ(std::make_pair(qint64(samples), qint64(steps)),
+                  std::make_pair(scalar(QString("SELECT COUNT(DISTINCT F_Time) FROM samples WHERE F_ServiceID = %1").arg(service)),
+                                 scalar(QString("SELECT COUNT(*) FROM sub WHERE F_ServiceID = %1 AND F_State = 3").arg(service))));
     module_.reset();
     if (!onServer())
         EXPECT_EQ(scalar("SELECT (SELECT integrity_check FROM pragma_integrity_check) = 'ok'"), 1);
