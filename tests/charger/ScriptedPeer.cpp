@@ -126,14 +126,7 @@ ScriptedPeer::Script ChargerScript(uint8_t deviceType)
             return IdentifyAnswerFor(deviceType);
         if (command >= 0xF0)
             return {command, 0x01, 0x00, 0x00, 0x00};   // not the logger's CR LF
-        switch (command & 0x3F) {
-        // Charging program 1, NMH, 4 cells, 1800 mAh, 500 mA discharge, 900 mA charge.
-        case 0x11: return {command, 0x01, 0, 1, 1, 4, 0x07, 0x08, 0x01, 0xF4, 0x03, 0x84, 0, 0};
-        case 0x21: return {command, 0, 0, 0, 0};
-        // Charged 100 mAh in 0:01:00, 1280 mV.
-        case 0x12: return {command, 0, 0, 0x00, 0x64, 0x01, 0x00, 0, 0, 0, 0, 1, 0, 0, 0, 0};
-        default: return Ack(command);
-        }
+        return Ack(command);
     };
 }
 

@@ -53,8 +53,8 @@ private:
 Bytes IdentifyAnswerFor(uint8_t deviceType);   // 1 (Ohmrida) .. 4 (Varn)
 inline Bytes Ack(uint8_t command, uint8_t code = 0) { return {command, code}; }
 
-// A charger of type 1..4 that answers every command properly and answers the
-// logger probe unlike the logger.
+// A charger of type 1..4 that identifies itself, acknowledges every other
+// command and answers the logger probe unlike the logger.
 ScriptedPeer::Script ChargerScript(uint8_t deviceType);
 // The Kestrix logger as far as the search sees it: info F0 0A 3C 0D 0A.
 ScriptedPeer::Script LoggerScript();

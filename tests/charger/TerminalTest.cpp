@@ -73,8 +73,7 @@ TEST(TerminalTest, StatusDecodingPerMode)
         {0x40, 0x02, 1, 0, 500, 300, 3723},   // discharging: discharge counters
         {0x00, 0x03, 2, 0, 500, 300, 3723},   // both bits count as discharge
         {0x00, 0x01, 2, 0, 0x0309, 100, 60},  // lead charge current is the measurement
-        {0x00, 0x01, 0, 0, 900, 100, 60},     // NC and NMH: the set charge current
-        {0x00, 0x01, 1, 0, 900, 100, 60},
+        {0x00, 0x01, 0, 0, 900, 100, 60},     // NC (as NMH): the set charge current
         {0xC0, 0x00, 1, 5, 0, 0, 0},          // idle: no counters, but voltage and error
     };
     for (const Case &c : cases) {
@@ -134,8 +133,8 @@ TEST(TerminalTest, FailedStatusReadWritesNothingAndStopsAtTheFirstFault)
 
 TEST(TerminalTest, ProgramStartAndStopBytesAndRefusals)
 {
-    // Device type, address, the codes the peer refuses, whether program,
-    // start and stop were accepted, and the commands on the wire.
+    // Device type, address, refused codes, whether program, start and stop were
+    // accepted, and the wire. A refused 13/14/15 is crossed by the treatment against braskon-sim.
     struct Case {
         uint8_t deviceType, address;
         std::vector<uint8_t> refused;
@@ -145,8 +144,6 @@ TEST(TerminalTest, ProgramStartAndStopBytesAndRefusals)
     const Case cases[] = {
         {1, 0x00, {}, true, true, true, {0x14, 0x15, 0x13}},
         {3, 0x00, {0x14}, false, true, true, {0x14, 0x15, 0x13}},
-        {1, 0x00, {0x15}, true, false, true, {0x14, 0x15, 0x13}},
-        {1, 0x00, {0x13}, true, true, false, {0x14, 0x15, 0x13}},
         // A Varn refusing the first start command stops there; refusing the second costs its second.
         {4, 0xC0, {0x15}, true, false, true, {0xD4, 0xD5, 0xD3}},
         {4, 0x80, {0x19}, true, false, true, {0x94, 0x95, 0x99, 0x93}},
@@ -208,9 +205,7 @@ TEST(TerminalTest, CommandAcceptanceRules)
 TEST(TerminalTest, GarbageAnswersNeverHangOrCrash)
 {
     std::mt19937 random(4711);
-    std::mutex randomLock;
-    ScriptedPeer peer(1, [&](const Bytes &) {
-        std::lock_guard<std::mutex> guard(randomLock);
+    ScriptedPeer peer(1, [&](const Bytes &) {   // only the peer's thread draws
         Bytes answer(random() % 30);
         for (uint8_t &byte : answer)
             byte = static_cast<uint8_t>(random());

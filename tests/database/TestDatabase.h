@@ -57,16 +57,12 @@ struct CliRun {
     QString out, err;
 };
 
-// braskon-cli to its end; `prefix` runs it through another program (setpriv).
-inline CliRun RunCli(const QStringList &args, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
-                     const QStringList &prefix = {})
+// braskon-cli to its end.
+inline CliRun RunCli(const QStringList &args, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    if (prefix.isEmpty())
-        process.start(QStringLiteral(BRASKON_CLI), args);
-    else
-        process.start(prefix[0], prefix.mid(1) + QStringList{QStringLiteral(BRASKON_CLI)} + args);
+    process.start(QStringLiteral(BRASKON_CLI), args);
     EXPECT_TRUE(process.waitForFinished(60000));
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};

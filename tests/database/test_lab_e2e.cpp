@@ -71,14 +71,6 @@ private:
     QString output_;
 };
 
-QString Cli(const QStringList &args, int *status = nullptr)
-{
-    const CliRun result = RunCli(args);
-    if (status)
-        *status = result.status;
-    return result.out + result.err;
-}
-
 qint64 Count(const QString &database, const QString &sql) { return QueryOnce(database, sql).toLongLong(); }
 
 // Rows of every table and check sums of the samples and counters.
@@ -97,7 +89,7 @@ TEST(LabDatabase, TwoStationsRecordIntoOneDatabaseAndItCopiesBothWays)
     ServerDatabase server;
     const QString database = server.url();
     for (int i = 0; i < 2; ++i)
-        Cli({"--database", database, "battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"});
+        RunCli({"--database", database, "battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"});
 
     SimTest::SimulatorProcess labA({"--port", "1=lumo", "--speed", "100", "--soc", "40"});
     SimTest::SimulatorProcess labB({"--port", "1=lumo", "--speed", "100", "--soc", "40"});
@@ -125,19 +117,18 @@ TEST(LabDatabase, TwoStationsRecordIntoOneDatabaseAndItCopiesBothWays)
     // To a file and back to another server database: the same rows.
     QTemporaryDir folder;
     ServerDatabase back;
-    int status = -1;
-    const QString toFile = Cli({"db", "copy", database, folder.path()}, &status);
-    EXPECT_EQ(status, 0) << toFile.toStdString();
-    const QString toServer = Cli({"db", "copy", folder.path(), back.url()}, &status);
-    EXPECT_EQ(status, 0) << toServer.toStdString();
-    EXPECT_TRUE(toServer.contains(QRegularExpression(QStringLiteral("samples +%1 +%1").arg(a.polls() + b.polls()))))
-        << toServer.toStdString();
+    const CliRun toFile = RunCli({"db", "copy", database, folder.path()});
+    EXPECT_EQ(toFile.status, 0) << toFile.err.toStdString();
+    const CliRun toServer = RunCli({"db", "copy", folder.path(), back.url()});
+    EXPECT_EQ(toServer.status, 0) << toServer.err.toStdString();
+    EXPECT_TRUE(toServer.out.contains(QRegularExpression(QStringLiteral("samples +%1 +%1").arg(a.polls() + b.polls()))))
+        << toServer.out.toStdString();
     EXPECT_EQ(RowCounts(database), RowCounts(folder.path()));
     EXPECT_EQ(RowCounts(database), RowCounts(back.url()));
     // A target that holds records is refused and left alone.
-    const QString refused = Cli({"db", "copy", database, back.url()}, &status);
-    EXPECT_EQ(status, 1);
-    EXPECT_TRUE(refused.contains(QStringLiteral("ist nicht leer"))) << refused.toStdString();
+    const CliRun refused = RunCli({"db", "copy", database, back.url()});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("ist nicht leer"))) << refused.err.toStdString();
     EXPECT_EQ(RowCounts(database), RowCounts(back.url()));
 }
 
@@ -159,7 +150,7 @@ TEST(LabDatabase, ServerStopAndRestartDuringARecordingLosesNoSample)
     // The private server goes however the test ends.
     const std::unique_ptr<void, std::function<void(void *)>> stopper(&own, [&server](void *) { server("stop"); });
     ASSERT_TRUE(database.startsWith(QStringLiteral("postgresql://")));
-    Cli({"--database", database, "battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"});
+    RunCli({"--database", database, "battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"});
 
     SimTest::SimulatorProcess lab({"--port", "1=lumo", "--speed", "100", "--soc", "40"});
     lab.start();

@@ -1,4 +1,5 @@
-// The registry of running treatments: registration, owner liveness, deletion refused.
+// The registry of running treatments: an old database without it, owner liveness, deletion
+// refused. Registration, heartbeat and the last poll are crossed by the recorder's kill and resume tests.
 
 #include "TestDatabase.h"
 
@@ -50,16 +51,6 @@ TEST_F(RunningTreatments, DatabaseWithoutTheTableWorksAndIsNotChanged)
     EXPECT_EQ(0, scalar("SELECT COUNT(*) FROM sqlite_master WHERE name = 'running'"));
     module_.reset();
     EXPECT_EQ(untouched, digest()) << "looking for running treatments writes nothing";
-
-    // The first registration creates it; heartbeat and last poll are kept.
-    module().RegisterRunning(row);
-    module().UpdateRunning(id, 1, 75, 42);
-    ASSERT_TRUE(module().FindRunning(row));
-    EXPECT_EQ(make_tuple(State::Running, 1, 75, 42, OwnerProcess::CurrentPid()),
-              make_tuple(module().StateOf(id), row.Step, row.StepTime, row.Capacity, row.Pid));
-    EXPECT_LE(OwnerProcess::Now() - row.Heartbeat, 1);
-    module().UnregisterRunning(id);
-    EXPECT_EQ(State::Ended, module().StateOf(id));
 }
 
 TEST_F(RunningTreatments, OwnerGoneOrAlive)

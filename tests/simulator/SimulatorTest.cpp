@@ -103,8 +103,6 @@ TEST(SimulatorBatteryModel, Program3DischargesThenChargesThenGoesIdle)
     SimTest::SimulatorProcess sim({"--port", "1=lumo", "--speed", "6000", "--soc", "50"});
     sim.start();
     std::vector<int> modes;
-    Status previous;
-    bool dischargeRose = false, chargeRose = false;
     const Status last = runUntil(sim.portPath(1), programMessage(0, 3, 1, 4, 500, 500, 500), [&](const Status& s) {
         EXPECT_EQ(s.error, 0);
         if (modes.empty() || modes.back() != s.mode)
@@ -112,13 +110,9 @@ TEST(SimulatorBatteryModel, Program3DischargesThenChargesThenGoesIdle)
         if (s.mode == 2 || s.mode == 1)
             EXPECT_TRUE(s.mode == 2 ? s.voltage >= 3900 && s.voltage <= 5500 : s.voltage >= 5000 && s.voltage <= 6300)
                 << s.voltage;
-        dischargeRose |= s.mode == 2 && previous.mode == 2 && s.dischargeMah > previous.dischargeMah;
-        chargeRose |= s.mode == 1 && previous.mode == 1 && s.chargeMah > previous.chargeMah;
-        previous = s;
         return s.mode <= 0;
     });
     EXPECT_EQ(modes, (std::vector<int>{2, 1, 0}));
-    EXPECT_TRUE(dischargeRose && chargeRose);
     // The discharge took the remaining half; the charge refilled the pack and a little more until -dV.
     EXPECT_NEAR(last.dischargeMah, 245, 20);
     EXPECT_NEAR(last.dischargeS, 1764, 150);
@@ -127,7 +121,7 @@ TEST(SimulatorBatteryModel, Program3DischargesThenChargesThenGoesIdle)
     EXPECT_NEAR(last.voltage, 4 * 1340, 40);   // resting full NMH pack
 }
 
-TEST(SimulatorFaults, ErrorCodesIdleStartsAndHandStops)
+TEST(SimulatorFaults, ErrorCodesAndIdleStarts)
 {
     SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "6000", "--fault", "1:error=5@2+60"});
     sim.start();
@@ -141,7 +135,7 @@ TEST(SimulatorFaults, ErrorCodesIdleStartsAndHandStops)
     s = readStatus(port);
     EXPECT_EQ(std::make_pair(s.error, s.mode), std::make_pair(9, 0));
 
-    // An accepted start that leaves the charger idle (the treatment tests cross the others).
+    // An accepted start that leaves the charger idle (the treatment tests cross the others, and the hand stop).
     sim.control("clear 1");
     sim.control("fault 1 idle-start");
     EXPECT_EQ(send(port, {0x15}), (Bytes{0x15, 0x00}));
