@@ -98,8 +98,6 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
     };
     for (const auto &[args, locale, expected] : outputs)
         EXPECT_EQ(run(args, locale), std::make_pair(0, expected)) << args.join(' ').toStdString();
-    const auto services = run({"services", "1"});
-    EXPECT_EQ(std::make_pair(services.first, services.second.count("\r\n")), std::make_pair(0, qsizetype(1)));
 
     const QString rtfFile = dir + QStringLiteral("/label.rtf");
     EXPECT_EQ(run({"label", "1", "--rtf", "-o", rtfFile}).first, 0);

@@ -11,15 +11,13 @@
 namespace {
 
 // A readout whose reports are noted on the thread itself (direct
-// connections); onInfo and onProgress run there and may stop it.
+// connections); onProgress runs there and may stop it.
 struct Readout {
     Readout(Ohmrida::TerminalManager &terminals, TBRASKDataModule &data) : thread(terminals, data)
     {
         QObject::connect(&thread, &TReadKestrixThread::ShowInfo, &thread, [this](int index) {
             QMutexLocker lock(&mutex);
             infos.append(index);
-            if (onInfo)
-                onInfo(index);
         }, Qt::DirectConnection);
         QObject::connect(&thread, &TReadKestrixThread::ShowProgress, &thread, [this](int, int position) {
             lastPosition = position;
@@ -39,7 +37,7 @@ struct Readout {
     QMutex mutex;
     QVector<int> infos;
     std::atomic<int> lastPosition{0};
-    std::function<void(int)> onInfo, onProgress;
+    std::function<void(int)> onProgress;
 };
 
 // Function, parameter, duration, capacity, state of a step row.
@@ -81,23 +79,10 @@ TEST_F(KestrixReadout, TwoPhasesGiveTheirStepRowsSampleTimesAndProgress)
     }
 }
 
-TEST_F(KestrixReadout, CancelKeepsWhatWasRead)
+TEST_F(KestrixReadout, CancelAfterFiftyValuesKeepsWhatWasReadWithCompleteStepRows)
 {
     StartLogger(Phases({40, 61, 81}));
     db.data->SetMinDeltaU(0);
-    {
-        // During the initialisation: the treatment row, nothing else, OK.
-        Readout readout(terminals, *db.data);
-        readout.onInfo = [&](int index) {
-            if (index == TReadKestrixThread::MsgInitializing)
-                readout.thread.RequestTermination();
-        };
-        ASSERT_TRUE(readout.Run());
-        EXPECT_EQ(readout.thread.ResultCode(), TReadKestrixThread::ResultOK);
-        ASSERT_GT(readout.thread.ServiceID(), 0);
-        EXPECT_EQ(Step(readout.thread.ServiceID(), 1).Function, -1);
-        EXPECT_TRUE(Samples(readout.thread.ServiceID()).empty() && readout.lastPosition == 0);
-    }
     // After fifty values: phases 1 and 2 begun, each row complete; phase 3 never started.
     Readout readout(terminals, *db.data);
     readout.onProgress = [&](int position) {
