@@ -23,6 +23,7 @@ class DiagramCommands : public ::testing::Test
 protected:
     void SetUp() override
     {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));  // a decimal point
         service = data.AddDischargeCharge(17, 600, 60);
         tab.resize(600, 400);
         tab.show();
@@ -75,7 +76,6 @@ TEST_F(DiagramCommands, TheDefaultChartWithTheVoltageCurveOfTreatment17SavesThes
         "DischargeLineColor =255", "DischargeLineStyle =0", "DischargeLineWidth =2",
         "ChargeLineColor =32768", "ChargeLineStyle =0", "ChargeLineWidth =2",
         "WaitLineColor =16711680", "WaitLineStyle =0", "WaitLineWidth =2", "OverlapPhases =0"};
-    EXPECT_EQ(Saved(), expected);
     QFile f(TempFile());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), (expected.join("\r\n") + "\r\n").toLatin1());

@@ -2,14 +2,13 @@
 
 #include "ExportBuilders.h"
 #include "ExportFile.h"
-#include "TestDatabase.h"
+#include "KestrixFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
-#include <QStandardItemModel>
 
 #include <tuple>
 
@@ -30,15 +29,6 @@ TEST(TableBuilder, OneLinePerRowInTheGridsColumnOrder)
     EXPECT_EQ(db.data->SelectedBatteryID(), 3);   // the list's current row is not moved
     EXPECT_THROW(ColumnIndexes(batteries, {QStringLiteral("F_Nonsense")}), ExportError);
 
-    // Empty texts at the start of a line leave no tab; hidden columns are left out.
-    QStandardItemModel model(2, 4);
-    const QStringList texts = {"", "500", "", "OK", "", "", "300", ""};
-    for (int i = 0; i < texts.size(); ++i)
-        model.setItem(i / 4, i % 4, new QStandardItem(texts[i]));
-    BuildTable(model, {0, 1, 2, 3}, buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({"500\t\tOK", "300\t"}));
-    BuildTable(model, {3, 1}, buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({"OK\t500", ""}));
 }
 
 TEST(ProtocolBuilder, OneLinePerSampleWithItsStepAndNoneWithoutAStepRow)

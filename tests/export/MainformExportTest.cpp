@@ -19,6 +19,8 @@
 #include <QTableView>
 #include <QTest>
 
+#include <tuple>
+
 namespace {
 
 // Answers a file dialog: notes the filter it offers, chooses the given one
@@ -176,8 +178,7 @@ TEST_F(KestrixFixture, MainWindowReadoutShowsTheNewTreatment)
 
     EXPECT_EQ(form.DatabasePageControl->currentWidget(), form.TabSheetServices);
     QueryModel *services = program.DataModule().ServiceQuery();
-    EXPECT_EQ(services->rowCount(), 2);
-    EXPECT_EQ(services->currentRow(), 1);
-    EXPECT_EQ(program.DataModule().SubServiceQuery()->rowCount(), 2);
+    EXPECT_EQ(std::make_tuple(services->rowCount(), services->currentRow(), program.DataModule().SubServiceQuery()->rowCount()),
+              std::make_tuple(2, 1, 2));
     EXPECT_EQ(form.focusWidget(), form.ServicesDBGrid);
 }
