@@ -1,11 +1,17 @@
 // The diagram window: curves from recorded samples, curve keys, live
-// samples, scroll bars and the zoom stack.
+// samples and the zoom stack; its property dialog's scaling, accepted or
+// rejected with a beep.
 
 #include "DiagramTestData.h"
 #include "Diagform.h"
+#include "Diagpropdlg.h"
 
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -17,6 +23,7 @@ class DiagramWindow : public ::testing::Test
 protected:
     void SetUp() override
     {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));  // a decimal point
         battery = data.AddBattery();
         service = data.AddService(battery, 17);
         data.AddStep(service, 1, 0);
@@ -58,6 +65,55 @@ protected:
     std::unique_ptr<TDiagramForm> form;
 };
 
+class PropertyDialog : public DiagramWindow
+{
+protected:
+    void Open(TDiagramPropertyDialog::Page page)
+    {
+        dialog.SetDiagram(form.get(), form->Chart());
+        dialog.SelectPage(page);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    }
+
+    // Clicks the indicator: a stretched radio button reacts only there and on its text.
+    static void ClickRadio(QRadioButton* button)
+    {
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+    }
+
+    static void Type(QLineEdit* edit, const QString& text)
+    {
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        ASSERT_EQ(edit->text(), text);
+    }
+
+    // Value range and segments, and a time range in seconds (hours and minutes 0).
+    void SetScaling(const QString& yStart, const QString& yEnd, int ySegments, const QString& tStart,
+                    const QString& tEnd)
+    {
+        Type(dialog.edYStart, yStart);
+        Type(dialog.edYEnd, yEnd);
+        dialog.udYSegments->setValue(ySegments);
+        for (QLineEdit* zero : {dialog.edXStartH, dialog.edXStartM, dialog.edXEndH, dialog.edXEndM})
+            Type(zero, "0");
+        Type(dialog.edXStartS, tStart);
+        Type(dialog.edXEndS, tEnd);
+        dialog.udXSegments->setValue(5);
+    }
+
+    // Presses "Übernehmen"; true when the input was rejected.
+    bool TakeIt()
+    {
+        QSignalSpy rejected(&dialog, &TDiagramPropertyDialog::InputRejected);
+        QTest::mouseClick(dialog.btnTakeIt, Qt::LeftButton);
+        return rejected.count() == 1;
+    }
+
+    TDiagramPropertyDialog dialog;
+};
+
 }  // namespace
 
 TEST_F(DiagramWindow, CurvesComeFromTheSamplesAndLiveSamplesOfTheirTreatment)
@@ -76,15 +132,12 @@ TEST_F(DiagramWindow, CurvesComeFromTheSamplesAndLiveSamplesOfTheirTreatment)
     ASSERT_NE(current, nullptr);
     EXPECT_EQ(std::make_pair(current->Data[2].Value, current->YAxis), std::make_pair(800.0f, 1));
     const QString name = form->FindCurveKey(service, 1)->Name;
-    EXPECT_TRUE(name.startsWith(QStringLiteral("Akku %1, ").arg(battery)) && name.endsWith(", mA"));
     form->RemoveServiceCurve(name);
-    EXPECT_EQ(form->FindCurveKey(service, 1), nullptr);
-    EXPECT_EQ(form->Chart()->GetCurve(name), nullptr);
+    EXPECT_TRUE(!form->FindCurveKey(service, 1) && !form->Chart()->GetCurve(name));
 
     form->AddLiveSample(service + 1, 0, 200, 5.4, 1);  // a treatment not shown
     form->AddLiveSample(service, 1, 200, 900, 1);      // its current is not shown
-    EXPECT_EQ(voltage->Data.size(), 4u);
-    EXPECT_EQ(form->Chart()->CurveCount(), 1);
+    EXPECT_EQ(std::make_pair(voltage->Data.size(), form->Chart()->CurveCount()), std::make_pair(size_t(4), 1));
     form->Chart()->repaint();
     form->AddLiveSample(service, 0, 240, 5.45, 1);
     ASSERT_EQ(voltage->Data.size(), 5u);
@@ -100,7 +153,8 @@ TEST_F(DiagramWindow, ZoomBackRestoresEachScalingAndAfterAnAxisSwitchAppliesToTh
     ZoomToMiddle();
     EXPECT_EQ(available.count(), 1);
     const auto once = Scaling();
-    EXPECT_NE(once, before);
+    // The value axis snaps to whole segments (4..16 becomes 5..15).
+    EXPECT_EQ(once, (std::vector<double>{120, 480, 5, 15, 5, 5, 0, 0}));
     ZoomToMiddle();
     EXPECT_EQ(form->ZoomStackSize(), 2);
     EXPECT_NE(Scaling(), once);
@@ -114,8 +168,8 @@ TEST_F(DiagramWindow, ZoomBackRestoresEachScalingAndAfterAnAxisSwitchAppliesToTh
     ZoomToMiddle();
     form->Chart()->SetActiveYAxis(1);
     form->ZoomBack();
-    EXPECT_DOUBLE_EQ(form->Chart()->YAxis(1).StartValue, 0);
-    EXPECT_DOUBLE_EQ(form->Chart()->YAxis(1).EndValue, 20);
+    EXPECT_EQ(std::make_pair(form->Chart()->YAxis(1).StartValue, form->Chart()->YAxis(1).EndValue),
+              std::make_pair(0.0, 20.0));
     EXPECT_NE(form->Chart()->YAxis(0).EndValue, 20);  // the voltage axis keeps its zoom
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->VScrollBar()->maximum() == 4000 / 5 - 4; }));
 }
@@ -132,10 +186,9 @@ TEST_F(DiagramWindow, CurvesOfADeletedTreatmentOrBatteryAreDropped)
         ASSERT_NE(form->AddServiceCurve(id, unit), nullptr);
 
     ASSERT_TRUE(data.DataModule->DeleteService(service));
-    EXPECT_EQ(form->Chart()->CurveCount(), 2);
-    EXPECT_EQ(form->FindCurveKey(service, 0), nullptr);
-    EXPECT_EQ(form->FindCurveKey(service, 1), nullptr);
-    EXPECT_NE(form->FindCurveKey(other, 0), nullptr);
+    EXPECT_EQ(std::make_tuple(form->Chart()->CurveCount(), form->FindCurveKey(service, 0), form->FindCurveKey(service, 1),
+                              form->FindCurveKey(other, 0) != nullptr),
+              std::make_tuple(2, nullptr, nullptr, true));
 
     // Deleting a battery deletes its treatments.
     data.DataModule->ReopenBatteries(secondBattery);
@@ -145,4 +198,51 @@ TEST_F(DiagramWindow, CurvesOfADeletedTreatmentOrBatteryAreDropped)
     // A live sample of the deleted treatment is ignored.
     form->AddLiveSample(service, 0, 240, 5.4, 1);
     EXPECT_EQ(form->Chart()->CurveCount(), 1);
+}
+
+TEST_F(PropertyDialog, StepsAreAcceptedOrRejectedWithABeepOnBothAxes)
+{
+    TMultiChart* c = form->Chart();
+    c->SetXAxisStartValue(3725);
+    c->SetXAxisEndValue(7200);
+    Open(TDiagramPropertyDialog::PageScaling);
+    EXPECT_EQ(QStringList({dialog.edXStartH->text(), dialog.edXStartM->text(), dialog.edXStartS->text(),
+                           dialog.edXEndH->text()}),
+              QStringList({"1", "2", "5", "2"}));
+    c->SetXAxisStartValue(0);
+    c->SetXAxisEndValue(600);
+
+    const std::array<const char*, 5> rejected[] = {
+        {"0", "0.004", "4", "0", "5"},  // value step 0.001
+        {"0", "1", "5", "0", "4"},      // 0.8 s per segment
+        {"1", "0", "5", "0", "5"},      // end before start
+        {"0", "1", "5", "10", "5"},
+        {"0", "eins", "5", "0", "5"},
+        {"0", "1", "5", "0", "x"},
+    };
+    for (const auto& r : rejected) {
+        SetScaling(r[0], r[1], QString(r[2]).toInt(), r[3], r[4]);
+        EXPECT_TRUE(TakeIt()) << r[1] << " " << r[4];
+    }
+    EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->XAxisEndValue(), form->ZoomStackSize()),
+              std::make_tuple(20.0, 600.0, 0));
+
+    SetScaling("0", "1", 10, "0", "5");  // five one-second segments
+    EXPECT_FALSE(TakeIt());
+    EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->YAxisDigits(), c->XAxisEndValue()),
+              std::make_tuple(1.0, 1, 5.0));
+    SetScaling("0", "0.008", 4, "0", "0");  // step 0.002
+    Type(dialog.edXEndM, "75");             // minutes are not limited to 60
+    EXPECT_FALSE(TakeIt());
+    EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->YAxisDigits(), c->XAxisEndValue(), form->ZoomStackSize()),
+              std::make_tuple(0.008, 3, 4500.0, 2));
+
+    // Choosing the current axis fills its scaling; taking it switches to it
+    // and leaves the voltage axis.
+    ClickRadio(dialog.rbAxis_mA);
+    EXPECT_EQ(std::make_pair(dialog.edYEnd->text(), c->ActiveYAxis()), std::make_pair(QString("2000"), 0));
+    SetScaling("0", "1000", 5, "0", "600");
+    EXPECT_FALSE(TakeIt());
+    EXPECT_EQ(std::make_tuple(c->ActiveYAxis(), c->YAxisEndValue(), c->YAxis(0).EndValue),
+              std::make_tuple(1, 1000.0, 0.008));
 }

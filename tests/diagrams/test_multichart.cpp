@@ -1,46 +1,43 @@
-// The chart as a widget: zoom by mouse drags with the pointer readout, and
-// what the renderer draws.
+// The chart: the point walk with its edge rules and what the renderer draws.
 
+#include "ChartGeometry.h"
 #include "MultiChart.h"
 
-#include <QLabel>
 #include <QPainter>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+using namespace ChartGeometry;
+
 namespace {
+
+Curve CurveWith(std::initializer_list<Curve::DataPoint> points, bool overlap = false)
+{
+    Curve c;
+    c.Data = points;
+    c.OverlapPhases = overlap;
+    return c;
+}
+
+Axis TimeAxis(double start, double end)
+{
+    Axis a;
+    a.StartValue = start;
+    a.EndValue = end;
+    a.NumSegments = 5;
+    return a;
+}
+
+const QRect kPlot(60, 25, 500, 300);
 
 class ChartWidget : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        chart.resize(600, 400);
-        chart.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
-    }
-
-    QPoint At(double time, double value) const
-    {
-        return QPoint(chart.ValueToX(time), chart.ValueToY(value, chart.ActiveYAxis()));
-    }
-
-    void Drag(QPoint from, QPoint to, const std::function<void()>& halfway = {})
-    {
-        QTest::mousePress(&chart, Qt::LeftButton, {}, from);
-        QTest::mouseMove(&chart, (from + to) / 2);
-        if (halfway)
-            halfway();
-        QTest::mouseMove(&chart, to);
-        QTest::mouseRelease(&chart, Qt::LeftButton, {}, to);
-    }
-
     // Curves alone on white, so pixel colours tell what was drawn.
-    void CurvesOnly()
+    void SetUp() override
     {
         chart.SetGridVisible(false);
         chart.SetTextVisible(false);
@@ -48,16 +45,9 @@ protected:
         QPalette pal = chart.palette();
         pal.setColor(QPalette::Window, Qt::white);
         chart.setPalette(pal);
-    }
-
-    int Count(const QImage& image, const std::function<bool(QRgb)>& match, QRect area = {}) const
-    {
-        area = area.isNull() ? image.rect() : area;
-        int count = 0;
-        for (int y = area.top(); y <= area.bottom(); ++y)
-            for (int x = area.left(); x <= area.right(); ++x)
-                count += match(image.pixel(x, y)) ? 1 : 0;
-        return count;
+        chart.resize(600, 400);
+        chart.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
     }
 
     TMultiChart chart;
@@ -65,31 +55,35 @@ protected:
 
 }  // namespace
 
-TEST_F(ChartWidget, ADragZoomsBothAxesToWholeSegmentsAndShowsTheValueMeanwhile)
+TEST(ChartPointWalk, OutsideTheRangeOnlyOneNeighbourPerSideAndOverlapRestartsAtTheLeftEdge)
 {
-    QSignalSpy zooming(&chart, &TMultiChart::ChartZooming);
-    Drag(At(500, 10), At(100, 90));  // up and to the left
-    Drag(At(100, 10), At(500, 10));  // no height
-    EXPECT_EQ(zooming.count(), 0);
-    Drag(At(130, 40), At(230, 30));  // inside one segment
-    EXPECT_EQ(zooming.count(), 1);   // announced, but snapping leaves both axes
-    EXPECT_DOUBLE_EQ(chart.XAxisEndValue(), 600);
-    EXPECT_DOUBLE_EQ(chart.YAxisEndValue(), 100);
+    const Axis y;
+    const Axis x = TimeAxis(1000, 1600);
+    EXPECT_TRUE(PlotCurve(CurveWith({{0, 10, 0}, {100, 20, 0}, {900, 30, 0}}), x, y, kPlot).empty());
+    // The last point left of the area is kept, so the line enters from the edge.
+    const auto left = PlotCurve(CurveWith({{0, 10, 0}, {500, 20, 0}, {1100, 30, 0}, {1200, 40, 0}}),
+                                x, y, kPlot);
+    ASSERT_EQ(left.size(), 3u);
+    EXPECT_LE(left[0].X, kPlot.left());
+    EXPECT_EQ(left[0].Y, ValueToY(20, y, kPlot));
+    // The first point beyond the right edge is kept, later ones dropped.
+    const auto right = PlotCurve(CurveWith({{1100, 30, 0}, {1700, 40, 0}, {1800, 50, 0}}), x, y, kPlot);
+    ASSERT_EQ(right.size(), 2u);
+    EXPECT_GT(right[1].X, kPlot.right());
 
-    chart.SetXAxisIsTimeAxis(true);
-    Drag(At(100, 80), At(500, 20), [&] {
-        EXPECT_TRUE(chart.ValueText()->isVisible());
-        EXPECT_TRUE(chart.ValueText()->text().startsWith("50."));  // one decimal more than the axis
-    });
-    EXPECT_FALSE(chart.ValueText()->isVisible());
-    EXPECT_EQ(std::make_tuple(chart.YAxisStartValue(), chart.YAxisEndValue(), chart.YAxisNumSegments(),
-                              chart.XAxisStartValue(), chart.XAxisEndValue(), chart.XAxisNumSegments()),
-              std::make_tuple(25.0, 75.0, 5, 120.0, 480.0, 5));
+    const Curve c = CurveWith({{0, 10, 0}, {1800, 20, 0}, {3600, 30, 0}, {3600, 40, 1},
+                               {5400, 50, 1}, {7200, 60, 1}},
+                              true);
+    const std::vector<PlotPoint> points = PlotCurve(c, TimeAxis(0, 7200), y, kPlot);
+    ASSERT_EQ(points.size(), 6u);
+    EXPECT_EQ(std::make_tuple(points[0].X, points[3].X, points[3].Phase, points[5].X),
+              std::make_tuple(kPlot.left(), kPlot.left(), 1, points[2].X));
+    const Curve inSequence = CurveWith({{0, 10, 0}, {3600, 30, 0}, {3600, 40, 1}, {7200, 60, 1}});
+    EXPECT_GT(PlotCurve(inSequence, TimeAxis(0, 7200), y, kPlot)[2].X, kPlot.left() + kPlot.width() / 3);
 }
 
 TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
 {
-    CurvesOnly();
     const Curve* c = chart.AddCurve("U", 0);
     for (int i = 0; i < 60000; ++i) {
         const double t = i * 0.01;
@@ -115,7 +109,6 @@ TEST_F(ChartWidget, ReducingDensePointsPerColumnDrawsExactlyTheSamePixels)
 
 TEST_F(ChartWidget, WideLinesJoinWithoutBurrs)
 {
-    CurvesOnly();
     Curve* c = chart.AddCurve("U", 0);
     c->Styles[0].Width = 10;
     for (int i = 0; i <= 6; ++i)  // sharp joints: a zigzag over the whole time range

@@ -2,14 +2,13 @@
 
 #include "ExportBuilders.h"
 #include "ExportFile.h"
-#include "TestDatabase.h"
+#include "KestrixFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
-#include <QStandardItemModel>
 
 #include <tuple>
 
@@ -30,15 +29,6 @@ TEST(TableBuilder, OneLinePerRowInTheGridsColumnOrder)
     EXPECT_EQ(db.data->SelectedBatteryID(), 3);   // the list's current row is not moved
     EXPECT_THROW(ColumnIndexes(batteries, {QStringLiteral("F_Nonsense")}), ExportError);
 
-    // Empty texts at the start of a line leave no tab; hidden columns are left out.
-    QStandardItemModel model(2, 4);
-    const QStringList texts = {"", "500", "", "OK", "", "", "300", ""};
-    for (int i = 0; i < texts.size(); ++i)
-        model.setItem(i / 4, i % 4, new QStandardItem(texts[i]));
-    BuildTable(model, {0, 1, 2, 3}, buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({"500\t\tOK", "300\t"}));
-    BuildTable(model, {3, 1}, buffer);
-    EXPECT_EQ(buffer.Lines(), QStringList({"OK\t500", ""}));
 }
 
 TEST(ProtocolBuilder, OneLinePerSampleWithItsStepAndNoneWithoutAStepRow)
@@ -98,8 +88,6 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
     };
     for (const auto &[args, locale, expected] : outputs)
         EXPECT_EQ(run(args, locale), std::make_pair(0, expected)) << args.join(' ').toStdString();
-    const auto services = run({"services", "1"});
-    EXPECT_EQ(std::make_pair(services.first, services.second.count("\r\n")), std::make_pair(0, qsizetype(1)));
 
     const QString rtfFile = dir + QStringLiteral("/label.rtf");
     EXPECT_EQ(run({"label", "1", "--rtf", "-o", rtfFile}).first, 0);

@@ -1,19 +1,35 @@
 #pragma once
-// A simulated Kestrix on COM2 with the test's recording (behind a Lumo on
-// COM1), a fresh database with the matching battery selected, and a terminal manager.
+// A data module on a fresh database in a temporary directory, and a fixture
+// with a simulated Kestrix on COM2 with the test's recording (behind a Lumo on
+// COM1), the matching battery selected, and a terminal manager.
 
 #include "ReadKestrixThread.h"
 #include "SimulatorProcess.h"
 #include "TerminalManager.h"
-#include "TestDatabase.h"
+#include "TestRows.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QVector>
 
+#include <memory>
 #include <vector>
+
+struct TestDatabase {
+    // Adds a battery and selects it.
+    int AddBattery(int id, int capacity, int type = 1, int cells = 4, const QString &brand = QString())
+    {
+        InsertBattery(*data, id, capacity, brand, type, cells);
+        data->ReopenBatteries(id);
+        return id;
+    }
+
+    QTemporaryDir directory;
+    std::unique_ptr<TBRASKDataModule> data = std::make_unique<TBRASKDataModule>(directory.path());
+};
 
 // Phase k holds counts[k] values rising by 5 mV from 5005 mV: all different,
 // so every value is stored with MinDeltaU 0 and recognizable.

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <tuple>
 
 namespace {
 
@@ -41,8 +42,8 @@ protected:
 
 } // namespace
 
-// A whole transfer exits 0; a mismatch (the dialog test has the others), an
-// empty logger and an unknown battery exit 1 and store nothing.
+// A whole transfer exits 0; a mismatch, an empty or missing logger and an
+// unknown battery exit 1 and store nothing.
 TEST_F(LoggerCommand, CompletedTransferExitsZeroRefusedOnesOneAndStoreNothing)
 {
     StartLogger(Phases({121, 61}));
@@ -55,11 +56,14 @@ TEST_F(LoggerCommand, CompletedTransferExitsZeroRefusedOnesOneAndStoreNothing)
     const int other = db.AddBattery(2, 1100);
     const QString empty = db.directory.filePath(QStringLiteral("empty.txt"));
     WriteRecording(empty, {});
-    for (const auto &[id, message] : QList<QPair<int, QString>>{
-             {other, QStringLiteral("Aufzeichnung paßt nicht zum ausgewählten Akku!")},
-             {battery, QStringLiteral("KESTRIX ist leer!")}, {42, QString()}}) {
-        if (id == battery)
-            sim->control("load-kestrix 2 " + empty.toStdString());
+    const std::tuple<int, std::string, QString> refusals[] = {
+        {other, "", QStringLiteral("Aufzeichnung paßt nicht zum ausgewählten Akku!")},
+        {battery, "load-kestrix 2 " + empty.toStdString(), QStringLiteral("KESTRIX ist leer!")},
+        {42, "", QString()},
+        {battery, "unplug 2", QStringLiteral("KESTRIX nicht angeschlossen")}};
+    for (const auto &[id, logger, message] : refusals) {
+        if (!logger.empty())
+            sim->control(logger);
         const auto [exitCode, err] = Run(id);
         EXPECT_EQ(exitCode, 1);
         EXPECT_TRUE(err.contains(message)) << err.toStdString();

@@ -53,7 +53,7 @@ int PdfPages(const QString &path)
     return int(content.count("/Type /Page\n") + content.count("/Type /Page ") + content.count("/Type /Page/"));
 }
 
-// A treatment of battery 1 with a charge step and its samples, selected.
+// A treatment of a new battery 1 with a charge step and its samples, selected.
 int SelectedTreatment(Program &program, int samples, int interval)
 {
     InsertBattery(program.Db(), 1, 1000);
@@ -66,35 +66,13 @@ int SelectedTreatment(Program &program, int samples, int interval)
 
 } // namespace
 
-TEST(MainformExport, TableExportWithRtfFilterAndBareNameWritesRtfIntoTxt)
-{
-    Program program;
-    ModalDriver driver;
-    for (const auto &[id, capacity, brand] : QList<std::tuple<int, int, QString>>{
-             {1, 600, "Mignon"}, {2, 1000, "Baby {blau}"}, {3, 2000, ""}})
-        InsertBattery(program.Db(), id, capacity, brand);
-    program.Form().DatabasePageControl->setCurrentWidget(program.Form().TabSheetAkkus);
-    QCoreApplication::processEvents();
-
-    driver.OnDialog(SaveAs(program.Directory() + QStringLiteral("/tabelle"), ExportFile::RtfFilter()));
-    program.Form().MenuExportTableClick();
-    const RtfReadResult rtf = ReadRtfText(Contents(program.Directory() + QStringLiteral("/tabelle.txt")));
-    ASSERT_TRUE(rtf.valid) << rtf.error.toStdString();
-    EXPECT_EQ(rtf.text, QStringLiteral("1\t600\tNMH\tMignon\n2\t1000\tNMH\tBaby {blau}\n3\t2000\tNMH\t\n"));
-
-    // The filter chosen last is offered again.
-    QString offered;
-    driver.OnDialog(SaveAs(program.Directory() + QStringLiteral("/etikett.rtf"), QString(), &offered));
-    program.Form().MenuExportInfoClick();
-    EXPECT_EQ(offered, ExportFile::RtfFilter());
-    EXPECT_TRUE(Contents(program.Directory() + QStringLiteral("/etikett.rtf")).startsWith("{\\rtf1"));
-}
-
-TEST(MainformExport, SamplesAsCsvFromTheRecordsContextMenu)
+TEST(MainformExport, SamplesAsCsvFromTheContextMenuAndTablesAsRtfEvenIntoTxt)
 {
     Program program;
     ModalDriver driver;
     TMainForm &form = program.Form();
+    InsertBattery(program.Db(), 2, 1000, QStringLiteral("Baby {blau}"));
+    InsertBattery(program.Db(), 3, 2000, QString());
     SelectedTreatment(program, 3, 600);
     form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
     QCoreApplication::processEvents();
@@ -108,6 +86,21 @@ TEST(MainformExport, SamplesAsCsvFromTheRecordsContextMenu)
               QStringLiteral("Zeit [s],Schritt,Funktion,Spannung [V],Strom [A],Kapazit\u00e4t [mAh]\r\n"
                              "0,1,Laden,1.3,0.3,0\r\n600,1,Laden,1.301,0.3,50\r\n1200,1,Laden,1.302,0.3,100\r\n"));
     EXPECT_EQ(form.LastFolder(QStringLiteral("export")), program.Directory());
+
+    // The RTF filter with a bare name writes RTF into name.txt.
+    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
+    QCoreApplication::processEvents();
+    driver.OnDialog(SaveAs(program.Directory() + QStringLiteral("/tabelle"), ExportFile::RtfFilter()));
+    form.MenuExportTableClick();
+    const RtfReadResult rtf = ReadRtfText(Contents(program.Directory() + QStringLiteral("/tabelle.txt")));
+    ASSERT_TRUE(rtf.valid) << rtf.error.toStdString();
+    EXPECT_EQ(rtf.text, QStringLiteral("1\t1000\tNMH\tAkku\n2\t1000\tNMH\tBaby {blau}\n3\t2000\tNMH\t\n"));
+
+    // The filter chosen last is offered again.
+    driver.OnDialog(SaveAs(program.Directory() + QStringLiteral("/etikett.rtf"), QString(), &offered));
+    form.MenuExportInfoClick();
+    EXPECT_EQ(offered, ExportFile::RtfFilter());
+    EXPECT_TRUE(Contents(program.Directory() + QStringLiteral("/etikett.rtf")).startsWith("{\\rtf1"));
 }
 
 TEST(MainformExport, CopyAndPrintTheProtocolAlsoAfterAFailedPrint)
@@ -185,8 +178,7 @@ TEST_F(KestrixFixture, MainWindowReadoutShowsTheNewTreatment)
 
     EXPECT_EQ(form.DatabasePageControl->currentWidget(), form.TabSheetServices);
     QueryModel *services = program.DataModule().ServiceQuery();
-    EXPECT_EQ(services->rowCount(), 2);
-    EXPECT_EQ(services->currentRow(), 1);
-    EXPECT_EQ(program.DataModule().SubServiceQuery()->rowCount(), 2);
+    EXPECT_EQ(std::make_tuple(services->rowCount(), services->currentRow(), program.DataModule().SubServiceQuery()->rowCount()),
+              std::make_tuple(2, 1, 2));
     EXPECT_EQ(form.focusWidget(), form.ServicesDBGrid);
 }
