@@ -31,7 +31,7 @@ bool SimulatorBuilt()
 QAction *MenuCommand(const QMenuBar &menuBar, const QString &menu, const QString &item)
 {
     for (QAction *top : menuBar.actions())
-        for (QAction *action : top->text() == menu && top->menu() ? top->menu()->actions() : QList<QAction*>())
+        for (QAction *action : top->text() == menu && top->menu() ? top->menu()->actions() : QList<QAction *>())
             if (action->text() == item)
                 return action;
     return nullptr;
@@ -157,19 +157,17 @@ int Program::CreateBatteryWithInsertKey(ModalDriver &driver, const NewBattery &b
 {
     TMainForm &form = Form();
     driver.OnDialog([battery](QDialog *dialog) {
-        if (auto* form = qobject_cast<TNewBatteryDialog*>(dialog)) {
-            TypeInto(form->CapEdit, battery.capacity);
-            form->TypCombo->setFocus();
-            form->TypCombo->setCurrentIndex(0);
-            for (int row = 0; row < battery.type; ++row)
-                QTest::keyClick(form->TypCombo, Qt::Key_Down);
-            TypeInto(form->ZellenEdit, battery.cells);
-            TypeInto(form->BezEdit, battery.brand);
-            QTest::mouseClick(form->OKBtn, Qt::LeftButton);
-        } else {
-            dialog->reject();
-        }
-        return true;
+        auto *newBattery = qobject_cast<TNewBatteryDialog *>(dialog);
+        if (!newBattery)
+            return dialog->reject();
+        TypeInto(newBattery->CapEdit, battery.capacity);
+        newBattery->TypCombo->setFocus();
+        newBattery->TypCombo->setCurrentIndex(0);
+        for (int row = 0; row < battery.type; ++row)
+            QTest::keyClick(newBattery->TypCombo, Qt::Key_Down);
+        TypeInto(newBattery->ZellenEdit, battery.cells);
+        TypeInto(newBattery->BezEdit, battery.brand);
+        QTest::mouseClick(newBattery->OKBtn, Qt::LeftButton);
     });
     form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
     form.BatteryDBGrid->setFocus();
@@ -188,7 +186,7 @@ TAccuControlForm *Program::StartTreatment(ModalDriver &driver, const StandardTre
         return nullptr;
     const int pagesBefore = form.AccuTab->count();
     driver.OnDialog([treatment](QDialog *dialog) {
-        auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
+        auto *select = qobject_cast<TSelectServiceDialog *>(dialog);
         if (select && select->IsSearching())
             return false;   // the port search holds the input back
         if (!select || !FillSelectServiceDialog(select, treatment))
@@ -201,6 +199,6 @@ TAccuControlForm *Program::StartTreatment(ModalDriver &driver, const StandardTre
     if (!WaitFor([&] { return driver.AllHandled() && form.AccuTab->count() == pagesBefore + 1 && !engine.Busy(); },
                  timeoutMs))
         return nullptr;
-    return form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm*>();
+    return form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm *>();
 }
 
