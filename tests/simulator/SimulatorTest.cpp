@@ -107,9 +107,10 @@ TEST(SimulatorBatteryModel, Program3DischargesThenChargesThenGoesIdle)
         EXPECT_EQ(s.error, 0);
         if (modes.empty() || modes.back() != s.mode)
             modes.push_back(s.mode);
-        if (s.mode == 2 || s.mode == 1)
+        if (s.mode == 2 || s.mode == 1) {
             EXPECT_TRUE(s.mode == 2 ? s.voltage >= 3900 && s.voltage <= 5500 : s.voltage >= 5000 && s.voltage <= 6300)
                 << s.voltage;
+        }
         return s.mode <= 0;
     });
     EXPECT_EQ(modes, (std::vector<int>{2, 1, 0}));

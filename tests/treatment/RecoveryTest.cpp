@@ -55,8 +55,9 @@ protected:
               registry ? "SELECT COUNT(*) FROM running WHERE F_ServiceID NOT IN (SELECT F_ID FROM services)" : "",
               registry ? "SELECT COUNT(*) FROM services WHERE F_ID NOT IN (SELECT F_ServiceID FROM running) AND F_ID "
                          "IN (SELECT F_ServiceID FROM sub WHERE F_State IN (0, 1))" : ""})
-            if (*orphans)
+            if (*orphans) {
                 EXPECT_EQ(0, Scalar(orphans)) << orphans;
+            }
         const std::vector<PollLine> printed = PollLines(output);
         if (serviceID == 0) {
             EXPECT_TRUE(printed.empty());
@@ -172,14 +173,16 @@ TEST_F(RecoveryTest, KilledAtRandomMomentsLeavesSoundRecords)
         // loading can leave the charger stopped, and then it closes the steps.
         const bool exited = recorder.state() != QProcess::Running;
         const QString output = exited ? QString::fromUtf8(recorder.readAll()) : KillHard(recorder);
-        if (exited)
+        if (exited) {
             ASSERT_TRUE(resume && output.contains("nicht mehr aus")) << where << output.toStdString();
+        }
         // A kill before the first line may still have committed the rows.
         const int latest = Scalar("SELECT MAX(F_ID) FROM services");
         const int serviceID = resume ? interrupted : (latest > newest ? latest : 0);
         const auto printed = treatment.match(output);
-        if (!resume && printed.hasMatch())
+        if (!resume && printed.hasMatch()) {
             EXPECT_EQ(printed.captured(1).toInt(), serviceID) << where;
+        }
         ExpectSoundAfterKill(output, serviceID, before, where, !exited);
         interrupted = latest != 0 && database_->StateOf(latest) == TBRASKDataModule::RecordingState::Interrupted
                           ? latest : 0;
