@@ -10,6 +10,7 @@
 #include "treatment/TreatmentEngine.h"
 
 #include "SqliteLock.h"
+#include "TestRows.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -60,12 +61,7 @@ protected:
             manager.RegisterTerminal("Ohmrida an ", manager.Port(1), Ohmrida::DeviceOhmrida, 0x00);
             manager.RegisterTerminal("Lumo an ", manager.Port(2), Ohmrida::DeviceLumo, 0x00);
         });
-        battery.ID = database.PeekBatteryID();
-        battery.Capacity = 1000;
-        battery.Type = 1;
-        battery.Cells = battery.Form = 4;
-        database.InsertBattery(battery);
-        database.AdvanceBatteryID();
+        InsertBattery(database, batteryID, capacity);
     }
 
     ~ServiceCommandsTest() override
@@ -89,7 +85,7 @@ protected:
             choose();
         });
         driver.start(5);
-        const int ticket = ExecuteStartServiceCommand(dialog, engine, battery.ID, battery.Capacity);
+        const int ticket = ExecuteStartServiceCommand(dialog, engine, batteryID, capacity);
         QObject::disconnect(connection);
         return ticket;
     }
@@ -124,7 +120,7 @@ protected:
     TabHost host;
     TTreatmentEngine engine;
     TSelectServiceDialog dialog;
-    TBRASKDataModule::Battery battery;
+    const int batteryID = 1, capacity = 1000;
 };
 
 }  // namespace
@@ -137,7 +133,7 @@ TEST_F(ServiceCommandsTest, StartsFromBothPagesAndAStopClickedTwiceStopsTheActiv
     EXPECT_EQ(std::make_tuple(first.Terminal, first.Program, first.ChargeCurrent, first.DischargeCurrent),
               std::make_tuple(std::string("Ohmrida an COM1"), 1, 100, 100));
     ASSERT_NE(ActiveAccuForm(host.AccuTab), nullptr);
-    EXPECT_EQ(ActiveAccuForm(host.AccuTab)->TerminalLabel->text(), QString("Ohmrida an COM1: Akku %1").arg(battery.ID));
+    EXPECT_EQ(ActiveAccuForm(host.AccuTab)->TerminalLabel->text(), QString("Ohmrida an COM1: Akku %1").arg(batteryID));
 
     // A user program from the grid, on the one terminal still free.
     const TreatmentInfo second = Started(RunStartCommand([&] {
