@@ -11,7 +11,7 @@ PACKAGES=(
   sqlite3
   postgresql util-linux
   fonts-dejavu-core xvfb xauth
-  dpkg-dev desktop-file-utils appstream groff-base
+  dpkg-dev file desktop-file-utils appstream groff-base
 )
 
 missing=()
