@@ -7,6 +7,8 @@
 //   --screenshot FILE  show the main window, save a picture of it, quit
 //   --demo             with --screenshot: fill an empty database with a few batteries
 
+#include "QuitSignals.h"
+
 #include "mainwindow/Commands.h"
 #include "mainwindow/Mainform.h"
 #include "mainwindow/Startup.h"
@@ -26,7 +28,10 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -49,18 +54,20 @@ QString HelpText()
                "  -h, --help           diese Hilfe anzeigen\n"
                "  -v, --version        Versionsnummer anzeigen\n"
                "\n"
-               "Dateien:\n"
-               "  %2/braskon.db\n"
-               "      die Datenbank (ein Ordner \u201edatabase\u201c neben dem Programm hat Vorrang)\n"
-               "  %3/log.txt\n"
-               "      eine Zeile je Abfrage eines Ladeger\u00e4ts\n"
-               "  ~/.config/braskon/braskon.conf\n"
-               "      Einstellungen, Schnittstellen-Zuordnung, Fenstergr\u00f6\u00dfe\n"
-               "\n"
                "Die Umgebungsvariable BRASKON_COMn (n = 1..9) \u00fcberschreibt das Ger\u00e4t, das in den\n"
                "Einstellungen (Seite \u201eSchnittstellen\u201c) f\u00fcr COMn gew\u00e4hlt ist.\n"
-               "Die Kommandozeilenfassung ist braskon-cli (braskon-cli --help).\n"))
-        .arg(QStringLiteral(BRASKON_VERSION), DataLocation::UserDataDirectory(), DataLocation::UserStateDirectory());
+               "Die Kommandozeilenfassung ist braskon-cli (braskon-cli --help).\n"
+               "\n"
+               "Dateien:\n"
+               "  %2/braskon.db\n"
+               "                       die Datenbank (ein Ordner \u201edatabase\u201c neben dem Programm hat\n"
+               "                       Vorrang)\n"
+               "  %3/log.txt\n"
+               "                       eine Zeile je Abfrage eines Ladeger\u00e4ts\n"
+               "  %4\n"
+               "                       Einstellungen, Schnittstellen-Zuordnung, Fenstergr\u00f6\u00dfe\n"))
+        .arg(QStringLiteral(BRASKON_VERSION), DataLocation::UserDataDirectory(), DataLocation::UserStateDirectory(),
+             DataLocation::UserSettingsFile());
 }
 
 // Reads the options; returns -1 to go on, else the exit status.
@@ -79,13 +86,16 @@ int ReadOptions(const QStringList &arguments, Options &options)
         err << "braskon: " << parser.errorText() << "\n(braskon --help zeigt die Hilfe)" << Qt::endl;
         return 2;
     }
-    if (parser.isSet(help)) {
-        out << HelpText() << Qt::flush;
-        return 0;
-    }
-    if (parser.isSet(version)) {
-        out << "braskon " << BRASKON_VERSION << Qt::endl;
-        return 0;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        if (parser.isSet(help))
+            out << HelpText();
+        else
+            out << "braskon " << BRASKON_VERSION << '\n';
+        out.flush();
+        if (out.status() == QTextStream::Ok && std::fflush(stdout) == 0)
+            return 0;
+        err << "braskon: die Ausgabe kann nicht geschrieben werden" << Qt::endl;
+        return 1;
     }
     if (!parser.positionalArguments().isEmpty()) {
         err << "braskon: unerwartetes Argument \u201e" << parser.positionalArguments().constFirst()
@@ -129,7 +139,7 @@ void ShowStartupError(const QString &text)
 {
     QTextStream(stderr) << "braskon: " << text << Qt::endl;
     if (HasScreen())
-        QMessageBox::critical(nullptr, QStringLiteral("Brask"), text);
+        QMessageBox::critical(nullptr, QStringLiteral(BRASKON_WINDOW_CLASS), text);
 }
 
 // Something the user should know at start that does not stop the program:
@@ -144,6 +154,72 @@ void ShowStartupNotice(QWidget *window, const QString &title, const QString &tex
     box->setModal(false);
     box->show();
 }
+
+// Qt ends a program it finds no window system for with its own fatal
+// message (advising to reinstall the program) and an abort. While the
+// application is created, this handler catches that and says instead, in
+// German, what is missing; the window system's own warnings are held back
+// and passed on only when the start succeeds.
+class DisplayCheck {
+public:
+    DisplayCheck() { previous_ = qInstallMessageHandler(&DisplayCheck::handle); }
+    ~DisplayCheck()
+    {
+        qInstallMessageHandler(previous_);
+        for (const Held &message : held_) {
+            const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
+            if (previous_)
+                previous_(message.type, context, message.text);
+        }
+        held_.clear();
+    }
+    DisplayCheck(const DisplayCheck &) = delete;
+    DisplayCheck &operator=(const DisplayCheck &) = delete;
+
+private:
+    struct Held {
+        QtMsgType type;
+        QByteArray category;
+        QString text;
+    };
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (type != QtFatalMsg) {
+            held_.push_back({type, QByteArray(context.category), text});
+            return;
+        }
+        // The window system's first complaint names the cause ("could not
+        // connect to display"); the later ones follow from it.
+        QString reason;
+        for (const Held &message : held_) {
+            if (message.category.startsWith("qt.qpa")) {
+                reason = message.text;
+                break;
+            }
+        }
+        const QString display = qEnvironmentVariable("DISPLAY"), wayland = qEnvironmentVariable("WAYLAND_DISPLAY"),
+                      platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+        QString what;
+        if (!platform.isEmpty())
+            what = QStringLiteral("die Fensterumgebung QT_QPA_PLATFORM=%1 ist nicht verf\u00fcgbar").arg(platform);
+        else if (display.isEmpty() && wayland.isEmpty())
+            what = QStringLiteral("keine grafische Anzeige: DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt"),
+            reason.clear();
+        else
+            what = QStringLiteral("die grafische Anzeige %1 ist nicht erreichbar")
+                       .arg(wayland.isEmpty() ? QStringLiteral("DISPLAY=") + display
+                                              : QStringLiteral("WAYLAND_DISPLAY=") + wayland);
+        if (!reason.isEmpty())
+            what += QStringLiteral(" (%1)").arg(reason);
+        QTextStream(stderr) << "braskon: " << what
+                            << ".\nbraskon braucht eine Anzeige (X11 oder Wayland); ohne Fenster arbeitet braskon-cli"
+                               " (braskon-cli --help)."
+                            << Qt::endl;
+        std::_Exit(1);
+    }
+    static inline QtMessageHandler previous_ = nullptr;
+    static inline std::vector<Held> held_;
+};
 
 }  // namespace
 
@@ -168,8 +244,13 @@ int main(int argc, char *argv[])
         const int status = ReadOptions(QCoreApplication::arguments(), options);
         return status >= 0 ? status : 0;
     }
+    std::unique_ptr<DisplayCheck> displayCheck = std::make_unique<DisplayCheck>();
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Brask"));
+    displayCheck.reset();
+    // From here on a request to end waits for the event loop, however early it comes.
+    TQuitSignals quitSignals;
+    // The application title, and the window class the desktop file names.
+    QApplication::setApplicationName(QStringLiteral(BRASKON_WINDOW_CLASS));
     QApplication::setApplicationVersion(QStringLiteral(BRASKON_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("de.quentax.braskon"));
     InstallGermanQtTranslation(application);
@@ -222,6 +303,11 @@ int main(int argc, char *argv[])
             QApplication::exit(saved ? 0 : 2);
         });
     }
+    // Ended from outside (logout, kill, Ctrl+C in the terminal): as by "Beenden".
+    QObject::connect(&quitSignals, &TQuitSignals::QuitRequested, &mainForm, [&mainForm] {
+        mainForm.close();
+        QApplication::exit(0);
+    });
     const int status = QApplication::exec();
     mainForm.SetSettings(nullptr);
     program.reset();

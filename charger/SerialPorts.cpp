@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Ohmrida {
@@ -24,6 +28,12 @@ std::mutex &assignmentLock()
 }
 
 std::map<int, std::string> &assignment()
+{
+    static std::map<int, std::string> devices;
+    return devices;
+}
+
+std::map<int, std::string> &overrides()
 {
     static std::map<int, std::string> devices;
     return devices;
@@ -98,8 +108,25 @@ std::map<int, std::string> Assignment()
     return assignment();
 }
 
+void Override(int port, const std::string &device)
+{
+    if (!validPort(port))
+        return;
+    std::lock_guard<std::mutex> guard(assignmentLock());
+    if (device.empty())
+        overrides().erase(port);
+    else
+        overrides()[port] = device;
+}
+
 Resolved Resolve(int port)
 {
+    {
+        std::lock_guard<std::mutex> guard(assignmentLock());
+        const auto found = overrides().find(port);
+        if (found != overrides().end())
+            return {found->second, Origin::CommandLine};
+    }
     const std::string variable = "BRASKON_COM" + std::to_string(port);
     if (const char *path = std::getenv(variable.c_str()); path && *path)
         return {path, Origin::Environment};
@@ -164,11 +191,139 @@ Access CheckAccess(const std::string &device)
     return Access::Usable;
 }
 
+namespace {
+
+std::string userName(uid_t id)
+{
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd *found = nullptr;
+    if (::getpwuid_r(id, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->pw_name;
+    return std::to_string(id);
+}
+
+std::string groupName(gid_t id)
+{
+    std::vector<char> buffer(16384);
+    struct group entry {};
+    struct group *found = nullptr;
+    if (::getgrgid_r(id, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->gr_name;
+    return std::to_string(id);
+}
+
+// The groups of this process (its login), and the groups the group database
+// says the user belongs to now.
+std::vector<unsigned> loginGroups()
+{
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(0, ::getgroups(0, nullptr))));
+    const int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    std::vector<unsigned> result(groups.begin(), groups.begin() + std::max(0, count));
+    result.push_back(::getegid());
+    return result;
+}
+
+std::vector<unsigned> memberGroups()
+{
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd *user = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &user) != 0 || !user)
+        return {};
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<size_t>(count));
+        if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0)
+            return {};
+    }
+    return std::vector<unsigned>(groups.begin(), groups.begin() + count);
+}
+
+bool contains(const std::vector<unsigned> &ids, unsigned id)
+{
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+// 0660 -> "rw-rw----"
+std::string modeText(unsigned mode)
+{
+    std::string text;
+    for (int shift = 6; shift >= 0; shift -= 3) {
+        text += (mode >> shift) & 4 ? 'r' : '-';
+        text += (mode >> shift) & 2 ? 'w' : '-';
+        text += (mode >> shift) & 1 ? 'x' : '-';
+    }
+    return text;
+}
+
+std::string octal(unsigned mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%03o", mode & 0777);
+    return text;
+}
+
+const char *const openQuote = "\xE2\x80\x9E";
+const char *const closeQuote = "\xE2\x80\x9C";
+
+} // namespace
+
+Denial ExplainDenial(unsigned ownerId, unsigned groupId, unsigned mode, const std::vector<unsigned> &loginGroups,
+                     const std::vector<unsigned> &memberGroups)
+{
+    Denial why;
+    why.owner = std::to_string(ownerId);
+    why.group = std::to_string(groupId);
+    why.mode = mode & 07777;
+    // Nobody should join root's group to reach a serial port.
+    const bool groupMayOpen = (mode & 060) == 060 && groupId != 0;
+    why.joiningHelps = groupMayOpen && !contains(loginGroups, groupId);
+    why.loginIsBehind = why.joiningHelps && contains(memberGroups, groupId);
+    return why;
+}
+
+Denial ExplainDenial(const std::string &device)
+{
+    struct stat status {};
+    if (::stat(device.c_str(), &status) != 0)
+        return {};
+    Denial why = ExplainDenial(status.st_uid, status.st_gid, status.st_mode, loginGroups(), memberGroups());
+    why.owner = userName(status.st_uid);
+    why.group = groupName(status.st_gid);
+    return why;
+}
+
+std::string DeniedMessage(int port, const std::string &device, const Denial &why)
+{
+    std::string text = "COM" + std::to_string(port) + " (" + device + "): Zugriff verweigert. ";
+    const std::string group = std::string(openQuote) + why.group + closeQuote;
+    if (why.loginIsBehind)
+        return text + "Sie sind inzwischen Mitglied der Gruppe " + group
+               + ", die das Ger\xC3\xA4t \xC3\xB6" "ffnen darf; das gilt ab der n\xC3\xA4" "chsten Anmeldung: bitte ab- und "
+                 "wieder anmelden.";
+    if (why.joiningHelps) {
+        text += why.group == "dialout" ? "Serielle Schnittstellen d\xC3\xBC" "rfen nur Mitglieder der Gruppe "
+                                       : "Das Ger\xC3\xA4t d\xC3\xBC" "rfen nur Mitglieder der Gruppe ";
+        return text + group + " \xC3\xB6" "ffnen: sudo usermod -aG " + why.group + " $USER, danach neu anmelden.";
+    }
+    return text + "Das Ger\xC3\xA4t geh\xC3\xB6rt " + why.owner + ":" + why.group + " und hat die Rechte "
+           + modeText(why.mode) + " (" + octal(why.mode)
+           + "); eine Gruppe hilft hier nicht. \xC3\x84ndern kann das der Eigent\xC3\xBCmer oder root "
+             "(chmod, chown oder eine udev-Regel).";
+}
+
 std::string DeniedMessage(int port, const std::string &device)
 {
-    return "COM" + std::to_string(port) + " (" + device
-           + "): Zugriff verweigert. Serielle Schnittstellen d\xC3\xBCrfen nur Mitglieder der Gruppe "
-             "\xE2\x80\x9E" "dialout\xE2\x80\x9C \xC3\xB6" "ffnen: sudo usermod -aG dialout $USER, danach neu anmelden.";
+    return DeniedMessage(port, device, ExplainDenial(device));
+}
+
+std::string DenialSummary(const Denial &why)
+{
+    if (why.joiningHelps)
+        return "Gruppe " + why.group + (why.loginIsBehind ? ", ab der n\xC3\xA4" "chsten Anmeldung" : "");
+    return why.owner + ":" + why.group + " " + modeText(why.mode);
 }
 
 } // namespace SerialPorts

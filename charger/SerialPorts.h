@@ -21,8 +21,12 @@ void Assign(int port, const std::string &device);
 void AssignAll(const std::map<int, std::string> &devices);
 std::map<int, std::string> Assignment();
 
+// This run's own assignment (braskon-cli --port): it wins over the
+// environment and the settings. Thread-safe like the assignment.
+void Override(int port, const std::string &device);
+
 // Where the device of COM<n> comes from, and the device itself.
-enum class Origin { Environment, Assignment, Default };
+enum class Origin { CommandLine, Environment, Assignment, Default };
 struct Resolved {
     std::string device;
     Origin origin = Origin::Default;
@@ -47,9 +51,30 @@ std::string DescriptionFromById(const std::string &name);
 enum class Access { Usable, Missing, Denied };
 Access CheckAccess(const std::string &device);
 
-// The German hint for a port the user may not open, e.g.
-// "COM1 (/dev/ttyUSB0): Zugriff verweigert. ..." mentioning the dialout group.
+// Why the calling user may not open a device: its owner, group and mode, and
+// whether joining its group would help.
+struct Denial {
+    std::string owner, group;   // names, or the numbers when the system has none
+    unsigned mode = 0;          // permission bits, e.g. 0660
+    // The group may read and write, and this login is not in it: joining
+    // helps. loginIsBehind: the user is in it already, but only since this
+    // login started, so logging in again is what helps.
+    bool joiningHelps = false;
+    bool loginIsBehind = false;
+};
+Denial ExplainDenial(const std::string &device);
+// The decision of ExplainDenial on given facts: the device's owner, group and
+// mode, the groups of this login and the groups the user is a member of.
+Denial ExplainDenial(unsigned ownerId, unsigned groupId, unsigned mode, const std::vector<unsigned> &loginGroups,
+                     const std::vector<unsigned> &memberGroups);
+
+// The German message for a port the user may not open, e.g.
+// "COM1 (/dev/ttyUSB0): Zugriff verweigert. ..." with the hint to join the
+// device's group where that helps, else who owns the device and its mode.
 std::string DeniedMessage(int port, const std::string &device);
+std::string DeniedMessage(int port, const std::string &device, const Denial &why);
+// The short form for a table: "Gruppe dialout", or "root:root rw-------".
+std::string DenialSummary(const Denial &why);
 
 } // namespace SerialPorts
 

@@ -64,8 +64,10 @@ int batteryAdd(const QStringList &args, Cli::Context &context)
         }
     }
     TBRASKDataModule::Battery battery;
-    const auto capacity = parseNumber(options->value("--capacity"), "--capacity", 1, 2147483647, context);
-    const auto cells = parseNumber(options->value("--cells"), "--cells", 0, 32767, context);
+    // The chargers and the logger take the capacity as 16 bits and the cell
+    // count as 8 bits; a battery outside that could never be treated.
+    const auto capacity = parseNumber(options->value("--capacity"), "--capacity", 1, 65535, context);
+    const auto cells = parseNumber(options->value("--cells"), "--cells", 1, 255, context);
     const auto form = parseNumber(options->value("--form", "0"), "--form", 0, 5, context);
     if (!capacity || !cells || !form)
         return 2;

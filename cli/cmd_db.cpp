@@ -150,8 +150,8 @@ int dbCommand(const QStringList &args, Cli::Context &context)
 
 const Cli::CommandRegistration registration(
     "db",
-    "db copy QUELLE ZIEL   eine ganze Datenbank kopieren (Ordner oder postgresql://...), mit IDs und Z\u00e4hlern;\n"
-    "                       das Ziel muss leer sein",
+    "db copy QUELLE ZIEL  eine ganze Datenbank kopieren (Ordner oder postgresql://...), mit IDs\n"
+    "                       und Z\u00e4hlern; das Ziel muss leer sein",
     dbCommand);
 
 } // namespace

@@ -49,46 +49,52 @@ bool selectService(TBRASKDataModule &data, int serviceID)
     return data.SelectedServiceID() == serviceID;
 }
 
-// Fills the buffer; false (with a message) when the record does not exist.
-bool build(const QString &what, const QStringList &ids, TBRASKDataModule &data, Richie &buffer,
-           Cli::Context &context)
+enum class Built { Done, NotFound, BadCall };
+
+// Whether the call names an export and its ID, before the database is opened.
+bool wellFormed(const QString &what, const QStringList &ids)
+{
+    int id = 0;
+    if (what == QLatin1String("batteries"))
+        return ids.isEmpty();
+    static const QStringList withID = {QStringLiteral("label"), QStringLiteral("services"), QStringLiteral("protocol"),
+                                       QStringLiteral("steps")};
+    return withID.contains(what) && ids.size() == 1 && parseID(ids.first(), id);
+}
+
+// Fills the buffer for a well-formed call; NotFound (with a message) when the
+// record does not exist.
+Built build(const QString &what, const QStringList &ids, TBRASKDataModule &data, Richie &buffer,
+            Cli::Context &context)
 {
     using namespace ExportBuilders;
-    int id = 0;
     if (what == QLatin1String("batteries")) {
         data.ReopenBatteries(0);
         BuildTable(*data.BatteryQuery(), ColumnIndexes(*data.BatteryQuery(), BatteryListColumns()), buffer);
-        return true;
+        return Built::Done;
     }
-    if (ids.size() != 1 || !parseID(ids.first(), id)) {
-        context.err << usageText << Qt::endl;
-        return false;
-    }
+    int id = 0;
+    parseID(ids.first(), id);
     if (what == QLatin1String("label") || what == QLatin1String("services")) {
         if (!selectBattery(data, id)) {
             context.err << "braskon-cli export: Akku " << id << " gibt es nicht" << Qt::endl;
-            return false;
+            return Built::NotFound;
         }
         if (what == QLatin1String("label"))
             BuildSelectedLabel(data, buffer);
         else
             BuildTable(*data.ServiceQuery(), ColumnIndexes(*data.ServiceQuery(), ServiceListColumns()), buffer);
-        return true;
+        return Built::Done;
     }
-    if (what == QLatin1String("protocol") || what == QLatin1String("steps")) {
-        if (!selectService(data, id)) {
-            context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
-            return false;
-        }
-        if (what == QLatin1String("protocol"))
-            BuildProtocol(data, id, buffer);
-        else
-            BuildTable(*data.SubServiceQuery(), ColumnIndexes(*data.SubServiceQuery(), StepListColumns()),
-                       buffer);
-        return true;
+    if (!selectService(data, id)) {
+        context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
+        return Built::NotFound;
     }
-    context.err << usageText << Qt::endl;
-    return false;
+    if (what == QLatin1String("protocol"))
+        BuildProtocol(data, id, buffer);
+    else
+        BuildTable(*data.SubServiceQuery(), ColumnIndexes(*data.SubServiceQuery(), StepListColumns()), buffer);
+    return Built::Done;
 }
 
 void writeToStandardOutput(Cli::Context &context, const QByteArray &content)
@@ -164,11 +170,15 @@ int exportCommand(const QStringList &args, Cli::Context &context)
     if (positional.first() == QLatin1String("samples"))
         return exportSamples(positional.mid(1), outputFile, rtf, context);
 
+    if (!wellFormed(positional.first(), positional.mid(1))) {
+        context.err << usageText << Qt::endl;
+        return 2;
+    }
     return runExport(context, [&] {
         TBRASKDataModule data(databaseDirectory(context));
         Richie buffer;
-        if (!build(positional.first(), positional.mid(1), data, buffer, context))
-            return 2;
+        if (build(positional.first(), positional.mid(1), data, buffer, context) == Built::NotFound)
+            return 1;
         if (!outputFile.isEmpty())
             buffer.SaveToFile(outputFile, rtf ? Richie::Format::Rtf : Richie::Format::PlainText);
         else
@@ -179,9 +189,13 @@ int exportCommand(const QStringList &args, Cli::Context &context)
 
 static const Cli::CommandRegistration registration(
     "export",
-    "export label AKKU_ID | protocol AUFZEICHNUNG_ID | batteries | services AKKU_ID | steps AUFZEICHNUNG_ID\n"
-    "                       [--rtf] [-o DATEI]   Etikett, Me\u00dfprotokoll oder Liste als Text\n"
-    "                       (Zeilen mit CR LF) oder RTF\n"
+    "export label|services AKKU_ID [--rtf] [-o DATEI]\n"
+    "                       Etikett oder Aufzeichnungsliste eines Akkus als Text (Zeilen mit\n"
+    "                       CR LF) oder RTF\n"
+    "  export protocol|steps AUFZEICHNUNG_ID [--rtf] [-o DATEI]\n"
+    "                       Me\u00dfprotokoll oder Schrittliste einer Aufzeichnung\n"
+    "  export batteries [--rtf] [-o DATEI]\n"
+    "                       die Akkuliste\n"
     "  export samples --service AUFZEICHNUNG_ID [-o DATEI]\n"
     "                       die Messwerte einer Aufzeichnung als CSV (Zeit, Schritt, Funktion,\n"
     "                       Spannung in V, Strom in A, Kapazit\u00e4t in mAh)",

@@ -1,6 +1,7 @@
 // braskon-cli ports: the serial devices of the machine and which of them
-// COM1..COM9 stand for, with where the assignment comes from and whether the
-// user may open the device.
+// COM1..COM9 stand for, with where the assignment comes from (this call's
+// --port, the environment, the settings or the default) and whether the user
+// may open the device.
 
 #include "Command.h"
 
@@ -14,23 +15,25 @@ using namespace Ohmrida::SerialPorts;
 QString originText(Origin origin, int port)
 {
     switch (origin) {
+    case Origin::CommandLine:
+        return QStringLiteral("Aufruf (--port)");
     case Origin::Environment:
         return QStringLiteral("Umgebung (BRASKON_COM%1)").arg(port);
     case Origin::Assignment:
-        return QStringLiteral("zugeordnet");
+        return QStringLiteral("Einstellungen");
     case Origin::Default:
         break;
     }
     return QStringLiteral("Standard");
 }
 
-QString accessText(Access access)
+QString accessText(const std::string &device)
 {
-    switch (access) {
+    switch (CheckAccess(device)) {
     case Access::Usable:
         return QStringLiteral("bereit");
     case Access::Denied:
-        return QStringLiteral("Zugriff verweigert (Gruppe dialout)");
+        return QStringLiteral("Zugriff verweigert (%1)").arg(QString::fromStdString(DenialSummary(ExplainDenial(device))));
     case Access::Missing:
         break;
     }
@@ -47,7 +50,7 @@ int portsCommand(const QStringList &args, Cli::Context &context)
     for (int port = FirstPort; port <= LastPort; ++port) {
         const Resolved resolved = Resolve(port);
         context.out << "COM" << port << '\t' << QString::fromStdString(resolved.device) << '\t'
-                    << originText(resolved.origin, port) << '\t' << accessText(CheckAccess(resolved.device)) << '\n';
+                    << originText(resolved.origin, port) << '\t' << accessText(resolved.device) << '\n';
     }
     context.out << "\nSerielle Ger\u00e4te:\n";
     const std::vector<Device> devices = ListDevices();

@@ -483,11 +483,14 @@ int runCommand(const QStringList &args, Cli::Context &context)
 
 const Cli::CommandRegistration registration(
     "run",
-    "run --battery ID --terminal NAME (--program 1..5 --charge MA --discharge MA | --step L|E:MA[:LIMIT_S] ...)\n"
-    "                       [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]\n"
-    "                       eine Behandlung ausf\u00fchren, bis sie endet\n"
-    "  run --resume SERVICE_ID [--tick-ms MS]\n"
-    "                       eine unterbrochene Behandlung wieder aufnehmen",
+    "run --battery ID --terminal NAME --program 1..5 --charge MA --discharge MA\n"
+    "                       ein Standardprogramm ausf\u00fchren, bis es endet\n"
+    "  run --battery ID --terminal NAME --step L|E:MA[:LIMIT_S]...\n"
+    "                       eigene Schritte ausf\u00fchren (Laden oder Entladen, Strom, Zeitgrenze\n"
+    "                       in s; bis zu zehn --step)\n"
+    "  run --resume SERVICE_ID\n"
+    "                       eine unterbrochene Behandlung wieder aufnehmen; alle drei auch mit\n"
+    "                       --tick-ms MS, --min-delta-u MV, --min-delta-i MA",
     runCommand);
 
 } // namespace

@@ -24,13 +24,16 @@ int scanCommand(const QStringList &args, Cli::Context &context)
                     << QStringLiteral("0x%1").arg(uint(entry.second->Address()), 2, 16, QLatin1Char('0')) << '\n';
     }
     context.out.flush();
-    // A port the user may not open looks like an empty port to the search;
-    // say so, and fail when that left nothing to work with.
+    // A port the user may not open looks like an empty port to the search:
+    // say so. Finding nothing is a failure, with or without that reason.
     const QStringList denied = PortSettings::DeniedPortMessages();
     for (const QString &message : denied)
         context.err << "braskon-cli scan: " << message << '\n';
+    if (manager.Count() == 0)
+        context.err << "braskon-cli scan: kein Ladeterminal an COM1..COM9 gefunden (braskon-cli ports zeigt die "
+                       "Zuordnung)\n";
     context.err.flush();
-    return manager.Count() == 0 && !denied.isEmpty() ? 1 : 0;
+    return manager.Count() == 0 ? 1 : 0;
 }
 
 static const Cli::CommandRegistration registration(

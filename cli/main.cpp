@@ -8,8 +8,13 @@
 #include "database/DataLocation.h"
 #include "treatment/Localization.h"
 
+#include "SerialPorts.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -39,16 +44,31 @@ QString helpText()
         "BRASKON_COMn, sonst aus den Einstellungen (Seite \u201eSchnittstellen\u201c in braskon),\n"
         "sonst /dev/ttyS(n-1).\n"
         "\n"
+        "Exit-Status: 0 Erfolg, 1 Fehler (auch: nicht gefunden, nichts gefunden, Ausgabe nicht\n"
+        "schreibbar), 2 falscher Aufruf.\n"
+        "\n"
         "Dateien:\n"
         "  %1/braskon.db\n"
-        "      die Datenbank (ein Ordner \u201edatabase\u201c neben dem Programm hat Vorrang)\n"
+        "                       die Datenbank (ein Ordner \u201edatabase\u201c neben dem Programm hat\n"
+        "                       Vorrang)\n"
         "  %2/log.txt\n"
-        "      eine Zeile je Abfrage eines Ladeger\u00e4ts\n"
-        "  ~/.config/braskon/braskon.conf\n"
-        "      Einstellungen und Schnittstellen-Zuordnung\n")
-                .arg(DataLocation::UserDataDirectory(), DataLocation::UserStateDirectory());
+        "                       eine Zeile je Abfrage eines Ladeger\u00e4ts\n"
+        "  %3\n"
+        "                       Einstellungen und Schnittstellen-Zuordnung\n")
+                .arg(DataLocation::UserDataDirectory(), DataLocation::UserStateDirectory(),
+                     DataLocation::UserSettingsFile());
     return text;
 }
+
+// Whatever a command printed must have reached standard output: a full disk
+// or a closed file behind it makes the command fail.
+bool StandardOutputWritten(QTextStream &out)
+{
+    out.flush();
+    return out.status() == QTextStream::Ok && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+const char *const OutputFailed = "braskon-cli: die Ausgabe kann nicht geschrieben werden";
 
 // Commands that never touch the database need no word about it.
 bool usesDatabase(const QString &command)
@@ -81,12 +101,17 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(helpOption)) {
         out << helpText();
-        out.flush();
-        return 0;
+        if (StandardOutputWritten(out))
+            return 0;
+        err << OutputFailed << Qt::endl;
+        return 1;
     }
     if (parser.isSet(versionOption)) {
-        out << "braskon-cli " << BRASKON_VERSION << Qt::endl;
-        return 0;
+        out << "braskon-cli " << BRASKON_VERSION << '\n';
+        if (StandardOutputWritten(out))
+            return 0;
+        err << OutputFailed << Qt::endl;
+        return 1;
     }
 
     // The user's assignment from the settings, BRASKON_COM<n> over it, and
@@ -100,7 +125,7 @@ int main(int argc, char *argv[])
             return 2;
         }
         // Typed for this run, so it wins over BRASKON_COM<n> as well.
-        qputenv(QStringLiteral("BRASKON_COM%1").arg(port).toLatin1().constData(), device.toLocal8Bit());
+        Ohmrida::SerialPorts::Override(port, device.toStdString());
     }
 
     QStringList args = parser.positionalArguments();
@@ -126,9 +151,12 @@ int main(int argc, char *argv[])
             context.databaseDir = location.directory;
         }
         const int status = command.function(args, context);
-        out.flush();
-        err.flush();
-        return status;
+        if (StandardOutputWritten(out))
+            return status;
+        // A command that failed has said why already.
+        if (status == 0)
+            err << OutputFailed << Qt::endl;
+        return std::max(status, 1);
     }
     err << "braskon-cli: unbekannter Befehl \u201e" << name << "\u201c (braskon-cli --help zeigt die Befehle)"
         << Qt::endl;

@@ -38,6 +38,12 @@ QString DataLocation::UserStateDirectory()
     return xdgHome("XDG_STATE_HOME", QStringLiteral(".local/state")) + QStringLiteral("/braskon");
 }
 
+QString DataLocation::UserSettingsFile()
+{
+    // Where QSettings keeps the file OpenUserSettings() opens.
+    return xdgHome("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/braskon/braskon.conf");
+}
+
 QString DataLocation::LogFilePath()
 {
     const QString folder = UserStateDirectory();

@@ -50,6 +50,7 @@ struct DataLocation {
 
     static QString UserDataDirectory();   // $XDG_DATA_HOME/braskon
     static QString UserStateDirectory();  // $XDG_STATE_HOME/braskon
+    static QString UserSettingsFile();    // $XDG_CONFIG_HOME/braskon/braskon.conf
     // The log file in the state folder (the folder is created when missing);
     // falls back to "log.txt" in the current folder when it cannot be created.
     static QString LogFilePath();

@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Dialogs.h"
 #include "GridColumns.h"
+#include "SettingsWriter.h"
 
 #include "database/DataLocation.h"
 #include "database/Datamodule.h"
@@ -186,11 +187,18 @@ TMainForm::TMainForm(QWidget *parent)
     idleTimer_.setSingleShot(true);
     idleTimer_.setInterval(0);
     connect(&idleTimer_, &QTimer::timeout, this, &TMainForm::UpdateMenus);
+    // A drag of the window's edge or of a splitter is kept once it has rested
+    // for a moment, not at every step of it.
+    windowStateTimer_.setSingleShot(true);
+    windowStateTimer_.setInterval(500);
+    connect(&windowStateTimer_, &QTimer::timeout, this, &TMainForm::SaveWindowState);
 
     BuildMenus();
     BuildPopupMenus();
     BuildAreas();
     BuildToolbar();
+    for (QSplitter *splitter : {VerticalSplitter, HorizontalSplitter})
+        connect(splitter, &QSplitter::splitterMoved, this, &TMainForm::ScheduleWindowStateSave);
 
     // The fixed panels must not hold the window at their size: the layout
     // rule hides them when the window gets too small.
@@ -252,6 +260,9 @@ void TMainForm::BuildMenus()
     MenuPrinterSetup = Command(MenuFile, "MenuPrinterSetup", QStringLiteral("Drucker ein&richten..."), &TMainForm::MenuPrinterSetupClick);
     MenuFile->addSeparator();
     MenuQuit = Command(MenuFile, "MenuQuit", QStringLiteral("&Beenden"), &TMainForm::MenuQuitClick);
+    // The platform's standard Quit key; Ctrl+Q where the platform names none.
+    const QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    MenuQuit->setShortcuts(quitKeys.isEmpty() ? QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_Q)} : quitKeys);
 
     MenuCopy = bar->addMenu(QStringLiteral("&Kopieren"));
     MenuCopyDiagram = Command(MenuCopy, "MenuCopyDiagram", QStringLiteral("&Diagramm"), &TMainForm::MenuCopyDiagramClick);
@@ -560,8 +571,18 @@ void TMainForm::BuildBatteryPanel()
     DBTextBezeichnung->setFont(bold);
     layout->addWidget(DBTextBezeichnung);
 
+    // Everything below the description; without a battery the panel stays
+    // empty instead of showing units and captions without values.
+    BatteryDetails = new QWidget(BatteryPanel);
+    BatteryDetails->setObjectName(QStringLiteral("BatteryDetails"));
+    auto *details = new QVBoxLayout(BatteryDetails);
+    details->setContentsMargins(0, 0, 0, 0);
+    details->setSpacing(2);
+    layout->addWidget(BatteryDetails, 1);
+    layout->addStretch();
+
     auto text = [this](const char *name, const QString &initial = QString()) {
-        auto *label = new QLabel(initial, BatteryPanel);
+        auto *label = new QLabel(initial, BatteryDetails);
         if (name)
             label->setObjectName(QLatin1String(name));
         label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
@@ -585,9 +606,9 @@ void TMainForm::BuildBatteryPanel()
     dataRow->addWidget(DBTextVoltage);
     dataRow->addWidget(text(nullptr, QStringLiteral("V   ")));
     dataRow->addStretch();
-    layout->addLayout(dataRow);
+    details->addLayout(dataRow);
 
-    MaxChargeLine = new QWidget(BatteryPanel);
+    MaxChargeLine = new QWidget(BatteryDetails);
     MaxChargeLine->setObjectName(QStringLiteral("MaxChargeLine"));
     auto *maxRow = new QHBoxLayout(MaxChargeLine);
     maxRow->setContentsMargins(0, 0, 0, 0);
@@ -600,19 +621,19 @@ void TMainForm::BuildBatteryPanel()
     maxRow->addWidget(DBTextSelfDischarge);
     maxRow->addStretch();
     MaxChargeLine->hide();
-    layout->addWidget(MaxChargeLine);
+    details->addWidget(MaxChargeLine);
 
-    auto *line = new QFrame(BatteryPanel);
+    auto *line = new QFrame(BatteryDetails);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
-    layout->addWidget(line);
-    layout->addWidget(new QLabel(QStringLiteral("Anmerkungen"), BatteryPanel));
-    DBMemoInfo = new TDBMemo(BatteryPanel);
+    details->addWidget(line);
+    details->addWidget(new QLabel(QStringLiteral("Anmerkungen"), BatteryDetails));
+    DBMemoInfo = new TDBMemo(BatteryDetails);
     DBMemoInfo->setObjectName(QStringLiteral("DBMemoInfo"));
     DBMemoInfo->Editor()->setObjectName(QStringLiteral("DBMemoInfoEditor"));
     DBMemoInfo->Editor()->setReadOnly(true);
     connect(DBMemoInfo, &TDBMemo::focusLeft, this, [this] { RunCommand([this] { CommitBatteryInfo(); }); });
-    layout->addWidget(DBMemoInfo, 1);
+    details->addWidget(DBMemoInfo, 1);
 }
 
 // ---- wiring to the other objects -------------------------------------------
@@ -763,6 +784,7 @@ void TMainForm::ShowBatteryPanel()
     memoBatteryID_ = id;
     DBMemoInfo->SetText(hasBattery ? batteries->value(row, QStringLiteral("F_Info")).toString() : QString());
     DBMemoInfo->Editor()->setReadOnly(!hasBattery);
+    BatteryDetails->setVisible(hasBattery);
 }
 
 void TMainForm::CommitBatteryInfo()
@@ -977,6 +999,13 @@ void TMainForm::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
     UpdateLayout();
+    ScheduleWindowStateSave();
+}
+
+void TMainForm::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    ScheduleWindowStateSave();
 }
 
 void TMainForm::showEvent(QShowEvent *event)
@@ -1019,6 +1048,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
     // Running treatments are left alone: nothing is sent to the chargers.
     RunCommand([this] { CommitBatteryInfo(); });
     TheTimer->stop();
+    windowStateTimer_.stop();
     SaveWindowState();
     QMainWindow::closeEvent(event);
 }
@@ -1212,17 +1242,23 @@ void TMainForm::MenuOptionsClick()
     optionsDialog_->SetTexts(MainCommands::CurrentOptions(*database_, *TheTimer));
     optionsDialog_->SetDevices(Ohmrida::SerialPorts::ListDevices());
     optionsDialog_->SetPorts(Ohmrida::SerialPorts::Assignment());
-    optionsDialog_->SetDatabase(settings_ ? DataLocation::StoredChoice(*settings_) : QString(),
-                                database_->DatabaseFile());
+    optionsDialog_->SetDatabase(storedDatabaseChoice_, database_->DatabaseFile());
     if (optionsDialog_->exec() != QDialog::Accepted)
         return;
     Ohmrida::SerialPorts::AssignAll(optionsDialog_->Ports());
-    if (settings_) {
-        PortSettings::Save(*settings_, Ohmrida::SerialPorts::Assignment());
+    if (settingsWriter_) {
+        settingsWriter_->Write([ports = Ohmrida::SerialPorts::Assignment()](QSettings &settings) {
+            PortSettings::Save(settings, ports);
+        });
         // Taken at the next start of either program; the dialog checked it.
-        QString error;
-        if (!DataLocation::StoreChoice(*settings_, optionsDialog_->Database(), error))
+        QString choice, error;
+        if (!DataLocation::CheckChoice(optionsDialog_->Database(), choice, error))
             throw DatabaseError(error);
+        storedDatabaseChoice_ = choice;
+        settingsWriter_->Write([choice](QSettings &settings) {
+            QString unused;
+            DataLocation::StoreChoice(settings, choice, unused);
+        });
     }
     // A bad field ends the command there; what was taken before it is kept,
     // in the settings file too.

@@ -29,6 +29,7 @@ class QMenu;
 class QPlainTextEdit;
 class QPrinter;
 class QSettings;
+class TSettingsWriter;
 class QSplitter;
 class QStatusBar;
 class QTabWidget;
@@ -177,10 +178,14 @@ public:
 
     // ---- settings kept across starts ----
     // With settings, the window restores its size, splitters, options, port
-    // assignment and last folders from them now, keeps options and ports
-    // there as the options dialog accepts them, folders as file dialogs are
-    // accepted, and size and splitters when it closes. Without (the default),
-    // nothing is read or written.
+    // assignment and last folders from them now, and from then on keeps each
+    // of them in the same file as it changes: options and ports as the
+    // options dialog accepts them, folders as file dialogs are accepted, size
+    // and splitters shortly after they were changed (and when the window
+    // closes). The file is written by a TSettingsWriter, off the window's
+    // thread; `settings` itself is only read here. Without settings (the
+    // default), nothing is read or written; SetSettings(nullptr) writes what
+    // is still queued before it returns.
     void SetSettings(QSettings *settings);
     void SaveWindowState();
     void SaveOptions();
@@ -247,6 +252,7 @@ public:
     QWidget *TabSheetAkkus, *TabSheetServices, *TabSheetSubServices;
     QTableView *BatteryDBGrid, *ServicesDBGrid, *SubServicesDBGrid;
     QFrame *BatteryPanel;
+    QWidget *BatteryDetails;   // the panel below the description, shown with a battery
     QLabel *DBTextBezeichnung;
     QLabel *DBTextType, *DBTextCapacity, *DBTextCells, *DBTextForm, *DBTextVoltage;
     QWidget *MaxChargeLine;   // present, never shown
@@ -263,6 +269,7 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -303,7 +310,10 @@ private:
     TOptionsDialog *optionsDialog_ = nullptr;
     QDialog *kestrixDialog_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
-    QSettings *settings_ = nullptr;
+    std::unique_ptr<TSettingsWriter> settingsWriter_;
+    QString storedDatabaseChoice_;   // as kept in the settings
+    QTimer windowStateTimer_;        // size and splitters are kept once they rest
+    void ScheduleWindowStateSave();
     std::map<QString, QString> lastFolders_;
     std::unique_ptr<::Richie> richie_;
     bool shownOnce_ = false;

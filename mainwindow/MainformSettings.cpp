@@ -1,10 +1,13 @@
 // What the main window keeps across starts: its size and splitters, the
 // options dialog's values, the port assignment and the folders of the file
 // dialogs. Everything lives in the settings handed over by the program's
-// start; the window tests run without and keep nothing.
+// start, read here once and written through the settings writer as it
+// changes; the window tests run without and keep nothing.
 
 #include "Mainform.h"
+#include "SettingsWriter.h"
 
+#include "database/DataLocation.h"
 #include "database/Datamodule.h"
 #include "treatment/PortSettings.h"
 
@@ -14,6 +17,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -51,53 +55,73 @@ QSize TMainForm::FirstStartSize(const QSize &availableScreen)
 
 void TMainForm::SetSettings(QSettings *settings)
 {
-    settings_ = settings;
-    if (!settings_)
+    // The previous file gets everything still queued for it.
+    windowStateTimer_.stop();
+    settingsWriter_.reset();
+    storedDatabaseChoice_.clear();
+    if (!settings)
         return;
 
     int value = 0;
-    if (storedNumber(*settings_, timerKey, value))
+    if (storedNumber(*settings, timerKey, value))
         TheTimer->setInterval(std::max(1000, std::abs(value)));
-    if (database_ && storedNumber(*settings_, minDeltaUKey, value))
+    if (database_ && storedNumber(*settings, minDeltaUKey, value))
         database_->SetMinDeltaU(std::abs(value));
-    if (database_ && storedNumber(*settings_, minDeltaIKey, value))
+    if (database_ && storedNumber(*settings, minDeltaIKey, value))
         database_->SetMinDeltaI(std::abs(value));
-    PortSettings::Apply(*settings_);
+    PortSettings::Apply(*settings);
+    storedDatabaseChoice_ = DataLocation::StoredChoice(*settings);
 
-    settings_->beginGroup(foldersGroup);
-    for (const QString &kind : settings_->childKeys())
-        lastFolders_[kind] = settings_->value(kind).toString();
-    settings_->endGroup();
+    settings->beginGroup(foldersGroup);
+    for (const QString &kind : settings->childKeys())
+        lastFolders_[kind] = settings->value(kind).toString();
+    settings->endGroup();
 
-    if (!restoreGeometry(settings_->value(geometryKey).toByteArray())) {
+    // From here on the window's own changes are kept, the size a first start
+    // gives it included.
+    settingsWriter_ = std::make_unique<TSettingsWriter>(*settings);
+    connect(settingsWriter_.get(), &TSettingsWriter::WriteFailed, this,
+            [this](const QString &message) { StatusBar1->showMessage(message); });
+
+    if (!restoreGeometry(settings->value(geometryKey).toByteArray())) {
         const QScreen *screen = QGuiApplication::primaryScreen();
         const QRect available = screen ? screen->availableGeometry() : QRect();
         resize(FirstStartSize(available.size()));
         if (available.isValid())
             move(available.center() - rect().center());
     }
-    VerticalSplitter->restoreState(settings_->value(verticalKey).toByteArray());
-    HorizontalSplitter->restoreState(settings_->value(horizontalKey).toByteArray());
+    VerticalSplitter->restoreState(settings->value(verticalKey).toByteArray());
+    HorizontalSplitter->restoreState(settings->value(horizontalKey).toByteArray());
+}
+
+void TMainForm::ScheduleWindowStateSave()
+{
+    if (settingsWriter_)
+        windowStateTimer_.start();
 }
 
 void TMainForm::SaveWindowState()
 {
-    if (!settings_)
+    if (!settingsWriter_)
         return;
-    settings_->setValue(geometryKey, saveGeometry());
-    settings_->setValue(verticalKey, VerticalSplitter->saveState());
-    settings_->setValue(horizontalKey, HorizontalSplitter->saveState());
-    settings_->sync();
+    settingsWriter_->Write([geometry = saveGeometry(), vertical = VerticalSplitter->saveState(),
+                            horizontal = HorizontalSplitter->saveState()](QSettings &settings) {
+        settings.setValue(geometryKey, geometry);
+        settings.setValue(verticalKey, vertical);
+        settings.setValue(horizontalKey, horizontal);
+    });
 }
 
 void TMainForm::SaveOptions()
 {
-    if (!settings_ || !database_)
+    if (!settingsWriter_ || !database_)
         return;
-    settings_->setValue(timerKey, TheTimer->interval());
-    settings_->setValue(minDeltaUKey, database_->MinDeltaU());
-    settings_->setValue(minDeltaIKey, database_->MinDeltaI());
-    settings_->sync();
+    settingsWriter_->Write([timer = TheTimer->interval(), minDeltaU = database_->MinDeltaU(),
+                            minDeltaI = database_->MinDeltaI()](QSettings &settings) {
+        settings.setValue(timerKey, timer);
+        settings.setValue(minDeltaUKey, minDeltaU);
+        settings.setValue(minDeltaIKey, minDeltaI);
+    });
 }
 
 QString TMainForm::LastFolder(const QString &kind) const
@@ -113,8 +137,6 @@ void TMainForm::RememberFolder(const QString &kind, const QString &chosenFile)
 {
     const QString folder = QFileInfo(chosenFile).absolutePath();
     lastFolders_[kind] = folder;
-    if (settings_) {
-        settings_->setValue(foldersGroup + kind, folder);
-        settings_->sync();
-    }
+    if (settingsWriter_)
+        settingsWriter_->Write([key = foldersGroup + kind, folder](QSettings &settings) { settings.setValue(key, folder); });
 }

@@ -4,9 +4,11 @@
 # assigned on the "Schnittstellen" page of the options), a simulated charger lab is
 # started first: a Lumo on COM1, a Varn on COM2, a Tesk on COM3 and a Kestrix
 # logger on COM4, running 60 times faster than real time.
+# Arguments go to braskon (e.g. --database DIR). Installs only what building
+# and running need; the tests' packages come with scripts/test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh start
 # Only the programs started here; scripts/test.sh builds the tests too.
 bash scripts/build.sh braskon braskon-cli braskon-sim
 
@@ -28,13 +30,5 @@ if ! env | grep -q '^BRASKON_COM[1-9]=' && ! grep -qs '^COM[1-9]=.' "$SETTINGS";
   echo "Simulated charger lab:"; env | grep '^BRASKON_COM' | sort
 fi
 
-if [ -x "$BIN/braskon" ]; then
-  if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    echo "No display found: starting under a virtual X server (xvfb-run)."
-    xvfb-run -a "$BIN/braskon" "$@"
-  else
-    "$BIN/braskon" "$@"
-  fi
-else
-  "$BIN/braskon-cli" scan
-fi
+# Without a display braskon says so itself and ends with status 1.
+"$BIN/braskon" "$@"

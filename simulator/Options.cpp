@@ -103,13 +103,13 @@ const char* helpText()
 Kestrix-Datenlogger an Pseudo-Terminals, ein Gerät je COM-Nummer.
 
 Aufruf: braskon-sim --port N=TYP [--port ...] [Optionen]
-        braskon-sim --send SOCKET BEFEHL...      (einen Steuerbefehl senden)
-        braskon-sim --help | --version
+  oder: braskon-sim --send SOCKET BEFEHL...
+  oder: braskon-sim --help | --version
 
-Geräte
+Geräte:
   --port N=TYP         COM-Nummer N (1..9) bekommt ein Gerät: ohmrida, lumo, tesk,
                        varn (vier Kanäle) oder kestrix (der Logger)
-Ausgabe
+Ausgabe:
   (stdout)             eine Zeile BRASKON_COM<N>=<pty-Pfad> je Port, sobald bereit
   --env-file DATEI     wird geschrieben, sobald alle Ports bereit sind, eine Zeile
                        "export BRASKON_COM<N>=<pty-Pfad>" je Port, für `source`;
@@ -118,7 +118,7 @@ Ausgabe
                          COM<N> rx <Hex-Bytes> tx <Hex-Bytes>
                        "tx -", wenn das Gerät nicht antwortete, "tx - discarded",
                        wenn ein unvollständiger Befehl nach der Pause verworfen wurde
-Modell
+Modell:
   --speed X            die Modellzeit läuft X-mal schneller als die echte (Standard 1)
   --soc [T=]PROZENT    Ladezustand des Akkus beim Start (Standard 50)
   --capacity [T=]MAH   echte Akkukapazität (Standard: die des geladenen Programms)
@@ -138,10 +138,10 @@ Modell
                          charge-interval 60
                          discharge-interval 30
                          phase 5320 5300 5290 ...   (eine Zeile je Phase, mV)
-Fehler
+Fehler:
   --fault T:FEHLER     wie der Steuerbefehl "fault T FEHLER" (siehe unten)
   --gap MS             ein unvollständiger Befehl wird nach MS ms verworfen (Standard 100)
-Steuerung
+Steuerung:
   --control PFAD       Unix-Stream-Socket für Textbefehle, einer je Zeile; jeder
                        bekommt eine Antwortzeile, "ok ..." oder "error: ...".
                        Aus der Shell: braskon-sim --send PFAD fault 1 silent
@@ -151,7 +151,7 @@ Steuerung
 Ziele T: N (jeder Kanal an COM N, oder der Logger), N.C (Kanal C 1..4 eines
 Varn an COM N; 1 bei den anderen), all (jeder Port).
 
-Steuerbefehle
+Steuerbefehle:
   ping
   status T                    Modus, Fehler, Schritt, Ladezustand, Spannung
   fault T FEHLER              FEHLER ist einer von

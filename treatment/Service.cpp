@@ -376,6 +376,7 @@ bool Service::Poll(Sample &sample)
 
     bool stepChanged = false;
     bool limitRefused = false;
+    bool pastLastStep = false;
     // An ended treatment follows no further steps: a terminal that reports an
     // error while still showing a function must not turn the failed step into
     // "OK" and start the next one.
@@ -413,6 +414,7 @@ bool Service::Poll(Sample &sample)
                 // CurrentStep now stands past the last step; an ended
                 // treatment never uses it as an index again.
                 End();
+                pastLastStep = true;
             } else if (Start() && !isUserProgram() && CurrentFunction() != FlagsToFunction(v.modeFlags)) {
                 Abort();
             }
@@ -426,8 +428,12 @@ bool Service::Poll(Sample &sample)
     sample.Current = v.current;
     sample.Capacity = v.capacity;
 
-    if (std::abs(sample.Voltage - lastRecordedVoltage_) >= database_.MinDeltaU()
-        || std::abs(sample.Current - lastRecordedCurrent_) >= database_.MinDeltaI() || stepChanged) {
+    // The reading that ends the last step is of an idle charger after the
+    // treatment: it belongs to no step, so it is shown but not recorded (the
+    // finished step keeps the values of the poll before, as its row does).
+    if (!pastLastStep
+        && (std::abs(sample.Voltage - lastRecordedVoltage_) >= database_.MinDeltaU()
+            || std::abs(sample.Current - lastRecordedCurrent_) >= database_.MinDeltaI() || stepChanged)) {
         // Beyond the waiting room of a long outage the sample is lost (and
         // counted); the deltas go on from it all the same.
         writes_.AddSample(sample);

@@ -1,5 +1,6 @@
 // Which device stands behind COMn and the list of the machine's serial devices
-// (on a fake /dev and /sys tree); the dialout hint is crossed by the install test.
+// (on a fake /dev and /sys tree), and what the message on a device the user
+// may not open advises; the install test crosses it with real devices.
 
 #include "AsynchSerialInterface.h"
 #include "SerialPorts.h"
@@ -76,4 +77,36 @@ TEST(SerialPorts, DevicesListedByIdFirstThenUsbAcmAndPresentUartsInNumericOrder)
               (std::vector<std::string>{"FTDI FT232R USB UART A50285BI",
                                         "Prolific Technology Inc. USB-Serial Controller", ""}));
     EXPECT_TRUE(SerialPorts::ListDevices(tree.path("nowhere"), tree.path("nowhere")).empty());
+}
+
+TEST(SerialPorts, TheGroupHintOnlyWhereJoiningTheGroupHelpsElseOwnerAndMode)
+{
+    const unsigned dialout = 20, plugdev = 46, user = 1000;
+    struct Case {
+        unsigned group;
+        const char *name;
+        unsigned mode;
+        std::vector<unsigned> login, member;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {dialout, "dialout", 0660, {user}, {user},
+         "Serielle Schnittstellen d\xC3\xBCrfen nur Mitglieder der Gruppe \xE2\x80\x9E" "dialout\xE2\x80\x9C \xC3\xB6"
+         "ffnen: sudo usermod -aG dialout $USER, danach neu anmelden."},
+        {plugdev, "plugdev", 0660, {user}, {user}, "sudo usermod -aG plugdev $USER, danach neu anmelden."},
+        {dialout, "dialout", 0660, {user}, {user, dialout}, "das gilt ab der n\xC3\xA4" "chsten Anmeldung"},
+        // The group may not open it, the user is in the group already, or it is root's group.
+        {dialout, "dialout", 0600, {user}, {user}, "geh\xC3\xB6rt root:dialout und hat die Rechte rw------- (600)"},
+        {dialout, "dialout", 0660, {user, dialout}, {user, dialout}, "root:dialout und hat die Rechte rw-rw---- (660)"},
+        {0, "root", 0660, {user}, {user}, "root:root und hat die Rechte rw-rw---- (660); eine Gruppe hilft hier nicht."},
+    };
+    for (const Case &c : cases) {
+        SerialPorts::Denial why = SerialPorts::ExplainDenial(0, c.group, c.mode, c.login, c.member);
+        why.owner = "root";
+        why.group = c.name;
+        const std::string message = SerialPorts::DeniedMessage(2, "/dev/ttyUSB0", why);
+        EXPECT_EQ(message.rfind("COM2 (/dev/ttyUSB0): Zugriff verweigert. ", 0), 0u) << message;
+        EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+        EXPECT_EQ(message.find("usermod") != std::string::npos, why.joiningHelps && !why.loginIsBehind) << message;
+    }
 }

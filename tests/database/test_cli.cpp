@@ -1,5 +1,7 @@
 #include "TestDatabase.h"
 
+#include <QSet>
+
 using Cli = DatabaseTest;
 
 TEST_F(Cli, AddListDelete)
@@ -79,4 +81,131 @@ TEST_F(Cli, SamplesAsCsvWithHeaderDotDecimalsAndCapacityPerStep)
     const CliRun missing = run({"export", "samples", "--service", "999"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(missing.err.contains("Aufzeichnung 999 gibt es nicht")) << missing.err.toStdString();
+}
+
+namespace {
+
+// braskon-cli in a home of its own: no settings, every port pointing nowhere
+// (the machine's own serial ports take no part), standard output to `output`
+// when given.
+struct Home {
+    QTemporaryDir dir;
+    QProcessEnvironment environment()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", dir.path());
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.insert("XDG_STATE_HOME", dir.filePath("state"));
+        env.remove("BRASKON_DATABASE");
+        for (int port = 1; port <= 9; ++port)
+            env.insert(QStringLiteral("BRASKON_COM%1").arg(port), QStringLiteral("/nonexistent/com%1").arg(port));
+        return env;
+    }
+    CliRun run(const QStringList &args, const QString &output = QString())
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment());
+        if (!output.isEmpty())
+            process.setStandardOutputFile(output);
+        process.start(QStringLiteral(BRASKON_CLI), args);
+        EXPECT_TRUE(process.waitForFinished(60000));
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError())};
+    }
+};
+
+} // namespace
+
+// 0 success, 1 failure (a record not found, nothing found, output that could
+// not be written), 2 a wrong call; a failure says why on the error output.
+// Every command of --help has its cases here.
+TEST_F(Cli, ExitStatusOfEveryCommand)
+{
+    addBattery(20);
+    const QString service = QString::number(addService(20, 1, 1, 1));
+    module_.reset();
+    Home home;
+    const QString db = dir(), full = QStringLiteral("/dev/full");
+    const QString copy = home.dir.filePath("kopie");
+    struct Case {
+        QStringList args;
+        int status;
+        QString output;   // where standard output goes, empty: a pipe
+    };
+    const QList<Case> cases = {
+        {{"--version"}, 0, {}}, {{"--help"}, 1, full}, {{"--gibtsnicht"}, 2, {}}, {{"gibtsnicht"}, 2, {}}, {{}, 2, {}},
+        {{"ports"}, 0, {}}, {{"ports"}, 1, full}, {{"ports", "COM1"}, 2, {}},
+        {{"scan"}, 1, {}}, {{"scan", "COM1"}, 2, {}},
+        {{"battery", "list"}, 0, {}}, {{"battery", "list"}, 1, full}, {{"battery", "delete", "999"}, 1, {}},
+        {{"battery", "add", "--capacity", "100", "--type", "NC", "--cells", "0"}, 2, {}},
+        {{"battery", "add", "--capacity", "70000", "--type", "NC", "--cells", "4"}, 2, {}},
+        {{"battery", "add", "--capacity", "100", "--type", "NC", "--cells", "4"}, 1, full},
+        {{"battery"}, 2, {}},
+        {{"service", "list"}, 0, {}}, {{"service", "list"}, 1, full}, {{"service", "delete", "999"}, 1, {}},
+        {{"service", "list", "--battery", "999"}, 1, {}}, {{"service", "delete", "x"}, 2, {}},
+        {{"run", "--battery", "999", "--terminal", "Lumo an COM1", "--program", "1", "--charge", "100", "--discharge",
+          "100"},
+         1, {}},
+        {{"run", "--battery", "20"}, 2, {}},
+        {{"logger", "--battery", "999"}, 1, {}}, {{"logger"}, 2, {}},
+        {{"export", "label", "20"}, 0, {}}, {{"export", "label", "20"}, 1, full}, {{"export", "label", "999"}, 1, {}},
+        {{"export", "steps", "999"}, 1, {}}, {{"export", "samples", "--service", "999"}, 1, {}},
+        {{"export", "samples", "--service", service}, 1, full}, {{"export", "label", "x"}, 2, {}},
+        {{"export", "batteries", "20"}, 2, {}},
+        {{"db", "copy", db, copy}, 1, full}, {{"db", "copy", db, copy}, 1, {}},   // the target is no longer empty
+        {{"db", "copy", home.dir.filePath("nichts"), copy}, 1, {}}, {{"db", "copy", db}, 2, {}},
+    };
+    QSet<QString> covered;
+    for (const Case &c : cases) {
+        const QStringList args = c.args.isEmpty() || c.args.first().startsWith('-') ? c.args
+                                                                                    : QStringList{"--database", db} + c.args;
+        const CliRun result = home.run(args, c.output);
+        const std::string call = args.join(' ').toStdString() + (c.output.isEmpty() ? "" : " > " + c.output.toStdString());
+        EXPECT_EQ(result.status, c.status) << call << "\n" << result.err.toStdString();
+        const bool saysWhy = result.err.startsWith("braskon-cli") || result.err.startsWith("Aufruf:");
+        EXPECT_TRUE(c.status == 0 || saysWhy) << call << ": " << result.err.toStdString();
+        if (!c.args.isEmpty())
+            covered << c.args.first();
+    }
+    // The commands --help lists, each with its cases above.
+    const QString help = home.run({"--help"}).out;
+    const QString commands = help.section(QStringLiteral("Befehle:\n"), 1).section(QStringLiteral("\n\n"), 0, 0);
+    for (const QString &line : commands.split('\n')) {
+        const bool command = line.startsWith(QStringLiteral("  ")) && line.at(2).isLetter();
+        EXPECT_TRUE(!command || covered.contains(line.mid(2).section(' ', 0, 0))) << line.toStdString();
+    }
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 2) << "the battery whose ID could not be printed is stored";
+}
+
+// ports names where each assignment comes from; --help names the files where
+// they really are.
+TEST_F(Cli, PortsAndHelpSayWhereThingsComeFrom)
+{
+    Home home;
+    QDir().mkpath(home.dir.filePath("config/braskon"));
+    QFile settings(home.dir.filePath("config/braskon/braskon.conf"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[ports]\nCOM3=/dev/from-settings\nCOM4=/dev/hidden-by-environment\n");
+    settings.close();
+    QProcessEnvironment env = home.environment();
+    for (int port : {3, 5})
+        env.remove(QStringLiteral("BRASKON_COM%1").arg(port));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(BRASKON_CLI), {"--port", "COM1=/dev/typed", "ports"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0);
+    const QStringList lines = QString::fromUtf8(process.readAllStandardOutput()).split('\n');
+    QStringList origins;
+    for (const QString &line : lines.mid(1, 5))
+        origins << line.section('\t', 0, 2);
+    EXPECT_EQ(origins, (QStringList{"COM1\t/dev/typed\tAufruf (--port)",
+                                    "COM2\t/nonexistent/com2\tUmgebung (BRASKON_COM2)",
+                                    "COM3\t/dev/from-settings\tEinstellungen",
+                                    "COM4\t/nonexistent/com4\tUmgebung (BRASKON_COM4)", "COM5\t/dev/ttyS4\tStandard"}));
+
+    const QString help = home.run({"--help"}).out;
+    for (const char *file : {"config/braskon/braskon.conf", "state/braskon/log.txt"})
+        EXPECT_TRUE(help.contains(home.dir.filePath(file))) << help.toStdString();
+    EXPECT_FALSE(help.contains("~/.config") || help.contains("~/.local")) << help.toStdString();
 }

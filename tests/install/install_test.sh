@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary DESTDIR and checks what a user gets:
 # the tree, --version/--help of the installed programs, the desktop file and
-# the AppStream metainfo, the man pages; then, as an unprivileged user with a
-# read-only program folder, that braskon and braskon-cli share one database in
-# the user's data folder, that the log lands in the state folder, and that a
-# port the user may not open is reported with the dialout hint; a database
-# the user may only read is listed, shown and exported, and never changed.
+# the AppStream metainfo, the man pages (every option and command of --help
+# in them), the bash completion of braskon-cli; then, as an unprivileged user
+# with a read-only program folder, that braskon and braskon-cli share one
+# database in the user's data folder, that the log lands in the state folder,
+# and that a port the user may not open is reported with the hint to join its
+# group only where that helps, else with its owner and mode; a database the
+# user may only read is listed, shown and exported, and never changed.
 #
 #   install_test.sh BUILD_DIR VERSION
 # Run as root, the user parts run as "nobody"; run as another user, they run
@@ -33,7 +35,9 @@ DESTDIR="$STAGE" cmake --install "$BUILD" --prefix /usr > "$WORK/install.log"
 for f in usr/bin/braskon usr/bin/braskon-cli usr/bin/braskon-sim \
          usr/share/applications/de.quentax.braskon.desktop \
          usr/share/metainfo/de.quentax.braskon.metainfo.xml \
-         usr/share/man/man1/braskon.1 usr/share/man/man1/braskon-cli.1 usr/share/man/man1/braskon-sim.1; do
+         usr/share/man/man1/braskon.1.gz usr/share/man/man1/braskon-cli.1.gz usr/share/man/man1/braskon-sim.1.gz \
+         usr/share/bash-completion/completions/braskon-cli \
+         usr/share/doc/braskon/copyright usr/share/doc/braskon/changelog.Debian.gz; do
   check "$STAGE/$f"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -53,7 +57,7 @@ for program in braskon braskon-cli braskon-sim; do
   help="$("$BIN/$program" --help 2>/dev/null)" || fail "$program --help: Status $?"
   grep -q "^Aufruf: $program" <<<"$help" || fail "$program --help ist keine deutsche Hilfe"
 done
-grep -q "Braskon $VERSION" "$STAGE/usr/share/man/man1/braskon.1" || fail "Manpage ohne Version $VERSION"
+MAN="$STAGE/usr/share/man/man1"
 grep -q "version=\"$VERSION\"" "$STAGE/usr/share/metainfo/de.quentax.braskon.metainfo.xml" \
   || fail "Metainfo ohne Version $VERSION"
 
@@ -68,12 +72,29 @@ if command -v appstreamcli > /dev/null; then
 else
   echo "appstreamcli fehlt: übersprungen"
 fi
-if command -v groff > /dev/null; then
-  for page in braskon braskon-cli braskon-sim; do
-    warnings="$(LC_ALL=C.UTF-8 groff -man -Tutf8 -ww -z "$STAGE/usr/share/man/man1/$page.1" 2>&1)"
-    [ -z "$warnings" ] || fail "Manpage $page: $warnings"
+
+# ---- the man pages: made from --help, so every option and command is in them ----
+# normalized: one line, single blanks (line breaks of the page do not count).
+normalized() { tr -s ' \n\t' '   '; }
+for program in braskon braskon-cli braskon-sim; do
+  page="$MAN/$program.1.gz"
+  zcat "$page" | grep -q "Braskon $VERSION" || fail "Manpage $program ohne Version $VERSION"
+  warnings="$(zcat "$page" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -ww -z 2>&1)"
+  [ -z "$warnings" ] || fail "Manpage $program: $warnings"
+  shown="$(zcat "$page" | LC_ALL=C.UTF-8 groff -k -man -Tutf8 -rLL=300n -P-cbou 2> /dev/null | normalized)"
+  help="$("$BIN/$program" --help)"
+  for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$help" | sort -u); do
+    grep -qF -- "$option" <<<"$shown" || fail "Manpage $program ohne die Option $option"
   done
-fi
+  # The commands of braskon-cli: each usage as --help gives it (up to the gap before its text).
+  if [ "$program" = braskon-cli ]; then
+    commands="$(sed -n '/^Befehle:/,/^$/p' <<<"$help" | grep '^  [a-z]' | sed 's/^  //; s/   *.*//')"
+    [ "$(wc -l <<<"$commands")" -ge 10 ] || fail "braskon-cli --help nennt kaum Befehle: $commands"
+    while read -r usage; do
+      grep -qF -- "$(normalized <<<"$usage" | sed 's/ $//')" <<<"$shown" || fail "Manpage braskon-cli ohne: $usage"
+    done <<<"$commands"
+  fi
+done
 
 # ---- as an unprivileged user, with a read-only program folder ----
 chmod -R a-w "$STAGE"
@@ -108,6 +129,18 @@ as_user "$HOME_A" "$BIN/braskon" --screenshot "$HOME_A/main.png" --demo 2> "$WOR
 listed="$(as_user "$HOME_A" "$BIN/braskon-cli" battery list)"
 [ "$(wc -l <<<"$listed")" -eq 4 ] && grep -q "Empfänger-Akku Segler" <<<"$listed" \
   || fail "braskon-cli sieht die Akkus des Fensters nicht: $listed"
+
+# The bash completion: commands and options, and the IDs from the user's database.
+complete_line() {   # HOME LINE: the completions of LINE, one per line
+  as_user "$1" PATH="$BIN:/usr/bin:/bin" bash -c '. "$0"; COMP_LINE="$1"; COMP_POINT=${#COMP_LINE}; _braskon_cli; printf "%s\n" "${COMPREPLY[@]}"' \
+    "$STAGE/usr/share/bash-completion/completions/braskon-cli" "$2" | sort | tr '\n' ' '
+}
+for command in $(sed -n '/^Befehle:/,/^$/p' <<<"$("$BIN/braskon-cli" --help)" | grep -o '^  [a-z]*' | sort -u); do
+  grep -qw -- "$command" <<<"$(complete_line "$HOME_A" "braskon-cli ")" || fail "Vervollständigung ohne den Befehl $command"
+done
+[ "$(complete_line "$HOME_A" "braskon-cli battery delete ")" = "1 2 3 4 " ] \
+  || fail "Vervollständigung ohne die Akku-IDs der Datenbank: $(complete_line "$HOME_A" "braskon-cli battery delete ")"
+[ "$(complete_line "$HOME_A" "braskon-cli battery add --type N")" = "NC NMH " ] || fail "Vervollständigung von --type"
 
 # A battery added with the command line is there when the window starts: it
 # finds a database that is not empty and adds no demo batteries.
@@ -156,7 +189,7 @@ for program in braskon-cli braskon; do
     || fail "$program auf leerem schreibgeschütztem Ordner: Status $status, $(cat "$WORK/empty.err")"
 done
 
-# ---- a port the user may not open: the dialout hint ----
+# ---- a port the user may not open: the group hint only where it helps ----
 "$BUILD/bin/braskon-sim" --port 1=lumo --env-file "$WORK/ports.env" > "$WORK/sim.log" 2>&1 &
 SIM_PID=$!
 for _ in $(seq 1 100); do
@@ -166,18 +199,33 @@ for _ in $(seq 1 100); do
 done
 PTY="$(sed -n 's/^export BRASKON_COM1=//p' "$WORK/ports.env")"
 [ -c "$PTY" ] || fail "kein Pseudo-Terminal vom Simulator"
-chmod 600 "$PTY"
-[ "$(id -u)" -eq 0 ] || chmod 000 "$PTY"
 HOME_C="$(new_home c)"
-status=0
-as_user "$HOME_C" "$BIN/braskon-cli" --port "COM1=$PTY" scan > "$WORK/scan.out" 2> "$WORK/scan.err" || status=$?
-[ "$status" -eq 1 ] || fail "scan endet mit Status $status statt 1"
-grep -q "^braskon-cli scan: COM1 ($PTY): Zugriff verweigert" "$WORK/scan.err" && grep -q "dialout" "$WORK/scan.err" \
-  || fail "keine dialout-Meldung von scan: $(cat "$WORK/scan.err")"
-as_user "$HOME_C" BRASKON_COM1="$PTY" "$BIN/braskon" --screenshot "$HOME_C/main.png" 2> "$WORK/gui-c.err" \
-  || { cat "$WORK/gui-c.err"; fail "braskon startet nicht"; }
-[ "$(grep -c "COM1 ($PTY): Zugriff verweigert.*dialout" "$WORK/gui-c.err")" -eq 1 ] \
-  || fail "braskon meldet den gesperrten Port nicht genau einmal: $(cat "$WORK/gui-c.err")"
+# denied TEXT: scan finds nothing, status 1, and says TEXT about COM1.
+denied() {
+  local status=0
+  as_user "$HOME_C" "$BIN/braskon-cli" --port "COM1=$PTY" scan > "$WORK/scan.out" 2> "$WORK/scan.err" || status=$?
+  [ "$status" -eq 1 ] || fail "scan endet mit Status $status statt 1"
+  grep -qF "braskon-cli scan: COM1 ($PTY): Zugriff verweigert. $1" "$WORK/scan.err" \
+    || fail "scan meldet nicht \"$1\": $(cat "$WORK/scan.err")"
+}
+if [ "$(id -u)" -eq 0 ]; then
+  # The device's group may open it and the user is not in it: join the group.
+  chgrp dialout "$PTY"; chmod 660 "$PTY"
+  denied "Serielle Schnittstellen dürfen nur Mitglieder der Gruppe „dialout“ öffnen: sudo usermod -aG dialout \$USER"
+  as_user "$HOME_C" BRASKON_COM1="$PTY" "$BIN/braskon" --screenshot "$HOME_C/main.png" 2> "$WORK/gui-c.err" \
+    || { cat "$WORK/gui-c.err"; fail "braskon startet nicht"; }
+  [ "$(grep -c "COM1 ($PTY): Zugriff verweigert.*usermod -aG dialout" "$WORK/gui-c.err")" -eq 1 ] \
+    || fail "braskon meldet den gesperrten Port nicht genau einmal: $(cat "$WORK/gui-c.err")"
+  # root's device: no group helps; owner and mode are named.
+  chown root:root "$PTY"; chmod 660 "$PTY"
+  denied "Das Gerät gehört root:root und hat die Rechte rw-rw---- (660); eine Gruppe hilft hier nicht."
+  grep -q "usermod" "$WORK/scan.err" && fail "Gruppenhinweis, wo keine Gruppe hilft: $(cat "$WORK/scan.err")"
+  as_user "$HOME_C" "$BIN/braskon-cli" --port "COM1=$PTY" ports | grep -qF "Zugriff verweigert (root:root rw-rw----)" \
+    || fail "ports nennt Eigentümer und Rechte nicht"
+else
+  chmod 000 "$PTY"
+  denied "Das Gerät gehört $(id -un):"
+fi
 # Opened by its owner the same port answers: the message came from the mode.
 if [ "$(id -u)" -eq 0 ]; then
   "$BIN/braskon-cli" --port "COM1=$PTY" scan | grep -q "an COM1" || fail "der Port selbst antwortet nicht"

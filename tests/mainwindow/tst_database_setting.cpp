@@ -112,7 +112,7 @@ void DatabaseSettingTest::dialogKeepsTheChoiceForTheNextStart()
     choose(lab + QStringLiteral(" "));
     QVERIFY2(note.contains(QStringLiteral("ab dem nächsten Start")) && note.contains(program.Directory()),
              qPrintable(note));
-    QCOMPARE(settings.value(settingKey).toString(), lab);
+    QTRY_COMPARE(settings.value(settingKey).toString(), lab);
     QVERIFY(program.Db().DatabaseFile().startsWith(program.Directory()));
 
     // Shown again next time; a server URL replaces it; Cancel keeps it; empty removes the key.
@@ -120,7 +120,7 @@ void DatabaseSettingTest::dialogKeepsTheChoiceForTheNextStart()
     choose(QStringLiteral("/anderswo"), false);
     choose(QString());
     QCOMPARE(shown, (QStringList{QString(), lab, server, server}));
-    QVERIFY(!settings.contains(settingKey));
+    QTRY_VERIFY(!settings.contains(settingKey));
     QCOMPARE(driver.Failures(), 0);
     QCOMPARE(driver.unexpectedDialogs, 0);
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# A throw-away PostgreSQL server for the tests, from Debian's postgresql package:
+# A throw-away PostgreSQL server for the tests, from the server programs of
+# Debian's postgresql-<version> package (never the system's cluster):
 #   pg-server.sh start DIR   cluster in DIR/data, listening only on the Unix
 #                            socket in DIR, superuser role "braskon", database
 #                            "braskon"; prints the database URL
@@ -17,7 +18,7 @@ dir="${2:-}"
 [ -n "$action" ] && [ -n "$dir" ] || { echo "usage: $0 start|halt|stop|url DIR" >&2; exit 2; }
 
 bindir="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1 || true)"
-[ -x "$bindir/initdb" ] || { echo "pg-server.sh: PostgreSQL is not installed (apt-get install postgresql)" >&2; exit 1; }
+[ -x "$bindir/initdb" ] || { echo "pg-server.sh: the PostgreSQL server programs are missing (scripts/install-deps.sh test installs them)" >&2; exit 1; }
 
 as_owner=()
 if [ "$(id -u)" -eq 0 ]; then

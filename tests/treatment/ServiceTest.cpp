@@ -36,6 +36,7 @@ TEST_F(ServiceTest, ProgramThreeRunsThroughDischargeChargeAndIdleWithTheExactWir
     manager_->Tick(host_);
     EXPECT_EQ(make_tuple(OK, 1200, 400), Step(id, 2));
     EXPECT_EQ(Service::Ended, service->ServiceState());
+    EXPECT_EQ(1u, SamplesOf(id).size()) << "the idle reading after the last step is no sample of a step 3";
     EXPECT_EQ(nullptr, manager_->Tick(host_)) << "an ended treatment is not polled";
     // Stop, program, start; five status reads; the ended treatment stops its terminal.
     Bytes expected = {0x13, 0x14, 0x03, 0x01, 0x01, 0x04, 0x07, 0x08, 0x00, 0xC8, 0x01, 0xF4, 0x15};
