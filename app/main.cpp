@@ -200,15 +200,16 @@ private:
         const QString display = qEnvironmentVariable("DISPLAY"), wayland = qEnvironmentVariable("WAYLAND_DISPLAY"),
                       platform = qEnvironmentVariable("QT_QPA_PLATFORM");
         QString what;
-        if (!platform.isEmpty())
+        if (!platform.isEmpty()) {
             what = QStringLiteral("die Fensterumgebung QT_QPA_PLATFORM=%1 ist nicht verf\u00fcgbar").arg(platform);
-        else if (display.isEmpty() && wayland.isEmpty())
-            what = QStringLiteral("keine grafische Anzeige: DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt"),
-            reason.clear();
-        else
+        } else if (display.isEmpty() && wayland.isEmpty()) {
+            what = QStringLiteral("keine grafische Anzeige: DISPLAY und WAYLAND_DISPLAY sind nicht gesetzt");
+            reason.clear();   // nothing Qt could add to that
+        } else {
             what = QStringLiteral("die grafische Anzeige %1 ist nicht erreichbar")
                        .arg(wayland.isEmpty() ? QStringLiteral("DISPLAY=") + display
                                               : QStringLiteral("WAYLAND_DISPLAY=") + wayland);
+        }
         if (!reason.isEmpty())
             what += QStringLiteral(" (%1)").arg(reason);
         QTextStream(stderr) << "braskon: " << what
@@ -244,7 +245,7 @@ int main(int argc, char *argv[])
         const int status = ReadOptions(QCoreApplication::arguments(), options);
         return status >= 0 ? status : 0;
     }
-    std::unique_ptr<DisplayCheck> displayCheck = std::make_unique<DisplayCheck>();
+    auto displayCheck = std::make_unique<DisplayCheck>();
     QApplication application(argc, argv);
     displayCheck.reset();
     // From here on a request to end waits for the event loop, however early it comes.
