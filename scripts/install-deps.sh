@@ -60,7 +60,8 @@ if [ "$(id -u)" -ne 0 ]; then
 Braskon braucht ${purpose} diese Debian-Pakete, die hier fehlen:
   ${what}
 Dieses Skript kann sie nicht installieren: es läuft nicht als root, und sudo gibt es nicht.
-Bitte als root installieren (apt-get install ...) oder sudo einrichten, dann noch einmal aufrufen.
+Als root installiert sie:  su -c '$(cd "$(dirname "$0")" && pwd)/install-deps.sh ${set_name}'
+Danach bitte noch einmal aufrufen.
 EOF
     exit 1
   fi
