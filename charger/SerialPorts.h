@@ -2,7 +2,8 @@
 // Which device stands behind COM1..COM9, which serial devices the machine has,
 // and whether the user may open them. Plain C++: the window and the command
 // line fill the assignment from their settings; the environment variable
-// BRASKON_COM<n> still wins over it, and /dev/ttyS<n-1> is the fallback.
+// BRASKON_COM<n> wins over it, a run's own override (braskon-cli --port) over
+// both, and /dev/ttyS<n-1> is the fallback.
 
 #include <map>
 #include <string>
