@@ -18,6 +18,7 @@
 #include "database/Datamodule.h"
 #include "treatment/Localization.h"
 #include "treatment/PortSettings.h"
+#include "treatment/TreatmentEngine.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -30,6 +31,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -108,10 +110,15 @@ int ReadOptions(const QStringList &arguments, Options &options)
     return -1;
 }
 
-void AddDemoBatteries(TBRASKDataModule &database)
+// The engine stores them; `ready` runs once the last one is in (at once when
+// there is nothing to add).
+void AddDemoBatteries(TBraskon &program, const std::function<void()> &ready)
 {
-    if (database.IsReadOnly() || database.BatteryQuery()->rowCount() > 0)
+    TBRASKDataModule &database = program.DataModule();
+    if (database.IsReadOnly() || database.BatteryQuery()->rowCount() > 0) {
+        ready();
         return;
+    }
     const MainCommands::NewBatteryInput batteries[] = {
         {QString(), QStringLiteral("600"), 1, 4, QStringLiteral("4"), QStringLiteral("Empfänger-Akku Segler")},
         {QString(), QStringLiteral("1700"), 0, 0, QStringLiteral("7"), QStringLiteral("Fahrakku Buggy")},
@@ -119,11 +126,17 @@ void AddDemoBatteries(TBRASKDataModule &database)
         {QString(), QStringLiteral("7200"), 2, 0, QStringLiteral("6"), QStringLiteral("Bleigel Rasenmäher")},
     };
     for (MainCommands::NewBatteryInput battery : batteries) {
-        const int proposal = database.PeekBatteryID();
-        battery.id = QString::number(proposal);
-        MainCommands::StoreNewBattery(database, proposal, battery);
+        battery.id = QStringLiteral("0");   // the counter's next ID
+        program.Engine().AddBattery(MainCommands::NewBatteryFromInput(battery), 0);
     }
-    database.ReopenBatteries(0);
+    QObject::connect(&program.Engine(), &TTreatmentEngine::TreatmentsChanged, &program.MainForm(),
+                     [&program, ready, done = false]() mutable {
+                         if (done || program.Engine().Busy())
+                             return;
+                         done = true;
+                         program.DataModule().ReopenBatteries(0);
+                         ready();
+                     });
 }
 
 bool HasScreen()
@@ -269,8 +282,6 @@ int main(int argc, char *argv[])
             return 1;
         }
         program = std::make_unique<TBraskon>(location.directory, DataLocation::LogFilePath().toStdString());
-        if (options.demo && !options.screenshotFile.isEmpty())
-            AddDemoBatteries(program->DataModule());
         // A lab database: the lists show what the other PCs change.
         program->DataModule().FollowOtherPCs();
     } catch (const DatabaseError &error) {
@@ -297,12 +308,18 @@ int main(int argc, char *argv[])
         ShowStartupNotice(&mainForm, QStringLiteral("Schnittstellen"), denied.join(QLatin1Char('\n')));
 
     if (!options.screenshotFile.isEmpty()) {
-        // Once the first layout and the idle update have run.
-        QTimer::singleShot(200, &mainForm, [&mainForm, file = options.screenshotFile] {
-            mainForm.UpdateMenus();
-            const bool saved = mainForm.grab().save(file);
-            QApplication::exit(saved ? 0 : 2);
-        });
+        const auto takeScreenshot = [&mainForm, file = options.screenshotFile] {
+            // Once the first layout and the idle update have run.
+            QTimer::singleShot(200, &mainForm, [&mainForm, file] {
+                mainForm.UpdateMenus();
+                const bool saved = mainForm.grab().save(file);
+                QApplication::exit(saved ? 0 : 2);
+            });
+        };
+        if (options.demo)
+            AddDemoBatteries(*program, takeScreenshot);
+        else
+            takeScreenshot();
     }
     // Ended from outside (logout, kill, Ctrl+C in the terminal): as by "Beenden".
     QObject::connect(&quitSignals, &TQuitSignals::QuitRequested, &mainForm, [&mainForm] {

@@ -2,6 +2,7 @@
 
 #include "SerialPorts.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -100,21 +101,49 @@ void AsynchSerialInterface::release()
     freed_.notify_one();
 }
 
-void AsynchSerialInterface::Open()
+namespace {
+
+// One try at the device: the descriptor, -1 when it is held elsewhere (busy),
+// -2 when it cannot be used at all.
+int tryOpen(const std::string &path)
+{
+    // O_NONBLOCK: a real port without carrier must not hold up the open.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EBUSY ? -1 : -2;   // EBUSY: another opener set TIOCEXCL
+    // TIOCEXCL keeps other openers out, except root; the advisory lock covers
+    // every process that plays by the same rules, root included.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool busy = errno == EWOULDBLOCK;
+        ::close(fd);
+        return busy ? -1 : -2;
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0 || !isatty(fd)) {
+        ::close(fd);
+        return -2;
+    }
+    return fd;
+}
+
+} // namespace
+
+void AsynchSerialInterface::Open(int waitMs)
 {
     acquire();
     const std::string path = DevicePath();
-    // O_NONBLOCK: a real port without carrier must not hold up the open.
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // Another process's exchange holds the device for a few milliseconds (or,
+    // with a silent charger, up to its time-outs): try again until it is free.
+    // No queue exists between processes, so the pause stays short.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    int fd = tryOpen(path);
+    for (int pauseMs = 1; fd == -1 && Clock::now() < deadline; pauseMs = std::min(2 * pauseMs, 8)) {
+        ::usleep(static_cast<useconds_t>(std::min(pauseMs, remainingMs(deadline) + 1)) * 1000);
+        fd = tryOpen(path);
+    }
     if (fd < 0) {
         release();
-        throw ExCantOpen();
-    }
-    // TIOCEXCL keeps other openers out, except root; the advisory lock covers
-    // every process that plays by the same rules, root included.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0 || !isatty(fd)) {
-        ::close(fd);
-        release();
+        if (fd == -1)
+            throw ExPortBusy();
         throw ExCantOpen();
     }
     configureLine(fd);

@@ -6,11 +6,16 @@
 // settings), else /dev/ttyS<n-1>; it is looked up at every Open(), so the
 // mapping may change while the object exists.
 //
-// Open() takes the port object's own lock and keeps it until Close(): the
-// logger thread and the treatment polling may share one port object, and their
-// exchanges must never interleave on the wire. A second thread calling Open()
-// waits until the first one has closed. Other processes and other port objects
-// on the same device are kept out by exclusive open (ExCantOpen).
+// Open() takes the port object's own lock and keeps it until Close(): two
+// threads of the engine may share one port object (a search beside the
+// polling), and their exchanges must never interleave on the wire. A second
+// thread calling Open() waits until the first one has closed. Other processes
+// and other port objects on the same device are kept out by exclusive open
+// (an advisory lock on the device and TIOCEXCL); an Open() that finds the
+// device held that way waits for it, at most BusyWaitMs, and only then gives
+// up with ExPortBusy. Several programs can so share one charger (the four
+// channels of a Varn run by four processes): each waits for the other's
+// exchange instead of losing its own.
 
 #include <condition_variable>
 #include <cstddef>
@@ -24,6 +29,9 @@ namespace Ohmrida {
 class AsynchSerialInterface {
 public:
     struct ExCantOpen {};
+    // The device exists but another process (or port object) kept it open
+    // for longer than BusyWaitMs.
+    struct ExPortBusy : ExCantOpen {};
     struct ExCantSend {};
     struct ExCantReceive {};
 
@@ -32,9 +40,15 @@ public:
     AsynchSerialInterface(const AsynchSerialInterface &) = delete;
     AsynchSerialInterface &operator=(const AsynchSerialInterface &) = delete;
 
+    // The longest time one operation of this program keeps a port open: the
+    // start of a Varn channel (two pauses of 1 s and three answers of up to
+    // 1.1 s each). An Open() waits that long for another process's operation.
+    static constexpr int BusyWaitMs = 2 * 1000 + 3 * 1100;
+
     // Opens the device exclusively, 9600 8N1 raw, no flow control, DTR and RTS
-    // off, and discards pending input. Throws ExCantOpen (the lock is released).
-    void Open();
+    // off, and discards pending input. Throws ExCantOpen (the lock is
+    // released), ExPortBusy when the device stayed held elsewhere for waitMs.
+    void Open(int waitMs = BusyWaitMs);
     // Closes the device and releases the lock; harmless when closed.
     void Close();
 

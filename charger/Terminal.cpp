@@ -61,13 +61,22 @@ uint8_t Identify(AsynchSerialInterface &port)
 {
     // The answer lands in the buffer that held the command.
     uint8_t r[IdentifyAnswerLength] = {};
-    r[0] = CmdIdentify;
-    try {
-        OpenPort open(port);
-        if (!transfer(port, r, 1, r, IdentifyAnswerLength))
+    // A port that other programs keep busy is asked again (each try waits
+    // for their exchange): its charger is there, only occupied.
+    constexpr int BusyTries = 3;
+    for (int attempt = 1;; ++attempt) {
+        r[0] = CmdIdentify;
+        try {
+            OpenPort open(port);
+            if (!transfer(port, r, 1, r, IdentifyAnswerLength))
+                return NoDevice;
+            break;
+        } catch (const AsynchSerialInterface::ExPortBusy &) {
+            if (attempt == BusyTries)
+                return NoDevice;
+        } catch (const AsynchSerialInterface::ExCantOpen &) {
             return NoDevice;
-    } catch (const AsynchSerialInterface::ExCantOpen &) {
-        return NoDevice;
+        }
     }
     if (r[0] != CmdIdentify)
         return NoDevice;
@@ -138,10 +147,12 @@ bool Terminal::SendProgram(const ProgramSettings &settings)
 
 bool Terminal::Start()
 {
+    sent_ = false;
     if (!port_)
         return true;
     try {
         OpenPort open(*port_);
+        sent_ = true;
         if (!SendCommand(CmdStart))
             return false;
         if (deviceType_ != DeviceVarn)
@@ -158,10 +169,12 @@ bool Terminal::Start()
 
 bool Terminal::Stop()
 {
+    sent_ = false;
     if (!port_)
         return true;
     try {
         OpenPort open(*port_);
+        sent_ = true;
         return SendCommand(CmdStop);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
         return true;
@@ -170,10 +183,12 @@ bool Terminal::Stop()
 
 bool Terminal::exchange(const uint8_t *command, size_t commandLength, uint8_t *answer, size_t answerLength)
 {
+    sent_ = false;
     if (!port_)
         return false;
     try {
         OpenPort open(*port_);
+        sent_ = true;
         return transfer(*port_, command, commandLength, answer, answerLength);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
         return false;
@@ -225,10 +240,12 @@ bool Terminal::readStatusOpen(StatusValues &values, ProgramSettings &settings)
 
 bool Terminal::ReadStatus(StatusValues &values, ProgramSettings &settings)
 {
+    sent_ = false;
     if (!port_)
         return false;
     try {
         OpenPort open(*port_);
+        sent_ = true;
         return readStatusOpen(values, settings);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
         return false;
@@ -286,7 +303,17 @@ Terminal::LoggerRead Terminal::ReadLoggerValue(int32_t &millivolts)
 
 int Terminal::MaxCurrent() const
 {
-    switch (deviceType_) {
+    return MaxCurrentOf(deviceType_);
+}
+
+int Terminal::MinCurrent() const
+{
+    return MinCurrentOf(deviceType_);
+}
+
+int Terminal::MaxCurrentOf(uint8_t deviceType)
+{
+    switch (deviceType) {
     case DeviceOhmrida:
     case DeviceLumo:
         return 500;
@@ -298,9 +325,9 @@ int Terminal::MaxCurrent() const
     }
 }
 
-int Terminal::MinCurrent() const
+int Terminal::MinCurrentOf(uint8_t deviceType)
 {
-    switch (deviceType_) {
+    switch (deviceType) {
     case DeviceOhmrida:
     case DeviceLumo:
         return 10;

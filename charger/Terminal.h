@@ -40,7 +40,9 @@ enum CommandCodes : uint8_t {
     CmdStatusB = 0x21, CmdLoggerInfo = 0xF0, CmdLoggerPhases = 0xF1, CmdLoggerValue = 0xF2
 };
 
-// Device type of the charger on the port, 0 when nothing answers properly.
+// Device type of the charger on the port, 0 when nothing answers properly. A
+// port held by other programs is asked up to three times, each time after
+// waiting for their exchange.
 uint8_t Identify(AsynchSerialInterface &port);
 // True when the Kestrix logger answers on the port.
 bool ProbeLogger(AsynchSerialInterface &port);
@@ -63,6 +65,8 @@ public:
     // the command (a full acknowledgement with a wrong echo or a non-zero
     // result code). Silence and an unopenable port are not a refusal: the
     // chargers do not always acknowledge, and the next status read tells.
+    // Whether the command went out at all (the port could be opened, also
+    // after waiting for another program's exchange) says LastCommandSent.
     bool SendProgram(const ProgramSettings &settings);
     // Starts the loaded program; a Varn channel needs 0x15, 0x19 and 0x17
     // (or 0x18 when 0x17 is refused), one second apart. Refused when 0x15 or
@@ -87,8 +91,15 @@ public:
     enum class LoggerRead { Ok, NoAnswer, BadAnswer };
     LoggerRead ReadLoggerValue(int32_t &millivolts);
 
+    // Whether the last SendProgram, Start, Stop or ReadStatus reached the
+    // wire; false when the port could not be opened (missing, or held by
+    // another program past AsynchSerialInterface::BusyWaitMs).
+    bool LastCommandSent() const { return sent_; }
+
     int MaxCurrent() const;   // mA, 0 for unknown types
     int MinCurrent() const;
+    static int MaxCurrentOf(uint8_t deviceType);
+    static int MinCurrentOf(uint8_t deviceType);
 
 private:
     bool exchange(const uint8_t *command, size_t commandLength, uint8_t *answer, size_t answerLength);
@@ -99,6 +110,7 @@ private:
     AsynchSerialInterface *port_;
     uint8_t deviceType_;
     uint8_t address_;
+    bool sent_ = false;
 };
 
 } // namespace Ohmrida

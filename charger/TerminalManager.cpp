@@ -1,85 +1,8 @@
 #include "TerminalManager.h"
 
-#include <array>
-#include <exception>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
-#include <vector>
-
-#include <sys/stat.h>
 
 namespace Ohmrida {
-
-namespace {
-
-using PortArray = std::unique_ptr<AsynchSerialInterface>[TerminalManager::PortCount];
-
-// What one port's probe gave: its value, or the exception it threw.
-template <typename Value>
-struct PortOutcome {
-    Value value;
-    std::exception_ptr failure;
-};
-
-template <typename Value>
-using PortOutcomes = std::array<PortOutcome<Value>, TerminalManager::PortCount>;
-
-bool deviceExists(const AsynchSerialInterface &port)
-{
-    struct stat info {};
-    return ::stat(port.DevicePath().c_str(), &info) == 0;
-}
-
-// Runs probe on every port at once, one thread per port, and returns the
-// outcomes in port order; each port object is touched by one thread only, so
-// its wire sees exactly the exchange of the one-by-one walk.
-// Left out (outcome `absent`): a port whose device does not exist, whose open
-// could only fail, and a port the calling thread holds open itself, which the
-// walk finds busy (ExCantOpen) but a helper thread would wait for forever.
-// The calling thread probes the last port itself, and any port whose thread
-// cannot be started.
-template <typename Value, typename Probe>
-PortOutcomes<Value> probeAtOnce(PortArray &ports, Value absent, Probe probe)
-{
-    PortOutcomes<Value> outcomes;
-    outcomes.fill({absent, nullptr});
-    std::vector<int> wanted;
-    for (int i = 0; i < TerminalManager::PortCount; ++i) {
-        if (deviceExists(*ports[i]) && !ports[i]->HeldByCurrentThread())
-            wanted.push_back(i);
-    }
-    if (wanted.empty())
-        return outcomes;
-
-    // An exception must not leave its thread (that would end the program); it
-    // is handed to the caller, who decides in port order.
-    auto run = [&](int i) {
-        try {
-            outcomes[i].value = probe(*ports[i]);
-        } catch (...) {
-            outcomes[i].failure = std::current_exception();
-        }
-    };
-    std::vector<std::thread> helpers;
-    helpers.reserve(wanted.size());
-    std::vector<int> here;
-    for (size_t k = 0; k + 1 < wanted.size(); ++k) {
-        try {
-            helpers.emplace_back(run, wanted[k]);
-        } catch (const std::system_error &) {
-            here.push_back(wanted[k]);
-        }
-    }
-    here.push_back(wanted.back());
-    for (int i : here)
-        run(i);
-    for (std::thread &helper : helpers)
-        helper.join();
-    return outcomes;
-}
-
-} // namespace
 
 TerminalManager::TerminalManager()
 {
@@ -98,18 +21,6 @@ TerminalManager::~TerminalManager()
 void TerminalManager::Scan()
 {
     Clear();
-    const PortOutcomes<uint8_t> found =
-        probeAtOnce(ports_, static_cast<uint8_t>(NoDevice), [](AsynchSerialInterface &port) { return Identify(port); });
-    for (int i = 0; i < PortCount; ++i) {
-        if (found[i].failure)
-            std::rethrow_exception(found[i].failure);
-        fileTerminals(*ports_[i], found[i].value);
-    }
-}
-
-void TerminalManager::ScanSequential()
-{
-    Clear();
     for (auto &port : ports_)
         ScanPort(*port);
 }
@@ -117,6 +28,15 @@ void TerminalManager::ScanSequential()
 void TerminalManager::ScanPort(AsynchSerialInterface &port)
 {
     fileTerminals(port, Identify(port));
+}
+
+void TerminalManager::FilePort(int number, uint8_t deviceType)
+{
+    AsynchSerialInterface &port = Port(number);
+    for (auto it = registry_.begin(); it != registry_.end();)
+        it = it->second->Port() == &port ? registry_.erase(it) : std::next(it);
+    cursor_ = registry_.cend();
+    fileTerminals(port, deviceType);
 }
 
 void TerminalManager::fileTerminals(AsynchSerialInterface &port, uint8_t deviceType)
@@ -173,6 +93,14 @@ std::pair<std::string, Terminal *> TerminalManager::Next()
     return {entry->first, entry->second.get()};
 }
 
+std::vector<const Terminal *> TerminalManager::Terminals() const
+{
+    std::vector<const Terminal *> terminals;
+    for (const auto &entry : registry_)
+        terminals.push_back(entry.second.get());
+    return terminals;
+}
+
 Terminal *TerminalManager::Get(const std::string &name) const
 {
     const auto found = registry_.find(name);
@@ -181,24 +109,16 @@ Terminal *TerminalManager::Get(const std::string &name) const
 
 std::unique_ptr<Terminal> TerminalManager::FindLogger()
 {
-    const PortOutcomes<bool> answered =
-        probeAtOnce(ports_, false, [](AsynchSerialInterface &port) { return ProbeLogger(port); });
-    for (int i = 0; i < PortCount; ++i) {
-        if (answered[i].failure)
-            std::rethrow_exception(answered[i].failure);
-        if (answered[i].value)
-            return std::make_unique<Terminal>("Kestrix", ports_[i].get(), DeviceKestrix, 0x00);
+    for (auto &port : ports_) {
+        if (ProbeLogger(*port))
+            return LoggerOn(port->PortNumber());
     }
     return nullptr;
 }
 
-std::unique_ptr<Terminal> TerminalManager::FindLoggerSequential()
+std::unique_ptr<Terminal> TerminalManager::LoggerOn(int number)
 {
-    for (auto &port : ports_) {
-        if (ProbeLogger(*port))
-            return std::make_unique<Terminal>("Kestrix", port.get(), DeviceKestrix, 0x00);
-    }
-    return nullptr;
+    return std::make_unique<Terminal>("Kestrix", &Port(number), DeviceKestrix, 0x00);
 }
 
 AsynchSerialInterface &TerminalManager::Port(int number)

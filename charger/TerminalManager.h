@@ -1,13 +1,17 @@
 #pragma once
-// Finds the chargers on COM1..COM9 and files their terminals by name.
-// Pointers handed out by Get() and Next() are valid until the next Scan() or
-// Clear(); long-lived users keep a copy of the terminal.
+// The registry of charger terminals found on COM1..COM9, filed by name, and
+// the nine port objects they talk through. It belongs to one thread (the
+// treatment engine's); pointers handed out by Get() and Next() are valid until
+// that thread files the port again or clears the registry, so a treatment
+// keeps a copy of its terminal. The search of all ports at once runs in the
+// engine (one worker per port); here each port is asked in turn.
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "AsynchSerialInterface.h"
 #include "Terminal.h"
@@ -23,16 +27,12 @@ public:
     TerminalManager(const TerminalManager &) = delete;
     TerminalManager &operator=(const TerminalManager &) = delete;
 
-    // Clear(), then identifies COM1..COM9 all at once, one thread per port,
-    // and files what it found as ScanSequential() would: the same names,
-    // types and addresses, the same exchange on each port. Ports that answer
-    // nothing therefore cost one read time-out together instead of one each.
-    // An exception from one port's exchange is rethrown after the ports below
-    // it were filed, as the one-by-one walk would have done.
-    void Scan();
     // Clear(), then ScanPort for COM1..COM9 in this order, one after the other.
-    void ScanSequential();
+    void Scan();
     void ScanPort(AsynchSerialInterface &port);
+    // Replaces what is filed for port 1..9 by the terminals of a device of
+    // that type (none for NoDevice): what a search found there.
+    void FilePort(int number, uint8_t deviceType);
     // Files a new terminal named label + port.PortName().
     void RegisterTerminal(const std::string &label, AsynchSerialInterface &port, uint8_t deviceType,
                           uint8_t address);
@@ -43,14 +43,16 @@ public:
     // Next() past the end returns an empty name and nullptr.
     void First();
     std::pair<std::string, Terminal *> Next();
+    // The filed terminals in name order.
+    std::vector<const Terminal *> Terminals() const;
 
     Terminal *Get(const std::string &name) const;
     // The logger on the first port (in port order) that answers the probe, not
-    // filed; nullptr when no port answers. Every port is probed at once, so
-    // ports above the logger get the probe too.
+    // filed; nullptr when no port answers. COM1, COM2, ... are probed one
+    // after the other up to the logger.
     std::unique_ptr<Terminal> FindLogger();
-    // The same, probing COM1, COM2, ... one after the other up to the logger.
-    std::unique_ptr<Terminal> FindLoggerSequential();
+    // The logger's terminal on port 1..9 (not filed).
+    std::unique_ptr<Terminal> LoggerOn(int number);
 
     // Port 1..9; throws std::out_of_range for other numbers.
     AsynchSerialInterface &Port(int number);

@@ -1,8 +1,11 @@
-// braskon-cli battery add|list|delete: the battery records through the data module.
+// braskon-cli battery add|list|delete: the battery records. Changes go
+// through a record store of this command's own; the list is the data
+// module's battery list.
 
 #include "Command.h"
 
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 #include <QHash>
 #include <optional>
@@ -98,13 +101,11 @@ int batteryAdd(const QStringList &args, Cli::Context &context)
     }
 
     try {
-        TBRASKDataModule module(databaseDirectory(context));
-        // As the new-battery dialog does: the proposal advances only when it is the ID used.
-        const int proposal = module.PeekBatteryID();
-        battery.ID = typedID ? *typedID : proposal;
-        if (battery.ID == proposal)
-            module.AdvanceBatteryID();
-        module.InsertBattery(battery);
+        RecordStore records(databaseDirectory(context));
+        // Without --id the counter's ID, taken where the row is stored, so
+        // that several programs adding at once all get one of their own.
+        battery.ID = typedID ? *typedID : 0;
+        records.AddBattery(battery, 0);
         context.out << battery.ID << Qt::endl;
         return 0;
     } catch (const DatabaseError &error) {
@@ -147,13 +148,11 @@ int batteryDelete(const QStringList &args, Cli::Context &context)
     if (!id)
         return 2;
     try {
-        TBRASKDataModule module(databaseDirectory(context));
-        module.ReopenBatteries(*id);
-        if (module.SelectedBatteryID() != *id) {
+        RecordStore records(databaseDirectory(context));
+        if (!records.DeleteBattery(*id)) {
             context.err << "braskon-cli battery delete: kein Akku mit der ID " << *id << Qt::endl;
             return 1;
         }
-        module.DeleteSelectedBattery();
         return 0;
     } catch (const DatabaseError &error) {
         context.err << "braskon-cli battery delete: " << error.message() << Qt::endl;

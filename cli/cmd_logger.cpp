@@ -1,69 +1,22 @@
 // braskon-cli logger: reads the Kestrix recording into the database as a new
-// treatment of the given battery, with the readout thread of the main window
-// and a progress bar on standard error. Ctrl+C cancels like "Abbrechen": what
-// was read so far stays.
+// treatment of the given battery, with the readout of the treatment engine
+// the main window uses and a progress bar on standard error. Ctrl+C cancels
+// like "Abbrechen": what was read so far stays.
 
 #include "Command.h"
+#include "Interrupts.h"
 
-#include "ReadKestrixThread.h"
-#include "TerminalManager.h"
 #include "database/Datamodule.h"
+#include "database/SqlStore.h"
+#include "treatment/TreatmentEngine.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <exception>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 const char *const usageText = "Aufruf: braskon-cli logger --battery ID [--min-delta-u MV]";
-
-// Ctrl+C reaches the event loop through a pipe: the signal handler only
-// writes one byte, the loop reads it and asks the thread to stop.
-class InterruptPipe {
-public:
-    InterruptPipe()
-    {
-        if (::pipe(fds_) != 0) {
-            fds_[0] = fds_[1] = -1;
-            return;
-        }
-        ::fcntl(fds_[1], F_SETFL, O_NONBLOCK);
-        writeEnd_ = fds_[1];
-        struct sigaction action = {};
-        action.sa_handler = &InterruptPipe::handle;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &previous_);
-        ::sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~InterruptPipe()
-    {
-        if (fds_[0] < 0)
-            return;
-        ::sigaction(SIGINT, &previous_, nullptr);
-        ::sigaction(SIGTERM, &previousTerm_, nullptr);
-        writeEnd_ = -1;
-        ::close(fds_[0]);
-        ::close(fds_[1]);
-    }
-    int ReadEnd() const { return fds_[0]; }
-
-private:
-    static void handle(int)
-    {
-        const char byte = 1;
-        if (writeEnd_ >= 0)
-            (void)!::write(writeEnd_, &byte, 1);
-    }
-    static inline volatile sig_atomic_t writeEnd_ = -1;
-    int fds_[2] = {-1, -1};
-    struct sigaction previous_ = {};
-    struct sigaction previousTerm_ = {};
-};
 
 QString progressBar(int maximum, int position)
 {
@@ -98,68 +51,60 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
     }
 
     try {
-        TBRASKDataModule data(context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory()
-                                                            : context.databaseDir);
-        data.ReopenBatteries(batteryID);
-        if (data.SelectedBatteryID() != batteryID) {
+        const auto store = std::make_shared<SqlStore>(context.databaseDir.isEmpty()
+                                                          ? TBRASKDataModule::DefaultDatabaseDirectory()
+                                                          : context.databaseDir);
+        BatteryRecord battery;
+        battery.ID = batteryID;
+        if (!RecordReader(store).LoadBattery(battery)) {
             context.err << "braskon-cli logger: Akku " << batteryID << " gibt es nicht" << Qt::endl;
             return 1;
         }
-        if (minDeltaU >= 0)
-            data.SetMinDeltaU(minDeltaU);
 
-        Ohmrida::TerminalManager terminals;
-        TReadKestrixThread thread(terminals, data);
+        TTreatmentEngine engine(store, std::string());
+        if (minDeltaU >= 0)
+            engine.SetSamplingThresholds(minDeltaU, 1);
         QEventLoop loop;
         bool progressShown = false;
-        QObject::connect(&thread, &TReadKestrixThread::ShowInfo, &loop, [&](int messageIndex) {
+        LoggerOutcome outcome;
+        QObject::connect(&engine, &TTreatmentEngine::LoggerInfo, &loop, [&](int message, int position, int maximum) {
             if (progressShown)
                 context.err << '\n';
             progressShown = false;
-            context.err << TReadKestrixThread::MessageText(messageIndex, thread.ProgressPosition(),
-                                                           thread.ProgressMax())
-                        << Qt::endl;
+            context.err << TKestrixReadout::MessageText(message, position, maximum) << Qt::endl;
             // No one is there to read the message and press "Abbrechen".
-            if (messageIndex != TReadKestrixThread::MsgInitializing)
-                thread.RequestTermination();
+            if (message != TKestrixReadout::MsgInitializing)
+                engine.CancelLogger();
         });
-        QObject::connect(&thread, &TReadKestrixThread::ShowProgress, &loop, [&](int maximum, int position) {
+        QObject::connect(&engine, &TTreatmentEngine::LoggerProgress, &loop, [&](int maximum, int position) {
             progressShown = true;
             context.err << progressBar(maximum, position);
             context.err.flush();
         });
-        QObject::connect(&thread, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-
-        InterruptPipe interrupt;
-        QSocketNotifier interrupted(interrupt.ReadEnd(), QSocketNotifier::Read);
-        QObject::connect(&interrupted, &QSocketNotifier::activated, &loop, [&] {
-            char byte;
-            (void)!::read(interrupt.ReadEnd(), &byte, 1);
-            thread.RequestTermination();
+        QObject::connect(&engine, &TTreatmentEngine::LoggerFinished, &loop, [&](const LoggerOutcome &finished) {
+            outcome = finished;
+            loop.quit();
         });
+        Cli::Interrupts interrupts;
+        QObject::connect(&interrupts, &Cli::Interrupts::Interrupted, &loop, [&] { engine.CancelLogger(); });
 
-        thread.start();
+        engine.ReadLogger(battery);
         loop.exec();
-        thread.wait();
-        // Display updates still queued behind the end.
-        QCoreApplication::sendPostedEvents(&loop);
         if (progressShown)
             context.err << '\n';
 
-        if (thread.MessageIndex() == TReadKestrixThread::MsgFailed)
-            context.err << thread.ErrorText() << Qt::endl;
-        if (thread.MessageIndex() == TReadKestrixThread::MsgReadFailed) {
+        if (outcome.Message == TKestrixReadout::MsgFailed)
+            context.err << outcome.Error << Qt::endl;
+        if (outcome.Message == TKestrixReadout::MsgReadFailed) {
             // What was read is stored; the exit status says it is not all.
-            context.out << "Aufzeichnung " << thread.ServiceID() << ": " << thread.ProgressPosition() << " von "
-                        << thread.ProgressMax() << " Werten (fehlgeschlagen)" << Qt::endl;
+            context.out << "Aufzeichnung " << outcome.ServiceID << ": " << outcome.Position << " von "
+                        << outcome.Maximum << " Werten (fehlgeschlagen)" << Qt::endl;
             return 1;
         }
-        if (thread.ResultCode() != TReadKestrixThread::ResultOK
-            || thread.MessageIndex() == TReadKestrixThread::MsgFailed)
+        if (outcome.Result != TKestrixReadout::ResultOK || outcome.Message == TKestrixReadout::MsgFailed)
             return 1;
-        context.out << "Aufzeichnung " << thread.ServiceID() << ": " << thread.ProgressPosition() << " von "
-                    << thread.ProgressMax() << " Werten"
-                    << (thread.ProgressPosition() < thread.ProgressMax() ? " (abgebrochen)" : "") << Qt::endl;
+        context.out << "Aufzeichnung " << outcome.ServiceID << ": " << outcome.Position << " von " << outcome.Maximum
+                    << " Werten" << (outcome.Position < outcome.Maximum ? " (abgebrochen)" : "") << Qt::endl;
         return 0;
     } catch (const std::exception &error) {
         context.err << "braskon-cli logger: " << QString::fromStdString(error.what()) << Qt::endl;

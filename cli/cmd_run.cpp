@@ -1,5 +1,6 @@
 // braskon-cli run: runs one treatment on a charger terminal until it ends,
-// with the same start operation and timer tick as the main window.
+// through the same treatment engine as the main window, ticked from this
+// command's event loop.
 //
 //   run --battery ID --terminal NAME (--program 1..5 --charge MA --discharge MA
 //       | --step L|E:MA[:LIMIT_S] ...) [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]
@@ -18,62 +19,23 @@
 // are, or until a second Ctrl+C gives them up.
 
 #include "Command.h"
+#include "Interrupts.h"
 
-#include "charger/TerminalManager.h"
 #include "database/DataLocation.h"
 #include "database/Datamodule.h"
+#include "database/SqlStore.h"
 #include "treatment/Resume.h"
-#include "treatment/Serviceman.h"
+#include "treatment/TreatmentEngine.h"
 
-#include <atomic>
-#include <chrono>
-#include <csignal>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace {
-
-// Set by the signal handler only; the run loop looks at them between its waits.
-std::atomic<int> receivedSignal{0};
-std::atomic<int> signalCount{0};
-
-extern "C" void rememberSignal(int signalNumber)
-{
-    receivedSignal.store(signalNumber);
-    signalCount.fetch_add(1);
-}
-
-// Routes SIGINT and SIGTERM to the flag while a run lasts.
-class SignalCatcher {
-public:
-    SignalCatcher()
-    {
-        receivedSignal.store(0);
-        signalCount.store(0);
-        struct sigaction action {};
-        action.sa_handler = rememberSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &previousInt_);
-        sigaction(SIGTERM, &action, &previousTerm_);
-    }
-    ~SignalCatcher()
-    {
-        sigaction(SIGINT, &previousInt_, nullptr);
-        sigaction(SIGTERM, &previousTerm_, nullptr);
-    }
-    SignalCatcher(const SignalCatcher &) = delete;
-    SignalCatcher &operator=(const SignalCatcher &) = delete;
-
-    int Signal() const { return receivedSignal.load(); }
-    int Count() const { return signalCount.load(); }
-
-private:
-    struct sigaction previousInt_ {};
-    struct sigaction previousTerm_ {};
-};
 
 struct RunOptions {
     int batteryID = 0;
@@ -85,6 +47,7 @@ struct RunOptions {
     int tickMs = 10000;
     int resume = 0;   // the treatment to take up, 0: start a new one
     std::optional<int> minDeltaU, minDeltaI;
+    QString terminalShown;   // the terminal's name in messages
 };
 
 const char *const Usage =
@@ -185,78 +148,17 @@ RunOptions ParseOptions(const QStringList &args)
     return options;
 }
 
-// The currents the terminal will be asked for, checked against its limits.
-void CheckCurrents(const RunOptions &options, const Ohmrida::Terminal &terminal)
-{
-    std::vector<int> currents;
-    if (options.program != 0) {
-        currents = {options.charge, options.discharge};
-    } else {
-        for (const UserStep &step : options.steps)
-            currents.push_back(step.Current);
-    }
-    for (int current : currents) {
-        if (current < terminal.MinCurrent() || current > terminal.MaxCurrent())
-            throw OptionError(QStringLiteral("Strom %1 mA liegt nicht zwischen %2 und %3 mA von %4")
-                                  .arg(current)
-                                  .arg(terminal.MinCurrent())
-                                  .arg(terminal.MaxCurrent())
-                                  .arg(QString::fromStdString(terminal.Name())));
-    }
-}
-
-// Keeps the last values the tick showed.
-class ConsoleControlWindow : public ServiceControlWindow {
-public:
-    void SetupService(int, const QString &caption, double, double) override { Caption = caption; }
-    void ShowTime(int seconds) override { Time = seconds; }
-    void ShowVoltage(double volts) override { Voltage = volts; }
-    void ShowCurrent(double amps) override { Current = amps; }
-    void AddVoltagePoint(double) override {}
-    void SetStepFunction(int function) override { Function = function; }
-    void ShowCapacity(int mAh) override { Capacity = mAh; }
-    void RefreshSteps() override {}
-    void SetService(Service *) override {}
-    void SetNominalCapacity(int) override {}
-
-    QString Caption;
-    int Time = 0, Function = Warten, Capacity = 0;
-    double Voltage = 0, Current = 0;
-};
-
-// One "page" per treatment; no diagrams.
-class ConsoleHost : public ServiceHost {
-public:
-    ServiceControlWindow *CreateServicePage(int) override
-    {
-        windows_.push_back(std::make_unique<ConsoleControlWindow>());
-        return windows_.back().get();
-    }
-    void DeleteServicePage(ServiceControlWindow *window) override
-    {
-        for (auto it = windows_.begin(); it != windows_.end(); ++it)
-            if (it->get() == window) {
-                windows_.erase(it);
-                return;
-            }
-    }
-    std::vector<LiveSampleSink *> DiagramWindows() override { return {}; }
-    void ShowBatteryPage() override {}
-
-private:
-    std::vector<std::unique_ptr<ConsoleControlWindow>> windows_;
-};
 
 // Prints every step whose state differs from what was printed last.
 class StepPrinter {
 public:
     explicit StepPrinter(QTextStream &out) : out_(out) {}
 
-    void Print(const Service &service)
+    void Print(const QVector<StepRecord> &steps)
     {
-        printed_.resize(static_cast<size_t>(service.StepCount()), -1);
-        for (int i = 0; i < service.StepCount(); ++i) {
-            const StepRecord &step = service.Step(i);
+        printed_.resize(static_cast<size_t>(steps.size()), -1);
+        for (int i = 0; i < steps.size(); ++i) {
+            const StepRecord &step = steps[i];
             if (printed_[static_cast<size_t>(i)] == step.State)
                 continue;
             printed_[static_cast<size_t>(i)] = step.State;
@@ -274,15 +176,15 @@ private:
     std::vector<int> printed_;
 };
 
-// One poll; `waiting` > 0 when its records are not stored yet.
-void PrintPoll(QTextStream &out, const Service &service, const ConsoleControlWindow &window, int waiting)
+// One answered poll; its records are stored unless it says how many wait.
+void PrintPoll(QTextStream &out, const PollReport &poll)
 {
-    const int step = std::min(service.CurrentStep(), service.StepCount() - 1) + 1;
-    out << "Schritt " << step << "  Zeit " << DurationText(window.Time) << "  "
-        << QString::number(window.Voltage, 'f', 3) << " V  " << QString::number(window.Current, 'f', 3) << " A  "
-        << window.Capacity << " mAh  " << FunctionName(window.Function);
-    if (waiting > 0)
-        out << "  (nicht gespeichert, " << waiting << " warten)";
+    const int step = std::min(poll.CurrentStep, int(poll.Steps.size()) - 1) + 1;
+    out << "Schritt " << step << "  Zeit " << DurationText(poll.StepTime) << "  "
+        << QString::number(poll.Voltage * 0.001, 'f', 3) << " V  " << QString::number(poll.Current * 0.001, 'f', 3)
+        << " A  " << poll.Capacity << " mAh  " << FunctionName(poll.Function);
+    if (poll.Waiting > 0)
+        out << "  (nicht gespeichert, " << poll.Write.WaitingSamples << " warten)";
     out << '\n';
     out.flush();
 }
@@ -313,54 +215,211 @@ private:
     bool failing_ = false;
 };
 
-bool AllStepsOK(const Service &service)
+bool AllStepsOK(const QVector<StepRecord> &steps)
 {
-    for (int i = 0; i < service.StepCount(); ++i)
-        if (service.Step(i).State != OK)
-            return false;
-    return true;
+    return std::all_of(steps.begin(), steps.end(), [](const StepRecord &step) { return step.State == OK; });
 }
 
-// Waits up to ms, returning early when more than `seen` signals arrived.
-bool WaitUnlessSignalled(const SignalCatcher &catcher, int ms, int seen = 0)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
-        if (catcher.Count() > seen)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+// One treatment through the engine, from its start (or resume) to its end or
+// to the stop a signal asks for; the event loop ends with the exit status.
+class RunSession : public QObject {
+public:
+    RunSession(TTreatmentEngine &engine, const RunOptions &options, Cli::Context &context, QEventLoop &loop)
+        : engine_(engine), options_(options), context_(context), loop_(loop), steps_(context.out),
+          writes_(context.out)
+    {
+        connect(&engine_, &TTreatmentEngine::TreatmentStarted, this, &RunSession::started);
+        connect(&engine_, &TTreatmentEngine::CommandFailed, this, &RunSession::failed);
+        connect(&engine_, &TTreatmentEngine::ResumeFinished, this, &RunSession::resumeFinished);
+        connect(&engine_, &TTreatmentEngine::Polled, this, &RunSession::polled);
+        connect(&engine_, &TTreatmentEngine::TreatmentStopped, this, [this](int ticket) {
+            if (ticket == ticket_)
+                stopped_ = true;
+        });
+        connect(&engine_, &TTreatmentEngine::TreatmentsChanged, this, &RunSession::afterRequest);
+        connect(&interrupts_, &Cli::Interrupts::Interrupted, this, &RunSession::interrupted);
+        ticker_.setSingleShot(true);
+        connect(&ticker_, &QTimer::timeout, this, [this] { engine_.Tick(); });
     }
-    return catcher.Count() <= seen;
-}
 
-// Stops the treatment on a signal; records that cannot be written then are
-// tried again every tick until they are, or until another signal gives them up.
-int StopOnSignal(QTextStream &out, TServiceManager &manager, ConsoleHost &host, Service *service,
-                 const SignalCatcher &catcher, int tickMs)
-{
-    const int signalNumber = catcher.Signal();
-    try {
-        manager.StopService(host, service);
-    } catch (const DatabaseError &error) {
-        out << error.message() << '\n'
-            << "Speichern wird weiter versucht; ein weiteres Strg+C gibt die Eintr\u00e4ge auf" << Qt::endl;
-        const int seen = catcher.Count();
-        while (manager.HasUnwritten() && WaitUnlessSignalled(catcher, tickMs, seen))
-            manager.Tick(host);
-        if (manager.HasUnwritten()) {
-            out << "abgebrochen (Signal " << signalNumber << "), " << manager.WaitingWrites()
-                << " Eintr\u00e4ge nicht gespeichert" << Qt::endl;
-            return 128 + signalNumber;
+    void Start(const std::string &terminal, int batteryID)
+    {
+        if (options_.resume != 0)
+            ticket_ = engine_.Resume(options_.resume, batteryID, terminal);
+        else if (options_.program != 0)
+            ticket_ = engine_.StartStandard(options_.batteryID, options_.program, options_.charge, options_.discharge,
+                                            options_.terminal);
+        else
+            ticket_ = engine_.StartUser(options_.batteryID, options_.steps, options_.terminal);
+    }
+
+private:
+    void finish(int status)
+    {
+        ticker_.stop();
+        loop_.exit(status);
+    }
+
+    void started(const TreatmentSetup &setup)
+    {
+        if (setup.Ticket != ticket_)
+            return;
+        serviceID_ = setup.ServiceID;
+        context_.out << "Behandlung " << setup.ServiceID << (setup.Resumed ? " fortgesetzt" : "") << ": "
+                     << setup.Caption << ", Programm " << ProgramName(setup.Program) << '\n';
+        steps_.Print(setup.Steps);
+        lastSteps_ = setup.Steps;
+        if (interrupts_.Count() > 0) {
+            stop();
+            return;
         }
-        out << "Speichern wieder m\u00f6glich: alles nachgetragen" << Qt::endl;
+        ticking_ = true;
     }
-    out << "abgebrochen (Signal " << signalNumber << ")" << Qt::endl;
-    return 128 + signalNumber;
-}
+
+    void failed(const QString &reason)
+    {
+        if (stopping_) {
+            // The stop could not write the records: they are kept and tried
+            // again every tick, until they are in or another signal gives them up.
+            stopFailure_ = reason;
+            return;
+        }
+        if (serviceID_ == 0) {
+            context_.err << "braskon-cli run: " << reason << Qt::endl;
+            finish(1);
+        }
+    }
+
+    void resumeFinished(int serviceID, bool resumed, const QString &text)
+    {
+        if (resumed || serviceID != options_.resume)
+            return;
+        if (engine_.HasService(serviceID))
+            return;
+        // Not resumable (still recorded, terminal busy or silent): nothing
+        // changed; or its charger no longer runs it: its open steps are closed.
+        if (text.startsWith(QStringLiteral("Das Ladeger\u00e4t f\u00fchrt")))
+            context_.out << "Das Ladeger\u00e4t f\u00fchrt die Behandlung " << serviceID
+                         << " nicht mehr aus; offene Schritte abgebrochen" << Qt::endl;
+        else
+            context_.err << "braskon-cli run: " << text << Qt::endl;
+        finish(1);
+    }
+
+    void polled(const PollReport &poll)
+    {
+        if (poll.ServiceID != serviceID_ || serviceID_ == 0)
+            return;
+        lastSteps_ = poll.Steps;
+        writes_.Print(poll.Write);
+        // Reported after the poll's rows were committed (or found that they
+        // cannot be), so a line without a note stands for a stored sample.
+        if (poll.Polled && poll.Answered)
+            PrintPoll(context_.out, poll);
+        else if (poll.Polled && poll.Sent)
+            context_.out << "keine Antwort von " << options_.terminalShown << Qt::endl;
+        else if (poll.Polled)
+            context_.out << "Schnittstelle von " << options_.terminalShown
+                         << " belegt oder nicht erreichbar; die Abfrage folgt mit dem n\u00e4chsten Takt" << Qt::endl;
+        // Step results are printed once they are stored.
+        if (poll.Waiting == 0)
+            steps_.Print(poll.Steps);
+        ended_ = poll.State == Service::Ended;
+    }
+
+    // After every request the engine has carried out: the end, or the next tick.
+    void afterRequest()
+    {
+        if (serviceID_ == 0 || engine_.Busy())
+            return;
+        if (stopping_) {
+            if (!stopped_)
+                return;
+            if (engine_.HasUnwritten()) {
+                if (!stopFailure_.isEmpty()) {
+                    context_.out << stopFailure_ << '\n'
+                                 << "Speichern wird weiter versucht; ein weiteres Strg+C gibt die Eintr\u00e4ge auf"
+                                 << Qt::endl;
+                    stopFailure_.clear();
+                    retrying_ = true;
+                }
+                ticker_.start(options_.tickMs);
+                return;
+            }
+            if (retrying_)
+                context_.out << "Speichern wieder m\u00f6glich: alles nachgetragen" << Qt::endl;
+            context_.out << "abgebrochen (Signal " << signal_ << ")" << Qt::endl;
+            finish(128 + signal_);
+            return;
+        }
+        if (!ticking_)
+            return;
+        const TreatmentInfo *held = engine_.FindService(serviceID_);
+        if (!held || held->State == Service::Ended || ended_) {
+            if (!engine_.HasUnwritten()) {
+                const bool ok = AllStepsOK(lastSteps_);
+                context_.out << (ok ? "beendet" : "beendet mit Fehler oder Abbruch") << Qt::endl;
+                finish(ok ? 0 : 1);
+                return;
+            }
+            if (!endAnnounced_) {
+                endAnnounced_ = true;
+                context_.out << "Behandlung beendet; ihre letzten Eintr\u00e4ge warten auf das Speichern" << Qt::endl;
+            }
+        }
+        ticker_.start(firstTick_ ? 0 : options_.tickMs);
+        firstTick_ = false;
+    }
+
+    void stop()
+    {
+        stopping_ = true;
+        ticker_.stop();
+        signal_ = interrupts_.LastSignal();
+        if (!engine_.Stop(ticket_))
+            QTimer::singleShot(options_.tickMs, this, [this] { stop(); });   // a tick is under way
+    }
+
+    void interrupted(int signalNumber, int count)
+    {
+        if (serviceID_ == 0) {
+            // Before the treatment exists nothing is to be stopped; a start
+            // still on its way is stopped as soon as it is there.
+            if (engine_.Busy())
+                return;
+            finish(128 + signalNumber);
+            return;
+        }
+        if (!stopping_) {
+            stop();
+            return;
+        }
+        if (retrying_ && count > 1) {
+            context_.out << "abgebrochen (Signal " << signal_ << "), " << engine_.WaitingWrites()
+                         << " Eintr\u00e4ge nicht gespeichert" << Qt::endl;
+            finish(128 + signal_);
+        }
+    }
+
+    TTreatmentEngine &engine_;
+    const RunOptions &options_;
+    Cli::Context &context_;
+    QEventLoop &loop_;
+    Cli::Interrupts interrupts_;
+    QTimer ticker_;
+    StepPrinter steps_;
+    WritePrinter writes_;
+    QVector<StepRecord> lastSteps_;
+    int ticket_ = 0;
+    int serviceID_ = 0;
+    int signal_ = 0;
+    bool ticking_ = false, firstTick_ = true, ended_ = false, endAnnounced_ = false;
+    bool stopping_ = false, stopped_ = false, retrying_ = false;
+    QString stopFailure_;
+};
 
 int runCommand(const QStringList &args, Cli::Context &context)
 {
-    const SignalCatcher catcher;
     RunOptions options;
     try {
         options = ParseOptions(args);
@@ -372,109 +431,37 @@ int runCommand(const QStringList &args, Cli::Context &context)
     try {
         const QString directory =
             context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory() : context.databaseDir;
-        TBRASKDataModule database(directory);
-        if (options.minDeltaU)
-            database.SetMinDeltaU(*options.minDeltaU);
-        if (options.minDeltaI)
-            database.SetMinDeltaI(*options.minDeltaI);
-
-        Ohmrida::TerminalManager terminals;
-        // One line per poll, in the same per-user state folder as the window's log.
-        TServiceManager manager(database, terminals, DataLocation::LogFilePath().toStdString());
-        ConsoleHost host;
-        Service *service = nullptr;
-        std::unique_ptr<TerminalLock> lock;
+        const auto store = std::make_shared<SqlStore>(directory);
+        RecordReader reader(store);
+        std::string terminal = options.terminal;
+        int batteryID = options.batteryID;
         if (options.resume != 0) {
-            try {
-                service = manager.ResumeService(host, options.resume);
-            } catch (const std::runtime_error &error) {
-                // Not resumable (still recorded, terminal busy or silent): nothing changed.
-                context.err << "braskon-cli run: " << QString::fromUtf8(error.what()) << Qt::endl;
-                return 1;
-            }
-            if (!service) {
-                context.out << "Das Ladeger\u00e4t f\u00fchrt die Behandlung " << options.resume
-                            << " nicht mehr aus; offene Schritte abgebrochen" << Qt::endl;
-                return 1;
-            }
+            RunningTreatment row;
+            row.ServiceID = options.resume;
+            if (reader.FindRunning(row))
+                terminal = row.Terminal.toStdString();
         } else {
-            TBRASKDataModule::Battery battery;
+            BatteryRecord battery;
             battery.ID = options.batteryID;
-            if (!database.LoadBattery(battery)) {
+            if (!reader.LoadBattery(battery)) {
                 context.err << "braskon-cli run: Akku " << options.batteryID << " ist nicht in der Datenbank"
                             << Qt::endl;
                 return 1;
             }
-            for (const TBRASKDataModule::RunningTreatment &row : Resume::Interrupted(database))
+            for (const RunningTreatment &row : Resume::Interrupted(reader))
                 context.err << "Hinweis: die Behandlung " << row.ServiceID << " an " << row.Terminal
                             << " wurde unterbrochen (fortsetzen: braskon-cli run --resume " << row.ServiceID << ")"
                             << Qt::endl;
-            // Before any port is searched: a terminal in use elsewhere gets nothing sent.
-            try {
-                lock = manager.ClaimTerminal(options.terminal);
-            } catch (const TerminalBusyError &error) {
-                context.err << "braskon-cli run: " << QString::fromUtf8(error.what()) << Qt::endl;
-                return 1;
-            }
-            terminals.Scan();
-            const Ohmrida::Terminal *terminal = terminals.Get(options.terminal);
-            if (!terminal) {
-                context.err << "braskon-cli run: Ladeterminal \"" << QString::fromStdString(options.terminal)
-                            << "\" nicht gefunden (" << terminals.Count() << " Terminals gefunden)" << Qt::endl;
-                return 1;
-            }
-            try {
-                CheckCurrents(options, *terminal);
-            } catch (const OptionError &error) {
-                context.err << "braskon-cli run: " << error.Text() << Qt::endl;
-                return 2;
-            }
-            if (catcher.Signal())
-                return 128 + catcher.Signal();
-            service = options.program != 0
-                          ? manager.StartStandardService(host, options.batteryID, options.program, options.charge,
-                                                         options.discharge, options.terminal)
-                          : manager.StartUserService(host, options.batteryID, options.steps, options.terminal);
         }
-        const std::string terminalName = service->Terminal().Name();
-        const auto *window = static_cast<const ConsoleControlWindow *>(service->ControlWindow());
-        context.out << "Behandlung " << service->ID() << (options.resume ? " fortgesetzt" : "") << ": "
-                    << window->Caption << ", Programm " << ProgramName(service->Program()) << '\n';
-        StepPrinter steps(context.out);
-        steps.Print(*service);
-        WritePrinter writes(context.out);
-        bool endAnnounced = false;
+        options.terminalShown = QString::fromStdString(terminal);
 
-        while (true) {
-            if (catcher.Signal())
-                return StopOnSignal(context.out, manager, host, service, catcher, options.tickMs);
-            // Tick returns after the poll's rows are committed (or found that
-            // they cannot be), so a line printed here without a note stands
-            // for a stored sample.
-            const Service *polled = manager.Tick(host);
-            const WriteStatus status = service->WriteState();
-            writes.Print(status);
-            if (polled == service && service->LastPollAnswered())
-                PrintPoll(context.out, *service, *window, service->HasPendingWrites() ? status.WaitingSamples : 0);
-            else if (!service->LastPollAnswered())
-                context.out << "keine Antwort von " << QString::fromStdString(terminalName) << Qt::endl;
-            // Step results are printed once they are stored.
-            if (!service->HasPendingWrites())
-                steps.Print(*service);
-            if (service->ServiceState() == Service::Ended) {
-                if (!manager.HasUnwritten()) {
-                    const bool ok = AllStepsOK(*service);
-                    context.out << (ok ? "beendet" : "beendet mit Fehler oder Abbruch") << Qt::endl;
-                    return ok ? 0 : 1;
-                }
-                if (!endAnnounced) {
-                    endAnnounced = true;
-                    context.out << "Behandlung beendet; ihre letzten Eintr\u00e4ge warten auf das Speichern"
-                                << Qt::endl;
-                }
-            }
-            WaitUnlessSignalled(catcher, options.tickMs);
-        }
+        // One line per poll, in the same per-user state folder as the window's log.
+        TTreatmentEngine engine(store, DataLocation::LogFilePath().toStdString());
+        engine.SetSamplingThresholds(options.minDeltaU.value_or(10), options.minDeltaI.value_or(1));
+        QEventLoop loop;
+        RunSession session(engine, options, context, loop);
+        session.Start(terminal, batteryID);
+        return loop.exec();
     } catch (const std::exception &error) {
         context.err << "braskon-cli run: " << QString::fromUtf8(error.what()) << Qt::endl;
         return 1;

@@ -5,6 +5,7 @@
 #include "Command.h"
 
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ int serviceDelete(const QStringList &args, Cli::Context &context)
         return 2;
     }
     try {
-        TBRASKDataModule module(databaseDirectory(context));
-        if (!module.DeleteService(id)) {
+        RecordStore records(databaseDirectory(context));
+        if (!records.DeleteService(id)) {
             context.err << "braskon-cli service delete: keine Behandlung mit der ID " << id << Qt::endl;
             return 1;
         }

@@ -29,3 +29,10 @@ class DatabaseConnectionError : public DatabaseError {
 public:
     using DatabaseError::DatabaseError;
 };
+
+// A row with that key is there already (another program may have stored it
+// a moment ago). Nothing was changed; the caller says which record it was.
+class DuplicateKeyError : public DatabaseError {
+public:
+    using DatabaseError::DatabaseError;
+};

@@ -53,43 +53,34 @@ void QueryModel::close()
 void QueryModel::resetRows(QVector<QVariantList> rows, QStringList columns, bool open)
 {
     beginResetModel();
-    {
-        QMutexLocker locker(&mutex_);
-        rows_ = std::move(rows);
-        columns_ = std::move(columns);
-        open_ = open;
-        current_ = rows_.isEmpty() ? -1 : 0;
-    }
+    rows_ = std::move(rows);
+    columns_ = std::move(columns);
+    open_ = open;
+    current_ = rows_.isEmpty() ? -1 : 0;
     endResetModel();
     notifyCurrent();
 }
 
 bool QueryModel::isOpen() const
 {
-    QMutexLocker locker(&mutex_);
     return open_;
 }
 
 bool QueryModel::isEmpty() const
 {
-    QMutexLocker locker(&mutex_);
     return rows_.isEmpty();
 }
 
 int QueryModel::currentRow() const
 {
-    QMutexLocker locker(&mutex_);
     return current_;
 }
 
 void QueryModel::setCurrentRow(int row)
 {
-    {
-        QMutexLocker locker(&mutex_);
-        if (row < 0 || row >= rows_.size() || row == current_)
-            return;
-        current_ = row;
-    }
+    if (row < 0 || row >= rows_.size() || row == current_)
+        return;
+    current_ = row;
     notifyCurrent();
 }
 
@@ -148,19 +139,16 @@ bool QueryModel::controlsDisabled() const
 
 int QueryModel::columnIndex(const QString &column) const
 {
-    QMutexLocker locker(&mutex_);
     return columns_.indexOf(column);
 }
 
 QString QueryModel::columnName(int column) const
 {
-    QMutexLocker locker(&mutex_);
     return columns_.value(column);
 }
 
 QVariant QueryModel::value(int row, const QString &column) const
 {
-    QMutexLocker locker(&mutex_);
     const int index = columns_.indexOf(column);
     if (row < 0 || row >= rows_.size() || index < 0)
         return QVariant();
@@ -169,7 +157,6 @@ QVariant QueryModel::value(int row, const QString &column) const
 
 QVariant QueryModel::currentValue(const QString &column) const
 {
-    QMutexLocker locker(&mutex_);
     const int index = columns_.indexOf(column);
     if (current_ < 0 || current_ >= rows_.size() || index < 0)
         return QVariant();
@@ -188,7 +175,6 @@ int QueryModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
         return 0;
-    QMutexLocker locker(&mutex_);
     return int(rows_.size());
 }
 
@@ -196,7 +182,6 @@ int QueryModel::columnCount(const QModelIndex &parent) const
 {
     if (parent.isValid())
         return 0;
-    QMutexLocker locker(&mutex_);
     return int(columns_.size());
 }
 
@@ -206,8 +191,7 @@ QVariant QueryModel::data(const QModelIndex &index, int role) const
     QVariant raw;
     bool stored = false;
     {
-        QMutexLocker locker(&mutex_);
-        if (!index.isValid() || index.row() >= rows_.size() || index.column() >= columns_.size())
+            if (!index.isValid() || index.row() >= rows_.size() || index.column() >= columns_.size())
             return QVariant();
         column = columns_[index.column()];
         raw = rows_[index.row()].value(index.column());
@@ -238,39 +222,11 @@ QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int ro
     return definition_.titles.value(name, name);
 }
 
-Qt::ItemFlags QueryModel::flags(const QModelIndex &index) const
+void QueryModel::SetCell(int row, const QString &column, const QVariant &value)
 {
-    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
-    if (index.isValid() && definition_.editableColumns.contains(columnName(index.column())))
-        flags |= Qt::ItemIsEditable;
-    return flags;
-}
-
-bool QueryModel::setData(const QModelIndex &index, const QVariant &value, int role)
-{
-    if (role != Qt::EditRole || !index.isValid())
-        return false;
-    const QString column = columnName(index.column());
-    if (!definition_.editableColumns.contains(column))
-        return false;
-    const int limit = definition_.maxLengths.value(column, -1);
-    if (limit >= 0 && value.toString().size() > limit)
-        return false;
-    const QVariant key = this->value(index.row(), definition_.keyColumn);
-    // The edit goes straight into the table: one bound UPDATE, committed at once.
-    try {
-        store_.exec(QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
-                        .arg(definition_.table, column, definition_.keyColumn),
-                    {value, key});
-    } catch (const DatabaseError &error) {
-        qWarning("%s", error.what());
-        return false;
-    }
-    {
-        QMutexLocker locker(&mutex_);
-        if (index.row() < rows_.size())
-            rows_[index.row()][index.column()] = value;
-    }
-    emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
-    return true;
+    const int index = columns_.indexOf(column);
+    if (row < 0 || row >= rows_.size() || index < 0)
+        return;
+    rows_[row][index] = value;
+    emit dataChanged(this->index(row, index), this->index(row, index), {Qt::DisplayRole, Qt::EditRole});
 }

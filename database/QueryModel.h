@@ -3,12 +3,13 @@
 // (values bound, never spliced), the calculated columns of each row, column
 // titles, a current row that views and the owner keep in step, and
 // notifications when the current row or the rows change. Lives on the thread
-// that created it (the main thread); the calling thread's connection runs the
-// query, and the rows are held in memory so no read transaction stays open.
+// that created it (the window thread) and is used only there; that thread's
+// connection runs the query, and the rows are held in memory so no read
+// transaction stays open. The rows are read-only: changes go to the writer
+// (the treatment engine), and the list reads them again afterwards.
 
 #include <QAbstractTableModel>
 #include <QHash>
-#include <QMutex>
 #include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
@@ -31,11 +32,6 @@ public:
         Calculator calculate;
         Renderer render;
         QHash<QString, QString> titles;   // column name -> header title
-        // Edits of these columns are written at once to `table`, row found by `keyColumn`.
-        QStringList editableColumns;
-        QString table;
-        QString keyColumn;
-        QHash<QString, int> maxLengths;   // text columns with a size limit
     };
 
     QueryModel(SqlStore &store, Definition definition, QObject *parent = nullptr);
@@ -58,9 +54,12 @@ public:
     int columnIndex(const QString &column) const;
     QString columnName(int column) const;
     // Raw value (stored or calculated, undisplayed) of the current row; invalid
-    // when there is none. Safe from any thread.
+    // when there is none.
     QVariant currentValue(const QString &column) const;
     QVariant value(int row, const QString &column) const;
+    // Shows a value the writer is about to store (an edit of the remarks)
+    // until the next read; nothing is written here.
+    void SetCell(int row, const QString &column, const QVariant &value);
     // The column's text as views show it (dates, calculated texts, voltages).
     QString displayText(int row, const QString &column) const;
 
@@ -75,8 +74,6 @@ public:
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-    Qt::ItemFlags flags(const QModelIndex &index) const override;
-    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
 signals:
     // The current row changed (moved, re-read, opened, closed): the data link.
@@ -93,7 +90,6 @@ private:
     QStringList sqlLines_;
     QVariantList bindings_;
 
-    mutable QMutex mutex_;   // guards rows_, columns_, current_, open_ for readers on other threads
     QStringList columns_;    // stored columns, then calculated ones
     int storedColumnCount_ = 0;
     QVector<QVariantList> rows_;

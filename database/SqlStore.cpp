@@ -99,6 +99,21 @@ bool isConnectionLost(const QSqlError &error)
     return state.isEmpty() || state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("57P"));
 }
 
+// SQLITE_CONSTRAINT_PRIMARYKEY and _UNIQUE (and the plain constraint code of
+// older drivers), PostgreSQL's unique_violation.
+bool isDuplicateKey(const QSqlError &error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("1555") || code == QLatin1String("2067") || code == QLatin1String("23505")
+           || (code == QLatin1String("19") && engineMessage(error).contains(QLatin1String("UNIQUE")));
+}
+
+// PostgreSQL's lock_not_available: the lock time-out ran out.
+bool isLockTimeout(const QSqlError &error)
+{
+    return error.nativeErrorCode() == QLatin1String("55P03");
+}
+
 [[noreturn]] void failBusy(const QString &filePath)
 {
     throw DatabaseBusyError(QStringLiteral("Die Datenbank %1 ist gerade von einem anderen Programm gesperrt. "
@@ -525,8 +540,11 @@ QSqlDatabase SqlStore::connection()
         if (!db.open())
             throw DatabaseConnectionError(QStringLiteral("Der Datenbankserver %1 ist nicht erreichbar: %2")
                                               .arg(filePath_, engineMessage(db.lastError())));
-        QMutexLocker locker(&mutex_);
-        connections_[thread].broken = false;
+        {
+            QMutexLocker locker(&mutex_);
+            connections_[thread].broken = false;
+        }
+        applyBusyWait(db, threadBusyWait());
     }
     return db;
 }
@@ -542,6 +560,10 @@ QString SqlStore::openConnection(QThread *thread)
             run(db, QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("Datenbank einrichten"));
             run(db, QStringLiteral("PRAGMA synchronous=FULL"), QStringLiteral("Datenbank einrichten"));
         }
+        // A server waits for locks without end unless told otherwise; the
+        // same busy time-out as a file.
+        if (server_)
+            run(db, QStringLiteral("SET lock_timeout = %1").arg(BusyTimeoutMs), QStringLiteral("Datenbank einrichten"));
     }
     Connection entry;
     entry.name = name;
@@ -587,8 +609,10 @@ void SqlStore::failStatement(const QSqlQuery &query)
                                                      "wurde nichts gespeichert (%2)")
                                           .arg(filePath_, engineMessage(error).trimmed()));
     }
-    if (!server_ && isBusy(error))
+    if (server_ ? isLockTimeout(error) : isBusy(error))
         failBusy(filePath_);
+    if (isDuplicateKey(error))
+        throw DuplicateKeyError(QStringLiteral("Der Eintrag ist bereits vorhanden; es wurde nichts gespeichert."));
     fail(QStringLiteral("Datenbankfehler"), error);
 }
 
@@ -702,11 +726,36 @@ SqlStore::Snapshot::~Snapshot()
 
 void SqlStore::setBusyWait(int milliseconds)
 {
-    if (readOnly_)
-        return;
-    // Neither statement takes bound values; the number is a clamped integer, never text from outside.
-    const int wait = milliseconds < 0 ? BusyTimeoutMs : std::min(milliseconds, BusyTimeoutMs * 60);
-    exec((server_ ? QStringLiteral("SET lock_timeout = %1") : QStringLiteral("PRAGMA busy_timeout = %1")).arg(wait));
+    const int wait = milliseconds < 0 ? threadBusyWait() : std::min(milliseconds, BusyTimeoutMs * 60);
+    applyBusyWait(connection(), wait);
+}
+
+void SqlStore::setThreadBusyWait(int milliseconds)
+{
+    QSqlDatabase db = connection();
+    {
+        QMutexLocker locker(&mutex_);
+        connections_[QThread::currentThread()].busyWaitMs = milliseconds;
+    }
+    applyBusyWait(db, milliseconds < 0 ? BusyTimeoutMs : milliseconds);
+}
+
+int SqlStore::threadBusyWait()
+{
+    QMutexLocker locker(&mutex_);
+    const int wait = connections_.value(QThread::currentThread()).busyWaitMs;
+    return wait < 0 ? BusyTimeoutMs : wait;
+}
+
+void SqlStore::applyBusyWait(QSqlDatabase db, int milliseconds)
+{
+    // The statement takes no bound values; the number is a clamped integer,
+    // never text from outside. It changes nothing stored, so a read-only
+    // database takes it too.
+    QSqlQuery query(db);
+    if (!query.exec((server_ ? QStringLiteral("SET lock_timeout = %1") : QStringLiteral("PRAGMA busy_timeout = %1"))
+                        .arg(milliseconds)))
+        failStatement(query);
 }
 
 SqlStore::Transaction::Transaction(SqlStore &store)

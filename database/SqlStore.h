@@ -78,9 +78,13 @@ public:
     QSqlQuery exec(const QString &sql, const QVariantList &values);
 
     // How long the calling thread's connection waits for another program's
-    // lock before a statement fails as busy; a negative value restores the
-    // usual busy time-out. Nothing happens on a read-only file.
+    // lock before a statement fails as busy (DatabaseBusyError); a negative
+    // value restores the thread's usual wait.
     void setBusyWait(int milliseconds);
+    // The calling thread's usual wait from now on (negative: the store's
+    // default of 10 s), kept when the connection is made again. The windows'
+    // thread waits only briefly: a locked database must not hold up input.
+    void setThreadBusyWait(int milliseconds);
 
     // All-or-nothing group of statements on the calling thread's connection.
     class Transaction {
@@ -145,6 +149,8 @@ private:
     [[noreturn]] void failStatement(const QSqlQuery &query);
     void markBroken();
     int transactionDepth();
+    int threadBusyWait();
+    void applyBusyWait(QSqlDatabase db, int milliseconds);
 
     QString filePath_;
     QString baseName_;
@@ -155,6 +161,7 @@ private:
         QString name;
         QMetaObject::Connection finished;
         bool broken = false;
+        int busyWaitMs = -1;   // the thread's usual wait, -1: the default
     };
     QMutex mutex_;
     QHash<QThread *, Connection> connections_;

@@ -1,6 +1,8 @@
 #include "Texts.h"
 
+#include <QDate>
 #include <QLocale>
+#include <QTime>
 
 #include <cstdint>
 #include <cstdlib>
@@ -89,4 +91,32 @@ QString DurationText(int seconds)
     const int minutes = std::abs(rest / 60);
     const int secs = std::abs(rest % 60);
     return QStringLiteral("%1:%2:%3").arg(hours).arg(minutes).arg(secs);
+}
+
+QString DateText(const QVariant &stored)
+{
+    const QDate date = QDate::fromString(stored.toString(), Qt::ISODate);
+    return date.isValid() ? QLocale::system().toString(date, QLocale::ShortFormat) : stored.toString();
+}
+
+namespace {
+
+QString timeFormatWithSeconds()
+{
+    // Two treatments started in the same minute must still get different curve names.
+    QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1Char('s'))) {
+        const int minutes = format.lastIndexOf(QLatin1String("mm"));
+        if (minutes >= 0)
+            format.insert(minutes + 2, QLatin1String(":ss"));
+    }
+    return format;
+}
+
+} // namespace
+
+QString TimeText(const QVariant &stored)
+{
+    const QTime time = QTime::fromString(stored.toString(), Qt::ISODate);
+    return time.isValid() ? QLocale::system().toString(time, timeFormatWithSeconds()) : stored.toString();
 }

@@ -4,6 +4,7 @@
 // arguments; shared by the database and the treatment code.
 
 #include <QString>
+#include <QVariant>
 
 enum StepFunction { Entladen = 0, Laden = 1, Warten = 2 };
 enum StepState { Folgt = 0, Laeuft = 1, Fehler = 2, OK = 3, Abgebrochen = 4 };
@@ -26,3 +27,9 @@ QString PercentText(int value);
 // Seconds as "h:m:s" without padding; hours as signed 16-bit, the signs of
 // minutes and seconds dropped (3725 -> "1:2:5", -61 -> "0:1:1").
 QString DurationText(int seconds);
+
+// A stored date (ISO) in the user's short format, and a stored time of day
+// (ISO) in the user's time format with seconds; the same texts go into the
+// records, the grids and the curve names. Anything else is shown as stored.
+QString DateText(const QVariant &stored);
+QString TimeText(const QVariant &stored);

@@ -154,7 +154,6 @@ Curve* TDiagramForm::AddServiceCurve(int serviceID, int kind)
     if (kind == 2)
         return curve;  // samples carry no capacity
 
-    QMutexLocker<QRecursiveMutex> lock(&m_dataModule->Lock());
     Follow& follow = m_follow[{serviceID, kind}];
     follow = Follow{};
     const auto rows = m_dataModule->SamplesAfter(serviceID, 0);
@@ -213,7 +212,7 @@ std::map<int, bool> TDiagramForm::runningTreatments() const
 {
     std::map<int, bool> here;
     for (const TBRASKDataModule::RunningTreatment& row : m_dataModule->RunningTreatments())
-        here[row.ServiceID] = TBRASKDataModule::RecordedByThisProcess(row);
+        here[row.ServiceID] = RecordReader::RecordedByThisProcess(row);
     return here;
 }
 
@@ -226,7 +225,6 @@ void TDiagramForm::FollowOtherRecorders()
         return;
     bool grown = false;
     try {
-        QMutexLocker<QRecursiveMutex> lock(&m_dataModule->Lock());
         const std::map<int, bool> running = runningTreatments();
         for (const auto& key : m_curveKeys) {
             if (key->Kind == 2)

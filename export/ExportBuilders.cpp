@@ -5,7 +5,6 @@
 #include "Texts.h"
 
 #include <QAbstractItemModel>
-#include <QMutexLocker>
 
 namespace ExportBuilders {
 
@@ -89,14 +88,12 @@ QString ProtocolHeader()
 void BuildProtocol(TBRASKDataModule &data, int serviceID, Richie &buffer)
 {
     buffer.Clear();
-    QMutexLocker lock(&data.Lock());
-    data.SelectSamples(serviceID);
-    if (!data.FirstSample())
+    // Read through the data module's own connection, beside any writer.
+    const QVector<Sample> samples = data.Reader().Samples(serviceID);
+    if (samples.isEmpty())
         return;
     buffer.Add(ProtocolHeader());
-    do {
-        Sample sample;
-        data.GetSample(sample);
+    for (const Sample &sample : samples) {
         StepRecord step;
         step.ServiceID = serviceID;
         step.Step = sample.Step;
@@ -105,7 +102,7 @@ void BuildProtocol(TBRASKDataModule &data, int serviceID, Richie &buffer)
         buffer.Add(QString::number(sample.Time) + QLatin1Char('\t') + FloatText(sample.Voltage * 0.001)
                    + QLatin1Char('\t') + FloatText(sample.Current * 0.001) + QLatin1Char('\t')
                    + FunctionName(step.Function));
-    } while (data.NextSample());
+    }
 }
 
 } // namespace ExportBuilders

@@ -5,7 +5,6 @@
 #include "database/Datamodule.h"
 #include "database/Texts.h"
 
-#include <QMutexLocker>
 #include <QSaveFile>
 
 #include <cmath>
@@ -49,16 +48,12 @@ QString Field(const QString &text)
 QString Build(TBRASKDataModule &data, int serviceID)
 {
     QString csv = Header() + lineEnd;
-    QMutexLocker lock(&data.Lock());
-    data.SelectSamples(serviceID);
-    if (!data.FirstSample())
-        return csv;
+    // Read through the data module's own connection, beside any writer.
+    const QVector<Sample> samples = data.Reader().Samples(serviceID);
     int currentStep = -1, lastTime = 0, lastCurrent = 0;
     int function = -1;
     double milliampSeconds = 0;
-    do {
-        Sample sample;
-        data.GetSample(sample);
+    for (const Sample &sample : samples) {
         if (sample.Step != currentStep) {
             currentStep = sample.Step;
             milliampSeconds = 0;
@@ -78,7 +73,7 @@ QString Build(TBRASKDataModule &data, int serviceID)
                                     milliText(sample.Current),
                                     QString::number(std::llround(milliampSeconds / 3600.0))};
         csv += fields.join(QLatin1Char(',')) + lineEnd;
-    } while (data.NextSample());
+    }
     return csv;
 }
 

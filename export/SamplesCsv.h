@@ -22,8 +22,7 @@ QString Header();   // "Zeit [s],Schritt,Funktion,Spannung [V],Strom [A],Kapazit
 // comma, a quote, CR or LF.
 QString Field(const QString &text);
 
-// Header and rows; only the header when the treatment has no samples. Holds
-// the data module's lock while walking the samples.
+// Header and rows; only the header when the treatment has no samples.
 QString Build(TBRASKDataModule &data, int serviceID);
 
 // Writes Build() as UTF-8 to the file; throws ExportError with a German text.

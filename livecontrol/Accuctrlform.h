@@ -1,7 +1,8 @@
 #pragma once
 // TAccuControlForm: the live view of one running treatment on its page of the
-// main window's treatment page control. The service manager sets it up once and
-// feeds it on every tick that polls its treatment; the window only reads.
+// main window's treatment page control. It is set up once when the treatment
+// has started and fed with the engine's report of every tick that brings news
+// of its treatment; the window only reads.
 
 #include "Instruments.h"
 #include "SampleComponents.h"
@@ -35,8 +36,6 @@ public:
     void SetStepFunction(int function) override;
     void ShowCapacity(int mAh) override;
     void RefreshSteps() override;
-    // The treatment runs on the engine thread; the window knows it by its ID.
-    void SetService(::Service*) override {}
     void SetNominalCapacity(int mAh) override { nominalCapacity = mAh; }
     // The charger did not answer: "keine Antwort seit h:m:s" and grey gauges,
     // values and graph, until the next answered poll (ShowTime/ShowVoltage).

@@ -1,11 +1,9 @@
 #include "Selservicedlg.h"
 
-#include "charger/TerminalManager.h"
 #include "database/Texts.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -20,12 +18,9 @@
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QThread>
-#include <QTimer>
 #include <QVBoxLayout>
 
-#include <exception>
-#include <memory>
+#include <algorithm>
 
 namespace {
 
@@ -70,14 +65,6 @@ public:
     }
 };
 
-// Busy cursor for the lifetime of the object.
-struct BusyCursor {
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 }  // namespace
 
 const std::vector<uint8_t>& TSelectServiceDialog::ProgramChoices()
@@ -86,20 +73,10 @@ const std::vector<uint8_t>& TSelectServiceDialog::ProgramChoices()
     return choices;
 }
 
-TSelectServiceDialog::TSelectServiceDialog(Ohmrida::TerminalManager& terminalManager,
-                                           const TServiceManager& services, QWidget* parent)
-    : TSelectServiceDialog(
-          terminalManager,
-          [&services](const std::string& name) { return services.HasTerminal(name); }, parent)
-{
-}
-
-TSelectServiceDialog::TSelectServiceDialog(Ohmrida::TerminalManager& terminalManager,
-                                           TerminalInUse inUse, QWidget* parent)
+TSelectServiceDialog::TSelectServiceDialog(SearchFunction searchFunction, TerminalInUse inUse, QWidget* parent)
     : QDialog(parent),
-      terminals(terminalManager),
+      startSearch(std::move(searchFunction)),
       terminalInUse(std::move(inUse)),
-      search([](Ohmrida::TerminalManager& manager) { manager.Scan(); }),
       alertSound([] { QApplication::beep(); })
 {
     setWindowTitle(QStringLiteral("Akkubehandlung"));
@@ -114,11 +91,6 @@ TSelectServiceDialog::TSelectServiceDialog(Ohmrida::TerminalManager& terminalMan
 }
 
 TSelectServiceDialog::~TSelectServiceDialog() = default;
-
-void TSelectServiceDialog::SetSearchFunction(SearchFunction newSearch)
-{
-    search = std::move(newSearch);
-}
 
 // ---- construction of the controls -----------------------------------------------------
 
@@ -159,10 +131,14 @@ void TSelectServiceDialog::BuildControls()
     Label1->setBuddy(TerminalCombo);
     Button1 = new QPushButton(QStringLiteral("&Suchen"));
     Button1->setAutoDefault(false);
+    SearchLabel = new QLabel(QStringLiteral("Suche Ladegeräte..."));
+    SearchLabel->setObjectName(QStringLiteral("SearchLabel"));
+    SearchLabel->setVisible(false);
     auto* terminalRow = new QGridLayout(panel1);
     terminalRow->addWidget(Label1, 0, 0, 1, 2);
     terminalRow->addWidget(TerminalCombo, 1, 0);
     terminalRow->addWidget(Button1, 1, 1);
+    terminalRow->addWidget(SearchLabel, 2, 0, 1, 2);
     terminalRow->setColumnStretch(0, 1);
 
     // "Standard" page
@@ -268,69 +244,17 @@ void TSelectServiceDialog::showEvent(QShowEvent* event)
 
 void TSelectServiceDialog::FormShow()
 {
-    {
-        const QSignalBlocker blocker(TerminalCombo);
-        TerminalCombo->clear();
-        TerminalCombo->setCurrentIndex(0);
-    }
     rbChargeC->setChecked(true);
     rbDischargeC->setChecked(true);
-    // The search runs once the dialog is on screen, so the user sees it busy.
-    if (!showPending) {
-        showPending = true;
-        QTimer::singleShot(0, this, [this] {
-            showPending = false;
-            if (!isVisible())
-                return;
-            FillTerminalList();
-            TerminalComboChange();
-            UpdateStartButton();
-        });
-    }
+    FillTerminalList();
+    TerminalComboChange();
 }
 
 void TSelectServiceDialog::done(int result)
 {
-    // Closing in the middle of a search would leave the worker writing the registry.
-    if (searching)
-        return;
+    // Answers still on their way belong to nobody now.
+    EndSearch();
     QDialog::done(result);
-}
-
-void TSelectServiceDialog::SearchTerminals()
-{
-    const BusyCursor busy;
-    searching = true;
-    emit SearchStarted();
-    // The emptied list says what is going on until the terminals are in.
-    TerminalCombo->setPlaceholderText(QStringLiteral("Suche Ladegeräte..."));
-    std::exception_ptr failure;
-    QEventLoop loop;
-    std::unique_ptr<QThread> worker(QThread::create([this, &failure] {
-        try {
-            search(terminals);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-    }));
-    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    worker->start();
-    // Repaints and timers go on; clicks and keys wait until the registry is complete.
-    if (!worker->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker->wait();
-    searching = false;
-    TerminalCombo->setPlaceholderText(QString());
-    if (failure) {
-        // A failed search leaves whatever it had found; the list shows that.
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::exception& error) {
-            qWarning("Terminal search failed: %s", error.what());
-        } catch (...) {
-            qWarning("Terminal search failed");
-        }
-    }
 }
 
 void TSelectServiceDialog::FillTerminalList()
@@ -338,34 +262,88 @@ void TSelectServiceDialog::FillTerminalList()
     {
         const QSignalBlocker blocker(TerminalCombo);
         TerminalCombo->clear();
-    }
-    SearchTerminals();
-    {
-        const QSignalBlocker blocker(TerminalCombo);
-        terminals.First();
-        const uint32_t count = terminals.Count();
-        for (uint32_t i = 0; i < count; ++i) {
-            const std::string name = terminals.Next().first;
-            if (!terminalInUse || !terminalInUse(name))
-                TerminalCombo->addItem(QString::fromStdString(name));
-        }
         TerminalCombo->setCurrentIndex(0);
     }
+    listed.clear();
     UpdateStartButton();
-    emit SearchFinished();
+    if (!startSearch)
+        return;
+    // The emptied list says what is going on until the terminals are in.
+    TerminalCombo->setPlaceholderText(QStringLiteral("Suche Ladegeräte..."));
+    SearchLabel->setVisible(true);
+    search = startSearch();
+    emit SearchBegun();
+}
+
+void TSelectServiceDialog::AddTerminals(const QVector<TerminalInfo>& terminals)
+{
+    const bool wasEmpty = TerminalCombo->count() == 0;
+    {
+        const QSignalBlocker blocker(TerminalCombo);
+        for (const TerminalInfo& terminal : terminals) {
+            const bool known = std::any_of(listed.begin(), listed.end(),
+                                           [&](const TerminalInfo& t) { return t.Name == terminal.Name; });
+            if (known || (terminalInUse && terminalInUse(terminal.Name.toStdString())))
+                continue;
+            listed.append(terminal);
+            // In the order of the names, as the registry walks them.
+            int row = 0;
+            while (row < TerminalCombo->count() && TerminalCombo->itemText(row).toUtf8() < terminal.Name.toUtf8())
+                ++row;
+            TerminalCombo->insertItem(row, terminal.Name);
+        }
+        if (wasEmpty && TerminalCombo->count() > 0)
+            TerminalCombo->setCurrentIndex(0);
+    }
+    if (wasEmpty && TerminalCombo->count() > 0)
+        TerminalComboChange();
+    UpdateStartButton();
+}
+
+void TSelectServiceDialog::TerminalsFound(int searchNumber, const QVector<TerminalInfo>& terminals)
+{
+    if (searchNumber == search && search != 0)
+        AddTerminals(terminals);
+}
+
+void TSelectServiceDialog::SearchFinished(int searchNumber, const QVector<TerminalInfo>& terminals)
+{
+    if (searchNumber != search || search == 0)
+        return;
+    AddTerminals(terminals);
+    EndSearch();
+}
+
+void TSelectServiceDialog::EndSearch()
+{
+    if (search == 0)
+        return;
+    search = 0;
+    TerminalCombo->setPlaceholderText(QString());
+    SearchLabel->setVisible(false);
+    emit SearchEnded();
 }
 
 void TSelectServiceDialog::Button1Click()
 {
+    EndSearch();
     FillTerminalList();
     TerminalComboChange();
 }
 
+const TerminalInfo* TSelectServiceDialog::Chosen() const
+{
+    const QString name = TerminalCombo->currentText();
+    for (const TerminalInfo& terminal : listed)
+        if (terminal.Name == name)
+            return &terminal;
+    return nullptr;
+}
+
 void TSelectServiceDialog::TerminalComboChange()
 {
-    const Ohmrida::Terminal* terminal = terminals.Get(TerminalName());
-    const size_t offered =
-        (terminal && terminal->DeviceType() == VarnDeviceType) ? 4 : ProgramChoices().size();
+    const TerminalInfo* terminal = Chosen();
+    const size_t offered = (terminal && terminal->Kind == VarnDeviceType) ? 4 : ProgramChoices().size();
     ProgramCombo->clear();
     for (size_t i = 0; i < offered; ++i)
         ProgramCombo->addItem(ProgramName(ProgramChoices()[i]));
@@ -407,9 +385,9 @@ int TSelectServiceDialog::CurrentOf(const QRadioButton* c10, const QRadioButton*
 
 void TSelectServiceDialog::ReadCurrents()
 {
-    const Ohmrida::Terminal* terminal = terminals.Get(TerminalName());
-    maxCurrent = terminal ? terminal->MaxCurrent() : 0;
-    minCurrent = terminal ? terminal->MinCurrent() : 0;
+    const TerminalInfo* terminal = Chosen();
+    maxCurrent = terminal ? terminal->MaxCurrent : 0;
+    minCurrent = terminal ? terminal->MinCurrent : 0;
     chargeCurrent = CurrentOf(rbChargeC10, rbChargeCThird, rbChargeC, ChargeCurrentEdit);
     dischargeCurrent = CurrentOf(rbDischargeC10, rbDischargeCThird, rbDischargeC, DischargeCurrentEdit);
 }
@@ -459,7 +437,7 @@ bool TSelectServiceDialog::CheckInput()
 
 void TSelectServiceDialog::UpdateStartButton()
 {
-    StartButton->setEnabled(TerminalCombo->count() > 0 && CheckInput());
+    StartButton->setEnabled(Chosen() != nullptr && CheckInput());
 }
 
 void TSelectServiceDialog::UserProgStringGridSetEditText(QTableWidgetItem* item)

@@ -7,9 +7,11 @@
 // grid and the active page persist, while the terminal list, the program list
 // and the radio buttons are reset on every showing.
 //
-// Every showing and every "&Suchen" searches the ports anew. The search runs on
-// a worker thread while this thread keeps repainting under a busy cursor; user
-// input is held back until it has finished.
+// Every showing and every "&Suchen" searches the ports anew: a request to the
+// treatment engine, whose answers (the terminals of each port) fill the list
+// as they arrive. The dialog stays fully usable meanwhile: a page can be
+// switched, the dialog closed (later answers are dropped), and a terminal that
+// was found already chosen; a line under the list says that the search runs.
 
 #include <QDialog>
 
@@ -18,7 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "treatment/ServiceViews.h"
 #include "treatment/Serviceman.h"
+
+#include <QVector>
 
 class QComboBox;
 class QGroupBox;
@@ -31,24 +36,17 @@ class QTableWidget;
 class QTableWidgetItem;
 class QWidget;
 
-namespace Ohmrida { class TerminalManager; }
-
 class TSelectServiceDialog : public QDialog {
     Q_OBJECT
 public:
     // Whether a listed treatment uses the terminal of that name.
     using TerminalInUse = std::function<bool(const std::string& terminalName)>;
-    // Rebuilds the terminal registry; runs on a worker thread.
-    using SearchFunction = std::function<void(Ohmrida::TerminalManager&)>;
+    // Starts a search of the ports and returns its number; its answers come
+    // back through TerminalsFound and SearchFinished with that number.
+    using SearchFunction = std::function<int()>;
 
-    TSelectServiceDialog(Ohmrida::TerminalManager& terminals, const TServiceManager& services,
-                         QWidget* parent = nullptr);
-    TSelectServiceDialog(Ohmrida::TerminalManager& terminals, TerminalInUse terminalInUse,
-                         QWidget* parent = nullptr);
+    TSelectServiceDialog(SearchFunction search, TerminalInUse terminalInUse, QWidget* parent = nullptr);
     ~TSelectServiceDialog() override;
-
-    // The search used on every showing and by "&Suchen"; TerminalManager::Scan by default.
-    void SetSearchFunction(SearchFunction search);
     // The alert for a bad function letter; QApplication::beep by default.
     void SetAlertSound(std::function<void()> alert) { alertSound = std::move(alert); }
 
@@ -71,11 +69,18 @@ public:
     std::vector<UserGridRow> UserGridRows() const;
     std::vector<UserStep> UserSteps() const;
 
+    // Empties the list and starts a search.
     void FillTerminalList();
     void ReadCurrents();
     bool CheckInput();
     void UpdateStartButton();
-    bool IsSearching() const { return searching; }
+    bool IsSearching() const { return search != 0; }
+    // The terminals listed, as the search reported them.
+    const QVector<TerminalInfo>& Listed() const { return listed; }
+
+    // The answers of a search: some port's terminals, and the end with all of them.
+    void TerminalsFound(int searchNumber, const QVector<TerminalInfo>& terminals);
+    void SearchFinished(int searchNumber, const QVector<TerminalInfo>& terminals);
 
     // The program numbers ProgramCombo offers, in its order.
     static const std::vector<uint8_t>& ProgramChoices();
@@ -88,6 +93,7 @@ public:
     QLabel* Label1 = nullptr;
     QComboBox* TerminalCombo = nullptr;
     QPushButton* Button1 = nullptr;   // "&Suchen"
+    QLabel* SearchLabel = nullptr;    // "Suche Ladegeräte..." while a search runs
     QTabWidget* ProgramPageControl = nullptr;
     QWidget* StandardTabSheet = nullptr;
     QWidget* SpecialTabSheet = nullptr;
@@ -109,10 +115,10 @@ public:
     QPushButton* Button4 = nullptr;   // "&Abbruch"
 
 signals:
-    // A terminal search begins (the ports are asked on a worker thread).
-    void SearchStarted();
-    // A terminal search has finished and the lists are rebuilt.
-    void SearchFinished();
+    // A terminal search begins.
+    void SearchBegun();
+    // A terminal search has ended (all ports answered, or the dialog closed).
+    void SearchEnded();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -125,19 +131,20 @@ private:
     void ConnectCurrentGroup(QRadioButton* c10, QRadioButton* cThird, QRadioButton* c,
                              QRadioButton* user, QLineEdit* edit);
     void FormShow();
-    void SearchTerminals();
+    void EndSearch();
+    void AddTerminals(const QVector<TerminalInfo>& terminals);
+    const TerminalInfo* Chosen() const;
     void Button1Click();
     void TerminalComboChange();
     void UserProgStringGridSetEditText(QTableWidgetItem* item);
     int CurrentOf(const QRadioButton* c10, const QRadioButton* cThird, const QRadioButton* c,
                   const QLineEdit* edit) const;
 
-    Ohmrida::TerminalManager& terminals;
+    SearchFunction startSearch;
     TerminalInUse terminalInUse;
-    SearchFunction search;
     std::function<void()> alertSound;
-    bool searching = false;
-    bool showPending = false;
+    int search = 0;   // the search whose answers are awaited, 0: none
+    QVector<TerminalInfo> listed;
 
     int capacity = 0;
     int chargeCurrent = 0;

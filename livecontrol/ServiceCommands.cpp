@@ -21,6 +21,64 @@ int PageIndexOf(const QTabWidget& accuTab, const TAccuControlForm* form)
 
 }  // namespace
 
+TLivePages::TLivePages(QTabWidget& tab, TBRASKDataModule& data, DiagramWindows diagramWindows, QObject* parent)
+    : QObject(parent), accuTab(tab), database(data), diagrams(std::move(diagramWindows))
+{
+}
+
+void TLivePages::Start(const TreatmentSetup& setup)
+{
+    TAccuControlForm* form = AddAccuPage(accuTab, database, setup.BatteryID);
+    SetUpControlWindow(*form, setup);
+    pages[setup.Ticket] = form;
+    tickets[setup.ServiceID] = setup.Ticket;
+    emit PageAdded();
+}
+
+void TLivePages::Feed(const PollReport& report)
+{
+    const auto ticket = tickets.find(report.ServiceID);
+    if (ticket != tickets.end()) {
+        if (TAccuControlForm* form = FormOf(ticket->second))
+            FeedControlWindow(*form, report);
+    }
+    if (diagrams)
+        FeedDiagrams(diagrams(), report);
+}
+
+void TLivePages::Remove(int ticket)
+{
+    const auto page = pages.find(ticket);
+    if (page == pages.end())
+        return;
+    TAccuControlForm* form = page->second;
+    pages.erase(page);
+    for (auto it = tickets.begin(); it != tickets.end();)
+        it = it->second == ticket ? tickets.erase(it) : std::next(it);
+    DeleteAccuPage(accuTab, form);
+    emit PageRemoved();
+}
+
+TAccuControlForm* TLivePages::ActiveForm() const
+{
+    return ActiveAccuForm(accuTab);
+}
+
+int TLivePages::ActiveTicket() const
+{
+    const TAccuControlForm* active = ActiveForm();
+    for (const auto& [ticket, form] : pages)
+        if (form == active)
+            return ticket;
+    return 0;
+}
+
+TAccuControlForm* TLivePages::FormOf(int ticket) const
+{
+    const auto page = pages.find(ticket);
+    return page == pages.end() ? nullptr : page->second;
+}
+
 TAccuControlForm* AddAccuPage(QTabWidget& accuTab, TBRASKDataModule& database, int batteryID)
 {
     auto* page = new QWidget;
@@ -70,17 +128,7 @@ int ExecuteStartServiceCommand(TSelectServiceDialog& dialog, TTreatmentEngine& e
     return StartServiceFromDialog(dialog, engine, batteryID);
 }
 
-bool ExecuteStopServiceCommand(TTreatmentEngine& engine, ServiceHost& host, const QTabWidget& accuTab)
+bool ExecuteStopServiceCommand(TTreatmentEngine& engine, const TLivePages& pages)
 {
-    TAccuControlForm* form = ActiveAccuForm(accuTab);
-    if (!form)
-        return false;
-    const int ticket = engine.TicketOf(form);
-    if (ticket == 0) {
-        // A page without a treatment: just close it.
-        host.DeleteServicePage(form);
-        host.ShowBatteryPage();
-        return true;
-    }
-    return engine.Stop(ticket);
+    return engine.Stop(pages.ActiveTicket());
 }

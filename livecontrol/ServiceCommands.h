@@ -1,38 +1,74 @@
 #pragma once
-// The main window's start and stop commands for treatments, and its treatment
-// pages, in a form the main window wires with a few lines:
+// The main window's treatment pages and its start and stop commands. The
+// treatment engine runs the treatments on its own thread and reports in
+// values; TLivePages turns its reports into pages: a page with a live window
+// once a treatment's start has committed, fed on every tick that brings news
+// of it, deleted when the treatment was stopped.
 //
-//   // ServiceHost of TMainForm
-//   ServiceControlWindow* TMainForm::CreateServicePage(int batteryID)
-//   { return AddAccuPage(*AccuTab, *database_, batteryID); }
-//   void TMainForm::DeleteServicePage(ServiceControlWindow* window)
-//   { DeleteAccuPage(*AccuTab, window); }
+// Wiring in the main window:
+//
+//   pages = new TLivePages(*AccuTab, *database_, [this] { return DiagramWindows(); }, this);
+//   connect(engine, &TTreatmentEngine::TreatmentStarted, pages, &TLivePages::Start);
+//   connect(engine, &TTreatmentEngine::Polled, pages, &TLivePages::Feed);
+//   connect(engine, &TTreatmentEngine::TreatmentStopped, pages, &TLivePages::Remove);
 //
 //   void TMainForm::MenuStartServiceClick()        // inside RunCommand
-//   {
-//       TBRASKDataModule::Battery battery;
-//       database_->ReadSelectedBattery(battery);
-//       if (ExecuteStartServiceCommand(*selectServiceDialog_, *engine_,
-//                                      database_->SelectedBatteryID(), battery.Capacity)) {
-//           ... enable MenuStopService, disable the start and delete commands ...
-//       }
-//   }
+//   { ExecuteStartServiceCommand(*selectServiceDialog_, *engine_, batteryID, capacity); }
 //   void TMainForm::MenuStopServiceClick()         // inside RunCommand
-//   { ExecuteStopServiceCommand(*engine_, *this, *AccuTab); }
+//   { ExecuteStopServiceCommand(*engine_, *pages); }
 //
-// The treatment engine carries out starts and stops on its own thread; what
-// fails there (an unknown terminal, a battery that is gone, the database) comes
-// back through its CommandFailed signal, and nothing is started then.
+// What fails on the engine thread (an unknown terminal, a battery that is
+// gone, the database) comes back through its CommandFailed signal, and no
+// page is made then.
+
+#include "treatment/ServiceViews.h"
+
+#include <QObject>
+
+#include <functional>
+#include <map>
+#include <vector>
 
 class QTabWidget;
-class QWidget;
-class Service;
-class ServiceControlWindow;
-class ServiceHost;
 class TAccuControlForm;
 class TBRASKDataModule;
 class TSelectServiceDialog;
 class TTreatmentEngine;
+
+class TLivePages : public QObject {
+    Q_OBJECT
+public:
+    using DiagramWindows = std::function<std::vector<LiveSampleSink*>()>;
+
+    // The pages go into accuTab; their step lists read through the data module.
+    TLivePages(QTabWidget& accuTab, TBRASKDataModule& database, DiagramWindows diagrams, QObject* parent = nullptr);
+
+    // A treatment started: a page captioned "Akku <battery ID>" with a new live
+    // window set up for it, made the active page.
+    void Start(const TreatmentSetup& setup);
+    // A tick's news: the treatment's window, and the diagrams for an answered poll.
+    void Feed(const PollReport& report);
+    // The treatment of the ticket was stopped: its page goes, the first
+    // remaining one becomes active, and PageRemoved asks for the battery page.
+    void Remove(int ticket);
+
+    // The window of the active page and its ticket (nullptr, 0 when none).
+    TAccuControlForm* ActiveForm() const;
+    int ActiveTicket() const;
+    TAccuControlForm* FormOf(int ticket) const;
+    int Count() const { return static_cast<int>(pages.size()); }
+
+signals:
+    void PageAdded();
+    void PageRemoved();
+
+private:
+    QTabWidget& accuTab;
+    TBRASKDataModule& database;
+    DiagramWindows diagrams;
+    std::map<int, TAccuControlForm*> pages;   // ticket -> window (owned by its page)
+    std::map<int, int> tickets;               // service ID -> ticket
+};
 
 // Adds a page captioned "Akku <batteryID>" to the treatment page control with a
 // new live control window filling it, shows it and returns the window (owned by the page).
@@ -51,8 +87,7 @@ int StartServiceFromDialog(const TSelectServiceDialog& dialog, TTreatmentEngine&
 // modally and on OK starts the treatment. Returns its ticket, or 0 on cancel.
 int ExecuteStartServiceCommand(TSelectServiceDialog& dialog, TTreatmentEngine& engine, int batteryID,
                                int batteryCapacity);
-// The stop command for the page active now: the engine stops and removes its
-// treatment and then deletes the page and shows the battery page. A page
-// without a treatment is closed at once. False when no page is active or its
-// stop is already under way (a second click stops nothing else).
-bool ExecuteStopServiceCommand(TTreatmentEngine& engine, ServiceHost& host, const QTabWidget& accuTab);
+// The stop command for the active page: the engine stops its treatment, and
+// the page goes when that is done. False when no page is active or its stop
+// is already under way (a second click stops nothing else).
+bool ExecuteStopServiceCommand(TTreatmentEngine& engine, const TLivePages& pages);

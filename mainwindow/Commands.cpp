@@ -33,19 +33,24 @@ int Magnitude(int value)
 
 }  // namespace
 
-int StoreNewBattery(TBRASKDataModule &database, int proposal, const NewBatteryInput &input)
+BatteryRecord NewBatteryFromInput(const NewBatteryInput &input)
 {
-    TBRASKDataModule::Battery battery;
+    BatteryRecord battery;
     battery.ID = ParseDecimal(input.id);
-    if (battery.ID == proposal)
-        database.AdvanceBatteryID();
     battery.Capacity = ParseDecimal(input.capacity);
     battery.Type = input.type;
     battery.Form = input.form;
     battery.Cells = ParseDecimal(input.cells);
     battery.Brand = input.brand;
-    database.InsertBattery(battery);
-    return battery.ID;
+    return battery;
+}
+
+QString ProposalTakenText(const AddedBattery &added)
+{
+    return QStringLiteral("Die ID %1 wurde inzwischen an einem anderen Arbeitsplatz vergeben; der neue Akku hat die "
+                          "ID %2 erhalten.")
+        .arg(added.Proposal)
+        .arg(added.ID);
 }
 
 QString DeleteBatteryQuestion(int batteryID)

@@ -1,7 +1,9 @@
 #pragma once
 // The logic of the main window's record commands without any window: reading
-// the dialogs' texts, checking them and storing the result through the data
-// module. The dialogs and the command line front end share these functions.
+// the dialogs' texts and checking them. What is to be stored goes to the
+// treatment engine, which writes it.
+
+#include "database/Records.h"
 
 #include <QString>
 
@@ -33,13 +35,15 @@ struct NewBatteryInput {
     QString brand;      // BezEdit
 };
 
-// Stores the battery typed into the new-battery dialog, whose ID field was
-// proposed as `proposal`. The texts are read in the order ID, capacity, type,
-// form, cells, description; the counter moves on as soon as the ID is found to
-// be the proposal, before anything else can fail. Returns the stored ID.
-// Throws InputError for a text that is no decimal integer and DatabaseError
-// when storing fails (an ID already in use).
-int StoreNewBattery(TBRASKDataModule &database, int proposal, const NewBatteryInput &input);
+// The battery typed into the new-battery dialog. The texts are read in the
+// order ID, capacity, type, form, cells, description; a text that is no
+// decimal integer throws InputError. Stored with the ID proposal the dialog
+// showed (RecordStore::AddBattery): an ID equal to it is allocated where the
+// row is inserted, any other is taken as typed.
+BatteryRecord NewBatteryFromInput(const NewBatteryInput &input);
+
+// What the user is told when another program took the proposal meanwhile.
+QString ProposalTakenText(const AddedBattery &added);
 
 // ---- find and delete ----
 

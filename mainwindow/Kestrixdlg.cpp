@@ -1,6 +1,7 @@
 #include "Kestrixdlg.h"
 
-#include "ReadKestrixThread.h"
+#include "database/Datamodule.h"
+#include "treatment/TreatmentEngine.h"
 
 #include <QCloseEvent>
 #include <QFrame>
@@ -12,8 +13,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-TKestrixDialog::TKestrixDialog(Ohmrida::TerminalManager &terminals, TBRASKDataModule &data, QWidget *parent)
-    : QDialog(parent), terminals_(terminals), data_(data)
+TKestrixDialog::TKestrixDialog(TTreatmentEngine &engine, TBRASKDataModule &data, QWidget *parent)
+    : QDialog(parent), engine_(engine), data_(data)
 {
     setObjectName(QStringLiteral("KestrixDialog"));
     setWindowTitle(QStringLiteral("KESTRIX - Auslesen"));
@@ -57,19 +58,22 @@ TKestrixDialog::TKestrixDialog(Ohmrida::TerminalManager &terminals, TBRASKDataMo
     layout->addWidget(bottomPanel);
 
     connect(Button, &QPushButton::clicked, this, &TKestrixDialog::ButtonClick);
+    // Only the readout of a showing reports: the engine runs one at a time.
+    connect(&engine_, &TTreatmentEngine::LoggerInfo, this, [this](int message, int position, int maximum) {
+        if (running_)
+            ShowInfo(message, position, maximum);
+    });
+    connect(&engine_, &TTreatmentEngine::LoggerProgress, this, [this](int maximum, int position) {
+        if (running_)
+            ShowProgress(maximum, position);
+    });
+    connect(&engine_, &TTreatmentEngine::LoggerFinished, this, &TKestrixDialog::ReadoutFinished);
 }
 
 TKestrixDialog::~TKestrixDialog()
 {
-    // The thread's destructor asks it to stop and waits for it.
-    thread_.reset();
-}
-
-bool TKestrixDialog::ThreadRunning() const
-{
-    // Until its end has been handled: the thread may have finished while the
-    // notice is still queued, and the dialog must close with its result.
-    return thread_ && !endHandled_;
+    if (running_)
+        engine_.CancelLogger();
 }
 
 void TKestrixDialog::showEvent(QShowEvent *event)
@@ -88,56 +92,56 @@ void TKestrixDialog::FormShow()
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
 
-    // A previous thread has ended (the dialog closes only then).
-    thread_ = std::make_unique<TReadKestrixThread>(terminals_, data_);
-    endHandled_ = false;
-    TReadKestrixThread *thread = thread_.get();
-    connect(thread, &TReadKestrixThread::ShowInfo, this, &TKestrixDialog::ShowInfo, Qt::QueuedConnection);
-    connect(thread, &TReadKestrixThread::ShowProgress, this, &TKestrixDialog::ShowProgress,
-            Qt::QueuedConnection);
-    connect(thread, &QThread::finished, this, &TKestrixDialog::ThreadFinished, Qt::QueuedConnection);
-    thread->start();
+    // A previous readout has ended (the dialog closes only then).
+    BatteryRecord battery;
+    data_.ReadSelectedBattery(battery);
+    running_ = true;
+    stopAsked_ = false;
+    position_ = 0;
+    outcome_ = LoggerOutcome();
+    engine_.ReadLogger(battery);
 }
 
 void TKestrixDialog::ButtonClick()
 {
-    if (thread_)
-        thread_->RequestTermination();
+    if (!running_)
+        return;
+    stopAsked_ = true;
+    engine_.CancelLogger();
 }
 
-void TKestrixDialog::ShowInfo(int messageIndex)
+void TKestrixDialog::ShowInfo(int messageIndex, int position, int maximum)
 {
     ProgressBar->hide();
     InfoText->show();
-    // A failed readout names how far it got; the counts are final by then.
-    const TReadKestrixThread *thread = thread_.get();
-    InfoText->setText(thread ? TReadKestrixThread::MessageText(messageIndex, thread->ProgressPosition(),
-                                                               thread->ProgressMax())
-                             : TReadKestrixThread::MessageText(messageIndex));
+    // A failed readout names how far it got.
+    InfoText->setText(TKestrixReadout::MessageText(messageIndex, position, maximum));
 }
 
 void TKestrixDialog::ShowProgress(int maximum, int position)
 {
+    position_ = position;
     InfoText->hide();
     ProgressBar->show();
     ProgressBar->setMaximum(maximum);
     ProgressBar->setValue(position);
 }
 
-void TKestrixDialog::ThreadFinished()
+void TKestrixDialog::ReadoutFinished(const LoggerOutcome &outcome)
 {
-    if (!thread_ || sender() != thread_.get())
+    if (!running_)
         return;
-    thread_->wait();
-    endHandled_ = true;
-    done(thread_->ResultCode() == TReadKestrixThread::ResultOK ? QDialog::Accepted : QDialog::Rejected);
+    running_ = false;
+    outcome_ = outcome;
+    position_ = outcome.Position;
+    done(outcome.Result == TKestrixReadout::ResultOK ? QDialog::Accepted : QDialog::Rejected);
 }
 
 void TKestrixDialog::reject()
 {
     // Escape or the close box during a transfer stop it like "Abbrechen"; the
-    // dialog closes with the thread's result once the thread has ended.
-    if (ThreadRunning()) {
+    // dialog closes with the readout's result once it has ended.
+    if (running_) {
         ButtonClick();
         return;
     }
@@ -146,7 +150,7 @@ void TKestrixDialog::reject()
 
 void TKestrixDialog::closeEvent(QCloseEvent *event)
 {
-    if (ThreadRunning()) {
+    if (running_) {
         ButtonClick();
         event->ignore();
         return;

@@ -1,41 +1,41 @@
 #pragma once
-// TKestrixDialog: the modal dialog of the logger readout. Every showing starts
-// a new TReadKestrixThread; the dialog shows its message or its progress and
-// closes with the thread's result when the thread has ended (Accepted for OK,
-// Rejected for cancel). "Abbrechen", Escape and the close box all ask the
-// thread to stop; the dialog then waits for the thread before it closes, so a
-// transfer is never cut off in the middle of a record.
+// TKestrixDialog: the modal dialog of the logger readout. Every showing asks
+// the treatment engine for a new readout of the selected battery; the dialog
+// shows its message or its progress and closes with its result when it has
+// ended (Accepted for OK, Rejected for cancel). "Abbrechen", Escape and the
+// close box all ask the readout to stop; the dialog then waits for its end
+// before it closes, so a transfer is never cut off in the middle of a record.
+
+#include "treatment/KestrixReadout.h"
 
 #include <QDialog>
-
-#include <memory>
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class TBRASKDataModule;
-class TReadKestrixThread;
-namespace Ohmrida {
-class TerminalManager;
-}
+class TTreatmentEngine;
 
 class TKestrixDialog : public QDialog {
     Q_OBJECT
 public:
-    TKestrixDialog(Ohmrida::TerminalManager &terminals, TBRASKDataModule &data, QWidget *parent = nullptr);
+    TKestrixDialog(TTreatmentEngine &engine, TBRASKDataModule &data, QWidget *parent = nullptr);
     ~TKestrixDialog() override;
 
     QLabel *InfoText;
     QProgressBar *ProgressBar;
     QPushButton *Button;
 
-    // The thread of the current showing, nullptr before the first one.
-    TReadKestrixThread *Thread() const { return thread_.get(); }
+    // The readout of the current showing: whether it runs, and how it ended.
+    bool Running() const { return running_; }
+    bool StopAsked() const { return stopAsked_; }
+    const LoggerOutcome &Outcome() const { return outcome_; }
+    int Position() const { return position_; }
 
-    // Asks the thread to stop.
+    // Asks the readout to stop.
     void ButtonClick();
-    // The thread's display updates, on the main thread.
-    void ShowInfo(int messageIndex);
+    // The readout's display updates.
+    void ShowInfo(int messageIndex, int position, int maximum);
     void ShowProgress(int maximum, int position);
 
 public slots:
@@ -47,11 +47,12 @@ protected:
 
 private:
     void FormShow();
-    void ThreadFinished();
-    bool ThreadRunning() const;
+    void ReadoutFinished(const LoggerOutcome &outcome);
 
-    Ohmrida::TerminalManager &terminals_;
+    TTreatmentEngine &engine_;
     TBRASKDataModule &data_;
-    std::unique_ptr<TReadKestrixThread> thread_;
-    bool endHandled_ = true;
+    bool running_ = false;
+    bool stopAsked_ = false;
+    int position_ = 0;
+    LoggerOutcome outcome_;
 };

@@ -658,6 +658,13 @@ void TMainForm::SetDataModule(TBRASKDataModule *database)
     connect(database_, &TBRASKDataModule::ServiceCommandsChanged, this, &TMainForm::ServiceSelectionChanged);
     connect(database_, &TBRASKDataModule::SelectedSubServicesDataChange, this, &TMainForm::ScheduleUpdateMenus);
 
+    livePages_ = new TLivePages(*AccuTab, *database_, [this] { return DiagramWindows(); }, this);
+    connect(livePages_, &TLivePages::PageAdded, this, &TMainForm::ScheduleUpdateMenus);
+    connect(livePages_, &TLivePages::PageRemoved, this, [this] {
+        ShowBatteryPage();
+        ScheduleUpdateMenus();
+    });
+
     ConfigureGrids();
     ShowBatteryPanel();
     BatterySelectionChanged();
@@ -669,38 +676,83 @@ void TMainForm::SetSelectServiceDialog(TSelectServiceDialog *dialog)
 {
     selectServiceDialog_ = dialog;
     // While the dialog asks the ports, the window says so (it stays responsive).
-    connect(dialog, &TSelectServiceDialog::SearchStarted, this,
+    connect(dialog, &TSelectServiceDialog::SearchBegun, this,
             [this] { StatusBar1->showMessage(QStringLiteral("Suche Ladegeräte...")); });
-    connect(dialog, &TSelectServiceDialog::SearchFinished, StatusBar1, &QStatusBar::clearMessage);
+    connect(dialog, &TSelectServiceDialog::SearchEnded, StatusBar1, &QStatusBar::clearMessage);
 }
 
 void TMainForm::SetTreatmentEngine(TTreatmentEngine *engine)
 {
-    for (QMetaObject::Connection &connection : engineConnections_)
+    for (const QMetaObject::Connection &connection : engineConnections_)
         disconnect(connection);
+    engineConnections_.clear();
     engine_ = engine;
     if (engine_) {
-        engineConnections_[0] = connect(engine_, &TTreatmentEngine::TickDone, this, [this] { ScheduleUpdateMenus(); });
+        auto &c = engineConnections_;
+        c.push_back(connect(engine_, &TTreatmentEngine::TickDone, this, [this] { ScheduleUpdateMenus(); }));
         // A started or stopped treatment frees or holds its battery and record.
-        engineConnections_[1] = connect(engine_, &TTreatmentEngine::TreatmentsChanged, this, [this] {
+        c.push_back(connect(engine_, &TTreatmentEngine::TreatmentsChanged, this, [this] {
             BatterySelectionChanged();
             ServiceSelectionChanged();
             ScheduleUpdateMenus();
-        });
-        engineConnections_[2] = connect(engine_, &TTreatmentEngine::CommandFailed, this,
-                                        [this](const QString &reason) { ShowCommandFailure(reason); });
+        }));
+        c.push_back(connect(engine_, &TTreatmentEngine::CommandFailed, this,
+                            [this](const QString &reason) { ShowCommandFailure(reason); }));
         // A treatment that was not taken up again: say what became of it.
-        engineConnections_[3] = connect(engine_, &TTreatmentEngine::ResumeFinished, this,
-                                        [this](int, bool resumed, const QString &text) {
-                                            if (database_)
-                                                database_->ReopenSteps();
-                                            if (!resumed)
-                                                QMessageBox::information(this, QStringLiteral("Behandlung"), text);
-                                        });
+        c.push_back(connect(engine_, &TTreatmentEngine::ResumeFinished, this,
+                            [this](int, bool resumed, const QString &text) {
+                                if (!resumed)
+                                    QMessageBox::information(this, QStringLiteral("Behandlung"), text);
+                            }));
+        c.push_back(connect(engine_, &TTreatmentEngine::RecordsWritten, this, &TMainForm::FollowRecords));
+        c.push_back(connect(engine_, &TTreatmentEngine::Polled, this, &TMainForm::ShowWriteStatus));
+        // Another program took the ID the dialog proposed: say which one the battery got.
+        c.push_back(connect(engine_, &TTreatmentEngine::BatteryAdded, this,
+                            [this](int ticket, const AddedBattery &added) {
+                                if (ticket == newBatteryTicket_ && added.ProposalTaken())
+                                    QMessageBox::information(this, QStringLiteral("Neuer Akku"),
+                                                             MainCommands::ProposalTakenText(added));
+                            }));
+        if (livePages_) {
+            c.push_back(connect(engine_, &TTreatmentEngine::TreatmentStarted, livePages_, &TLivePages::Start));
+            c.push_back(connect(engine_, &TTreatmentEngine::Polled, livePages_, &TLivePages::Feed));
+            c.push_back(connect(engine_, &TTreatmentEngine::TreatmentStopped, livePages_,
+                                [this](int ticket) { livePages_->Remove(ticket); }));
+        }
     }
     BatterySelectionChanged();
     ServiceSelectionChanged();
     ScheduleUpdateMenus();
+}
+
+void TMainForm::FollowRecords(const RecordChange &change)
+{
+    if (!database_)
+        return;
+    try {
+        database_->Follow(change);
+    } catch (const DatabaseError &error) {
+        // The lists stay as they were; the next change reads them again.
+        StatusBar1->showMessage(QStringLiteral("Die Listen konnten nicht neu gelesen werden: ") + error.message(),
+                                10000);
+    }
+}
+
+void TMainForm::ShowWriteStatus(const PollReport &report)
+{
+    if (!report.WriteShown)
+        return;
+    const QString text = WriteStatusText(report.Write);
+    if (!text.isEmpty()) {
+        writeStatus_ = text;
+        StatusBar1->showMessage(QStringLiteral("Behandlung %1: %2").arg(report.ServiceID).arg(text));
+    } else if (!writeStatus_.isEmpty()) {
+        writeStatus_.clear();
+        StatusBar1->showMessage(QStringLiteral("Behandlung %1: gespeichert (%2 nachgetragen)")
+                                    .arg(report.ServiceID)
+                                    .arg(RecordsText(report.Write.RecoveredSamples, report.Write.RecoveredSteps)),
+                                10000);
+    }
 }
 
 void TMainForm::LinkView(QTableView *view, QueryModel *model)
@@ -791,23 +843,21 @@ void TMainForm::CommitBatteryInfo()
 {
     if (!DBMemoInfo->Modified())
         return;
-    if (!database_ || !memoHasBattery_) {
-        DBMemoInfo->SetModified(false);
+    // Cleared first: a failing write must not be retried by every later command.
+    DBMemoInfo->SetModified(false);
+    if (!database_ || !engine_ || !memoHasBattery_)
         return;
-    }
-    QueryModel *batteries = database_->BatteryQuery();
-    const int infoColumn = batteries->columnIndex(QStringLiteral("F_Info"));
     const QString text = DBMemoInfo->Text().left(TDBMemo::MaxLength);
+    QueryModel *batteries = database_->BatteryQuery();
     for (int row = 0; row < batteries->rowCount(); ++row) {
         if (batteries->value(row, QStringLiteral("F_ID")).toInt() != memoBatteryID_)
             continue;
-        // Cleared first: a failing write must not be retried by every later command.
-        DBMemoInfo->SetModified(false);
-        if (!batteries->setData(batteries->index(row, infoColumn), text))
-            throw std::runtime_error("Anmerkungen konnten nicht gespeichert werden");
+        // The list shows the edit at once; the engine writes it, and the
+        // list reads the stored row again afterwards.
+        batteries->SetCell(row, QStringLiteral("F_Info"), text);
+        engine_->SetBatteryInfo(memoBatteryID_, text);
         return;
     }
-    DBMemoInfo->SetModified(false);   // the battery is gone
 }
 
 // ---- the catch-all ------------------------------------------------------------
@@ -978,7 +1028,8 @@ void TMainForm::UpdateMenus()
 
     // A page whose stop is under way cannot be stopped again.
     const TAccuControlForm *activePage = ActiveAccuForm(*AccuTab);
-    MenuStopService->setEnabled(activePage && !(engine_ && engine_->IsStopping(engine_->TicketOf(activePage))));
+    MenuStopService->setEnabled(activePage && livePages_
+                                && !(engine_ && engine_->IsStopping(livePages_->ActiveTicket())));
     ButtonStopService->setEnabled(MenuStopService->isEnabled());
 }
 
@@ -1026,7 +1077,7 @@ void TMainForm::OfferResumes()
     // mark one as aborted; the start-up notice has said why.
     if (!database_ || !engine_ || database_->IsReadOnly())
         return;
-    for (const TBRASKDataModule::RunningTreatment &row : Resume::Interrupted(*database_)) {
+    for (const TBRASKDataModule::RunningTreatment &row : Resume::Interrupted(database_->Reader())) {
         TBRASKDataModule::Service record;
         record.ID = row.ServiceID;
         if (!database_->LoadService(record)) {
@@ -1188,13 +1239,14 @@ void TMainForm::AfterLoggerReadout()
 
 void TMainForm::MenuNewAkkuClick()
 {
-    if (!database_ || !newBatteryDialog_)
+    if (!database_ || !engine_ || !newBatteryDialog_)
         throw std::logic_error("new battery: not ready");
     const int proposal = database_->PeekBatteryID();
     newBatteryDialog_->Prepare(proposal);
     if (newBatteryDialog_->exec() != QDialog::Accepted)
         return;
-    MainCommands::StoreNewBattery(*database_, proposal, newBatteryDialog_->Input());
+    // The engine stores it; the list selects it once it is in.
+    newBatteryTicket_ = engine_->AddBattery(MainCommands::NewBatteryFromInput(newBatteryDialog_->Input()), proposal);
 }
 
 void TMainForm::MenuSearchClick()
@@ -1210,7 +1262,7 @@ void TMainForm::MenuSearchClick()
 
 void TMainForm::MenuDeleteAkkuClick()
 {
-    if (!database_)
+    if (!database_ || !engine_)
         throw std::logic_error("delete battery: not ready");
     const int id = database_->SelectedBatteryID();
     const auto answer = QMessageBox::question(this, MainCommands::DeleteBatteryCaption(),
@@ -1218,19 +1270,20 @@ void TMainForm::MenuDeleteAkkuClick()
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    database_->DeleteSelectedBattery();
+    engine_->DeleteBattery(id);
 }
 
 void TMainForm::MenuDeleteServiceClick()
 {
-    if (!database_)
+    if (!database_ || !engine_)
         throw std::logic_error("delete record: not ready");
+    const int id = database_->SelectedServiceID();
     const auto answer = QMessageBox::question(this, MainCommands::DeleteServiceCaption(),
                                               MainCommands::DeleteServiceQuestion(),
                                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    if (answer != QMessageBox::Yes || id == 0)
         return;
-    database_->DeleteSelectedService();
+    engine_->DeleteService(id);
 }
 
 // ---- options and about box --------------------------------------------------------------
@@ -1291,7 +1344,8 @@ void TMainForm::MenuStopServiceClick()
         throw std::logic_error("stop: not ready");
     // The engine stops the treatment of the page active now; the page goes and
     // the battery's commands come back when it is done.
-    ExecuteStopServiceCommand(*engine_, *this, *AccuTab);
+    if (livePages_)
+        ExecuteStopServiceCommand(*engine_, *livePages_);
     ScheduleUpdateMenus();
 }
 
@@ -1309,21 +1363,6 @@ void TMainForm::MenuStartServiceClick()
     for (QAction *action : {MenuStartService, PopupMenuStartService, ButtonStartService, MenuDeleteAkku,
                             PopupMenuDeleteAkku, MenuDeleteService, PopupMenuDeleteService})
         action->setEnabled(false);
-}
-
-ServiceControlWindow *TMainForm::CreateServicePage(int batteryID)
-{
-    if (!database_)
-        throw std::logic_error("treatment page: no database");
-    ServiceControlWindow *window = AddAccuPage(*AccuTab, *database_, batteryID);
-    ScheduleUpdateMenus();
-    return window;
-}
-
-void TMainForm::DeleteServicePage(ServiceControlWindow *window)
-{
-    DeleteAccuPage(*AccuTab, window);
-    ScheduleUpdateMenus();
 }
 
 void TMainForm::ShowBatteryPage()

@@ -45,6 +45,7 @@ class TOptionsDialog;
 class TInfoDialog;
 class TSelectServiceDialog;
 class TDiagramCommands;
+class TLivePages;
 
 // The logo at the right of the toolbar; a double click opens the about box.
 class TLogoImage : public QLabel {
@@ -80,7 +81,7 @@ private:
     bool loading_ = false;
 };
 
-class TMainForm : public QMainWindow, public ServiceHost {
+class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -89,8 +90,9 @@ public:
     // The objects created after the window; the window's links to them take
     // effect as they arrive.
     void SetDataModule(TBRASKDataModule *database);
-    // The engine that runs the treatments; fed back through this window's
-    // ServiceHost. nullptr detaches it (program end).
+    // The engine that runs the treatments and writes the records; its
+    // reports make and feed the treatment pages and re-read the lists.
+    // nullptr detaches it (program end).
     void SetTreatmentEngine(TTreatmentEngine *engine);
     void SetNewBatteryDialog(TNewBatteryDialog *dialog) { newBatteryDialog_ = dialog; }
     void SetSelectServiceDialog(TSelectServiceDialog *dialog);
@@ -103,6 +105,8 @@ public:
     TBRASKDataModule *DataModule() const { return database_; }
     TTreatmentEngine *TreatmentEngine() const { return engine_; }
     TDiagramCommands *DiagramCommands() const { return diagramCommands_; }
+    // The treatment pages (made with the data module).
+    TLivePages *LivePages() const { return livePages_; }
 
     // Runs one command: any exception ends it with the message box
     // "Ausführung fehlgeschlagen!" (caption "Fehler"). Returns false then.
@@ -112,11 +116,10 @@ public:
     // The message box "Ausführung fehlgeschlagen!" with the reason (if any) below it.
     void ShowCommandFailure(const QString &reason);
 
-    // ---- ServiceHost ----
-    ServiceControlWindow *CreateServicePage(int batteryID) override;
-    void DeleteServicePage(ServiceControlWindow *window) override;
-    std::vector<LiveSampleSink *> DiagramWindows() override;
-    void ShowBatteryPage() override;
+    // The windows of the diagram pages, in page order.
+    std::vector<LiveSampleSink *> DiagramWindows();
+    // Brings the battery page to the front.
+    void ShowBatteryPage();
 
     // ---- command enabling ----
     void InitMenus();
@@ -298,9 +301,18 @@ private:
     bool ActiveDiagramCanZoomBack() const;
     TDiagramCommands &Diagrams() const;   // throws when missing
 
+    // A record change the engine reports: the lists read again (a database
+    // that cannot be read now says so in the status line).
+    void FollowRecords(const RecordChange &change);
+    // Writing the records of a treatment fails: the status line says since when.
+    void ShowWriteStatus(const PollReport &report);
+
     TBRASKDataModule *database_ = nullptr;
     TTreatmentEngine *engine_ = nullptr;
-    QMetaObject::Connection engineConnections_[4];
+    TLivePages *livePages_ = nullptr;
+    std::vector<QMetaObject::Connection> engineConnections_;
+    int newBatteryTicket_ = 0;
+    QString writeStatus_;
     bool commandRunning_ = false;
     TDiagramCommands *diagramCommands_ = nullptr;
     TNewBatteryDialog *newBatteryDialog_ = nullptr;

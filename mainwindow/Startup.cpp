@@ -3,10 +3,10 @@
 #include "Dialogs.h"
 #include "Mainform.h"
 
-#include "charger/TerminalManager.h"
 #include "database/DatabaseError.h"
 #include "database/Datamodule.h"
 #include "database/OwnerProcess.h"
+#include "database/SqlStore.h"
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagpropdlg.h"
 #include "Kestrixdlg.h"
@@ -37,10 +37,12 @@ bool RecordedByOtherProcess(TBRASKDataModule &database, const std::string &termi
 } // namespace
 
 TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
-    : terminals_(std::make_unique<Ohmrida::TerminalManager>())
 {
     mainForm_ = std::make_unique<TMainForm>();
-    dataModule_ = std::make_unique<TBRASKDataModule>(databaseDirectory);
+    // One store, one connection per thread: the windows read through theirs,
+    // the engine writes through its own.
+    const auto store = std::make_shared<SqlStore>(databaseDirectory);
+    dataModule_ = std::make_unique<TBRASKDataModule>(store);
     mainForm_->SetDataModule(dataModule_.get());
     diagramPropertyDialog_ = new TDiagramPropertyDialog(mainForm_.get());
     mainForm_->SetDiagramCommands(new TDiagramCommands(mainForm_->DiagramTab, mainForm_->PopupDiagrams,
@@ -48,21 +50,30 @@ TBraskon::TBraskon(const QString &databaseDirectory, const std::string &logPath)
                                                        mainForm_.get()));
     newBatteryDialog_ = new TNewBatteryDialog(mainForm_.get());
     mainForm_->SetNewBatteryDialog(newBatteryDialog_);
-    // The dialog leaves out terminals in use, by this process or another one
-    // here; the engine is created right after it.
+    // The dialog asks the engine to search the ports and leaves out terminals
+    // in use, by this process or another one here; the engine is created
+    // right after it.
     selectServiceDialog_ = new TSelectServiceDialog(
-        *terminals_,
+        [this] { return engine_ ? engine_->SearchTerminals() : 0; },
         [this](const std::string &terminalName) {
             return (engine_ && engine_->HasTerminal(terminalName))
                    || RecordedByOtherProcess(*dataModule_, terminalName);
         },
         mainForm_.get());
     mainForm_->SetSelectServiceDialog(selectServiceDialog_);
-    engine_ = std::make_unique<TTreatmentEngine>(*dataModule_, *terminals_, *mainForm_, logPath);
+    engine_ = std::make_unique<TTreatmentEngine>(store, logPath);
+    QObject::connect(engine_.get(), &TTreatmentEngine::TerminalsFound, selectServiceDialog_,
+                     &TSelectServiceDialog::TerminalsFound);
+    QObject::connect(engine_.get(), &TTreatmentEngine::SearchFinished, selectServiceDialog_,
+                     &TSelectServiceDialog::SearchFinished);
+    // The recorder samples with the thresholds of the options dialog.
+    engine_->SetSamplingThresholds(dataModule_->MinDeltaU(), dataModule_->MinDeltaI());
+    QObject::connect(dataModule_.get(), &TBRASKDataModule::SamplingThresholdsChanged, engine_.get(),
+                     &TTreatmentEngine::SetSamplingThresholds);
     mainForm_->SetTreatmentEngine(engine_.get());
     infoDialog_ = new TInfoDialog(mainForm_.get());
     mainForm_->SetInfoDialog(infoDialog_);
-    mainForm_->SetKestrixDialog(new TKestrixDialog(*terminals_, *dataModule_, mainForm_.get()));
+    mainForm_->SetKestrixDialog(new TKestrixDialog(*engine_, *dataModule_, mainForm_.get()));
     findAccuDialog_ = new TFindAccuDialog(mainForm_.get());
     mainForm_->SetFindAccuDialog(findAccuDialog_);
     optionsDialog_ = new TOptionsDialog(mainForm_.get());
@@ -78,5 +89,4 @@ TBraskon::~TBraskon()
     engine_.reset();
     mainForm_.reset();
     dataModule_.reset();
-    terminals_.reset();
 }

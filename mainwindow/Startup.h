@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-namespace Ohmrida { class TerminalManager; }
+class SqlStore;
 class TBRASKDataModule;
 class TDiagramPropertyDialog;
 class TFindAccuDialog;
@@ -21,10 +21,11 @@ class TTreatmentEngine;
 
 class TBraskon {
 public:
-    // Creates, in this order: the terminal manager, the main window, the data
-    // module on the database directory, the diagram property dialog, the
-    // new-battery dialog, the treatment selection dialog, the treatment engine
-    // with its service manager (which creates the log file), the about box, the logger dialog, the find
+    // Creates, in this order: the main window, the database store and the
+    // data module on it, the diagram property dialog, the new-battery dialog,
+    // the treatment selection dialog, the treatment engine on the same store
+    // (its service manager creates the log file; it owns the terminal
+    // registry and the ports), the about box, the logger dialog, the find
     // dialog and the options dialog, and links them to the main window.
     // Throws DatabaseError when the database cannot be opened or is incomplete.
     TBraskon(const QString &databaseDirectory, const std::string &logPath = "log.txt");
@@ -35,7 +36,6 @@ public:
     TMainForm &MainForm() const { return *mainForm_; }
     TBRASKDataModule &DataModule() const { return *dataModule_; }
     TTreatmentEngine &Engine() const { return *engine_; }
-    Ohmrida::TerminalManager &Terminals() const { return *terminals_; }
     TNewBatteryDialog &NewBatteryDialog() const { return *newBatteryDialog_; }
     TFindAccuDialog &FindAccuDialog() const { return *findAccuDialog_; }
     TOptionsDialog &OptionsDialog() const { return *optionsDialog_; }
@@ -43,7 +43,6 @@ public:
     TSelectServiceDialog &SelectServiceDialog() const { return *selectServiceDialog_; }
 
 private:
-    std::unique_ptr<Ohmrida::TerminalManager> terminals_;
     std::unique_ptr<TMainForm> mainForm_;
     std::unique_ptr<TBRASKDataModule> dataModule_;
     std::unique_ptr<TTreatmentEngine> engine_;

@@ -1,6 +1,6 @@
 #include "PendingWrites.h"
 
-#include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 void PendingWrites::AddStepResult(const StepRecord &step)
 {
@@ -24,7 +24,7 @@ bool PendingWrites::AddSample(const Sample &sample)
     return true;
 }
 
-void PendingWrites::WriteTo(TBRASKDataModule &database) const
+void PendingWrites::WriteTo(RecordStore &database) const
 {
     for (const Entry &entry : entries_) {
         if (entry.IsStep) {

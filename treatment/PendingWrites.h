@@ -8,7 +8,7 @@
 
 #include <deque>
 
-class TBRASKDataModule;
+class RecordStore;
 
 class PendingWrites {
 public:
@@ -32,9 +32,9 @@ public:
     int Dropped() const { return dropped_; }
     void ResetDropped() { dropped_ = 0; }
 
-    // Writes every entry in order through the data module. Keeps the entries:
+    // Writes every entry in order through the record store. Keeps the entries:
     // the caller clears them once its transaction has committed.
-    void WriteTo(TBRASKDataModule &database) const;
+    void WriteTo(RecordStore &database) const;
     void Clear();
 
 private:

@@ -8,20 +8,20 @@
 
 namespace Resume {
 
-QString Question(const TBRASKDataModule::RunningTreatment &row, int batteryID)
+QString Question(const RunningTreatment &row, int batteryID)
 {
     return QStringLiteral("Die Behandlung von Akku %1 an %2 wurde unterbrochen. Fortsetzen?")
         .arg(batteryID)
         .arg(row.Terminal);
 }
 
-std::vector<TBRASKDataModule::RunningTreatment> Interrupted(TBRASKDataModule &database)
+std::vector<RunningTreatment> Interrupted(RecordReader &database)
 {
-    std::vector<TBRASKDataModule::RunningTreatment> gone;
+    std::vector<RunningTreatment> gone;
     // A terminal belongs to its PC: "Lumo an COM1" of another PC in a shared
     // database is another charger, and only that PC can resume its treatment.
-    for (const TBRASKDataModule::RunningTreatment &row : database.RunningTreatments())
-        if (row.Host == OwnerProcess::HostName() && !TBRASKDataModule::OwnerAlive(row))
+    for (const RunningTreatment &row : database.RunningTreatments())
+        if (row.Host == OwnerProcess::HostName() && !RecordReader::OwnerAlive(row))
             gone.push_back(row);
     return gone;
 }
@@ -34,7 +34,7 @@ QString LimitsText(const Service &service)
     return limits.join(QLatin1Char(','));
 }
 
-Service::RestorePoint Load(TBRASKDataModule &database, const TBRASKDataModule::RunningTreatment &row)
+Service::RestorePoint Load(RecordReader &database, const RunningTreatment &row)
 {
     if (row.Host != OwnerProcess::HostName())
         throw ServiceStartError(QStringLiteral("Die Behandlung %1 wurde an %2 auf %3 aufgezeichnet und kann nur "
@@ -86,7 +86,7 @@ Service::RestorePoint Load(TBRASKDataModule &database, const TBRASKDataModule::R
     return point;
 }
 
-bool ChargerRunsIt(const Service::RestorePoint &point, const TBRASKDataModule::Battery &battery,
+bool ChargerRunsIt(const Service::RestorePoint &point, const BatteryRecord &battery,
                    const Ohmrida::StatusValues &values, const Ohmrida::ProgramSettings &settings)
 {
     if (values.errorCode != 0 || FlagsToFunction(values.modeFlags) == Warten)
@@ -102,10 +102,10 @@ bool ChargerRunsIt(const Service::RestorePoint &point, const TBRASKDataModule::B
            && FlagsToFunction(values.modeFlags) == step.Function;
 }
 
-void Close(TBRASKDataModule &database, const TBRASKDataModule::RunningTreatment &row)
+void Close(RecordStore &database, const RunningTreatment &row)
 {
     database.InTransaction([&] {
-        TBRASKDataModule::Service record;
+        ServiceRecord record;
         record.ID = row.ServiceID;
         if (database.LoadService(record)) {
             const Service::RestorePoint point = Load(database, row);
@@ -122,7 +122,6 @@ void Close(TBRASKDataModule &database, const TBRASKDataModule::RunningTreatment 
         }
         database.UnregisterRunning(row.ServiceID);
     });
-    database.ReopenSteps();
 }
 
 } // namespace Resume

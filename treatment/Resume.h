@@ -21,25 +21,25 @@
 namespace Resume {
 
 // The question the main window asks for an interrupted treatment.
-QString Question(const TBRASKDataModule::RunningTreatment &row, int batteryID);
+QString Question(const RunningTreatment &row, int batteryID);
 
-// Registered treatments whose recorder is gone.
-std::vector<TBRASKDataModule::RunningTreatment> Interrupted(TBRASKDataModule &database);
+// Registered treatments of this machine whose recorder is gone.
+std::vector<RunningTreatment> Interrupted(RecordReader &database);
 
 // Where the treatment stood: its record, steps (with the registered time
 // limits), the current step (the first one not finished), the finished steps'
 // time, the last stored sample's values and the last answered poll's time and
 // capacity. Throws ServiceStartError when the treatment's records are gone.
-Service::RestorePoint Load(TBRASKDataModule &database, const TBRASKDataModule::RunningTreatment &row);
+Service::RestorePoint Load(RecordReader &database, const RunningTreatment &row);
 
 // Whether the status read shows the charger running the treatment where it stood.
-bool ChargerRunsIt(const Service::RestorePoint &point, const TBRASKDataModule::Battery &battery,
+bool ChargerRunsIt(const Service::RestorePoint &point, const BatteryRecord &battery,
                    const Ohmrida::StatusValues &values, const Ohmrida::ProgramSettings &settings);
 
 // Marks the open steps "abgebrochen" (the current one with the last recorded
 // time and capacity, the later ones with 0) and drops the registration, in one
 // transaction.
-void Close(TBRASKDataModule &database, const TBRASKDataModule::RunningTreatment &row);
+void Close(RecordStore &database, const RunningTreatment &row);
 
 // The time limits of a user program's steps as registered ("600,0") and back.
 QString LimitsText(const Service &service);

@@ -3,6 +3,7 @@
 #include "ServiceViews.h"
 
 #include <cstdlib>
+#include <functional>
 #include <ostream>
 
 namespace {
@@ -40,7 +41,7 @@ QString DoesNotFit(int batteryID, const QString &what, qint64 value, const QStri
 
 } // namespace
 
-QString ProgramMessageProblem(const TBRASKDataModule::Battery &battery, const std::vector<int> &currents)
+QString ProgramMessageProblem(const RecordStore::Battery &battery, const std::vector<int> &currents)
 {
     if (battery.Type < -128 || battery.Type > 127)
         return DoesNotFit(battery.ID, QStringLiteral("der Akkutyp"), battery.Type, QString(), -128, 127);
@@ -66,9 +67,9 @@ int FlagsToFunction(uint8_t modeFlags)
     return Entladen;
 }
 
-Service::Service(Common, TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-                 ServiceControlWindow *controlWindow, int program)
-    : database_(database), controlWindow_(controlWindow)
+Service::Service(Common, RecordStore &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+                 int program)
+    : database_(database)
 {
     battery_.ID = batteryID;
     service_.BatteryID = batteryID;
@@ -98,9 +99,9 @@ void Service::insertRows()
     changed_ = true;
 }
 
-Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-                 ServiceControlWindow *controlWindow, int program, int chargeCurrent, int dischargeCurrent)
-    : Service(Common(), database, batteryID, registryTerminal, controlWindow, program)
+Service::Service(RecordStore &database, int batteryID, const Ohmrida::Terminal &registryTerminal, int program,
+                 int chargeCurrent, int dischargeCurrent)
+    : Service(Common(), database, batteryID, registryTerminal, program)
 {
     const std::vector<int> functions = ProgramFunctions(program);
     if (functions.empty())
@@ -120,9 +121,9 @@ Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Termi
     insertRows();
 }
 
-Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-                 ServiceControlWindow *controlWindow, const std::vector<StepRecord> &steps)
-    : Service(Common(), database, batteryID, registryTerminal, controlWindow, 0)
+Service::Service(RecordStore &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+                 const std::vector<StepRecord> &steps)
+    : Service(Common(), database, batteryID, registryTerminal, 0)
 {
     if (steps.empty() || steps.size() > static_cast<size_t>(MaxUserSteps))
         throw ServiceStartError(
@@ -142,9 +143,8 @@ Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Termi
     insertRows();
 }
 
-Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-                 ServiceControlWindow *controlWindow, int stepCount)
-    : Service(Common(), database, batteryID, registryTerminal, controlWindow, 0)
+Service::Service(RecordStore &database, int batteryID, const Ohmrida::Terminal &registryTerminal, int stepCount)
+    : Service(Common(), database, batteryID, registryTerminal, 0)
 {
     if (stepCount < 1 || stepCount > MaxUserSteps)
         throw ServiceStartError(
@@ -156,11 +156,10 @@ Service::Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Termi
 
 Service::~Service() = default;
 
-std::unique_ptr<Service> Service::Restore(TBRASKDataModule &database, const RestorePoint &point,
-                                          const Ohmrida::Terminal &registryTerminal,
-                                          ServiceControlWindow *controlWindow)
+std::unique_ptr<Service> Service::Restore(RecordStore &database, const RestorePoint &point,
+                                          const Ohmrida::Terminal &registryTerminal)
 {
-    std::unique_ptr<Service> service(new Service(database, controlWindow));
+    std::unique_ptr<Service> service(new Service(database));
     service->battery_.ID = point.Record.BatteryID;
     if (!database.LoadBattery(service->battery_))
         throw ServiceStartError(BatteryNotFound(point.Record.BatteryID).toStdString());
@@ -175,6 +174,8 @@ std::unique_ptr<Service> Service::Restore(TBRASKDataModule &database, const Rest
     service->chargeCurrent_ = point.ChargeCurrent;
     service->dischargeCurrent_ = point.DischargeCurrent;
     service->state_ = Running;
+    // The charger was seen running the step before it was taken up again.
+    service->stepSeen_ = true;
     service->terminal_ = std::make_unique<Ohmrida::Terminal>(registryTerminal.Name(), registryTerminal.Port(),
                                                              registryTerminal.DeviceType(),
                                                              registryTerminal.Address());
@@ -261,11 +262,23 @@ WriteStatus Service::WriteState() const
     return status;
 }
 
-bool Service::loadAndStart(const Ohmrida::ProgramSettings &settings)
+Service::StartResult Service::loadAndStart(const Ohmrida::ProgramSettings &settings)
 {
     // A refusal ends the sequence: after a refused stop or program the
-    // charger must not be started on whatever it still holds.
-    return terminal_->Stop() && terminal_->SendProgram(settings) && terminal_->Start();
+    // charger must not be started on whatever it still holds. A command that
+    // could not be sent ends it too; the whole sequence goes again later.
+    Ohmrida::Terminal &terminal = *terminal_;
+    const std::function<bool()> sequence[] = {[&] { return terminal.Stop(); },
+                                              [&] { return terminal.SendProgram(settings); },
+                                              [&] { return terminal.Start(); }};
+    for (const auto &command : sequence) {
+        const bool accepted = command();
+        if (!terminal.LastCommandSent())
+            return StartResult::NotSent;
+        if (!accepted)
+            return StartResult::Refused;
+    }
+    return StartResult::Started;
 }
 
 void Service::fail(int duration, int capacity)
@@ -274,7 +287,7 @@ void Service::fail(int duration, int capacity)
     UpdateStep(currentStep_, duration, capacity, Fehler);
 }
 
-bool Service::Start()
+Service::StartResult Service::Start()
 {
     if (state_ == New) {
         currentStep_ = 0;
@@ -289,28 +302,32 @@ bool Service::Start()
     settings.cells = static_cast<uint8_t>(battery_.Cells & 0xFF);
     settings.capacity = static_cast<uint16_t>(battery_.Capacity & 0xFFFF);
     const StepRecord &step = steps_.at(static_cast<size_t>(currentStep_));
+    // Every step of a user program is a one-step program of its own; a
+    // standard program runs all its steps by itself and is loaded once.
+    const bool load = isUserProgram() || state_ == New;
     if (isUserProgram()) {
-        // Every step of a user program is a one-step program of its own.
         settings.program = step.Function == Entladen ? 2 : 1;
         settings.dischargeCurrent = static_cast<uint16_t>(step.Parameter);
         settings.chargeCurrent = static_cast<uint16_t>(step.Parameter);
-        if (!loadAndStart(settings)) {
-            fail(0, 0);
-            return false;
-        }
-    } else if (state_ == New) {
-        // A standard program runs all its steps by itself; it is loaded once.
+    } else {
         settings.program = static_cast<uint8_t>(service_.Program);
         settings.dischargeCurrent = static_cast<uint16_t>(dischargeCurrent_);
         settings.chargeCurrent = static_cast<uint16_t>(chargeCurrent_);
-        if (!loadAndStart(settings)) {
+    }
+    if (load) {
+        const StartResult result = loadAndStart(settings);
+        startDue_ = result == StartResult::NotSent;
+        if (result == StartResult::NotSent)
+            return result;
+        if (result == StartResult::Refused) {
             fail(0, 0);
-            return false;
+            return result;
         }
     }
     UpdateStep(currentStep_, 0, 0, Laeuft);
     state_ = Running;
-    return true;
+    stepSeen_ = false;
+    return StartResult::Started;
 }
 
 void Service::End()
@@ -354,15 +371,25 @@ bool Service::Poll(Sample &sample)
 {
     changed_ = false;
     lastPollAnswered_ = false;
-    // A refused start has ended the treatment; there is nothing to read for.
-    if (state_ == New && !Start())
-        return false;
+    lastPollSent_ = true;
+    if (state_ == New || startDue_) {
+        const StartResult started = Start();
+        // A refused start has ended the treatment; there is nothing to read for.
+        if (started == StartResult::Refused)
+            return false;
+        if (started == StartResult::NotSent) {
+            lastPollSent_ = false;
+            writeLogLine(nullptr);
+            return false;
+        }
+    }
 
     Ohmrida::StatusValues v;
     Ohmrida::ProgramSettings echoedSettings;
     if (!terminal_->ReadStatus(v, echoedSettings)) {
         // No answer is no reading: no step change, no sample, the previous
         // values stay.
+        lastPollSent_ = terminal_->LastCommandSent();
         writeLogLine(nullptr);
         return false;
     }
@@ -380,6 +407,9 @@ bool Service::Poll(Sample &sample)
     // An ended treatment follows no further steps: a terminal that reports an
     // error while still showing a function must not turn the failed step into
     // "OK" and start the next one.
+    // The charger's own reading, before a time limit makes it count as idle.
+    if (state_ == Running && FlagsToFunction(v.modeFlags) == CurrentFunction())
+        stepSeen_ = true;
     if (state_ == Running) {
         if (isUserProgram()) {
             const int limit = steps_.at(static_cast<size_t>(currentStep_)).TimeLimit;
@@ -404,7 +434,10 @@ bool Service::Poll(Sample &sample)
         const int actual = FlagsToFunction(v.modeFlags);
         stepChanged = expected != actual;
         if (stepChanged) {
-            UpdateStep(currentStep_, lastStepTime_, lastCapacity_, OK);
+            if (stepSeen_)
+                UpdateStep(currentStep_, lastStepTime_, lastCapacity_, OK);
+            else
+                UpdateStep(currentStep_, 0, 0, Abgebrochen);
             timeOffset_ += lastStepTime_;
             currentStep_ += 1;
             // The finished step's counters are not the next step's.
@@ -415,8 +448,12 @@ bool Service::Poll(Sample &sample)
                 // treatment never uses it as an index again.
                 End();
                 pastLastStep = true;
-            } else if (Start() && !isUserProgram() && CurrentFunction() != FlagsToFunction(v.modeFlags)) {
-                Abort();
+            } else if (Start() == StartResult::Started && !isUserProgram()) {
+                // The charger shows the function the standard program's next step has.
+                if (CurrentFunction() == FlagsToFunction(v.modeFlags))
+                    stepSeen_ = true;
+                else
+                    Abort();
             }
         }
     }

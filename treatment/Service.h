@@ -5,7 +5,7 @@
 
 #include "PendingWrites.h"
 #include "ServiceViews.h"
-#include "database/Datamodule.h"
+#include "database/RecordStore.h"
 #include "database/Records.h"
 #include "database/Texts.h"
 #include "charger/Terminal.h"
@@ -16,8 +16,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-class ServiceControlWindow;
 
 // A treatment that cannot be started (unknown battery or terminal, no steps).
 // Thrown before anything is written to the database.
@@ -30,7 +28,7 @@ public:
 // program message (type 8 bits signed, cells 8 bits, capacity and currents 16
 // bits, all unsigned), in German; empty when they fit. Batteries beyond these
 // limits may be stored, they only cannot be treated.
-QString ProgramMessageProblem(const TBRASKDataModule::Battery &battery, const std::vector<int> &currents);
+QString ProgramMessageProblem(const RecordStore::Battery &battery, const std::vector<int> &currents);
 
 // Step function the terminal runs by its mode flags: Laden if bit 0 is set,
 // else Warten if bit 1 is clear, else Entladen.
@@ -46,25 +44,24 @@ public:
     // ServiceStartError, before anything is written, for an unknown battery, a
     // program that has no steps or settings that do not fit the program
     // message; DatabaseError from the database (then nothing is stored).
-    Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-            ServiceControlWindow *controlWindow, int program, int chargeCurrent, int dischargeCurrent);
+    Service(RecordStore &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+            int program, int chargeCurrent, int dischargeCurrent);
     // User treatment (program 0) whose steps (1..10) are given by Function,
     // Parameter (mA) and TimeLimit (s): row and step rows in one transaction,
     // checked like a standard treatment.
-    Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-            ServiceControlWindow *controlWindow, const std::vector<StepRecord> &steps);
+    Service(RecordStore &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
+            const std::vector<StepRecord> &steps);
     // User treatment (program 0) with room for stepCount steps (1..10), which
     // the caller then defines with SetStep(0..stepCount-1); the treatment's row
     // is written at once and each step's row by SetStep (prefer the
     // constructor above, which writes them together). Throws ServiceStartError
     // for an unknown battery, a step count out of range or a battery that does
     // not fit the program message.
-    Service(TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-            ServiceControlWindow *controlWindow, int stepCount);
+    Service(RecordStore &database, int batteryID, const Ohmrida::Terminal &registryTerminal, int stepCount);
     // Where a running treatment stood, rebuilt from its stored rows after its
     // recorder was gone, so that it can be followed on (see Resume.h).
     struct RestorePoint {
-        TBRASKDataModule::Service Record;
+        RecordStore::Service Record;
         std::vector<StepRecord> Steps;   // with their time limits
         int CurrentStep = 0;
         int TimeOffset = 0;
@@ -74,9 +71,8 @@ public:
     };
     // A running treatment from a restore point; writes nothing. Throws
     // ServiceStartError when the battery is gone.
-    static std::unique_ptr<Service> Restore(TBRASKDataModule &database, const RestorePoint &point,
-                                            const Ohmrida::Terminal &registryTerminal,
-                                            ServiceControlWindow *controlWindow);
+    static std::unique_ptr<Service> Restore(RecordStore &database, const RestorePoint &point,
+                                            const Ohmrida::Terminal &registryTerminal);
     // Frees the steps and the terminal copy; writes nothing.
     ~Service();
     Service(const Service &) = delete;
@@ -93,24 +89,36 @@ public:
     // (every step of a user program, only the first of a standard one) and
     // marks the step "läuft". A terminal that refuses the stop, program or
     // start command ends the treatment instead: the step becomes "Fehler!" and
-    // the terminal is stopped. Returns false then.
-    bool Start();
+    // the terminal is stopped (Refused). When a command could not be sent at
+    // all (the port held by another program past its wait), nothing counts as
+    // started: the step stays as it was and the next poll sends the start
+    // again (NotSent).
+    enum class StartResult { Started, Refused, NotSent };
+    StartResult Start();
     // Stops the terminal; the treatment has ended.
     void End();
     // End(), and the current step becomes "abgebrochen" with the last time and capacity.
     void Abort();
     // Function of the current step while running, Warten otherwise.
     int CurrentFunction() const;
-    // One polling cycle: starts a new treatment, reads the status, writes the log
-    // line, follows step changes, keeps the sample when it changed enough.
+    // One polling cycle: starts a new treatment (or a step whose start could
+    // not be sent), reads the status, writes the log line, follows step
+    // changes, keeps the sample when it changed enough. A step becomes "OK"
+    // only with the time and capacity the charger reported for it: a step
+    // that ends before any answered poll saw it running becomes
+    // "abgebrochen" with nothing, as the recorder cannot vouch for it.
     // Step results and the sample go to the pending writes; Poll itself writes
     // nothing to the database (TryWritePending does), so a database failure
     // never cuts a poll short and the charger keeps being followed.
-    // Returns false when the status read got no answer: then no step changed,
-    // no sample was taken and the sample record is left as it was.
+    // Returns false when the status read got no answer (or the start could
+    // not be sent): then no step changed, no sample was taken and the sample
+    // record is left as it was.
     bool Poll(Sample &sample);
     // Whether the last Poll got a status answer.
     bool LastPollAnswered() const { return lastPollAnswered_; }
+    // Whether the last Poll reached the charger at all; false when the port
+    // could not be opened (held by another program past its wait, or gone).
+    bool LastPollSent() const { return lastPollSent_; }
 
     // The step results and samples not yet in the database, in order.
     const PendingWrites &Pending() const { return writes_; }
@@ -125,8 +133,6 @@ public:
     void WritePendingNow();
     // Whether writing fails, since when, why and what waits.
     WriteStatus WriteState() const;
-    // The window is gone (its page was closed); nothing is shown any more.
-    void DetachWindow() { controlWindow_ = nullptr; }
 
     // Where Poll writes its log line (not owned; nullptr: no log).
     void SetLog(std::ostream *log) { log_ = log; }
@@ -134,8 +140,8 @@ public:
     int ID() const { return service_.ID; }
     int BatteryID() const { return battery_.ID; }
     int Program() const { return service_.Program; }
-    const TBRASKDataModule::Battery &Battery() const { return battery_; }
-    const TBRASKDataModule::Service &ServiceRecord() const { return service_; }
+    const RecordStore::Battery &Battery() const { return battery_; }
+    const RecordStore::Service &ServiceRecord() const { return service_; }
     int StepCount() const { return static_cast<int>(steps_.size()); }
     const StepRecord &Step(int index) const { return steps_.at(static_cast<size_t>(index)); }
     int CurrentStep() const { return currentStep_; }
@@ -149,27 +155,24 @@ public:
     int LastStepTime() const { return lastStepTime_; }
     int TimeOffset() const { return timeOffset_; }
     Ohmrida::Terminal &Terminal() const { return *terminal_; }
-    ServiceControlWindow *ControlWindow() const { return controlWindow_; }
 
 private:
     // Loads the battery and copies the terminal; writes nothing.
     struct Common {};
-    Service(Common, TBRASKDataModule &database, int batteryID, const Ohmrida::Terminal &registryTerminal,
-            ServiceControlWindow *controlWindow, int program);
+    Service(Common, RecordStore &database, int batteryID, const Ohmrida::Terminal &registryTerminal, int program);
     // An empty treatment that Restore fills in.
-    Service(TBRASKDataModule &database, ServiceControlWindow *controlWindow)
-        : database_(database), controlWindow_(controlWindow) {}
+    explicit Service(RecordStore &database) : database_(database) {}
     void checkFits(const std::vector<int> &currents) const;
     void insertRows();
-    bool loadAndStart(const Ohmrida::ProgramSettings &settings);
+    StartResult loadAndStart(const Ohmrida::ProgramSettings &settings);
     void fail(int duration, int capacity);
     void writeLogLine(const Ohmrida::StatusValues *values);
     void noteWriteFailure(const QString &reason);
     bool isUserProgram() const { return service_.Program == 0; }
 
-    TBRASKDataModule &database_;
-    TBRASKDataModule::Battery battery_;
-    TBRASKDataModule::Service service_;
+    RecordStore &database_;
+    RecordStore::Battery battery_;
+    RecordStore::Service service_;
     std::vector<StepRecord> steps_;
     int currentStep_ = 0;
     int chargeCurrent_ = 0;
@@ -182,9 +185,11 @@ private:
     int lastStepTime_ = 0;
     int timeOffset_ = 0;
     std::unique_ptr<Ohmrida::Terminal> terminal_;
-    ServiceControlWindow *controlWindow_ = nullptr;
     std::ostream *log_ = nullptr;
     bool lastPollAnswered_ = false;
+    bool lastPollSent_ = false;
+    bool startDue_ = false;    // the current step's start is still to be sent
+    bool stepSeen_ = false;    // an answered poll saw the current step running
     PendingWrites writes_;
     WriteStatus writeStatus_;
 };

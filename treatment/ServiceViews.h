@@ -1,14 +1,21 @@
 #pragma once
-// What the treatment code needs from the windows that show treatments. The live
-// control window, the diagram windows and the main window (or a console front
-// end) implement these, so the run loop works and is tested without any window.
+// What the treatment engine tells its front ends (the main window, the command
+// line), as values: a terminal the search found, a treatment that started,
+// each treatment's news of a tick, the copy of the running treatments. The
+// engine sends them as signals from its thread; nothing in them points into
+// the engine. And the views that show treatments: the live window of a
+// treatment page and the diagram windows, fed from those values on the
+// windows' own thread, so the run loop works and is tested without a window.
+
+#include "database/Records.h"
 
 #include <QDateTime>
+#include <QMetaType>
 #include <QString>
+#include <QVector>
 
+#include <string>
 #include <vector>
-
-class Service;
 
 // Whether a treatment's records reach the database. While writing fails (file
 // locked by another program, disk full, server gone), the samples and step
@@ -57,13 +64,86 @@ inline QString WriteStatusText(const WriteStatus &status)
     return text;
 }
 
+// A charger terminal a search found: "Varn/Akku2 an COM5", the device type
+// (Ohmrida::DeviceTypes), its port 1..9, its channel address and current limits.
+struct TerminalInfo {
+    QString Name;
+    int Kind = 0;
+    int Port = 0;
+    int Address = 0;
+    int MinCurrent = 0, MaxCurrent = 0;   // mA
+};
+
+// A treatment whose rows are committed, with what its page shows from the
+// start: caption "<terminal>: Akku <ID>", nominal voltage in V (fraction
+// dropped), the terminal's maximum current in A and the battery's capacity.
+struct TreatmentSetup {
+    int Ticket = 0;        // of the start or resume that made it
+    int ServiceID = 0;
+    int BatteryID = 0;
+    QString Terminal;
+    QString Caption;
+    int Program = 0;
+    double NominalVoltage = 0;
+    double MaxCurrentA = 0;
+    int NominalCapacity = 0;
+    bool Resumed = false;
+    QVector<StepRecord> Steps;
+};
+
+// One treatment's news of one tick: its poll (when it was the one polled),
+// and how writing its records went.
+struct PollReport {
+    int ServiceID = 0;
+    bool Polled = false;     // this tick polled the treatment
+    bool Sent = false;       // ... the poll reached the port (not held elsewhere past its wait)
+    bool Answered = false;   // ... and the charger answered
+    int StepTime = 0;        // s into the running step
+    int Voltage = 0;         // mV
+    int Current = 0;         // mA
+    int Capacity = 0;        // mAh
+    int Function = 0;        // StepFunction shown (Warten once ended)
+    int SampleTime = 0;      // s since the treatment started
+    int SilentSeconds = 0;   // without answer: since the last answer (or the start)
+    bool StepsWritten = false;   // step rows were written: lists read them again
+    bool WriteShown = false;     // Write is news (failing, or just recovered)
+    WriteStatus Write;
+    int Waiting = 0;         // records of the treatment not yet written
+    int State = 0;           // Service::State
+    int CurrentStep = 0;     // 0-based (the step count once all are done)
+    QVector<StepRecord> Steps;   // with their states as far as they are written
+};
+
+// One treatment held by the engine, as the windows see it.
+struct TreatmentInfo {
+    int Ticket = 0;
+    int ServiceID = 0;   // 0 while its start is still on the way
+    int BatteryID = 0;
+    std::string Terminal;
+    int Program = 0;
+    int ChargeCurrent = 0;
+    int DischargeCurrent = 0;
+    int State = 0;          // Service::State
+    int CurrentStep = 0;
+    int LastStepTime = 0;   // s into the running step at the last answered poll
+    bool Stopping = false;  // a stop was given and is not done yet
+};
+
+// The engine's treatments after a request or a tick, and what still waits to
+// be written (of them and of stopped ones).
+struct EngineState {
+    std::vector<TreatmentInfo> Treatments;
+    int WaitingWrites = 0;
+    bool Unwritten = false;   // records or an ended treatment's registration still to write
+};
+
 // The live view of one treatment (one per treatment page).
 class ServiceControlWindow {
 public:
     virtual ~ServiceControlWindow() = default;
 
-    // Once at the start: treatment ID, caption "<terminal>: Akku <ID>", nominal
-    // voltage in V and the terminal's maximum current in A.
+    // Once at the start: treatment ID, caption, nominal voltage in V and the
+    // terminal's maximum current in A.
     virtual void SetupService(int serviceID, const QString &caption, double nominalVoltage,
                               double maxCurrentA) = 0;
     // Fed on every tick that polled this treatment, in this order:
@@ -83,9 +163,6 @@ public:
     // with what waits), and once after the tick that wrote them all (not
     // Failing, JustRecovered).
     virtual void ShowWriteStatus([[maybe_unused]] const WriteStatus &status) {}
-
-    // The treatment shown (nullptr once it is gone) and the battery's capacity.
-    virtual void SetService(Service *service) = 0;
     virtual void SetNominalCapacity(int mAh) = 0;
 };
 
@@ -98,20 +175,17 @@ public:
     virtual void AddLiveSample(int serviceID, int kind, double time, double value, int phase) = 0;
 };
 
-// What the main window (or the command line front end) offers the treatment
-// operations.
-class ServiceHost {
-public:
-    virtual ~ServiceHost() = default;
+// Sets up a new treatment page's live window.
+void SetUpControlWindow(ServiceControlWindow &window, const TreatmentSetup &setup);
+// Shows a tick's news in the live window, in the order above: the values of
+// an answered poll (or the silence of an unanswered one), then the step list
+// when rows were written, then the write status when it is news.
+void FeedControlWindow(ServiceControlWindow &window, const PollReport &report);
+// Hands an answered poll's voltage (V) and current (mA) to the diagrams.
+void FeedDiagrams(const std::vector<LiveSampleSink *> &diagrams, const PollReport &report);
 
-    // Adds a treatment page captioned "Akku <batteryID>" with a new, shown
-    // control window on it and returns that window (owned by the page).
-    virtual ServiceControlWindow *CreateServicePage(int batteryID) = 0;
-    // Deletes the page that holds the window (and the window); when pages
-    // remain, the first one becomes the active page.
-    virtual void DeleteServicePage(ServiceControlWindow *window) = 0;
-    // The windows of the diagram pages, in page order.
-    virtual std::vector<LiveSampleSink *> DiagramWindows() = 0;
-    // Brings the battery page to the front.
-    virtual void ShowBatteryPage() = 0;
-};
+Q_DECLARE_METATYPE(WriteStatus)
+Q_DECLARE_METATYPE(TerminalInfo)
+Q_DECLARE_METATYPE(TreatmentSetup)
+Q_DECLARE_METATYPE(PollReport)
+Q_DECLARE_METATYPE(EngineState)

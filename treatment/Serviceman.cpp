@@ -61,7 +61,7 @@ std::vector<UserStep> ParseUserSteps(const std::vector<UserGridRow> &rows)
     return steps;
 }
 
-TServiceManager::TServiceManager(TBRASKDataModule &database, Ohmrida::TerminalManager &terminals,
+TServiceManager::TServiceManager(RecordStore &database, Ohmrida::TerminalManager &terminals,
                                  const std::string &logPath)
     : database_(database), terminals_(terminals), log_(logPath, std::ios::out | std::ios::trunc)
 {
@@ -167,6 +167,7 @@ void TServiceManager::writePending()
 {
     writeTried_.clear();
     stepsWritten_.clear();
+    stepRowsWritten_ = false;
     const auto attempt = [this](Service &service) {
         if (!service.HasPendingWrites())
             return true;
@@ -174,8 +175,10 @@ void TServiceManager::writePending()
         const bool written = service.TryWritePending(writeWait());
         writesFailing_ = !written;
         writeTried_.insert(&service);
-        if (written && steps)
+        if (written && steps) {
             stepsWritten_.insert(&service);
+            stepRowsWritten_ = true;
+        }
         return written;
     };
     for (auto it = closing_.begin(); it != closing_.end();) {
@@ -194,150 +197,138 @@ void TServiceManager::writePending()
         attempt(*service);
 }
 
-void TServiceManager::reportWrites()
+TServiceManager::TickResult TServiceManager::Tick()
 {
-    // Stopped treatments' rows count too: the main window's step list shows them.
-    const bool reread = !stepsWritten_.empty();
-    for (const auto &owned : services_) {
-        Service &service = *owned;
-        ServiceControlWindow *window = service.ControlWindow();
-        if (window && writeTried_.count(&service)) {
-            const WriteStatus status = service.WriteState();
-            if (status.Failing || status.JustRecovered())
-                window->ShowWriteStatus(status);
-        }
-        if (window && stepsWritten_.count(&service))
-            window->RefreshSteps();
-    }
-    if (reread) {
-        try {
-            database_.ReopenSteps();
-        } catch (const std::exception &) {
-            // A list that cannot be read now is re-read with the next written step.
-        }
-    }
-}
-
-Service *TServiceManager::Tick(ServiceHost &host)
-{
+    TickResult result;
     if (ticking_)
-        return nullptr;
+        return result;
     FlagGuard guard(ticking_);
     try {
         Sample sample;
-        Service *service = PollNext(sample);
-        if (service)
-            feedWindows(host, *service, sample);
-        reportWrites();
-        return service;
+        result.Polled = PollNext(sample);
+        const auto now = std::chrono::steady_clock::now();
+        if (result.Polled && result.Polled->LastPollAnswered())
+            lastAnswer_[result.Polled] = now;
+        for (const auto &owned : services_) {
+            const Service &service = *owned;
+            PollReport report = ReportOf(service);
+            report.Polled = &service == result.Polled;
+            report.Sent = report.Polled && service.LastPollSent();
+            report.Answered = report.Polled && service.LastPollAnswered();
+            if (report.Polled && report.Answered) {
+                report.Voltage = sample.Voltage;
+                report.Current = sample.Current;
+                report.Capacity = sample.Capacity;
+                report.SampleTime = sample.Time;
+            } else if (report.Polled) {
+                report.SilentSeconds = static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::seconds>(now - lastAnswer_[&service]).count());
+            }
+            report.StepsWritten = stepsWritten_.count(&service) > 0;
+            if (writeTried_.count(&service)) {
+                report.Write = service.WriteState();
+                report.WriteShown = report.Write.Failing || report.Write.JustRecovered();
+            }
+            if (report.Polled || report.StepsWritten || report.WriteShown)
+                result.Reports.push_back(std::move(report));
+        }
+        result.StepRowsWritten = stepRowsWritten_;
     } catch (...) {
         // A failing tick must not take the timer down; the next tick tries again.
-        return nullptr;
+        result.Reports.clear();
     }
+    return result;
 }
 
-void TServiceManager::feedWindows(ServiceHost &host, Service &service, const Sample &sample)
+PollReport TServiceManager::ReportOf(const Service &service) const
 {
-    ServiceControlWindow *window = service.ControlWindow();
-    const auto now = std::chrono::steady_clock::now();
-    if (!service.LastPollAnswered()) {
-        if (window) {
-            const auto silent = now - lastAnswer_[&service];
-            window->ShowNoAnswer(
-                static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(silent).count()));
-        }
-        // A step that was started shows once its row is written (reportWrites).
-        return;
-    }
-    lastAnswer_[&service] = now;
-    const double volts = sample.Voltage * 0.001;
-    const double amps = sample.Current * 0.001;
-    if (window) {
-        window->ShowTime(service.LastStepTime());
-        window->ShowVoltage(volts);
-        window->ShowCurrent(amps);
-        window->AddVoltagePoint(volts);
-        window->SetStepFunction(service.CurrentFunction());
-        window->ShowCapacity(sample.Capacity);
-    }
-    const int function = service.CurrentFunction();
-    for (LiveSampleSink *diagram : host.DiagramWindows()) {
-        if (!diagram)
-            continue;
-        diagram->AddLiveSample(service.ID(), 0, sample.Time, volts, function);
-        diagram->AddLiveSample(service.ID(), 1, sample.Time, sample.Current, function);
-    }
+    PollReport report;
+    report.ServiceID = service.ID();
+    report.StepTime = service.LastStepTime();
+    report.Function = service.CurrentFunction();
+    report.Waiting = service.Pending().Size();
+    report.Write = service.WriteState();
+    report.State = service.ServiceState();
+    report.CurrentStep = service.CurrentStep();
+    for (int i = 0; i < service.StepCount(); ++i)
+        report.Steps.append(service.Step(i));
+    return report;
+}
+
+TreatmentSetup TServiceManager::SetupOf(const Service &service) const
+{
+    const Ohmrida::Terminal &terminal = service.Terminal();
+    const RecordStore::Battery &battery = service.Battery();
+    TreatmentSetup setup;
+    setup.ServiceID = service.ID();
+    setup.BatteryID = battery.ID;
+    setup.Terminal = QString::fromStdString(terminal.Name());
+    setup.Caption = setup.Terminal + QStringLiteral(": Akku ") + QString::number(battery.ID);
+    setup.Program = service.Program();
+    // Same value as the selected battery's voltage with its fraction dropped.
+    setup.NominalVoltage = static_cast<int>(NominalVoltage(battery.Cells, battery.Type));
+    setup.MaxCurrentA = terminal.MaxCurrent() * 0.001;
+    setup.NominalCapacity = battery.Capacity;
+    for (int i = 0; i < service.StepCount(); ++i)
+        setup.Steps.append(service.Step(i));
+    return setup;
 }
 
 Service *TServiceManager::startService(
-    ServiceHost &host, int batteryID, const std::string &terminalName,
-    const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &, ServiceControlWindow *)> &build)
+    int batteryID, const std::string &terminalName, const std::vector<int> &currents,
+    const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &)> &build)
 {
-    const Ohmrida::Terminal *terminal = terminals_.Get(terminalName);
-    if (!terminal)
+    const Ohmrida::Terminal *filed = terminals_.Get(terminalName);
+    if (!filed)
         throw ServiceStartError(
-            QStringLiteral("Ladeterminal \"%1\" ist nicht bekannt.").arg(QString::fromStdString(terminalName))
+            QStringLiteral("Ladeterminal \"%1\" wurde nicht gefunden.").arg(QString::fromStdString(terminalName))
                 .toStdString());
-    TBRASKDataModule::Battery battery;
+    // A copy: the registry is filed anew by every search.
+    const Ohmrida::Terminal terminal(filed->Name(), filed->Port(), filed->DeviceType(), filed->Address());
+    for (int current : currents) {
+        if (current < terminal.MinCurrent() || current > terminal.MaxCurrent())
+            throw ServiceStartError(QStringLiteral("Strom %1 mA liegt nicht zwischen %2 und %3 mA von %4; es wurde "
+                                                   "nichts gesendet oder gespeichert.")
+                                        .arg(current)
+                                        .arg(terminal.MinCurrent())
+                                        .arg(terminal.MaxCurrent())
+                                        .arg(QString::fromStdString(terminalName))
+                                        .toStdString());
+    }
+    RecordStore::Battery battery;
     battery.ID = batteryID;
     if (!database_.LoadBattery(battery))
         throw ServiceStartError(
             QStringLiteral("Akku %1 ist nicht in der Datenbank.").arg(batteryID).toStdString());
 
     std::unique_ptr<TerminalLock> lock = ClaimTerminal(terminalName);
-
-    ServiceControlWindow *window = host.CreateServicePage(batteryID);
     std::unique_ptr<Service> service;
-    try {
-        // The treatment's rows and its registration are one commit: a kill
-        // leaves either all of them or none.
-        database_.InTransaction([&] {
-            service = build(*terminal, window);
-            TBRASKDataModule::RunningTreatment running;
-            running.ServiceID = service->ID();
-            running.Terminal = QString::fromStdString(terminalName);
-            running.ChargeCurrent = service->ChargeCurrent();
-            running.DischargeCurrent = service->DischargeCurrent();
-            running.Limits = Resume::LimitsText(*service);
-            database_.RegisterRunning(running);
-        });
-    } catch (...) {
-        // No treatment, no page.
-        if (window)
-            host.DeleteServicePage(window);
-        throw;
-    }
-    // The lists re-read now that the rows are committed.
-    database_.ReopenServices(0);
-    setupWindow(*service, window, *terminal);
+    // The treatment's rows and its registration are one commit: a kill
+    // leaves either all of them or none.
+    database_.InTransaction([&] {
+        service = build(terminal);
+        RecordStore::RunningTreatment running;
+        running.ServiceID = service->ID();
+        running.Terminal = QString::fromStdString(terminalName);
+        running.ChargeCurrent = service->ChargeCurrent();
+        running.DischargeCurrent = service->DischargeCurrent();
+        running.Limits = Resume::LimitsText(*service);
+        database_.RegisterRunning(running);
+    });
     Service *added = Add(std::move(service));
     locks_[added] = std::move(lock);
     registered_.insert(added->ID());
     return added;
 }
 
-void TServiceManager::setupWindow(Service &service, ServiceControlWindow *window, const Ohmrida::Terminal &terminal)
-{
-    if (!window)
-        return;
-    const TBRASKDataModule::Battery &battery = service.Battery();
-    const QString caption = QString::fromStdString(terminal.Name()) + QStringLiteral(": Akku ")
-                            + QString::number(battery.ID);
-    window->SetService(&service);
-    // Same value as the selected battery's voltage with its fraction dropped.
-    const int nominalVoltage = static_cast<int>(NominalVoltage(battery.Cells, battery.Type));
-    window->SetupService(service.ID(), caption, nominalVoltage, terminal.MaxCurrent() * 0.001);
-    window->SetNominalCapacity(battery.Capacity);
-}
-
 std::unique_ptr<TerminalLock> TServiceManager::ClaimTerminal(const std::string &terminalName, int resuming)
 {
     std::unique_ptr<TerminalLock> lock = TerminalLock::Acquire(terminalName);
     const QString name = QString::fromStdString(terminalName);
-    for (const TBRASKDataModule::RunningTreatment &row : database_.RunningTreatments()) {
+    for (const RecordStore::RunningTreatment &row : database_.RunningTreatments()) {
         if (row.Terminal != name || row.ServiceID == resuming || row.Host != OwnerProcess::HostName())
             continue;
-        if (TBRASKDataModule::OwnerAlive(row)) {
+        if (RecordReader::OwnerAlive(row)) {
             // Another process's treatment, even one whose lock this process
             // could take (its lock folder differs), owns the terminal. Two
             // treatments of this process are the windows' business.
@@ -394,9 +385,9 @@ void TServiceManager::keepRegistry(Service &service)
 namespace {
 
 // A treatment whose recorder still lives is not to be taken over.
-void RefuseIfStillRecorded(const TBRASKDataModule::RunningTreatment &row)
+void RefuseIfStillRecorded(const RecordStore::RunningTreatment &row)
 {
-    if (TBRASKDataModule::OwnerAlive(row))
+    if (RecordReader::OwnerAlive(row))
         throw TerminalBusyError(QStringLiteral("Die Behandlung %1 wird noch von Prozess %2 auf %3 aufgezeichnet.")
                                     .arg(row.ServiceID)
                                     .arg(row.Pid)
@@ -406,11 +397,11 @@ void RefuseIfStillRecorded(const TBRASKDataModule::RunningTreatment &row)
 
 } // namespace
 
-Service *TServiceManager::ResumeService(ServiceHost &host, int serviceID)
+Service *TServiceManager::ResumeService(int serviceID)
 {
     if (HasService(serviceID))
         throw ServiceStartError(QStringLiteral("Die Behandlung %1 l\u00e4uft bereits.").arg(serviceID).toStdString());
-    TBRASKDataModule::RunningTreatment row;
+    RecordStore::RunningTreatment row;
     row.ServiceID = serviceID;
     if (!database_.FindRunning(row))
         throw ServiceStartError(
@@ -419,14 +410,12 @@ Service *TServiceManager::ResumeService(ServiceHost &host, int serviceID)
     const std::string terminalName = row.Terminal.toStdString();
     std::unique_ptr<TerminalLock> lock = ClaimTerminal(terminalName, serviceID);
     const Service::RestorePoint point = Resume::Load(database_, row);
-    TBRASKDataModule::Battery battery;
+    RecordStore::Battery battery;
     battery.ID = point.Record.BatteryID;
     if (!database_.LoadBattery(battery))
         throw ServiceStartError(
             QStringLiteral("Akku %1 ist nicht in der Datenbank.").arg(battery.ID).toStdString());
 
-    if (!terminals_.Get(terminalName))
-        terminals_.Scan();
     const Ohmrida::Terminal *terminal = terminals_.Get(terminalName);
     if (!terminal)
         throw ServiceStartError(QStringLiteral("Ladeterminal \"%1\" wurde nicht gefunden; die Behandlung %2 "
@@ -448,28 +437,18 @@ Service *TServiceManager::ResumeService(ServiceHost &host, int serviceID)
         return nullptr;
     }
 
-    ServiceControlWindow *window = host.CreateServicePage(battery.ID);
-    std::unique_ptr<Service> service;
-    try {
-        service = Service::Restore(database_, point, *terminal, window);
-        database_.InTransaction([&] {
-            // A kill between the start and its first step row left the step "folgt".
-            if (service->Step(point.CurrentStep).State == Folgt) {
-                service->UpdateStep(point.CurrentStep, 0, 0, Laeuft);
-                service->WritePendingNow();
-            }
-            row.Step = point.CurrentStep;
-            row.StepTime = point.LastStepTime;
-            row.Capacity = point.LastCapacity;
-            database_.RegisterRunning(row);
-        });
-    } catch (...) {
-        if (window)
-            host.DeleteServicePage(window);
-        throw;
-    }
-    database_.ReopenSteps();
-    setupWindow(*service, window, *terminal);
+    std::unique_ptr<Service> service = Service::Restore(database_, point, *terminal);
+    database_.InTransaction([&] {
+        // A kill between the start and its first step row left the step "folgt".
+        if (service->Step(point.CurrentStep).State == Folgt) {
+            service->UpdateStep(point.CurrentStep, 0, 0, Laeuft);
+            service->WritePendingNow();
+        }
+        row.Step = point.CurrentStep;
+        row.StepTime = point.LastStepTime;
+        row.Capacity = point.LastCapacity;
+        database_.RegisterRunning(row);
+    });
     Service *added = Add(std::move(service));
     locks_[added] = std::move(lock);
     registered_.insert(serviceID);
@@ -478,7 +457,7 @@ Service *TServiceManager::ResumeService(ServiceHost &host, int serviceID)
 
 void TServiceManager::AbandonService(int serviceID)
 {
-    TBRASKDataModule::RunningTreatment row;
+    RecordStore::RunningTreatment row;
     row.ServiceID = serviceID;
     if (!database_.FindRunning(row) || HasService(serviceID))
         return;
@@ -486,25 +465,28 @@ void TServiceManager::AbandonService(int serviceID)
     Resume::Close(database_, row);
 }
 
-Service *TServiceManager::StartStandardService(ServiceHost &host, int batteryID, int program, int chargeCurrent,
-                                               int dischargeCurrent, const std::string &terminalName)
+Service *TServiceManager::StartStandardService(int batteryID, int program, int chargeCurrent, int dischargeCurrent,
+                                               const std::string &terminalName)
 {
-    return startService(host, batteryID, terminalName,
-                        [&](const Ohmrida::Terminal &terminal, ServiceControlWindow *window) {
-                            return std::make_unique<Service>(database_, batteryID, terminal, window, program,
-                                                             chargeCurrent, dischargeCurrent);
+    return startService(batteryID, terminalName, {chargeCurrent, dischargeCurrent},
+                        [&](const Ohmrida::Terminal &terminal) {
+                            return std::make_unique<Service>(database_, batteryID, terminal, program, chargeCurrent,
+                                                             dischargeCurrent);
                         });
 }
 
-Service *TServiceManager::StartUserService(ServiceHost &host, int batteryID, const std::vector<UserStep> &steps,
+Service *TServiceManager::StartUserService(int batteryID, const std::vector<UserStep> &steps,
                                            const std::string &terminalName)
 {
     if (steps.empty() || steps.size() > static_cast<size_t>(Service::MaxUserSteps))
         throw ServiceStartError(
             QStringLiteral("Ein Benutzerprogramm braucht 1 bis %1 Schritte.").arg(Service::MaxUserSteps)
                 .toStdString());
-    return startService(host, batteryID, terminalName,
-                        [&](const Ohmrida::Terminal &terminal, ServiceControlWindow *window) {
+    std::vector<int> currents;
+    for (const UserStep &step : steps)
+        currents.push_back(step.Current);
+    return startService(batteryID, terminalName, currents,
+                        [&](const Ohmrida::Terminal &terminal) {
                             // Treatment and step rows are written together.
                             std::vector<StepRecord> records(steps.size());
                             for (size_t i = 0; i < steps.size(); ++i) {
@@ -512,11 +494,11 @@ Service *TServiceManager::StartUserService(ServiceHost &host, int batteryID, con
                                 records[i].Parameter = steps[i].Current;
                                 records[i].TimeLimit = steps[i].TimeLimit;
                             }
-                            return std::make_unique<Service>(database_, batteryID, terminal, window, records);
+                            return std::make_unique<Service>(database_, batteryID, terminal, records);
                         });
 }
 
-void TServiceManager::StopService(ServiceHost &host, Service *service)
+void TServiceManager::StopService(Service *service)
 {
     if (!service)
         return;
@@ -535,21 +517,11 @@ void TServiceManager::StopService(ServiceHost &host, Service *service)
         }
     }
     writesFailing_ = !written;
-    try {
-        database_.ReopenSteps();
-    } catch (const std::exception &) {
-        // The lists follow with the next re-read.
-    }
-    ServiceControlWindow *window = service->ControlWindow();
     const WriteStatus status = service->WriteState();
     std::unique_ptr<Service> stopped = take(service);
-    if (window)
-        host.DeleteServicePage(window);
-    host.ShowBatteryPage();
     if (!stopped || (written && !registered))
         return;
-    // Kept until its records are written (see writePending); its page is gone.
-    stopped->DetachWindow();
+    // Kept until its records are written (see writePending).
     const int id = stopped->ID();
     closing_.push_back({std::move(stopped), registered});
     if (written)
@@ -588,10 +560,10 @@ bool TServiceManager::HasUnwritten() const
     });
 }
 
-Service *TServiceManager::ServiceOf(const ServiceControlWindow *window) const
+Service *TServiceManager::ServiceOf(int serviceID) const
 {
     for (const auto &service : services_)
-        if (service->ControlWindow() == window)
+        if (service->ID() == serviceID)
             return service.get();
     return nullptr;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // TServiceManager: holds every started treatment until it is closed, polls one
-// of them per timer tick in turn, feeds the windows, and offers the main
-// window's start and stop operations. Writes "log.txt": one line per poll.
+// of them per timer tick in turn, reports what each tick brought as values,
+// and offers the start, stop and resume operations. Writes "log.txt": one
+// line per poll. It belongs to the thread of the treatment engine (with its
+// record store and terminal registry); tests drive it directly.
 
 #include "Service.h"
 #include "ServiceViews.h"
@@ -48,7 +50,7 @@ class TServiceManager {
 public:
     // Creates (truncates) the log file; the default is "log.txt" in the current
     // directory.
-    TServiceManager(TBRASKDataModule &database, Ohmrida::TerminalManager &terminals,
+    TServiceManager(RecordStore &database, Ohmrida::TerminalManager &terminals,
                     const std::string &logPath = "log.txt");
     // Program end: deletes the treatments without stopping their terminals;
     // nothing is sent. Records still waiting to be written get a last try.
@@ -78,31 +80,39 @@ public:
     // registration follow the written rows and never run ahead of them.
     Service *PollNext(Sample &sample);
 
-    // The timer tick: polls the next treatment and feeds its control window and
-    // every diagram window (values only when the poll got an answer); tells
-    // the windows of treatments whose records could not be written
-    // (ShowWriteStatus) and re-reads the step lists whose rows were written.
-    // Swallows every exception; a call made while a tick runs does nothing.
-    // Returns the treatment polled (nullptr if none).
-    Service *Tick(ServiceHost &host);
+    // What one tick brought: the treatment polled (nullptr if none), the news
+    // of every treatment that has some (the polled one, those whose records
+    // were tried and failed or were made good, those whose step rows went
+    // in), and whether any step row was written (also of stopped ones).
+    struct TickResult {
+        Service *Polled = nullptr;
+        std::vector<PollReport> Reports;
+        bool StepRowsWritten = false;
+    };
+    // The timer tick: polls the next treatment and reports. Swallows every
+    // exception; a call made while a tick runs does nothing.
+    TickResult Tick();
+    // The news of one treatment as a tick would report it, not polled.
+    PollReport ReportOf(const Service &service) const;
+    // What the treatment's page shows from its start.
+    TreatmentSetup SetupOf(const Service &service) const;
 
-    // Main window operations. Both starts check battery and terminal before
-    // anything is written or a page is created (ServiceStartError), then create
-    // the page, the treatment with its rows, set up the window and add the
-    // treatment; the terminal is touched only by the first poll.
-    Service *StartStandardService(ServiceHost &host, int batteryID, int program, int chargeCurrent,
-                                  int dischargeCurrent, const std::string &terminalName);
-    Service *StartUserService(ServiceHost &host, int batteryID, const std::vector<UserStep> &steps,
-                              const std::string &terminalName);
-    // Stops (aborts unless ended) and removes the treatment, deletes its page
-    // and shows the battery page. What waits to be written is written first
-    // (with the full busy time-out). When that fails, the charger is stopped
-    // and the page closed all the same, the records are kept and written by
-    // a later tick, and a DatabaseError says so.
-    void StopService(ServiceHost &host, Service *service);
+    // Both starts check battery, terminal and currents before anything is
+    // written (ServiceStartError) and claim the terminal (TerminalBusyError),
+    // then write the treatment with its rows and registration in one commit
+    // and add the treatment; the terminal is touched only by the first poll.
+    Service *StartStandardService(int batteryID, int program, int chargeCurrent, int dischargeCurrent,
+                                  const std::string &terminalName);
+    Service *StartUserService(int batteryID, const std::vector<UserStep> &steps, const std::string &terminalName);
+    // Stops (aborts unless ended) and removes the treatment. What waits to be
+    // written is written first (with the full busy time-out). When that
+    // fails, the charger is stopped and the treatment removed all the same,
+    // the records are kept and written by a later tick, and a DatabaseError
+    // says so.
+    void StopService(Service *service);
 
     // Every started treatment holds its terminal's lock (TerminalLock) and is
-    // registered as running (TBRASKDataModule::RegisterRunning) together with
+    // registered as running (RecordStore::RegisterRunning) together with
     // its rows; the polls keep its heartbeat, and its registration goes when it
     // ends or is stopped. A start on a terminal that another live process
     // holds is refused (TerminalBusyError) before anything is written or sent;
@@ -110,13 +120,13 @@ public:
     // charger is about to be reprogrammed.
     //
     // Takes up an interrupted treatment (see Resume.h): refuses while its
-    // recorder lives or another process holds the terminal, searches the ports
-    // when the terminal is not known, asks the charger for its status, and
-    // either adds the treatment with a new page (returned) or, when the charger
-    // no longer runs it, closes its open steps ("abgebrochen") and returns
-    // nullptr. A charger that does not answer leaves it interrupted
-    // (ServiceStartError).
-    Service *ResumeService(ServiceHost &host, int serviceID);
+    // recorder lives or another process holds the terminal, asks the charger
+    // for its status (the terminal must be filed: the engine searches the
+    // ports first), and either adds the treatment (returned) or, when the
+    // charger no longer runs it, closes its open steps ("abgebrochen") and
+    // returns nullptr. A charger that does not answer, or a terminal not
+    // found, leaves it interrupted (ServiceStartError).
+    Service *ResumeService(int serviceID);
     // Closes an interrupted treatment the user does not want to go on with.
     void AbandonService(int serviceID);
     // The lock of the terminal, after checking the registry for a live owner
@@ -125,8 +135,8 @@ public:
     // TerminalBusyError. A front end may claim before it searches the ports,
     // so that a refused start sends nothing at all.
     std::unique_ptr<TerminalLock> ClaimTerminal(const std::string &terminalName, int resuming = 0);
-    // The treatment shown by a control window, nullptr if none.
-    Service *ServiceOf(const ServiceControlWindow *window) const;
+    // The treatment with that ID, nullptr if none.
+    Service *ServiceOf(int serviceID) const;
 
     int Count() const { return static_cast<int>(services_.size()); }
     Service *At(int index) const { return services_.at(static_cast<size_t>(index)).get(); }
@@ -150,22 +160,17 @@ public:
     bool HasUnwritten() const;
 
 private:
-    Service *startService(ServiceHost &host, int batteryID, const std::string &terminalName,
-                          const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &,
-                                                                       ServiceControlWindow *)> &build);
-    void feedWindows(ServiceHost &host, Service &service, const Sample &sample);
-    void setupWindow(Service &service, ServiceControlWindow *window, const Ohmrida::Terminal &terminal);
+    Service *startService(int batteryID, const std::string &terminalName, const std::vector<int> &currents,
+                          const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &)> &build);
     // Heartbeat and registration after a poll (or for an ended treatment).
     void keepRegistry(Service &service);
     // Writes what waits (stopped treatments first, then the listed ones).
     void writePending();
-    // Tells the windows how writing went and re-reads written step lists.
-    void reportWrites();
     int writeWait() const { return writesFailing_ ? retryWaitMs_ : firstWaitMs_; }
     // Out of the list, without deleting it; cursor, lock and registration as Remove.
     std::unique_ptr<Service> take(Service *service);
 
-    TBRASKDataModule &database_;
+    RecordStore &database_;
     Ohmrida::TerminalManager &terminals_;
     std::ofstream log_;
     std::vector<std::unique_ptr<Service>> services_;
@@ -190,4 +195,5 @@ private:
     // Of the last write round: whose write was tried, whose step rows went in.
     std::set<const Service *> writeTried_;
     std::set<const Service *> stepsWritten_;
+    bool stepRowsWritten_ = false;   // of any treatment, stopped ones too
 };

@@ -1,0 +1,39 @@
+#include "ServiceViews.h"
+
+void SetUpControlWindow(ServiceControlWindow &window, const TreatmentSetup &setup)
+{
+    window.SetupService(setup.ServiceID, setup.Caption, setup.NominalVoltage, setup.MaxCurrentA);
+    window.SetNominalCapacity(setup.NominalCapacity);
+}
+
+void FeedControlWindow(ServiceControlWindow &window, const PollReport &report)
+{
+    if (report.Polled && report.Answered) {
+        const double volts = report.Voltage * 0.001;
+        window.ShowTime(report.StepTime);
+        window.ShowVoltage(volts);
+        window.ShowCurrent(report.Current * 0.001);
+        window.AddVoltagePoint(volts);
+        window.SetStepFunction(report.Function);
+        window.ShowCapacity(report.Capacity);
+    } else if (report.Polled) {
+        // A step that was started shows once its row is written.
+        window.ShowNoAnswer(report.SilentSeconds);
+    }
+    if (report.WriteShown)
+        window.ShowWriteStatus(report.Write);
+    if (report.StepsWritten)
+        window.RefreshSteps();
+}
+
+void FeedDiagrams(const std::vector<LiveSampleSink *> &diagrams, const PollReport &report)
+{
+    if (!report.Polled || !report.Answered)
+        return;
+    for (LiveSampleSink *diagram : diagrams) {
+        if (!diagram)
+            continue;
+        diagram->AddLiveSample(report.ServiceID, 0, report.SampleTime, report.Voltage * 0.001, report.Function);
+        diagram->AddLiveSample(report.ServiceID, 1, report.SampleTime, report.Current, report.Function);
+    }
+}
