@@ -86,6 +86,17 @@ void Service::checkFits(const std::vector<int> &currents) const
     const QString problem = ProgramMessageProblem(battery_, currents);
     if (!problem.isEmpty())
         throw ServiceStartError(problem.toStdString());
+    // The charger would take a current outside its range, or refuse it late.
+    for (int current : currents) {
+        if (current < terminal_->MinCurrent() || current > terminal_->MaxCurrent())
+            throw ServiceStartError(QStringLiteral("Strom %1 mA liegt nicht zwischen %2 und %3 mA von %4; es wurde "
+                                                   "nichts gesendet oder gespeichert.")
+                                        .arg(current)
+                                        .arg(terminal_->MinCurrent())
+                                        .arg(terminal_->MaxCurrent())
+                                        .arg(QString::fromStdString(terminal_->Name()))
+                                        .toStdString());
+    }
 }
 
 void Service::insertRows()

@@ -275,7 +275,7 @@ TreatmentSetup TServiceManager::SetupOf(const Service &service) const
 }
 
 Service *TServiceManager::startService(
-    int batteryID, const std::string &terminalName, const std::vector<int> &currents,
+    int batteryID, const std::string &terminalName,
     const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &)> &build)
 {
     const Ohmrida::Terminal *filed = terminals_.Get(terminalName);
@@ -285,16 +285,6 @@ Service *TServiceManager::startService(
                 .toStdString());
     // A copy: the registry is filed anew by every search.
     const Ohmrida::Terminal terminal(filed->Name(), filed->Port(), filed->DeviceType(), filed->Address());
-    for (int current : currents) {
-        if (current < terminal.MinCurrent() || current > terminal.MaxCurrent())
-            throw ServiceStartError(QStringLiteral("Strom %1 mA liegt nicht zwischen %2 und %3 mA von %4; es wurde "
-                                                   "nichts gesendet oder gespeichert.")
-                                        .arg(current)
-                                        .arg(terminal.MinCurrent())
-                                        .arg(terminal.MaxCurrent())
-                                        .arg(QString::fromStdString(terminalName))
-                                        .toStdString());
-    }
     RecordStore::Battery battery;
     battery.ID = batteryID;
     if (!database_.LoadBattery(battery))
@@ -468,7 +458,7 @@ void TServiceManager::AbandonService(int serviceID)
 Service *TServiceManager::StartStandardService(int batteryID, int program, int chargeCurrent, int dischargeCurrent,
                                                const std::string &terminalName)
 {
-    return startService(batteryID, terminalName, {chargeCurrent, dischargeCurrent},
+    return startService(batteryID, terminalName,
                         [&](const Ohmrida::Terminal &terminal) {
                             return std::make_unique<Service>(database_, batteryID, terminal, program, chargeCurrent,
                                                              dischargeCurrent);
@@ -482,10 +472,7 @@ Service *TServiceManager::StartUserService(int batteryID, const std::vector<User
         throw ServiceStartError(
             QStringLiteral("Ein Benutzerprogramm braucht 1 bis %1 Schritte.").arg(Service::MaxUserSteps)
                 .toStdString());
-    std::vector<int> currents;
-    for (const UserStep &step : steps)
-        currents.push_back(step.Current);
-    return startService(batteryID, terminalName, currents,
+    return startService(batteryID, terminalName,
                         [&](const Ohmrida::Terminal &terminal) {
                             // Treatment and step rows are written together.
                             std::vector<StepRecord> records(steps.size());

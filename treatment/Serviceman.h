@@ -160,7 +160,7 @@ public:
     bool HasUnwritten() const;
 
 private:
-    Service *startService(int batteryID, const std::string &terminalName, const std::vector<int> &currents,
+    Service *startService(int batteryID, const std::string &terminalName,
                           const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &)> &build);
     // Heartbeat and registration after a poll (or for an ended treatment).
     void keepRegistry(Service &service);

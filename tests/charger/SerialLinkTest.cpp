@@ -22,17 +22,29 @@ namespace {
 Bytes echo(const Bytes &message) { return {message.at(0), 0x00}; }
 
 // Runs this test program in another process to open COM<portNumber> (see test_main.cpp).
-int openInOtherProcess(int portNumber)
-{
-    std::string port = std::to_string(portNumber);
-    char *const args[] = {const_cast<char *>("charger_tests"), const_cast<char *>("--open-port"), port.data(), nullptr};
-    pid_t child = 0;
-    int status = 0;
-    if (posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, args, environ) != 0 ||
-        waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
+// Starts this test program as another process that opens COM<n>, waiting at
+// most waitMs for it; join() gives its exit status (0 opened, 3 busy).
+class OtherProcess {
+public:
+    OtherProcess(int portNumber, int waitMs)
+    {
+        std::string port = std::to_string(portNumber), wait = std::to_string(waitMs);
+        char *const args[] = {const_cast<char *>("charger_tests"), const_cast<char *>("--open-port"), port.data(),
+                              wait.data(), nullptr};
+        if (posix_spawn(&child_, "/proc/self/exe", nullptr, nullptr, args, environ) != 0)
+            child_ = 0;
+    }
+    int join()
+    {
+        int status = 0;
+        if (child_ == 0 || waitpid(child_, &status, 0) != child_ || !WIFEXITED(status))
+            return -1;
+        return WEXITSTATUS(status);
+    }
+
+private:
+    pid_t child_ = 0;
+};
 
 } // namespace
 
@@ -70,18 +82,25 @@ TEST(SerialLinkTest, ReopeningDiscardsStaleInput)
     EXPECT_EQ(answer, (Bytes{0x13, 0x00}));
 }
 
-TEST(SerialLinkTest, SecondOpenerOfTheDeviceIsRefused)
+// Another port object or another program finds the device held: it waits
+// for the holder's exchange, and gives up only after its wait.
+TEST(SerialLinkTest, SecondOpenerWaitsForTheFirstWithinItsWait)
 {
     ScriptedPeer peer(7, echo);
     AsynchSerialInterface first(7), second(7);
     first.Open();
-    // The same thread opening twice is refused, not deadlocked.
+    // The same thread opening twice is refused at once, not deadlocked.
     EXPECT_THROW(first.Open(), AsynchSerialInterface::ExCantOpen);
     EXPECT_TRUE(first.IsOpen());
-    EXPECT_THROW(second.Open(), AsynchSerialInterface::ExCantOpen);
-    EXPECT_EQ(openInOtherProcess(7), 3);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(second.Open(100), AsynchSerialInterface::ExPortBusy);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(100));
+    EXPECT_EQ(OtherProcess(7, 100).join(), 3);
+    // Released while the other program waits: it gets the port.
+    OtherProcess waiting(7, 5000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     first.Close();
-    EXPECT_EQ(openInOtherProcess(7), 0);
+    EXPECT_EQ(waiting.join(), 0);
     second.Open();
     second.Close();
 }

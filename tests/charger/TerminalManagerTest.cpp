@@ -1,9 +1,11 @@
-// The terminal search and the logger search against scripted peers; names,
-// order, types and addresses are checked against braskon-sim.
+// The walk of the ports and the logger probe against scripted peers (the
+// engine's search of all ports at once, and names, order, types and
+// addresses, are checked against braskon-sim).
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include "TerminalManager.h"
 
 using namespace ChargerTest;
+using Ohmrida::AsynchSerialInterface;
 using Ohmrida::Terminal;
 using Ohmrida::TerminalManager;
 
@@ -33,60 +36,56 @@ std::vector<std::string> walk(TerminalManager &manager)
 
 } // namespace
 
-TEST(TerminalManagerTest, FindLoggerTakesTheLowestPortEvenWhenAHigherOneAnswersFirst)
+TEST(TerminalManagerTest, FindLoggerStopsAtTheLowestPortThatAnswers)
 {
     TerminalManager manager;
     ScriptedPeer charger(1, ChargerScript(2)), varn(2, ChargerScript(4));
-    // The logger on COM3 answers 300 ms late, the one on COM6 at once.
-    ScriptedPeer slowLogger(3, [script = LoggerScript()](const Bytes &message) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return script(message);
-    });
-    ScriptedPeer fastLogger(6, LoggerScript());
-    // Both find COM3; only the walk stops there, the search at once asks every port once.
-    const std::pair<std::unique_ptr<Terminal> (TerminalManager::*)(), Bytes> ways[] = {
-        {&TerminalManager::FindLogger, Bytes{0xF0}}, {&TerminalManager::FindLoggerSequential, Bytes{}}};
-    for (const auto &[find, fastProbes] : ways) {
-        for (ScriptedPeer *peer : {&charger, &varn, &slowLogger, &fastLogger})
-            peer->ClearReceived();
-        const std::unique_ptr<Terminal> found = (manager.*find)();
-        ASSERT_NE(found, nullptr);
-        EXPECT_EQ(std::make_tuple(found->Name(), found->Port(), int(found->DeviceType()), int(found->Address())),
-                  std::make_tuple(std::string("Kestrix"), &manager.Port(3), 5, 0));
-        for (ScriptedPeer *peer : {&charger, &varn, &slowLogger})
-            EXPECT_EQ(peer->CommandBytes(), Bytes{0xF0});
-        EXPECT_EQ(fastLogger.CommandBytes(), fastProbes);
-    }
+    ScriptedPeer logger(3, LoggerScript()), higherLogger(6, LoggerScript());
+    const std::unique_ptr<Terminal> found = manager.FindLogger();
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(std::make_tuple(found->Name(), found->Port(), int(found->DeviceType()), int(found->Address())),
+              std::make_tuple(std::string("Kestrix"), &manager.Port(3), 5, 0));
+    for (ScriptedPeer *peer : {&charger, &varn, &logger})
+        EXPECT_EQ(peer->CommandBytes(), Bytes{0xF0});
+    EXPECT_TRUE(higherLogger.CommandBytes().empty());
     EXPECT_EQ(manager.Count(), 0u);   // the logger is not filed
 }
 
-TEST(TerminalManagerTest, APortHeldElsewhereIsSearchedAsTheWalkDoes)
+TEST(TerminalManagerTest, APortHeldElsewhereIsWaitedForAndFilingAPortReplacesItsTerminals)
 {
     TerminalManager manager;
     ScriptedPeer ohmrida(2, ChargerScript(1)), tesk(3, ChargerScript(3));
 
-    // Held by the searching thread itself: busy, like ExCantOpen in the walk,
-    // and no deadlock with a helper thread waiting for it.
+    // Held by the searching thread itself: busy at once, no deadlock.
     manager.Port(2).Open();
     manager.Scan();
     manager.Port(2).Close();
     EXPECT_EQ(walk(manager), (std::vector<std::string>{"Tesk an COM3"}));
     EXPECT_TRUE(ohmrida.CommandBytes().empty());
-    EXPECT_EQ(manager.FindLogger(), nullptr);
 
-    // Held by another thread for one exchange: the search waits for it and
-    // then asks, as the walk would.
-    std::promise<void> opened;
-    std::thread other([&] {
-        manager.Port(2).Open();
-        opened.set_value();
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        manager.Port(2).Close();
-    });
-    opened.get_future().wait();
-    ohmrida.ClearReceived();
-    manager.Scan();
-    other.join();
-    EXPECT_EQ(walk(manager), (std::vector<std::string>{"Ohmrida an COM2", "Tesk an COM3"}));
-    EXPECT_EQ(ohmrida.CommandBytes(), Bytes{0x16});
+    // Held by another thread, or through another port object (as another
+    // program holds it), for one exchange: the walk waits and then asks.
+    AsynchSerialInterface other(2);
+    for (AsynchSerialInterface *holder : {&manager.Port(2), &other}) {
+        std::promise<void> opened;
+        std::thread elsewhere([&] {
+            holder->Open();
+            opened.set_value();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            holder->Close();
+        });
+        opened.get_future().wait();
+        ohmrida.ClearReceived();
+        manager.Scan();
+        elsewhere.join();
+        EXPECT_EQ(walk(manager), (std::vector<std::string>{"Ohmrida an COM2", "Tesk an COM3"}));
+        EXPECT_EQ(ohmrida.CommandBytes(), Bytes{0x16});
+    }
+
+    // What a search found on a port replaces what was filed for it.
+    manager.FilePort(2, Ohmrida::DeviceVarn);
+    manager.FilePort(3, Ohmrida::NoDevice);
+    EXPECT_EQ(walk(manager), (std::vector<std::string>{"Varn/Akku1 an COM2", "Varn/Akku2 an COM2",
+                                                       "Varn/Akku3 an COM2", "Varn/Akku4 an COM2"}));
+    EXPECT_EQ(manager.Get("Varn/Akku4 an COM2")->Address(), 0xC0);
 }

@@ -1,6 +1,7 @@
 // The test program doubles as the "other program" of the exclusive-open
-// tests: started as  charger_tests --open-port N  it tries to open COM<N> and
-// exits 0 when it got the port, 3 when it got ExCantOpen.
+// tests: started as  charger_tests --open-port N WAITMS  it tries to open
+// COM<N>, waiting at most WAITMS for it, and exits 0 when it got the port, 3
+// when it did not.
 
 #include <cstdlib>
 #include <cstring>
@@ -12,10 +13,10 @@
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--open-port") == 0) {
+    if (argc == 4 && std::strcmp(argv[1], "--open-port") == 0) {
         Ohmrida::AsynchSerialInterface port(std::atoi(argv[2]));
         try {
-            port.Open();
+            port.Open(std::atoi(argv[3]));
         } catch (const Ohmrida::AsynchSerialInterface::ExCantOpen &) {
             return 3;
         }

@@ -1,5 +1,6 @@
 #pragma once
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
 #include "database/SqlStore.h"
 
 #include <QCryptographicHash>
@@ -95,6 +96,7 @@ protected:
     ~DatabaseTest() override
     {
         module_.reset();
+        records_.reset();
         server_.reset();
     }
     bool onServer() const { return ServerDatabase::Available(); }
@@ -130,6 +132,13 @@ protected:
             module_ = std::make_unique<TBRASKDataModule>(dir());
         return *module_;
     }
+    // The writer, as the treatment engine or the command line has one.
+    RecordStore &records()
+    {
+        if (!records_)
+            records_ = std::make_unique<RecordStore>(dir());
+        return *records_;
+    }
     CliRun run(const QStringList &args) { return RunCli(QStringList{"--database", dir()} + args); }
 
     // Runs `sql` on a connection of its own and returns the first value.
@@ -150,7 +159,10 @@ protected:
         battery.Type = type;
         battery.Form = form;
         battery.Brand = QStringLiteral("Akku %1").arg(id);
-        module().InsertBattery(battery);
+        records().InsertBattery(battery);
+        // As the engine's notice makes the windows' lists follow.
+        if (module_)
+            module_->Follow({RecordChange::BatteryAdded, id, 0});
         return battery;
     }
     int addService(int batteryID, int program, int steps, int samplesPerStep)
@@ -158,17 +170,20 @@ protected:
         TBRASKDataModule::Service service;
         service.BatteryID = batteryID;
         service.Program = program;
-        module().InsertService(service);
+        records().InsertService(service);
         for (int step = 1; step <= steps; ++step) {
             StepRecord record{service.ID, step, step % 2, 100 * step};
-            module().InsertStep(record);
+            records().InsertStep(record);
             for (int i = 0; i < samplesPerStep; ++i)
-                module().InsertSample({service.ID, step, i, 1200 + i, 100, 0});
+                records().InsertSample({service.ID, step, i, 1200 + i, 100, 0});
         }
+        if (module_)
+            module_->Follow({RecordChange::ServiceAdded, batteryID, service.ID});
         return service.ID;
     }
 
     QTemporaryDir temp_;
     mutable std::unique_ptr<ServerDatabase> server_;
     std::unique_ptr<TBRASKDataModule> module_;
+    std::unique_ptr<RecordStore> records_;
 };

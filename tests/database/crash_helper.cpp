@@ -1,6 +1,6 @@
-// Inserts samples into the database in DIR through the data module and writes
+// Inserts samples into the database in DIR through a record store and writes
 // the number of every insert that has returned to stdout, until it is killed.
-#include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -13,7 +13,7 @@ int main(int argc, char **argv)
         return 2;
     }
     try {
-        TBRASKDataModule module(QString::fromLocal8Bit(argv[1]));
+        RecordStore module(QString::fromLocal8Bit(argv[1]));
         for (int i = 1;; ++i) {
             module.InsertSample({1, 1, i, 1000 + i, 50, 0});
             std::printf("%d\n", i);

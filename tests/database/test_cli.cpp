@@ -2,6 +2,9 @@
 
 #include <QSet>
 
+#include <memory>
+#include <vector>
+
 using Cli = DatabaseTest;
 
 TEST_F(Cli, AddListDelete)
@@ -33,6 +36,34 @@ TEST_F(Cli, AddListDelete)
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 2);
 }
 
+// Three programs adding batteries at the same moment, as three PCs on a lab
+// database do: every add succeeds, and no ID is given twice.
+TEST_F(Cli, ConcurrentAddsAllSucceedWithDistinctIDs)
+{
+    module();   // the database exists before the programs start
+    constexpr int programs = 3, each = 15;
+    QString script = QStringLiteral("for i in $(seq %1); do \"$0\" --database \"$1\" battery add --capacity 600 "
+                                    "--type NMH --cells 4 || echo failed; done")
+                         .arg(each);
+    std::vector<std::unique_ptr<QProcess>> adders;
+    for (int i = 0; i < programs; ++i) {
+        adders.push_back(std::make_unique<QProcess>());
+        adders.back()->setProcessChannelMode(QProcess::MergedChannels);
+        adders.back()->start("sh", {"-c", script, QStringLiteral(BRASKON_CLI), dir()});
+    }
+    QStringList ids;
+    for (const auto &adder : adders) {
+        ASSERT_TRUE(adder->waitForFinished(120000));
+        ids += QString::fromUtf8(adder->readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+    const QSet<QString> distinct(ids.begin(), ids.end());
+    EXPECT_EQ(ids.size(), programs * each) << ids.join(' ').toStdString();
+    EXPECT_EQ(distinct.size(), programs * each) << ids.join(' ').toStdString();
+    EXPECT_FALSE(distinct.contains("failed"));
+    EXPECT_EQ(scalar("SELECT COUNT(DISTINCT F_ID) FROM batteries"), programs * each);
+    EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'batteries'"), programs * each + 1);
+}
+
 TEST_F(Cli, ErrorsStoreNothing)
 {
     ASSERT_EQ(run({"battery", "add", "--id", "5", "--capacity", "100", "--type", "NC", "--cells", "2"}).status, 0);
@@ -61,7 +92,7 @@ TEST_F(Cli, SamplesAsCsvWithHeaderDotDecimalsAndCapacityPerStep)
     const int service = addService(20, 1, 2, 0);
     // Step 1 discharging at 500 mA for an hour, then step 2; a sample of a
     // step without a row keeps its place with an empty function.
-    module().InsertSamples({{service, 1, 0, 1365, 500, 0}, {service, 1, 1800, 1250, 500, 0},
+    records().InsertSamples({{service, 1, 0, 1365, 500, 0}, {service, 1, 1800, 1250, 500, 0},
                             {service, 1, 3600, 1001, 500, 0}, {service, 2, 3600, 1200, -200, 0},
                             {service, 2, 5400, 1420, -200, 0}, {service, 7, 5500, 1430, 0, 0}});
     module_.reset();

@@ -20,17 +20,31 @@ TEST_F(DataModule, SortingAnEmptyListKeepsItClosedAndUnknownColumnsAreRefused)
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 3);
 }
 
-// The proposal reaching a typed ID: accepting advances first, then the post
-// fails and leaves no half-made row (proposal and typed IDs: Cli.AddListDelete).
-TEST_F(DataModule, ProposalReachingATypedIDAdvancesAndTheDuplicateLeavesNoRow)
+// The proposal passes typed IDs; a kept proposal another program took
+// meanwhile gets the next free ID, and a typed ID in use stores nothing
+// (proposal and typed IDs: Cli.AddListDelete, concurrent adds: Cli.ConcurrentAdds...).
+TEST_F(DataModule, ATakenProposalGetsTheNextFreeIDAndATypedIDInUseStoresNothing)
 {
     addBattery(20);
     execute("UPDATE nextid SET NextID = 20 WHERE TableName = 'batteries'");
-    module().AdvanceBatteryID();
-    EXPECT_THROW(addBattery(20, 12, 2), DatabaseError);
     EXPECT_EQ(module().PeekBatteryID(), 21);
-    EXPECT_EQ(make_tuple(1LL, 6LL), make_tuple(scalar("SELECT COUNT(*) FROM batteries"),
-                                               scalar("SELECT F_Cells FROM batteries WHERE F_ID = 20")));
+    TBRASKDataModule::Battery kept;
+    kept.ID = 20;   // the proposal a dialog showed before battery 20 was stored
+    kept.Cells = 12;
+    const AddedBattery added = records().AddBattery(kept, 20);
+    EXPECT_EQ(make_tuple(added.ID, added.ProposalTaken(), kept.ID, module().PeekBatteryID()),
+              make_tuple(21, true, 21, 22));
+    TBRASKDataModule::Battery typed;
+    typed.ID = 21;
+    try {
+        records().AddBattery(typed, 22);
+        ADD_FAILURE() << "stored twice";
+    } catch (const DatabaseError &error) {
+        EXPECT_EQ(error.message(), "Ein Akku mit der ID 21 ist bereits vorhanden");
+    }
+    EXPECT_EQ(make_tuple(2LL, 12LL, 22LL),
+              make_tuple(scalar("SELECT COUNT(*) FROM batteries"), scalar("SELECT F_Cells FROM batteries WHERE F_ID = 21"),
+                         scalar("SELECT NextID FROM nextid WHERE TableName = 'batteries'")));
 }
 
 TEST_F(DataModule, CountersThatCannotGiveAValidIDAreErrors)
@@ -39,7 +53,7 @@ TEST_F(DataModule, CountersThatCannotGiveAValidIDAreErrors)
     TBRASKDataModule::Service service;
     service.BatteryID = 1;
     execute("UPDATE nextid SET NextID = 2147483646");   // the last valid ID is still given
-    module().InsertService(service);
+    records().InsertService(service);
     EXPECT_EQ(make_tuple(module().PeekBatteryID(), service.ID), make_tuple(2147483646, 2147483646));
     execute("DELETE FROM services");
     // Stored counters that cannot give a new ID; "" stands for no counter rows at all.
@@ -51,9 +65,9 @@ TEST_F(DataModule, CountersThatCannotGiveAValidIDAreErrors)
         execute(stored.isEmpty() ? QStringLiteral("DELETE FROM nextid") : "UPDATE nextid SET NextID = " + stored);
         const QVariant before = query("SELECT NextID FROM nextid WHERE TableName = 'services'");
         EXPECT_THROW(module().PeekBatteryID(), DatabaseError);
-        EXPECT_THROW(module().AdvanceBatteryID(), DatabaseError);
+        EXPECT_THROW(records().AdvanceBatteryID(), DatabaseError);
         try {
-            module().InsertService(service);
+            records().InsertService(service);
             ADD_FAILURE() << "got ID " << service.ID;
         } catch (const DatabaseError &error) {
             EXPECT_TRUE(error.message().contains(stored.isEmpty() ? "services" : "keine g\u00fcltige neue ID"))
@@ -73,10 +87,12 @@ TEST_F(DataModule, DeletingABatteryOrATreatmentCascades)
     const int other = addService(2, 1, 1, 5);
     const int bare = addService(2, 0, 0, 0);   // samples, but no steps
     for (int i = 0; i < 4; ++i)
-        module().InsertSample({bare, 1, i, 1000, 10, 0});
+        records().InsertSample({bare, 1, i, 1000, 10, 0});
     module().ReopenBatteries(1);
     ASSERT_EQ(module().ServiceQuery()->rowCount(), 2);
-    module().DeleteSelectedBattery();
+    ASSERT_TRUE(records().DeleteBattery(1));
+    EXPECT_FALSE(records().DeleteBattery(1));
+    module().Follow({RecordChange::BatteryDeleted, 1, 0});
     EXPECT_EQ(make_tuple(1LL, 2LL, 1LL, 0LL, 9LL, 2),
               make_tuple(scalar("SELECT COUNT(*) FROM batteries"), scalar("SELECT COUNT(*) FROM services"),
                          scalar("SELECT COUNT(*) FROM sub"),
@@ -84,7 +100,8 @@ TEST_F(DataModule, DeletingABatteryOrATreatmentCascades)
                          scalar("SELECT COUNT(*) FROM samples"), module().SelectedBatteryID()));
     module().ReopenServices(bare);
     ASSERT_EQ(module().SelectedServiceID(), bare);
-    module().DeleteSelectedService();
+    ASSERT_TRUE(records().DeleteService(bare));
+    module().Follow({RecordChange::ServiceDeleted, 0, bare});
     EXPECT_EQ(make_tuple(5LL, 5LL, other),
               make_tuple(scalar(QString("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(other)),
                          scalar("SELECT COUNT(*) FROM samples"), module().SelectedServiceID()));
@@ -104,9 +121,9 @@ TEST_F(DataModule, RowsRoundTripAndMissingOnesAreNotFound)
     ASSERT_TRUE(module().GetSubService(step));
     EXPECT_EQ(step.Parameter, 200);
     StepRecord missing{service, 9};
-    EXPECT_FALSE(module().StoreStepResult(missing) || module().GetSubService(missing));
+    EXPECT_FALSE(records().StoreStepResult(missing) || module().GetSubService(missing));
     StepRecord duplicate{service, 1, 1, 100};
-    EXPECT_THROW(module().InsertStep(duplicate), DatabaseError);
+    EXPECT_THROW(records().InsertStep(duplicate), DatabaseError);
 }
 
 TEST_F(DataModule, TreatmentAndStepsAreStoredTogetherOrNotAtAll)
@@ -118,12 +135,13 @@ TEST_F(DataModule, TreatmentAndStepsAreStoredTogetherOrNotAtAll)
     // The second step's current does not fit its column: nothing is stored,
     // not even the treatment row, and the counter is not used up.
     std::vector<StepRecord> steps = {{0, 1, 0, 500}, {0, 2, 1, 40000}};
-    EXPECT_THROW(module().InsertServiceWithSteps(service, steps), DatabaseError);
+    EXPECT_THROW(records().InsertServiceWithSteps(service, steps), DatabaseError);
     EXPECT_EQ(make_tuple(0LL, 1LL), make_tuple(scalar("SELECT (SELECT COUNT(*) FROM services) + (SELECT COUNT(*) FROM sub)"),
                                                scalar("SELECT NextID FROM nextid WHERE TableName = 'services'")));
 
     steps[1].Parameter = 300;
-    module().InsertServiceWithSteps(service, steps);
+    records().InsertServiceWithSteps(service, steps);
+    module().Follow({RecordChange::ServiceAdded, 1, service.ID});
     EXPECT_EQ(make_tuple(1, 1, 1), make_tuple(service.ID, steps[1].ServiceID, module().SelectedServiceID()));
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM sub WHERE F_ServiceID = 1 AND F_State = 0"), 2);
 }

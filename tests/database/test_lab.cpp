@@ -19,7 +19,7 @@ TEST_F(LabDatabase, WritersOnSeveralConnectionsNeverShareAnID)
     constexpr int perWriter = 40, all = 3 * perWriter;
     QVector<int> ids[3];
     auto writer = [this](QVector<int> &out) {
-        TBRASKDataModule pc(dir());   // a connection of its own, as another PC has
+        RecordStore pc(dir());   // a connection of its own, as another PC has
         for (int i = 0; i < perWriter; ++i) {
             TBRASKDataModule::Service service;
             service.BatteryID = 1;
@@ -54,7 +54,7 @@ TEST_F(LabDatabase, ListsFollowAnotherPCAndKeepTheCurrentRow)
     module().SubServiceQuery()->setCurrentRow(1);
     module().FollowOtherPCs();
 
-    TBRASKDataModule other(dir());
+    RecordStore other(dir());
     QElapsedTimer clock;
     clock.start();
     TBRASKDataModule::Battery battery;
@@ -90,16 +90,16 @@ TEST_F(LabDatabase, BrokenConnectionFailsTheWriteAndIsMadeAgain)
     restart();
     QElapsedTimer clock;
     clock.start();
-    EXPECT_THROW(module().InsertSample({service, 1, 10, 1300, 100, 0}), DatabaseConnectionError);
+    EXPECT_THROW(records().InsertSample({service, 1, 10, 1300, 100, 0}), DatabaseConnectionError);
     EXPECT_LT(clock.elapsed(), 3000);
     // The next call connects again and stores.
-    module().InsertSample({service, 1, 11, 1301, 100, 0});
+    records().InsertSample({service, 1, 11, 1301, 100, 0});
     EXPECT_EQ(stored(), 2);
     // A transaction that lost its connection stores none of its rows.
     restart();
-    EXPECT_THROW(module().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}}),
+    EXPECT_THROW(records().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}}),
                  DatabaseConnectionError);
-    module().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}});
+    records().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}});
     EXPECT_EQ(stored(), 4);
 }
 

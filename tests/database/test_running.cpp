@@ -21,7 +21,7 @@ protected:
         TBRASKDataModule::RunningTreatment row;
         row.ServiceID = addService(batteryID, 3, 2, 1);
         row.Terminal = QStringLiteral("Lumo an COM1");
-        module().RegisterRunning(row);
+        records().RegisterRunning(row);
         return row.ServiceID;
     }
 };
@@ -41,15 +41,17 @@ TEST_F(RunningTreatments, DatabaseWithoutTheTableWorksAndIsNotChanged)
     addBattery(1);
     const int id = addService(1, 3, 2, 1);
     module_.reset();
+    records_.reset();
     const QByteArray untouched = digest();
     TBRASKDataModule::RunningTreatment row;
     row.ServiceID = id;
     EXPECT_EQ(make_tuple(true, State::Ended, false),
               make_tuple(module().RunningTreatments().isEmpty(), module().StateOf(id), module().FindRunning(row)));
-    module().UpdateRunning(id, 0, 10, 5);
-    module().UnregisterRunning(id);
+    records().UpdateRunning(id, 0, 10, 5);
+    records().UnregisterRunning(id);
     EXPECT_EQ(0, scalar("SELECT COUNT(*) FROM sqlite_master WHERE name = 'running'"));
     module_.reset();
+    records_.reset();
     EXPECT_EQ(untouched, digest()) << "looking for running treatments writes nothing";
 }
 
@@ -91,10 +93,9 @@ TEST_F(RunningTreatments, DeletingWhatALiveOwnerRecordsIsRefused)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("owner"));
 
-    EXPECT_THROW(module().DeleteService(recorded), RecordingBusyError);
-    module().ReopenBatteries(1);
+    EXPECT_THROW(records().DeleteService(recorded), RecordingBusyError);
     try {
-        module().DeleteSelectedBattery();
+        records().DeleteBattery(1);
         ADD_FAILURE() << "battery 1 was deleted";
     } catch (const RecordingBusyError &error) {
         EXPECT_TRUE(error.message().startsWith(
@@ -106,8 +107,7 @@ TEST_F(RunningTreatments, DeletingWhatALiveOwnerRecordsIsRefused)
 
     // The interrupted one goes, and its registration with it.
     EXPECT_EQ(State::Interrupted, module().StateOf(interrupted));
-    module().ReopenBatteries(2);
-    module().DeleteSelectedBattery();
+    EXPECT_TRUE(records().DeleteBattery(2));
     EXPECT_EQ(make_tuple(1LL, 1LL), make_tuple(scalar("SELECT COUNT(*) FROM services"), scalar("SELECT COUNT(*) FROM running")));
 }
 

@@ -1,5 +1,7 @@
 #include "TestDatabase.h"
 
+#include <QElapsedTimer>
+
 #include <tuple>
 #include <thread>
 
@@ -28,6 +30,7 @@ TEST_F(Store, DamagedOrIncompleteDatabasesAreRefusedUnchanged)
     QFile::remove(file());
     addService(addBattery(1).ID, 1, 1, 0);
     module_.reset();
+    records_.reset();
     execute("INSERT INTO samples (F_ServiceID, F_Step, F_Time, F_Voltage, F_Current) "
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
             "SELECT 1, 1, i, 1200 + i % 100, 100 FROM n");
@@ -52,16 +55,17 @@ TEST_F(Store, ConcurrentWritersLoseNothing)
     constexpr int samples = 150, steps = 30;
     auto writer = [this](int service) {
         for (int i = 0; i < samples; ++i) {
-            module().InsertSample({service, i / 5 + 1, i, 1000 + i, i, 0});
+            records().InsertSample({service, i / 5 + 1, i, 1000 + i, i, 0});
             if (i % 5 == 0) {
                 StepRecord step{service, i / 5 + 1, 1, 100};
-                module().InsertStep(step);
+                records().InsertStep(step);
                 step.Duration = i;
                 step.State = OK;
-                module().StoreStepResult(step);
+                records().StoreStepResult(step);
             }
         }
     };
+    records();   // made before the threads share it
     std::thread a(writer, first);
     std::thread b(writer, second);
     writer(0);   // the main thread writes at the same time
@@ -71,10 +75,44 @@ TEST_F(Store, ConcurrentWritersLoseNothing)
         EXPECT_EQ(std::make_pair(qint64(samples), qint64(steps)),
                   std::make_pair(scalar(QString("SELECT COUNT(DISTINCT F_Time) FROM samples WHERE F_ServiceID = %1").arg(service)),
                                  scalar(QString("SELECT COUNT(*) FROM sub WHERE F_ServiceID = %1 AND F_State = 3").arg(service))));
+    records_.reset();
     module_.reset();
     if (!onServer())
         EXPECT_EQ(scalar("SELECT (SELECT integrity_check FROM pragma_integrity_check) = 'ok'"), 1);
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM samples"), 3 * samples);
+}
+
+// Another program holds the write lock (SQLite) or locks the samples away
+// (PostgreSQL): the windows' reads go on beside it, and one that would have
+// to wait gives up at once instead of holding up the window.
+TEST_F(Store, WindowsReadBesideALockAndNeverWaitLong)
+{
+    const int service = addService(addBattery(1).ID, 1, 1, 3);
+    module().ReopenBatteries(1);
+    const QString name = QStringLiteral("other-program");
+    {
+        QSqlDatabase other = OpenTestConnection(dir(), name);
+        QSqlQuery lock(other);
+        ASSERT_TRUE(onServer() ? lock.exec("BEGIN") && lock.exec("LOCK TABLE samples IN ACCESS EXCLUSIVE MODE")
+                               : lock.exec("BEGIN EXCLUSIVE"));
+        QElapsedTimer clock;
+        clock.start();
+        module().RefreshLists();
+        EXPECT_EQ(module().ServiceQuery()->rowCount(), 1);
+        if (onServer())
+            EXPECT_THROW(module().Reader().Samples(service), DatabaseBusyError);
+        else
+            EXPECT_EQ(module().Reader().Samples(service).size(), 3);
+        EXPECT_LT(clock.elapsed(), 5 * TBRASKDataModule::ReadWaitMs);
+        // A writer waits for the lock (here: a short wait, then busy).
+        records().Store().setBusyWait(100);
+        EXPECT_THROW(records().InsertSample({service, 1, 9, 1000, 10, 0}), DatabaseBusyError);
+        lock.exec("ROLLBACK");
+    }
+    QSqlDatabase::removeDatabase(name);
+    records().Store().setBusyWait(-1);
+    records().InsertSample({service, 1, 9, 1000, 10, 0});
+    EXPECT_EQ(module().Reader().Samples(service).size(), 4);
 }
 
 TEST_F(Store, KilledWriterKeepsEveryReturnedInsert)

@@ -1,14 +1,38 @@
 #pragma once
-// Rows written straight into a data module for the window and export tests,
-// and waiting for a condition while the event loop runs.
+// Rows written straight into the database of a data module for the window
+// and export tests (through a record store of the test's own, with a
+// connection of its own), and waiting for a condition while the event loop runs.
 
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 
 #include <functional>
+#include <memory>
+
+// The test's writer on the data module's database, made once per module and
+// deleted with it.
+class TestWriter : public QObject {
+public:
+    explicit TestWriter(TBRASKDataModule &data)
+        : QObject(&data),
+          records(data.IsShared() ? data.DatabaseFile() : QFileInfo(data.DatabaseFile()).absolutePath())
+    {
+    }
+    RecordStore records;
+};
+
+inline RecordStore &Records(TBRASKDataModule &data)
+{
+    auto *writer = data.findChild<TestWriter *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!writer)
+        writer = new TestWriter(data);
+    return writer->records;
+}
 
 inline bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 15000)
 {
@@ -30,7 +54,8 @@ inline int InsertBattery(TBRASKDataModule &data, int id, int capacity = 600, con
     battery.Type = type;
     battery.Cells = cells;
     battery.Brand = brand;
-    data.InsertBattery(battery);
+    Records(data).InsertBattery(battery);
+    data.ReopenBatteries(id);
     return id;
 }
 
@@ -43,12 +68,16 @@ inline int InsertTreatment(TBRASKDataModule &data, int batteryID, int program = 
     TBRASKDataModule::Service service;
     service.BatteryID = batteryID;
     service.Program = program;
-    data.InsertService(service);
+    RecordStore &records = Records(data);
+    records.InsertService(service);
     if (function >= 0) {
         StepRecord step{service.ID, 1, function, parameter, 0, 0, 0, 0};
-        data.InsertStep(step);
+        records.InsertStep(step);
     }
+    QVector<Sample> rows;
     for (int i = 0; i < samples; ++i)
-        data.InsertSample({service.ID, 1, i * interval, 1300 + i, parameter, 0});
+        rows.append({service.ID, 1, i * interval, 1300 + i, parameter, 0});
+    records.InsertSamples(rows);
+    data.ReopenServices(0);
     return service.ID;
 }

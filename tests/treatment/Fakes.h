@@ -1,5 +1,7 @@
 #pragma once
-// Recording stand-ins for the windows and the host of the treatment operations.
+// Recording stand-ins for the windows that show treatments: the live window of
+// a page and the diagrams, fed from the manager's reports as the main window
+// feeds the real ones.
 
 #include "ServiceViews.h"
 
@@ -30,7 +32,6 @@ public:
         Call("ShowWriteStatus");
         writeStatuses.push_back(status);
     }
-    void SetService(Service *service) override { this->service = service; }
     void SetNominalCapacity(int) override {}
     long Count(const std::string &name) const
     {
@@ -41,7 +42,6 @@ public:
     std::vector<std::string> calls;
     std::vector<WriteStatus> writeStatuses;
     std::string setup;   // "<caption>, <nominal voltage> V"
-    Service *service = nullptr;
 
 private:
     void Call(const std::string &name) { calls.push_back(name); }
@@ -63,37 +63,42 @@ public:
     std::vector<LiveSample> samples;
 };
 
-// Pages as a list of (battery ID, window); the first page is active after a deletion.
-class RecordingHost : public ServiceHost {
+// Pages as a list of (battery ID, treatment ID, window), made for every start
+// and fed with every report.
+class RecordingPages {
 public:
-    ServiceControlWindow *CreateServicePage(int batteryID) override
+    void Start(const TreatmentSetup &setup)
     {
-        pages.push_back({batteryID, std::make_unique<RecordingControlWindow>()});
-        return pages.back().window.get();
+        pages.push_back({setup.BatteryID, setup.ServiceID, std::make_unique<RecordingControlWindow>()});
+        SetUpControlWindow(*pages.back().window, setup);
     }
-    void DeleteServicePage(ServiceControlWindow *window) override
+    void Feed(const std::vector<PollReport> &reports)
     {
-        pages.erase(std::remove_if(pages.begin(), pages.end(), [window](const Page &p) { return p.window.get() == window; }),
-                    pages.end());
-        activePage = pages.empty() ? -1 : 0;
-    }
-    std::vector<LiveSampleSink *> DiagramWindows() override
-    {
-        std::vector<LiveSampleSink *> windows;
+        std::vector<LiveSampleSink *> sinks;
         for (auto &diagram : diagrams)
-            windows.push_back(diagram.get());
-        return windows;
+            sinks.push_back(diagram.get());
+        for (const PollReport &report : reports) {
+            for (Page &page : pages)
+                if (page.serviceID == report.ServiceID)
+                    FeedControlWindow(*page.window, report);
+            FeedDiagrams(sinks, report);
+        }
     }
-    void ShowBatteryPage() override { ++batteryPageShown; }
+    void Remove(int serviceID)
+    {
+        pages.erase(std::remove_if(pages.begin(), pages.end(), [serviceID](const Page &p) { return p.serviceID == serviceID; }),
+                    pages.end());
+        ++removed;
+    }
     RecordingControlWindow *Window(size_t page) { return pages.at(page).window.get(); }
 
     struct Page {
-        int batteryID;
+        int batteryID, serviceID;
         std::unique_ptr<RecordingControlWindow> window;
     };
     std::vector<Page> pages;
     std::vector<std::unique_ptr<RecordingDiagram>> diagrams;
-    int activePage = -1, batteryPageShown = 0;
+    int removed = 0;
 };
 
 } // namespace TreatmentTest

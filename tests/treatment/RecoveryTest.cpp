@@ -70,7 +70,7 @@ protected:
             EXPECT_EQ(make_tuple(printed[i].Step, printed[i].Voltage, printed[i].Current),
                       make_tuple(s.Step, s.Voltage, s.Current)) << "line " << i;
         }
-        EXPECT_EQ(interrupted ? TBRASKDataModule::RecordingState::Interrupted : TBRASKDataModule::RecordingState::Ended,
+        EXPECT_EQ(interrupted ? RecordStore::RecordingState::Interrupted : RecordStore::RecordingState::Ended,
                   database_->StateOf(serviceID));
     }
 };
@@ -184,7 +184,7 @@ TEST_F(RecoveryTest, KilledAtRandomMomentsLeavesSoundRecords)
             EXPECT_EQ(printed.captured(1).toInt(), serviceID) << where;
         }
         ExpectSoundAfterKill(output, serviceID, before, where, !exited);
-        interrupted = latest != 0 && database_->StateOf(latest) == TBRASKDataModule::RecordingState::Interrupted
+        interrupted = latest != 0 && database_->StateOf(latest) == RecordStore::RecordingState::Interrupted
                           ? latest : 0;
     }
 }

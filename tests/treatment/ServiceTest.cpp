@@ -16,14 +16,14 @@ TEST_F(ServiceTest, ProgramThreeRunsThroughDischargeChargeAndIdleWithTheExactWir
     const int id = service->ID();
 
     charger.SetStatus(0, Discharging(60, 10));
-    ASSERT_EQ(service, manager_->Tick(host_));
+    ASSERT_EQ(service, Tick());
     EXPECT_EQ(make_tuple(Laeuft, Folgt), make_tuple(StepRow(id, 1).State, StepRow(id, 2).State));
     charger.SetStatus(0, Discharging(600, 100));
-    manager_->Tick(host_);
+    Tick();
     EXPECT_TRUE(SamplesOf(id).empty());
 
     charger.SetStatus(0, Charging(30, 5));
-    manager_->Tick(host_);
+    Tick();
     EXPECT_EQ(make_tuple(OK, 600, 100), Step(id, 1));
     EXPECT_EQ(Laeuft, StepRow(id, 2).State);
     const std::vector<Sample> samples = SamplesOf(id);
@@ -31,13 +31,13 @@ TEST_F(ServiceTest, ProgramThreeRunsThroughDischargeChargeAndIdleWithTheExactWir
     EXPECT_EQ(make_tuple(2, 630, 500), make_tuple(samples[0].Step, samples[0].Time, samples[0].Current));
 
     charger.SetStatus(0, Charging(1200, 400));
-    manager_->Tick(host_);
+    Tick();
     charger.SetStatus(0, Idle());
-    manager_->Tick(host_);
+    Tick();
     EXPECT_EQ(make_tuple(OK, 1200, 400), Step(id, 2));
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(1u, SamplesOf(id).size()) << "the idle reading after the last step is no sample of a step 3";
-    EXPECT_EQ(nullptr, manager_->Tick(host_)) << "an ended treatment is not polled";
+    EXPECT_EQ(nullptr, Tick()) << "an ended treatment is not polled";
     // Stop, program, start; five status reads; the ended treatment stops its terminal.
     Bytes expected = {0x13, 0x14, 0x03, 0x01, 0x01, 0x04, 0x07, 0x08, 0x00, 0xC8, 0x01, 0xF4, 0x15};
     for (int poll = 0; poll < 5; ++poll)
@@ -61,9 +61,9 @@ TEST_F(ServiceTest, ProgramFourCreatesWaitingStepsAndChargerIdleInStepOneAbortsS
     EXPECT_TRUE(charger.Messages().empty()) << "the terminal is touched only by the first poll";
 
     charger.SetStatus(0, Charging(100, 50));
-    manager_->Tick(host_);
+    Tick();
     charger.SetStatus(0, Idle());
-    manager_->Tick(host_);
+    Tick();
     EXPECT_EQ(make_tuple(OK, 100, 50), Step(id, 1));
     EXPECT_EQ(make_tuple(Abgebrochen, 0, 0), Step(id, 2));   // never ran
     EXPECT_EQ(Folgt, StepRow(id, 3).State);
@@ -75,11 +75,11 @@ TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
 {
     ScriptedCharger &charger = AttachCharger(1, 1);
     const std::vector<UserStep> steps = ParseUserSteps({{"L", "100", "600"}, {"", "", ""}, {"E", "50", ""}});
-    Service *service = manager_->StartUserService(host_, BatteryID, steps, "Ohmrida an COM1");
+    Service *service = Started(manager_->StartUserService(BatteryID, steps, "Ohmrida an COM1"));
     ASSERT_EQ(2, service->StepCount());
 
     charger.SetStatus(0, Charging(300, 25, 1300));
-    manager_->Tick(host_);
+    Tick();
     Bytes program = charger.ProgramOf(0);
     ASSERT_EQ(11u, program.size());
     EXPECT_EQ(1, program[1]) << "a Laden step is loaded as program 1";
@@ -87,7 +87,7 @@ TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
 
     charger.ClearMessages();
     charger.SetStatus(0, Charging(600, 50, 1400));
-    manager_->Tick(host_);
+    Tick();
     EXPECT_EQ(make_tuple(OK, 300, 25), Step(service->ID(), 1));
     EXPECT_EQ(Laeuft, StepRow(service->ID(), 2).State);
     EXPECT_EQ(Service::Running, service->ServiceState());
@@ -105,12 +105,12 @@ TEST_F(ServiceTest, FailedStatusReadChangesNothingAndAnErrorCodeFailsTheStep)
     Service *service = StartStandard(3);
     const int id = service->ID();
     charger.SetStatus(0, Discharging(60, 10, 1200));
-    manager_->Tick(host_);
-    const size_t calls = host_.Window(0)->calls.size(), samples = SamplesOf(id).size();
+    Tick();
+    const size_t calls = pages_.Window(0)->calls.size(), samples = SamplesOf(id).size();
     charger.SetSilent(true);
-    EXPECT_EQ(service, manager_->Tick(host_));
+    EXPECT_EQ(service, Tick());
     EXPECT_EQ(make_tuple(false, calls, samples, 60, 10, Service::Running),
-              make_tuple(service->LastPollAnswered(), host_.Window(0)->calls.size(), SamplesOf(id).size(),
+              make_tuple(service->LastPollAnswered(), pages_.Window(0)->calls.size(), SamplesOf(id).size(),
                          service->LastStepTime(), service->LastCapacity(), service->ServiceState()));
     EXPECT_EQ(Laeuft, StepRow(id, 1).State);
     EXPECT_EQ("0\t2\n0\t-\n", Log());
@@ -118,11 +118,33 @@ TEST_F(ServiceTest, FailedStatusReadChangesNothingAndAnErrorCodeFailsTheStep)
     charger.SetSilent(false);
     for (const ChannelStatus &status : {Charging(5, 1), ChannelStatus{0x01, 5, 1350, 17, 42}}) {
         charger.SetStatus(0, status);
-        manager_->Tick(host_);
+        Tick();
     }
     EXPECT_EQ(make_tuple(OK, 60, 10), Step(id, 1));   // the values before the missed poll stayed
     // A terminal still showing its function does not turn the error into OK.
     EXPECT_EQ(make_tuple(Fehler, 42, 17), Step(id, 2));
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(Bytes{0x13}, charger.Messages().back());
+}
+
+// A start that could not reach the charger (its port missing, or held by
+// another program past its wait) counts for nothing: the step stays "folgt"
+// and the next poll sends the whole start again.
+TEST_F(ServiceTest, AStartThatCouldNotBeSentStaysFolgtAndGoesOutWithTheNextPoll)
+{
+    ScriptedCharger &charger = AttachCharger(1, 1);
+    Service *service = StartStandard(1, 500, 200);
+    const QByteArray device = qgetenv("BRASKON_COM1");
+    qputenv("BRASKON_COM1", "/nonexistent/com1");
+    EXPECT_EQ(service, Tick());
+    EXPECT_EQ(make_tuple(false, false, int(Folgt)),
+              make_tuple(service->LastPollSent(), service->LastPollAnswered(), StepRow(service->ID(), 1).State));
+    EXPECT_TRUE(charger.Messages().empty());
+    qputenv("BRASKON_COM1", device);
+    charger.SetStatus(0, Charging(5, 1));
+    Tick();
+    EXPECT_EQ(make_tuple(true, int(Laeuft)), make_tuple(service->LastPollAnswered(), StepRow(service->ID(), 1).State));
+    const Bytes program = charger.ProgramOf(0);
+    EXPECT_EQ((std::vector<Bytes>{{0x13}, program, {0x15}, {0x11}, {0x21}, {0x12}}), charger.Messages());
+    EXPECT_EQ("0\t-\n0\t1\n", Log());
 }

@@ -1,11 +1,16 @@
-// Treatments against braskon-sim: four Varn channels at once, refused commands,
-// settings that do not fit the program message, and braskon-cli run.
+// Treatments against braskon-sim: four Varn channels at once (in one program
+// and in four), refused commands, settings that do not fit the program
+// message, and braskon-cli run.
 
 #include "TreatmentFixture.h"
 
 #include "SimulatorProcess.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
+#include <memory>
+#include <set>
 #include <thread>
 
 using namespace TreatmentTest;
@@ -42,7 +47,7 @@ protected:
         const auto until = Clock::now() + std::chrono::seconds(seconds);
         auto ended = [](const Service *s) { return s->ServiceState() == Service::Ended; };
         while (!std::all_of(services.begin(), services.end(), ended) && Clock::now() < until) {
-            manager_->Tick(host_);
+            Tick();
             std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         }
         return std::all_of(services.begin(), services.end(), ended);
@@ -72,11 +77,11 @@ TEST_F(SimulatedChargerTest, FourVarnChannelsRunDifferentTreatmentsRoundRobin)
     std::vector<Service *> services;
     for (int i = 0; i < 4; ++i) {
         AddBattery(11 + i, 600, types[i], cells[i]);
-        services.push_back(manager_->StartStandardService(host_, 11 + i, 1 + i, 600, 600,
-                                                          "Varn/Akku" + std::to_string(1 + i) + " an COM2"));
+        services.push_back(Started(manager_->StartStandardService(11 + i, 1 + i, 600, 600,
+                                                          "Varn/Akku" + std::to_string(1 + i) + " an COM2")));
     }
     for (Service *service : services)
-        EXPECT_EQ(service, manager_->Tick(host_));
+        EXPECT_EQ(service, Tick());
     sim->control("set-speed 3000");
     ASSERT_TRUE(TickUntilEnded(services));
     for (size_t i = 0; i < services.size(); ++i) {
@@ -106,21 +111,21 @@ TEST_F(SimulatedChargerTest, RefusedCommandEndsTheTreatmentWithFehler)
         const size_t from = sim->trace().size();
         Service *service = StartStandard(3);
         const int id = service->ID();
-        EXPECT_EQ(service, manager_->Tick(host_));
+        EXPECT_EQ(service, Tick());
         EXPECT_EQ(Service::Ended, service->ServiceState());
         EXPECT_EQ(make_tuple(Fehler, Folgt), make_tuple(StepRow(id, 1).State, StepRow(id, 2).State));
         EXPECT_TRUE(SamplesOf(id).empty());
         EXPECT_EQ(CommandsSince(*sim, from), wire);
-        manager_->StopService(host_, service);
+        Stop(service);
         EXPECT_EQ(Fehler, StepRow(id, 1).State) << "closing an ended treatment writes nothing";
     }
 
     // A user program whose second step the charger refuses to start.
     sim->control("clear 1");
     sim->control("set-speed 600");
-    Service *user = manager_->StartUserService(host_, BatteryID, {{Laden, 300, 60}, {Entladen, 200, 0}},
-                                               "Ohmrida an COM1");
-    EXPECT_EQ(user, manager_->Tick(host_));
+    Service *user = Started(manager_->StartUserService(BatteryID, {{Laden, 300, 60}, {Entladen, 200, 0}},
+                                               "Ohmrida an COM1"));
+    EXPECT_EQ(user, Tick());
     sim->control("fault 1 refuse=0x15");
     EXPECT_TRUE(TickUntilEnded({user}, 20, 20));
     EXPECT_EQ(make_tuple(OK, Fehler), make_tuple(StepRow(user->ID(), 1).State, StepRow(user->ID(), 2).State));
@@ -135,16 +140,16 @@ TEST_F(SimulatedChargerTest, BadStartsAreRefusedBeforeAnythingIsWrittenOrSent)
     const size_t from = sim->trace().size();
     const std::vector<std::pair<std::function<Service *()>, QString>> starts = {
         {[&] { return StartStandard(3, 500, 200, "Ohmrida an COM9"); }, "Ohmrida an COM9"},
-        {[&] { return manager_->StartStandardService(host_, 99, 3, 500, 200, "Ohmrida an COM1"); }, ""},
+        {[&] { return Started(manager_->StartStandardService(99, 3, 500, 200, "Ohmrida an COM1")); }, ""},
         {[&] { return StartStandard(7); }, ""},   // programs without steps
-        {[&] { return manager_->StartUserService(host_, BatteryID, {}, "Ohmrida an COM1"); }, ""},
-        {[&] { return manager_->StartStandardService(host_, 30, 1, 500, 500, "Ohmrida an COM1"); },
+        {[&] { return Started(manager_->StartUserService(BatteryID, {}, "Ohmrida an COM1")); }, ""},
+        {[&] { return Started(manager_->StartStandardService(30, 1, 500, 500, "Ohmrida an COM1")); },
          "die Kapazität 70000 mAh"},
-        {[&] { return manager_->StartStandardService(host_, 31, 1, 500, 500, "Ohmrida an COM1"); },
+        {[&] { return Started(manager_->StartStandardService(31, 1, 500, 500, "Ohmrida an COM1")); },
          "die Zellenzahl 260 Zellen"},
         {[&] { return StartStandard(3, 500, 70000); }, "der Strom 70000 mA"},
-        {[&] { return manager_->StartUserService(host_, BatteryID, {{Laden, 300, 0}, {Entladen, 66000, 0}},
-                                                 "Ohmrida an COM1"); },
+        {[&] { return Started(manager_->StartUserService(BatteryID, {{Laden, 300, 0}, {Entladen, 66000, 0}},
+                                                 "Ohmrida an COM1")); },
          "der Strom 66000 mA"},
     };
     for (const auto &[start, reason] : starts) {
@@ -159,7 +164,7 @@ TEST_F(SimulatedChargerTest, BadStartsAreRefusedBeforeAnythingIsWrittenOrSent)
         }
     }
     EXPECT_EQ(0, manager_->Count());
-    EXPECT_TRUE(host_.pages.empty());
+    EXPECT_TRUE(pages_.pages.empty());
     EXPECT_EQ(1, database_->AllocateServiceID()) << "no treatment row was written, no ID used up";
     EXPECT_TRUE(CommandsSince(*sim, from).empty());
 }
@@ -202,4 +207,49 @@ TEST_F(RunCommandTest, TerminateSignalAbortsTheTreatment)
     EXPECT_EQ(make_tuple(Abgebrochen, Folgt), make_tuple(StepRow(1, 1).State, StepRow(1, 2).State));
     EXPECT_FALSE(SamplesOf(1).empty()) << "the records stay";
     EXPECT_EQ(0u, sim.trace().back().find("COM1 rx 13")) << "the terminal was stopped";
+}
+
+// Four programs, one per channel of one Varn, started together: each waits
+// for the others' exchanges on the shared port instead of losing its own, so
+// all start and every poll is answered and stored; none invents a step result.
+TEST_F(RunCommandTest, FourProgramsOnTheChannelsOfOneVarnAllStartAndEveryPollIsAnsweredAndStored)
+{
+    SimTest::SimulatorProcess sim({"--port", "2=varn", "--speed", "60", "--soc", "60"});
+    sim.start();
+    constexpr int channels = 4, polls = 15;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int channel = 1; channel <= channels; ++channel) {
+        AddBattery(10 + channel, 600, 1, 4);
+        runs.push_back(std::make_unique<QProcess>());
+        StartCli(*runs.back(), {"run", "--battery", QString::number(10 + channel), "--terminal",
+                                QStringLiteral("Varn/Akku%1 an COM2").arg(channel), "--program", "1", "--charge", "300",
+                                "--discharge", "300", "--tick-ms", "100", "--min-delta-u", "0", "--min-delta-i", "0"});
+    }
+    std::vector<QString> outputs(channels);
+    for (int i = 0; i < channels; ++i)
+        EXPECT_TRUE(ReadUntil(*runs[i], outputs[i], [](const QString &out) { return PollLines(out).size() >= polls; }, 60))
+            << outputs[i].toStdString();
+    for (int i = 0; i < channels; ++i) {
+        ::kill(static_cast<pid_t>(runs[i]->processId()), SIGTERM);
+        ASSERT_TRUE(runs[i]->waitForFinished(20000));
+        outputs[i] += QString::fromUtf8(runs[i]->readAll());
+    }
+    std::set<int> services;
+    for (int i = 0; i < channels; ++i) {
+        SCOPED_TRACE(outputs[i].toStdString());
+        const QRegularExpressionMatch started = QRegularExpression("^Behandlung (\\d+): Varn/Akku(\\d) an COM2",
+                                                                   QRegularExpression::MultilineOption)
+                                                    .match(outputs[i]);
+        ASSERT_TRUE(started.hasMatch());
+        EXPECT_EQ(started.captured(2).toInt(), i + 1);
+        const int service = started.captured(1).toInt();
+        services.insert(service);
+        EXPECT_FALSE(outputs[i].contains("keine Antwort"));
+        EXPECT_FALSE(outputs[i].contains("OK (Dauer"));
+        const std::vector<PollLine> lines = PollLines(outputs[i]);
+        EXPECT_GE(lines.size(), size_t(polls));
+        EXPECT_EQ(SamplesOf(service).size(), lines.size()) << "every answered poll is one stored sample";
+        EXPECT_EQ(make_tuple(int(Abgebrochen), true), make_tuple(StepRow(service, 1).State, StepRow(service, 1).Duration > 0));
+    }
+    EXPECT_EQ(services.size(), size_t(channels));
 }

@@ -1,12 +1,14 @@
 #pragma once
 // A temporary database with one battery, log.txt in a temporary working
-// directory, terminal and service managers; braskon-cli runs on the same database.
+// directory, the record store, terminal registry and service manager the
+// engine holds (here on the test's thread), and pages fed from the manager's
+// reports; braskon-cli runs on the same database.
 
 #include "Fakes.h"
 #include "ScriptedCharger.h"
 #include "Serviceman.h"
 #include "charger/TerminalManager.h"
-#include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 #include <QDir>
 #include <QProcess>
@@ -72,7 +74,7 @@ protected:
         char buffer[4096];
         previousDirectory_ = getcwd(buffer, sizeof buffer) ? buffer : "/";
         ASSERT_EQ(0, chdir(dir_.path().toLocal8Bit().constData()));
-        database_ = std::make_unique<TBRASKDataModule>(dir_.path());
+        database_ = std::make_unique<RecordStore>(dir_.path());
         AddBattery(BatteryID, 1800, 1, 4);
         terminals_ = std::make_unique<Ohmrida::TerminalManager>();
         manager_ = std::make_unique<TServiceManager>(*database_, *terminals_);
@@ -100,7 +102,7 @@ protected:
 
     void AddBattery(int id, int capacity, int type, int cells)
     {
-        TBRASKDataModule::Battery battery;
+        RecordStore::Battery battery;
         battery.ID = id;
         battery.Capacity = capacity;
         battery.Type = type;
@@ -124,17 +126,39 @@ protected:
 
     std::vector<Sample> SamplesOf(int serviceID)
     {
-        std::vector<Sample> samples;
-        database_->SelectSamples(serviceID);
-        for (bool more = database_->FirstSample(); more; more = database_->NextSample())
-            database_->GetSample(samples.emplace_back());
-        return samples;
+        const QVector<Sample> samples = database_->Samples(serviceID);
+        return std::vector<Sample>(samples.begin(), samples.end());
     }
 
+    // A treatment the manager started gets its page, as the engine's report makes one.
+    Service *Started(Service *service)
+    {
+        pages_.Start(manager_->SetupOf(*service));
+        return service;
+    }
     Service *StartStandard(int program, int charge = 500, int discharge = 200,
                            const std::string &terminal = "Ohmrida an COM1")
     {
-        return manager_->StartStandardService(host_, BatteryID, program, charge, discharge, terminal);
+        return Started(manager_->StartStandardService(BatteryID, program, charge, discharge, terminal));
+    }
+    // One tick, its reports fed to the pages; the treatment polled.
+    Service *Tick()
+    {
+        const TServiceManager::TickResult tick = manager_->Tick();
+        pages_.Feed(tick.Reports);
+        return tick.Polled;
+    }
+    // Stops the treatment; its page goes, also when its records could not be written.
+    void Stop(Service *service)
+    {
+        const int id = service->ID();
+        try {
+            manager_->StopService(service);
+        } catch (...) {
+            pages_.Remove(id);
+            throw;
+        }
+        pages_.Remove(id);
     }
 
     std::string Log()
@@ -199,11 +223,11 @@ protected:
 
     QTemporaryDir dir_;
     std::string previousDirectory_;
-    std::unique_ptr<TBRASKDataModule> database_;
+    std::unique_ptr<RecordStore> database_;
     std::unique_ptr<Ohmrida::TerminalManager> terminals_;
     std::unique_ptr<TServiceManager> manager_;
     std::vector<std::unique_ptr<ScriptedCharger>> chargers_;
-    RecordingHost host_;
+    RecordingPages pages_;
 };
 
 } // namespace TreatmentTest

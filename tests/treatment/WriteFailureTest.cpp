@@ -29,12 +29,12 @@ protected:
     long TimedTick()   // ms
     {
         const auto start = Clock::now();
-        manager_->Tick(host_);
+        Tick();
         return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     }
     int RegisteredStep(int serviceID)
     {
-        TBRASKDataModule::RunningTreatment row;
+        RecordStore::RunningTreatment row;
         row.ServiceID = serviceID;
         EXPECT_TRUE(database_->FindRunning(row));
         return row.Step;
@@ -48,9 +48,9 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
     ScriptedCharger &charger = AttachCharger(1, 1);
     Service *service = StartStandard(3, 500, 200);
     const int id = service->ID();
-    RecordingControlWindow *window = host_.Window(0);
+    RecordingControlWindow *window = pages_.Window(0);
     charger.SetStatus(0, Discharging(60, 10, 1200));
-    ASSERT_EQ(service, manager_->Tick(host_));
+    ASSERT_EQ(service, Tick());
 
     auto lock = std::make_unique<SimTest::SqliteLock>(database_->DatabaseFile());
     window->calls.clear();
@@ -81,7 +81,7 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
 
     // The end waits too; the treatment stays registered until its rows are in.
     charger.SetStatus(0, Idle(1250));
-    manager_->Tick(host_);
+    Tick();
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_TRUE(manager_->HasUnwritten());
     EXPECT_EQ(0, RegisteredStep(id));
@@ -90,7 +90,7 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
 
     lock.reset();
     window->calls.clear();
-    EXPECT_EQ(nullptr, manager_->Tick(host_)) << "an ended treatment is not polled, but written";
+    EXPECT_EQ(nullptr, Tick()) << "an ended treatment is not polled, but written";
     EXPECT_FALSE(manager_->HasUnwritten() || service->HasPendingWrites());
     const std::vector<std::tuple<int, int, int, int>> all = {
         {1, 60, 1200, 200}, {1, 120, 1190, 200}, {2, 125, 1300, 500}, {2, 185, 1310, 500}};
@@ -102,7 +102,7 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
     const WriteStatus recovered = window->writeStatuses.back();
     EXPECT_EQ(make_tuple(false, 3, 3), make_tuple(recovered.Failing, recovered.RecoveredSamples, recovered.RecoveredSteps));
     EXPECT_EQ((std::vector<std::string>{"ShowWriteStatus", "RefreshSteps"}), window->calls);
-    manager_->Tick(host_);
+    Tick();
     EXPECT_EQ(all, Stored(id)) << "nothing is written twice by later ticks";
 }
 
@@ -116,17 +116,17 @@ TEST_F(WriteFailureTest, StopDuringTheOutageStopsTheChargerAndWritesLater)
     Service *other = StartStandard(3, 500, 200, "Ohmrida an COM2");
     const int id = service->ID(), otherID = other->ID();
     charger.SetStatus(0, Discharging(60, 10, 1200));
-    manager_->Tick(host_);
-    manager_->Tick(host_);
-    EXPECT_NO_THROW(manager_->StopService(host_, other));
+    Tick();
+    Tick();
+    EXPECT_NO_THROW(Stop(other));
     EXPECT_EQ(make_tuple(Abgebrochen, 60, 10), Step(otherID, 1));
 
     auto lock = std::make_unique<SimTest::SqliteLock>(database_->DatabaseFile());
     charger.SetStatus(0, Discharging(90, 15, 1195));
-    manager_->Tick(host_);
+    Tick();
     charger.ClearMessages();
     try {
-        manager_->StopService(host_, service);
+        Stop(service);
         FAIL() << "the stop must report the failed write";
     } catch (const DatabaseError &error) {
         const std::string text = error.what();
@@ -134,12 +134,12 @@ TEST_F(WriteFailureTest, StopDuringTheOutageStopsTheChargerAndWritesLater)
             EXPECT_NE(std::string::npos, text.find(part)) << text;
     }
     EXPECT_EQ(std::vector<Bytes>{Bytes{0x13}}, charger.Messages()) << "the charger is stopped first";
-    EXPECT_EQ(make_tuple(0, true, 1), make_tuple(manager_->Count(), host_.pages.empty(), host_.batteryPageShown - 1));
+    EXPECT_EQ(make_tuple(0, true, 2), make_tuple(manager_->Count(), pages_.pages.empty(), pages_.removed));
     EXPECT_EQ(make_tuple(true, 2), make_tuple(manager_->HasUnwritten(), manager_->WaitingWrites()));
     EXPECT_EQ(make_tuple(Laeuft, 0, 0), Step(id, 1));
 
     lock.reset();
-    manager_->Tick(host_);
+    Tick();
     EXPECT_FALSE(manager_->HasUnwritten());
     EXPECT_EQ((std::vector<std::tuple<int, int, int, int>>{{1, 60, 1200, 200}, {1, 90, 1195, 200}}), Stored(id));
     EXPECT_EQ(make_tuple(Abgebrochen, 90, 15), Step(id, 1));

@@ -72,7 +72,7 @@ TEST_F(WriteOutageTest, LockLongerThanTheBusyTimeOutLosesNothingAndStepsEndAsThe
         EXPECT_GT(last.Time * last.Capacity, 0) << function;
     }
     EXPECT_TRUE(database_->RunningTreatments().isEmpty());
-    EXPECT_EQ(TBRASKDataModule::RecordingState::Ended, database_->StateOf(1));
+    EXPECT_EQ(RecordStore::RecordingState::Ended, database_->StateOf(1));
     // The log goes to the per-user state folder, never into the current one.
     EXPECT_NE(std::string::npos, FileText(dir_.path().toStdString() + "/state/braskon/log.txt").find("0\t2\n"));
     EXPECT_TRUE(QDir(dir_.filePath("cwd")).isEmpty());

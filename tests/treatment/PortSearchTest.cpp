@@ -1,10 +1,15 @@
-// The terminal search and braskon-cli scan against braskon-sim, whose devices
-// answer from their own reading of the protocol (the logger search against it
-// is crossed by the readout tests).
+// The engine's search of all ports and braskon-cli scan against braskon-sim,
+// whose devices answer from their own reading of the protocol (the logger
+// search against it is crossed by the readout tests).
 
-#include "TerminalManager.h"
+#include "charger/TerminalManager.h"
+#include "treatment/TreatmentEngine.h"
 
 #include "SimulatorProcess.h"
+
+#include <QElapsedTimer>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -13,6 +18,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <algorithm>
 #include <tuple>
 #include <vector>
 
@@ -65,9 +71,10 @@ std::pair<int, std::string> scanCommand()
 } // namespace
 
 // Five silent chargers, a logger and three chargers (one a Varn) on all nine
-// ports: the search at once files exactly what the walk files and puts the
-// same bytes on every port, in a fraction of the time.
-TEST(SimulatorScan, SearchAtOnceFilesWhatTheWalkFilesWithTheSameWireOnEveryPort)
+// ports: the engine's search files exactly what the walk files and puts the
+// same bytes on every port, in a fraction of the time; its answers come port
+// by port, the ports that answer long before the silent ones.
+TEST(PortSearch, SearchAtOnceFilesWhatTheWalkFilesWithTheSameWireOnEveryPort)
 {
     SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--port", "2=tesk", "--port", "3=lumo", "--port",
                                    "4=kestrix", "--port", "5=varn", "--port", "6=ohmrida", "--port", "7=lumo",
@@ -78,16 +85,34 @@ TEST(SimulatorScan, SearchAtOnceFilesWhatTheWalkFilesWithTheSameWireOnEveryPort)
 
     Ohmrida::TerminalManager walker;
     auto start = Clock::now();
-    walker.ScanSequential();
+    walker.Scan();
     const long long walkMs = msSince(start);
     const size_t walkEnd = sim.trace().size();
     const std::vector<Entry> walked = entries(walker);
 
-    Ohmrida::TerminalManager searcher;
+    TTreatmentEngine engine;
+    std::vector<Entry> found, arrived;
+    long long firstAnswerMs = -1, searchMs = -1;
+    QObject::connect(&engine, &TTreatmentEngine::TerminalsFound, [&](int, const QVector<TerminalInfo> &terminals) {
+        if (firstAnswerMs < 0)
+            firstAnswerMs = msSince(start);
+        for (const TerminalInfo &t : terminals)
+            arrived.emplace_back(t.Name.toStdString(), t.Kind, t.Address, t.Port);
+    });
+    QObject::connect(&engine, &TTreatmentEngine::SearchFinished, [&](int, const QVector<TerminalInfo> &terminals) {
+        searchMs = msSince(start);
+        for (const TerminalInfo &t : terminals)
+            found.emplace_back(t.Name.toStdString(), t.Kind, t.Address, t.Port);
+    });
     start = Clock::now();
-    searcher.Scan();
-    const long long searchMs = msSince(start);
-    EXPECT_EQ(entries(searcher), walked);
+    engine.SearchTerminals();
+    for (QDeadlineTimer deadline(10000); searchMs < 0 && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_GE(searchMs, 0);
+    EXPECT_EQ(found, walked);
+    std::sort(arrived.begin(), arrived.end());
+    EXPECT_EQ(arrived, walked);
+    EXPECT_LT(firstAnswerMs, identifyTimeoutMs / 2) << "the chargers that answer are listed at once";
     EXPECT_EQ(walked, (std::vector<Entry>{{"Lumo an COM7", 2, 0x00, 7},
                                           {"Tesk an COM2", 3, 0x00, 2},
                                           {"Varn/Akku1 an COM5", 4, 0x00, 5},
