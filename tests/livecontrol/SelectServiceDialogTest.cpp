@@ -1,12 +1,14 @@
 // The treatment selection dialog driven through its real widgets, with a
-// stand-in port search (the end-to-end tests run the real one).
+// stand-in port search that answers as the engine does (the end-to-end tests
+// run the real one).
 #include <gtest/gtest.h>
 
-#include "charger/TerminalManager.h"
+#include "charger/Terminal.h"
 #include "livecontrol/Selservicedlg.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -16,7 +18,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <atomic>
 #include <set>
 #include <tuple>
 
@@ -28,15 +29,35 @@ using FoundTerminal = std::tuple<std::string, int, uint8_t, uint8_t>;
 class SelectServiceDialogTest : public ::testing::Test {
 protected:
     SelectServiceDialogTest()
-        : dialog(manager, [this](const std::string& name) { return busy.count(name) > 0; })
+        : dialog([this] { return StartSearch(); }, [this](const std::string& name) { return busy.count(name) > 0; })
     {
-        dialog.SetSearchFunction([this](Ohmrida::TerminalManager& terminals) {
-            terminals.Clear();
-            for (const auto& [label, port, deviceType, address] : found)
-                terminals.RegisterTerminal(label, terminals.Port(port), deviceType, address);
-            ++searches;
-        });
         dialog.SetAlertSound([this] { ++beeps; });
+    }
+
+    // A search whose answers come from the event loop, port by port and then
+    // all together, unless the test answers itself (answerAtOnce false).
+    int StartSearch()
+    {
+        const int number = ++searches;
+        if (answerAtOnce)
+            QTimer::singleShot(0, &dialog, [this, number] { Answer(number); });
+        return number;
+    }
+    void Answer(int number)
+    {
+        QVector<TerminalInfo> all;
+        for (const auto& [label, port, deviceType, address] : found) {
+            TerminalInfo info;
+            info.Name = QString::fromStdString(label) + QStringLiteral("COM%1").arg(port);
+            info.Kind = deviceType;
+            info.Port = port;
+            info.Address = address;
+            info.MinCurrent = Ohmrida::Terminal::MinCurrentOf(deviceType);
+            info.MaxCurrent = Ohmrida::Terminal::MaxCurrentOf(deviceType);
+            dialog.TerminalsFound(number, {info});
+            all.append(info);
+        }
+        dialog.SearchFinished(number, all);
     }
 
     ~SelectServiceDialogTest() override { dialog.hide(); }
@@ -96,13 +117,13 @@ protected:
         return items;
     }
 
-    Ohmrida::TerminalManager manager;
     std::set<std::string> busy;
     std::vector<FoundTerminal> found{{"Ohmrida an ", 1, Ohmrida::DeviceOhmrida, 0x00},
                                      {"Varn/Akku1 an ", 2, Ohmrida::DeviceVarn, 0x00},
                                      {"Varn/Akku2 an ", 2, Ohmrida::DeviceVarn, 0x40}};
     int searches = 0;
     int beeps = 0;
+    bool answerAtOnce = true;
     TSelectServiceDialog dialog;
 };
 
@@ -207,40 +228,37 @@ TEST_F(SelectServiceDialogTest, BusyTerminalsAreLeftOutAndSuchenSearchesAgain)
     EXPECT_FALSE(dialog.StartButton->isEnabled());
 }
 
-TEST_F(SelectServiceDialogTest, SearchShowsBusyCursorAndKeepsTheEventLoopRunning)
+// The dialog answers the user while its search runs: the list says so and
+// fills as the ports answer, a page can be switched and Escape closes it at
+// once; answers after the close are dropped.
+TEST_F(SelectServiceDialogTest, SearchRunsBesideTheUserAndTheListFillsAsAnswersArrive)
 {
-    std::atomic<bool> release{false};
-    std::atomic<bool> scanning{false};
-    dialog.SetSearchFunction([&](Ohmrida::TerminalManager& terminals) {
-        scanning = true;
-        while (!release)
-            QThread::msleep(1);
-        terminals.Clear();
-        scanning = false;
-        ++searches;
-    });
-
-    bool busyCursorSeen = false;
-    QString listTextDuringSearch;
-    int ticksDuringSearch = 0;
-    QTimer observer;
-    QObject::connect(&observer, &QTimer::timeout, [&] {
-        if (!scanning)
-            return;
-        const QCursor* cursor = QApplication::overrideCursor();
-        busyCursorSeen = cursor && cursor->shape() == Qt::WaitCursor;
-        listTextDuringSearch = dialog.TerminalCombo->placeholderText();
-        dialog.reject();   // a close waits for the search
-        release = ++ticksDuringSearch >= 3;
-    });
-    observer.start(5);
-
+    answerAtOnce = false;
     dialog.SetCapacity(1000);
     dialog.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return searches == 1 && !dialog.IsSearching(); }));
-    EXPECT_TRUE(busyCursorSeen);
-    EXPECT_EQ(listTextDuringSearch, "Suche Ladegeräte...");
-    EXPECT_EQ(dialog.TerminalCombo->placeholderText(), "");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    ASSERT_TRUE(dialog.IsSearching());
+    EXPECT_TRUE(dialog.SearchLabel->isVisible());
+    EXPECT_EQ(dialog.TerminalCombo->placeholderText(), "Suche Ladegeräte...");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    EXPECT_TRUE(dialog.isVisible());
+
+    ShowPage(1);
+    EXPECT_TRUE(dialog.IsSpecialPageActive());
+    ShowPage(0);
+    TerminalInfo varn;
+    varn.Name = "Varn/Akku1 an COM2";
+    varn.Kind = Ohmrida::DeviceVarn;
+    varn.MinCurrent = 50;
+    varn.MaxCurrent = 2000;
+    dialog.TerminalsFound(searches, {varn});
+    EXPECT_EQ(Terminals(), QStringList({"Varn/Akku1 an COM2"}));
+    EXPECT_EQ(dialog.ProgramCombo->count(), 4) << "chosen while the other ports are still asked";
+    EXPECT_TRUE(dialog.StartButton->isEnabled());
+    EXPECT_TRUE(dialog.IsSearching());
+
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(dialog.IsSearching());
+    Answer(searches);   // the ports that answered late
+    EXPECT_EQ(Terminals(), QStringList({"Varn/Akku1 an COM2"}));
 }

@@ -1,14 +1,17 @@
 // The start and stop commands from the dialog to a treatment page and back,
-// with the real data module, treatment engine and treatment pages.
+// with the real data module, treatment engine (and its port search) and
+// treatment pages, against scripted chargers that acknowledge every command
+// but never answer a status read.
 #include <gtest/gtest.h>
 
-#include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "database/SqlStore.h"
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"
 #include "livecontrol/ServiceCommands.h"
 #include "treatment/TreatmentEngine.h"
 
+#include "ScriptedPeer.h"
 #include "SqliteLock.h"
 #include "TestRows.h"
 
@@ -27,47 +30,32 @@
 
 namespace {
 
-// The part of the main window the treatment operations use.
-class TabHost : public ServiceHost {
-public:
-    explicit TabHost(TBRASKDataModule& db) : database(db) {}
-    ServiceControlWindow* CreateServicePage(int batteryID) override
-    {
-        return AddAccuPage(AccuTab, database, batteryID);
-    }
-    void DeleteServicePage(ServiceControlWindow* window) override { DeleteAccuPage(AccuTab, window); }
-    std::vector<LiveSampleSink*> DiagramWindows() override { return {}; }
-    void ShowBatteryPage() override { ++batteryPageShown; }
-
-    QTabWidget AccuTab;
-    TBRASKDataModule& database;
-    int batteryPageShown = 0;
+// Nothing else on the ports: set before the chargers attach to theirs.
+struct NoOtherPorts {
+    NoOtherPorts() { ChargerTest::DetachAllPorts(); }
+    ~NoOtherPorts() { ChargerTest::DetachAllPorts(); }
 };
 
 class ServiceCommandsTest : public ::testing::Test {
 protected:
     ServiceCommandsTest()
-        : database(directory.path()),
-          host(database),
-          engine(database, terminals, host, directory.filePath("log.txt").toStdString()),
-          dialog(terminals, [this](const std::string& name) { return engine.HasTerminal(name); })
+        : ohmrida(1, ChargerTest::ChargerScript(1)),
+          lumo(2, ChargerTest::ChargerScript(2)),
+          store(std::make_shared<SqlStore>(directory.path())),
+          database(store),
+          engine(store, directory.filePath("log.txt").toStdString()),
+          pages(accuTab, database, {}),
+          dialog([this] { return engine.SearchTerminals(); },
+                 [this](const std::string& name) { return engine.HasTerminal(name); })
     {
-        // Nothing answers on the simulated ports: stop commands go nowhere.
-        for (int port = 1; port <= 9; ++port)
-            qputenv(QByteArray("BRASKON_COM") + QByteArray::number(port),
-                    directory.filePath("no-such-port").toUtf8());
-        dialog.SetSearchFunction([](Ohmrida::TerminalManager& manager) {
-            manager.Clear();
-            manager.RegisterTerminal("Ohmrida an ", manager.Port(1), Ohmrida::DeviceOhmrida, 0x00);
-            manager.RegisterTerminal("Lumo an ", manager.Port(2), Ohmrida::DeviceLumo, 0x00);
-        });
+        QObject::connect(&engine, &TTreatmentEngine::TerminalsFound, &dialog, &TSelectServiceDialog::TerminalsFound);
+        QObject::connect(&engine, &TTreatmentEngine::SearchFinished, &dialog, &TSelectServiceDialog::SearchFinished);
+        QObject::connect(&engine, &TTreatmentEngine::TreatmentStarted, &pages, &TLivePages::Start);
+        QObject::connect(&engine, &TTreatmentEngine::Polled, &pages, &TLivePages::Feed);
+        QObject::connect(&engine, &TTreatmentEngine::TreatmentStopped, &pages, [this](int ticket) { pages.Remove(ticket); });
+        QObject::connect(&pages, &TLivePages::PageRemoved, [this] { ++pagesRemoved; });
+        QObject::connect(&engine, &TTreatmentEngine::RecordsWritten, &database, &TBRASKDataModule::Follow);
         InsertBattery(database, batteryID, capacity);
-    }
-
-    ~ServiceCommandsTest() override
-    {
-        for (int port = 1; port <= 9; ++port)
-            qunsetenv(QByteArray("BRASKON_COM") + QByteArray::number(port));
     }
 
     // Runs the modal start command and lets `choose` act on the dialog once its search is done.
@@ -75,8 +63,7 @@ protected:
     {
         bool chosen = false;
         bool searched = false;
-        const auto connection =
-            QObject::connect(&dialog, &TSelectServiceDialog::SearchFinished, [&] { searched = true; });
+        const auto connection = QObject::connect(&dialog, &TSelectServiceDialog::SearchEnded, [&] { searched = true; });
         QTimer driver;
         QObject::connect(&driver, &QTimer::timeout, [&] {
             if (chosen || !searched || !dialog.isVisible() || dialog.IsSearching())
@@ -101,25 +88,29 @@ protected:
         };
     }
 
-    // The treatment of a ticket once the engine has started it.
+    // The treatment of a ticket once the engine has started it (and its page is there).
     TreatmentInfo Started(int ticket)
     {
         TreatmentInfo found;
         EXPECT_TRUE(QTest::qWaitFor([&] {
             for (const TreatmentInfo& info : engine.Treatments())
-                if (info.Ticket == ticket && info.ServiceID != 0 && !engine.Busy())
+                if (info.Ticket == ticket && info.ServiceID != 0 && !engine.Busy() && pages.FormOf(ticket))
                     found = info;
             return found.ServiceID != 0;
         }));
         return found;
     }
 
+    NoOtherPorts noOtherPorts;
+    ChargerTest::ScriptedPeer ohmrida, lumo;
     QTemporaryDir directory;
+    std::shared_ptr<SqlStore> store;
     TBRASKDataModule database;
-    Ohmrida::TerminalManager terminals;
-    TabHost host;
     TTreatmentEngine engine;
+    QTabWidget accuTab;
+    TLivePages pages;
     TSelectServiceDialog dialog;
+    int pagesRemoved = 0;
     const int batteryID = 1, capacity = 1000;
 };
 
@@ -128,12 +119,12 @@ protected:
 TEST_F(ServiceCommandsTest, StartsFromBothPagesAndAStopClickedTwiceStopsTheActivePageOnly)
 {
     EXPECT_EQ(RunStartCommand([&] { QTest::mouseClick(dialog.Button4, Qt::LeftButton); }), 0);   // cancelled
-    EXPECT_EQ(host.AccuTab.count(), 0);
+    EXPECT_EQ(accuTab.count(), 0);
     const TreatmentInfo first = Started(RunStartCommand(Program1On("Ohmrida an COM1")));
     EXPECT_EQ(std::make_tuple(first.Terminal, first.Program, first.ChargeCurrent, first.DischargeCurrent),
               std::make_tuple(std::string("Ohmrida an COM1"), 1, 100, 100));
-    ASSERT_NE(ActiveAccuForm(host.AccuTab), nullptr);
-    EXPECT_EQ(ActiveAccuForm(host.AccuTab)->TerminalLabel->text(), QString("Ohmrida an COM1: Akku %1").arg(batteryID));
+    ASSERT_NE(ActiveAccuForm(accuTab), nullptr);
+    EXPECT_EQ(ActiveAccuForm(accuTab)->TerminalLabel->text(), QString("Ohmrida an COM1: Akku %1").arg(batteryID));
 
     // A user program from the grid, on the one terminal still free.
     const TreatmentInfo second = Started(RunStartCommand([&] {
@@ -149,14 +140,14 @@ TEST_F(ServiceCommandsTest, StartsFromBothPagesAndAStopClickedTwiceStopsTheActiv
     StepRecord discharge{second.ServiceID, 2};
     ASSERT_TRUE(database.GetSubService(discharge));
     EXPECT_EQ(std::make_pair(discharge.Function, discharge.Parameter), std::make_pair(int(Entladen), 50));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ActiveAccuForm(host.AccuTab)->SubServiceQuery->rowCount() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ActiveAccuForm(accuTab)->SubServiceQuery->rowCount() == 2; }));
 
     // The second treatment's page is the active one; a double click on stop
     // stops it alone, never the first one.
-    ASSERT_TRUE(ExecuteStopServiceCommand(engine, host, host.AccuTab));
-    EXPECT_FALSE(ExecuteStopServiceCommand(engine, host, host.AccuTab)) << "its stop is under way";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return host.AccuTab.count() == 1 && !engine.Busy(); }));
-    EXPECT_EQ(host.batteryPageShown, 1);
+    ASSERT_TRUE(ExecuteStopServiceCommand(engine, pages));
+    EXPECT_FALSE(ExecuteStopServiceCommand(engine, pages)) << "its stop is under way";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return accuTab.count() == 1 && !engine.Busy(); }));
+    EXPECT_EQ(pagesRemoved, 1);
     EXPECT_TRUE(engine.HasService(first.ServiceID));
     EXPECT_FALSE(engine.HasService(second.ServiceID));
     for (const auto& [serviceID, state] : {std::pair{first.ServiceID, Folgt}, std::pair{second.ServiceID, Abgebrochen}}) {
@@ -170,12 +161,12 @@ TEST_F(ServiceCommandsTest, StartsFromBothPagesAndAStopClickedTwiceStopsTheActiv
 // engine thread, and the step list catches up once the file is free again.
 TEST_F(ServiceCommandsTest, PageSaysThatWritingFailsUntilTheRowsAreIn)
 {
-    engine.RunOnEngine([](TServiceManager& manager) { manager.SetWriteWaits(100, 20); });
+    engine.SetWriteWaits(100, 20);
     const TreatmentInfo started = Started(RunStartCommand(Program1On("Ohmrida an COM1")));
-    TAccuControlForm* form = ActiveAccuForm(host.AccuTab);
+    TAccuControlForm* form = ActiveAccuForm(accuTab);
     ASSERT_NE(form, nullptr);
 
-    // Nothing answers, but the first poll starts the step ("läuft"); its row
+    // No status answer, but the first poll starts the step ("läuft"); its row
     // cannot be written while another program holds the file.
     auto lock = std::make_unique<SimTest::SqliteLock>(database.DatabaseFile());
     ASSERT_TRUE(engine.Tick());
