@@ -3,6 +3,7 @@
 // the diagram tests and tools.
 
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 #include <QTemporaryDir>
 
@@ -17,6 +18,7 @@ public:
         if (!m_dir.isValid())
             throw std::runtime_error("no temporary folder");
         DataModule = std::make_unique<TBRASKDataModule>(m_dir.path());
+        Records = std::make_unique<RecordStore>(m_dir.path());
     }
 
     QString Path() const { return m_dir.path(); }
@@ -24,26 +26,26 @@ public:
     int AddBattery(int capacity = 2000)
     {
         TBRASKDataModule::Battery battery;
-        battery.ID = DataModule->PeekBatteryID();
+        battery.ID = Records->PeekBatteryID();
         battery.Capacity = capacity;
         battery.Type = 1;
         battery.Form = 2;
         battery.Cells = 4;
         battery.Brand = QStringLiteral("Testakku");
-        DataModule->AdvanceBatteryID();
-        DataModule->InsertBattery(battery);
+        Records->AdvanceBatteryID();
+        Records->InsertBattery(battery);
         return battery.ID;
     }
 
     // A treatment with the given ID (IDs below it are used up).
     int AddService(int batteryID, int wantedID = 0, int program = 3)
     {
-        while (wantedID > 1 && DataModule->AllocateServiceID() < wantedID - 1)
+        while (wantedID > 1 && Records->AllocateServiceID() < wantedID - 1)
             continue;
         TBRASKDataModule::Service service;
         service.BatteryID = batteryID;
         service.Program = program;
-        DataModule->InsertService(service);
+        Records->InsertService(service);
         return service.ID;
     }
 
@@ -62,16 +64,17 @@ public:
     void AddStep(int serviceID, int step, int function)
     {
         StepRecord record{serviceID, step, function, 1000};
-        DataModule->InsertStep(record);
+        Records->InsertStep(record);
     }
 
     void AddSample(int serviceID, int step, int time, int millivolts, int milliamps)
     {
         Sample sample{serviceID, step, time, millivolts, milliamps};
-        DataModule->InsertSample(sample);
+        Records->InsertSample(sample);
     }
 
-    std::unique_ptr<TBRASKDataModule> DataModule;
+    std::unique_ptr<TBRASKDataModule> DataModule;   // the windows' reads
+    std::unique_ptr<RecordStore> Records;           // the rows written
 
 private:
     QTemporaryDir m_dir;

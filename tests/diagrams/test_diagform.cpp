@@ -185,14 +185,16 @@ TEST_F(DiagramWindow, CurvesOfADeletedTreatmentOrBatteryAreDropped)
     for (const auto& [id, unit] : {std::pair{service, 0}, std::pair{service, 1}, std::pair{other, 0}, std::pair{third, 1}})
         ASSERT_NE(form->AddServiceCurve(id, unit), nullptr);
 
-    ASSERT_TRUE(data.DataModule->DeleteService(service));
+    // As the engine deletes and notifies the windows.
+    ASSERT_TRUE(data.Records->DeleteService(service));
+    data.DataModule->Follow({RecordChange::ServiceDeleted, 0, service});
     EXPECT_EQ(std::make_tuple(form->Chart()->CurveCount(), form->FindCurveKey(service, 0), form->FindCurveKey(service, 1),
                               form->FindCurveKey(other, 0) != nullptr),
               std::make_tuple(2, nullptr, nullptr, true));
 
     // Deleting a battery deletes its treatments.
-    data.DataModule->ReopenBatteries(secondBattery);
-    data.DataModule->DeleteSelectedBattery();
+    ASSERT_TRUE(data.Records->DeleteBattery(secondBattery));
+    data.DataModule->Follow({RecordChange::BatteryDeleted, secondBattery, 0});
     EXPECT_EQ(form->FindCurveKey(third, 1), nullptr);
     EXPECT_EQ(form->Chart()->CurveNames().size(), 1);
     // A live sample of the deleted treatment is ignored.

@@ -24,7 +24,8 @@ protected:
         server = std::make_unique<ServerDatabase>();
         here = std::make_unique<TBRASKDataModule>(server->url());
         here->FollowOtherPCs();
-        otherPC = std::make_unique<TBRASKDataModule>(server->url());
+        otherPC = std::make_unique<RecordStore>(server->url());
+        ownEngine = std::make_unique<RecordStore>(server->url());
         TBRASKDataModule::Battery battery;
         battery.ID = 1;
         battery.Capacity = 1000;
@@ -36,7 +37,7 @@ protected:
     }
 
     // Step 1 discharges, step 2 charges.
-    int AddTreatment(TBRASKDataModule& writer)
+    int AddTreatment(RecordStore& writer)
     {
         TBRASKDataModule::Service service;
         service.BatteryID = 1;
@@ -47,7 +48,7 @@ protected:
     }
 
     // Recorded by `writer` on the station `host` (empty: this process).
-    static void Register(TBRASKDataModule& writer, int serviceID, const QByteArray& host)
+    static void Register(RecordStore& writer, int serviceID, const QByteArray& host)
     {
         if (!host.isEmpty())
             qputenv("BRASKON_HOST", host);
@@ -72,7 +73,8 @@ protected:
 
     std::unique_ptr<ServerDatabase> server;
     std::unique_ptr<TBRASKDataModule> here;
-    std::unique_ptr<TBRASKDataModule> otherPC;
+    std::unique_ptr<RecordStore> otherPC;
+    std::unique_ptr<RecordStore> ownEngine;   // this program's own writer
     std::unique_ptr<TDiagramForm> form;
 };
 
@@ -135,16 +137,16 @@ TEST_F(DiagramOnLabDatabase, OwnRunsAndOtherDiagramsAreLeftAlone)
 {
     // One treatment this program records itself (its engine hands the points
     // over), one of another PC whose voltage this window does not show.
-    const int own = AddTreatment(*here);
-    Register(*here, own, QByteArray());
+    const int own = AddTreatment(*ownEngine);
+    Register(*ownEngine, own, QByteArray());
     const int foreign = AddTreatment(*otherPC);
     Register(*otherPC, foreign, "labor-pc-3");
-    here->InsertSample({own, 1, 0, 6000, 500, 0});
+    ownEngine->InsertSample({own, 1, 0, 6000, 500, 0});
     ASSERT_NE(form->AddServiceCurve(own, 0), nullptr);
     ASSERT_NE(form->AddServiceCurve(foreign, 1), nullptr);
 
     // The own engine: store the sample, then hand it to the window.
-    here->InsertSample({own, 1, 60, 5900, 500, 0});
+    ownEngine->InsertSample({own, 1, 60, 5900, 500, 0});
     form->AddLiveSample(own, 0, 60, 5.9, 0);
     otherPC->InsertSample({foreign, 1, 30, 7000, 400, 0});
     ASSERT_TRUE(WaitForPoints(foreign, 1, 1));

@@ -37,11 +37,11 @@ TEST(ProtocolBuilder, OneLinePerSampleWithItsStepAndNoneWithoutAStepRow)
     db.AddBattery(1, 1000);
     const int service = InsertTreatment(*db.data, 1, 3, Entladen, 500);
     StepRecord charge{service, 2, Laden, 300, 0, 0, 0, 0};
-    db.data->InsertStep(charge);
+    Records(*db.data).InsertStep(charge);
     for (int i = 0; i < 100; ++i)
-        db.data->InsertSample({service, i < 50 ? 1 : 2, i * 60, 1234 + i, i < 50 ? 500 : 300, 0});
-    db.data->InsertSample({service, 3, 6000, 1310, 300, 0});   // step 3 was never written
-    db.data->InsertSample({service, 1, 6060, 0, 0, 0});
+        Records(*db.data).InsertSample({service, i < 50 ? 1 : 2, i * 60, 1234 + i, i < 50 ? 500 : 300, 0});
+    Records(*db.data).InsertSample({service, 3, 6000, 1310, 300, 0});   // step 3 was never written
+    Records(*db.data).InsertSample({service, 1, 6060, 0, 0, 0});
     Richie buffer;
     BuildProtocol(*db.data, service, buffer);
     const auto decimal = [](QString text) { return text.replace(QLatin1Char('.'), QLocale::system().decimalPoint()); };
@@ -64,7 +64,7 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
     db.AddBattery(1, 600, 1, 4, QStringLiteral("Mignon"));
     db.AddBattery(2, 7200, 2, 4);
     const int service = InsertTreatment(*db.data, 1, 3, Entladen, 500);
-    db.data->InsertSample({service, 1, 30, 1402, 500, 0});
+    Records(*db.data).InsertSample({service, 1, 30, 1402, 500, 0});
     const QString dir = db.directory.path();
     db.data.reset();   // the command opens the database itself
     const auto run = [&dir](const QStringList &args, const QString &locale = QStringLiteral("C")) {

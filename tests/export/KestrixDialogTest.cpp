@@ -2,6 +2,8 @@
 #include "KestrixFixture.h"
 #include "Kestrixdlg.h"
 
+#include "treatment/TreatmentEngine.h"
+
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,8 +16,9 @@ class KestrixDialogTest : public KestrixFixture {};
 TEST_F(KestrixDialogTest, CloseBoxAndUnplugDuringTransferKeepWhatWasRead)
 {
     StartLogger(Phases({250, 250, 250, 250}));
-    db.data->SetMinDeltaU(0);
-    TKestrixDialog dialog(terminals, *db.data);
+    TTreatmentEngine engine(db.data->SharedStore(), std::string());
+    engine.SetSamplingThresholds(0, 1);
+    TKestrixDialog dialog(engine, *db.data);
     int previousService = 0;
     for (const bool unplug : {false, true}) {
         SCOPED_TRACE(unplug ? "unplugged" : "close box");
@@ -23,29 +26,29 @@ TEST_F(KestrixDialogTest, CloseBoxAndUnplugDuringTransferKeepWhatWasRead)
         sim->control("clear 2");
         dialog.show();
         ASSERT_TRUE(WaitFor([&] {
-            return dialog.ProgressBar->isVisible() && dialog.ProgressBar->value() >= 5
-                && dialog.Thread()->ServiceID() != previousService;
+            return dialog.Running() && dialog.ProgressBar->isVisible() && dialog.ProgressBar->value() >= 5;
         }));
         if (unplug) {
             sim->control("unplug 2");
             ASSERT_TRUE(WaitFor([&] { return dialog.InfoText->isVisible(); }, 30000));
             EXPECT_EQ(dialog.InfoText->text(),
                       QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!")
-                          .arg(dialog.Thread()->ProgressPosition()));
+                          .arg(dialog.Position()));
             EXPECT_TRUE(dialog.isVisible());   // until the user has read it
             QTest::mouseClick(dialog.Button, Qt::LeftButton);
         } else {
             // One time-out per value from now on, so the close surely arrives mid-transfer.
             sim->control("fault 2 silent");
-            EXPECT_FALSE(dialog.close());   // refused while the thread runs
-            EXPECT_TRUE(dialog.Thread()->TerminationRequested());
+            EXPECT_FALSE(dialog.close());   // refused while the readout runs
+            EXPECT_TRUE(dialog.StopAsked());
         }
         ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }));
         // The part read is a treatment to show.
-        EXPECT_TRUE(dialog.Thread()->isFinished() && dialog.result() == QDialog::Accepted);
-        const int position = dialog.Thread()->ProgressPosition();
+        EXPECT_TRUE(!dialog.Running() && dialog.result() == QDialog::Accepted);
+        const int position = dialog.Outcome().Position;
         EXPECT_LT(position, 1000);
-        previousService = dialog.Thread()->ServiceID();
+        EXPECT_NE(dialog.Outcome().ServiceID, previousService);
+        previousService = dialog.Outcome().ServiceID;
         EXPECT_EQ(int(Samples(previousService).size()), position);
     }
 }

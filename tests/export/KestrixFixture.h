@@ -1,9 +1,11 @@
 #pragma once
 // A data module on a fresh database in a temporary directory, and a fixture
 // with a simulated Kestrix on COM2 with the test's recording (behind a Lumo on
-// COM1), the matching battery selected, and a terminal manager.
+// COM1), the matching battery selected, and what the engine lends a readout:
+// a record store, the terminal registry with its ports and the port search.
 
-#include "ReadKestrixThread.h"
+#include "KestrixReadout.h"
+#include "PortSearch.h"
 #include "SimulatorProcess.h"
 #include "TerminalManager.h"
 #include "TestRows.h"
@@ -76,11 +78,8 @@ protected:
 
     std::vector<Sample> Samples(int serviceID)
     {
-        std::vector<Sample> samples;
-        db.data->SelectSamples(serviceID);
-        for (bool more = db.data->FirstSample(); more; more = db.data->NextSample())
-            db.data->GetSample(samples.emplace_back());
-        return samples;
+        const QVector<Sample> samples = db.data->Reader().Samples(serviceID);
+        return std::vector<Sample>(samples.begin(), samples.end());
     }
 
     // The step row; Function -1 when there is none.
@@ -101,5 +100,6 @@ protected:
     TestDatabase db;
     std::unique_ptr<SimTest::SimulatorProcess> sim;
     Ohmrida::TerminalManager terminals;
+    TPortSearch search{terminals};
     int battery = 0;
 };

@@ -1,8 +1,9 @@
-// The logger readout thread against the simulated Kestrix.
+// The logger readout against the simulated Kestrix, run on the test's own
+// thread with the parts the engine lends it.
 
 #include "KestrixFixture.h"
 
-#include <QMutexLocker>
+#include "database/RecordStore.h"
 
 #include <algorithm>
 #include <functional>
@@ -10,39 +11,53 @@
 
 namespace {
 
-// A readout whose reports are noted on the thread itself (direct
-// connections); onProgress runs there and may stop it.
+// A readout whose reports are noted as they come (on this thread, at once);
+// onProgress may act between two values.
 struct Readout {
-    Readout(Ohmrida::TerminalManager &terminals, TBRASKDataModule &data) : thread(terminals, data)
+    Readout(TestDatabase &db, TPortSearch &search, Ohmrida::TerminalManager &terminals, int minDeltaU = 0)
+        : records(Records(*db.data)), stop(std::make_shared<std::atomic<bool>>(false)),
+          readout(records, search, terminals, stop)
     {
-        QObject::connect(&thread, &TReadKestrixThread::ShowInfo, &thread, [this](int index) {
-            QMutexLocker lock(&mutex);
-            infos.append(index);
-        }, Qt::DirectConnection);
-        QObject::connect(&thread, &TReadKestrixThread::ShowProgress, &thread, [this](int, int position) {
+        records.SetMinDeltaU(minDeltaU);
+        QObject::connect(&readout, &TKestrixReadout::ShowInfo, [this](int index, int, int) { infos.append(index); });
+        QObject::connect(&readout, &TKestrixReadout::ShowProgress, [this](int, int position) {
             lastPosition = position;
             if (onProgress)
                 onProgress(position);
-        }, Qt::DirectConnection);
+        });
+        QObject::connect(&readout, &TKestrixReadout::Finished, [this](const LoggerOutcome &end) {
+            outcome = end;
+            finished = true;
+        });
     }
-    QVector<int> Infos()
+    void Start(const TBRASKDataModule::Battery &battery) { readout.Start(battery); }
+    bool Finished() { return WaitFor([&] { return finished; }, 30000); }
+    void Stop()
     {
-        QMutexLocker lock(&mutex);
-        return infos;
+        stop->store(true);
+        readout.CheckStop();
     }
-    bool Finished() { return WaitFor([&] { return thread.isFinished(); }, 30000); }
-    bool Run() { return thread.start(), Finished(); }
 
-    TReadKestrixThread thread;
-    QMutex mutex;
+    RecordStore &records;
+    TKestrixReadout::StopFlag stop;
+    TKestrixReadout readout;
     QVector<int> infos;
-    std::atomic<int> lastPosition{0};
+    int lastPosition = 0;
+    bool finished = false;
+    LoggerOutcome outcome;
     std::function<void(int)> onProgress;
 };
 
 // Function, parameter, duration, capacity, state of a step row.
 using Row = std::tuple<int, int, int, int, int>;
 Row RowOf(const StepRecord &r) { return Row(r.Function, r.Parameter, r.Duration, r.Capacity, r.State); }
+
+TBRASKDataModule::Battery Selected(TestDatabase &db)
+{
+    TBRASKDataModule::Battery battery;
+    db.data->ReadSelectedBattery(battery);
+    return battery;
+}
 
 } // namespace
 
@@ -51,15 +66,15 @@ class KestrixReadout : public KestrixFixture {};
 TEST_F(KestrixReadout, TwoPhasesGiveTheirStepRowsSampleTimesAndProgress)
 {
     StartLogger(Phases({121, 61}));
-    db.data->SetMinDeltaU(0);   // keep every value, to check every time
-    Readout readout(terminals, *db.data);
-    ASSERT_TRUE(readout.Run());
-    TReadKestrixThread &thread = readout.thread;
-    EXPECT_EQ(std::make_tuple(thread.ResultCode(), thread.MessageIndex(), thread.ProgressMax(), int(readout.lastPosition)),
-              std::make_tuple(int(TReadKestrixThread::ResultOK), int(TReadKestrixThread::MsgInitializing), 182, 182));
-    EXPECT_EQ(readout.Infos(), QVector<int>({0}));
+    Readout readout(db, search, terminals);   // MinDeltaU 0 keeps every value, to check every time
+    readout.Start(Selected(db));
+    ASSERT_TRUE(readout.Finished());
+    const LoggerOutcome &outcome = readout.outcome;
+    EXPECT_EQ(std::make_tuple(outcome.Result, outcome.Message, outcome.Maximum, readout.lastPosition),
+              std::make_tuple(int(TKestrixReadout::ResultOK), int(TKestrixReadout::MsgInitializing), 182, 182));
+    EXPECT_EQ(readout.infos, QVector<int>({0}));
 
-    const int service = thread.ServiceID();
+    const int service = outcome.ServiceID;
     TBRASKDataModule::Service record;
     record.ID = service;
     ASSERT_TRUE(db.data->LoadService(record));
@@ -82,7 +97,6 @@ TEST_F(KestrixReadout, TwoPhasesGiveTheirStepRowsSampleTimesAndProgress)
 TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead)
 {
     StartLogger(Phases({300, 300, 300}));
-    db.data->SetMinDeltaU(0);
     // What happens to the logger after value 100, and how many value requests
     // then go unanswered or garbled: a silent logger gets one retry, a logger
     // that answered (short or with a wrong echo) has moved on and gets none.
@@ -92,8 +106,7 @@ TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead
         SCOPED_TRACE(fault);
         sim->control("plug 2");
         sim->control("clear 2");
-        Readout readout(terminals, *db.data);
-        TReadKestrixThread &thread = readout.thread;
+        Readout readout(db, search, terminals);
         size_t traceAtFault = 0;
         readout.onProgress = [&, fault = fault](int position) {
             if (position == 100) {
@@ -101,15 +114,16 @@ TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead
                 traceAtFault = sim->trace().size();
             }
         };
-        thread.start();
+        readout.Start(Selected(db));
         // The failure is a message that stays until "Abbrechen".
-        ASSERT_TRUE(WaitFor([&] { return readout.Infos().contains(TReadKestrixThread::MsgReadFailed); }, 30000));
-        EXPECT_FALSE(thread.isFinished());
-        thread.RequestTermination();
+        ASSERT_TRUE(WaitFor([&] { return readout.infos.contains(TKestrixReadout::MsgReadFailed); }, 30000));
+        EXPECT_FALSE(readout.finished);
+        readout.Stop();
         ASSERT_TRUE(readout.Finished());
         // There is a treatment to show.
-        EXPECT_EQ(std::make_tuple(thread.ResultCode(), thread.MessageIndex(), thread.ProgressPosition()),
-                  std::make_tuple(int(TReadKestrixThread::ResultOK), int(TReadKestrixThread::MsgReadFailed), 100));
+        const LoggerOutcome &outcome = readout.outcome;
+        EXPECT_EQ(std::make_tuple(outcome.Result, outcome.Message, outcome.Position),
+                  std::make_tuple(int(TKestrixReadout::ResultOK), int(TKestrixReadout::MsgReadFailed), 100));
 
         const std::vector<std::string> trace = sim->trace();
         EXPECT_EQ(std::count_if(trace.begin() + long(traceAtFault), trace.end(),
@@ -117,7 +131,7 @@ TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead
                   failedRequests);
 
         // Every value read is stored as read, none as 0 mV.
-        const int service = thread.ServiceID();
+        const int service = outcome.ServiceID;
         const std::vector<Sample> samples = Samples(service);
         ASSERT_EQ(samples.size(), 100u);
         for (int i = 0; i < 100; ++i)

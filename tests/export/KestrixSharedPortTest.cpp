@@ -1,62 +1,74 @@
-// A readout and a running treatment's polling at the same time, on the same
-// port objects and the same data module: both are recorded correctly.
+// The engine reads the logger while it polls a running treatment and searches
+// the ports: the readout's exchanges on the engine thread, the polls between
+// them, the search on the port workers, all on the same port objects. Every
+// logger value and every poll is recorded, and no command is cut short or
+// interleaved on the wire.
 
 #include "KestrixFixture.h"
 
-#include "Terminal.h"
+#include "treatment/TreatmentEngine.h"
 
-TEST_F(KestrixFixture, ReadoutAndPollingOnSharedPortsDoNotGarbleEachOther)
+TEST_F(KestrixFixture, ReadoutPollingAndASearchShareThePortsWithoutGarblingEachOther)
 {
     const QVector<QVector<int>> phases = Phases({121, 61, 121});
     StartLogger(phases);
-    db.data->SetMinDeltaU(0);
+    TTreatmentEngine engine(db.data->SharedStore(), db.directory.filePath(QStringLiteral("log.txt")).toStdString());
+    engine.SetSamplingThresholds(0, 0);   // every poll and every value is a sample
 
-    // Polls of the charger on COM1 (which the logger search probes too) and of
-    // the logger itself on COM2, through the very port object the readout uses.
-    Ohmrida::Terminal charger("Lumo an COM1", &terminals.Port(1), Ohmrida::DeviceLumo, 0x00);
-    Ohmrida::Terminal loggerStatus("Kestrix", &terminals.Port(2), Ohmrida::DeviceKestrix, 0x00);
-    const int pollService = InsertTreatment(*db.data, battery, 1, Laden, 100);
+    // A charge on the Lumo at COM1, which the logger search probes too.
+    const int charged = InsertBattery(*db.data, 2, 1000);
+    const int ticket = engine.StartStandard(charged, 1, 100, 100, "Lumo an COM1");
+    int polled = 0, answered = 0, treatment = 0;
+    QObject::connect(&engine, &TTreatmentEngine::TreatmentStarted,
+                     [&](const TreatmentSetup &setup) { treatment = setup.Ticket == ticket ? setup.ServiceID : 0; });
+    QObject::connect(&engine, &TTreatmentEngine::Polled, [&](const PollReport &report) {
+        polled += report.Polled;
+        answered += report.Answered;
+    });
+    ASSERT_TRUE(WaitFor([&] { return treatment != 0 && !engine.Busy(); }));
 
-    TReadKestrixThread thread(terminals, *db.data);
-    thread.start();
-    int polls = 0, pollsDuringReadout = 0, failedPolls = 0;
-    while (!thread.isFinished() || polls < 20) {
-        Ohmrida::StatusValues values;
-        Ohmrida::ProgramSettings settings, recorded;
-        failedPolls += !charger.ReadStatus(values, settings);
-        failedPolls += !loggerStatus.ReadStatus(values, recorded) || recorded.capacity != 1000 || recorded.cells != 4;
-        db.data->InsertSample({pollService, 1, polls, 4000 + polls, 100, 0});
-        ++polls;
-        pollsDuringReadout += !thread.isFinished();
-        QCoreApplication::processEvents();
-        ASSERT_LT(polls, 100000);
+    LoggerOutcome outcome;
+    bool finished = false;
+    QObject::connect(&engine, &TTreatmentEngine::LoggerFinished, [&](const LoggerOutcome &end) {
+        outcome = end;
+        finished = true;
+    });
+    int searched = 0, pollsDuringReadout = 0;
+    QObject::connect(&engine, &TTreatmentEngine::SearchFinished, [&] { ++searched; });
+    // A search of every port while the values are read.
+    QObject::connect(&engine, &TTreatmentEngine::LoggerProgress, [&](int, int position) {
+        if (position == 50)
+            engine.SearchTerminals();
+    });
+    engine.ReadLogger(TBRASKDataModule::Battery{battery, 1000, 1, 0, 4});
+    while (!finished || polled < 20) {
+        ASSERT_TRUE(WaitFor([&] { return engine.Tick(); }));
+        ASSERT_TRUE(WaitFor([&] { return !engine.Busy(); }));
+        pollsDuringReadout += !finished;
+        ASSERT_LT(polled, 100000);
     }
-    thread.wait();
-    EXPECT_EQ(failedPolls, 0);
-    EXPECT_GT(pollsDuringReadout, 5);
-    ASSERT_EQ(thread.ResultCode(), TReadKestrixThread::ResultOK);
+    ASSERT_TRUE(WaitFor([&] { return searched == 1; }));
+    EXPECT_EQ(answered, polled);
+    EXPECT_GE(pollsDuringReadout, 3);
+    ASSERT_EQ(outcome.Result, TKestrixReadout::ResultOK);
+    EXPECT_EQ(outcome.Position, 303);
 
-    // Every logger value and every polling sample stored, in order.
+    // Every logger value and every answered poll stored, in order.
     std::vector<std::pair<int, int>> expected, read;   // (step, voltage)
     for (int phase = 0; phase < phases.size(); ++phase)
         for (const int voltage : phases[phase])
             expected.emplace_back(phase + 1, voltage);
-    for (const Sample &sample : Samples(thread.ServiceID()))
+    for (const Sample &sample : Samples(outcome.ServiceID))
         read.emplace_back(sample.Step, sample.Voltage);
     EXPECT_EQ(read, expected);
-    std::vector<int> polled, sent;
-    for (const Sample &sample : Samples(pollService))
-        polled.push_back(sample.Voltage);
-    for (int i = 0; i < polls; ++i)
-        sent.push_back(4000 + i);
-    EXPECT_EQ(polled, sent);
+    EXPECT_EQ(int(Samples(treatment).size()), answered);
 
-    // No command cut short or interleaved; logger status reads fell between its value reads.
-    bool statusBetweenValues = false, valueSeen = false;
+    // No command cut short or interleaved; polls fell between the logger's value reads.
+    bool pollBetweenValues = false, valueSeen = false;
     for (const std::string &line : sim->trace()) {
         EXPECT_EQ(line.find("discarded"), std::string::npos) << line;
         valueSeen |= line.rfind("COM2 rx F2", 0) == 0;
-        statusBetweenValues |= valueSeen && line.rfind("COM2 rx 11", 0) == 0;
+        pollBetweenValues |= valueSeen && line.rfind("COM1 rx 11", 0) == 0;
     }
-    EXPECT_TRUE(statusBetweenValues);
+    EXPECT_TRUE(pollBetweenValues);
 }
