@@ -848,14 +848,16 @@ void TMainForm::CommitBatteryInfo()
     if (!database_ || !engine_ || !memoHasBattery_)
         return;
     const QString text = DBMemoInfo->Text().left(TDBMemo::MaxLength);
+    // The memo may show another battery as soon as the list changes.
+    const int batteryID = memoBatteryID_;
     QueryModel *batteries = database_->BatteryQuery();
     for (int row = 0; row < batteries->rowCount(); ++row) {
-        if (batteries->value(row, QStringLiteral("F_ID")).toInt() != memoBatteryID_)
+        if (batteries->value(row, QStringLiteral("F_ID")).toInt() != batteryID)
             continue;
-        // The list shows the edit at once; the engine writes it, and the
-        // list reads the stored row again afterwards.
+        // The engine writes the edit, and the list reads the stored row again
+        // afterwards; until then the list shows it as typed.
+        engine_->SetBatteryInfo(batteryID, text);
         batteries->SetCell(row, QStringLiteral("F_Info"), text);
-        engine_->SetBatteryInfo(memoBatteryID_, text);
         return;
     }
 }

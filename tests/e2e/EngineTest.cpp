@@ -7,16 +7,26 @@
 
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
+#include "livecontrol/Selservicedlg.h"
 #include "livecontrol/ServiceCommands.h"
 #include "mainwindow/Mainform.h"
 #include "treatment/Service.h"
 #include "treatment/TreatmentEngine.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QStatusBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,7 +44,7 @@ protected:
     static TreatmentInfo StartOn(Program &program, const std::string &terminal, int batteryID = 1)
     {
         TTreatmentEngine &engine = program.Parts().Engine();
-        const int ticket = engine.StartStandard(InsertBattery(program.Db(), batteryID, 300), 3, 30, 30, terminal);
+        const int ticket = engine.StartStandard(InsertBattery(program.Db(), batteryID, 300), 3, 50, 50, terminal);
         TreatmentInfo started;
         EXPECT_TRUE(WaitFor(
             [&] {
@@ -65,7 +75,6 @@ TEST_F(EngineTest, WindowHandlesInputWhileAPollWaitsOnASilentCharger)
     simulator.start();
     Program program;
     TMainForm &form = program.Form();
-    program.Parts().Terminals().Scan();
     const TreatmentInfo treatment = StartOn(program, "Lumo an COM1");
     TTreatmentEngine &engine = program.Parts().Engine();
     RunTicks(engine, 2);
@@ -109,7 +118,6 @@ TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
     simulator.start();
     Program program;
     TMainForm &form = program.Form();
-    program.Parts().Terminals().Scan();
     TTreatmentEngine &engine = program.Parts().Engine();
     const TreatmentInfo first = StartOn(program, "Varn/Akku1 an COM2");
     const TreatmentInfo second = StartOn(program, "Varn/Akku2 an COM2", 2);
@@ -146,7 +154,6 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000"});
     simulator.start();
     auto program = std::make_unique<Program>();
-    program->Parts().Terminals().Scan();
     ASSERT_NE(StartOn(*program, "Lumo an COM1").ServiceID, 0);
     TTreatmentEngine &engine = program->Parts().Engine();
     RunTicks(engine, 6);
@@ -174,46 +181,43 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
 }
 
 // A standard and a user treatment send the same bytes through the engine as
-// through the manager called on the test's own thread.
+// through the manager called on the test's own thread (the engine's search
+// of the ports aside).
 TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
 {
-    struct NoWindows : ServiceHost {
-        ServiceControlWindow *CreateServicePage(int) override { return nullptr; }
-        void DeleteServicePage(ServiceControlWindow *) override {}
-        std::vector<LiveSampleSink *> DiagramWindows() override { return {}; }
-        void ShowBatteryPage() override {}
-    };
     const std::vector<UserStep> userSteps{{Laden, 120, 600}, {Entladen, 60, 0}};
     // The bytes sent for three polls and a stop of a fresh treatment.
     const auto sentBytes = [&](bool user, bool viaEngine) {
         SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "10"});
         simulator.start();
         Program program;
-        Ohmrida::TerminalManager &terminals = program.Parts().Terminals();
-        terminals.RegisterTerminal("Lumo an ", terminals.Port(1), Ohmrida::DeviceLumo, 0);
         TBRASKDataModule &db = program.Parts().DataModule();
         const int batteryID = InsertBattery(db, 1, 300);
         if (viaEngine) {
             TTreatmentEngine &engine = program.Parts().Engine();
             const int ticket = user ? engine.StartUser(batteryID, userSteps, "Lumo an COM1")
                                     : engine.StartStandard(batteryID, 3, 30, 30, "Lumo an COM1");
+            EXPECT_TRUE(WaitFor([&] { return !engine.Busy() && engine.HasBattery(batteryID); }, TimeoutMs));
             RunTicks(engine, 3);
             EXPECT_TRUE(engine.Stop(ticket));
             EXPECT_TRUE(WaitFor([&] { return !engine.Busy() && engine.Treatments().empty(); }, TimeoutMs));
         } else {
-            NoWindows windows;
-            TServiceManager manager(db, terminals, (program.Directory() + "/direct.txt").toStdString());
+            RecordStore records(db.SharedStore());
+            Ohmrida::TerminalManager terminals;
+            terminals.RegisterTerminal("Lumo an ", terminals.Port(1), Ohmrida::DeviceLumo, 0);
+            TServiceManager manager(records, terminals, (program.Directory() + "/direct.txt").toStdString());
             if (user)
-                manager.StartUserService(windows, batteryID, userSteps, "Lumo an COM1");
+                manager.StartUserService(batteryID, userSteps, "Lumo an COM1");
             else
-                manager.StartStandardService(windows, batteryID, 3, 30, 30, "Lumo an COM1");
+                manager.StartStandardService(batteryID, 3, 30, 30, "Lumo an COM1");
             for (int i = 0; i < 3; ++i)
-                manager.Tick(windows);
-            manager.StopService(windows, manager.At(0));
+                manager.Tick();
+            manager.StopService(manager.At(0));
         }
         std::vector<std::string> sent;
         for (const std::string &line : simulator.trace())
-            sent.push_back(line.substr(0, line.find(" tx ")));
+            if (line.rfind("COM1 rx 16 ", 0) != 0)
+                sent.push_back(line.substr(0, line.find(" tx ")));
         return sent;
     };
     for (const bool user : {false, true}) {
@@ -222,4 +226,59 @@ TEST_F(EngineTest, WireIsTheSameAsWithTheManagerOnTheWindowThread)
         EXPECT_GE(direct.size(), 10u);
         EXPECT_EQ(sentBytes(user, true), direct);
     }
+}
+
+// The selection dialog searches two chargers that never answer (each port
+// costs its full time-out) and a Lumo that does: the Lumo is listed at once,
+// and the dialog closes within a tenth of a second of Escape, and switches
+// pages as fast, while the search goes on.
+TEST_F(EngineTest, SelectionDialogAnswersEscapeAndPageSwitchesWhileItSearchesSilentPorts)
+{
+    int masters[2];
+    for (int i = 0; i < 2; ++i) {
+        masters[i] = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_TRUE(masters[i] >= 0 && grantpt(masters[i]) == 0 && unlockpt(masters[i]) == 0);
+    }
+    SimTest::SimulatorProcess lumo({"--port", "9=lumo"});   // the other ports point nowhere
+    lumo.start();
+    qputenv("BRASKON_COM1", ptsname(masters[0]));
+    qputenv("BRASKON_COM2", ptsname(masters[1]));
+    {
+        Program program;
+        TSelectServiceDialog &dialog = program.Parts().SelectServiceDialog();
+        int searchesDone = 0;
+        QObject::connect(&program.Parts().Engine(), &TTreatmentEngine::SearchFinished, [&] { ++searchesDone; });
+        for (int round = 0; round < 2; ++round) {
+            dialog.SetCapacity(1000);
+            dialog.open();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+            ASSERT_TRUE(WaitFor([&] { return dialog.TerminalCombo->count() == 1; }, 1000));
+            EXPECT_EQ(dialog.TerminalCombo->currentText(), "Lumo an COM9");
+            ASSERT_TRUE(dialog.IsSearching());
+            EXPECT_TRUE(dialog.SearchLabel->isVisible());
+            QElapsedTimer clock;
+            clock.start();
+            if (round == 0) {
+                QTabBar *bar = dialog.ProgramPageControl->tabBar();
+                QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+                ASSERT_TRUE(WaitFor([&] { return dialog.IsSpecialPageActive(); }, 100));
+                EXPECT_LT(clock.elapsed(), 100);
+                dialog.ProgramPageControl->setCurrentIndex(0);
+                clock.restart();
+            }
+            QTest::keyClick(dialog.windowHandle(), Qt::Key_Escape);
+            ASSERT_TRUE(WaitFor([&] { return !dialog.isVisible(); }, 100));
+            EXPECT_LT(clock.elapsed(), 100) << "ms from Escape to the closed dialog";
+            EXPECT_FALSE(dialog.IsSearching());
+            EXPECT_TRUE(program.Form().statusBar()->currentMessage().isEmpty());
+        }
+        // The searches' late answers go nowhere.
+        ASSERT_TRUE(WaitFor([&] { return searchesDone == 2; }, TimeoutMs));
+        EXPECT_EQ(dialog.TerminalCombo->count(), 1);
+        EXPECT_FALSE(dialog.SearchLabel->isVisible());
+    }
+    qunsetenv("BRASKON_COM1");
+    qunsetenv("BRASKON_COM2");
+    for (int master : masters)
+        close(master);
 }

@@ -37,8 +37,9 @@ QAction *MenuCommand(const QMenuBar &menuBar, const QString &menu, const QString
     return nullptr;
 }
 
-Program::Program()
-    : braskon_(std::make_unique<TBraskon>(dir_.path(), dir_.filePath(QStringLiteral("log.txt")).toStdString()))
+Program::Program(const QString &database)
+    : braskon_(std::make_unique<TBraskon>(database.isEmpty() ? dir_.path() : database,
+                                          dir_.filePath(QStringLiteral("log.txt")).toStdString()))
 {
     Form().show();
     if (!QTest::qWaitForWindowExposed(&Form()))
@@ -171,8 +172,10 @@ int Program::CreateBatteryWithInsertKey(ModalDriver &driver, const NewBattery &b
     });
     form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
     form.BatteryDBGrid->setFocus();
+    const int before = BatteryCount();
     QTest::keyClick(form.BatteryDBGrid, Qt::Key_Insert);   // returns once the dialog has closed
-    QCoreApplication::processEvents();
+    // The engine stores the battery; the list then selects it.
+    WaitFor([&] { return BatteryCount() > before && !Parts().Engine().Busy(); });
     return BatteryCount() > 0 ? Db().SelectedBatteryID() : 0;
 }
 
@@ -188,7 +191,7 @@ TAccuControlForm *Program::StartTreatment(ModalDriver &driver, const StandardTre
     driver.OnDialog([treatment](QDialog *dialog) {
         auto *select = qobject_cast<TSelectServiceDialog *>(dialog);
         if (select && select->IsSearching())
-            return false;   // the port search holds the input back
+            return false;   // the list is complete once the search has ended
         if (!select || !FillSelectServiceDialog(select, treatment))
             dialog->reject();
         return true;

@@ -84,7 +84,8 @@ struct StandardTreatment {
 
 class Program {
 public:
-    Program();
+    // On its own temporary folder, or on the database given (a PostgreSQL URL).
+    explicit Program(const QString &database = QString());
     ~Program() { Destroy(); }
     TMainForm &Form() const { return braskon_->MainForm(); }
     TBRASKDataModule &Db() const { return braskon_->DataModule(); }

@@ -3,12 +3,12 @@
 // quitting, kept settings, the legend and the live page.
 
 #include "ProgramFixture.h"
+#include "SimulatorProcess.h"
 
 #include "mainwindow/Dialogs.h"
 #include "livecontrol/Accuctrlform.h"
 
 #include "charger/SerialPorts.h"
-#include "charger/TerminalManager.h"
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagform.h"
 #include "diagrams/MultiChart.h"
@@ -30,18 +30,23 @@
 #include <QTest>
 #include <QTextCursor>
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
+#include <memory>
 
 namespace {
 
-// A treatment held by the service manager, on a terminal of port 1, with a
-// page in the treatment area; nothing is sent until it is polled.
+// The charger of the held treatments: an Ohmrida on COM1 that only the
+// engine's search asks, as long as the window's clock does not tick.
+std::unique_ptr<SimTest::SimulatorProcess> OhmridaOnCom1()
+{
+    auto sim = std::make_unique<SimTest::SimulatorProcess>(std::vector<std::string>{"--port", "1=ohmrida"});
+    sim->start();
+    return sim;
+}
+
+// A treatment held by the engine on the Ohmrida at COM1, with a page in the
+// treatment area; nothing but the search is sent until it is polled.
 int AddHeldTreatment(Program &program, int batteryID, int programNumber = 1)
 {
-    Ohmrida::TerminalManager &terminals = program.Parts().Terminals();
-    terminals.RegisterTerminal("Ohmrida an ", terminals.Port(1), Ohmrida::DeviceOhmrida, 0);
     TTreatmentEngine &engine = program.Parts().Engine();
     const int ticket = engine.StartStandard(batteryID, programNumber, 100, 100, "Ohmrida an COM1");
     int serviceID = 0;
@@ -146,6 +151,7 @@ void MainWindowTest::commandEnablingFollowsTheData()
     ExpectEnabled({form.MenuDeleteService, form.MenuCopyProtocol}, false);
 
     // A running treatment locks its battery and record: Delete asks nothing.
+    const auto charger = OhmridaOnCom1();
     AddHeldTreatment(program, 1);
     program.Db().ReopenBatteries(1);
     QTRY_VERIFY(form.MenuStopService->isEnabled());
@@ -171,8 +177,9 @@ void MainWindowTest::newBatteryFlow()
     Program program;
     TMainForm &form = program.Form();
     TBRASKDataModule &db = program.Db();
+    RecordStore &otherPC = Records(db);
     while (db.PeekBatteryID() < 7)
-        db.AdvanceBatteryID();
+        otherPC.AdvanceBatteryID();
     ModalDriver driver;
 
     // A typed ID leaves the counter alone; every field reaches the row.
@@ -186,6 +193,7 @@ void MainWindowTest::newBatteryFlow()
         ClickOk(dialog);
     });
     form.MenuNewAkku->trigger();
+    QTRY_COMPARE(program.SelectedBatteryID(), 30);
     QCOMPARE(db.PeekBatteryID(), 7);
     TBRASKDataModule::Battery stored;
     db.ReadSelectedBattery(stored);
@@ -196,28 +204,49 @@ void MainWindowTest::newBatteryFlow()
     // The proposal accepted moves it on.
     driver.OnDialog(AcceptNewBattery());
     form.ButtonNewBattery->trigger();
-    QCOMPARE(program.SelectedBatteryID(), 7);
+    QTRY_COMPARE(program.SelectedBatteryID(), 7);
     QCOMPARE(db.PeekBatteryID(), 8);
 
-    // The proposal 9 collides with a typed 9: one failure, counter moved on.
-    for (const QString &id : {QStringLiteral("9"), QString(), QString()}) {   // 9, 8, 9
+    // A typed 9 is passed by the proposals: 8, then 10.
+    for (const QString &id : {QStringLiteral("9"), QString(), QString()}) {   // 9, 8, 10
         driver.OnDialog(AcceptNewBattery(id));
         form.MenuNewAkku->trigger();
+        QTRY_VERIFY(!program.Parts().Engine().Busy());
     }
-    const int before = program.BatteryCount();
-    QCOMPARE(before, 4);
-    QCOMPARE(driver.Failures(), 1);
-    QCOMPARE(db.PeekBatteryID(), 10);
+    QTRY_COMPARE(program.BatteryCount(), 5);
+    QCOMPARE(program.SelectedBatteryID(), 10);
+    QCOMPARE(db.PeekBatteryID(), 11);
 
-    // Letters in the capacity, and Cancel, store nothing and keep the counter.
+    // Another PC takes the proposal while the dialog is open: the battery gets
+    // the next free ID, and the user is told which.
+    driver.OnDialog([&otherPC](QDialog *dialog) {
+        TBRASKDataModule::Battery taken;
+        taken.ID = 11;
+        otherPC.InsertBattery(taken);
+        AcceptNewBattery()(dialog);
+    });
+    form.MenuNewAkku->trigger();
+    QTRY_COMPARE(program.SelectedBatteryID(), 12);
+    QTRY_COMPARE(driver.messages.size(), 1);
+    QCOMPARE(driver.messages.last().text, QStringLiteral("Die ID 11 wurde inzwischen an einem anderen Arbeitsplatz "
+                                                         "vergeben; der neue Akku hat die ID 12 erhalten."));
+
+    // A typed ID in use, letters in the capacity, and Cancel store nothing
+    // and keep the counter.
+    const int before = program.BatteryCount();
+    driver.OnDialog(AcceptNewBattery(QStringLiteral("9")));
+    form.MenuNewAkku->trigger();
+    QTRY_COMPARE(driver.Failures(), 1);
+    QVERIFY(driver.messages.last().text == QStringLiteral("Ausführung fehlgeschlagen!"));
     driver.OnDialog(AcceptNewBattery(QStringLiteral("40"), QStringLiteral("abc")));
     form.MenuNewAkku->trigger();
     driver.OnDialog([](QDialog *dialog) { dialog->reject(); });
     form.MenuNewAkku->trigger();
+    QTRY_VERIFY(!program.Parts().Engine().Busy());
     QCOMPARE(driver.Failures(), 2);
-    QCOMPARE(driver.messages.size(), 2);
+    QCOMPARE(driver.messages.size(), 3);
     QCOMPARE(program.BatteryCount(), before);
-    QCOMPARE(db.PeekBatteryID(), 10);
+    QCOMPARE(db.PeekBatteryID(), 13);
     QCOMPARE(driver.unexpectedDialogs, 0);
 }
 
@@ -252,7 +281,7 @@ void MainWindowTest::searchAndDelete()
     QCOMPARE(program.BatteryCount(), 5);
     driver.Answer(QMessageBox::Yes);
     form.PopupMenuDeleteAkku->trigger();
-    QCOMPARE(program.BatteryCount(), 4);
+    QTRY_COMPARE(program.BatteryCount(), 4);
     QCOMPARE(program.SelectedBatteryID(), 100000);   // the last row
     TBRASKDataModule::Service record;
     record.ID = serviceID;
@@ -342,12 +371,12 @@ void MainWindowTest::remarksReachTheBatteryRow()
     memo->moveCursor(QTextCursor::End);
     QTest::keyClicks(memo, QStringLiteral("!"));
     db.BatteryQuery()->last();
-    QCOMPARE(stored(1), QStringLiteral("Zelle 3 schwach!"));
+    QTRY_COMPARE(stored(1), QStringLiteral("Zelle 3 schwach!"));
     QCOMPARE(memo->toPlainText(), QString());
     memo->setFocus();
     QTest::keyClicks(memo, QStringLiteral("neu"));
     form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
-    QCOMPARE(stored(2), QStringLiteral("neu"));
+    QTRY_COMPARE(stored(2), QStringLiteral("neu"));
 
     // At most 250 characters, kept on quitting.
     form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
@@ -355,7 +384,7 @@ void MainWindowTest::remarksReachTheBatteryRow()
     memo->selectAll();
     QTest::keyClicks(memo, QString(260, QLatin1Char('x')));
     form.close();
-    QCOMPARE(stored(2), QString(250, QLatin1Char('x')));
+    QTRY_COMPARE(stored(2), QString(250, QLatin1Char('x')));
 }
 
 void MainWindowTest::listKeysAndTitleClick()
@@ -393,41 +422,34 @@ void MainWindowTest::listKeysAndTitleClick()
 
 void MainWindowTest::quittingLeavesTreatmentsAlone()
 {
-    // The charger's port is one end of a pseudo-terminal; whatever the
-    // program sent would arrive at the other end.
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
-    qputenv("BRASKON_COM1", ptsname(master));
-    {
-        Program program;
-        TMainForm &form = program.Form();
-        InsertBattery(program.Db(), 1);
-        InsertBattery(program.Db(), 2);
-        const int serviceID = AddHeldTreatment(program, 1);
-        AddHeldTreatment(program, 2);
-        QCOMPARE(form.AccuTab->count(), 2);
-        ModalDriver driver;
+    // Whatever the program sent would show in the simulated charger's trace.
+    const auto charger = OhmridaOnCom1();
+    Program program;
+    TMainForm &form = program.Form();
+    InsertBattery(program.Db(), 1);
+    InsertBattery(program.Db(), 2);
+    const int serviceID = AddHeldTreatment(program, 1);
+    AddHeldTreatment(program, 2);
+    QTRY_COMPARE(form.AccuTab->count(), 2);
+    ModalDriver driver;
 
-        // Ctrl+Q, the standard key of "Beenden".
-        form.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&form));
-        QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
-        QTRY_VERIFY(!form.isVisible());
-        QVERIFY(!form.TheTimer->isActive());
-        QCOMPARE(driver.messages.size() + driver.unexpectedDialogs, 0);
-        QCOMPARE(program.Parts().Engine().Treatments().size(), size_t(2));
-        program.Destroy();
+    // Ctrl+Q, the standard key of "Beenden".
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
+    QTRY_VERIFY(!form.isVisible());
+    QVERIFY(!form.TheTimer->isActive());
+    QCOMPARE(driver.messages.size() + driver.unexpectedDialogs, 0);
+    QCOMPARE(program.Parts().Engine().Treatments().size(), size_t(2));
+    program.Destroy();
 
-        // The first step is still waiting: nothing was aborted.
-        TBRASKDataModule database(program.Directory());
-        StepRecord step{serviceID, 1, 0, 0, 0, 0, 0, 0};
-        QVERIFY(database.GetSubService(step));
-        QCOMPARE(step.State, static_cast<int>(Folgt));
-    }
-    char buffer[64];
-    QCOMPARE(read(master, buffer, sizeof buffer), ssize_t(-1));
-    close(master);
-    qunsetenv("BRASKON_COM1");
+    // The first step is still waiting: nothing was aborted, nothing sent but the search.
+    TBRASKDataModule database(program.Directory());
+    StepRecord step{serviceID, 1, 0, 0, 0, 0, 0, 0};
+    QVERIFY(database.GetSubService(step));
+    QCOMPARE(step.State, static_cast<int>(Folgt));
+    for (const std::string &line : charger->trace())
+        QVERIFY2(line.rfind("COM1 rx 16 ", 0) == 0, line.c_str());
 }
 
 void MainWindowTest::settingsKeptAcrossStarts()
@@ -565,6 +587,7 @@ void MainWindowTest::livePageShowsFourStepsAtFirstStartSize()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     // Program 5 has the most steps: discharge, charge, discharge, charge.
+    const auto charger = OhmridaOnCom1();
     QVERIFY(AddHeldTreatment(program, InsertBattery(program.Db(), 1, 1700), 5) != 0);
     QTRY_COMPARE(form.AccuTab->count(), 1);
     auto *page = form.AccuTab->widget(0)->findChild<TAccuControlForm *>();
