@@ -138,6 +138,9 @@ public:
     // The treatment with that ID, nullptr if none.
     Service *ServiceOf(int serviceID) const;
 
+    // The terminal registry the treatments are started on.
+    Ohmrida::TerminalManager &Terminals() const { return terminals_; }
+
     int Count() const { return static_cast<int>(services_.size()); }
     Service *At(int index) const { return services_.at(static_cast<size_t>(index)).get(); }
     // Index of the treatment the next PollNext takes (may equal Count()).

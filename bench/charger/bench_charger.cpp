@@ -1,12 +1,18 @@
 // bench_charger: how long the terminal search and the logger search take,
-// searching every port at once against the one-by-one walk, on
+// the engine's search of every port at once (one worker per port) against
+// the one-by-one walk, on
 //   - nine pseudo-terminals that exist but never answer (goal: the search
 //     at once within 1.7 s, one read time-out), and
 //   - a mixed lab on braskon-sim: five silent chargers, the logger and three
 //     chargers, one of them a Varn.
 
 #include "SimulatorProcess.h"
-#include "TerminalManager.h"
+#include "charger/TerminalManager.h"
+#include "treatment/PortSearch.h"
+#include "treatment/TreatmentEngine.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
 
 #include <algorithm>
 #include <chrono>
@@ -68,28 +74,45 @@ void row(const char *what, double walkMs, const std::vector<double> &atOnceMs)
                 walkMs / sorted[sorted.size() / 2]);
 }
 
-// Measures Scan and FindLogger both ways on whatever the ports are now; returns
-// the median of the terminal search at once.
+// Measures the terminal and the logger search both ways on whatever the
+// ports are now; returns the median of the terminal search at once.
 double measure(const char *lab, size_t expectedTerminals, bool expectLogger)
 {
     std::printf("%s\n", lab);
     Ohmrida::TerminalManager manager;
     bool ok = true;
 
-    const double scanWalk = timeMs([&] { manager.ScanSequential(); });
+    const double scanWalk = timeMs([&] { manager.Scan(); });
     ok &= manager.Count() == expectedTerminals;
     std::vector<double> scanAtOnce;
+    TTreatmentEngine engine;
     for (int i = 0; i < Repeats; ++i) {
-        scanAtOnce.push_back(timeMs([&] { manager.Scan(); }));
-        ok &= manager.Count() == expectedTerminals;
+        scanAtOnce.push_back(timeMs([&] {
+            QEventLoop loop;
+            QObject::connect(&engine, &TTreatmentEngine::SearchFinished, &loop,
+                             [&](int, const QVector<TerminalInfo> &found) {
+                                 ok &= size_t(found.size()) == expectedTerminals;
+                                 loop.quit();
+                             });
+            engine.SearchTerminals();
+            loop.exec();
+        }));
     }
-    row("terminal search (Scan)", scanWalk, scanAtOnce);
+    row("terminal search", scanWalk, scanAtOnce);
 
-    const double loggerWalk = timeMs([&] { ok &= (manager.FindLoggerSequential() != nullptr) == expectLogger; });
+    const double loggerWalk = timeMs([&] { ok &= (manager.FindLogger() != nullptr) == expectLogger; });
     std::vector<double> loggerAtOnce;
+    TPortSearch search(manager);
     for (int i = 0; i < Repeats; ++i)
-        loggerAtOnce.push_back(timeMs([&] { ok &= (manager.FindLogger() != nullptr) == expectLogger; }));
-    row("logger search (FindLogger)", loggerWalk, loggerAtOnce);
+        loggerAtOnce.push_back(timeMs([&] {
+            QEventLoop loop;
+            search.FindLogger([&](int port) {
+                ok &= (port != 0) == expectLogger;
+                loop.quit();
+            });
+            loop.exec();
+        }));
+    row("logger search", loggerWalk, loggerAtOnce);
     if (!ok)
         std::printf("  WRONG RESULT: %zu terminals and %s logger expected\n", expectedTerminals,
                     expectLogger ? "a" : "no");
@@ -99,8 +122,9 @@ double measure(const char *lab, size_t expectedTerminals, bool expectLogger)
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
+    QCoreApplication app(argc, argv);
     try {
         std::printf("read time-out of the identification: %d ms, of the logger probe: %d ms\n\n",
                     Ohmrida::AsynchSerialInterface::ReadTimeoutMs(11),

@@ -7,6 +7,7 @@
 // TBRASKDataModule as the program uses it.
 
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -138,12 +139,13 @@ int main(int argc, char **argv)
                 sampleCount, seconds(timer), qPrintable(file));
 
     TBRASKDataModule module(dir);
+    RecordStore records(module.SharedStore());
 
     // Durable inserts: each InsertSample is committed with a full sync before it returns.
     constexpr int inserts = 2000;
     timer.restart();
     for (int i = 0; i < inserts; ++i)
-        module.InsertSample({serviceCount, 3, 100000 + i, 1300, 500, 0});
+        records.InsertSample({serviceCount, 3, 100000 + i, 1300, 500, 0});
     const double insertTime = seconds(timer);
     std::printf("InsertSample (committed each): %d in %.3f s = %.0f inserts/s\n", inserts, insertTime,
                 inserts / insertTime);
@@ -152,7 +154,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < 10000; ++i)
         batch.append({serviceCount, 3, 200000 + i, 1300, 500, 0});
     timer.restart();
-    module.InsertSamples(batch);
+    records.InsertSamples(batch);
     const double batchTime = seconds(timer);
     std::printf("InsertSamples (%lld in one commit): %.3f s = %.0f samples/s\n", qlonglong(batch.size()), batchTime,
                 batch.size() / batchTime);
@@ -189,8 +191,9 @@ int main(int argc, char **argv)
     // Delete a battery whose treatments hold 200,000 samples (with the re-reads that follow).
     module.ReopenBatteries(deletedBattery);
     timer.restart();
-    module.DeleteSelectedBattery();
-    std::printf("DeleteSelectedBattery (2 treatments, %d samples): %.3f s\n", 2 * samplesOfBigService,
+    records.DeleteBattery(deletedBattery);
+    module.Follow({RecordChange::BatteryDeleted, deletedBattery, 0});
+    std::printf("DeleteBattery (2 treatments, %d samples) and the lists' re-read: %.3f s\n", 2 * samplesOfBigService,
                 seconds(timer));
 
     timer.restart();

@@ -1,5 +1,5 @@
-// bench_stores [POSTGRESQL-URL]: the two stores side by side, through
-// TBRASKDataModule as the program uses it: the curve load of a treatment with
+// bench_stores [POSTGRESQL-URL]: the two stores side by side, as the program
+// uses them (the data module reading, a record store writing): the curve load of a treatment with
 // 100,000 samples (SelectSamples and the walk a diagram does) and the insert
 // rate of samples (each committed on its own, as the recording does, and in
 // batches of 1,000 as the logger readout does). Without a URL a throw-away
@@ -7,6 +7,7 @@
 // there cost no disk sync, unlike SQLite's synchronous=FULL).
 
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,13 +30,14 @@ Figures measure(const QString &location)
 {
     Figures figures;
     TBRASKDataModule module(location);
+    RecordStore records(module.SharedStore());
     TBRASKDataModule::Battery battery;
     battery.ID = 1;
     battery.Capacity = 1000;
-    module.InsertBattery(battery);
+    records.InsertBattery(battery);
     TBRASKDataModule::Service service;
     service.BatteryID = 1;
-    module.InsertService(service);
+    records.InsertService(service);
 
     QElapsedTimer timer;
     timer.start();
@@ -43,7 +45,7 @@ Figures measure(const QString &location)
     for (int i = 0; i < curveSamples; ++i) {
         batch.append({service.ID, 1 + i / 20000, i, 1200 + i % 300, 500, 0});
         if (batch.size() == 1000) {
-            module.InsertSamples(batch);
+            records.InsertSamples(batch);
             batch.clear();
         }
     }
@@ -60,10 +62,10 @@ Figures measure(const QString &location)
 
     TBRASKDataModule::Service other;
     other.BatteryID = 1;
-    module.InsertService(other);
+    records.InsertService(other);
     timer.restart();
     for (int i = 0; i < singleInserts; ++i)
-        module.InsertSample({other.ID, 1, i, 1300, 500, 0});
+        records.InsertSample({other.ID, 1, i, 1300, 500, 0});
     figures.singlePerSecond = singleInserts / (timer.nsecsElapsed() * 1e-9);
     return figures;
 }

@@ -11,6 +11,7 @@
 #include "MultiChart.h"
 
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -104,23 +105,24 @@ void LoadFigures()
     constexpr int kSamples = 100000;
     QTemporaryDir dir;
     auto dataModule = std::make_unique<TBRASKDataModule>(dir.path());
+    RecordStore records(dataModule->SharedStore());
     TBRASKDataModule::Battery battery;
-    battery.ID = dataModule->PeekBatteryID();
-    dataModule->AdvanceBatteryID();
+    battery.ID = records.PeekBatteryID();
+    records.AdvanceBatteryID();
     battery.Capacity = 2000;
     battery.Cells = 4;
-    dataModule->InsertBattery(battery);
+    records.InsertBattery(battery);
     TBRASKDataModule::Service service;
     service.BatteryID = battery.ID;
     service.Program = 3;
-    dataModule->InsertService(service);
+    records.InsertService(service);
     for (int step = 1; step <= 2; ++step) {
         StepRecord record;
         record.ServiceID = service.ID;
         record.Step = step;
         record.Function = step - 1;
         record.Parameter = 1000;
-        dataModule->InsertStep(record);
+        records.InsertStep(record);
     }
 
     // The samples go in through a connection of our own, in one transaction.

@@ -8,7 +8,8 @@
 // takes its full read time-out.
 
 #include "charger/TerminalManager.h"
-#include "database/Datamodule.h"
+#include "database/RecordStore.h"
+#include "database/SqlStore.h"
 #include "treatment/Serviceman.h"
 #include "treatment/TreatmentEngine.h"
 
@@ -30,15 +31,6 @@ namespace {
 
 constexpr int ClockMs = 1000;
 constexpr int RunMs = 8000;
-
-// Feeds nothing anywhere: the bench only watches the event loop.
-class NoWindows : public ServiceHost {
-public:
-    ServiceControlWindow *CreateServicePage(int) override { return nullptr; }
-    void DeleteServicePage(ServiceControlWindow *) override {}
-    std::vector<LiveSampleSink *> DiagramWindows() override { return {}; }
-    void ShowBatteryPage() override {}
-};
 
 // Runs the event loop for RunMs with a 1 s clock calling `tick` and returns
 // the longest time between two turns of a 5 ms probe timer.
@@ -74,28 +66,32 @@ int main(int argc, char *argv[])
     setenv("BRASKON_COM1", ptsname(master), 1);
 
     QTemporaryDir directory;
-    TBRASKDataModule database(directory.path());
-    TBRASKDataModule::Battery battery;
-    battery.ID = database.PeekBatteryID();
+    const auto store = std::make_shared<SqlStore>(directory.path());
+    RecordStore database(store);
+    RecordStore::Battery battery;
     battery.Capacity = 1000;
     battery.Type = 1;
     battery.Cells = battery.Form = 4;
-    database.InsertBattery(battery);
-    database.AdvanceBatteryID();
-    Ohmrida::TerminalManager terminals;
-    terminals.RegisterTerminal("Lumo an ", terminals.Port(1), Ohmrida::DeviceLumo, 0);
-    NoWindows windows;
+    database.AddBattery(battery, 0);
     const std::string log = directory.filePath("log.txt").toStdString();
 
     qint64 before = 0;
     {
+        Ohmrida::TerminalManager terminals;
+        terminals.RegisterTerminal("Lumo an ", terminals.Port(1), Ohmrida::DeviceLumo, 0);
         TServiceManager manager(database, terminals, log);
-        manager.StartStandardService(windows, battery.ID, 1, 100, 100, "Lumo an COM1");
-        before = LongestStall([&] { manager.Tick(windows); });
+        manager.StartStandardService(battery.ID, 1, 100, 100, "Lumo an COM1");
+        before = LongestStall([&] { manager.Tick(); });
     }
     qint64 after = 0;
     {
-        TTreatmentEngine engine(database, terminals, windows, log);
+        // The engine finds no charger on the silent port: its registry gets
+        // the terminal as a search would have filed it.
+        TTreatmentEngine engine(store, log);
+        engine.RunOnEngine([](TServiceManager &manager) {
+            Ohmrida::TerminalManager &terminals = manager.Terminals();
+            terminals.RegisterTerminal("Lumo an ", terminals.Port(1), Ohmrida::DeviceLumo, 0);
+        });
         engine.StartStandard(battery.ID, 1, 100, 100, "Lumo an COM1");
         after = LongestStall([&] { engine.Tick(); });
     }

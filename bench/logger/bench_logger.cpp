@@ -6,13 +6,14 @@
 // about 137 values/s. The database is a fresh one in a temporary directory,
 // written with the module's full sync as in the program.
 
-#include "ReadKestrixThread.h"
 #include "SimulatorProcess.h"
-#include "charger/TerminalManager.h"
 #include "database/Datamodule.h"
+#include "database/RecordStore.h"
+#include "treatment/TreatmentEngine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -43,33 +44,33 @@ int main(int argc, char **argv)
     battery.Capacity = 1000;
     battery.Type = 1;
     battery.Cells = 4;
-    data.InsertBattery(battery);
-    data.ReopenBatteries(1);
-    data.SetMinDeltaU(0);
+    RecordStore(data.SharedStore()).InsertBattery(battery);
 
-    Ohmrida::TerminalManager terminals;
-    TReadKestrixThread thread(terminals, data);
+    // The readout as the program runs it: on the treatment engine's thread.
+    TTreatmentEngine engine(data.SharedStore(), std::string());
+    engine.SetSamplingThresholds(0, 1);
     QElapsedTimer clock;
     int startedAt = -1;   // ms when the first value arrived: the search is not the readout
-    QObject::connect(&thread, &TReadKestrixThread::ShowProgress, &thread, [&](int, int position) {
-        if (position == 1)
-            startedAt = int(clock.elapsed());
-    }, Qt::DirectConnection);
+    LoggerOutcome outcome;
+    QEventLoop loop;
+    QObject::connect(&engine, &TTreatmentEngine::LoggerProgress, [&](int, int position) {
+        if (startedAt < 0)
+            startedAt = int(clock.elapsed()) - position;   // about 1 ms a value before the report came
+    });
+    QObject::connect(&engine, &TTreatmentEngine::LoggerFinished, [&](const LoggerOutcome &end) {
+        outcome = end;
+        loop.quit();
+    });
     clock.start();
-    thread.start();
-    while (!thread.wait(10))
-        QCoreApplication::processEvents();
+    engine.ReadLogger(battery);
+    loop.exec();
     const double seconds = (clock.elapsed() - std::max(0, startedAt)) / 1000.0;
 
-    data.SelectSamples(thread.ServiceID());
-    int stored = 0;
-    for (bool more = data.FirstSample(); more; more = data.NextSample())
-        ++stored;
+    const int stored = int(data.Reader().Samples(outcome.ServiceID).size());
     constexpr double wireBudget = 9600.0 / 10.0 / 7.0;   // values/s on a real line
-    const double rate = (thread.ProgressPosition() - 1) / seconds;
-    std::printf("logger readout, MinDeltaU 0: %d of %d values read, %d stored\n", thread.ProgressPosition(),
-                values, stored);
+    const double rate = (outcome.Position - 1) / seconds;
+    std::printf("logger readout, MinDeltaU 0: %d of %d values read, %d stored\n", outcome.Position, values, stored);
     std::printf("  %.2f s  %.0f values/s  = %.1f x the 9600-baud budget (%.0f values/s); goal >= 10 x\n",
                 seconds, rate, rate / wireBudget, wireBudget);
-    return stored == values && thread.ProgressPosition() == values ? 0 : 1;
+    return stored == values && outcome.Position == values ? 0 : 1;
 }
