@@ -40,7 +40,12 @@ void StepListModel::Open(int id)
     beginResetModel();
     serviceID = id;
     open = true;
-    steps = ReadSteps();
+    steps.clear();
+    try {
+        steps = ReadSteps();
+    } catch (const DatabaseError &) {
+        // The database is held by another program just now; the next refresh reads the steps.
+    }
     endResetModel();
 }
 
@@ -56,8 +61,14 @@ void StepListModel::Refresh()
 {
     if (!open)
         return;
-    // Read first, so that a failing read leaves the shown rows as they were.
-    QVector<StepRecord> rows = ReadSteps();
+    // Read first, so that a failing read leaves the shown rows as they were
+    // (the database held by another program just now: the next refresh reads).
+    QVector<StepRecord> rows;
+    try {
+        rows = ReadSteps();
+    } catch (const DatabaseError &) {
+        return;
+    }
     beginResetModel();
     steps = std::move(rows);
     endResetModel();

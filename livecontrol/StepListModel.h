@@ -26,10 +26,12 @@ public:
     // Reads through TBRASKDataModule::GetSubService.
     static StepReader ReaderOf(TBRASKDataModule& database);
 
-    // Shows the steps of this treatment (no rows for 0).
+    // Shows the steps of this treatment (no rows for 0, and none until the
+    // next Refresh when the database cannot be read now).
     void Open(int serviceID);
     void Close();
-    // Re-reads the rows of the open treatment.
+    // Re-reads the rows of the open treatment; keeps them when the database
+    // cannot be read now.
     void Refresh();
     bool IsOpen() const { return open; }
     int ServiceID() const { return serviceID; }
