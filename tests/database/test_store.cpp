@@ -77,8 +77,9 @@ TEST_F(Store, ConcurrentWritersLoseNothing)
                                  scalar(QString("SELECT COUNT(*) FROM sub WHERE F_ServiceID = %1 AND F_State = 3").arg(service))));
     records_.reset();
     module_.reset();
-    if (!onServer())
+    if (!onServer()) {
         EXPECT_EQ(scalar("SELECT (SELECT integrity_check FROM pragma_integrity_check) = 'ok'"), 1);
+    }
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM samples"), 3 * samples);
 }
 
@@ -99,10 +100,11 @@ TEST_F(Store, WindowsReadBesideALockAndNeverWaitLong)
         clock.start();
         module().RefreshLists();
         EXPECT_EQ(module().ServiceQuery()->rowCount(), 1);
-        if (onServer())
+        if (onServer()) {
             EXPECT_THROW(module().Reader().Samples(service), DatabaseBusyError);
-        else
+        } else {
             EXPECT_EQ(module().Reader().Samples(service).size(), 3);
+        }
         EXPECT_LT(clock.elapsed(), 5 * TBRASKDataModule::ReadWaitMs);
         // A writer waits for the lock (here: a short wait, then busy).
         records().Store().setBusyWait(100);

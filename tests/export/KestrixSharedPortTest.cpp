@@ -40,7 +40,12 @@ TEST_F(KestrixFixture, ReadoutPollingAndASearchShareThePortsWithoutGarblingEachO
         if (position == 50)
             engine.SearchTerminals();
     });
-    engine.ReadLogger(TBRASKDataModule::Battery{battery, 1000, 1, 0, 4});
+    TBRASKDataModule::Battery recorded;   // the battery the recording is of
+    recorded.ID = battery;
+    recorded.Capacity = 1000;
+    recorded.Type = 1;
+    recorded.Cells = 4;
+    engine.ReadLogger(recorded);
     while (!finished || polled < 20) {
         ASSERT_TRUE(WaitFor([&] { return engine.Tick(); }));
         ASSERT_TRUE(WaitFor([&] { return !engine.Busy(); }));
