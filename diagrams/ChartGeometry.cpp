@@ -267,6 +267,130 @@ AxisZoom ZoomTimeAxis(const Axis& axis, double lowValue, double highValue, bool 
     return zoom;
 }
 
+void DataRange::Include(double value)
+{
+    if (!std::isfinite(value))
+        return;
+    if (Empty) {
+        Low = High = value;
+        Empty = false;
+        return;
+    }
+    Low = std::min(Low, value);
+    High = std::max(High, value);
+}
+
+namespace {
+
+// A step of Units / Divisor: steps below 1 are divided, not multiplied, so
+// that 15 steps of 0.1 end exactly at 1.5.
+struct FitStep
+{
+    double Units;
+    int SubSegments;
+    double Divisor = 1.0;
+};
+
+// The first step (ascending) whose whole segments cover low..high in at most
+// MaxFitSegments segments.
+template <typename NextStep>
+AxisFit FitWithSteps(double low, double high, FitStep step, NextStep next)
+{
+    AxisFit fit;
+    for (int guard = 0; guard < 400; ++guard, step = next(step)) {
+        const double first = std::floor(low * step.Divisor / step.Units);
+        double last = std::ceil(high * step.Divisor / step.Units);
+        if (last <= first)
+            last = first + 1;
+        const double segments = last - first;
+        if (segments <= MaxFitSegments || guard == 399) {
+            fit.Start = first * step.Units / step.Divisor;
+            fit.End = last * step.Units / step.Divisor;
+            fit.NumSegments = std::max(1, static_cast<int>(segments));
+            fit.NumSubSegments = step.SubSegments;
+            break;
+        }
+    }
+    return fit;
+}
+
+}  // namespace
+
+AxisFit FitValueAxis(double low, double high, double minStep, bool includeZero)
+{
+    if (!std::isfinite(low) || !std::isfinite(high) || low > high)
+        low = high = 0.0;
+    low = std::clamp(low, -MaxAxisValue, MaxAxisValue);
+    high = std::clamp(high, -MaxAxisValue, MaxAxisValue);
+    if (!(minStep > 0.0))
+        minStep = 1.0;
+    if (includeZero) {
+        low = std::min(low, 0.0);
+        high = std::max(high, 0.0);
+    }
+    const double leastSpan = std::max(4 * minStep, 0.1 * std::max(std::abs(low), std::abs(high)));
+    if (high - low < leastSpan) {
+        if (includeZero && low == 0.0) {
+            high = leastSpan;
+        } else if (includeZero && high == 0.0) {
+            low = -leastSpan;
+        } else {
+            const double middle = (low + high) / 2;
+            low = middle - leastSpan / 2;
+            high = middle + leastSpan / 2;
+        }
+    }
+    // 1, 2, 5 times a power of ten, beginning with the power at or below minStep.
+    int exponent = static_cast<int>(std::floor(std::log10(minStep)));
+    const int mantissas[] = {1, 2, 5};
+    const int subSegments[] = {5, 4, 5};
+    int m = 0;
+    auto stepOf = [&] {
+        const double power = std::pow(10.0, std::abs(exponent));
+        return exponent < 0 ? FitStep{double(mantissas[m]), subSegments[m], power}
+                            : FitStep{mantissas[m] * power, subSegments[m]};
+    };
+    auto advance = [&] {
+        if (++m == 3) {
+            m = 0;
+            ++exponent;
+        }
+        return stepOf();
+    };
+    FitStep first = stepOf();
+    while (first.Units / first.Divisor < minStep * (1 - 1e-9))
+        first = advance();
+    return FitWithSteps(low, high, first, [&](FitStep) { return advance(); });
+}
+
+AxisFit FitTimeAxis(double low, double high)
+{
+    if (!std::isfinite(low) || !std::isfinite(high) || low > high)
+        low = high = 0.0;
+    low = std::clamp(low, -MaxAxisValue, MaxAxisValue);
+    high = std::clamp(high, -MaxAxisValue, MaxAxisValue);
+    static const FitStep steps[] = {
+        {1, 2},     {2, 4},     {5, 5},     {10, 5},    {15, 3},    {20, 4},    {30, 6},
+        {60, 6},    {120, 4},   {300, 5},   {600, 5},   {900, 3},   {1200, 4},  {1800, 6},
+        {3600, 4},  {7200, 4},  {10800, 3}, {14400, 4}, {21600, 6}, {43200, 4}, {86400, 4}};
+    constexpr int count = sizeof(steps) / sizeof(steps[0]);
+    // Beyond a day: 2, 5 and 10 days and so on, in days.
+    int i = 0;
+    double days = 1;
+    int m = 0;
+    const int dayMantissas[] = {2, 5, 10};
+    return FitWithSteps(low, high, steps[0], [&](FitStep) {
+        if (++i < count)
+            return steps[i];
+        if (m == 3) {
+            m = 0;
+            days *= 10;
+        }
+        const int mantissa = dayMantissas[m++];
+        return FitStep{mantissa * days * 86400, mantissa == 5 ? 5 : 4};
+    });
+}
+
 TickMetrics MetricsFor(int zeroWidth, int zeroHeight)
 {
     TickMetrics m;

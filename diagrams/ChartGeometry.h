@@ -112,6 +112,38 @@ struct AxisZoom
 AxisZoom ZoomValueAxis(const Axis& axis, double lowValue, double highValue);
 AxisZoom ZoomTimeAxis(const Axis& axis, double lowValue, double highValue, bool isTimeAxis);
 
+// An axis scaled to show a range of data: start and end lie on whole
+// segments of a round step, with one to six segments as the zoom makes them.
+struct AxisFit
+{
+    double Start = 0.0;
+    double End = 1.0;
+    int NumSegments = 1;
+    int NumSubSegments = 1;
+    double Step() const { return (End - Start) / NumSegments; }
+};
+constexpr int MaxFitSegments = 6;
+
+// Smallest and largest value of some data; empty until the first value.
+struct DataRange
+{
+    bool Empty = true;
+    double Low = 0.0;
+    double High = 0.0;
+    void Include(double value);
+};
+
+// Value axis: steps of 1, 2 or 5 times a power of ten, none below minStep.
+// With includeZero the axis reaches down (or up) to 0, as currents and
+// capacities are read against it. A flat range is widened to a tenth of its
+// magnitude (at least four smallest steps), so a constant curve is a line
+// inside the plot, not on its edge.
+AxisFit FitValueAxis(double low, double high, double minStep, bool includeZero);
+// Time axis: steps that read well as h:m:s (1, 2, 5, 10, 15, 20, 30 s,
+// 1, 2, 5, 10, 15, 20, 30 min, 1, 2, 3, 4, 6, 12 h, days), each with minor
+// divisions of a round length.
+AxisFit FitTimeAxis(double low, double high);
+
 // Text metrics of the axis drawing, from the size of "0".
 struct TickMetrics
 {

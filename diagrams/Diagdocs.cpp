@@ -223,6 +223,7 @@ void TDiagramCommands::LoadDiagram(const QStringList& lines)
     if (!form)
         return;
     TMultiChart& c = *form->Chart();
+    form->KeepScaling();  // the file's scaling, not the data's
     int serviceID = 0;
     Curve* current = nullptr;
     int lineNumber = 0;
@@ -456,9 +457,20 @@ void TDiagramCommands::ExportDiagram(const QString& path)
 
 void TDiagramCommands::ShowCurveOfCurrentService(int unit)
 {
-    if (!ActiveDiagram())
-        NewDiagram();
-    ActiveDiagram()->AddServiceCurve(m_dataModule->SelectedServiceID(), unit);
+    TDiagramForm* form = ActiveDiagram();
+    if (!form)
+        form = NewDiagram();
+    // A diagram opened for a recording shows all of it; one the user has
+    // scaled keeps his scaling.
+    const bool fit = form->FollowsData() || form->CurveKeys().empty();
+    if (form->AddServiceCurve(m_dataModule->SelectedServiceID(), unit) && fit)
+        form->FitToData();
+}
+
+void TDiagramCommands::ShowAll()
+{
+    if (TDiagramForm* form = ActiveDiagram())
+        form->ShowAll();
 }
 
 TDiagramForm* TDiagramCommands::ActiveDiagram() const

@@ -97,8 +97,11 @@ public:
     void ExportDiagram(const QString& path);
 
     // Adds the selected treatment's curve (unit 0 voltage, 1 current) to the
-    // active diagram, creating a page when there is none.
+    // active diagram, creating a page when there is none. A new diagram, or
+    // one whose axes still follow the data, is scaled to its curves' data.
     void ShowCurveOfCurrentService(int unit);
+    // "Alles zeigen": the active diagram scaled to its curves' data.
+    void ShowAll();
 
     TDiagramForm* ActiveDiagram() const;
     QString ActiveDiagramCaption() const;

@@ -1,5 +1,7 @@
 #include "Diagform.h"
 
+#include "ChartGeometry.h"
+
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QMenu>
@@ -22,6 +24,101 @@ bool TruncToInt(double value, int& result)
         return false;
     result = static_cast<int>(value);
     return true;
+}
+
+// The smallest step worth labelling on each value axis: 10 mV, 1 mA, 1 mAh.
+constexpr double kMinFitStep[TMultiChart::kValueAxisCount] = {0.01, 1.0, 1.0};
+
+// The scaling that shows all data of a chart's curves, as drawn: phases
+// drawn on top of each other count from the start of their run.
+struct FittedAxes
+{
+    bool HasTime = false;
+    ChartGeometry::AxisFit Time;
+    bool HasValue[TMultiChart::kValueAxisCount] = {};
+    ChartGeometry::AxisFit Value[TMultiChart::kValueAxisCount];
+};
+
+FittedAxes FitFor(const TMultiChart& chart)
+{
+    ChartGeometry::DataRange time;
+    ChartGeometry::DataRange values[TMultiChart::kValueAxisCount];
+    for (const QString& name : chart.CurveNames()) {
+        const Curve* curve = chart.GetCurve(name);
+        if (!curve || curve->YAxis < 0 || curve->YAxis >= TMultiChart::kValueAxisCount)
+            continue;
+        int phase = -1;
+        double base = 0.0;
+        for (const Curve::DataPoint& d : curve->Data) {
+            double t = d.Time;
+            if (curve->OverlapPhases) {
+                if (d.Phase != phase) {
+                    phase = d.Phase;
+                    base = d.Time;
+                }
+                t -= base;
+            }
+            time.Include(t);
+            values[curve->YAxis].Include(d.Value);
+        }
+    }
+    FittedAxes fit;
+    fit.HasTime = !time.Empty;
+    if (fit.HasTime)
+        fit.Time = ChartGeometry::FitTimeAxis(time.Low, time.High);
+    for (int a = 0; a < TMultiChart::kValueAxisCount; ++a) {
+        fit.HasValue[a] = !values[a].Empty;
+        if (fit.HasValue[a])
+            fit.Value[a] = ChartGeometry::FitValueAxis(values[a].Low, values[a].High, kMinFitStep[a], a != 0);
+    }
+    return fit;
+}
+
+bool SameScaling(const Axis& axis, const ChartGeometry::AxisFit& fit)
+{
+    return axis.StartValue == fit.Start && axis.EndValue == fit.End && axis.NumSegments == fit.NumSegments
+           && axis.NumSubSegments == fit.NumSubSegments;
+}
+
+bool Changes(const TMultiChart& chart, const FittedAxes& fit)
+{
+    if (fit.HasTime && !SameScaling(chart.XAxis(), fit.Time))
+        return true;
+    for (int a = 0; a < TMultiChart::kValueAxisCount; ++a)
+        if (fit.HasValue[a] && !SameScaling(chart.YAxis(a), fit.Value[a]))
+            return true;
+    return false;
+}
+
+void Apply(TMultiChart& chart, const FittedAxes& fit)
+{
+    if (fit.HasTime) {
+        const ChartGeometry::AxisFit& t = fit.Time;
+        // The scrollable range reaches over the data, so the bars stay usable.
+        chart.SetXAxisMinValue(std::min(chart.XAxisMinValue(), t.Start));
+        chart.SetXAxisMaxValue(std::max(chart.XAxisMaxValue(), t.End));
+        chart.SetXAxisStartValue(t.Start);
+        chart.SetXAxisEndValue(t.End);
+        chart.SetXAxisNumSegments(t.NumSegments);
+        chart.SetXAxisNumSubSegments(t.NumSubSegments);
+        chart.AutoXAxisDigits(t.Step());
+    }
+    // The chart sets the active value axis only; each is made active in turn.
+    const int active = chart.ActiveYAxis();
+    for (int a = 0; a < TMultiChart::kValueAxisCount; ++a) {
+        if (!fit.HasValue[a])
+            continue;
+        const ChartGeometry::AxisFit& v = fit.Value[a];
+        chart.SetActiveYAxis(a);
+        chart.SetYAxisMinValue(std::min(chart.YAxisMinValue(), v.Start));
+        chart.SetYAxisMaxValue(std::max(chart.YAxisMaxValue(), v.End));
+        chart.SetYAxisStartValue(v.Start);
+        chart.SetYAxisEndValue(v.End);
+        chart.SetYAxisNumSegments(v.NumSegments);
+        chart.SetYAxisNumSubSegments(v.NumSubSegments);
+        chart.AutoYAxisDigits(v.Step());
+    }
+    chart.SetActiveYAxis(active);
 }
 
 }  // namespace
@@ -176,7 +273,48 @@ void TDiagramForm::AddLiveSample(int serviceID, int kind, double time, double va
     if (const CurveKey* key = FindCurveKey(serviceID, kind)) {
         m_chart->AddPoint(key->Name, time, value, phase);
         m_follow[{serviceID, kind}].LiveAdded = true;
+        followPoint(*key, time, value);
     }
+}
+
+void TDiagramForm::followPoint(const CurveKey& key, double time, double value)
+{
+    if (!m_followsData)
+        return;
+    const Curve* curve = m_chart->GetCurve(key.Name);
+    if (!curve || curve->Data.empty())
+        return;
+    double drawnAt = time;
+    if (curve->OverlapPhases) {
+        // Drawn from the start of its phase's run: the first point of the
+        // run the new point (the last one) ends.
+        const std::vector<Curve::DataPoint>& data = curve->Data;
+        size_t first = data.size() - 1;
+        while (first > 0 && data[first - 1].Phase == data.back().Phase)
+            --first;
+        drawnAt = data.back().Time - data[first].Time;
+    }
+    const Axis& x = m_chart->XAxis();
+    const Axis& y = m_chart->YAxis(key.Kind);
+    if (drawnAt < x.StartValue || drawnAt > x.EndValue || value < y.StartValue || value > y.EndValue)
+        FitToData();
+}
+
+void TDiagramForm::FitToData()
+{
+    Apply(*m_chart, FitFor(*m_chart));
+    m_followsData = true;
+    m_chart->update();
+}
+
+void TDiagramForm::ShowAll()
+{
+    const FittedAxes fit = FitFor(*m_chart);
+    if (Changes(*m_chart, fit))
+        m_chart->AnnounceZooming();
+    Apply(*m_chart, fit);
+    m_followsData = true;
+    m_chart->update();
 }
 
 void TDiagramForm::appendSamples(Curve* curve, const CurveKey& key,
@@ -253,6 +391,8 @@ void TDiagramForm::FollowOtherRecorders()
         // The server is away; the keys stay, so the next report reads what was missed.
         qWarning("%s", error.what());
     }
+    if (grown && m_followsData)
+        FitToData();
     if (grown)
         m_chart->Changed();
 }
@@ -322,6 +462,7 @@ void TDiagramForm::PushZoomState()
     s.XDigits = c.XAxisDigits();
     s.YDigits = c.YAxisDigits();
     m_zoomStack.push_back(s);
+    m_followsData = false;  // the user scales now
     emit ZoomBackAvailable();
 }
 
@@ -331,6 +472,7 @@ void TDiagramForm::ZoomBack()
         return;
     const ZOOMSTATE s = m_zoomStack.back();
     m_zoomStack.pop_back();
+    m_followsData = false;
     // Applies to whichever value axis is active now.
     m_chart->SetXAxisEndValue(s.XEnd);
     m_chart->SetXAxisStartValue(s.XStart);
@@ -367,6 +509,7 @@ void TDiagramForm::HScrollBarScroll()
     const double seg = (a.EndValue - a.StartValue) / a.NumSegments;
     const double start = a.MinValue + m_hScrollBar->sliderPosition() * seg;
     const int n = a.NumSegments;
+    m_followsData = false;
     m_chart->SetXAxisStartValue(start);
     m_chart->SetXAxisEndValue(start + n * seg);  // same visible width
     m_chart->update();
@@ -378,6 +521,7 @@ void TDiagramForm::VScrollBarScroll()
     const double seg = (a.EndValue - a.StartValue) / a.NumSegments;
     const double end = a.MaxValue - m_vScrollBar->sliderPosition() * seg;
     const int n = a.NumSegments;
+    m_followsData = false;
     m_chart->SetYAxisEndValue(end);
     m_chart->SetYAxisStartValue(end - n * seg);
     m_chart->update();

@@ -85,6 +85,19 @@ public:
     // when the data module reports that other PCs changed samples.
     void FollowOtherRecorders();
 
+    // Scales the time axis, and every value axis that carries a curve, to
+    // the data of the curves (rounded to whole segments of a round step);
+    // axes without data keep their scaling. From then on the axes follow the
+    // data: a live point beyond them scales them again, until the user sets a
+    // scaling of his own (zoom, scroll, zoom back, property dialog).
+    void FitToData();
+    // "Alles zeigen": FitToData, with the scaling before it on the zoom stack
+    // when it changes anything.
+    void ShowAll();
+    bool FollowsData() const { return m_followsData; }
+    // The scaling stays as set (a diagram file's own).
+    void KeepScaling() { m_followsData = false; }
+
     // Zoom stack.
     void PushZoomState();
     void ZoomBack();
@@ -110,6 +123,9 @@ private:
     // step; samples of a missing step are left out.
     void appendSamples(Curve* curve, const CurveKey& key,
                        const QVector<TBRASKDataModule::StoredSample>& rows);
+    // A point was added to the curve of this key: the axes follow it when
+    // they follow the data and it lies beyond them.
+    void followPoint(const CurveKey& key, double time, double value);
     // Registered running treatments: ID -> recorded by this very process.
     std::map<int, bool> runningTreatments() const;
 
@@ -131,4 +147,5 @@ private:
     std::vector<ZOOMSTATE> m_zoomStack;
     std::vector<std::unique_ptr<CurveKey>> m_curveKeys;
     std::map<std::pair<int, int>, Follow> m_follow;
+    bool m_followsData = false;
 };

@@ -149,6 +149,65 @@ TEST_F(DiagramCommands, ExportCopyAndPrintProduceTheChartImage)
     EXPECT_EQ(form->Chart()->PlotRect().left(), 60);
 }
 
+TEST_F(DiagramCommands, ARecordingOpensScaledToItsDataAndShowAllScalesAgainAfterAZoom)
+{
+    // Three and a half hours, 5.0 to 17.6 V at 1000, then 500 mA.
+    const int recording = data.AddDischargeCharge(0, 12600, 60);
+    auto select = [&](int id) {
+        TBRASKDataModule::Service s;
+        s.ID = id;
+        ASSERT_TRUE(data.DataModule->LoadService(s));
+        data.DataModule->ReopenBatteries(s.BatteryID);
+        data.DataModule->ReopenServices(id);
+        ASSERT_EQ(data.DataModule->SelectedServiceID(), id);
+    };
+    auto scaling = [](const TMultiChart& c, int axis) {
+        const Axis& x = c.XAxis();
+        const Axis& y = c.YAxis(axis);
+        return std::make_tuple(x.StartValue, x.EndValue, x.NumSegments, y.StartValue, y.EndValue, y.NumSegments);
+    };
+    select(recording);
+    commands.ShowCurveOfCurrentService(0);
+    commands.ShowCurveOfCurrentService(1);
+    TDiagramForm* form = commands.ActiveDiagram();
+    TMultiChart& c = *form->Chart();
+    const auto fittedVolts = std::make_tuple(0.0, 14400.0, 4, 5.0, 20.0, 3);
+    EXPECT_EQ(scaling(c, 0), fittedVolts);
+    EXPECT_EQ(scaling(c, 1), std::make_tuple(0.0, 14400.0, 4, 0.0, 1000.0, 5));
+    EXPECT_EQ(form->ZoomStackSize(), 0);
+    c.repaint();
+    EXPECT_EQ(QStringList({c.XLabels().value(1), c.YLabels().value(1)}), QStringList({"1:0:0", "10"}));
+
+    // A zoom with the mouse is the user's scaling: another recording added
+    // and a live point beyond the axes leave it.
+    const QRect plot = c.PlotRect();
+    QTest::mousePress(&c, Qt::LeftButton, {}, plot.topLeft() + QPoint(2, 2));
+    QTest::mouseMove(&c, plot.bottomRight() - QPoint(2, 2));
+    QTest::mouseRelease(&c, Qt::LeftButton, {}, plot.bottomRight() - QPoint(2, 2));
+    const auto zoomed = scaling(c, 0);
+    ASSERT_NE(zoomed, fittedVolts);
+    select(service);
+    commands.ShowCurveOfCurrentService(0);
+    form->AddLiveSample(recording, 0, 15000, 18.0, 1);
+    EXPECT_EQ(scaling(c, 0), zoomed);
+
+    // "Alles zeigen" takes in everything and can be taken back; from then on
+    // a live point beyond the axes scales them again.
+    commands.ShowAll();
+    EXPECT_EQ(scaling(c, 0), std::make_tuple(0.0, 18000.0, 5, 5.0, 20.0, 3));
+    EXPECT_EQ(form->ZoomStackSize(), 2);
+    form->AddLiveSample(recording, 0, 18060, 21.0, 1);
+    EXPECT_EQ(scaling(c, 0), std::make_tuple(0.0, 21600.0, 6, 5.0, 25.0, 4));
+    form->ZoomBack();
+    EXPECT_EQ(scaling(c, 0), zoomed);
+
+    // A diagram file keeps its own scaling.
+    commands.SaveDiagramFile(TempFile());
+    TDiagramForm* opened = commands.OpenDiagramFile(TempFile());
+    EXPECT_EQ(scaling(*opened->Chart(), 0), zoomed);
+    EXPECT_FALSE(opened->FollowsData());
+}
+
 TEST_F(DiagramCommands, TheOpenCommandRefusesWhatNoChartCanDrawAndSaysWhy)
 {
     QByteArray curveLines;

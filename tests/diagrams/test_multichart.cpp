@@ -139,3 +139,31 @@ TEST_F(ChartWidget, WideLinesJoinWithoutBurrs)
     EXPECT_GT(linePixels, 1000);
     EXPECT_LE(farthest, 5.0 + 1.0);
 }
+
+// Fitted axes end on whole segments of a round step, with one to six segments.
+TEST(ChartFit, AxesCoverTheDataInRoundStepsAndFlatDataGetsRoom)
+{
+    struct Expected {
+        double start, end;
+        int segments, subSegments;
+    };
+    auto scaled = [](const AxisFit& f) { return std::make_tuple(f.Start, f.End, f.NumSegments, f.NumSubSegments); };
+    auto expected = [](const Expected& e) { return std::make_tuple(e.start, e.end, e.segments, e.subSegments); };
+    // A 3.5-hour recording: hours; 7 minutes; 90 s from the 100th second; three and a half days.
+    EXPECT_EQ(scaled(FitTimeAxis(0, 12600)), expected({0, 14400, 4, 4}));
+    EXPECT_EQ(scaled(FitTimeAxis(0, 420)), expected({0, 480, 4, 4}));
+    EXPECT_EQ(scaled(FitTimeAxis(100, 190)), expected({100, 200, 5, 4}));
+    EXPECT_EQ(scaled(FitTimeAxis(0, 300000)), expected({0, 345600, 4, 4}));
+    // One NiMH cell: tenths of a volt, decimal-exact ends.
+    const AxisFit cell = FitValueAxis(1.003, 1.45, 0.01, false);
+    EXPECT_EQ(scaled(cell), expected({1.0, 1.5, 5, 5}));
+    EXPECT_EQ(DigitsFor(cell.Step()), 1);
+    // Currents from zero; a constant current is drawn inside the plot, not on its edge.
+    EXPECT_EQ(scaled(FitValueAxis(500, 1000, 1, true)), expected({0, 1000, 5, 4}));
+    EXPECT_EQ(scaled(FitValueAxis(300, 300, 1, true)), expected({0, 300, 6, 5}));
+    EXPECT_EQ(scaled(FitValueAxis(5, 5, 0.01, false)), expected({4.7, 5.3, 6, 5}));
+    EXPECT_EQ(scaled(FitValueAxis(0, 0, 1, true)), expected({0, 4, 4, 5}));
+    // Nothing finite to show: a sane axis all the same.
+    const AxisFit none = FitValueAxis(std::nan(""), 1, 0.01, false);
+    EXPECT_TRUE(none.End > none.Start && none.NumSegments >= 1);
+}
