@@ -17,7 +17,10 @@ namespace {
 
 const char *const usageText =
     "Aufruf: braskon-cli export label AKKU_ID | protocol AUFZEICHNUNG_ID | batteries | services AKKU_ID |"
-    " steps AUFZEICHNUNG_ID [--rtf] [-o DATEI] | samples --service AUFZEICHNUNG_ID [-o DATEI]";
+    " steps AUFZEICHNUNG_ID [--rtf] [-o DATEI] | samples --service AUFZEICHNUNG_ID [--format standard|deutsch]"
+    " [-o DATEI]";
+const char *const samplesUsageText =
+    "Aufruf: braskon-cli export samples --service AUFZEICHNUNG_ID [--format standard|deutsch] [-o DATEI]";
 
 QString databaseDirectory(const Cli::Context &context)
 {
@@ -119,13 +122,34 @@ int runExport(Cli::Context &context, const std::function<int()> &work)
     return 1;
 }
 
-// export samples --service ID [-o FILE]: the treatment's samples as CSV.
+// export samples --service ID [--format standard|deutsch] [-o FILE]: the
+// treatment's samples as CSV.
 int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, Cli::Context &context)
 {
     int id = 0;
-    const bool named = args.size() == 2 && args.first() == QLatin1String("--service");
-    if (rtf || !(named || args.size() == 1) || !parseID(args.last(), id)) {
-        context.err << "Aufruf: braskon-cli export samples --service AUFZEICHNUNG_ID [-o DATEI]" << Qt::endl;
+    bool named = false;
+    QString idText;
+    CsvWriter::Form form = CsvWriter::Form::Standard;
+    bool wellFormed = !rtf;
+    for (int i = 0; i < args.size() && wellFormed; ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("--format") && i + 1 < args.size()) {
+            const QString name = args.at(++i);
+            if (name == QLatin1String("deutsch"))
+                form = CsvWriter::Form::German;
+            else
+                wellFormed = name == QLatin1String("standard");
+        } else if (arg == QLatin1String("--service") && !named && i + 1 < args.size() && idText.isEmpty()) {
+            named = true;
+            idText = args.at(++i);
+        } else if (!arg.startsWith(QLatin1String("--")) && idText.isEmpty()) {
+            idText = arg;
+        } else {
+            wellFormed = false;
+        }
+    }
+    if (!wellFormed || !parseID(idText, id)) {
+        context.err << samplesUsageText << Qt::endl;
         return 2;
     }
     return runExport(context, [&] {
@@ -137,9 +161,9 @@ int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, 
             return 1;
         }
         if (!outputFile.isEmpty())
-            SamplesCsv::Write(data, id, outputFile);
+            SamplesCsv::Write(data, id, outputFile, form);
         else
-            writeToStandardOutput(context, SamplesCsv::Build(data, id).toUtf8());
+            writeToStandardOutput(context, SamplesCsv::Build(data, id, form));
         return 0;
     });
 }
@@ -196,9 +220,11 @@ static const Cli::CommandRegistration registration(
     "                       Me\u00dfprotokoll oder Schrittliste einer Aufzeichnung\n"
     "  export batteries [--rtf] [-o DATEI]\n"
     "                       die Akkuliste\n"
-    "  export samples --service AUFZEICHNUNG_ID [-o DATEI]\n"
+    "  export samples --service AUFZEICHNUNG_ID [--format standard|deutsch] [-o DATEI]\n"
     "                       die Messwerte einer Aufzeichnung als CSV (Zeit, Schritt, Funktion,\n"
-    "                       Spannung in V, Strom in A, Kapazit\u00e4t in mAh)",
+    "                       Spannung in V, Strom in A, Kapazit\u00e4t in mAh); standard: RFC 4180,\n"
+    "                       Komma und Dezimalpunkt; deutsch: f\u00fcr deutsche Tabellenkalkulation,\n"
+    "                       Semikolon, Dezimalkomma, UTF-8 mit BOM",
     exportCommand);
 
 } // namespace

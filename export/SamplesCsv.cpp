@@ -5,6 +5,7 @@
 #include "database/Datamodule.h"
 #include "database/Texts.h"
 
+#include <QBuffer>
 #include <QSaveFile>
 
 #include <cmath>
@@ -13,41 +14,24 @@ namespace SamplesCsv {
 
 namespace {
 
-const QLatin1String lineEnd("\r\n");
-
-// Thousandths as a decimal with a dot and without trailing zeros: 1365 -> "1.365", -200 -> "-0.2".
-QString milliText(int value)
+void Put(QIODevice &out, const QByteArray &bytes)
 {
-    const qint64 magnitude = std::llabs(static_cast<qint64>(value));
-    QString text = QString::number(magnitude / 1000);
-    QString fraction = QStringLiteral("%1").arg(magnitude % 1000, 3, 10, QLatin1Char('0'));
-    while (fraction.endsWith(QLatin1Char('0')))
-        fraction.chop(1);
-    if (!fraction.isEmpty())
-        text += QLatin1Char('.') + fraction;
-    return value < 0 ? QLatin1Char('-') + text : text;
+    if (out.write(bytes) != bytes.size())
+        throw ExportError(QStringLiteral("Die Messwerte k\u00f6nnen nicht geschrieben werden: %1").arg(out.errorString()));
 }
 
 } // namespace
 
-QString Header()
+QStringList Header()
 {
-    return QStringLiteral("Zeit [s],Schritt,Funktion,Spannung [V],Strom [A],Kapazit\u00e4t [mAh]");
+    return {QStringLiteral("Zeit [s]"),     QStringLiteral("Schritt"),  QStringLiteral("Funktion"),
+            QStringLiteral("Spannung [V]"), QStringLiteral("Strom [A]"), QStringLiteral("Kapazit\u00e4t [mAh]")};
 }
 
-QString Field(const QString &text)
+void Write(TBRASKDataModule &data, int serviceID, QIODevice &out, CsvWriter::Form form)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\r'))
-        && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-QString Build(TBRASKDataModule &data, int serviceID)
-{
-    QString csv = Header() + lineEnd;
+    const CsvWriter csv(form);
+    Put(out, csv.Start() + csv.Row(Header()));
     // Read through the data module's own connection, beside any writer.
     const QVector<Sample> samples = data.Reader().Samples(serviceID);
     int currentStep = -1, lastTime = 0, lastCurrent = 0;
@@ -66,23 +50,35 @@ QString Build(TBRASKDataModule &data, int serviceID)
         }
         lastTime = sample.Time;
         lastCurrent = sample.Current;
-        const QStringList fields = {QString::number(sample.Time),
-                                    QString::number(sample.Step),
-                                    Field(function >= 0 ? FunctionName(function) : QString()),
-                                    milliText(sample.Voltage),
-                                    milliText(sample.Current),
-                                    QString::number(std::llround(milliampSeconds / 3600.0))};
-        csv += fields.join(QLatin1Char(',')) + lineEnd;
+        Put(out, csv.Row({QString::number(sample.Time), QString::number(sample.Step),
+                          function >= 0 ? FunctionName(function) : QString(), csv.Milli(sample.Voltage),
+                          csv.Milli(sample.Current), QString::number(std::llround(milliampSeconds / 3600.0))}));
     }
-    return csv;
 }
 
-void Write(TBRASKDataModule &data, int serviceID, const QString &fileName)
+QByteArray Build(TBRASKDataModule &data, int serviceID, CsvWriter::Form form)
 {
-    const QByteArray content = Build(data, serviceID).toUtf8();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    Write(data, serviceID, buffer, form);
+    return bytes;
+}
+
+void Write(TBRASKDataModule &data, int serviceID, const QString &fileName, CsvWriter::Form form)
+{
     // Written aside and renamed: a failed export never leaves half a file.
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
+        throw ExportError(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
+                              .arg(fileName, file.errorString()));
+    try {
+        Write(data, serviceID, file, form);
+    } catch (const ExportError &) {
+        throw ExportError(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
+                              .arg(fileName, file.errorString()));
+    }
+    if (!file.commit())
         throw ExportError(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
                               .arg(fileName, file.errorString()));
 }

@@ -86,7 +86,7 @@ TEST_F(Cli, ErrorsStoreNothing)
     EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'batteries'"), 1);
 }
 
-TEST_F(Cli, SamplesAsCsvWithHeaderDotDecimalsAndCapacityPerStep)
+TEST_F(Cli, SamplesAsCsvInBothFormsWithHeaderAndCapacityPerStep)
 {
     addBattery(20);
     const int service = addService(20, 1, 2, 0);
@@ -112,6 +112,39 @@ TEST_F(Cli, SamplesAsCsvWithHeaderDotDecimalsAndCapacityPerStep)
     const CliRun missing = run({"export", "samples", "--service", "999"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_TRUE(missing.err.contains("Aufzeichnung 999 gibt es nicht")) << missing.err.toStdString();
+
+    // The German form, read back as a German spreadsheet reads it: UTF-8 after
+    // the byte order mark, semicolons, decimal commas; the same values.
+    const QTemporaryDir output;
+    const QString file = output.filePath("werte.csv");
+    const CliRun saved = run({"export", "samples", "--format", "deutsch", "--service", QString::number(service), "-o", file});
+    ASSERT_EQ(saved.status, 0) << saved.err.toStdString();
+    QFile csvFile(file);
+    ASSERT_TRUE(csvFile.open(QIODevice::ReadOnly));
+    const QByteArray bytes = csvFile.readAll();
+    ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    const QStringList rows = QString::fromUtf8(bytes.mid(3)).split("\r\n", Qt::SkipEmptyParts);
+    const QStringList standardRows = expected.split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), standardRows.size());
+    EXPECT_EQ(rows[0], QString(standardRows[0]).replace(',', ';'));
+    const QLocale spreadsheet(QLocale::German, QLocale::Germany);
+    for (int row = 1; row < rows.size(); ++row) {
+        const QStringList fields = rows[row].split(';');
+        const QStringList standard = standardRows[row].split(',');
+        ASSERT_EQ(fields.size(), 6) << rows[row].toStdString();
+        EXPECT_EQ(fields[2], standard[2]);
+        for (int column : {0, 1, 3, 4, 5}) {
+            bool ok = false;
+            EXPECT_EQ(spreadsheet.toDouble(fields[column], &ok), standard[column].toDouble()) << rows[row].toStdString();
+            EXPECT_TRUE(ok) << fields[column].toStdString();
+        }
+    }
+    EXPECT_TRUE(rows[1].contains("1,365"));
+    for (const QStringList &wrong : {QStringList{"--format", "excel"}, QStringList{"--format"}}) {
+        const CliRun refused = run(QStringList{"export", "samples", "--service", QString::number(service)} + wrong);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_TRUE(refused.err.contains("--format standard|deutsch")) << refused.err.toStdString();
+    }
 }
 
 namespace {
