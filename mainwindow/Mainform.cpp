@@ -257,6 +257,12 @@ void TMainForm::BuildMenus()
     MenuPrintTable = Command(MenuPrint, "MenuPrintTable", QStringLiteral("&Tabelle"), &TMainForm::MenuPrintTableClick);
     MenuPrintInfo = Command(MenuPrint, "MenuPrintInfo", QStringLiteral("&Etikett"), &TMainForm::MenuPrintInfoClick);
     MenuPrintProtocol = Command(MenuPrint, "MenuPrintProtocol", QStringLiteral("&Meßprotokoll"), &TMainForm::MenuPrintProtocolClick);
+    MenuPdf = MenuFile->addMenu(QStringLiteral("Als &PDF speichern"));
+    MenuPdf->setObjectName(QStringLiteral("MenuPdf"));
+    MenuPdfDiagram = Command(MenuPdf, "MenuPdfDiagram", QStringLiteral("&Diagramm..."), &TMainForm::MenuPdfDiagramClick);
+    MenuPdfTable = Command(MenuPdf, "MenuPdfTable", QStringLiteral("&Tabelle..."), &TMainForm::MenuPdfTableClick);
+    MenuPdfInfo = Command(MenuPdf, "MenuPdfInfo", QStringLiteral("&Etikett..."), &TMainForm::MenuPdfInfoClick);
+    MenuPdfProtocol = Command(MenuPdf, "MenuPdfProtocol", QStringLiteral("&Meßprotokoll..."), &TMainForm::MenuPdfProtocolClick);
     MenuPrinterSetup = Command(MenuFile, "MenuPrinterSetup", QStringLiteral("Drucker ein&richten..."), &TMainForm::MenuPrinterSetupClick);
     MenuFile->addSeparator();
     MenuQuit = Command(MenuFile, "MenuQuit", QStringLiteral("&Beenden"), &TMainForm::MenuQuitClick);
@@ -286,6 +292,7 @@ void TMainForm::BuildMenus()
     MenuDiagram->addSeparator();
     MenuSetupDiagram = Command(MenuDiagram, "MenuSetupDiagram", QStringLiteral("&Einstellungen..."), &TMainForm::MenuSetupDiagramClick);
     MenuZoomBack = Command(MenuDiagram, "MenuZoomBack", QStringLiteral("&Vorherige Zoomstufe "), &TMainForm::MenuZoomBackClick);
+    MenuShowAll = Command(MenuDiagram, "MenuShowAll", QStringLiteral("Alles &zeigen"), &TMainForm::MenuShowAllClick);
     MenuDiagramLegend = Command(MenuDiagram, "MenuDiagramLegend", QStringLiteral("&Legende"), &TMainForm::MenuDiagramLegendClick);
     MenuDiagramLegend->setCheckable(true);
 
@@ -310,7 +317,7 @@ void TMainForm::BuildMenus()
     MenuHelp = bar->addMenu(QStringLiteral("&?"));
     MenuInfo = Command(MenuHelp, "MenuInfo", QStringLiteral("Inf&o..."), &TMainForm::MenuInfoClick);
 
-    for (QMenu *menu : {MenuFile, MenuExport, MenuPrint, MenuCopy, MenuView, MenuDiagram, MenuDatabase, MenuService, MenuHelp})
+    for (QMenu *menu : {MenuFile, MenuExport, MenuPrint, MenuPdf, MenuCopy, MenuView, MenuDiagram, MenuDatabase, MenuService, MenuHelp})
         connect(menu, &QMenu::aboutToShow, this, &TMainForm::UpdateMenus);
 }
 
@@ -370,10 +377,12 @@ void TMainForm::BuildPopupMenus()
     PopupDiagrams->setObjectName(QStringLiteral("PopupDiagrams"));
     PopupMenuCloseDiagram = Command(PopupDiagrams, "PopupMenuCloseDiagram", QStringLiteral("&Schließen"), &TMainForm::PopupMenuCloseDiagramClick);
     PopupMenuPrintDiagram = Command(PopupDiagrams, "PopupMenuPrintDiagram", QStringLiteral("&Drucken"), &TMainForm::PopupMenuPrintDiagramClick);
+    PopupMenuPdfDiagram = Command(PopupDiagrams, "PopupMenuPdfDiagram", QStringLiteral("Als &PDF speichern..."), &TMainForm::MenuPdfDiagramClick);
     PopupDiagrams->addSeparator();
     PopupMenuDiagramCurveProps = Command(PopupDiagrams, "PopupMenuDiagramCurveProps", QStringLiteral("&Kurven"), &TMainForm::PopupMenuDiagramCurvePropsClick);
     PopupMenuDiagramScalaProps = Command(PopupDiagrams, "PopupMenuDiagramScalaProps", QStringLiteral("S&kalieren"), &TMainForm::PopupMenuDiagramScalaPropsClick);
     PopupMenuDiagramPaintProps = Command(PopupDiagrams, "PopupMenuDiagramPaintProps", QStringLiteral("&Zeichnen"), &TMainForm::PopupMenuDiagramPaintPropsClick);
+    PopupMenuShowAll = Command(PopupDiagrams, "PopupMenuShowAll", QStringLiteral("&Alles zeigen"), &TMainForm::MenuShowAllClick);
     PopupMenuDiagramLegend = Command(PopupDiagrams, "PopupMenuDiagramLegend", QStringLiteral("&Legende"), &TMainForm::MenuDiagramLegendClick);
     PopupMenuDiagramLegend->setCheckable(true);
 
@@ -929,7 +938,8 @@ void TMainForm::InitMenus()
           MenuDeleteService, MenuStartService, MenuStopService, ButtonSaveDiagram, ButtonSetupDiagram, ButtonZoomBack,
           ButtonPrintDiagram, ButtonStartService, ButtonStopService, PopupMenuCloseDiagram, PopupMenuPrintDiagram,
           PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps, MenuDiagramLegend,
-          PopupMenuDiagramLegend})
+          PopupMenuDiagramLegend, MenuPdfDiagram, MenuPdfTable, MenuPdfInfo, MenuPdfProtocol, PopupMenuPdfDiagram,
+          MenuShowAll, PopupMenuShowAll})
         action->setEnabled(false);
     showDiagrams_ = showControls_ = showDB_ = true;
     for (QAction *view : {MenuShowDiagrams, MenuShowControls, MenuShowDB, ButtonShowDiagrams, ButtonShowControls, ButtonShowDB})
@@ -1005,12 +1015,16 @@ void TMainForm::UpdateMenus()
     MenuExportProtocol->setEnabled(MenuCopyProtocol->isEnabled());
     MenuExportSamples->setEnabled(MenuCopyProtocol->isEnabled());
     MenuPrintProtocol->setEnabled(MenuCopyProtocol->isEnabled());
+    MenuPdfTable->setEnabled(MenuCopyTable->isEnabled());
+    MenuPdfInfo->setEnabled(MenuCopyInfo->isEnabled());
+    MenuPdfProtocol->setEnabled(MenuCopyProtocol->isEnabled());
 
     const bool diagramsOn = DiagramTab->count() > 0 && MenuShowDiagrams->isChecked();
     for (QAction *action :
          {MenuExportDiagram, MenuPrintDiagram, ButtonPrintDiagram, MenuCopyDiagram, MenuCloseDiagram, MenuSaveDiagram,
           ButtonSaveDiagram, MenuCloseAllDiagrams, MenuSetupDiagram, ButtonSetupDiagram, PopupMenuCloseDiagram,
-          PopupMenuPrintDiagram, PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps})
+          PopupMenuPrintDiagram, PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps,
+          MenuPdfDiagram, PopupMenuPdfDiagram, MenuShowAll, PopupMenuShowAll})
         action->setEnabled(diagramsOn);
     MenuZoomBack->setEnabled(diagramsOn && ActiveDiagramCanZoomBack());
     // The check mark shows the active diagram's legend, whichever switched it.

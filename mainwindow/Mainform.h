@@ -139,6 +139,15 @@ public:
     void MenuPrintInfoClick();
     void MenuPrintProtocolClick();
     void MenuPrinterSetupClick();
+    // "Als PDF speichern": the printed pages of a diagram, the visible table,
+    // the label or the protocol as an A4 PDF file, without the print dialog.
+    void MenuPdfDiagramClick();
+    void MenuPdfTableClick();
+    void MenuPdfInfoClick();
+    void MenuPdfProtocolClick();
+    // Asks for a PDF file (proposed: `name`.pdf in the export folder) and
+    // saves the job's pages there, titled `name`.
+    void SaveAsPdf(const QString &name, const std::function<void(QPrinter &)> &job);
     void MenuQuitClick();
     void MenuCopyDiagramClick();
     void MenuCopyTableClick();
@@ -154,6 +163,8 @@ public:
     void MenuCloseAllDiagramsClick();
     void MenuSetupDiagramClick();
     void MenuZoomBackClick();
+    // "Alles zeigen": the active diagram scaled to all its data.
+    void MenuShowAllClick();
     // Shows or hides the active diagram's legend (menu and context menu alike).
     void MenuDiagramLegendClick();
     void MenuGotoAkkusClick();
@@ -210,15 +221,16 @@ public:
     ::Richie &TextBuffer();
 
     // ---- main menu ----
-    QMenu *MenuFile, *MenuExport, *MenuPrint, *MenuCopy, *MenuView, *MenuDiagram, *MenuDatabase,
+    QMenu *MenuFile, *MenuExport, *MenuPrint, *MenuPdf, *MenuCopy, *MenuView, *MenuDiagram, *MenuDatabase,
         *MenuService, *MenuHelp;
     QAction *MenuExportDiagram, *MenuExportTable, *MenuExportInfo, *MenuExportProtocol, *MenuExportSamples;
     QAction *MenuPrintDiagram, *MenuPrintTable, *MenuPrintInfo, *MenuPrintProtocol;
+    QAction *MenuPdfDiagram, *MenuPdfTable, *MenuPdfInfo, *MenuPdfProtocol;
     QAction *MenuPrinterSetup, *MenuQuit;
     QAction *MenuCopyDiagram, *MenuCopyTable, *MenuCopyInfo, *MenuCopyProtocol;
     QAction *MenuShowDiagrams, *MenuShowControls, *MenuShowDB;
     QAction *MenuNewDiagram, *MenuOpenDiagram, *MenuSaveDiagram, *MenuCloseDiagram,
-        *MenuCloseAllDiagrams, *MenuSetupDiagram, *MenuZoomBack, *MenuDiagramLegend;
+        *MenuCloseAllDiagrams, *MenuSetupDiagram, *MenuZoomBack, *MenuShowAll, *MenuDiagramLegend;
     QAction *MenuGotoAkkus, *MenuSearch, *MenuNewAkku, *MenuDeleteAkku, *MenuDeleteService;
     QAction *MenuStartService, *MenuStopService, *MenuOptions, *MenuKestrix;
     QAction *MenuInfo;
@@ -239,8 +251,8 @@ public:
     QMenu *PopupMenuServices;
     QAction *PopupMenuShowVoltage, *PopupMenuShowCurrent, *PopupMenuExportSamples, *PopupMenuDeleteService;
     QMenu *PopupDiagrams;
-    QAction *PopupMenuCloseDiagram, *PopupMenuPrintDiagram, *PopupMenuDiagramCurveProps,
-        *PopupMenuDiagramScalaProps, *PopupMenuDiagramPaintProps, *PopupMenuDiagramLegend;
+    QAction *PopupMenuCloseDiagram, *PopupMenuPrintDiagram, *PopupMenuPdfDiagram, *PopupMenuDiagramCurveProps,
+        *PopupMenuDiagramScalaProps, *PopupMenuDiagramPaintProps, *PopupMenuShowAll, *PopupMenuDiagramLegend;
 
     // ---- areas ----
     QWidget *Panel2;

@@ -124,6 +124,16 @@ void TMainForm::PopupMenuPrintDiagramClick()
     MenuPrintDiagramClick();
 }
 
+void TMainForm::MenuPdfDiagramClick()
+{
+    TDiagramCommands &diagrams = Diagrams();
+    if (!diagrams.ActiveDiagram())
+        return;
+    // The printed page: the same title, chart and legend as on paper.
+    SaveAsPdf(diagrams.ActiveDiagramCaption(),
+              [&](QPrinter &printer) { diagrams.PrintDiagram(printer, font()); });
+}
+
 void TMainForm::MenuCopyDiagramClick()
 {
     Diagrams().CopyDiagram();
@@ -167,6 +177,11 @@ void TMainForm::PopupMenuDiagramPaintPropsClick()
 void TMainForm::MenuZoomBackClick()
 {
     Diagrams().ZoomBack();
+}
+
+void TMainForm::MenuShowAllClick()
+{
+    Diagrams().ShowAll();
 }
 
 void TMainForm::MenuDiagramLegendClick()

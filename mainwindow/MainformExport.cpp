@@ -4,6 +4,7 @@
 
 #include "ExportBuilders.h"
 #include "ExportFile.h"
+#include "PdfTarget.h"
 #include "Richie.h"
 #include "RichiePrinter.h"
 #include "SamplesCsv.h"
@@ -119,6 +120,9 @@ void CopyBuffer(const Richie &buffer)
     QGuiApplication::clipboard()->setMimeData(buffer.CreateMimeData());
 }
 
+// The CSV form chosen last, else the one of the user's locale.
+const char *const LastCsvFilter = "lastCsvFilter";
+
 }  // namespace
 
 void TMainForm::MenuExportTableClick()
@@ -148,14 +152,18 @@ void TMainForm::MenuExportSamplesClick()
     QFileDialog dialog(this, QStringLiteral("Messwerte exportieren"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(SamplesCsv::FileFilter());
+    dialog.setNameFilters(CsvForms::Filters());
+    const QString lastFilter = property(LastCsvFilter).toString();
+    dialog.selectNameFilter(lastFilter.isEmpty() ? CsvForms::FilterForForm(CsvForms::FormForLocale()) : lastFilter);
     dialog.setDefaultSuffix(QStringLiteral("csv"));
     dialog.setDirectory(LastFolder(QStringLiteral("export")));
     dialog.selectFile(QStringLiteral("Aufzeichnung-%1.csv").arg(serviceID));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
+    setProperty(LastCsvFilter, dialog.selectedNameFilter());
     RememberFolder(QStringLiteral("export"), dialog.selectedFiles().constFirst());
-    SamplesCsv::Write(database, serviceID, dialog.selectedFiles().constFirst());
+    SamplesCsv::Write(database, serviceID, dialog.selectedFiles().constFirst(),
+                      CsvForms::FormForFilter(dialog.selectedNameFilter()));
 }
 
 void TMainForm::MenuPrintTableClick()
@@ -174,6 +182,45 @@ void TMainForm::MenuPrintProtocolClick()
 {
     BuildProtocol(*this, TextBuffer());
     RichiePrinter::RunJob(printer_, [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+}
+
+void TMainForm::SaveAsPdf(const QString &name, const std::function<void(QPrinter &)> &job)
+{
+    QFileDialog dialog(this, QStringLiteral("Als PDF speichern"));
+    dialog.setDirectory(LastFolder(QStringLiteral("export")));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(PdfTarget::FileFilter());
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    dialog.selectFile(name + QStringLiteral(".pdf"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    RememberFolder(QStringLiteral("export"), path);
+    PdfTarget::Save(path, name, job);
+}
+
+void TMainForm::MenuPdfTableClick()
+{
+    BuildVisibleTable(*this, TextBuffer());
+    SaveAsPdf(DatabasePageControl->tabText(DatabasePageControl->currentIndex()),
+              [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+}
+
+void TMainForm::MenuPdfInfoClick()
+{
+    BuildLabel(*this, TextBuffer());
+    const int battery = DataModule() ? DataModule()->SelectedBatteryID() : 0;
+    SaveAsPdf(QStringLiteral("Etikett-Akku-%1").arg(battery),
+              [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+}
+
+void TMainForm::MenuPdfProtocolClick()
+{
+    BuildProtocol(*this, TextBuffer());
+    const int service = DataModule() ? DataModule()->SelectedServiceID() : 0;
+    SaveAsPdf(QStringLiteral("Messprotokoll-%1").arg(service),
+              [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
 }
 
 void TMainForm::MenuPrinterSetupClick()

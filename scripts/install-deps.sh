@@ -9,7 +9,9 @@
 #                                   a throw-away server of their own) and Qt's
 #                                   PostgreSQL driver, help2man and a German
 #                                   locale source for the manual pages, lintian,
-#                                   file, desktop-file-utils, AppStream, groff
+#                                   file, desktop-file-utils, AppStream, groff,
+#                                   poppler's tools (the tests read the text
+#                                   of the PDF files the program writes)
 # Says what is missing and installs it (with sudo when not run as root); does
 # nothing when everything is there. Stops with a German message when it cannot
 # install (neither root nor sudo, or apt-get fails).
@@ -28,6 +30,7 @@ TEST_PACKAGES=(
   sqlite3
   help2man locales gzip
   file dpkg-dev lintian desktop-file-utils appstream groff-base
+  poppler-utils
 )
 case "$set_name" in
   start) packages=("${START_PACKAGES[@]}"); purpose="zum Bauen und Starten" ;;

@@ -4,6 +4,7 @@
 #include "KestrixFixture.h"
 #include "ProgramFixture.h"
 
+#include "CsvWriter.h"
 #include "ExportFile.h"
 #include "RtfText.h"
 
@@ -15,6 +16,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -53,6 +55,22 @@ int PdfPages(const QString &path)
     return int(content.count("/Type /Page\n") + content.count("/Type /Page ") + content.count("/Type /Page/"));
 }
 
+// What one of poppler's tools says of a PDF file: pdftotext its text (Qt
+// compresses the text streams), pdfinfo its page size.
+QString Poppler(const QString &tool, const QString &path)
+{
+    QProcess process;
+    process.start(tool, tool == QLatin1String("pdftotext") ? QStringList{path, QStringLiteral("-")} : QStringList{path});
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return QStringLiteral("<%1 failed: %2>").arg(tool, QString::fromLocal8Bit(process.readAllStandardError()));
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QString PdfText(const QString &path)
+{
+    return Poppler(QStringLiteral("pdftotext"), path);
+}
+
 // A treatment of a new battery 1 with a charge step and its samples, selected.
 int SelectedTreatment(Program &program, int samples, int interval)
 {
@@ -66,7 +84,7 @@ int SelectedTreatment(Program &program, int samples, int interval)
 
 } // namespace
 
-TEST(MainformExport, SamplesAsCsvFromTheContextMenuAndTablesAsRtfEvenIntoTxt)
+TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEvenIntoTxt)
 {
     Program program;
     ModalDriver driver;
@@ -77,15 +95,27 @@ TEST(MainformExport, SamplesAsCsvFromTheContextMenuAndTablesAsRtfEvenIntoTxt)
     form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
     QCoreApplication::processEvents();
     form.UpdateMenus();
+    // A German user is offered the German spreadsheet form first; the
+    // standard form chosen instead is offered the next time.
+    const QLocale userLocale;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     QString offered;
     const QString file = program.Directory() + QStringLiteral("/werte");
-    driver.OnDialog(SaveAs(file, QString(), &offered));
+    driver.OnDialog(SaveAs(file, CsvForms::StandardFilter(), &offered));
     form.PopupMenuExportSamples->trigger();
-    EXPECT_EQ(offered, QStringLiteral("CSV-Dateien (*.csv)"));
+    EXPECT_EQ(offered, CsvForms::GermanFilter());
     EXPECT_EQ(QString::fromUtf8(Contents(file + QStringLiteral(".csv"))),
               QStringLiteral("Zeit [s],Schritt,Funktion,Spannung [V],Strom [A],Kapazit\u00e4t [mAh]\r\n"
                              "0,1,Laden,1.3,0.3,0\r\n600,1,Laden,1.301,0.3,50\r\n1200,1,Laden,1.302,0.3,100\r\n"));
     EXPECT_EQ(form.LastFolder(QStringLiteral("export")), program.Directory());
+    driver.OnDialog(SaveAs(file + QStringLiteral("-de"), CsvForms::GermanFilter(), &offered));
+    form.PopupMenuExportSamples->trigger();
+    EXPECT_EQ(offered, CsvForms::StandardFilter());
+    EXPECT_EQ(Contents(file + QStringLiteral("-de.csv")),
+              QStringLiteral("\ufeffZeit [s];Schritt;Funktion;Spannung [V];Strom [A];Kapazit\u00e4t [mAh]\r\n"
+                             "0;1;Laden;1,3;0,3;0\r\n600;1;Laden;1,301;0,3;50\r\n1200;1;Laden;1,302;0,3;100\r\n")
+                  .toUtf8());
+    QLocale::setDefault(userLocale);
 
     // The RTF filter with a bare name writes RTF into name.txt.
     form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
@@ -158,6 +188,50 @@ TEST(MainformExport, CopyAndPrintTheProtocolAlsoAfterAFailedPrint)
     form.Printer().setOutputFileName(text);
     form.MenuPrintInfoClick();
     EXPECT_EQ(PdfPages(text), 1);
+    EXPECT_EQ(driver.unexpectedDialogs, 0);
+}
+
+// "Als PDF speichern": the printed pages in a file, no print dialog.
+TEST(MainformExport, ProtocolAndDiagramSaveStraightToPdf)
+{
+    Program program;
+    ModalDriver driver;
+    TMainForm &form = program.Form();
+    SelectedTreatment(program, 3, 600);
+    form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
+    QCoreApplication::processEvents();
+    form.UpdateMenus();
+    ASSERT_TRUE(form.MenuPdfProtocol->isEnabled());
+
+    const QString protocol = program.Directory() + QStringLiteral("/protokoll");
+    driver.OnDialog(SaveAs(protocol));
+    form.MenuPdfProtocol->trigger();
+    const QString protocolText = PdfText(protocol + QStringLiteral(".pdf"));
+    for (const QString &expected : {QStringLiteral("[fx]"), QStringLiteral("1200"), QLocale().toString(1.301),
+                                    QStringLiteral("Laden")})
+        EXPECT_TRUE(protocolText.contains(expected)) << expected.toStdString() << "\n" << protocolText.toStdString();
+    EXPECT_EQ(PdfPages(protocol + QStringLiteral(".pdf")), 1);
+    EXPECT_TRUE(Poppler(QStringLiteral("pdfinfo"), protocol + QStringLiteral(".pdf")).contains(QStringLiteral("(A4)")));
+
+    form.MenuShowVoltageClick();
+    form.UpdateMenus();
+    ASSERT_TRUE(form.PopupMenuPdfDiagram->isEnabled());
+    const QString diagram = program.Directory() + QStringLiteral("/kurve.pdf");
+    driver.OnDialog(SaveAs(diagram));
+    form.PopupMenuPdfDiagram->trigger();
+    const QString diagramText = PdfText(diagram);
+    EXPECT_TRUE(diagramText.contains(QStringLiteral("Diagramm1")) && diagramText.contains(QStringLiteral("Akku 1")))
+        << diagramText.toStdString();
+
+    // A folder that is not there: a reason in German, nothing else touched.
+    driver.OnDialog(SaveAs(program.Directory() + QStringLiteral("/fehlt/protokoll.pdf")));
+    try {
+        form.MenuPdfProtocolClick();
+        ADD_FAILURE() << "saved into a missing folder";
+    } catch (const ExportError &e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("kann nicht geschrieben werden"))) << e.message().toStdString();
+    }
+    EXPECT_EQ(PdfPages(protocol + QStringLiteral(".pdf")), 1);
     EXPECT_EQ(driver.unexpectedDialogs, 0);
 }
 
