@@ -1,5 +1,7 @@
 #include "Accuctrlform.h"
 
+#include "LivePageLayout.h"
+
 #include "database/Texts.h"
 
 #include <QFrame>
@@ -8,6 +10,7 @@
 #include <QLocale>
 #include <QStringList>
 #include <QTableView>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -20,28 +23,22 @@ const QColor Maroon(128, 0, 0);
 const QColor Lime(0, 255, 0);
 const QColor Green(0, 128, 0);
 
-QLabel* ValuePanel(QWidget* parent, const QRect& geometry)
+QLabel* ValuePanel(QWidget* parent)
 {
     auto* panel = new QLabel(parent);
-    panel->setGeometry(geometry);
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setAlignment(Qt::AlignCenter);
     return panel;
 }
 
-QWidget* PlainPanel(QWidget* parent, const QRect& geometry)
-{
-    auto* panel = new QWidget(parent);
-    panel->setGeometry(geometry);
-    return panel;
-}
-
-// A gauge filling its panel.
+// A gauge filling its panel, drawn as designed at 95 x 60 pixels and scaled
+// to the panel.
 TArcGauge* GaugeIn(QWidget* panel)
 {
     auto* layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* gauge = new TArcGauge(panel);
+    gauge->SetDesignSize(QSize(LivePageLayout::DesignGaugeWidth, LivePageLayout::DesignGaugeHeight));
     layout->addWidget(gauge);
     return gauge;
 }
@@ -71,6 +68,8 @@ TAccuControlForm::TAccuControlForm(StepListModel::StepReader stepReader, QWidget
     CurrentGauge->SetSubSegments(4);
     CurrentGauge->SetNeedleWidth(2);
 
+    ArrangeControls();
+
     stepFunction = 0;
     nominalCapacity = 0;
     ShowTime(0);
@@ -83,8 +82,8 @@ void TAccuControlForm::BuildControls()
 {
     resize(287, 201);
 
+    // Everything is placed by ArrangeControls, as the page's size allows.
     Panel2 = new QWidget(this);
-    Panel2->setFixedHeight(121);
 
     TerminalLabel = new QLabel(Panel2);
     QFont bold = TerminalLabel->font();
@@ -101,23 +100,18 @@ void TAccuControlForm::BuildControls()
 
     CapacityLabel = new QLabel(Panel2);
     CapacityLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    CapacityLabel->setGeometry(247 - 90, 5, 90, 13);
     PercentLabel = new QLabel(Panel2);
     PercentLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    PercentLabel->setGeometry(248 - 90, 18, 90, 13);
 
     HundredPercentCircle = new TCircleShape(Panel2);
-    HundredPercentCircle->setGeometry(254, 3, 28, 28);
     HundredPercentCircle->SetPenWidth(2);
     PercentPie = new TPie(Panel2);
-    PercentPie->setGeometry(256, 5, 25, 25);
     PercentPie->SetEndAngle(90);
 
-    VGaugePanel = PlainPanel(Panel2, QRect(2, 36, 95, 60));
-    AGaugePanel = PlainPanel(Panel2, QRect(97, 36, 95, 60));
+    VGaugePanel = new QWidget(Panel2);
+    AGaugePanel = new QWidget(Panel2);
 
     auto* chartFrame = new QFrame(Panel2);
-    chartFrame->setGeometry(192, 36, 95, 60);
     chartFrame->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     chartFrame->setLineWidth(1);
     ChartPanel = chartFrame;
@@ -131,9 +125,10 @@ void TAccuControlForm::BuildControls()
     pf->SetGridLines(false);
     chartLayout->addWidget(pf);
 
-    VPanel = ValuePanel(Panel2, QRect(2, 96, 95, 20));
-    APanel = ValuePanel(Panel2, QRect(97, 96, 95, 20));
-    TimePanel = ValuePanel(Panel2, QRect(192, 96, 95, 20));
+    VPanel = ValuePanel(Panel2);
+    APanel = ValuePanel(Panel2);
+    TimePanel = ValuePanel(Panel2);
+    valueFont = VPanel->font();
 
     SubServicesDBGrid = new QTableView(this);
     SubServicesDBGrid->setModel(SubServiceQuery);
@@ -141,19 +136,57 @@ void TAccuControlForm::BuildControls()
     SubServicesDBGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     SubServicesDBGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     SubServicesDBGrid->setShowGrid(true);
-    // On a page lower than the window's design height the grid gives way and
-    // scrolls; the panel with the gauges and value texts keeps its height.
-    SubServicesDBGrid->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     SubServicesDBGrid->verticalHeader()->hide();
     SubServicesDBGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     SubServicesDBGrid->setWordWrap(false);
     FitStepGrid();
+    // The grid asks for the height of its rows; a new treatment or a changed
+    // step list may need more or fewer.
+    connect(SubServiceQuery, &QAbstractItemModel::modelReset, this, &TAccuControlForm::ArrangeControls);
+    connect(SubServiceQuery, &QAbstractItemModel::rowsInserted, this, &TAccuControlForm::ArrangeControls);
+    connect(SubServiceQuery, &QAbstractItemModel::rowsRemoved, this, &TAccuControlForm::ArrangeControls);
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(Panel2);
-    layout->addWidget(SubServicesDBGrid, 1);
+void TAccuControlForm::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    ArrangeControls();
+}
+
+void TAccuControlForm::ArrangeControls()
+{
+    LivePageMetrics metrics;
+    metrics.Page = size();
+    metrics.StepRows = std::clamp(SubServiceQuery->rowCount(), 4, 10);
+    metrics.RowHeight = SubServicesDBGrid->verticalHeader()->defaultSectionSize();
+    metrics.HeaderHeight = SubServicesDBGrid->horizontalHeader()->height() + 2 * SubServicesDBGrid->frameWidth();
+    // The value texts grow with the gauges, up to half again their size.
+    LivePageGeometry g = LivePageLayout::Arrange(metrics);
+    QFont font = valueFont;
+    font.setPointSizeF(valueFont.pointSizeF() * std::clamp(g.GaugeScale * 0.8, 1.0, 1.5));
+    const int valueHeight = std::max(20, QFontMetrics(font).height() + 6);
+    if (valueHeight != metrics.ValueHeight) {
+        metrics.ValueHeight = valueHeight;
+        g = LivePageLayout::Arrange(metrics);
+    }
+    for (QLabel* value : {VPanel, APanel, TimePanel})
+        value->setFont(font);
+
+    capacityRight = g.CapacityRight;
+    Panel2->setGeometry(g.Instruments);
+    CapacityLabel->setGeometry(g.CapacityRight - 90, 5, 90, 13);
+    PercentLabel->setGeometry(g.CapacityRight + 1 - 90, 18, 90, 13);
+    HundredPercentCircle->setGeometry(g.HundredPercentCircle);
+    PercentPie->setGeometry(g.PercentPie);
+    VGaugePanel->setGeometry(g.VoltageGauge);
+    AGaugePanel->setGeometry(g.CurrentGauge);
+    ChartPanel->setGeometry(g.Chart);
+    VPanel->setGeometry(g.VoltageText);
+    APanel->setGeometry(g.CurrentText);
+    TimePanel->setGeometry(g.TimeText);
+    SubServicesDBGrid->setGeometry(g.Steps);
+    LayoutCaption();
+    ShowStatusText();
 }
 
 void TAccuControlForm::FitStepGrid()
@@ -200,7 +233,7 @@ void TAccuControlForm::LayoutCaption()
 {
     const int gap = 6;
     const int capacityLeft = !CapacityLabel->isHidden()
-                                 ? 247 - CapacityLabel->fontMetrics().horizontalAdvance(CapacityLabel->text())
+                                 ? capacityRight - CapacityLabel->fontMetrics().horizontalAdvance(CapacityLabel->text())
                                  : HundredPercentCircle->x();
     const int available = std::max(0, capacityLeft - gap - TerminalLabel->x());
     const QFontMetrics metrics(TerminalLabel->font());

@@ -10,6 +10,7 @@
 #include "treatment/ServiceViews.h"
 
 #include <QColor>
+#include <QFont>
 #include <QWidget>
 
 #include <cstdint>
@@ -78,8 +79,13 @@ public:
     TArcGauge* VoltageGauge = nullptr;
     TArcGauge* CurrentGauge = nullptr;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void BuildControls();
+    // Places every control for the page's size (see LivePageLayout).
+    void ArrangeControls();
     void SetPercentGroupVisible(bool visible);
     void EndNoAnswer();
     void ShowStatusText();
@@ -90,6 +96,8 @@ private:
     void FitStepGrid();
 
     QString caption;
+    QFont valueFont;        // of the value texts at the design size
+    int capacityRight = 247;
     bool noAnswer = false;
     QString noAnswerText;
     QString writeText;

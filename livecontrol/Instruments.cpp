@@ -165,6 +165,40 @@ TCustomGauge::TCustomGauge(std::unique_ptr<Scala> scaleGeometry, QWidget* parent
 
 TCustomGauge::~TCustomGauge() = default;
 
+ClientBounds TCustomGauge::Bounds() const
+{
+    const QSize size = designSize.isEmpty() ? this->size() : designSize;
+    return ClientBounds::OfSize(size.width(), size.height());
+}
+
+void TCustomGauge::SetDesignSize(const QSize& size)
+{
+    designSize = size;
+    RecalcAll();
+    update();
+}
+
+QTransform TCustomGauge::DrawingTransform() const
+{
+    if (designSize.isEmpty())
+        return QTransform();
+    const double scale = std::min(double(width()) / designSize.width(), double(height()) / designSize.height());
+    QTransform transform;
+    transform.translate((width() - scale * designSize.width()) / 2, (height() - scale * designSize.height()) / 2);
+    transform.scale(scale, scale);
+    return transform;
+}
+
+void TCustomGauge::BeginPainting(QPainter& painter)
+{
+    const QTransform transform = DrawingTransform();
+    if (transform.isIdentity())
+        return;
+    painter.setTransform(transform);
+    // Scaled lines and text look ragged without it.
+    painter.setRenderHint(QPainter::Antialiasing);
+}
+
 void TCustomGauge::RecalcAll()
 {
     CalcGeometry();
@@ -313,6 +347,7 @@ void TCustomGauge::paintEvent(QPaintEvent*)
 {
     CalcNeedle();
     QPainter painter(this);
+    BeginPainting(painter);
     PaintScale(painter);
 }
 
@@ -372,13 +407,18 @@ void TArcGauge::CalcNeedle()
 
 void TArcGauge::InvalidateNeedle()
 {
-    update(CurrentNeedleArea());
+    const QTransform transform = DrawingTransform();
+    if (transform.isIdentity())
+        update(CurrentNeedleArea());
+    else
+        update(transform.mapRect(CurrentNeedleArea()).adjusted(-2, -2, 2, 2));  // antialiased edges
 }
 
 void TArcGauge::paintEvent(QPaintEvent*)
 {
     CalcNeedle();
     QPainter painter(this);
+    BeginPainting(painter);
     PaintScale(painter);
 
     const ArcScala& arc = Arc();

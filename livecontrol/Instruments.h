@@ -7,7 +7,9 @@
 #include <QColor>
 #include <QPoint>
 #include <QRect>
+#include <QSize>
 #include <QStringList>
+#include <QTransform>
 #include <QWidget>
 
 #include <memory>
@@ -123,6 +125,15 @@ public:
     void SetDigits(unsigned count);           // ignored when above 3
     void SetValue(double newValue);           // repaints only around the old and new needle
 
+    // With a design size, the geometry is laid out for that size and the
+    // drawing scaled to the widget, centred and in proportion: a larger gauge
+    // grows as a whole (dashes, labels and needle too), not only its arc. An
+    // empty size (the default) lays the geometry out for the widget's size.
+    void SetDesignSize(const QSize& size);
+    QSize DesignSize() const { return designSize; }
+    // Design pixels to widget pixels (the identity without a design size).
+    QTransform DrawingTransform() const;
+
     const QStringList& LabelTexts() const { return labelTexts; }
     const std::vector<QPoint>& LabelPoints() const { return labelPoints; }
     const std::vector<QPoint>& DashEnds() const { return dashEnds; }
@@ -141,7 +152,9 @@ protected:
     // Recomputes everything that depends on the size; subclasses call it once
     // constructed, since virtual calls from the base constructor do not reach them.
     void RecalcAll();
-    ClientBounds Bounds() const { return ClientBounds::OfSize(width(), height()); }
+    ClientBounds Bounds() const;
+    // A painter on the widget, scaled to the design size when there is one.
+    void BeginPainting(class QPainter& painter);
 
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -160,6 +173,7 @@ private:
     int textOffset = 15;
     unsigned digits = 0;
     double value = 0.0;
+    QSize designSize;
 
     QStringList labelTexts;
     std::vector<QPoint> dashEnds;

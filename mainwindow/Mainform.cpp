@@ -199,6 +199,7 @@ TMainForm::TMainForm(QWidget *parent)
     BuildToolbar();
     for (QSplitter *splitter : {VerticalSplitter, HorizontalSplitter})
         connect(splitter, &QSplitter::splitterMoved, this, &TMainForm::ScheduleWindowStateSave);
+    connect(HorizontalSplitter, &QSplitter::splitterMoved, this, [this] { sidePanelPlaced_ = true; });
 
     // The fixed panels must not hold the window at their size: the layout
     // rule hides them when the window gets too small.
@@ -480,8 +481,10 @@ void TMainForm::BuildAreas()
     panel2Layout->setContentsMargins(0, 0, 0, 0);
     panel2Layout->setSpacing(0);
     centralLayout->addWidget(Panel2, 1);
-    // The user may move the borders between the areas; a growing window
-    // gives its new room to the diagrams. A hidden area gives its room back.
+    // The user may move the borders between the areas; until he does, the
+    // treatment pages take SidePanelShare of the window's width (so their
+    // gauges and strip chart grow with it), the diagrams the rest. A hidden
+    // area gives its room back.
     VerticalSplitter = new QSplitter(Qt::Vertical, Panel2);
     VerticalSplitter->setObjectName(QStringLiteral("VerticalSplitter"));
     VerticalSplitter->setChildrenCollapsible(false);
@@ -1065,6 +1068,10 @@ void TMainForm::UpdateLayout()
 void TMainForm::resizeEvent(QResizeEvent *event)
 {
     QMainWindow::resizeEvent(event);
+    if (!sidePanelPlaced_) {
+        const int side = std::max(RightPanel->minimumWidth() + 100, int(width() * SidePanelShare));
+        HorizontalSplitter->setSizes({std::max(0, HorizontalSplitter->width() - side), side});
+    }
     UpdateLayout();
     ScheduleWindowStateSave();
 }

@@ -280,6 +280,9 @@ public:
     // database area are shown.
     static constexpr int MinWidthForSidePanels = 600;
     static constexpr int MinHeightForDatabase = 450;
+    // The treatment pages' share of the window's width until the user moves
+    // the border (at least 300 pixels).
+    static constexpr double SidePanelShare = 0.3;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -341,6 +344,7 @@ private:
     std::map<QString, QString> lastFolders_;
     std::unique_ptr<::Richie> richie_;
     bool shownOnce_ = false;
+    bool sidePanelPlaced_ = false;   // the user moved the border of the treatment pages
     // Asks, for each treatment whose recorder was gone, whether it goes on.
     void OfferResumes();
     bool showDiagrams_ = true, showControls_ = true, showDB_ = true;

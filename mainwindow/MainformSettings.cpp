@@ -31,6 +31,9 @@ const QString minDeltaIKey = QStringLiteral("options/minDeltaI");
 const QString geometryKey = QStringLiteral("window/geometry");
 const QString verticalKey = QStringLiteral("window/verticalSplitter");
 const QString horizontalKey = QStringLiteral("window/horizontalSplitter");
+// Whether the user moved the border of the treatment pages; until he does,
+// they take their share of the window's width.
+const QString sidePanelPlacedKey = QStringLiteral("window/sidePanelPlaced");
 const QString foldersGroup = QStringLiteral("folders/");
 
 // A stored number, or nothing when it is missing or no number (a hand-edited file).
@@ -91,7 +94,8 @@ void TMainForm::SetSettings(QSettings *settings)
             move(available.center() - rect().center());
     }
     VerticalSplitter->restoreState(settings->value(verticalKey).toByteArray());
-    HorizontalSplitter->restoreState(settings->value(horizontalKey).toByteArray());
+    sidePanelPlaced_ = settings->value(sidePanelPlacedKey, false).toBool()
+                       && HorizontalSplitter->restoreState(settings->value(horizontalKey).toByteArray());
 }
 
 void TMainForm::ScheduleWindowStateSave()
@@ -105,10 +109,11 @@ void TMainForm::SaveWindowState()
     if (!settingsWriter_)
         return;
     settingsWriter_->Write([geometry = saveGeometry(), vertical = VerticalSplitter->saveState(),
-                            horizontal = HorizontalSplitter->saveState()](QSettings &settings) {
+                            horizontal = HorizontalSplitter->saveState(), placed = sidePanelPlaced_](QSettings &settings) {
         settings.setValue(geometryKey, geometry);
         settings.setValue(verticalKey, vertical);
         settings.setValue(horizontalKey, horizontal);
+        settings.setValue(sidePanelPlacedKey, placed);
     });
 }
 

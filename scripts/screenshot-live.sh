@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes the documentation pictures of the main window with two running
-# treatments on simulated chargers: docs/screenshots/live.png shows the
-# discharging page, docs/screenshots/live-2.png the charging one.
+# Takes the documentation pictures of the main window, 1600 x 1000 pixels (or
+# $LIVE_SCREENSHOT_SIZE, e.g. 1100x750), with two running treatments on
+# simulated chargers: docs/screenshots/live.png shows the discharging page,
+# docs/screenshots/live-2.png the charging one.
 # Uses the built tool build/bin/live_screenshot (source in tools/screenshots/;
 # or $LIVE_SCREENSHOT_BIN), which starts build/bin/braskon-sim itself; builds
 # nothing.
@@ -24,5 +25,6 @@ trap 'rm -rf "$workdir"' EXIT
 # Anything written to the current directory stays in the temporary one.
 (
   cd "$workdir"
-  QT_QPA_PLATFORM=offscreen "$tool_abs" "$discharging_abs" "$charging_abs"
+  QT_QPA_PLATFORM=offscreen "$tool_abs" --size "${LIVE_SCREENSHOT_SIZE:-1600x1000}" \
+    "$discharging_abs" "$charging_abs"
 )

@@ -6,7 +6,9 @@
 #include "database/Datamodule.h"
 
 #include <QImage>
+#include <QCoreApplication>
 #include <QLabel>
+#include <QTableView>
 
 namespace {
 
@@ -144,4 +146,62 @@ TEST_F(AccuControlFormTest, NoAnswerAndWriteFailureAreShownUntilEachEnds)
     form.ShowWriteStatus(recovered);
     EXPECT_FALSE(form.WriteFailing());
     EXPECT_FALSE(form.StatusLabel->isVisible());
+}
+
+// Gauges and strip chart grow with the page; the step rows stay whole and
+// readable from the design size up.
+TEST(AccuControlFormLayout, InstrumentsGrowWithThePageAndEveryStepRowStaysVisible)
+{
+    TAccuControlForm form(
+        [](StepRecord& step) {
+            if (step.Step > 6)
+                return false;
+            step.Function = step.Step % 2;
+            step.Parameter = 500;
+            return true;
+        },
+        nullptr);
+    form.SetupService(7, "Lumo an COM1: Akku 3", 6, 0.5);
+    form.show();
+    ASSERT_EQ(form.SubServiceQuery->rowCount(), 6);
+    // The width the scale and its labels take in the gauge's picture.
+    auto drawnWidth = [](QWidget* gauge) {
+        const QImage image = gauge->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int left = image.width(), right = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qGray(image.pixel(x, y)) < 80) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+        return right - left + 1;
+    };
+    int lastGauge = 0, lastChart = 0, lastDrawn = 0;
+    // The window's design size, a page of the first start, a page of a large window.
+    for (const QSize page : {QSize(287, 201), QSize(326, 440), QSize(476, 620)}) {
+        SCOPED_TRACE(page.width());
+        form.resize(page);
+        QCoreApplication::processEvents();
+        const QRect gauge = form.VGaugePanel->geometry();
+        const QRect chart = form.ChartPanel->geometry();
+        if (page == QSize(287, 201)) {
+            EXPECT_EQ(std::make_tuple(gauge, form.AGaugePanel->geometry(), chart),
+                      std::make_tuple(QRect(2, 36, 95, 60), QRect(97, 36, 95, 60), QRect(192, 36, 95, 60)));
+        } else {
+            EXPECT_GT(gauge.width(), lastGauge);
+            EXPECT_GT(chart.width() * chart.height(), lastChart);
+            EXPECT_GT(drawnWidth(form.VoltageGauge), lastDrawn);
+            // Every row whole inside the grid, in a font no smaller than at the design size.
+            const QRect view = form.SubServicesDBGrid->viewport()->rect();
+            for (int row = 0; row < 6; ++row)
+                EXPECT_TRUE(view.contains(form.SubServicesDBGrid->visualRect(form.SubServiceQuery->index(row, 0))))
+                    << row;
+        }
+        EXPECT_LE(form.ChartPanel->geometry().bottom(), form.SubServicesDBGrid->geometry().top());
+        EXPECT_LE(form.TimePanel->geometry().bottom(), form.SubServicesDBGrid->geometry().top());
+        lastGauge = gauge.width();
+        lastChart = chart.width() * chart.height();
+        lastDrawn = drawnWidth(form.VoltageGauge);
+    }
+    EXPECT_GT(lastDrawn, 2 * 95 * 8 / 10);   // the scale spans most of a gauge twice the design width
 }

@@ -493,11 +493,25 @@ void MainWindowTest::settingsKeptAcrossStarts()
 
         form.RememberFolder(QStringLiteral("export"), dir.filePath(QStringLiteral("protokoll.txt")));
         QTRY_VERIFY(onDisk().contains("geometry") && onDisk().contains("export="));   // with the first start's size
+        // The treatment pages take their share of a growing window until the
+        // user drags their border; from then on his width stays.
         const QByteArray before = onDisk();
+        form.resize(1000, 640);
+        QCoreApplication::processEvents();
+        QCOMPARE(form.HorizontalSplitter->sizes().at(1), 300);
+        form.resize(1200, 640);
+        QCoreApplication::processEvents();
+        QCOMPARE(form.HorizontalSplitter->sizes().at(1), 360);
+        QSplitterHandle *border = form.HorizontalSplitter->handle(1);
+        const QPoint grip(border->width() / 2, border->height() / 2);
+        QTest::mousePress(border, Qt::LeftButton, {}, grip);
+        QTest::mouseMove(border, grip - QPoint(100, 0));
+        QTest::mouseRelease(border, Qt::LeftButton, {}, grip - QPoint(100, 0));
+        QCOMPARE(form.HorizontalSplitter->sizes().at(1), 460);
         form.resize(900, 640);
-        form.HorizontalSplitter->setSizes({500, 260});
         QCoreApplication::processEvents();
         upperSizes = form.HorizontalSplitter->sizes();
+        QCOMPARE(upperSizes.at(1), 460);
         QTRY_VERIFY(onDisk() != before);
         // The window is not closed: what the next start finds was kept as it changed.
     }

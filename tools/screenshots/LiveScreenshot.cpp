@@ -1,5 +1,6 @@
-// live_screenshot DISCHARGE_PNG [CHARGE_PNG]: the documentation picture of the
-// main window, at the size of a first start, with two running treatments on
+// live_screenshot [--size WxH] DISCHARGE_PNG [CHARGE_PNG]: the documentation
+// picture of the main window, at the given size (else the size of a first
+// start on a 1920 x 1080 screen), with two running treatments on
 // simulated chargers (a Lumo on COM1 charging, a Tesk on COM2 discharging),
 // started through the program's own dialogs. The picture is taken once both
 // strip charts have drawn a stretch, showing the discharging page with the
@@ -19,7 +20,7 @@
 
 namespace {
 
-int Run(const QStringList& files)
+int Run(const QStringList& files, const QSize& size)
 {
     // COM1: a 4-cell receiver pack, 30 % charged; COM2: a 7-cell drive pack, 90 % charged.
     SimTest::SimulatorProcess simulator(
@@ -29,7 +30,7 @@ int Run(const QStringList& files)
     ModalDriver driver;
     TMainForm& form = program.Form();
     form.TheTimer->setInterval(50);
-    form.resize(TMainForm::FirstStartSize(QSize(1920, 1080)));
+    form.resize(size.isValid() ? size : TMainForm::FirstStartSize(QSize(1920, 1080)));
 
     program.CreateBatteryWithInsertKey(driver, {"600", 1, "4", "Empfängerakku Segler"});
     TAccuControlForm* charging = program.StartTreatment(
@@ -43,7 +44,8 @@ int Run(const QStringList& files)
     }
     if (!WaitFor([&] { return charging->pf->Points().size() >= 60 && discharging->pf->Points().size() >= 60; },
                       60000)) {
-        std::fprintf(stderr, "the treatments were not polled in time\n");
+        std::fprintf(stderr, "the treatments were not polled in time (%zu and %zu points)\n",
+                     charging->pf->Points().size(), discharging->pf->Points().size());
         return 1;
     }
     form.TheTimer->stop();   // both pictures show the same moment
@@ -65,13 +67,24 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList files = app.arguments().mid(1);
+    QStringList files = app.arguments().mid(1);
+    QSize size;
+    if (files.size() >= 2 && files.first() == QLatin1String("--size")) {
+        const QStringList parts = files.at(1).split(QLatin1Char('x'));
+        if (parts.size() == 2)
+            size = QSize(parts.at(0).toInt(), parts.at(1).toInt());
+        if (!size.isValid() || size.isEmpty()) {
+            std::fprintf(stderr, "live_screenshot: no size: %s\n", qPrintable(files.at(1)));
+            return 2;
+        }
+        files = files.mid(2);
+    }
     if (files.isEmpty() || files.size() > 2) {
-        std::fprintf(stderr, "usage: live_screenshot DISCHARGE_PNG [CHARGE_PNG]\n");
+        std::fprintf(stderr, "usage: live_screenshot [--size WxH] DISCHARGE_PNG [CHARGE_PNG]\n");
         return 2;
     }
     try {
-        return Run(files);
+        return Run(files, size);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "live_screenshot: %s\n", e.what());
         return 1;
