@@ -461,7 +461,7 @@ void TDiagramCommands::ShowCurveOfCurrentService(int unit)
     if (!form)
         form = NewDiagram();
     // A diagram opened for a recording shows all of it; one the user has
-    // scaled keeps his scaling.
+    // scaled keeps that scaling.
     const bool fit = form->FollowsData() || form->CurveKeys().empty();
     if (form->AddServiceCurve(m_dataModule->SelectedServiceID(), unit) && fit)
         form->FitToData();

@@ -89,7 +89,7 @@ public:
     // the data of the curves (rounded to whole segments of a round step);
     // axes without data keep their scaling. From then on the axes follow the
     // data: a live point beyond them scales them again, until the user sets a
-    // scaling of his own (zoom, scroll, zoom back, property dialog).
+    // scaling (zoom, scroll, zoom back, property dialog).
     void FitToData();
     // "Alles zeigen": FitToData, with the scaling before it on the zoom stack
     // when it changes anything.

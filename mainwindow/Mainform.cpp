@@ -481,10 +481,10 @@ void TMainForm::BuildAreas()
     panel2Layout->setContentsMargins(0, 0, 0, 0);
     panel2Layout->setSpacing(0);
     centralLayout->addWidget(Panel2, 1);
-    // The user may move the borders between the areas; until he does, the
-    // treatment pages take SidePanelShare of the window's width (so their
-    // gauges and strip chart grow with it), the diagrams the rest. A hidden
-    // area gives its room back.
+    // The user may move the borders between the areas. Until the border of
+    // the treatment pages is moved, they take SidePanelShare of the window's
+    // width (so their gauges and strip chart grow with it), the diagrams the
+    // rest. A hidden area gives its room back.
     VerticalSplitter = new QSplitter(Qt::Vertical, Panel2);
     VerticalSplitter->setObjectName(QStringLiteral("VerticalSplitter"));
     VerticalSplitter->setChildrenCollapsible(false);

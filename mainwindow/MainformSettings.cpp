@@ -31,7 +31,7 @@ const QString minDeltaIKey = QStringLiteral("options/minDeltaI");
 const QString geometryKey = QStringLiteral("window/geometry");
 const QString verticalKey = QStringLiteral("window/verticalSplitter");
 const QString horizontalKey = QStringLiteral("window/horizontalSplitter");
-// Whether the user moved the border of the treatment pages; until he does,
+// Whether the user moved the border of the treatment pages; until then
 // they take their share of the window's width.
 const QString sidePanelPlacedKey = QStringLiteral("window/sidePanelPlaced");
 const QString foldersGroup = QStringLiteral("folders/");

@@ -494,7 +494,7 @@ void MainWindowTest::settingsKeptAcrossStarts()
         form.RememberFolder(QStringLiteral("export"), dir.filePath(QStringLiteral("protokoll.txt")));
         QTRY_VERIFY(onDisk().contains("geometry") && onDisk().contains("export="));   // with the first start's size
         // The treatment pages take their share of a growing window until the
-        // user drags their border; from then on his width stays.
+        // user drags their border; from then on the dragged width stays.
         const QByteArray before = onDisk();
         form.resize(1000, 640);
         QCoreApplication::processEvents();
