@@ -1,7 +1,8 @@
 #pragma once
 // SIGTERM (a logout, kill, systemd), SIGHUP (the terminal closed) and SIGINT
 // (Ctrl+C) end the program as its quit command does: the window closes and
-// keeps its settings, running treatments are left to their chargers. The
+// keeps its settings, running treatments are left to their chargers without
+// the question the quit command asks. The
 // signal handler only writes a byte into a pipe; the event loop reads it.
 
 #include <QObject>

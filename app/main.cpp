@@ -58,6 +58,11 @@ QString HelpText()
                "\n"
                "Die Umgebungsvariable BRASKON_COMn (n = 1..9) \u00fcberschreibt das Ger\u00e4t, das in den\n"
                "Einstellungen (Seite \u201eSchnittstellen\u201c) f\u00fcr COMn gew\u00e4hlt ist.\n"
+               "Der Befehl am Ende einer Behandlung (Einstellungen, Seite \u201eMeldungen\u201c) l\u00e4uft mit\n"
+               "BRASKON_RESULT (OK, Fehler, abgebrochen), BRASKON_SERVICE_ID, BRASKON_BATTERY_ID,\n"
+               "BRASKON_BATTERY, BRASKON_NOMINAL_MAH, BRASKON_TERMINAL, BRASKON_PROGRAM,\n"
+               "BRASKON_CHARGED_MAH, BRASKON_DISCHARGED_MAH, BRASKON_STEPS und BRASKON_MESSAGE\n"
+               "in der Umgebung.\n"
                "Die Kommandozeilenfassung ist braskon-cli (braskon-cli --help).\n"
                "\n"
                "Dateien:\n"
@@ -321,9 +326,11 @@ int main(int argc, char *argv[])
         else
             takeScreenshot();
     }
-    // Ended from outside (logout, kill, Ctrl+C in the terminal): as by "Beenden".
+    // Ended from outside (logout, kill, Ctrl+C in the terminal): as by "Beenden",
+    // without the question about running treatments nobody could answer
+    // then; they go on and are taken up at the next start.
     QObject::connect(&quitSignals, &TQuitSignals::QuitRequested, &mainForm, [&mainForm] {
-        mainForm.close();
+        mainForm.QuitWithoutQuestion();
         QApplication::exit(0);
     });
     const int status = QApplication::exec();

@@ -1,11 +1,13 @@
-// braskon-cli battery add|list|delete: the battery records. Changes go
-// through a record store of this command's own; the list is the data
-// module's battery list.
+// braskon-cli battery add|list|delete|history: the battery records. Changes
+// go through a record store of this command's own; the list is the data
+// module's battery list; the history reads the treatments' step rows.
 
 #include "Command.h"
 
+#include "database/BatteryHistory.h"
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"
+#include "database/SqlStore.h"
 
 #include <QHash>
 #include <optional>
@@ -160,6 +162,49 @@ int batteryDelete(const QStringList &args, Cli::Context &context)
     }
 }
 
+// battery history ID [--format text|csv]
+int batteryHistory(const QStringList &args, Cli::Context &context)
+{
+    const char *const usage = "Aufruf: braskon-cli battery history ID [--format text|csv]";
+    QString idText;
+    QString format = QStringLiteral("text");
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--format") && i + 1 < args.size()) {
+            format = args[++i];
+        } else if (!args[i].startsWith(QLatin1String("--")) && idText.isEmpty()) {
+            idText = args[i];
+        } else {
+            context.err << "braskon-cli battery history: unerwartete Angabe " << args[i] << '\n' << usage << Qt::endl;
+            return 2;
+        }
+    }
+    if (format != QLatin1String("text") && format != QLatin1String("csv")) {
+        context.err << "braskon-cli battery history: --format \"" << format << "\" ist nicht text oder csv" << Qt::endl;
+        return 2;
+    }
+    if (idText.isEmpty()) {
+        context.err << usage << Qt::endl;
+        return 2;
+    }
+    const auto id = parseNumber(idText, "ID", 1, 2147483647, context);
+    if (!id)
+        return 2;
+    try {
+        RecordReader reader(std::make_shared<SqlStore>(databaseDirectory(context)));
+        BatteryHistory history;
+        if (!ReadBatteryHistory(reader, *id, history)) {
+            context.err << "braskon-cli battery history: kein Akku mit der ID " << *id << Qt::endl;
+            return 1;
+        }
+        context.out << (format == QLatin1String("csv") ? HistoryCsv(history) : HistoryText(history));
+        context.out.flush();
+        return 0;
+    } catch (const DatabaseError &error) {
+        context.err << "braskon-cli battery history: " << error.message() << Qt::endl;
+        return 1;
+    }
+}
+
 int battery(const QStringList &args, Cli::Context &context)
 {
     const QString sub = args.value(0);
@@ -169,7 +214,9 @@ int battery(const QStringList &args, Cli::Context &context)
         return batteryList(args.mid(1), context);
     if (sub == QLatin1String("delete"))
         return batteryDelete(args.mid(1), context);
-    context.err << "braskon-cli battery: add, list oder delete erwartet" << Qt::endl;
+    if (sub == QLatin1String("history"))
+        return batteryHistory(args.mid(1), context);
+    context.err << "braskon-cli battery: add, list, delete oder history erwartet" << Qt::endl;
     return 2;
 }
 
@@ -178,7 +225,10 @@ const Cli::CommandRegistration registration(
     "battery add [--id N] --capacity MAH --type NC|NMH|Blei --cells N [--form 0..5] [--brand TEXT]\n"
     "                       einen Akku anlegen (gibt seine ID aus)\n"
     "  battery list         alle Akkus: ID, Kapazit\u00e4t, Typ, Zellen, Bauform, Spannung, Bezeichnung\n"
-    "  battery delete ID    einen Akku mit seinen Aufzeichnungen l\u00f6schen",
+    "  battery delete ID    einen Akku mit seinen Aufzeichnungen l\u00f6schen\n"
+    "  battery history ID [--format text|csv]\n"
+    "                       Verlauf eines Akkus: je Behandlung geladene und entladene Kapazit\u00e4t\n"
+    "                       (mAh und Anteil der Nennkapazit\u00e4t), Ergebnis, Zustand und Trend",
     battery);
 
 } // namespace

@@ -5,7 +5,12 @@
 //   run --battery ID --terminal NAME (--program 1..5 --charge MA --discharge MA
 //       | --step L|E:MA[:LIMIT_S] ...) [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]
 //   run --resume SERVICE_ID [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]
+//   ... [--on-end COMMAND]
 //
+// --on-end runs COMMAND with the shell once the treatment has ended (also by
+// a signal), before the program exits, with the treatment's facts in
+// BRASKON_* variables (TTreatmentNotices); its own failure is reported but
+// does not change the exit status, which tells the treatment's result.
 // Ctrl+C or SIGTERM stops the treatment as the stop command does (terminal
 // stopped, running step "abgebrochen", all records kept) and exits 128+signal.
 // A terminal that another process runs a treatment on is refused before any
@@ -26,8 +31,10 @@
 #include "database/SqlStore.h"
 #include "treatment/Resume.h"
 #include "treatment/TreatmentEngine.h"
+#include "treatment/TreatmentNotices.h"
 
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
@@ -48,13 +55,15 @@ struct RunOptions {
     int resume = 0;   // the treatment to take up, 0: start a new one
     std::optional<int> minDeltaU, minDeltaI;
     QString terminalShown;   // the terminal's name in messages
+    QString onEnd;           // shell command run at the end
 };
 
 const char *const Usage =
     "Aufruf: braskon-cli run --battery ID --terminal NAME\n"
     "         (--program 1..5 --charge MA --discharge MA | --step L|E:MA[:LIMIT_S] ...)\n"
-    "         [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]\n"
-    "       braskon-cli run --resume SERVICE_ID [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]";
+    "         [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA] [--on-end BEFEHL]\n"
+    "       braskon-cli run --resume SERVICE_ID [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]\n"
+    "         [--on-end BEFEHL]";
 
 class OptionError {
 public:
@@ -126,6 +135,10 @@ RunOptions ParseOptions(const QStringList &args)
             options.minDeltaU = std::abs(Number(value, name, -1000000, 1000000));
         } else if (name == QLatin1String("--min-delta-i")) {
             options.minDeltaI = std::abs(Number(value, name, -1000000, 1000000));
+        } else if (name == QLatin1String("--on-end")) {
+            if (value.trimmed().isEmpty())
+                throw OptionError(QStringLiteral("--on-end ohne Befehl"));
+            options.onEnd = value;
         } else {
             throw OptionError(QStringLiteral("unbekannte Angabe %1").arg(name));
         }
@@ -238,6 +251,11 @@ public:
         });
         connect(&engine_, &TTreatmentEngine::TreatmentsChanged, this, &RunSession::afterRequest);
         connect(&interrupts_, &Cli::Interrupts::Interrupted, this, &RunSession::interrupted);
+        notices_.Follow(engine_);
+        connect(&notices_, &TTreatmentNotices::Noticed, this, [this](const TreatmentNotice &notice) {
+            if (notice.What == TreatmentNotice::Ended && notice.ServiceID == serviceID_ && serviceID_ != 0)
+                end_ = notice;
+        });
         ticker_.setSingleShot(true);
         connect(&ticker_, &QTimer::timeout, this, [this] { engine_.Tick(); });
     }
@@ -257,7 +275,27 @@ private:
     void finish(int status)
     {
         ticker_.stop();
+        runEndCommand();
         loop_.exit(status);
+    }
+
+    // The user's command for the end, waited for: it may still read the
+    // records, and a script must not find the program gone half-way.
+    void runEndCommand()
+    {
+        if (options_.onEnd.isEmpty() || end_.ServiceID == 0)
+            return;
+        QProcess *process = TTreatmentNotices::EndProcess(options_.onEnd, end_, this);
+        end_ = TreatmentNotice();
+        process->start();
+        if (!process->waitForStarted() || !process->waitForFinished(-1)) {
+            context_.err << "braskon-cli run: der Befehl von --on-end lief nicht: " << process->errorString()
+                         << Qt::endl;
+        } else if (process->exitStatus() != QProcess::NormalExit || process->exitCode() != 0) {
+            context_.err << "braskon-cli run: der Befehl von --on-end endete mit Status " << process->exitCode()
+                         << Qt::endl;
+        }
+        delete process;
     }
 
     void started(const TreatmentSetup &setup)
@@ -406,6 +444,8 @@ private:
     Cli::Context &context_;
     QEventLoop &loop_;
     Cli::Interrupts interrupts_;
+    TTreatmentNotices notices_;
+    TreatmentNotice end_;
     QTimer ticker_;
     StepPrinter steps_;
     WritePrinter writes_;
@@ -477,7 +517,10 @@ const Cli::CommandRegistration registration(
     "                       in s; bis zu zehn --step)\n"
     "  run --resume SERVICE_ID\n"
     "                       eine unterbrochene Behandlung wieder aufnehmen; alle drei auch mit\n"
-    "                       --tick-ms MS, --min-delta-u MV, --min-delta-i MA",
+    "                       --tick-ms MS, --min-delta-u MV, --min-delta-i MA und --on-end BEFEHL\n"
+    "                       (am Ende mit der Shell ausgef\u00fchrt, mit BRASKON_RESULT, _SERVICE_ID,\n"
+    "                       _BATTERY_ID, _BATTERY, _NOMINAL_MAH, _TERMINAL, _PROGRAM, _CHARGED_MAH,\n"
+    "                       _DISCHARGED_MAH, _STEPS und _MESSAGE in der Umgebung)",
     runCommand);
 
 } // namespace

@@ -15,6 +15,8 @@ QVariant renderStored(const QString &column, const QVariant &stored)
         return DateText(stored);
     if (column == QLatin1String("F_Time"))
         return TimeText(stored);
+    if (column == QLatin1String("F_Health"))
+        return stored.isNull() ? QString() : QStringLiteral("%1 %").arg(stored.toInt());
     return stored;
 }
 
@@ -59,6 +61,7 @@ void TBRASKDataModule::createLists()
     };
     batteries.render = renderStored;
     batteries.titles = {{QStringLiteral("F_ID"), QStringLiteral("ID")},
+                        {QStringLiteral("F_Health"), QStringLiteral("Zustand")},
                         {QStringLiteral("F_Capacity"), QStringLiteral("Kapazit\u00e4t")},
                         {QStringLiteral("F_Brand"), QStringLiteral("Beschreibung")},
                         {QStringLiteral("F_TypeString"), QStringLiteral("Typ")}};
@@ -104,7 +107,7 @@ void TBRASKDataModule::createLists()
     subServiceQuery_->setSql({QStringLiteral("SELECT * FROM sub")});
     serviceQuery_->setSql({QStringLiteral("SELECT * FROM services")});
     // Key order, as a file's table walks it; a server keeps no order of its own.
-    batteryQuery_->setSql({QStringLiteral("SELECT * FROM batteries"), QStringLiteral(" ORDER BY F_ID")});
+    setBatterySql();
     // Opening the battery list narrows the treatment list (to none when there is no battery).
     batteryQuery_->open();
 }
@@ -188,8 +191,8 @@ void TBRASKDataModule::batteriesCurrentChanged()
 {
     const QVariant current = batteryQuery_->currentValue(QStringLiteral("F_ID"));
     const int id = current.isValid() ? current.toInt() : 0;
-    serviceQuery_->setSql({QStringLiteral("SELECT * FROM services "), QStringLiteral("WHERE F_Battery = "),
-                           QStringLiteral("? ORDER BY F_ID")},
+    serviceQuery_->setSql({QStringLiteral("SELECT * FROM services "), QStringLiteral("WHERE F_Battery = ?"),
+                           orderClause(List::Services)},
                           {id});
     serviceQuery_->open();
     emit SelectedBatteriesDataChange();
@@ -200,8 +203,8 @@ void TBRASKDataModule::servicesCurrentChanged()
 {
     const QVariant current = serviceQuery_->currentValue(QStringLiteral("F_ID"));
     const int id = current.isValid() ? current.toInt() : 0;
-    subServiceQuery_->setSql({QStringLiteral("SELECT * FROM sub "), QStringLiteral("WHERE F_ServiceID = "),
-                              QStringLiteral("? ORDER BY F_Step")},
+    subServiceQuery_->setSql({QStringLiteral("SELECT * FROM sub "), QStringLiteral("WHERE F_ServiceID = ?"),
+                              orderClause(List::Steps)},
                              {id});
     subServiceQuery_->open();
     emit SelectedServicesDataChange();
@@ -213,16 +216,99 @@ void TBRASKDataModule::ReopenBatteries(int id)
     reopen(batteryQuery_.get(), QStringLiteral("batteries"), id);
 }
 
-void TBRASKDataModule::SortBatteries(const QString &column)
+namespace {
+
+// Columns a list may be ordered by: shown column -> stored column. The order
+// clause is built from these fixed names only.
+const QHash<QString, QString> &sortColumns(TBRASKDataModule::List list)
 {
-    static const QStringList sortable = {QStringLiteral("F_ID"), QStringLiteral("F_Capacity"),
-                                         QStringLiteral("F_Type"), QStringLiteral("F_Brand")};
-    if (!sortable.contains(column))
+    static const QHash<QString, QString> batteries = {
+        {QStringLiteral("F_ID"), QStringLiteral("F_ID")},          {QStringLiteral("F_Capacity"), QStringLiteral("F_Capacity")},
+        {QStringLiteral("F_Type"), QStringLiteral("F_Type")},      {QStringLiteral("F_TypeString"), QStringLiteral("F_Type")},
+        {QStringLiteral("F_Brand"), QStringLiteral("F_Brand")},    {QStringLiteral("F_Health"), QStringLiteral("F_Health")}};
+    static const QHash<QString, QString> services = {
+        {QStringLiteral("F_ID"), QStringLiteral("F_ID")},           {QStringLiteral("F_Date"), QStringLiteral("F_Date")},
+        {QStringLiteral("F_Time"), QStringLiteral("F_Time")},       {QStringLiteral("F_Program"), QStringLiteral("F_Program")},
+        {QStringLiteral("F_ProgramString"), QStringLiteral("F_Program")}};
+    static const QHash<QString, QString> steps = {
+        {QStringLiteral("F_Step"), QStringLiteral("F_Step")},
+        {QStringLiteral("F_Function"), QStringLiteral("F_Function")},
+        {QStringLiteral("F_FunctionString"), QStringLiteral("F_Function")},
+        {QStringLiteral("F_Parameter"), QStringLiteral("F_Parameter")},
+        {QStringLiteral("F_Capacity"), QStringLiteral("F_Capacity")},
+        {QStringLiteral("F_Duration"), QStringLiteral("F_Duration")},
+        {QStringLiteral("F_DurationString"), QStringLiteral("F_Duration")},
+        {QStringLiteral("F_State"), QStringLiteral("F_State")},
+        {QStringLiteral("F_StateString"), QStringLiteral("F_State")}};
+    switch (list) {
+    case TBRASKDataModule::List::Batteries: return batteries;
+    case TBRASKDataModule::List::Services: return services;
+    case TBRASKDataModule::List::Steps: break;
+    }
+    return steps;
+}
+
+// The health of every battery: its latest discharge step that ended OK
+// against the nominal capacity, in whole percent (rounded); NULL while none.
+// Found through the indexes on services' battery and sub's key.
+const char *const healthColumn =
+    "CASE WHEN batteries.F_Capacity > 0 THEN ((SELECT s.F_Capacity FROM services v JOIN sub s ON s.F_ServiceID = "
+    "v.F_ID WHERE v.F_Battery = batteries.F_ID AND s.F_Function = 0 AND s.F_State = 3 ORDER BY v.F_ID DESC, "
+    "s.F_Step DESC LIMIT 1) * 200 + batteries.F_Capacity) / (2 * batteries.F_Capacity) END";
+
+} // namespace
+
+QString TBRASKDataModule::orderClause(List list) const
+{
+    const Order &order = orders_[int(list)];
+    const QString direction = order.order == Qt::DescendingOrder ? QStringLiteral(" DESC") : QString();
+    const QString key = list == List::Steps ? QStringLiteral("F_Step") : QStringLiteral("F_ID");
+    // Rows without a figure come last either way (SQLite and PostgreSQL put NULLs at opposite ends).
+    QString clause = QStringLiteral(" ORDER BY (%1 IS NULL), %1%2").arg(order.column, direction);
+    if (order.column != key)
+        clause += QStringLiteral(", ") + key;
+    return clause;
+}
+
+void TBRASKDataModule::setBatterySql()
+{
+    batteryQuery_->setSql({QStringLiteral("SELECT * FROM (SELECT batteries.*, ") + QLatin1String(healthColumn)
+                               + QStringLiteral(" AS F_Health FROM batteries) AS b"),
+                           orderClause(List::Batteries)});
+}
+
+void TBRASKDataModule::SortList(List list, const QString &column, Qt::SortOrder order)
+{
+    const auto stored = sortColumns(list).find(column);
+    if (stored == sortColumns(list).end())
         throw DatabaseError(QStringLiteral("Nach der Spalte \"%1\" kann nicht sortiert werden").arg(column));
-    if (batteryQuery_->isEmpty())
-        return;
-    batteryQuery_->setSql({QStringLiteral("SELECT * FROM batteries "), QStringLiteral("ORDER BY "), column});
-    batteryQuery_->open();
+    orders_[int(list)] = {stored.value(), order};
+    // A list read in its new order stands on its first row.
+    switch (list) {
+    case List::Batteries:
+        setBatterySql();
+        if (!batteryQuery_->isEmpty())
+            batteryQuery_->open();
+        break;
+    case List::Services:
+        if (batteryQuery_->isOpen())
+            batteriesCurrentChanged();
+        break;
+    case List::Steps:
+        if (subServiceQuery_->isOpen())
+            servicesCurrentChanged();
+        break;
+    }
+}
+
+QString TBRASKDataModule::SortColumn(List list) const
+{
+    return orders_[int(list)].column;
+}
+
+Qt::SortOrder TBRASKDataModule::SortOrder(List list) const
+{
+    return orders_[int(list)].order;
 }
 
 void TBRASKDataModule::ReopenServices(int id)

@@ -68,7 +68,14 @@ public:
 
     // ---- the lists ----
     void ReopenBatteries(int id);
-    void SortBatteries(const QString &column);   // "F_ID", "F_Capacity", "F_Type", "F_Brand"
+    // The order of a list, by a column it shows (its calculated text columns
+    // order by their stored codes); ties keep the key order. Reads the list
+    // again; throws DatabaseError for a column that cannot order it.
+    enum class List { Batteries, Services, Steps };
+    void SortList(List list, const QString &column, Qt::SortOrder order = Qt::AscendingOrder);
+    QString SortColumn(List list) const;
+    Qt::SortOrder SortOrder(List list) const;
+    void SortBatteries(const QString &column) { SortList(List::Batteries, column); }
     void ReopenServices(int id);
     void ReopenSteps();
     // Re-reads the three lists, keeping the selected battery, treatment and
@@ -146,6 +153,14 @@ private:
     void batteriesCurrentChanged();
     void servicesCurrentChanged();
     void reopen(QueryModel *query, const QString &table, int id);
+    QString orderClause(List list) const;
+    void setBatterySql();
+
+    struct Order {
+        QString column;
+        Qt::SortOrder order = Qt::AscendingOrder;
+    };
+    Order orders_[3] = {{QStringLiteral("F_ID")}, {QStringLiteral("F_ID")}, {QStringLiteral("F_Step")}};
 
     std::unique_ptr<RecordReader> reader_;
     std::unique_ptr<QueryModel> batteryQuery_;

@@ -214,6 +214,9 @@ QVariant QueryModel::data(const QModelIndex &index, int role) const
 
 QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    // A first click on a title orders ascending, whatever the style's habit.
+    if (role == Qt::InitialSortOrderRole && orientation == Qt::Horizontal)
+        return int(Qt::AscendingOrder);
     if (role != Qt::DisplayRole)
         return QVariant();
     if (orientation == Qt::Vertical)

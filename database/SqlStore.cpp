@@ -700,7 +700,7 @@ QString SqlStore::canonicalColumn(const QString &name)
             for (const QString &column : table.columns)
                 map.insert(column.toLower(), column);
         for (const char *column : {"F_SampleID", "F_Terminal", "F_Host", "F_Pid", "F_Identity", "F_Heartbeat",
-                                   "F_StepTime", "F_Charge", "F_Discharge", "F_Limits"})
+                                   "F_StepTime", "F_Charge", "F_Discharge", "F_Limits", "F_Health"})
             map.insert(QString::fromLatin1(column).toLower(), QString::fromLatin1(column));
         return map;
     }();

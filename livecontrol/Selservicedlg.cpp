@@ -192,9 +192,21 @@ void TSelectServiceDialog::BuildControls()
     panel2Layout->addWidget(bevel1);
     panel2Layout->addLayout(buttonRow);
 
+    // Below the currents: what the terminal takes, and why Start is greyed.
+    RangeLabel = new QLabel;
+    RangeLabel->setObjectName(QStringLiteral("RangeLabel"));
+    ReasonLabel = new QLabel;
+    ReasonLabel->setObjectName(QStringLiteral("ReasonLabel"));
+    ReasonLabel->setWordWrap(true);
+    QPalette warning = ReasonLabel->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xb0, 0x20, 0x20));
+    ReasonLabel->setPalette(warning);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(panel1);
     layout->addWidget(ProgramPageControl, 1);
+    layout->addWidget(RangeLabel);
+    layout->addWidget(ReasonLabel);
     layout->addWidget(panel2);
 
     ConnectCurrentGroup(rbDischargeC10, rbDischargeCThird, rbDischargeC, rbDischargeUser,
@@ -438,6 +450,26 @@ bool TSelectServiceDialog::CheckInput()
 void TSelectServiceDialog::UpdateStartButton()
 {
     StartButton->setEnabled(Chosen() != nullptr && CheckInput());
+    const StartChoice choice = Choice();
+    const QString range = CurrentRangeText(choice);
+    RangeLabel->setText(range.isEmpty() ? QString() : QStringLiteral("Strombereich ") + range);
+    ReasonLabel->setText(StartButton->isEnabled() ? QString() : StartBlockedReason(choice));
+}
+
+StartChoice TSelectServiceDialog::Choice() const
+{
+    StartChoice choice;
+    choice.Searching = IsSearching();
+    choice.TerminalsListed = int(listed.size());
+    choice.Terminal = TerminalCombo->currentText();
+    choice.TerminalKnown = Chosen() != nullptr;
+    choice.MinCurrent = minCurrent;
+    choice.MaxCurrent = maxCurrent;
+    choice.StandardPage = IsStandardPageActive();
+    choice.ChargeCurrent = chargeCurrent;
+    choice.DischargeCurrent = dischargeCurrent;
+    choice.Rows = UserGridRows();
+    return choice;
 }
 
 void TSelectServiceDialog::UserProgStringGridSetEditText(QTableWidgetItem* item)

@@ -22,6 +22,7 @@
 
 #include "treatment/ServiceViews.h"
 #include "treatment/Serviceman.h"
+#include "StartReason.h"
 
 #include <QVector>
 
@@ -74,6 +75,8 @@ public:
     void ReadCurrents();
     bool CheckInput();
     void UpdateStartButton();
+    // The dialog's state for StartBlockedReason (currents as ReadCurrents left them).
+    StartChoice Choice() const;
     bool IsSearching() const { return search != 0; }
     // The terminals listed, as the search reported them.
     const QVector<TerminalInfo>& Listed() const { return listed; }
@@ -111,6 +114,8 @@ public:
     QRadioButton* rbChargeUser = nullptr;
     QLineEdit* ChargeCurrentEdit = nullptr;
     QTableWidget* UserProgStringGrid = nullptr;   // rows 0..9 are the steps 1..10
+    QLabel* RangeLabel = nullptr;    // the chosen terminal's current range
+    QLabel* ReasonLabel = nullptr;   // why Start is disabled
     QPushButton* StartButton = nullptr;
     QPushButton* Button4 = nullptr;   // "&Abbruch"
 

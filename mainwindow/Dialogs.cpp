@@ -6,6 +6,7 @@
 #include "database/Texts.h"
 #include "resources/Artwork.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
 #include <QFormLayout>
@@ -277,9 +278,59 @@ TOptionsDialog::TOptionsDialog(QWidget *parent)
     portsLayout->setColumnStretch(1, 1);
     Pages->addTab(ports, QStringLiteral("Schnittstellen"));
 
+    // What the user is told when a treatment ends, a charger falls silent or
+    // saving fails.
+    auto *notices = new QWidget(Pages);
+    auto *noticesLayout = new QGridLayout(notices);
+    cbNoticeDesktop = new QCheckBox(QStringLiteral("&Desktop-Benachrichtigung"), notices);
+    cbNoticeDesktop->setObjectName(QStringLiteral("cbNoticeDesktop"));
+    cbNoticeSound = new QCheckBox(QStringLiteral("&Ton"), notices);
+    cbNoticeSound->setObjectName(QStringLiteral("cbNoticeSound"));
+    cbNoticeTaskBar = new QCheckBox(QStringLiteral("Eintrag in der Task&leiste markieren"), notices);
+    cbNoticeTaskBar->setObjectName(QStringLiteral("cbNoticeTaskBar"));
+    edEndCommand = NamedEdit("edEndCommand", notices);
+    edEndCommand->setPlaceholderText(QStringLiteral("z. B. notify-send \"$BRASKON_MESSAGE\""));
+    auto *endLabel = new QLabel(QStringLiteral("&Befehl am Ende einer Behandlung"), notices);
+    endLabel->setBuddy(edEndCommand);
+    auto *endNote = new QLabel(QStringLiteral("Läuft mit der Shell; BRASKON_RESULT, BRASKON_BATTERY_ID, "
+                                              "BRASKON_CHARGED_MAH, BRASKON_DISCHARGED_MAH, BRASKON_MESSAGE "
+                                              "u. a. stehen in der Umgebung."),
+                               notices);
+    endNote->setWordWrap(true);
+    noticesLayout->addWidget(new QLabel(QStringLiteral("Bei Ende einer Behandlung, einem Ladegerät ohne Antwort und "
+                                                       "fehlgeschlagenem Speichern:"),
+                                        notices),
+                             0, 0);
+    noticesLayout->addWidget(cbNoticeDesktop, 1, 0);
+    noticesLayout->addWidget(cbNoticeSound, 2, 0);
+    noticesLayout->addWidget(cbNoticeTaskBar, 3, 0);
+    noticesLayout->addWidget(endLabel, 4, 0);
+    noticesLayout->addWidget(edEndCommand, 5, 0);
+    noticesLayout->addWidget(endNote, 6, 0);
+    noticesLayout->setRowStretch(7, 1);
+    Pages->addTab(notices, QStringLiteral("Meldungen"));
+
     layout->addWidget(Pages);
     layout->addWidget(ButtonPanel(this, Button1, Button2));
     FixDialogSize(this, QSize(312, 153));
+}
+
+void TOptionsDialog::SetNotices(const NoticeOptions &options)
+{
+    cbNoticeDesktop->setChecked(options.Desktop);
+    cbNoticeSound->setChecked(options.Sound);
+    cbNoticeTaskBar->setChecked(options.TaskBar);
+    edEndCommand->setText(options.EndCommand);
+}
+
+NoticeOptions TOptionsDialog::Notices() const
+{
+    NoticeOptions options;
+    options.Desktop = cbNoticeDesktop->isChecked();
+    options.Sound = cbNoticeSound->isChecked();
+    options.TaskBar = cbNoticeTaskBar->isChecked();
+    options.EndCommand = edEndCommand->text().trimmed();
+    return options;
 }
 
 void TOptionsDialog::SetDevices(const std::vector<Ohmrida::SerialPorts::Device> &devices)

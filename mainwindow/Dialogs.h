@@ -4,6 +4,7 @@
 // what was typed from one showing to the next unless a showing resets them.
 
 #include "Commands.h"
+#include "Notifications.h"
 
 #include "SerialPorts.h"
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QLabel;
@@ -63,9 +65,9 @@ public:
     QPushButton *Button2;
 };
 
-// Two pages: "Allgemein" (recording clock, minimum differences and the
-// database of the next start) and "Schnittstellen" (which device stands
-// behind COM1..COM9).
+// Three pages: "Allgemein" (recording clock, minimum differences and the
+// database of the next start), "Schnittstellen" (which device stands
+// behind COM1..COM9) and "Meldungen" (notifications and the end command).
 class TOptionsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -87,6 +89,10 @@ public:
     void SetDatabase(const QString &stored, const QString &inUse);
     QString Database() const;
 
+    // The page "Meldungen".
+    void SetNotices(const NoticeOptions &options);
+    NoticeOptions Notices() const;
+
     QTabWidget *Pages;
     QLineEdit *edTimer;
     QLineEdit *edMinDeltaU;
@@ -95,6 +101,8 @@ public:
     QLabel *lbPortOverride[Ohmrida::SerialPorts::LastPort];   // set when BRASKON_COM<n> wins
     QLineEdit *edDatabase;
     QLabel *lbDatabaseNote;   // when the choice applies, and what wins over it
+    QCheckBox *cbNoticeDesktop, *cbNoticeSound, *cbNoticeTaskBar;
+    QLineEdit *edEndCommand;
     QPushButton *Button1;
     QPushButton *Button2;
 

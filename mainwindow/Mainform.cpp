@@ -3,8 +3,11 @@
 #include "Commands.h"
 #include "Dialogs.h"
 #include "GridColumns.h"
+#include "HistoryDialog.h"
+#include "Notifications.h"
 #include "SettingsWriter.h"
 
+#include "database/BatteryHistory.h"
 #include "database/DataLocation.h"
 #include "database/Datamodule.h"
 #include "diagrams/Diagdocs.h"
@@ -14,6 +17,7 @@
 #include "livecontrol/ServiceCommands.h"
 #include "treatment/PortSettings.h"
 #include "treatment/Resume.h"
+#include "treatment/Service.h"
 #include "treatment/TreatmentEngine.h"
 #include "SerialPorts.h"
 #include "Richie.h"
@@ -30,6 +34,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPrinter>
+#include <QPushButton>
+#include <QSignalBlocker>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -193,6 +199,10 @@ TMainForm::TMainForm(QWidget *parent)
     windowStateTimer_.setInterval(500);
     connect(&windowStateTimer_, &QTimer::timeout, this, &TMainForm::SaveWindowState);
 
+    notifications_ = new TNotifications(*this, this);
+    connect(notifications_, &TNotifications::EndCommandFailed, this,
+            [this](const QString &reason) { StatusBar1->showMessage(reason, 30000); });
+
     BuildMenus();
     BuildPopupMenus();
     BuildAreas();
@@ -283,6 +293,15 @@ void TMainForm::BuildMenus()
     MenuShowDB = Command(MenuView, "MenuShowDB", QStringLiteral("Date&nbank"), &TMainForm::MenuShowDBClick);
     for (QAction *view : {MenuShowDiagrams, MenuShowControls, MenuShowDB})
         view->setCheckable(true);
+    MenuView->addSeparator();
+    MenuNextList = Command(MenuView, "MenuNextList", QStringLiteral("&Nächste Liste"), &TMainForm::MenuNextListClick);
+    MenuNextList->setShortcuts({QKeySequence(QKeySequence::NextChild), QKeySequence(Qt::CTRL | Qt::Key_PageDown)});
+    MenuPreviousList = Command(MenuView, "MenuPreviousList", QStringLiteral("&Vorherige Liste"),
+                               &TMainForm::MenuPreviousListClick);
+    MenuPreviousList->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+                                    QKeySequence(QKeySequence::PreviousChild), QKeySequence(Qt::CTRL | Qt::Key_PageUp)});
+    MenuRefresh = Command(MenuView, "MenuRefresh", QStringLiteral("&Aktualisieren"), &TMainForm::MenuRefreshClick);
+    MenuRefresh->setShortcut(QKeySequence(Qt::Key_F5));
 
     MenuDiagram = bar->addMenu(QStringLiteral("Diagram&m"));
     MenuNewDiagram = Command(MenuDiagram, "MenuNewDiagram", QStringLiteral("&Neu"), &TMainForm::MenuNewDiagramClick);
@@ -304,6 +323,7 @@ void TMainForm::BuildMenus()
     MenuDatabase->addSeparator();
     MenuNewAkku = Command(MenuDatabase, "MenuNewAkku", QStringLiteral("&Neuer Akku..."), &TMainForm::MenuNewAkkuClick);
     MenuDeleteAkku = Command(MenuDatabase, "MenuDeleteAkku", QStringLiteral("Akku &löschen"), &TMainForm::MenuDeleteAkkuClick);
+    MenuHistory = Command(MenuDatabase, "MenuHistory", QStringLiteral("&Verlauf..."), &TMainForm::MenuHistoryClick);
     MenuDatabase->addSeparator();
     MenuDeleteService = Command(MenuDatabase, "MenuDeleteService", QStringLiteral("Aufzeichnung &löschen "), &TMainForm::MenuDeleteServiceClick);
 
@@ -360,6 +380,7 @@ void TMainForm::BuildPopupMenus()
     PopupMenuAkkus = new QMenu(this);
     PopupMenuAkkus->setObjectName(QStringLiteral("PopupMenuAkkus"));
     PopupMenuStartService = Command(PopupMenuAkkus, "PopupMenuStartService", QStringLiteral("&Service starten..."), &TMainForm::MenuStartServiceClick);
+    PopupMenuHistory = Command(PopupMenuAkkus, "PopupMenuHistory", QStringLiteral("&Verlauf..."), &TMainForm::MenuHistoryClick);
     PopupMenuAkkus->addSeparator();
     PopupMenuPrintInfo = Command(PopupMenuAkkus, "PopupMenuPrintInfo", QStringLiteral("&Etikett &drucken"), &TMainForm::MenuPrintInfoClick);
     PopupMenuCopyInfo = Command(PopupMenuAkkus, "PopupMenuCopyInfo", QStringLiteral("Ettikett &kopieren"), &TMainForm::MenuCopyInfoClick);
@@ -422,6 +443,12 @@ QTableView *ListView(const char *name, QWidget *parent)
     view->verticalHeader()->hide();
     view->horizontalHeader()->setHighlightSections(false);
     view->setWordWrap(false);
+    // Tab leaves the list for the next control; the arrows move in it.
+    view->setTabKeyNavigation(false);
+    // The sort indicator; a second click on a title reverses the order.
+    view->horizontalHeader()->setSectionsClickable(true);
+    view->horizontalHeader()->setSortIndicatorShown(true);
+    view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     return view;
 }
 
@@ -547,12 +574,25 @@ void TMainForm::BuildAreas()
     ServicesDBGrid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ServicesDBGrid, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenuServices->popup(ServicesDBGrid->viewport()->mapToGlobal(pos)); });
-    BatteryDBGrid->horizontalHeader()->setSectionsClickable(true);
-    connect(BatteryDBGrid->horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int section) { RunCommand([this, section] { BatteryGridTitleClick(section); }); });
+    for (QTableView *list : {BatteryDBGrid, ServicesDBGrid, SubServicesDBGrid}) {
+        connect(list->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+                [this, list](int section, Qt::SortOrder order) {
+                    RunCommand([this, list, section, order] { ListSortChanged(list, section, order); });
+                });
+    }
+    // Where the focus is shows at a glance, also in lists and the remarks.
+    const QString focusFrame = QStringLiteral("%1:focus { border: 2px solid palette(highlight); }");
+    for (QTableView *list : {BatteryDBGrid, ServicesDBGrid, SubServicesDBGrid})
+        list->setStyleSheet(focusFrame.arg(QStringLiteral("QTableView")));
 
     BuildBatteryPanel();
     bottomLayout->addWidget(BatteryPanel);
+    // Tab walks in reading order: diagram tabs, treatment tabs, the list
+    // pages' tabs, the lists, the remarks.
+    QWidget *chain[] = {DiagramTab->tabBar(), AccuTab->tabBar(), DatabasePageControl->tabBar(),
+                        BatteryDBGrid, ServicesDBGrid, SubServicesDBGrid, DBMemoInfo->Editor()};
+    for (size_t i = 1; i < std::size(chain); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
     VerticalSplitter->addWidget(BottomPanel);
     VerticalSplitter->setStretchFactor(0, 1);
     VerticalSplitter->setStretchFactor(1, 0);
@@ -644,6 +684,7 @@ void TMainForm::BuildBatteryPanel()
     DBMemoInfo->setObjectName(QStringLiteral("DBMemoInfo"));
     DBMemoInfo->Editor()->setObjectName(QStringLiteral("DBMemoInfoEditor"));
     DBMemoInfo->Editor()->setReadOnly(true);
+    DBMemoInfo->Editor()->setStyleSheet(QStringLiteral("QPlainTextEdit:focus { border: 2px solid palette(highlight); }"));
     connect(DBMemoInfo, &TDBMemo::focusLeft, this, [this] { RunCommand([this] { CommitBatteryInfo(); }); });
     details->addWidget(DBMemoInfo, 1);
 }
@@ -707,7 +748,14 @@ void TMainForm::SetTreatmentEngine(TTreatmentEngine *engine)
             BatterySelectionChanged();
             ServiceSelectionChanged();
             ScheduleUpdateMenus();
+            QuitWhenStopped();
         }));
+        TTreatmentNotices &notices = notifications_->Notices();
+        c.push_back(connect(engine_, &TTreatmentEngine::TreatmentStarted, &notices, &TTreatmentNotices::Started));
+        c.push_back(connect(engine_, &TTreatmentEngine::Polled, &notices,
+                            [&notices](const PollReport &report) { notices.Polled(report); }));
+        c.push_back(connect(engine_, &TTreatmentEngine::TreatmentStopped, &notices,
+                            [&notices](int, int serviceID) { notices.Stopped(serviceID); }));
         c.push_back(connect(engine_, &TTreatmentEngine::CommandFailed, this,
                             [this](const QString &reason) { ShowCommandFailure(reason); }));
         // A treatment that was not taken up again: say what became of it.
@@ -812,13 +860,14 @@ void TMainForm::ConfigureGrids()
     using GridColumns::Column;
     GridColumns::Apply(BatteryDBGrid, database_->BatteryQuery(),
                        {Column{"F_ID", 45}, Column{"F_Capacity", 75}, Column{"F_TypeString", 63},
-                        Column{"F_Brand", 100}});
+                        Column{"F_Brand", 100}, Column{"F_Health", 60, Qt::AlignRight | Qt::AlignVCenter}});
     GridColumns::Apply(ServicesDBGrid, database_->ServiceQuery(),
                        {Column{"F_Date", 80}, Column{"F_Time", 70}, Column{"F_ProgramString", 161}});
     GridColumns::Apply(SubServicesDBGrid, database_->SubServiceQuery(),
                        {Column{"F_FunctionString", 60}, Column{"F_Parameter", 50}, Column{"F_Capacity", 50},
                         Column{"F_DurationString", 60, Qt::AlignRight | Qt::AlignVCenter},
                         Column{"F_StateString", 60, Qt::AlignCenter}});
+    ShowSortIndicators();
 }
 
 void TMainForm::ShowBatteryPanel()
@@ -938,7 +987,7 @@ void TMainForm::InitMenus()
          {MenuExportDiagram, MenuExportTable, MenuExportInfo, MenuExportProtocol, MenuExportSamples, MenuPrintDiagram, MenuPrintTable,
           MenuPrintInfo, MenuPrintProtocol, MenuCopyDiagram, MenuCopyTable, MenuCopyInfo, MenuCopyProtocol,
           MenuSaveDiagram, MenuCloseDiagram, MenuCloseAllDiagrams, MenuSetupDiagram, MenuZoomBack, MenuDeleteAkku,
-          MenuDeleteService, MenuStartService, MenuStopService, ButtonSaveDiagram, ButtonSetupDiagram, ButtonZoomBack,
+          MenuDeleteService, MenuHistory, MenuStartService, MenuStopService, ButtonSaveDiagram, ButtonSetupDiagram, ButtonZoomBack,
           ButtonPrintDiagram, ButtonStartService, ButtonStopService, PopupMenuCloseDiagram, PopupMenuPrintDiagram,
           PopupMenuDiagramCurveProps, PopupMenuDiagramScalaProps, PopupMenuDiagramPaintProps, MenuDiagramLegend,
           PopupMenuDiagramLegend, MenuPdfDiagram, MenuPdfTable, MenuPdfInfo, MenuPdfProtocol, PopupMenuPdfDiagram,
@@ -953,9 +1002,10 @@ void TMainForm::BatterySelectionChanged()
 {
     QueryModel *batteries = database_ ? database_->BatteryQuery() : nullptr;
     if (!batteries || batteries->rowCount() == 0) {
-        for (QAction *action : {MenuPrintInfo, MenuCopyInfo, MenuSearch, MenuStartService, MenuDeleteAkku})
+        for (QAction *action : {MenuPrintInfo, MenuCopyInfo, MenuSearch, MenuStartService, MenuDeleteAkku, MenuHistory})
             action->setEnabled(false);
     } else {
+        MenuHistory->setEnabled(true);
         MenuPrintInfo->setEnabled(true);
         MenuCopyInfo->setEnabled(true);
         MenuSearch->setEnabled(true);
@@ -967,6 +1017,7 @@ void TMainForm::BatterySelectionChanged()
     ButtonStartService->setEnabled(MenuStartService->isEnabled());
     PopupMenuStartService->setEnabled(MenuStartService->isEnabled());
     PopupMenuPrintInfo->setEnabled(MenuPrintInfo->isEnabled());
+    PopupMenuHistory->setEnabled(MenuHistory->isEnabled());
     PopupMenuCopyInfo->setEnabled(MenuCopyInfo->isEnabled());
     PopupMenuDeleteAkku->setEnabled(MenuDeleteAkku->isEnabled());
     ScheduleUpdateMenus();
@@ -1037,6 +1088,9 @@ void TMainForm::UpdateMenus()
         action->setChecked(legend);
     }
     ButtonZoomBack->setEnabled(MenuZoomBack->isEnabled());
+    // A page row without pages takes no focus: there would be nothing to see.
+    for (QTabWidget *pages : {DiagramTab, AccuTab})
+        pages->tabBar()->setFocusPolicy(pages->count() > 0 ? Qt::TabFocus : Qt::NoFocus);
 
     // The lists, not the whole tables, decide: a battery without records must
     // not offer to delete a record it does not have.
@@ -1119,7 +1173,12 @@ void TMainForm::OfferResumes()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    // Running treatments are left alone: nothing is sent to the chargers.
+    bool closing = false;
+    if (!RunCommand([&] { closing = ConfirmQuit(); }) || !closing) {
+        event->ignore();
+        return;
+    }
+    // Treatments left running are taken up at the next start.
     RunCommand([this] { CommitBatteryInfo(); });
     TheTimer->stop();
     windowStateTimer_.stop();
@@ -1199,19 +1258,63 @@ void TMainForm::PopupAtListPosition(QMenu *menu)
     menu->popup(QPoint(outer.left() + 15, outer.top() + outer.height() - DatabasePageControl->height() + 2));
 }
 
-void TMainForm::BatteryGridTitleClick(int logicalIndex)
+namespace {
+
+TBRASKDataModule::List ListOf(const TMainForm &form, const QTableView *view)
+{
+    if (view == form.ServicesDBGrid)
+        return TBRASKDataModule::List::Services;
+    if (view == form.SubServicesDBGrid)
+        return TBRASKDataModule::List::Steps;
+    return TBRASKDataModule::List::Batteries;
+}
+
+const QString sortKeys[] = {QStringLiteral("lists/batteryOrder"), QStringLiteral("lists/serviceOrder"),
+                            QStringLiteral("lists/stepOrder")};
+
+// The shown column of a list that orders by a stored one ("F_Type" -> "F_TypeString").
+QString ShownColumn(const QueryModel &model, const QString &stored)
+{
+    const QString text = stored + QStringLiteral("String");
+    return model.columnIndex(text) >= 0 ? text : stored;
+}
+
+} // namespace
+
+void TMainForm::ListSortChanged(QTableView *view, int section, Qt::SortOrder order)
 {
     if (!database_)
         return;
-    const QString column = database_->BatteryQuery()->columnName(logicalIndex);
-    // The type column orders by the stored code, not by its text.
-    static const std::map<QString, QString> order = {{QStringLiteral("F_ID"), QStringLiteral("F_ID")},
-                                                     {QStringLiteral("F_Capacity"), QStringLiteral("F_Capacity")},
-                                                     {QStringLiteral("F_TypeString"), QStringLiteral("F_Type")},
-                                                     {QStringLiteral("F_Brand"), QStringLiteral("F_Brand")}};
-    const auto field = order.find(column);
-    if (field != order.end())
-        database_->SortBatteries(field->second);
+    auto *model = static_cast<QueryModel *>(view->model());
+    const TBRASKDataModule::List list = ListOf(*this, view);
+    CommitBatteryInfo();
+    try {
+        database_->SortList(list, model->columnName(section), order);
+    } catch (...) {
+        ShowSortIndicators();   // the indicator shows the order the list has
+        throw;
+    }
+    if (settingsWriter_) {
+        const QString value = database_->SortColumn(list)
+                              + (order == Qt::DescendingOrder ? QStringLiteral(" desc") : QStringLiteral(" asc"));
+        settingsWriter_->Write([key = sortKeys[int(list)], value](QSettings &settings) { settings.setValue(key, value); });
+    }
+}
+
+void TMainForm::ShowSortIndicators()
+{
+    if (!database_)
+        return;
+    for (QTableView *view : {BatteryDBGrid, ServicesDBGrid, SubServicesDBGrid}) {
+        const auto *model = static_cast<const QueryModel *>(view->model());
+        const TBRASKDataModule::List list = ListOf(*this, view);
+        const int section = model ? model->columnIndex(ShownColumn(*model, database_->SortColumn(list))) : -1;
+        QHeaderView *header = view->horizontalHeader();
+        const QSignalBlocker quiet(header);
+        // The key order of a list without a visible key column shows no arrow.
+        header->setSortIndicator(section >= 0 && !view->isColumnHidden(section) ? section : -1,
+                                 database_->SortOrder(list));
+    }
 }
 
 // ---- view and navigation commands ---------------------------------------------------
@@ -1219,6 +1322,109 @@ void TMainForm::BatteryGridTitleClick(int logicalIndex)
 void TMainForm::MenuQuitClick()
 {
     close();
+}
+
+void TMainForm::QuitWithoutQuestion()
+{
+    quitAnswered_ = true;
+    close();
+}
+
+bool TMainForm::ConfirmQuit()
+{
+    if (quitAnswered_ || !engine_)
+        return true;
+    if (stoppingForQuit_)
+        return false;   // the window closes once the stops are done
+    std::vector<TreatmentInfo> running;
+    for (const TreatmentInfo &treatment : engine_->Treatments()) {
+        if (treatment.ServiceID != 0 && treatment.State != Service::Ended && !treatment.Stopping)
+            running.push_back(treatment);
+    }
+    if (running.empty())
+        return true;
+    QStringList lines;
+    for (const TreatmentInfo &treatment : running)
+        lines << QStringLiteral("Akku %1 an %2").arg(treatment.BatteryID).arg(QString::fromStdString(treatment.Terminal));
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Beenden"),
+                    running.size() == 1 ? QStringLiteral("Eine Behandlung läuft noch:
+") + lines.join(QLatin1Char('
+'))
+                                        : QStringLiteral("%1 Behandlungen laufen noch:
+").arg(running.size())
+                                              + lines.join(QLatin1Char('
+')),
+                    QMessageBox::Yes | QMessageBox::Abort | QMessageBox::Cancel, this);
+    box.setInformativeText(QStringLiteral("Ohne Anhalten arbeiten die Ladegeräte weiter; Braskon nimmt die "
+                                          "Behandlungen beim nächsten Start wieder auf."));
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("&Beenden, Ladegeräte laufen weiter"));
+    box.button(QMessageBox::Abort)->setText(QStringLiteral("&Alle anhalten und beenden"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("Abbre&chen"));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    const int answer = box.exec();
+    if (answer == QMessageBox::Yes) {
+        quitAnswered_ = true;
+        return true;
+    }
+    if (answer == QMessageBox::Abort) {
+        stoppingForQuit_ = true;
+        StatusBar1->showMessage(QStringLiteral("Die Behandlungen werden angehalten..."));
+        for (const TreatmentInfo &treatment : running)
+            engine_->Stop(treatment.Ticket);
+        QuitWhenStopped();
+    }
+    return false;
+}
+
+void TMainForm::QuitWhenStopped()
+{
+    if (!stoppingForQuit_ || !engine_ || engine_->Busy())
+        return;
+    for (const TreatmentInfo &treatment : engine_->Treatments()) {
+        if (treatment.ServiceID != 0 && treatment.State != Service::Ended)
+            return;
+    }
+    stoppingForQuit_ = false;
+    quitAnswered_ = true;
+    // Not from inside the engine's signal.
+    QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void TMainForm::MenuRefreshClick()
+{
+    if (!database_)
+        throw std::logic_error("refresh: not ready");
+    CommitBatteryInfo();
+    database_->RefreshLists();
+    StatusBar1->showMessage(QStringLiteral("Listen neu gelesen"), 3000);
+}
+
+void TMainForm::MenuNextListClick()
+{
+    const int count = DatabasePageControl->count();
+    DatabasePageControl->setCurrentIndex((DatabasePageControl->currentIndex() + 1) % count);
+    DatabasePageControl->currentWidget()->findChild<QTableView *>()->setFocus(Qt::TabFocusReason);
+}
+
+void TMainForm::MenuPreviousListClick()
+{
+    const int count = DatabasePageControl->count();
+    DatabasePageControl->setCurrentIndex((DatabasePageControl->currentIndex() + count - 1) % count);
+    DatabasePageControl->currentWidget()->findChild<QTableView *>()->setFocus(Qt::BacktabFocusReason);
+}
+
+void TMainForm::MenuHistoryClick()
+{
+    if (!database_)
+        throw std::logic_error("history: not ready");
+    const int id = database_->SelectedBatteryID();
+    BatteryHistory history;
+    if (!ReadBatteryHistory(database_->Reader(), id, history))
+        throw DatabaseError(QStringLiteral("Den Akku %1 gibt es nicht mehr").arg(id));
+    THistoryDialog dialog(this);
+    dialog.SetHistory(history);
+    dialog.exec();
 }
 
 void TMainForm::MenuShowDiagramsClick()
@@ -1319,8 +1525,12 @@ void TMainForm::MenuOptionsClick()
     optionsDialog_->SetDevices(Ohmrida::SerialPorts::ListDevices());
     optionsDialog_->SetPorts(Ohmrida::SerialPorts::Assignment());
     optionsDialog_->SetDatabase(storedDatabaseChoice_, database_->DatabaseFile());
+    optionsDialog_->SetNotices(notifications_->Options());
     if (optionsDialog_->exec() != QDialog::Accepted)
         return;
+    notifications_->SetOptions(optionsDialog_->Notices());
+    if (settingsWriter_)
+        settingsWriter_->Write([notices = notifications_->Options()](QSettings &settings) { notices.Save(settings); });
     Ohmrida::SerialPorts::AssignAll(optionsDialog_->Ports());
     if (settingsWriter_) {
         settingsWriter_->Write([ports = Ohmrida::SerialPorts::Assignment()](QSettings &settings) {
@@ -1365,6 +1575,26 @@ void TMainForm::MenuStopServiceClick()
 {
     if (!engine_)
         throw std::logic_error("stop: not ready");
+    // A running treatment is stopped only when the user says so twice;
+    // Enter keeps it running. An ended one's page just closes.
+    const int ticket = livePages_ ? livePages_->ActiveTicket() : 0;
+    for (const TreatmentInfo &treatment : engine_->Treatments()) {
+        if (treatment.Ticket != ticket || treatment.State == Service::Ended)
+            continue;
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Behandlung abbrechen"),
+                        QStringLiteral("Die Behandlung von Akku %1 an %2 läuft noch. Abbrechen?")
+                            .arg(treatment.BatteryID)
+                            .arg(QString::fromStdString(treatment.Terminal)),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setInformativeText(QStringLiteral("Das Ladegerät wird angehalten, der laufende Schritt als "
+                                              "\"abgebrochen\" gespeichert."));
+        box.button(QMessageBox::Yes)->setText(QStringLiteral("Behandlung &abbrechen"));
+        box.button(QMessageBox::No)->setText(QStringLiteral("&Weiterlaufen lassen"));
+        box.setDefaultButton(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        if (box.exec() != QMessageBox::Yes || livePages_->ActiveTicket() != ticket)
+            return;
+    }
     // The engine stops the treatment of the page active now; the page goes and
     // the battery's commands come back when it is done.
     if (livePages_)

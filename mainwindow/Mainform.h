@@ -46,6 +46,7 @@ class TInfoDialog;
 class TSelectServiceDialog;
 class TDiagramCommands;
 class TLivePages;
+class TNotifications;
 
 // The logo at the right of the toolbar; a double click opens the about box.
 class TLogoImage : public QLabel {
@@ -179,6 +180,13 @@ public:
     void MenuInfoClick();
     void MenuShowVoltageClick();
     void MenuShowCurrentClick();
+    // "Verlauf": the selected battery's treatments with their measured capacities.
+    void MenuHistoryClick();
+    // F5: the three lists read again.
+    void MenuRefreshClick();
+    // Ctrl+Tab / Ctrl+Shift+Tab: the next or previous list page, its list focused.
+    void MenuNextListClick();
+    void MenuPreviousListClick();
     void PopupMenuGotoServicesClick();
     void PopupMenuCloseDiagramClick();
     void PopupMenuPrintDiagramClick();
@@ -187,6 +195,11 @@ public:
     void PopupMenuDiagramPaintPropsClick();
     // The timer tick: polls the next treatment.
     void Timer();
+    // Quits without the question about running treatments (a signal: logout,
+    // kill): they go on on their chargers and are taken up at the next start.
+    void QuitWithoutQuestion();
+    // Tells the user of ended treatments, silent chargers and failing writes.
+    TNotifications *Notifications() const { return notifications_; }
     // Writes a pending edit of the remarks memo into its battery row.
     void CommitBatteryInfo();
 
@@ -231,7 +244,8 @@ public:
     QAction *MenuShowDiagrams, *MenuShowControls, *MenuShowDB;
     QAction *MenuNewDiagram, *MenuOpenDiagram, *MenuSaveDiagram, *MenuCloseDiagram,
         *MenuCloseAllDiagrams, *MenuSetupDiagram, *MenuZoomBack, *MenuShowAll, *MenuDiagramLegend;
-    QAction *MenuGotoAkkus, *MenuSearch, *MenuNewAkku, *MenuDeleteAkku, *MenuDeleteService;
+    QAction *MenuGotoAkkus, *MenuSearch, *MenuNewAkku, *MenuDeleteAkku, *MenuDeleteService, *MenuHistory;
+    QAction *MenuRefresh, *MenuNextList, *MenuPreviousList;
     QAction *MenuStartService, *MenuStopService, *MenuOptions, *MenuKestrix;
     QAction *MenuInfo;
 
@@ -247,7 +261,7 @@ public:
 
     // ---- context menus ----
     QMenu *PopupMenuAkkus;
-    QAction *PopupMenuStartService, *PopupMenuPrintInfo, *PopupMenuCopyInfo, *PopupMenuDeleteAkku;
+    QAction *PopupMenuStartService, *PopupMenuHistory, *PopupMenuPrintInfo, *PopupMenuCopyInfo, *PopupMenuDeleteAkku;
     QMenu *PopupMenuServices;
     QAction *PopupMenuShowVoltage, *PopupMenuShowCurrent, *PopupMenuExportSamples, *PopupMenuDeleteService;
     QMenu *PopupDiagrams;
@@ -305,7 +319,13 @@ private:
     void LinkView(QTableView *view, QueryModel *model);
     void FollowModelRow(QTableView *view, QueryModel *model);
     void ShowBatteryPanel();
-    void BatteryGridTitleClick(int logicalIndex);
+    // A list's title was clicked: its order (a second click reverses it), kept in the settings.
+    void ListSortChanged(QTableView *view, int section, Qt::SortOrder order);
+    void ShowSortIndicators();
+    // Before the window closes with treatments running: asks whether they go
+    // on or are stopped first. True when closing may go on now.
+    bool ConfirmQuit();
+    void QuitWhenStopped();
     void PopupAtListPosition(QMenu *menu);
     bool ListKeyPressed(QObject *list, int key);
     void ToggleView(QAction *menuItem, QAction *button, bool &shown);
@@ -325,6 +345,9 @@ private:
     TBRASKDataModule *database_ = nullptr;
     TTreatmentEngine *engine_ = nullptr;
     TLivePages *livePages_ = nullptr;
+    TNotifications *notifications_ = nullptr;
+    bool quitAnswered_ = false;      // closing goes on without asking
+    bool stoppingForQuit_ = false;   // the window closes once the stops are done
     std::vector<QMetaObject::Connection> engineConnections_;
     int newBatteryTicket_ = 0;
     QString writeStatus_;

@@ -5,6 +5,7 @@
 // changes; the window tests run without and keep nothing.
 
 #include "Mainform.h"
+#include "Notifications.h"
 #include "SettingsWriter.h"
 
 #include "database/DataLocation.h"
@@ -73,6 +74,28 @@ void TMainForm::SetSettings(QSettings *settings)
     if (database_ && storedNumber(*settings, minDeltaIKey, value))
         database_->SetMinDeltaI(std::abs(value));
     PortSettings::Apply(*settings);
+    NoticeOptions notices;
+    notices.Load(*settings);
+    notifications_->SetOptions(notices);
+    if (database_) {
+        // The lists' orders as the user left them ("F_Capacity desc"); a
+        // hand-edited value that names no column is passed over.
+        const std::pair<QString, TBRASKDataModule::List> orders[] = {
+            {QStringLiteral("lists/batteryOrder"), TBRASKDataModule::List::Batteries},
+            {QStringLiteral("lists/serviceOrder"), TBRASKDataModule::List::Services},
+            {QStringLiteral("lists/stepOrder"), TBRASKDataModule::List::Steps}};
+        for (const auto &[key, list] : orders) {
+            const QStringList stored = settings->value(key).toString().split(QLatin1Char(' '));
+            if (stored.size() != 2)
+                continue;
+            try {
+                database_->SortList(list, stored[0],
+                                    stored[1] == QLatin1String("desc") ? Qt::DescendingOrder : Qt::AscendingOrder);
+            } catch (const DatabaseError &) {
+            }
+        }
+        ShowSortIndicators();
+    }
     storedDatabaseChoice_ = DataLocation::StoredChoice(*settings);
 
     settings->beginGroup(foldersGroup);

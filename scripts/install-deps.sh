@@ -11,7 +11,9 @@
 #                                   locale source for the manual pages, lintian,
 #                                   file, desktop-file-utils, AppStream, groff,
 #                                   poppler's tools (the tests read the text
-#                                   of the PDF files the program writes)
+#                                   of the PDF files the program writes),
+#                                   dbus-daemon (a private session bus for the
+#                                   desktop notification test)
 # Says what is missing and installs it (with sudo when not run as root); does
 # nothing when everything is there. Stops with a German message when it cannot
 # install (neither root nor sudo, or apt-get fails).
@@ -31,6 +33,7 @@ TEST_PACKAGES=(
   help2man locales gzip
   file dpkg-dev lintian desktop-file-utils appstream groff-base
   poppler-utils
+  dbus-daemon
 )
 case "$set_name" in
   start) packages=("${START_PACKAGES[@]}"); purpose="zum Bauen und Starten" ;;

@@ -81,6 +81,7 @@ struct TreatmentSetup {
     int Ticket = 0;        // of the start or resume that made it
     int ServiceID = 0;
     int BatteryID = 0;
+    QString BatteryName;   // the battery's description
     QString Terminal;
     QString Caption;
     int Program = 0;

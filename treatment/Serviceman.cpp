@@ -269,6 +269,7 @@ TreatmentSetup TServiceManager::SetupOf(const Service &service) const
     setup.NominalVoltage = static_cast<int>(NominalVoltage(battery.Cells, battery.Type));
     setup.MaxCurrentA = terminal.MaxCurrent() * 0.001;
     setup.NominalCapacity = battery.Capacity;
+    setup.BatteryName = battery.Brand;
     for (int i = 0; i < service.StepCount(); ++i)
         setup.Steps.append(service.Step(i));
     return setup;

@@ -1,4 +1,5 @@
 #pragma once
+#include <tuple>
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"
 #include "database/SqlStore.h"
@@ -179,6 +180,28 @@ protected:
         }
         if (module_)
             module_->Follow({RecordChange::ServiceAdded, batteryID, service.ID});
+        return service.ID;
+    }
+
+    // A finished treatment of the battery on a given day: its steps as
+    // (function, state, capacity), their results stored as a run leaves them.
+    int addTreatment(int batteryID, int program, const QString &isoDate,
+                     const std::vector<std::tuple<int, int, int>> &steps)
+    {
+        TBRASKDataModule::Service service;
+        service.BatteryID = batteryID;
+        service.Program = program;
+        records().InsertService(service);
+        int number = 0;
+        for (const auto &[function, state, capacity] : steps) {
+            StepRecord record{service.ID, ++number, function, 100};
+            records().InsertStep(record);
+            record.Duration = 3600;
+            record.Capacity = capacity;
+            record.State = state;
+            records().StoreStepResult(record);
+        }
+        execute(QStringLiteral("UPDATE services SET F_Date = '%1' WHERE F_ID = %2").arg(isoDate).arg(service.ID));
         return service.ID;
     }
 

@@ -147,6 +147,52 @@ TEST_F(Cli, SamplesAsCsvInBothFormsWithHeaderAndCapacityPerStep)
     }
 }
 
+// A battery's life from its step rows: three treatments, the last one failed,
+// printed as text and as CSV; the health and the trend from the discharges.
+TEST_F(Cli, HistoryOfABatteryAsTextAndCsv)
+{
+    addBattery(20);   // 1000 mAh "Akku 20"
+    addBattery(21);
+    addTreatment(20, 3, "2026-01-10", {{Entladen, OK, 980}, {Laden, OK, 1150}});
+    addTreatment(20, 5, "2026-04-20", {{Entladen, OK, 930}, {Laden, OK, 1100}, {Entladen, OK, 905}, {Laden, OK, 1080}});
+    addTreatment(20, 2, "2026-07-29", {{Entladen, Fehler, 120}});
+    addTreatment(21, 1, "2026-02-01", {{Laden, OK, 700}});   // another battery's: not listed
+    module_.reset();
+
+    const CliRun text = run({"battery", "history", "20"});
+    ASSERT_EQ(text.status, 0) << text.err.toStdString();
+    const QStringList lines = text.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 6) << text.out.toStdString();
+    EXPECT_EQ(lines[0], "Akku 20 (Akku 20), 1000 mAh NMH, 3 Behandlungen");
+    EXPECT_TRUE(lines[2].startsWith("2026-01-10")) << lines[2].toStdString();
+    for (const char *figure : {"Entladen-Laden", "1150 mAh 115 %", "980 mAh 98 %", "OK"})
+        EXPECT_TRUE(lines[2].contains(figure)) << figure << " in " << lines[2].toStdString();
+    // The last discharge and charge of a program with two rounds count.
+    EXPECT_TRUE(lines[3].contains("1080 mAh 108 %") && lines[3].contains("905 mAh 91 %")) << lines[3].toStdString();
+    EXPECT_TRUE(lines[4].contains("Fehler") && !lines[4].contains("120")) << lines[4].toStdString();
+    // 980 mAh on day 0, 905 on day 100: 75 mAh less per 100 days; health from the latest measured discharge.
+    EXPECT_EQ(lines[5], "Zustand: 91 % der Nennkapazit\u00e4t, Trend -75 mAh je 100 Tage");
+
+    const CliRun csv = run({"battery", "history", "20", "--format", "csv"});
+    ASSERT_EQ(csv.status, 0) << csv.err.toStdString();
+    const QStringList rows = csv.out.split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 4) << csv.out.toStdString();
+    EXPECT_EQ(rows[0], "Datum,Uhrzeit,Aufzeichnung,Programm,Geladen_mAh,Geladen_Prozent,Entladen_mAh,"
+                       "Entladen_Prozent,Ergebnis");
+    EXPECT_TRUE(rows[1].startsWith("2026-01-10,"));
+    EXPECT_TRUE(rows[1].endsWith(",1,Entladen-Laden,1150,115,980,98,OK")) << rows[1].toStdString();
+    EXPECT_TRUE(rows[2].endsWith(",2,2x Entladen-Laden,1080,108,905,91,OK")) << rows[2].toStdString();
+    EXPECT_TRUE(rows[3].endsWith(",3,Entladen,,,,,Fehler")) << rows[3].toStdString();
+
+    // A battery without treatments, one that does not exist, and bad calls.
+    EXPECT_TRUE(run({"battery", "history", "21", "--format", "text"}).out.contains("Zustand: - der Nennkapazit"));
+    const CliRun missing = run({"battery", "history", "99"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(missing.err.contains("kein Akku mit der ID 99")) << missing.err.toStdString();
+    EXPECT_EQ(run({"battery", "history", "20", "--format", "xml"}).status, 2);
+    EXPECT_EQ(run({"battery", "history"}).status, 2);
+}
+
 namespace {
 
 // braskon-cli in a home of its own: no settings, every port pointing nowhere

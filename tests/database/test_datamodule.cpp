@@ -20,6 +20,46 @@ TEST_F(DataModule, SortingAnEmptyListKeepsItClosedAndUnknownColumnsAreRefused)
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 3);
 }
 
+// Every list sorts both ways; the health column (latest discharge measured OK
+// against the nominal capacity) sorts too, batteries without one last.
+TEST_F(DataModule, ListsSortBothWaysAndByHealth)
+{
+    for (int id : {1, 2, 3})
+        addBattery(id);   // 1000 mAh each
+    addTreatment(1, 3, "2026-03-01", {{Entladen, OK, 950}, {Laden, OK, 1100}});
+    addTreatment(1, 3, "2026-06-01", {{Entladen, OK, 700}, {Laden, Abgebrochen, 300}});
+    addTreatment(3, 2, "2026-06-02", {{Entladen, OK, 880}});
+    addTreatment(3, 2, "2026-06-03", {{Entladen, Fehler, 20}});   // measured nothing: 880 stays
+    module().RefreshLists();
+    QueryModel &batteries = *module().BatteryQuery();
+    const auto column = [](const QueryModel &model, const char *name) {
+        QStringList values;
+        for (int row = 0; row < model.rowCount(); ++row)
+            values << model.displayText(row, name);
+        return values.join(',');
+    };
+    EXPECT_EQ(column(batteries, "F_Health"), "70 %,,88 %");
+    module().SortList(TBRASKDataModule::List::Batteries, "F_Health", Qt::DescendingOrder);
+    EXPECT_EQ(column(batteries, "F_ID"), "3,1,2");
+    module().SortList(TBRASKDataModule::List::Batteries, "F_Health", Qt::AscendingOrder);
+    EXPECT_EQ(column(batteries, "F_ID"), "1,3,2");
+    module().SortList(TBRASKDataModule::List::Batteries, "F_ID", Qt::DescendingOrder);
+    EXPECT_EQ(column(batteries, "F_ID"), "3,2,1");
+    EXPECT_EQ(module().SelectedBatteryID(), 3);
+
+    // The treatments of battery 3 newest first, their steps by state text's code.
+    module().SortList(TBRASKDataModule::List::Services, "F_Date", Qt::DescendingOrder);
+    EXPECT_EQ(column(*module().ServiceQuery(), "F_ID"), "4,3");
+    module().ReopenBatteries(1);
+    EXPECT_EQ(column(*module().ServiceQuery(), "F_ID"), "2,1") << "the order holds for every battery";
+    module().SortList(TBRASKDataModule::List::Steps, "F_StateString", Qt::DescendingOrder);
+    EXPECT_EQ(column(*module().SubServiceQuery(), "F_StateString"), "abgebrochen,OK");
+    EXPECT_EQ(make_tuple(module().SortColumn(TBRASKDataModule::List::Steps),
+                         module().SortOrder(TBRASKDataModule::List::Steps)),
+              make_tuple(QString("F_State"), Qt::DescendingOrder));
+    EXPECT_THROW(module().SortList(TBRASKDataModule::List::Services, "F_Battery"), DatabaseError);
+}
+
 // The proposal passes typed IDs; a kept proposal another program took
 // meanwhile gets the next free ID, and a typed ID in use stores nothing
 // (proposal and typed IDs: Cli.AddListDelete, concurrent adds: Cli.ConcurrentAdds...).

@@ -15,6 +15,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTabWidget>
@@ -149,4 +150,42 @@ TEST_F(Recorder, InterruptedTreatmentIsOfferedAndFollowedToTheEnd)
     }
     EXPECT_TRUE(db.RunningTreatments().isEmpty());
     EXPECT_EQ(1, questions.size()) << questions.join('\n').toStdString();
+}
+
+// braskon-cli run --on-end: the command runs at the end with the facts, also
+// at an end by a signal; its failure is told and the exit status stays the
+// treatment's.
+TEST_F(Recorder, EndCommandOfTheCommandLineRunsWithTheFacts)
+{
+    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000", "--soc", "10"});
+    simulator.start();
+    const QString facts = dir.filePath("facts.txt");
+    const QString record = QStringLiteral("env | grep ^BRASKON_ | sort > '%1'; exit 3").arg(facts);
+    const QString output = Cli({"run", "--battery", "1", "--terminal", "Lumo an COM1", "--program", "2", "--charge",
+                                "300", "--discharge", "300", "--tick-ms", "50", "--on-end", record});
+    EXPECT_EQ(cli.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("der Befehl von --on-end endete mit Status 3")) << output.toStdString();
+    QFile file(facts);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << output.toStdString();
+    const QString environment = QString::fromUtf8(file.readAll());
+    for (const char *line : {"BRASKON_RESULT=OK\n", "BRASKON_BATTERY_ID=1\n", "BRASKON_SERVICE_ID=1\n",
+                             "BRASKON_PROGRAM=Entladen\n", "BRASKON_TERMINAL=Lumo an COM1\n",
+                             "BRASKON_NOMINAL_MAH=300\n", "BRASKON_STEPS=1 Entladen OK "})
+        EXPECT_TRUE(environment.contains(line)) << line << "in\n" << environment.toStdString();
+
+    // Stopped by SIGTERM: "abgebrochen", and the program waits for the command.
+    file.remove();
+    cli.setProcessChannelMode(QProcess::MergedChannels);
+    cli.start(QStringLiteral(BRASKON_CLI_PATH),
+              {"--database", database, "run", "--battery", "1", "--terminal", "Lumo an COM1", "--program", "1",
+               "--charge", "30", "--discharge", "30", "--tick-ms", "50", "--on-end",
+               QStringLiteral("sleep 0.3; echo \"$BRASKON_RESULT\" > '%1'").arg(facts)});
+    QString running;
+    ASSERT_TRUE(WaitFor([&] { return (running += QString::fromUtf8(cli.readAll())).contains(" mAh  Laden"); }, 20000))
+        << running.toStdString();
+    ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+    ASSERT_TRUE(cli.waitForFinished(20000));
+    EXPECT_EQ(cli.exitCode(), 128 + SIGTERM);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "abgebrochen\n");
 }

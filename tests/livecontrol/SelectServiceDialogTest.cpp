@@ -5,6 +5,7 @@
 
 #include "charger/Terminal.h"
 #include "livecontrol/Selservicedlg.h"
+#include "livecontrol/StartReason.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -136,11 +137,16 @@ TEST_F(SelectServiceDialogTest, CurrentsFromCapacityAgainstTerminalLimits)
     // Every showing starts on "Kapazitätswert C": 1000 mA is above the 500 mA limit.
     EXPECT_TRUE(dialog.rbChargeC->isChecked());
     EXPECT_FALSE(dialog.StartButton->isEnabled());
+    // The dialog says why, and what the terminal takes.
+    EXPECT_EQ(dialog.ReasonLabel->text(),
+              "Ladestrom 1000 mA liegt \u00fcber 500 mA, dem H\u00f6chstwert von Ohmrida an COM1");
+    EXPECT_EQ(dialog.RangeLabel->text(), "Strombereich Ohmrida an COM1: 10 bis 500 mA");
 
     Click(dialog.rbChargeC10);
     Click(dialog.rbDischargeC10);
     EXPECT_EQ(std::make_pair(dialog.ChargeCurrent(), dialog.DischargeCurrent()), std::make_pair(100, 100));
     EXPECT_TRUE(dialog.StartButton->isEnabled());
+    EXPECT_EQ(dialog.ReasonLabel->text(), "");
 
     // Typed currents ("Eingabe:").
     Click(dialog.rbChargeUser);
@@ -179,6 +185,8 @@ TEST_F(SelectServiceDialogTest, UserProgramGridRulesAndBeep)
     TypeIntoCell(2, TSelectServiceDialog::FunctionColumn, "E");
     TypeIntoCell(2, TSelectServiceDialog::CurrentColumn, "600");
     EXPECT_FALSE(dialog.StartButton->isEnabled()) << "second step above MaxCurrent";
+    EXPECT_EQ(dialog.ReasonLabel->text(),
+              "Schritt 3: Strom 600 mA liegt \u00fcber 500 mA, dem H\u00f6chstwert von Ohmrida an COM1");
     TypeIntoCell(2, TSelectServiceDialog::CurrentColumn, "50");
     TypeIntoCell(2, TSelectServiceDialog::LimitColumn, "1234567");   // six digits at most
     EXPECT_EQ(Cell(2, 2), "123456");
@@ -261,4 +269,43 @@ TEST_F(SelectServiceDialogTest, SearchRunsBesideTheUserAndTheListFillsAsAnswersA
     EXPECT_FALSE(dialog.IsSearching());
     Answer(searches);   // the ports that answered late
     EXPECT_EQ(Terminals(), QStringList({"Varn/Akku1 an COM2"}));
+}
+
+// Every reason the start can be refused for, worded for the user.
+TEST(StartReason, EveryRefusalIsExplained)
+{
+    StartChoice choice;
+    choice.Searching = true;
+    EXPECT_EQ(StartBlockedReason(choice), "Die Ladeger\u00e4te werden noch gesucht");
+    choice.Searching = false;
+    EXPECT_EQ(StartBlockedReason(choice), "Kein freies Ladeger\u00e4t gefunden");
+    choice.TerminalsListed = 2;
+    choice.Terminal = "Lumo an COM7";
+    EXPECT_EQ(StartBlockedReason(choice), "\"Lumo an COM7\" ist kein gefundenes Ladeger\u00e4t");
+    EXPECT_EQ(CurrentRangeText(choice), "");
+
+    choice.Terminal = "Lumo an COM1";
+    choice.TerminalKnown = true;
+    choice.MinCurrent = 10;
+    choice.MaxCurrent = 500;
+    choice.ChargeCurrent = 2000;   // C of a 2000 mAh battery
+    choice.DischargeCurrent = 666;
+    EXPECT_EQ(StartBlockedReason(choice), "Ladestrom 2000 mA liegt \u00fcber 500 mA, dem H\u00f6chstwert von Lumo an COM1");
+    choice.ChargeCurrent = 200;
+    EXPECT_EQ(StartBlockedReason(choice),
+              "Entladestrom 666 mA liegt \u00fcber 500 mA, dem H\u00f6chstwert von Lumo an COM1");
+    choice.DischargeCurrent = 5;
+    EXPECT_EQ(StartBlockedReason(choice), "Entladestrom 5 mA liegt unter 10 mA, dem Mindestwert von Lumo an COM1");
+    choice.DischargeCurrent = 10;
+    EXPECT_EQ(StartBlockedReason(choice), "");
+    EXPECT_EQ(CurrentRangeText(choice), "Lumo an COM1: 10 bis 500 mA");
+
+    choice.StandardPage = false;
+    EXPECT_EQ(StartBlockedReason(choice), "Noch kein Schritt eingetragen (Funktion L oder E und Strom)");
+    choice.Rows = {{"L", "100", ""}, {"", "", ""}, {"E", "9", ""}};
+    EXPECT_EQ(StartBlockedReason(choice), "Schritt 3: Strom 9 mA liegt unter 10 mA, dem Mindestwert von Lumo an COM1");
+    choice.Rows[2] = {"E", "50", "x"};
+    EXPECT_FALSE(StartBlockedReason(choice).isEmpty()) << "a limit the start could not read";
+    choice.Rows[2].Limit = "600";
+    EXPECT_EQ(StartBlockedReason(choice), "");
 }

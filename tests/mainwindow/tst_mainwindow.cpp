@@ -16,6 +16,9 @@
 #include "treatment/TreatmentEngine.h"
 
 #include <QApplication>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTabBar>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -119,6 +122,8 @@ private slots:
     void remarksReachTheBatteryRow();
     void listKeysAndTitleClick();
     void quittingLeavesTreatmentsAlone();
+    void quittingCanStopEveryTreatmentFirst();
+    void keyboardWalk();
     void settingsKeptAcrossStarts();
     void germanStandardTexts();
     void diagramLegendSwitch();
@@ -410,6 +415,20 @@ void MainWindowTest::listKeysAndTitleClick()
             ids = {ids.first(), 1, 2, 3, ids.last()};
         QCOMPARE(ids, order);
     }
+    // A second click reverses the order; the header shows which way.
+    const auto clickTitle = [&](const char *column) {
+        const int logical = program.Db().BatteryQuery()->columnIndex(QLatin1String(column));
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(logical) + 5, header->height() / 2));
+        return logical;
+    };
+    const int idColumn = clickTitle("F_ID");
+    QCOMPARE(std::make_tuple(header->sortIndicatorSection(), header->sortIndicatorOrder(), program.SelectedBatteryID()),
+             std::make_tuple(idColumn, Qt::DescendingOrder, 5));
+    QVERIFY(header->isSortIndicatorShown());
+    clickTitle("F_ID");
+    QCOMPARE(std::make_tuple(header->sortIndicatorOrder(), program.SelectedBatteryID()),
+             std::make_tuple(Qt::AscendingOrder, 1));
 
     // The grid and the query keep the same current row both ways.
     form.BatteryDBGrid->setFocus();
@@ -431,16 +450,44 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
     const int serviceID = AddHeldTreatment(program, 1);
     AddHeldTreatment(program, 2);
     QTRY_COMPARE(form.AccuTab->count(), 2);
-    ModalDriver driver;
-
-    // Ctrl+Q, the standard key of "Beenden".
+    TTreatmentEngine &engine = program.Parts().Engine();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
+
+    // "Abbrechen" on a running treatment asks; Enter keeps it running.
+    QString stopQuestion;
+    bool enterKeeps = false;
+    QTimer pressEnter;
+    connect(&pressEnter, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            stopQuestion = box->text();
+            enterKeeps = box->defaultButton() == box->button(QMessageBox::No);
+            QTest::keyClick(box, Qt::Key_Return);
+        }
+    });
+    pressEnter.start(20);
+    form.MenuStopService->trigger();
+    pressEnter.stop();
+    QVERIFY2(stopQuestion.startsWith(QStringLiteral("Die Behandlung von Akku ")), qPrintable(stopQuestion));
+    QVERIFY(enterKeeps);
+    QCOMPARE(engine.Treatments().size(), size_t(2));
+
+    // Ctrl+Q, the standard key of "Beenden", asks what becomes of the two
+    // treatments: "Abbrechen" keeps the window, "Beenden, Ladegeräte laufen
+    // weiter" quits and leaves them to their chargers.
+    ModalDriver driver;
+    driver.Answer(QMessageBox::Cancel);
+    QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
+    QTRY_COMPARE(driver.messages.size(), 1);
+    QVERIFY(form.isVisible());
+    QVERIFY2(driver.messages[0].text.startsWith(QStringLiteral("2 Behandlungen laufen noch:\nAkku 1 an Ohmrida an COM1")),
+             qPrintable(driver.messages[0].text));
+    driver.Answer(QMessageBox::Yes);
     QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
     QTRY_VERIFY(!form.isVisible());
     QVERIFY(!form.TheTimer->isActive());
-    QCOMPARE(driver.messages.size() + driver.unexpectedDialogs, 0);
-    QCOMPARE(program.Parts().Engine().Treatments().size(), size_t(2));
+    QCOMPARE(driver.messages.size() + driver.unexpectedDialogs, 2);
+    QCOMPARE(engine.Treatments().size(), size_t(2));
     program.Destroy();
 
     // The first step is still waiting: nothing was aborted, nothing sent but the search.
@@ -450,6 +497,81 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
     QCOMPARE(step.State, static_cast<int>(Folgt));
     for (const std::string &line : charger->trace())
         QVERIFY2(line.rfind("COM1 rx 16 ", 0) == 0, line.c_str());
+}
+
+void MainWindowTest::quittingCanStopEveryTreatmentFirst()
+{
+    const auto charger = OhmridaOnCom1();
+    Program program;
+    TMainForm &form = program.Form();
+    InsertBattery(program.Db(), 1);
+    const int serviceID = AddHeldTreatment(program, 1);
+    QTRY_COMPARE(form.AccuTab->count(), 1);
+    ModalDriver driver;
+    driver.Answer(QMessageBox::Abort);   // "Alle anhalten und beenden"
+    form.MenuQuit->trigger();
+    // The window closes once the engine has stopped the treatment.
+    QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 20000);
+    QCOMPARE(program.Parts().Engine().Treatments().size(), size_t(0));
+    QCOMPARE(driver.messages.size(), 1);
+    program.Destroy();
+    TBRASKDataModule database(program.Directory());
+    StepRecord step{serviceID, 1, 0, 0, 0, 0, 0, 0};
+    QVERIFY(database.GetSubService(step));
+    QCOMPARE(step.State, static_cast<int>(Abgebrochen));
+}
+
+void MainWindowTest::keyboardWalk()
+{
+    Program program;
+    TMainForm &form = program.Form();
+    InsertBattery(program.Db(), 1);
+    InsertTreatment(program.Db(), 1, 3, 0, 100);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.MenuGotoAkkus->trigger();
+    QTRY_VERIFY(form.BatteryDBGrid->hasFocus());
+
+    // Ctrl+Tab / Ctrl+PageDown forward through the list pages, round again;
+    // Ctrl+Shift+Tab / Ctrl+PageUp back. The page's list takes the focus.
+    const QList<std::pair<QKeyCombination, QWidget *>> steps = {
+        {Qt::CTRL | Qt::Key_Tab, form.TabSheetServices},      {Qt::CTRL | Qt::Key_PageDown, form.TabSheetSubServices},
+        {Qt::CTRL | Qt::Key_Tab, form.TabSheetAkkus},         {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, form.TabSheetSubServices},
+        {Qt::CTRL | Qt::Key_PageUp, form.TabSheetServices},   {Qt::CTRL | Qt::Key_PageUp, form.TabSheetAkkus}};
+    for (const auto &[keys, page] : steps) {
+        QTest::keyClick(QApplication::focusWidget(), keys.key(), keys.keyboardModifiers());
+        QCOMPARE(form.DatabasePageControl->currentWidget(), page);
+        QTRY_VERIFY(page->isAncestorOf(QApplication::focusWidget()));
+    }
+
+    // Tab goes round every control in reading order, the page tabs and the
+    // remarks included, and comes back to the list; the focus is seen.
+    QTRY_VERIFY(form.BatteryDBGrid->hasFocus());
+    const QImage focused = form.BatteryDBGrid->grab().toImage();
+    QList<QWidget *> walk;
+    for (int press = 0; press < 12 && (walk.isEmpty() || walk.last() != form.BatteryDBGrid); ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        walk << QApplication::focusWidget();
+        QVERIFY2(walk.last() && walk.last()->isVisible(), "the focus went to nothing visible");
+    }
+    QCOMPARE(walk.last(), form.BatteryDBGrid);
+    const int tabs = walk.indexOf(form.DatabasePageControl->tabBar());
+    const int memo = walk.indexOf(form.DBMemoInfo->Editor());
+    QVERIFY2(memo >= 0 && tabs >= 0 && tabs < memo, qPrintable(QString::number(walk.size())));
+    form.DBMemoInfo->Editor()->setFocus();
+    QTRY_VERIFY(!form.BatteryDBGrid->hasFocus());
+    QVERIFY(form.BatteryDBGrid->grab().toImage() != focused);
+
+    // F5 ("Ansicht > Aktualisieren") reads what another program stored.
+    TBRASKDataModule::Battery other;
+    other.ID = 9;
+    other.Capacity = 800;
+    Records(program.Db()).InsertBattery(other);
+    QCOMPARE(program.BatteryCount(), 1);
+    QTest::keyClick(&form, Qt::Key_F5);
+    QCOMPARE(program.BatteryCount(), 2);
+    QCOMPARE(MenuCommand(*form.menuBar(), QStringLiteral("&Ansicht"), QStringLiteral("&Aktualisieren")), form.MenuRefresh);
 }
 
 void MainWindowTest::settingsKeptAcrossStarts()
