@@ -1173,8 +1173,14 @@ void TMainForm::OfferResumes()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    bool closing = false;
-    if (!RunCommand([&] { closing = ConfirmQuit(); }) || !closing) {
+    // Often reached from inside the quit command, so not as a command of its own.
+    bool closing = true;
+    try {
+        closing = ConfirmQuit();
+    } catch (...) {
+        closing = true;   // a question that cannot be asked must not keep the window open
+    }
+    if (!closing) {
         event->ignore();
         return;
     }
@@ -1347,13 +1353,9 @@ bool TMainForm::ConfirmQuit()
     for (const TreatmentInfo &treatment : running)
         lines << QStringLiteral("Akku %1 an %2").arg(treatment.BatteryID).arg(QString::fromStdString(treatment.Terminal));
     QMessageBox box(QMessageBox::Question, QStringLiteral("Beenden"),
-                    running.size() == 1 ? QStringLiteral("Eine Behandlung läuft noch:
-") + lines.join(QLatin1Char('
-'))
-                                        : QStringLiteral("%1 Behandlungen laufen noch:
-").arg(running.size())
-                                              + lines.join(QLatin1Char('
-')),
+                    running.size() == 1 ? QStringLiteral("Eine Behandlung läuft noch:\n") + lines.join(QLatin1Char('\n'))
+                                        : QStringLiteral("%1 Behandlungen laufen noch:\n").arg(running.size())
+                                              + lines.join(QLatin1Char('\n')),
                     QMessageBox::Yes | QMessageBox::Abort | QMessageBox::Cancel, this);
     box.setInformativeText(QStringLiteral("Ohne Anhalten arbeiten die Ladegeräte weiter; Braskon nimmt die "
                                           "Behandlungen beim nächsten Start wieder auf."));
