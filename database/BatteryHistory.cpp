@@ -138,11 +138,6 @@ bool ReadBatteryHistory(RecordReader &reader, int batteryID, BatteryHistory &his
 
 namespace {
 
-QString capacityText(int mAh)
-{
-    return mAh < 0 ? QStringLiteral("-") : QString::number(mAh);
-}
-
 QString percentText(int percent)
 {
     return percent < 0 ? QStringLiteral("-") : QStringLiteral("%1 %").arg(percent);
@@ -176,7 +171,8 @@ QString HistoryText(const BatteryHistory &history)
     for (const HistoryEntry &entry : history.Entries) {
         const MeasuredCapacities &c = entry.Capacities;
         const auto figure = [&](int mAh) {
-            return (capacityText(mAh) + QStringLiteral(" mAh")).rightJustified(8) + QLatin1Char(' ')
+            return (mAh < 0 ? QStringLiteral("-") : QString::number(mAh) + QStringLiteral(" mAh")).rightJustified(8)
+                   + QLatin1Char(' ')
                    + (mAh < 0 ? QString() : QStringLiteral("%1 %").arg(PercentOfNominal(mAh, battery.Capacity)))
                          .leftJustified(4);
         };

@@ -56,8 +56,8 @@ TEST(Notifications, TreatmentEndReachesTheDesktopAndRunsTheEndCommand)
     ASSERT_TRUE(bus.registerObject("/org/freedesktop/Notifications", &listener, QDBusConnection::ExportAllSlots));
     ASSERT_TRUE(bus.registerService("org.freedesktop.Notifications")) << bus.lastError().message().toStdString();
 
-    // A nearly empty battery discharged at C: over in a moment at this speed.
-    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "6000", "--soc", "10"});
+    // A battery 30 % full discharged at C: over in about two seconds at this speed.
+    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "600", "--soc", "30"});
     simulator.start();
     Program program;
     ModalDriver driver;
