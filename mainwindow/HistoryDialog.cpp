@@ -115,11 +115,16 @@ void THistoryChart::paintEvent(QPaintEvent *)
     if (nominal > 0) {
         painter.setPen(QPen(QColor(0x60, 0x60, 0x60), 1, Qt::DashLine));
         painter.drawLine(QPointF(plot.left(), y(nominal)), QPointF(plot.right(), y(nominal)));
-        painter.drawText(QPointF(plot.left() + 4, y(nominal) - 3), QStringLiteral("Nennkapazität %1 mAh").arg(nominal));
+        const QString text = QStringLiteral("Nennkapazität %1 mAh").arg(nominal);
+        painter.drawText(QPointF(plot.right() - metrics.horizontalAdvance(text) - 4, y(nominal) - 4), text);
     }
-    // The trend over the whole span.
+    // The trend over the whole span, named at the top right.
     if (trend_.Valid) {
-        painter.setPen(QPen(QColor(0xd0, 0x40, 0x20), 2));
+        const QColor red(0xd0, 0x40, 0x20);
+        painter.setPen(red);
+        painter.drawText(QRect(plot.left(), 0, plot.width(), metrics.height()), Qt::AlignRight | Qt::AlignVCenter,
+                         QStringLiteral("\u2014 Trend"));
+        painter.setPen(QPen(red, 2));
         painter.drawLine(QPointF(x(range.First), y(trend_.At(range.First))),
                          QPointF(x(range.Last), y(trend_.At(range.Last))));
     }

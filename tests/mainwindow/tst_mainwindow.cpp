@@ -169,7 +169,8 @@ void MainWindowTest::commandEnablingFollowsTheData()
     QCOMPARE(program.BatteryCount(), 1);
     QCOMPARE(program.Db().ServiceQuery()->rowCount(), 1);
 
-    // Stopping removes the page; the battery may be deleted again.
+    // Stopping (once confirmed) removes the page; the battery may be deleted again.
+    driver.Answer(QMessageBox::Yes);
     form.MenuStopService->trigger();
     QTRY_COMPARE(form.AccuTab->count(), 0);
     QTRY_VERIFY(!form.MenuStopService->isEnabled());
@@ -475,6 +476,8 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
     // Ctrl+Q, the standard key of "Beenden", asks what becomes of the two
     // treatments: "Abbrechen" keeps the window, "Beenden, Ladegeräte laufen
     // weiter" quits and leaves them to their chargers.
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
     ModalDriver driver;
     driver.Answer(QMessageBox::Cancel);
     QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);

@@ -5,6 +5,7 @@
 #include "mainwindow/HistoryDialog.h"
 
 #include <QApplication>
+#include <QLocale>
 #include <QPixmap>
 
 #include <cmath>
@@ -14,6 +15,7 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     if (argc < 2) {
         std::fprintf(stderr, "Aufruf: history_screenshot DATEI.png\n");
         return 2;
