@@ -486,7 +486,7 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
     QVERIFY2(driver.messages[0].text.startsWith(QStringLiteral("2 Behandlungen laufen noch:\nAkku 1 an Ohmrida an COM1")),
              qPrintable(driver.messages[0].text));
     driver.Answer(QMessageBox::Yes);
-    QTest::keyClick(&form, Qt::Key_Q, Qt::ControlModifier);
+    form.MenuQuit->trigger();
     QTRY_VERIFY(!form.isVisible());
     QVERIFY(!form.TheTimer->isActive());
     QCOMPARE(driver.messages.size() + driver.unexpectedDialogs, 2);
