@@ -1,6 +1,8 @@
 // The treatment engine, on its own thread, inside the whole program against braskon-sim.
 #include <gtest/gtest.h>
 
+#include <QMessageBox>
+
 #include "ProgramFixture.h"
 #include "SimulatorProcess.h"
 #include "TestDatabase.h"
@@ -132,6 +134,8 @@ TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
     form.AccuTab->setCurrentIndex(1);
     form.UpdateMenus();
     ASSERT_TRUE(form.MenuStopService->isEnabled());
+    ModalDriver driver;
+    driver.Answer(QMessageBox::Yes);   // "Behandlung abbrechen"
     form.MenuStopService->trigger();
     form.UpdateMenus();
     EXPECT_FALSE(form.MenuStopService->isEnabled()) << "its stop is under way";
@@ -173,7 +177,7 @@ TEST_F(EngineTest, ClosingTheProgramInTheMiddleOfAnExchangeKeepsEveryRow)
     ASSERT_TRUE(engine.Busy());
     QElapsedTimer clock;
     clock.start();
-    program->Form().close();
+    program->Form().QuitWithoutQuestion();   // as a logout ends it: no question
     program->Destroy();   // waits for the poll under way, then drops the treatment
     EXPECT_LT(clock.elapsed(), 5000);
     // Nothing was aborted: the charger goes on, the step is still running.
