@@ -11,7 +11,7 @@ namespace ExportBuilders {
 QStringList BatteryListColumns()
 {
     return {QStringLiteral("F_ID"), QStringLiteral("F_Capacity"), QStringLiteral("F_TypeString"),
-            QStringLiteral("F_Brand")};
+            QStringLiteral("F_Brand"), QStringLiteral("F_Health")};
 }
 
 QStringList ServiceListColumns()

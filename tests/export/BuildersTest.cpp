@@ -25,7 +25,8 @@ TEST(TableBuilder, OneLinePerRowInTheGridsColumnOrder)
     buffer.Add(QStringLiteral("left over from before"));
     BuildTable(batteries, ColumnIndexes(batteries, BatteryListColumns()), buffer);
     // No title; an empty column later in the line still gives its tab.
-    EXPECT_EQ(buffer.Lines(), QStringList({"1\t600\tNMH\tMignon grün", "2\t1800\tNC\tSub-C", "3\t7200\tBlei\t"}));
+    // The health column stays empty while no discharge was measured.
+    EXPECT_EQ(buffer.Lines(), QStringList({"1\t600\tNMH\tMignon grün\t", "2\t1800\tNC\tSub-C\t", "3\t7200\tBlei\t\t"}));
     EXPECT_EQ(db.data->SelectedBatteryID(), 3);   // the list's current row is not moved
     EXPECT_THROW(ColumnIndexes(batteries, {QStringLiteral("F_Nonsense")}), ExportError);
 
@@ -82,7 +83,7 @@ TEST(ExportCommand, LabelProtocolAndListsThroughTheSameBuilders)
         {{"label", "1"}, "de_DE.UTF-8", "Akku 1\r\nMignon\r\nNMH   600mAh   4,8V\r\n"},
         {{"label", "1"}, "C", "Akku 1\r\nMignon\r\nNMH   600mAh   4.8V\r\n"},
         {{"label", "2"}, "de_DE.UTF-8", "Akku 2\r\n\r\nBlei   7200mAh   8V\r\n"},
-        {{"batteries"}, "C", "1\t600\tNMH\tMignon\r\n2\t7200\tBlei\t\r\n"},
+        {{"batteries"}, "C", "1\t600\tNMH\tMignon\t\r\n2\t7200\tBlei\t\t\r\n"},
         {{"protocol", id}, "C", "[s]\t[V]\t[A]\t[fx]\r\n30\t1.402\t0.5\tEntladen\r\n"},
         {{"steps", id}, "C", "Entladen\t500\t0\t0:0:0\tfolgt\r\n"},
     };

@@ -124,7 +124,7 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     form.MenuExportTableClick();
     const RtfReadResult rtf = ReadRtfText(Contents(program.Directory() + QStringLiteral("/tabelle.txt")));
     ASSERT_TRUE(rtf.valid) << rtf.error.toStdString();
-    EXPECT_EQ(rtf.text, QStringLiteral("1\t1000\tNMH\tAkku\n2\t1000\tNMH\tBaby {blau}\n3\t2000\tNMH\t\n"));
+    EXPECT_EQ(rtf.text, QStringLiteral("1\t1000\tNMH\tAkku\t\n2\t1000\tNMH\tBaby {blau}\t\n3\t2000\tNMH\t\t\n"));
 
     // The filter chosen last is offered again.
     driver.OnDialog(SaveAs(program.Directory() + QStringLiteral("/etikett.rtf"), QString(), &offered));
