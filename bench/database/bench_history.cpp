@@ -136,6 +136,26 @@ int main(int argc, char **argv)
     std::printf("  Zustand %d %%, Trend %.1f mAh je 100 Tage\n", history.Health(),
                 DischargeTrend(history).Slope * 100);
 
+    // What the health column costs the list's query: the rows read with and without it.
+    const auto readAll = [&](const QString &sql) {
+        std::vector<double> times;
+        for (int run = 0; run < 5; ++run) {
+            timer.restart();
+            QSqlQuery rows = reader.Store().exec(sql);
+            int count = 0;
+            while (rows.next())
+                ++count;
+            times.push_back(timer.nsecsElapsed() / 1e6);
+            if (count != batteryCount)
+                std::exit(1);
+        }
+        return median(times);
+    };
+    TBRASKDataModule probe(directory);
+    const QString withHealth = probe.BatteryQuery()->sql();
+    std::printf("Abfrage der Akkuliste: ohne Zustand %.1f ms, mit Zustand %.1f ms\n",
+                readAll(QStringLiteral("SELECT * FROM batteries ORDER BY F_ID")), readAll(withHealth));
+
     runs.clear();
     for (int run = 0; run < 5; ++run) {
         timer.restart();
