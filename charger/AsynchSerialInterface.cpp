@@ -202,7 +202,7 @@ void AsynchSerialInterface::Receive(uint8_t *buffer, size_t n)
 {
     const int fd = handle_;
     if (fd < 0)
-        throw ExCantReceive();
+        throw ExCantReceive{};
     const auto deadline = Clock::now() + std::chrono::milliseconds(ReadTimeoutMs(n));
     size_t received = 0;
     bool reportedReadable = false;
@@ -215,28 +215,28 @@ void AsynchSerialInterface::Receive(uint8_t *buffer, size_t n)
         }
         // Readable but nothing to read: the other end has hung up.
         if (count == 0 && reportedReadable)
-            throw ExCantReceive();
+            throw ExCantReceive{received};
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            throw ExCantReceive();
+            throw ExCantReceive{received};
         // count == 0: nothing there yet (VMIN = 0) or the line hung up; poll
         // tells the two apart.
         const int left = remainingMs(deadline);
         if (left == 0)
-            throw ExCantReceive();
+            throw ExCantReceive{received};
         pollfd waiter{fd, POLLIN, 0};
         const int ready = ::poll(&waiter, 1, left);
         if (ready < 0) {
             if (errno == EINTR)
                 continue;
-            throw ExCantReceive();
+            throw ExCantReceive{received};
         }
         if (ready == 0)
-            throw ExCantReceive();
+            throw ExCantReceive{received};
         if ((waiter.revents & (POLLERR | POLLNVAL)) ||
             ((waiter.revents & POLLHUP) && !(waiter.revents & POLLIN)))
-            throw ExCantReceive();
+            throw ExCantReceive{received};
         reportedReadable = true;
     }
 }

@@ -33,7 +33,10 @@ public:
     // for longer than BusyWaitMs.
     struct ExPortBusy : ExCantOpen {};
     struct ExCantSend {};
-    struct ExCantReceive {};
+    // Carries how many bytes did arrive before the read gave up.
+    struct ExCantReceive {
+        size_t received = 0;
+    };
 
     explicit AsynchSerialInterface(int portNumber);
     ~AsynchSerialInterface();

@@ -1,5 +1,8 @@
 #include "Terminal.h"
 
+#include "Plausibility.h"
+
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <utility>
@@ -55,7 +58,73 @@ bool transfer(AsynchSerialInterface &port, const uint8_t *command, size_t comman
     return false;
 }
 
+// One command and its answer on an open port, as a Reply: Ok when the answer
+// came complete with its echo, Unintelligible when it came short or with
+// another first byte, NoAnswer when nothing came. The bytes that arrived are
+// appended to `reply.bytes`.
+Reply::Kind receiveAnswer(AsynchSerialInterface &port, const uint8_t *command, size_t commandLength,
+                          uint8_t *answer, size_t answerLength, Reply &reply)
+{
+    reply.command = command[0];
+    size_t received = answerLength;
+    try {
+        port.Send(command, commandLength);
+        port.Receive(answer, answerLength);
+    } catch (const AsynchSerialInterface::ExCantSend &) {
+        received = 0;
+    } catch (const AsynchSerialInterface::ExCantReceive &failure) {
+        received = failure.received;
+    }
+    reply.bytes.insert(reply.bytes.end(), answer, answer + received);
+    if (received == 0)
+        return Reply::NoAnswer;
+    if (received < answerLength) {
+        reply.problem = "nur " + std::to_string(received) + " von " + std::to_string(answerLength) + " Bytes";
+        return Reply::Unintelligible;
+    }
+    if (answer[0] != command[0]) {
+        reply.problem = "Antwort beginnt mit " + HexText({answer[0]}) + " statt " + HexText({command[0]});
+        return Reply::Unintelligible;
+    }
+    return Reply::Ok;
+}
+
+// Hours, minutes and seconds a clock can show.
+bool clockTime(const uint8_t *bytes)
+{
+    return bytes[1] < 60 && bytes[2] < 60;
+}
+
 } // namespace
+
+std::string HexText(const std::vector<uint8_t> &bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const uint8_t byte : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
+
+std::string CommandName(uint8_t command)
+{
+    const char *name = "Befehl";
+    switch (command & 0x3F) {
+    case CmdProgram: name = "Programm laden"; break;
+    case CmdStart: case CmdStartVarn2: case CmdStartVarn3: case CmdStartVarn3Alt: name = "Start"; break;
+    case CmdStop: name = "Stopp"; break;
+    case CmdStatusA: case CmdStatusB: case CmdStatusC: name = "Status"; break;
+    case CmdIdentify: name = "Kennung"; break;
+    default: break;
+    }
+    if (command >= CmdLoggerInfo)
+        name = command == CmdLoggerValue ? "Messwert" : "Kopfdaten";
+    return std::string(name) + " (0x" + HexText({command}) + ")";
+}
 
 uint8_t Identify(AsynchSerialInterface &port)
 {
@@ -108,25 +177,41 @@ Terminal::Terminal(std::string name, AsynchSerialInterface *port, uint8_t device
 {
 }
 
-bool Terminal::SendCommand(uint8_t code)
+Reply Terminal::commandOnce(const uint8_t *message, size_t length)
+{
+    Reply reply;
+    uint8_t ack[AckLength] = {0, 0};
+    reply.kind = receiveAnswer(*port_, message, length, ack, AckLength, reply);
+    if (reply.kind == Reply::Ok && ack[1] != 0)
+        reply.kind = Reply::Refused;
+    return reply;
+}
+
+Reply Terminal::command(const uint8_t *message, size_t length)
+{
+    Reply first = commandOnce(message, length);
+    if (first.kind != Reply::Refused && first.kind != Reply::Unintelligible)
+        return first;
+    // A refusal or a garbled acknowledgement is asked again: one flipped byte
+    // on the line must neither refuse a command nor pass for an answer. The
+    // command is repeated as it was, which a device that did take it takes
+    // again without harm.
+    Reply second = commandOnce(message, length);
+    second.bytes.insert(second.bytes.begin(), first.bytes.begin(), first.bytes.end());
+    if (second.problem.empty())
+        second.problem = first.problem;
+    return second;
+}
+
+Reply Terminal::SendCommand(uint8_t code)
 {
     const uint8_t c = static_cast<uint8_t>(code | address_);
     if (!port_)
-        return false;
-    uint8_t a[AckLength] = {0, 0};
-    return accepted(c, a, transfer(*port_, &c, 1, a, AckLength));
+        return Reply{Reply::NoAnswer, c, {}, {}};
+    return command(&c, 1);
 }
 
-bool Terminal::accepted(uint8_t command, const uint8_t *ack, bool complete)
-{
-    // Chargers do not always acknowledge; silence is taken as consent, only a
-    // complete answer with a wrong echo or a non-zero code is a refusal.
-    if (!complete)
-        return ack[1] == 0;
-    return ack[0] == command && ack[1] == 0;
-}
-
-bool Terminal::SendProgram(const ProgramSettings &settings)
+Reply Terminal::SendProgram(const ProgramSettings &settings)
 {
     const uint8_t m[11] = {
         static_cast<uint8_t>(CmdProgram | address_),
@@ -141,61 +226,78 @@ bool Terminal::SendProgram(const ProgramSettings &settings)
         static_cast<uint8_t>(settings.chargeCurrent >> 8),
         static_cast<uint8_t>(settings.chargeCurrent & 0xFF),
     };
-    uint8_t ack[AckLength] = {};
-    return accepted(m[0], ack, exchange(m, sizeof m, ack, AckLength));
-}
-
-bool Terminal::Start()
-{
     sent_ = false;
     if (!port_)
-        return true;
+        return Reply{Reply::NoAnswer, m[0], {}, {}};
     try {
         OpenPort open(*port_);
         sent_ = true;
-        if (!SendCommand(CmdStart))
-            return false;
-        if (deviceType_ != DeviceVarn)
-            return true;
-        std::this_thread::sleep_for(VarnStartPause);
-        if (!SendCommand(CmdStartVarn2))
-            return false;
-        std::this_thread::sleep_for(VarnStartPause);
-        return SendCommand(CmdStartVarn3) || SendCommand(CmdStartVarn3Alt);
+        return command(m, sizeof m);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
-        return true;
+        return Reply{Reply::NoAnswer, m[0], {}, {}};
     }
 }
 
-bool Terminal::Stop()
+Reply Terminal::Start()
 {
     sent_ = false;
+    const uint8_t first = static_cast<uint8_t>(CmdStart | address_);
     if (!port_)
-        return true;
+        return Reply{Reply::NoAnswer, first, {}, {}};
+    try {
+        OpenPort open(*port_);
+        sent_ = true;
+        Reply reply = SendCommand(CmdStart);
+        if (reply.kind == Reply::Refused || deviceType_ != DeviceVarn)
+            return reply;
+        std::this_thread::sleep_for(VarnStartPause);
+        reply = SendCommand(CmdStartVarn2);
+        if (reply.kind == Reply::Refused)
+            return reply;
+        std::this_thread::sleep_for(VarnStartPause);
+        reply = SendCommand(CmdStartVarn3);
+        if (reply.kind == Reply::Refused)
+            reply = SendCommand(CmdStartVarn3Alt);
+        return reply;
+    } catch (const AsynchSerialInterface::ExCantOpen &) {
+        return Reply{Reply::NoAnswer, first, {}, {}};
+    }
+}
+
+Reply Terminal::Stop()
+{
+    sent_ = false;
+    const uint8_t c = static_cast<uint8_t>(CmdStop | address_);
+    if (!port_)
+        return Reply{Reply::NoAnswer, c, {}, {}};
     try {
         OpenPort open(*port_);
         sent_ = true;
         return SendCommand(CmdStop);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
-        return true;
+        return Reply{Reply::NoAnswer, c, {}, {}};
     }
 }
 
-bool Terminal::exchange(const uint8_t *command, size_t commandLength, uint8_t *answer, size_t answerLength)
+Reply Terminal::exchange(const uint8_t *command, size_t commandLength, size_t answerLength)
 {
+    Reply reply;
+    reply.command = command[0];
     sent_ = false;
     if (!port_)
-        return false;
+        return reply;
     try {
         OpenPort open(*port_);
         sent_ = true;
-        return transfer(*port_, command, commandLength, answer, answerLength);
+        std::vector<uint8_t> answer(answerLength, 0);
+        reply.kind = receiveAnswer(*port_, command, commandLength, answer.data(), answerLength, reply);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
-        return false;
+        reply.kind = Reply::NoAnswer;
     }
+    return reply;
 }
 
-bool Terminal::readStatusOpen(StatusValues &values, ProgramSettings &settings)
+Reply Terminal::readStatusOpen(StatusValues &values, ProgramSettings &settings)
 {
     uint8_t A[StatusALength] = {};
     uint8_t B[StatusBLength] = {};
@@ -203,13 +305,21 @@ bool Terminal::readStatusOpen(StatusValues &values, ProgramSettings &settings)
     const uint8_t commandA = static_cast<uint8_t>(CmdStatusA | address_);
     const uint8_t commandB = static_cast<uint8_t>(CmdStatusB | address_);
     const uint8_t commandC = static_cast<uint8_t>(CmdStatusC | address_);
-    // The first failure ends the read: a silent device costs one time-out.
-    // An answer that does not echo its command belongs to something else (a
+    // The first fault ends the read: a silent device costs one time-out. An
+    // answer that does not echo its command belongs to something else (a
     // garbled or stale answer); its bytes are no measurement.
-    if (!transfer(*port_, &commandA, 1, A, StatusALength) || A[0] != commandA
-        || !transfer(*port_, &commandB, 1, B, StatusBLength) || B[0] != commandB
-        || !transfer(*port_, &commandC, 1, C, StatusCLength) || C[0] != commandC)
-        return false;
+    Reply reply;
+    if ((reply.kind = receiveAnswer(*port_, &commandA, 1, A, StatusALength, reply)) != Reply::Ok
+        || (reply.kind = receiveAnswer(*port_, &commandB, 1, B, StatusBLength, reply)) != Reply::Ok
+        || (reply.kind = receiveAnswer(*port_, &commandC, 1, C, StatusCLength, reply)) != Reply::Ok)
+        return reply;
+    if (!clockTime(C + 7) || !clockTime(C + 10)) {
+        reply.kind = Reply::Unintelligible;
+        reply.problem = "Zeit " + std::to_string(C[7]) + ":" + std::to_string(C[8]) + ":" + std::to_string(C[9])
+                        + " oder " + std::to_string(C[10]) + ":" + std::to_string(C[11]) + ":"
+                        + std::to_string(C[12]) + " hat Minuten oder Sekunden über 59";
+        return reply;
+    }
 
     StatusValues v;
     ProgramSettings s;
@@ -235,30 +345,32 @@ bool Terminal::readStatusOpen(StatusValues &values, ProgramSettings &settings)
     }
     values = v;
     settings = s;
-    return true;
+    return reply;
 }
 
-bool Terminal::ReadStatus(StatusValues &values, ProgramSettings &settings)
+Reply Terminal::ReadStatus(StatusValues &values, ProgramSettings &settings)
 {
     sent_ = false;
+    Reply none{Reply::NoAnswer, static_cast<uint8_t>(CmdStatusA | address_), {}, {}};
     if (!port_)
-        return false;
+        return none;
     try {
         OpenPort open(*port_);
         sent_ = true;
         return readStatusOpen(values, settings);
     } catch (const AsynchSerialInterface::ExCantOpen &) {
-        return false;
+        return none;
     }
 }
 
-bool Terminal::ReadLoggerHeader(ProgramSettings &settings, int32_t &chargeInterval, int32_t &dischargeInterval,
-                                int32_t phaseCounts[10])
+Reply Terminal::ReadLoggerHeader(ProgramSettings &settings, int32_t &chargeInterval, int32_t &dischargeInterval,
+                                 int32_t phaseCounts[10])
 {
     StatusValues scratch;
-    const bool statusRead = ReadStatus(scratch, settings);
-    if (!port_)
-        return false;
+    ProgramSettings recorded;
+    Reply reply = ReadStatus(scratch, recorded);
+    if (reply.kind != Reply::Ok || !port_)
+        return reply;
 
     uint8_t I[LoggerInfoLength] = {};
     uint8_t T[LoggerPhasesLength] = {};
@@ -266,17 +378,33 @@ bool Terminal::ReadLoggerHeader(ProgramSettings &settings, int32_t &chargeInterv
     const uint8_t phasesCommand = CmdLoggerPhases;
     try {
         OpenPort open(*port_);
-        if (!transfer(*port_, &infoCommand, 1, I, LoggerInfoLength) ||
-            !transfer(*port_, &phasesCommand, 1, T, LoggerPhasesLength))
-            return false;
+        if ((reply.kind = receiveAnswer(*port_, &infoCommand, 1, I, LoggerInfoLength, reply)) != Reply::Ok
+            || (reply.kind = receiveAnswer(*port_, &phasesCommand, 1, T, LoggerPhasesLength, reply)) != Reply::Ok)
+            return reply;
     } catch (const AsynchSerialInterface::ExCantOpen &) {
-        return false;
+        reply.kind = Reply::NoAnswer;
+        return reply;
     }
+    // Both answers end with a line end, as the probe's does.
+    if (I[3] != 0x0D || I[4] != 0x0A || T[21] != 0x0D || T[22] != 0x0A) {
+        reply.kind = Reply::Unintelligible;
+        reply.problem = "Antwort ohne Zeilenende";
+        return reply;
+    }
+    int32_t counts[LoggerPhaseCount];
+    for (int k = 0; k < LoggerPhaseCount; ++k)
+        counts[k] = word(T + 1 + 2 * k);
+    const std::string problem = Plausible::CheckLoggerHeader(recorded, I[1], I[2], counts);
+    if (!problem.empty()) {
+        reply.kind = Reply::Unintelligible;
+        reply.problem = problem;
+        return reply;
+    }
+    settings = recorded;
     chargeInterval = I[1];
     dischargeInterval = I[2];
-    for (int k = 0; k < LoggerPhaseCount; ++k)
-        phaseCounts[k] = word(T + 1 + 2 * k);
-    return statusRead;
+    std::copy(counts, counts + LoggerPhaseCount, phaseCounts);
+    return reply;
 }
 
 int32_t Terminal::ReadLoggerValue()
@@ -286,29 +414,20 @@ int32_t Terminal::ReadLoggerValue()
     return millivolts;
 }
 
-Terminal::LoggerRead Terminal::ReadLoggerValue(int32_t &millivolts)
+Reply Terminal::ReadLoggerValue(int32_t &millivolts)
 {
-    // Zeros before the read: a first byte still 0 means nothing arrived (the
-    // echo is 0xF2).
-    uint8_t V[LoggerValueLength] = {};
     const uint8_t command = CmdLoggerValue;
-    const bool complete = exchange(&command, 1, V, LoggerValueLength);
-    if (!complete && V[0] == 0)
-        return LoggerRead::NoAnswer;
-    if (!complete || V[0] != command)
-        return LoggerRead::BadAnswer;
+    Reply reply = exchange(&command, 1, LoggerValueLength);
+    if (reply.kind != Reply::Ok)
+        return reply;
+    const uint8_t *V = reply.bytes.data();
+    if (V[4] != 0x0D || V[5] != 0x0A) {
+        reply.kind = Reply::Unintelligible;
+        reply.problem = "Antwort ohne Zeilenende";
+        return reply;
+    }
     millivolts = word(V + 2) * 5;
-    return LoggerRead::Ok;
-}
-
-int Terminal::MaxCurrent() const
-{
-    return MaxCurrentOf(deviceType_);
-}
-
-int Terminal::MinCurrent() const
-{
-    return MinCurrentOf(deviceType_);
+    return reply;
 }
 
 int Terminal::MaxCurrentOf(uint8_t deviceType)

@@ -67,11 +67,11 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
         QEventLoop loop;
         bool progressShown = false;
         LoggerOutcome outcome;
-        QObject::connect(&engine, &TTreatmentEngine::LoggerInfo, &loop, [&](int message, int position, int maximum) {
+        QObject::connect(&engine, &TTreatmentEngine::LoggerInfo, &loop, [&](int message, const QString &text) {
             if (progressShown)
                 context.err << '\n';
             progressShown = false;
-            context.err << TKestrixReadout::MessageText(message, position, maximum) << Qt::endl;
+            context.err << text << Qt::endl;
             // No one is there to read the message and press "Abbrechen".
             if (message != TKestrixReadout::MsgInitializing)
                 engine.CancelLogger();
@@ -95,7 +95,11 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
 
         if (outcome.Message == TKestrixReadout::MsgFailed)
             context.err << outcome.Error << Qt::endl;
-        if (outcome.Message == TKestrixReadout::MsgReadFailed) {
+        for (const QString &value : outcome.Skipped)
+            context.err << "ausgelassen: " << value << '\n';
+        if (!outcome.Skipped.isEmpty())
+            context.err << outcome.Skipped.size() << " unverst\u00e4ndliche Werte ausgelassen" << Qt::endl;
+        if (outcome.Message == TKestrixReadout::MsgReadFailed || outcome.Message == TKestrixReadout::MsgGarbled) {
             // What was read is stored; the exit status says it is not all.
             context.out << "Aufzeichnung " << outcome.ServiceID << ": " << outcome.Position << " von "
                         << outcome.Maximum << " Werten (fehlgeschlagen)" << Qt::endl;

@@ -4,7 +4,7 @@
 //
 //   run --battery ID --terminal NAME (--program 1..5 --charge MA --discharge MA
 //       | --step L|E:MA[:LIMIT_S] ...) [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]
-//   run --resume SERVICE_ID [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]
+//   run --resume SERVICE_ID [--stop] [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]
 //   ... [--on-end COMMAND]
 //
 // --on-end runs COMMAND with the shell once the treatment has ended (also by
@@ -15,7 +15,8 @@
 // stopped, running step "abgebrochen", all records kept) and exits 128+signal.
 // A terminal that another process runs a treatment on is refused before any
 // port is searched. --resume takes up a treatment whose recorder was killed,
-// if its charger still runs it (else its open steps become "abgebrochen").
+// if its charger still runs it (else its open steps become "abgebrochen");
+// with --stop it stops the charger instead and closes the treatment.
 // Every poll line is printed after its sample and step rows are committed.
 // While the database cannot be written (locked by another program, disk full)
 // the polls go on: a line says so once, each poll line then ends with
@@ -26,6 +27,7 @@
 #include "Command.h"
 #include "Interrupts.h"
 
+#include "charger/Terminal.h"
 #include "database/DataLocation.h"
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"
@@ -53,6 +55,7 @@ struct RunOptions {
     std::vector<UserStep> steps;
     int tickMs = 10000;
     int resume = 0;   // the treatment to take up, 0: start a new one
+    bool stop = false;   // with resume: stop its charger and close it
     std::optional<int> minDeltaU, minDeltaI;
     QString terminalShown;   // the terminal's name in messages
     QString onEnd;           // shell command run at the end
@@ -63,7 +66,8 @@ const char *const Usage =
     "         (--program 1..5 --charge MA --discharge MA | --step L|E:MA[:LIMIT_S] ...)\n"
     "         [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA] [--on-end BEFEHL]\n"
     "       braskon-cli run --resume SERVICE_ID [--tick-ms MS] [--min-delta-u MV] [--min-delta-i MA]\n"
-    "         [--on-end BEFEHL]";
+    "         [--on-end BEFEHL]\n"
+    "       braskon-cli run --resume SERVICE_ID --stop";
 
 class OptionError {
 public:
@@ -109,6 +113,10 @@ RunOptions ParseOptions(const QStringList &args)
     bool hasBattery = false, hasCharge = false, hasDischarge = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &name = args[i];
+        if (name == QLatin1String("--stop")) {
+            options.stop = true;
+            continue;
+        }
         if (i + 1 >= args.size())
             throw OptionError(QStringLiteral("%1 ohne Wert").arg(name));
         const QString value = args[++i];
@@ -143,6 +151,8 @@ RunOptions ParseOptions(const QStringList &args)
             throw OptionError(QStringLiteral("unbekannte Angabe %1").arg(name));
         }
     }
+    if (options.stop && options.resume == 0)
+        throw OptionError(QStringLiteral("--stop gilt nur mit --resume"));
     if (options.resume != 0) {
         if (hasBattery || !options.terminal.empty() || options.program != 0 || !options.steps.empty())
             throw OptionError(QStringLiteral("--resume nimmt Akku, Terminal und Programm aus der Datenbank"));
@@ -237,8 +247,9 @@ bool AllStepsOK(const QVector<StepRecord> &steps)
 // to the stop a signal asks for; the event loop ends with the exit status.
 class RunSession : public QObject {
 public:
-    RunSession(TTreatmentEngine &engine, const RunOptions &options, Cli::Context &context, QEventLoop &loop)
-        : engine_(engine), options_(options), context_(context), loop_(loop), steps_(context.out),
+    RunSession(TTreatmentEngine &engine, RecordReader &reader, const RunOptions &options, Cli::Context &context,
+               QEventLoop &loop)
+        : engine_(engine), reader_(reader), options_(options), context_(context), loop_(loop), steps_(context.out),
           writes_(context.out)
     {
         connect(&engine_, &TTreatmentEngine::TreatmentStarted, this, &RunSession::started);
@@ -262,7 +273,9 @@ public:
 
     void Start(const std::string &terminal, int batteryID)
     {
-        if (options_.resume != 0)
+        if (options_.resume != 0 && options_.stop)
+            engine_.StopInterrupted(options_.resume, terminal);
+        else if (options_.resume != 0)
             ticket_ = engine_.Resume(options_.resume, batteryID, terminal);
         else if (options_.program != 0)
             ticket_ = engine_.StartStandard(options_.batteryID, options_.program, options_.charge, options_.discharge,
@@ -334,14 +347,17 @@ private:
             return;
         if (engine_.HasService(serviceID))
             return;
-        // Not resumable (still recorded, terminal busy or silent): nothing
-        // changed; or its charger no longer runs it: its open steps are closed.
-        if (text.startsWith(QStringLiteral("Das Ladeger\u00e4t f\u00fchrt")))
-            context_.out << "Das Ladeger\u00e4t f\u00fchrt die Behandlung " << serviceID
-                         << " nicht mehr aus; offene Schritte abgebrochen" << Qt::endl;
+        // Still registered: not resumable or not stopped (still recorded,
+        // terminal busy, silent, the stop refused), nothing changed. Else it
+        // is closed, and the text says why and what became of its charger.
+        RunningTreatment row;
+        row.ServiceID = serviceID;
+        const bool closed = !reader_.FindRunning(row);
+        if (closed)
+            context_.out << text << Qt::endl;
         else
             context_.err << "braskon-cli run: " << text << Qt::endl;
-        finish(1);
+        finish(closed && options_.stop ? 0 : 1);
     }
 
     void polled(const PollReport &poll)
@@ -354,11 +370,16 @@ private:
         // cannot be), so a line without a note stands for a stored sample.
         if (poll.Polled && poll.Answered)
             PrintPoll(context_.out, poll);
-        else if (poll.Polled && poll.Sent)
-            context_.out << "keine Antwort von " << options_.terminalShown << Qt::endl;
-        else if (poll.Polled)
+        if (poll.Polled && !poll.Sent)
             context_.out << "Schnittstelle von " << options_.terminalShown
                          << " belegt oder nicht erreichbar; die Abfrage folgt mit dem n\u00e4chsten Takt" << Qt::endl;
+        // A poll without a reading, or a refused command, says why; an
+        // answer turned down and asked again with success only counts.
+        else if (poll.Polled && (!poll.Answered || poll.FaultKind == Ohmrida::Reply::Refused))
+            context_.out << (poll.Fault.isEmpty() ? QStringLiteral("keine Antwort von ") + options_.terminalShown
+                                                  : poll.Fault)
+                         << Qt::endl;
+        rejected_ = poll.RejectedAnswers;
         // Step results are printed once they are stored.
         if (poll.Waiting == 0)
             steps_.Print(poll.Steps);
@@ -395,6 +416,9 @@ private:
         const TreatmentInfo *held = engine_.FindService(serviceID_);
         if (!held || held->State == Service::Ended || ended_) {
             if (!engine_.HasUnwritten()) {
+                if (rejected_ > 0)
+                    context_.out << rejected_ << " unverst\u00e4ndliche Antworten verworfen (mit ihren Bytes in "
+                                 << DataLocation::LogFilePath() << ")" << Qt::endl;
                 const bool ok = AllStepsOK(lastSteps_);
                 context_.out << (ok ? "beendet" : "beendet mit Fehler oder Abbruch") << Qt::endl;
                 finish(ok ? 0 : 1);
@@ -440,6 +464,7 @@ private:
     }
 
     TTreatmentEngine &engine_;
+    RecordReader &reader_;
     const RunOptions &options_;
     Cli::Context &context_;
     QEventLoop &loop_;
@@ -453,6 +478,7 @@ private:
     int ticket_ = 0;
     int serviceID_ = 0;
     int signal_ = 0;
+    int rejected_ = 0;   // answers turned down, as the last poll counted them
     bool ticking_ = false, firstTick_ = true, ended_ = false, endAnnounced_ = false;
     bool stopping_ = false, stopped_ = false, retrying_ = false;
     QString stopFailure_;
@@ -499,7 +525,7 @@ int runCommand(const QStringList &args, Cli::Context &context)
         TTreatmentEngine engine(store, DataLocation::LogFilePath().toStdString());
         engine.SetSamplingThresholds(options.minDeltaU.value_or(10), options.minDeltaI.value_or(1));
         QEventLoop loop;
-        RunSession session(engine, options, context, loop);
+        RunSession session(engine, reader, options, context, loop);
         session.Start(terminal, batteryID);
         return loop.exec();
     } catch (const std::exception &error) {
@@ -520,7 +546,9 @@ const Cli::CommandRegistration registration(
     "                       --tick-ms MS, --min-delta-u MV, --min-delta-i MA und --on-end BEFEHL\n"
     "                       (am Ende mit der Shell ausgef\u00fchrt, mit BRASKON_RESULT, _SERVICE_ID,\n"
     "                       _BATTERY_ID, _BATTERY, _NOMINAL_MAH, _TERMINAL, _PROGRAM, _CHARGED_MAH,\n"
-    "                       _DISCHARGED_MAH, _STEPS und _MESSAGE in der Umgebung)",
+    "                       _DISCHARGED_MAH, _STEPS und _MESSAGE in der Umgebung)\n"
+    "  run --resume SERVICE_ID --stop\n"
+    "                       ihr Ladeger\u00e4t stoppen und sie als abgebrochen abschlie\u00dfen",
     runCommand);
 
 } // namespace

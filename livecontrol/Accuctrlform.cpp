@@ -279,9 +279,10 @@ void TAccuControlForm::ShowWriteStatus(const WriteStatus& status)
     ShowStatusText();
 }
 
-void TAccuControlForm::ShowNoAnswer(int secondsSinceLastAnswer)
+void TAccuControlForm::ShowNoAnswer(int secondsSinceLastAnswer, const QString& fault)
 {
-    noAnswerText = QStringLiteral("keine Antwort seit ") + TimeText(secondsSinceLastAnswer);
+    noAnswerText = (fault.isEmpty() ? QStringLiteral("keine Antwort") : fault) + QStringLiteral(" seit ")
+                   + TimeText(secondsSinceLastAnswer);
     const bool wasSilent = noAnswer;
     noAnswer = true;
     ShowStatusText();

@@ -40,7 +40,7 @@ public:
     void SetNominalCapacity(int mAh) override { nominalCapacity = mAh; }
     // The charger did not answer: "keine Antwort seit h:m:s" and grey gauges,
     // values and graph, until the next answered poll (ShowTime/ShowVoltage).
-    void ShowNoAnswer(int secondsSinceLastAnswer) override;
+    void ShowNoAnswer(int secondsSinceLastAnswer, const QString& fault) override;
     bool NoAnswer() const { return noAnswer; }
     // The treatment's records cannot be written: "Speichern fehlgeschlagen
     // seit ... – N Messwerte warten" until a status that is not Failing.

@@ -59,9 +59,9 @@ TKestrixDialog::TKestrixDialog(TTreatmentEngine &engine, TBRASKDataModule &data,
 
     connect(Button, &QPushButton::clicked, this, &TKestrixDialog::ButtonClick);
     // Only the readout of a showing reports: the engine runs one at a time.
-    connect(&engine_, &TTreatmentEngine::LoggerInfo, this, [this](int message, int position, int maximum) {
+    connect(&engine_, &TTreatmentEngine::LoggerInfo, this, [this](int, const QString &text) {
         if (running_)
-            ShowInfo(message, position, maximum);
+            ShowInfo(text);
     });
     connect(&engine_, &TTreatmentEngine::LoggerProgress, this, [this](int maximum, int position) {
         if (running_)
@@ -110,12 +110,11 @@ void TKestrixDialog::ButtonClick()
     engine_.CancelLogger();
 }
 
-void TKestrixDialog::ShowInfo(int messageIndex, int position, int maximum)
+void TKestrixDialog::ShowInfo(const QString &text)
 {
     ProgressBar->hide();
     InfoText->show();
-    // A failed readout names how far it got.
-    InfoText->setText(TKestrixReadout::MessageText(messageIndex, position, maximum));
+    InfoText->setText(text);
 }
 
 void TKestrixDialog::ShowProgress(int maximum, int position)

@@ -34,8 +34,9 @@ public:
 
     // Asks the readout to stop.
     void ButtonClick();
-    // The readout's display updates.
-    void ShowInfo(int messageIndex, int position, int maximum);
+    // The readout's display updates; a failure's text names the logger's
+    // port and how far the readout got.
+    void ShowInfo(const QString &text);
     void ShowProgress(int maximum, int position);
 
 public slots:

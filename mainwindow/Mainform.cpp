@@ -33,6 +33,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QPrinter>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -1161,13 +1162,21 @@ void TMainForm::OfferResumes()
             engine_->Abandon(row.ServiceID);
             continue;
         }
-        const auto answer = QMessageBox::question(this, QStringLiteral("Behandlung unterbrochen"),
-                                                  Resume::Question(row, record.BatteryID),
-                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        // Three ways on, none of which leaves the charger running unwatched
+        // without the user's word: follow it, stop it, or ask again next time
+        // (Escape and the close box).
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Behandlung unterbrochen"),
+                        Resume::Question(row, record.BatteryID), QMessageBox::NoButton, this);
+        box.addButton(QMessageBox::Yes)->setText(Resume::ContinueText());
+        box.addButton(QMessageBox::No)->setText(Resume::StopText());
+        box.addButton(QMessageBox::Cancel)->setText(Resume::LaterText());
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        const int answer = box.exec();
         if (answer == QMessageBox::Yes)
             engine_->Resume(row.ServiceID, record.BatteryID, row.Terminal.toStdString());
-        else
-            engine_->Abandon(row.ServiceID);
+        else if (answer == QMessageBox::No)
+            engine_->StopInterrupted(row.ServiceID, row.Terminal.toStdString());
     }
 }
 

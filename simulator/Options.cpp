@@ -112,8 +112,10 @@ Geräte:
 Ausgabe:
   (stdout)             eine Zeile BRASKON_COM<N>=<pty-Pfad> je Port, sobald bereit
   --env-file DATEI     wird geschrieben, sobald alle Ports bereit sind, eine Zeile
-                       "export BRASKON_COM<N>=<pty-Pfad>" je Port, für `source`;
-                       beim Ende wieder entfernt
+                       "export BRASKON_COM<N>=<pty-Pfad>" je Port und
+                       "export BRASKON_DEVICE_SPEED=<Tempo>" (Braskon misst die
+                       Zähler der Geräte daran), für `source`; beim Ende wieder
+                       entfernt
   --trace DATEI        jeder Austausch, je eine sofort geschriebene Zeile:
                          COM<N> rx <Hex-Bytes> tx <Hex-Bytes>
                        "tx -", wenn das Gerät nicht antwortete, "tx - discarded",
@@ -171,7 +173,8 @@ Steuerbefehle:
   plug N                      antwortet wieder (nicht nach "unplug N close")
   set-soc T PROZENT           Ladezustand des Akkus
   set-capacity T MAH          echte Akkukapazität, 0 = die des Programms
-  set-speed X                 Modellgeschwindigkeit
+  set-speed X                 Modellgeschwindigkeit (ein schnelleres Tempo auch
+                              in BRASKON_DEVICE_SPEED des Programms setzen)
   set-kestrix N SPEC...       neue erzeugte Aufzeichnung (Schlüssel wie bei --kestrix)
   load-kestrix N DATEI        neue Aufzeichnung aus einer Datei (Format wie --kestrix-file)
 

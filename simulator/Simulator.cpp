@@ -144,7 +144,11 @@ void Simulator::writeEnvFile() const
     FILE* file = std::fopen(temporary.c_str(), "w");
     if (!file)
         throw std::runtime_error("cannot write " + temporary + ": " + std::strerror(errno));
-    const std::string text = portLines("export ");
+    // The devices count their time at the simulator's speed; Braskon holds
+    // their counters to it.
+    std::ostringstream speed;
+    speed << options_.speed;
+    const std::string text = portLines("export ") + "export BRASKON_DEVICE_SPEED=" + speed.str() + "\n";
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), options_.envFile.c_str()) != 0) {
         ::unlink(temporary.c_str());

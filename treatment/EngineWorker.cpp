@@ -180,16 +180,12 @@ void TEngineWorker::Resume(int ticket, int serviceID, const std::string &termina
         bool resumed = false;
         QString text;
         try {
-            Service *service = manager().ResumeService(serviceID);
+            Service *service = manager().ResumeService(serviceID, &text);
             resumed = service != nullptr;
             if (service)
                 started(ticket, service, true);
             else
                 emit RecordsWritten({RecordChange::StepsChanged, 0, serviceID});
-            text = resumed ? QStringLiteral("Die Behandlung %1 wird fortgesetzt.").arg(serviceID)
-                           : QStringLiteral("Das Ladeger\u00e4t f\u00fchrt die Behandlung %1 nicht mehr aus; "
-                                            "ihre offenen Schritte sind als \u201eabgebrochen\u201c vermerkt.")
-                                 .arg(serviceID);
         } catch (...) {
             text = ReasonOf(std::current_exception());
         }
@@ -211,6 +207,21 @@ void TEngineWorker::Abandon(int ticket, int serviceID)
     }
     emit ResumeFinished(serviceID, false, text);
     done(ticket);
+}
+
+void TEngineWorker::StopInterrupted(int ticket, int serviceID, const std::string &terminal)
+{
+    withTerminal(terminal, [=] {
+        QString text;
+        try {
+            text = manager().StopInterrupted(serviceID);
+            emit RecordsWritten({RecordChange::StepsChanged, 0, serviceID});
+        } catch (...) {
+            text = ReasonOf(std::current_exception());
+        }
+        emit ResumeFinished(serviceID, false, text);
+        done(ticket);
+    });
 }
 
 void TEngineWorker::Stop(int ticket)

@@ -38,6 +38,7 @@ public:
     void StartUser(int ticket, int batteryID, const std::vector<UserStep> &steps, const std::string &terminal);
     void Resume(int ticket, int serviceID, const std::string &terminal);
     void Abandon(int ticket, int serviceID);
+    void StopInterrupted(int ticket, int serviceID, const std::string &terminal);
     void Stop(int ticket);
     void Tick(int ticket);
     void Search(int search);
@@ -68,7 +69,7 @@ signals:
     void SearchFinished(int search, const QVector<TerminalInfo> &terminals);
     void RecordsWritten(const RecordChange &change);
     void BatteryAdded(int ticket, const AddedBattery &added);
-    void LoggerInfo(int message, int position, int maximum);
+    void LoggerInfo(int message, const QString &text);
     void LoggerProgress(int maximum, int position);
     void LoggerFinished(const LoggerOutcome &outcome);
 

@@ -2,6 +2,8 @@
 
 #include "PortSearch.h"
 
+#include "charger/Plausibility.h"
+#include "charger/Terminal.h"
 #include "charger/TerminalManager.h"
 #include "database/RecordStore.h"
 #include "database/Texts.h"
@@ -9,8 +11,11 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -23,6 +28,13 @@ constexpr qint64 SampleBatchMaxAgeMs = 500;
 // Values are read in turns of about this long, so that the engine's ticks
 // and requests get their turn in between.
 constexpr qint64 TurnMs = 20;
+// Reads of the header until two agree.
+constexpr int MaxHeaderReads = 12;
+
+QString hexText(const Ohmrida::Reply &reply)
+{
+    return QString::fromStdString(Ohmrida::HexText(reply.bytes));
+}
 
 } // namespace
 
@@ -48,18 +60,30 @@ QString TKestrixReadout::MessageText(int messageIndex)
         return QStringLiteral("Ausführung fehlgeschlagen!");
     case MsgReadFailed:
         return QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen abgebrochen!");
+    case MsgGarbled:
+        return QStringLiteral("Unverst\u00e4ndliche Antworten vom KESTRIX: Auslesen abgebrochen!");
+    case MsgGarbledHeader:
+        return QStringLiteral("Unverst\u00e4ndliche Antwort vom KESTRIX: nichts gespeichert!");
     default:
         return QString();
     }
 }
 
-QString TKestrixReadout::MessageText(int messageIndex, int position, int maximum)
+QString TKestrixReadout::text(int message) const
 {
-    if (messageIndex != MsgReadFailed)
-        return MessageText(messageIndex);
-    return QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von %2 Werten abgebrochen!")
-        .arg(position)
-        .arg(maximum);
+    const QString logger = loggerName_.isEmpty() ? QStringLiteral("KESTRIX") : loggerName_;
+    const QString where = QStringLiteral("nach %1 von %2 Werten").arg(outcome_.Position).arg(outcome_.Maximum);
+    switch (message) {
+    case MsgReadFailed:
+        return QStringLiteral("%1 antwortet nicht mehr: Auslesen %2 abgebrochen!").arg(logger, where);
+    case MsgGarbled:
+        return QStringLiteral("Unverst\u00e4ndliche Antworten von %1: Auslesen %2 abgebrochen!").arg(logger, where);
+    case MsgGarbledHeader:
+        return QStringLiteral("Unverst\u00e4ndliche Antwort von %1 (%2): nichts gespeichert!")
+            .arg(logger, headerProblem_);
+    default:
+        return MessageText(message);
+    }
 }
 
 TKestrixReadout::TKestrixReadout(RecordStore &records, TPortSearch &search, Ohmrida::TerminalManager &terminals,
@@ -79,7 +103,7 @@ void TKestrixReadout::Start(const BatteryRecord &battery)
 {
     battery_ = battery;
     minDeltaU_ = records_.MinDeltaU();
-    emit ShowInfo(MsgInitializing, 0, 0);
+    emit ShowInfo(MsgInitializing, MessageText(MsgInitializing));
     QPointer<TKestrixReadout> self(this);
     search_.FindLogger([self](int port) {
         if (self)
@@ -94,18 +118,23 @@ void TKestrixReadout::loggerFound(int port)
         return;
     }
     logger_ = terminals_.LoggerOn(port);
+    loggerName_ = QStringLiteral("KESTRIX an %1").arg(QString::fromStdString(logger_->Port()->PortName()));
     readHeader();
 }
 
 void TKestrixReadout::readHeader()
 {
-    // A header that could not be read completely leaves nothing to check
+    // A header that could not be read at all leaves nothing to check
     // against: the logger is not ready.
     recording_ = std::make_unique<Recording>();
     Recording &recording = *recording_;
-    if (!logger_->ReadLoggerHeader(recording.settings, recording.chargeInterval, recording.dischargeInterval,
-                                   recording.phaseCounts)) {
+    const Ohmrida::Reply header = readAgreeingHeader(recording);
+    if (header.kind == Ohmrida::Reply::NoAnswer) {
         end(MsgNoLogger);
+        return;
+    }
+    if (header.kind != Ohmrida::Reply::Ok) {
+        end(MsgGarbledHeader);
         return;
     }
     if (battery_.ID <= 0 || recording.settings.capacity != battery_.Capacity
@@ -138,6 +167,41 @@ void TKestrixReadout::readHeader()
     batch_.reserve(SampleBatchSize);
     batchAge_.start();
     queue(&TKestrixReadout::beginPhase);
+}
+
+Ohmrida::Reply TKestrixReadout::readAgreeingHeader(Recording &recording)
+{
+    // The header decides how many values are read and how they are filed, so
+    // it is taken only when two plausible readings agree: a garbled one that
+    // still looks plausible is not repeated by the next.
+    std::vector<Recording> readings;
+    Ohmrida::Reply reply;
+    for (int read = 0; read < MaxHeaderReads && !stopRequested(); ++read) {
+        Recording candidate;
+        reply = logger_->ReadLoggerHeader(candidate.settings, candidate.chargeInterval, candidate.dischargeInterval,
+                                          candidate.phaseCounts);
+        if (reply.kind == Ohmrida::Reply::NoAnswer)
+            return reply;
+        if (reply.kind != Ohmrida::Reply::Ok) {
+            headerProblem_ = QStringLiteral("%1: %2").arg(QString::fromStdString(reply.problem), hexText(reply));
+            continue;
+        }
+        const auto same = std::find_if(readings.begin(), readings.end(), [&](const Recording &earlier) {
+            return earlier.settings == candidate.settings && earlier.chargeInterval == candidate.chargeInterval
+                   && earlier.dischargeInterval == candidate.dischargeInterval
+                   && std::equal(std::begin(candidate.phaseCounts), std::end(candidate.phaseCounts),
+                                 std::begin(earlier.phaseCounts));
+        });
+        if (same != readings.end()) {
+            recording = candidate;
+            return reply;
+        }
+        if (!readings.empty())
+            headerProblem_ = QStringLiteral("keine zwei Lesungen der Kopfdaten stimmen \u00fcberein");
+        readings.push_back(candidate);
+    }
+    reply.kind = Ohmrida::Reply::Unintelligible;
+    return reply;
 }
 
 void TKestrixReadout::beginPhase()
@@ -174,22 +238,26 @@ void TKestrixReadout::beginPhase()
         return;
     }
     value_ = 0;
+    lastRead_ = -1;
     lastVoltage_ = -1;
     queue(&TKestrixReadout::readValues);
 }
 
-bool TKestrixReadout::readValue(int32_t &millivolts)
+Ohmrida::Reply TKestrixReadout::readValue(int32_t &millivolts)
 {
-    const Ohmrida::Terminal::LoggerRead first = logger_->ReadLoggerValue(millivolts);
-    if (first == Ohmrida::Terminal::LoggerRead::Ok)
-        return true;
+    Ohmrida::Reply reply = logger_->ReadLoggerValue(millivolts);
     // One retry, and only after complete silence: the request may have been
     // lost before the logger saw it. After a short or garbled answer the
     // logger has moved on, and a second request would file the next value
     // under this value's time. A user who asked to stop gets no retry.
-    if (first == Ohmrida::Terminal::LoggerRead::BadAnswer || stopRequested())
-        return false;
-    return logger_->ReadLoggerValue(millivolts) == Ohmrida::Terminal::LoggerRead::Ok;
+    if (reply.kind == Ohmrida::Reply::NoAnswer && !stopRequested())
+        reply = logger_->ReadLoggerValue(millivolts);
+    if (reply.kind == Ohmrida::Reply::Ok) {
+        reply.problem = Ohmrida::Plausible::CheckLoggerValue(millivolts, recording_->settings);
+        if (!reply.problem.empty())
+            reply.kind = Ohmrida::Reply::Unintelligible;
+    }
+    return reply;
 }
 
 void TKestrixReadout::writeBatch()
@@ -213,17 +281,28 @@ void TKestrixReadout::readValues()
                 return;
             }
             int32_t voltage = 0;
-            if (!readValue(voltage)) {
+            const Ohmrida::Reply reply = readValue(voltage);
+            if (reply.kind == Ohmrida::Reply::Unintelligible && ++garbledInARow_ < MaxGarbledInARow) {
+                outcome_.Skipped << QStringLiteral("Wert %1: %2 (%3)")
+                                        .arg(outcome_.Position + 1)
+                                        .arg(QString::fromStdString(reply.problem), hexText(reply));
+                ++value_;
+                emit ShowProgress(outcome_.Maximum, ++outcome_.Position);
+                continue;
+            }
+            if (reply.kind != Ohmrida::Reply::Ok) {
                 writeBatch();
                 // A read cut short by the user's cancel is a cancel, not a failure.
                 if (stopRequested()) {
                     end(MsgInitializing);
                     return;
                 }
-                markAborted(value_);
-                end(MsgReadFailed);
+                markAborted(lastRead_ + 1);
+                end(reply.kind == Ohmrida::Reply::NoAnswer ? MsgReadFailed : MsgGarbled);
                 return;
             }
+            garbledInARow_ = 0;
+            lastRead_ = value_;
             Sample sample;
             sample.ServiceID = outcome_.ServiceID;
             sample.Step = step_.Step;
@@ -294,7 +373,7 @@ void TKestrixReadout::end(int message)
         return;
     }
     // The message stays on screen until the user dismisses it.
-    emit ShowInfo(message, outcome_.Position, outcome_.Maximum);
+    emit ShowInfo(message, text(message));
     waitingForStop_ = true;
     CheckStop();
 }

@@ -14,6 +14,7 @@
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <atomic>
@@ -23,6 +24,7 @@
 class RecordStore;
 class TPortSearch;
 namespace Ohmrida {
+struct Reply;
 class Terminal;
 class TerminalManager;
 }
@@ -35,6 +37,9 @@ struct LoggerOutcome {
     int Position = 0;    // values read
     int Maximum = 0;     // values recorded
     QString Error;       // the database's message after MsgFailed
+    // Values left out because their answer was unintelligible or implausible,
+    // each with why and its bytes ("Wert 57: Spannung ... (F2 00 ...)").
+    QStringList Skipped;
 };
 Q_DECLARE_METATYPE(LoggerOutcome)
 
@@ -42,20 +47,25 @@ class TKestrixReadout : public QObject {
     Q_OBJECT
 public:
     // MsgFailed: a database error stopped the transfer; what was written stays.
-    // MsgReadFailed: a value could not be read (no, short or garbled answer,
-    // also after one retry); what was read stays, the step being read and the
+    // MsgReadFailed: the logger stopped answering (also after one retry);
+    // MsgGarbled: it answered only unintelligibly, MaxGarbledInARow times in a
+    // row. In both cases what was read stays, the step being read and the
     // later ones are "abgebrochen", and the result is still OK (there is a new
-    // treatment to show).
+    // treatment to show). MsgGarbledHeader: the header never came plausible
+    // twice alike; nothing is stored.
+    //
+    // A single unintelligible or implausible value is left out (the logger has
+    // moved on to the next one, so its time slot stays empty) and counted.
     enum Message {
-        MsgInitializing = 0, MsgNoLogger = 1, MsgMismatch = 2, MsgEmpty = 3, MsgFailed = 4, MsgReadFailed = 5
+        MsgInitializing = 0, MsgNoLogger = 1, MsgMismatch = 2, MsgEmpty = 3, MsgFailed = 4, MsgReadFailed = 5,
+        MsgGarbled = 6, MsgGarbledHeader = 7
     };
+    static constexpr int MaxGarbledInARow = 5;
     // Modal results handed to the dialog.
     enum Result { ResultOK = 1, ResultCancel = 2 };
     static constexpr int MaxPhases = 10;
 
     static QString MessageText(int messageIndex);
-    // The same, with the count of values read for MsgReadFailed.
-    static QString MessageText(int messageIndex, int position, int maximum);
 
     // A stop asked for from any thread: before the next phase and the next
     // value, or, on a failure path, while its message is shown.
@@ -72,9 +82,9 @@ public:
     void CheckStop();
 
 signals:
-    // Show the message of messageIndex (position and maximum for
-    // MsgReadFailed), hide the progress.
-    void ShowInfo(int messageIndex, int position, int maximum);
+    // Show the message of messageIndex as text (a failure names the
+    // logger's port and how far the readout got), hide the progress.
+    void ShowInfo(int messageIndex, const QString &text);
     // Show the progress, hide the message.
     void ShowProgress(int maximum, int position);
     void Finished(const LoggerOutcome &outcome);
@@ -83,9 +93,13 @@ private:
     struct Recording;
     void loggerFound(int port);
     void readHeader();
+    // Ok when two plausible readings agree; NoAnswer or Unintelligible.
+    Ohmrida::Reply readAgreeingHeader(Recording &recording);
     void beginPhase();
     void readValues();
-    bool readValue(int32_t &millivolts);
+    // Ok, Unintelligible (a value left out) or NoAnswer (also after a retry).
+    Ohmrida::Reply readValue(int32_t &millivolts);
+    QString text(int message) const;
     void writeBatch();
     void markAborted(int valuesRead);
     void end(int message);
@@ -101,12 +115,16 @@ private:
     std::unique_ptr<Ohmrida::Terminal> logger_;
     BatteryRecord battery_;
     LoggerOutcome outcome_;
+    QString loggerName_;   // "KESTRIX an COM4"
+    QString headerProblem_;
     bool waitingForStop_ = false;
     bool finished_ = false;
 
     // The phase being read.
     StepRecord step_;
     int phase_ = 0, phases_ = 0, value_ = 0, interval_ = 0, function_ = 0, timeOffset_ = 0, lastVoltage_ = -1;
+    int lastRead_ = -1;        // the last value of the phase that was read
+    int garbledInARow_ = 0;    // unintelligible values since the last good one
     int minDeltaU_ = 0;
     QVector<Sample> batch_;
     QElapsedTimer batchAge_;

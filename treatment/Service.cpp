@@ -2,6 +2,9 @@
 
 #include "ServiceViews.h"
 
+#include <QByteArray>
+
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <ostream>
@@ -54,6 +57,46 @@ QString ProgramMessageProblem(const RecordStore::Battery &battery, const std::ve
     for (const int current : currents) {
         if (current < 0 || current > 65535)
             return DoesNotFit(battery.ID, QStringLiteral("der Strom"), current, QStringLiteral("mA"), 0, 65535);
+    }
+    return QString();
+}
+
+double DeviceSpeed()
+{
+    bool ok = false;
+    const double speed = qEnvironmentVariable("BRASKON_DEVICE_SPEED").toDouble(&ok);
+    return ok && speed >= 1 ? speed : 1.0;
+}
+
+QString FaultText(const Ohmrida::Reply &reply, const Ohmrida::Terminal &terminal)
+{
+    const QString name = QString::fromStdString(terminal.Name());
+    const QString command = QString::fromStdString(Ohmrida::CommandName(reply.command));
+    const QString bytes = QString::fromStdString(Ohmrida::HexText(reply.bytes));
+    switch (reply.kind) {
+    case Ohmrida::Reply::Ok:
+        break;
+    case Ohmrida::Reply::Refused:
+        return QStringLiteral("%1 hat den Befehl %2 abgelehnt (Antwort %3)").arg(name, command, bytes);
+    case Ohmrida::Reply::Unintelligible:
+        return QStringLiteral("unverst\u00e4ndliche Antwort von %1 auf %2: %3 (%4)")
+            .arg(name, command, QString::fromStdString(reply.problem), bytes);
+    case Ohmrida::Reply::NoAnswer: {
+        const QString device =
+            terminal.Port() ? QString::fromStdString(terminal.Port()->DevicePath()) : QStringLiteral("kein Ger\u00e4t");
+        return QStringLiteral("keine Antwort von %1 (%2)").arg(name, device);
+    }
+    }
+    return QString();
+}
+
+QString FaultLabel(const Ohmrida::Reply &reply)
+{
+    switch (reply.kind) {
+    case Ohmrida::Reply::Ok: break;
+    case Ohmrida::Reply::Refused: return QStringLiteral("Befehl abgelehnt");
+    case Ohmrida::Reply::Unintelligible: return QStringLiteral("unverst\u00e4ndliche Antwort");
+    case Ohmrida::Reply::NoAnswer: return QStringLiteral("keine Antwort");
     }
     return QString();
 }
@@ -187,6 +230,10 @@ std::unique_ptr<Service> Service::Restore(RecordStore &database, const RestorePo
     service->state_ = Running;
     // The charger was seen running the step before it was taken up again.
     service->stepSeen_ = true;
+    // Where the counters stood is known, when is not: the first reading is
+    // held to "not backwards" only.
+    service->keepProgress(service->steps_.at(static_cast<size_t>(point.CurrentStep)).Function,
+                          {point.LastStepTime, point.LastCapacity}, std::chrono::steady_clock::now(), false);
     service->terminal_ = std::make_unique<Ohmrida::Terminal>(registryTerminal.Name(), registryTerminal.Port(),
                                                              registryTerminal.DeviceType(),
                                                              registryTerminal.Address());
@@ -278,24 +325,59 @@ Service::StartResult Service::loadAndStart(const Ohmrida::ProgramSettings &setti
     // A refusal ends the sequence: after a refused stop or program the
     // charger must not be started on whatever it still holds. A command that
     // could not be sent ends it too; the whole sequence goes again later.
+    // Silence and a garbled acknowledgement are no refusal; the status tells.
     Ohmrida::Terminal &terminal = *terminal_;
-    const std::function<bool()> sequence[] = {[&] { return terminal.Stop(); },
-                                              [&] { return terminal.SendProgram(settings); },
-                                              [&] { return terminal.Start(); }};
+    const std::function<Ohmrida::Reply()> sequence[] = {[&] { return terminal.Stop(); },
+                                                        [&] { return terminal.SendProgram(settings); },
+                                                        [&] { return terminal.Start(); }};
     for (const auto &command : sequence) {
-        const bool accepted = command();
-        if (!terminal.LastCommandSent())
+        const Ohmrida::Reply reply = command();
+        if (!terminal.LastCommandSent()) {
+            fault_ = reply;
             return StartResult::NotSent;
-        if (!accepted)
+        }
+        noteCommand(reply);
+        if (reply.kind == Ohmrida::Reply::Refused)
             return StartResult::Refused;
     }
     return StartResult::Started;
+}
+
+void Service::noteCommand(const Ohmrida::Reply &reply)
+{
+    if (reply.kind == Ohmrida::Reply::Refused) {
+        fault_ = reply;
+    } else if (reply.kind == Ohmrida::Reply::Unintelligible) {
+        ++rejectedAnswers_;
+        logRejected(reply);
+    }
 }
 
 void Service::fail(int duration, int capacity)
 {
     End();
     UpdateStep(currentStep_, duration, capacity, Fehler);
+}
+
+Ohmrida::ProgramSettings Service::LoadedSettings() const
+{
+    Ohmrida::ProgramSettings settings;
+    settings.batteryType = static_cast<int8_t>(battery_.Type & 0xFF);
+    settings.cells = static_cast<uint8_t>(battery_.Cells & 0xFF);
+    settings.capacity = static_cast<uint16_t>(battery_.Capacity & 0xFFFF);
+    if (isUserProgram()) {
+        // Every step of a user program is a one-step program of its own.
+        const StepRecord &step = steps_.at(static_cast<size_t>(std::min(currentStep_, StepCount() - 1)));
+        settings.program = step.Function == Entladen ? 2 : 1;
+        settings.dischargeCurrent = static_cast<uint16_t>(step.Parameter);
+        settings.chargeCurrent = static_cast<uint16_t>(step.Parameter);
+    } else {
+        // A standard program runs all its steps by itself; it is loaded once.
+        settings.program = static_cast<uint8_t>(service_.Program);
+        settings.dischargeCurrent = static_cast<uint16_t>(dischargeCurrent_);
+        settings.chargeCurrent = static_cast<uint16_t>(chargeCurrent_);
+    }
+    return settings;
 }
 
 Service::StartResult Service::Start()
@@ -308,25 +390,10 @@ Service::StartResult Service::Start()
         lastCapacity_ = 0;
         lastStepTime_ = 0;
     }
-    Ohmrida::ProgramSettings settings;
-    settings.batteryType = static_cast<int8_t>(battery_.Type & 0xFF);
-    settings.cells = static_cast<uint8_t>(battery_.Cells & 0xFF);
-    settings.capacity = static_cast<uint16_t>(battery_.Capacity & 0xFFFF);
-    const StepRecord &step = steps_.at(static_cast<size_t>(currentStep_));
     // Every step of a user program is a one-step program of its own; a
     // standard program runs all its steps by itself and is loaded once.
-    const bool load = isUserProgram() || state_ == New;
-    if (isUserProgram()) {
-        settings.program = step.Function == Entladen ? 2 : 1;
-        settings.dischargeCurrent = static_cast<uint16_t>(step.Parameter);
-        settings.chargeCurrent = static_cast<uint16_t>(step.Parameter);
-    } else {
-        settings.program = static_cast<uint8_t>(service_.Program);
-        settings.dischargeCurrent = static_cast<uint16_t>(dischargeCurrent_);
-        settings.chargeCurrent = static_cast<uint16_t>(chargeCurrent_);
-    }
-    if (load) {
-        const StartResult result = loadAndStart(settings);
+    if (isUserProgram() || state_ == New) {
+        const StartResult result = loadAndStart(LoadedSettings());
         startDue_ = result == StartResult::NotSent;
         if (result == StartResult::NotSent)
             return result;
@@ -334,6 +401,8 @@ Service::StartResult Service::Start()
             fail(0, 0);
             return result;
         }
+        // The new program's counters begin now.
+        keepProgress(steps_.at(static_cast<size_t>(currentStep_)).Function, {}, std::chrono::steady_clock::now());
     }
     UpdateStep(currentStep_, 0, 0, Laeuft);
     state_ = Running;
@@ -343,7 +412,8 @@ Service::StartResult Service::Start()
 
 void Service::End()
 {
-    terminal_->Stop();
+    const Ohmrida::Reply reply = terminal_->Stop();
+    noteCommand(reply);
     state_ = Ended;
 }
 
@@ -368,7 +438,7 @@ void Service::writeLogLine(const Ohmrida::StatusValues *values)
     // the next poll tries again instead of staying silent for good.
     if (!*log_)
         log_->clear();
-    // A poll that got no answer is marked with "-" in place of the flags.
+    // A poll that got no reading is marked with "-" in place of the flags.
     *log_ << std::hex << static_cast<unsigned>(terminal_->Address()) << '\t';
     if (values)
         *log_ << static_cast<unsigned>(values->modeFlags);
@@ -378,11 +448,117 @@ void Service::writeLogLine(const Ohmrida::StatusValues *values)
     log_->flush();
 }
 
+void Service::logRejected(const Ohmrida::Reply &reply)
+{
+    if (!log_)
+        return;
+    if (!*log_)
+        log_->clear();
+    // Address, "?", why, and the bytes as they came.
+    *log_ << std::hex << static_cast<unsigned>(terminal_->Address()) << std::dec << "\t?\t" << reply.problem << '\t'
+          << Ohmrida::HexText(reply.bytes) << '\n';
+    log_->flush();
+}
+
+void Service::keepProgress(int function, const Ohmrida::Plausible::Progress &progress,
+                           std::chrono::steady_clock::time_point at, bool timed)
+{
+    progressFunction_ = function;
+    progress_ = progress;
+    progressAt_ = at;
+    progressTimed_ = timed;
+}
+
+std::string Service::checkReading(const Ohmrida::StatusValues &values, const Ohmrida::ProgramSettings &echoed,
+                                  std::chrono::steady_clock::time_point at) const
+{
+    std::string problem = Ohmrida::Plausible::CheckStatus(values, echoed, LoadedSettings(), terminal_->DeviceType());
+    const int function = FlagsToFunction(values.modeFlags);
+    if (!problem.empty() || function == Warten)
+        return problem;
+    // Another function than at the last reading began after it, from 0.
+    const Ohmrida::Plausible::Progress last =
+        function == progressFunction_ ? progress_ : Ohmrida::Plausible::Progress{};
+    const double elapsed =
+        progressTimed_ ? std::chrono::duration<double>(at - progressAt_).count() : -1.0;
+    const int current = function == Entladen ? LoadedSettings().dischargeCurrent : LoadedSettings().chargeCurrent;
+    return Ohmrida::Plausible::CheckProgress(last, {values.time, values.capacity}, current, elapsed, DeviceSpeed());
+}
+
+std::optional<Service::Reading> Service::readOnce()
+{
+    Reading reading;
+    Ohmrida::ProgramSettings echoed;
+    Ohmrida::Reply reply = terminal_->ReadStatus(reading.Values, echoed);
+    reading.At = std::chrono::steady_clock::now();
+    if (reply.kind == Ohmrida::Reply::Ok) {
+        reply.problem = checkReading(reading.Values, echoed, reading.At);
+        if (reply.problem.empty())
+            return reading;
+        reply.kind = Ohmrida::Reply::Unintelligible;
+    }
+    fault_ = reply;
+    if (reply.kind != Ohmrida::Reply::NoAnswer) {
+        ++rejectedAnswers_;
+        logRejected(reply);
+    }
+    return std::nullopt;
+}
+
+bool Service::endsStep(const Ohmrida::StatusValues &values) const
+{
+    if (values.errorCode != 0 || FlagsToFunction(values.modeFlags) != CurrentFunction())
+        return true;
+    if (!isUserProgram())
+        return false;
+    const int limit = steps_.at(static_cast<size_t>(currentStep_)).TimeLimit;
+    return limit != 0 && limit <= values.time;
+}
+
+std::optional<Service::Reading> Service::readPlausible()
+{
+    std::optional<Reading> unconfirmed;
+    const auto dropUnconfirmed = [&] {
+        if (!unconfirmed)
+            return;
+        ++rejectedAnswers_;
+        logRejected(Ohmrida::Reply{Ohmrida::Reply::Unintelligible, 0, {}, "Schrittende nicht best\xC3\xA4tigt"});
+        unconfirmed.reset();
+    };
+    for (int read = 0; read < MaxStatusReads; ++read) {
+        std::optional<Reading> reading = readOnce();
+        if (!reading) {
+            // A silent charger costs a time-out per read: no second try.
+            if (fault_.kind == Ohmrida::Reply::NoAnswer)
+                break;
+            continue;
+        }
+        const Ohmrida::StatusValues &v = reading->Values;
+        if (!endsStep(v)) {
+            dropUnconfirmed();
+            return reading;
+        }
+        // The end, seen twice in a row, the same way.
+        if (unconfirmed && FlagsToFunction(unconfirmed->Values.modeFlags) == FlagsToFunction(v.modeFlags)
+            && unconfirmed->Values.errorCode == v.errorCode)
+            return reading;
+        dropUnconfirmed();
+        unconfirmed = reading;
+    }
+    if (unconfirmed && fault_.kind == Ohmrida::Reply::Ok)
+        fault_ = Ohmrida::Reply{Ohmrida::Reply::Unintelligible,
+                                static_cast<uint8_t>(Ohmrida::CmdStatusA | terminal_->Address()), {},
+                                "Schrittende nicht best\xC3\xA4tigt"};
+    dropUnconfirmed();
+    return std::nullopt;
+}
+
 bool Service::Poll(Sample &sample)
 {
     changed_ = false;
     lastPollAnswered_ = false;
     lastPollSent_ = true;
+    fault_ = Ohmrida::Reply{Ohmrida::Reply::Ok, 0, {}, {}};
     if (state_ == New || startDue_) {
         const StartResult started = Start();
         // A refused start has ended the treatment; there is nothing to read for.
@@ -395,15 +571,14 @@ bool Service::Poll(Sample &sample)
         }
     }
 
-    Ohmrida::StatusValues v;
-    Ohmrida::ProgramSettings echoedSettings;
-    if (!terminal_->ReadStatus(v, echoedSettings)) {
-        // No answer is no reading: no step change, no sample, the previous
-        // values stay.
+    const std::optional<Reading> reading = readPlausible();
+    if (!reading) {
+        // No reading: no step change, no sample, the previous values stay.
         lastPollSent_ = terminal_->LastCommandSent();
         writeLogLine(nullptr);
         return false;
     }
+    Ohmrida::StatusValues v = reading->Values;
     lastPollAnswered_ = true;
     writeLogLine(&v);
 
@@ -425,7 +600,9 @@ bool Service::Poll(Sample &sample)
         if (isUserProgram()) {
             const int limit = steps_.at(static_cast<size_t>(currentStep_)).TimeLimit;
             if (limit != 0 && limit <= v.time) {
-                if (!terminal_->Stop()) {
+                const Ohmrida::Reply stopped = terminal_->Stop();
+                noteCommand(stopped);
+                if (stopped.kind == Ohmrida::Reply::Refused) {
                     // The charger goes on with a step whose time is up.
                     fail(v.time, v.capacity);
                     limitRefused = true;
@@ -440,6 +617,7 @@ bool Service::Poll(Sample &sample)
             }
         }
     }
+    keepProgress(FlagsToFunction(v.modeFlags), {v.time, v.capacity}, reading->At);
     if (state_ == Running && !limitRefused) {
         const int expected = CurrentFunction();
         const int actual = FlagsToFunction(v.modeFlags);

@@ -8,11 +8,14 @@
 #include "database/RecordStore.h"
 #include "database/Records.h"
 #include "database/Texts.h"
+#include "charger/Plausibility.h"
 #include "charger/Terminal.h"
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -33,6 +36,20 @@ QString ProgramMessageProblem(const RecordStore::Battery &battery, const std::ve
 // Step function the terminal runs by its mode flags: Laden if bit 0 is set,
 // else Warten if bit 1 is clear, else Entladen.
 int FlagsToFunction(uint8_t modeFlags);
+
+// How many device seconds pass in one second of this computer's clock: 1 for
+// the chargers, more for braskon-sim's devices, which say so in the
+// environment variable BRASKON_DEVICE_SPEED. Read at every call.
+double DeviceSpeed();
+
+// What an exchange that gave no reading means, naming the terminal and its
+// port (German): "Lumo an COM1 hat den Befehl Start (0x15) abgelehnt (...)",
+// "unverständliche Antwort von Lumo an COM1 auf Status (0x11): ...", "keine
+// Antwort von Lumo an COM1 (/dev/ttyUSB0)". Empty for an accepted exchange.
+QString FaultText(const Ohmrida::Reply &reply, const Ohmrida::Terminal &terminal);
+// The same in a few words for a status line: "keine Antwort", "unverständliche
+// Antwort", "Befehl abgelehnt".
+QString FaultLabel(const Ohmrida::Reply &reply);
 
 class Service {
 public:
@@ -67,6 +84,9 @@ public:
         int TimeOffset = 0;
         int LastRecordedVoltage = 0, LastRecordedCurrent = 0;
         int LastStepTime = 0, LastCapacity = 0;
+        // The current step's time at its last stored sample, and the capacity
+        // the charger had counted by then (0, 0 without a stored sample).
+        int SampleStepTime = 0, SampleCapacity = 0;
         int ChargeCurrent = 0, DischargeCurrent = 0;
     };
     // A running treatment from a restore point; writes nothing. Throws
@@ -110,15 +130,31 @@ public:
     // Step results and the sample go to the pending writes; Poll itself writes
     // nothing to the database (TryWritePending does), so a database failure
     // never cuts a poll short and the charger keeps being followed.
-    // Returns false when the status read got no answer (or the start could
-    // not be sent): then no step changed, no sample was taken and the sample
-    // record is left as it was.
+    //
+    // Only a plausible answer is a reading (Plausibility.h: the program that
+    // was loaded, the battery's voltage range, counters that carry on from the
+    // last reading). Another one is logged with its bytes, counted, and asked
+    // again (up to MaxStatusReads reads a poll). A step end, an error and a
+    // reached time limit are taken only when a second answer confirms them.
+    // Returns false when the poll got no reading (or the start could not be
+    // sent): then no step changed, no sample was taken and the sample record
+    // is left as it was; LastFault says why.
     bool Poll(Sample &sample);
-    // Whether the last Poll got a status answer.
+    static constexpr int MaxStatusReads = 4;
+    // Whether the last Poll got a reading.
     bool LastPollAnswered() const { return lastPollAnswered_; }
     // Whether the last Poll reached the charger at all; false when the port
     // could not be opened (held by another program past its wait, or gone).
     bool LastPollSent() const { return lastPollSent_; }
+    // Why the last Poll got no reading, or why the terminal refused a command
+    // of it (kind Ok: nothing went wrong). Stays until the next Poll.
+    const Ohmrida::Reply &LastFault() const { return fault_; }
+    // Answers not taken since the start (implausible, or a step end that no
+    // second answer confirmed).
+    int RejectedAnswers() const { return rejectedAnswers_; }
+    // The program the terminal was given for the running step, as its status
+    // must echo it.
+    Ohmrida::ProgramSettings LoadedSettings() const;
 
     // The step results and samples not yet in the database, in order.
     const PendingWrites &Pending() const { return writes_; }
@@ -164,9 +200,30 @@ private:
     explicit Service(RecordStore &database) : database_(database) {}
     void checkFits(const std::vector<int> &currents) const;
     void insertRows();
+    // Stop, program, start; a refusal or a command that could not be sent
+    // ends the sequence (a refusal is kept in fault_).
     StartResult loadAndStart(const Ohmrida::ProgramSettings &settings);
     void fail(int duration, int capacity);
     void writeLogLine(const Ohmrida::StatusValues *values);
+    void logRejected(const Ohmrida::Reply &reply);
+    // A status answer that passed every check, and when it came.
+    struct Reading {
+        Ohmrida::StatusValues Values;
+        std::chrono::steady_clock::time_point At;
+    };
+    // Reads until a reading is found (a step end confirmed by a second one)
+    // or the reads of this poll are used up; nullopt then, with fault_ set.
+    std::optional<Reading> readPlausible();
+    // One status read and its checks; nullopt (fault_ set, logged, counted) when it fails.
+    std::optional<Reading> readOnce();
+    std::string checkReading(const Ohmrida::StatusValues &values, const Ohmrida::ProgramSettings &echoed,
+                             std::chrono::steady_clock::time_point at) const;
+    // Whether the reading ends the step: an error, another function, a time limit.
+    bool endsStep(const Ohmrida::StatusValues &values) const;
+    // The counters from here on start from the reading (or from 0 for a new step).
+    void keepProgress(int function, const Ohmrida::Plausible::Progress &progress,
+                      std::chrono::steady_clock::time_point at, bool timed = true);
+    void noteCommand(const Ohmrida::Reply &reply);
     void noteWriteFailure(const QString &reason);
     bool isUserProgram() const { return service_.Program == 0; }
 
@@ -190,6 +247,13 @@ private:
     bool lastPollSent_ = false;
     bool startDue_ = false;    // the current step's start is still to be sent
     bool stepSeen_ = false;    // an answered poll saw the current step running
+    Ohmrida::Reply fault_{Ohmrida::Reply::Ok, 0, {}, {}};
+    int rejectedAnswers_ = 0;
+    // Where the counters of the running function stood at the last reading.
+    int progressFunction_ = Warten;
+    Ohmrida::Plausible::Progress progress_;
+    std::chrono::steady_clock::time_point progressAt_;
+    bool progressTimed_ = false;   // false after a restore: the last reading's moment is unknown
     PendingWrites writes_;
     WriteStatus writeStatus_;
 };

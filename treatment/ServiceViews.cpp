@@ -18,7 +18,7 @@ void FeedControlWindow(ServiceControlWindow &window, const PollReport &report)
         window.ShowCapacity(report.Capacity);
     } else if (report.Polled) {
         // A step that was started shows once its row is written.
-        window.ShowNoAnswer(report.SilentSeconds);
+        window.ShowNoAnswer(report.SilentSeconds, report.FaultLabel);
     }
     if (report.WriteShown)
         window.ShowWriteStatus(report.Write);

@@ -106,6 +106,13 @@ struct PollReport {
     int Function = 0;        // StepFunction shown (Warten once ended)
     int SampleTime = 0;      // s since the treatment started
     int SilentSeconds = 0;   // without answer: since the last answer (or the start)
+    // What went wrong in the poll (an Ohmrida::Reply::Kind, 0: nothing): why
+    // it got no reading, or a command the charger refused. In words naming
+    // the terminal and its port, and in a few words for the live page.
+    int FaultKind = 0;
+    QString Fault;
+    QString FaultLabel;
+    int RejectedAnswers = 0;   // answers turned down since the start
     bool StepsWritten = false;   // step rows were written: lists read them again
     bool WriteShown = false;     // Write is news (failing, or just recovered)
     WriteStatus Write;
@@ -156,10 +163,11 @@ public:
     virtual void ShowCapacity(int mAh) = 0;
     // A step row of the treatment was written: re-read the step list.
     virtual void RefreshSteps() = 0;
-    // A tick whose status read got no answer: the charger has been silent for
-    // this many seconds (since the start if it never answered). The next
-    // answered poll's ShowTime/ShowVoltage ends it.
-    virtual void ShowNoAnswer([[maybe_unused]] int secondsSinceLastAnswer) {}
+    // A tick whose poll got no reading: the charger has given none for this
+    // many seconds (since the start if it never gave one); `fault` says what
+    // came instead ("keine Antwort", "unverständliche Antwort", "Befehl
+    // abgelehnt"). The next answered poll's ShowTime/ShowVoltage ends it.
+    virtual void ShowNoAnswer([[maybe_unused]] int secondsSinceLastAnswer, [[maybe_unused]] const QString &fault) {}
     // After every tick that could not write this treatment's records (Failing,
     // with what waits), and once after the tick that wrote them all (not
     // Failing, JustRecovered).

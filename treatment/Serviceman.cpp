@@ -215,6 +215,12 @@ TServiceManager::TickResult TServiceManager::Tick()
             report.Polled = &service == result.Polled;
             report.Sent = report.Polled && service.LastPollSent();
             report.Answered = report.Polled && service.LastPollAnswered();
+            if (report.Polled) {
+                const Ohmrida::Reply &fault = service.LastFault();
+                report.FaultKind = fault.kind;
+                report.Fault = FaultText(fault, service.Terminal());
+                report.FaultLabel = FaultLabel(fault);
+            }
             if (report.Polled && report.Answered) {
                 report.Voltage = sample.Voltage;
                 report.Current = sample.Current;
@@ -250,6 +256,7 @@ PollReport TServiceManager::ReportOf(const Service &service) const
     report.Write = service.WriteState();
     report.State = service.ServiceState();
     report.CurrentStep = service.CurrentStep();
+    report.RejectedAnswers = service.RejectedAnswers();
     for (int i = 0; i < service.StepCount(); ++i)
         report.Steps.append(service.Step(i));
     return report;
@@ -388,7 +395,7 @@ void RefuseIfStillRecorded(const RecordStore::RunningTreatment &row)
 
 } // namespace
 
-Service *TServiceManager::ResumeService(int serviceID)
+Service *TServiceManager::ResumeService(int serviceID, QString *outcome)
 {
     if (HasService(serviceID))
         throw ServiceStartError(QStringLiteral("Die Behandlung %1 l\u00e4uft bereits.").arg(serviceID).toStdString());
@@ -415,17 +422,34 @@ Service *TServiceManager::ResumeService(int serviceID)
                                     .arg(serviceID)
                                     .toStdString());
     Ohmrida::Terminal asked(terminal->Name(), terminal->Port(), terminal->DeviceType(), terminal->Address());
-    Ohmrida::StatusValues values;
-    Ohmrida::ProgramSettings settings;
-    if (!asked.ReadStatus(values, settings))
-        throw ServiceStartError(QStringLiteral("Ladeterminal \"%1\" antwortet nicht; die Behandlung %2 bleibt "
-                                               "unterbrochen.")
-                                    .arg(row.Terminal)
+    Ohmrida::Reply fault;
+    switch (Resume::AskCharger(asked, point, battery, fault)) {
+    case Resume::Verdict::NoAnswer:
+        throw ServiceStartError(QStringLiteral("%1; die Behandlung %2 bleibt unterbrochen.")
+                                    .arg(FaultText(fault, asked))
                                     .arg(serviceID)
                                     .toStdString());
-    if (!Resume::ChargerRunsIt(point, battery, values, settings)) {
+    case Resume::Verdict::NotRunning:
         Resume::Close(database_, row);
+        if (outcome)
+            *outcome = QStringLiteral("Das Ladeger\u00e4t f\u00fchrt die Behandlung %1 nicht mehr aus; ihre offenen "
+                                      "Schritte sind als \u201eabgebrochen\u201c vermerkt.")
+                           .arg(serviceID);
         return nullptr;
+    case Resume::Verdict::Restarted:
+        // Another run of the same program: its times would be appended to
+        // the old record as if they followed on.
+        Resume::Close(database_, row);
+        if (outcome)
+            *outcome = QStringLiteral("Das Ladeger\u00e4t an %1 wurde neu gestartet: es f\u00fchrt das Programm der "
+                                      "Behandlung %2 von vorn aus, ohne dass es aufgezeichnet wird. Die Behandlung %2 "
+                                      "ist beim letzten gespeicherten Messwert als \u201eabgebrochen\u201c "
+                                      "abgeschlossen.")
+                           .arg(row.Terminal)
+                           .arg(serviceID);
+        return nullptr;
+    case Resume::Verdict::Runs:
+        break;
     }
 
     std::unique_ptr<Service> service = Service::Restore(database_, point, *terminal);
@@ -443,7 +467,75 @@ Service *TServiceManager::ResumeService(int serviceID)
     Service *added = Add(std::move(service));
     locks_[added] = std::move(lock);
     registered_.insert(serviceID);
+    if (outcome)
+        *outcome = QStringLiteral("Die Behandlung %1 wird fortgesetzt.").arg(serviceID);
     return added;
+}
+
+QString TServiceManager::StopInterrupted(int serviceID)
+{
+    RecordStore::RunningTreatment row;
+    row.ServiceID = serviceID;
+    if (HasService(serviceID))
+        throw ServiceStartError(QStringLiteral("Die Behandlung %1 l\u00e4uft bereits.").arg(serviceID).toStdString());
+    if (!database_.FindRunning(row))
+        throw ServiceStartError(
+            QStringLiteral("Die Behandlung %1 l\u00e4uft nicht; sie ist beendet.").arg(serviceID).toStdString());
+    RefuseIfStillRecorded(row);
+    const std::string terminalName = row.Terminal.toStdString();
+    const std::unique_ptr<TerminalLock> lock = ClaimTerminal(terminalName, serviceID);
+    RecordStore::Service record;
+    record.ID = serviceID;
+    RecordStore::Battery battery;
+    if (!database_.LoadService(record) || !(battery.ID = record.BatteryID, database_.LoadBattery(battery))) {
+        // Nothing left to compare the charger with, nor to close.
+        Resume::Close(database_, row);
+        return QStringLiteral("Die Behandlung %1 ist nicht mehr in der Datenbank; das Ladeger\u00e4t an %2 wurde "
+                              "nicht gestoppt.")
+            .arg(serviceID)
+            .arg(row.Terminal);
+    }
+    const Service::RestorePoint point = Resume::Load(database_, row);
+    const Ohmrida::Terminal *terminal = terminals_.Get(terminalName);
+    if (!terminal) {
+        Resume::Close(database_, row);
+        return QStringLiteral("Die Behandlung %1 ist als \u201eabgebrochen\u201c abgeschlossen. Das Ladeterminal "
+                              "\"%2\" wurde nicht gefunden; bitte das Ladeger\u00e4t von Hand stoppen.")
+            .arg(serviceID)
+            .arg(row.Terminal);
+    }
+    Ohmrida::Terminal asked(terminal->Name(), terminal->Port(), terminal->DeviceType(), terminal->Address());
+    Ohmrida::Reply fault;
+    const Resume::Verdict verdict = Resume::AskCharger(asked, point, battery, fault);
+    QString said;
+    if (verdict == Resume::Verdict::NotRunning) {
+        // Idle, failed or running what someone else loaded: not ours to stop.
+        said = QStringLiteral("Das Ladeger\u00e4t f\u00fchrt sie nicht mehr aus; an das Ladeger\u00e4t wurde nichts "
+                              "gesendet.");
+    } else {
+        // A charger that did not answer clearly gets the stop all the same:
+        // if it hears it, it does not run on unwatched.
+        const Ohmrida::Reply stopped = asked.Stop();
+        if (stopped.kind == Ohmrida::Reply::Refused)
+            throw ServiceStartError(QStringLiteral("%1; die Behandlung %2 bleibt unterbrochen.")
+                                        .arg(FaultText(stopped, asked))
+                                        .arg(serviceID)
+                                        .toStdString());
+        if (verdict == Resume::Verdict::NoAnswer)
+            said = QStringLiteral("Der Stopp-Befehl wurde gesendet, ist aber unbest\u00e4tigt: %1. Bitte das "
+                                  "Ladeger\u00e4t pr\u00fcfen.")
+                       .arg(FaultText(fault, asked));
+        else if (stopped.kind == Ohmrida::Reply::Ok)
+            said = QStringLiteral("Das Ladeger\u00e4t ist gestoppt.");
+        else
+            said = QStringLiteral("Der Stopp-Befehl wurde gesendet, ist aber unbest\u00e4tigt: %1.")
+                       .arg(FaultText(stopped, asked));
+    }
+    Resume::Close(database_, row);
+    return QStringLiteral("Die Behandlung %1 an %2 ist beim letzten gespeicherten Messwert als \u201eabgebrochen\u201c "
+                          "abgeschlossen. %3")
+        .arg(serviceID)
+        .arg(row.Terminal, said);
 }
 
 void TServiceManager::AbandonService(int serviceID)

@@ -123,11 +123,21 @@ public:
     // recorder lives or another process holds the terminal, asks the charger
     // for its status (the terminal must be filed: the engine searches the
     // ports first), and either adds the treatment (returned) or, when the
-    // charger no longer runs it, closes its open steps ("abgebrochen") and
-    // returns nullptr. A charger that does not answer, or a terminal not
-    // found, leaves it interrupted (ServiceStartError).
-    Service *ResumeService(int serviceID);
-    // Closes an interrupted treatment the user does not want to go on with.
+    // charger no longer runs it or was restarted, closes its open steps
+    // ("abgebrochen", at the last stored sample) and returns nullptr.
+    // `outcome` gets what became of it (German). A charger that gives no
+    // plausible answer, or a terminal not found, leaves it interrupted
+    // (ServiceStartError).
+    Service *ResumeService(int serviceID, QString *outcome = nullptr);
+    // The user does not want an interrupted treatment to go on: its charger
+    // is stopped when it still runs the treatment (or does not answer
+    // clearly), and its open steps are closed at the last stored sample.
+    // Returns what happened (German). A refused stop leaves it interrupted
+    // (ServiceStartError), as do a live recorder and a busy terminal. The
+    // terminal must be filed, as for a resume.
+    QString StopInterrupted(int serviceID);
+    // Closes an interrupted treatment without asking its charger (its records
+    // are gone, or another treatment is about to reprogram the terminal).
     void AbandonService(int serviceID);
     // The lock of the terminal, after checking the registry for a live owner
     // of it on this machine (other than the treatment `resuming`); closes

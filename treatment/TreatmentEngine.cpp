@@ -152,6 +152,11 @@ void TTreatmentEngine::Abandon(int serviceID)
     request([=](TEngineWorker &worker, int own) { worker.Abandon(own, serviceID); });
 }
 
+void TTreatmentEngine::StopInterrupted(int serviceID, const std::string &terminalName)
+{
+    request([=](TEngineWorker &worker, int own) { worker.StopInterrupted(own, serviceID, terminalName); });
+}
+
 bool TTreatmentEngine::Stop(int ticket)
 {
     const bool held = std::any_of(state_.Treatments.begin(), state_.Treatments.end(),

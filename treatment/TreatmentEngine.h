@@ -61,6 +61,11 @@ public:
     // Closes an interrupted treatment that is not to go on (its open steps
     // become "abgebrochen"); the outcome comes back by ResumeFinished.
     void Abandon(int serviceID);
+    // Stops the charger of an interrupted treatment (if it still runs it) and
+    // closes the treatment (TServiceManager::StopInterrupted), after a search
+    // of the ports when its terminal is not filed; the outcome comes back by
+    // ResumeFinished.
+    void StopInterrupted(int serviceID, const std::string &terminalName);
     // Stops the treatment of the ticket. False when the ticket holds no
     // treatment or its stop is already under way, so a second click never
     // stops another treatment.
@@ -134,7 +139,7 @@ signals:
     // The engine wrote these records; lists showing them read them again.
     void RecordsWritten(const RecordChange &change);
     void BatteryAdded(int ticket, const AddedBattery &added);
-    void LoggerInfo(int message, int position, int maximum);
+    void LoggerInfo(int message, const QString &text);
     void LoggerProgress(int maximum, int position);
     void LoggerFinished(const LoggerOutcome &outcome);
 

@@ -19,7 +19,8 @@ struct Readout {
           readout(records, search, terminals, stop)
     {
         records.SetMinDeltaU(minDeltaU);
-        QObject::connect(&readout, &TKestrixReadout::ShowInfo, [this](int index, int, int) { infos.append(index); });
+        QObject::connect(&readout, &TKestrixReadout::ShowInfo,
+                         [this](int index, const QString &) { infos.append(index); });
         QObject::connect(&readout, &TKestrixReadout::ShowProgress, [this](int, int position) {
             lastPosition = position;
             if (onProgress)

@@ -109,9 +109,9 @@ TEST_F(AccuControlFormTest, NoAnswerAndWriteFailureAreShownUntilEachEnds)
     const QList<QWidget*> readings = {form.VoltageGauge, form.CurrentGauge, form.pf,
                                       form.VPanel,       form.APanel,       form.TimePanel};
     ASSERT_TRUE(hasNeedleRed(form.VoltageGauge));
-    form.ShowNoAnswer(3725);
+    form.ShowNoAnswer(3725, QStringLiteral("unverst\u00e4ndliche Antwort"));
     EXPECT_EQ(std::make_tuple(form.NoAnswer(), form.StatusLabel->isVisible(), Status()),
-              std::make_tuple(true, true, QString("keine Antwort seit 1:2:5")));
+              std::make_tuple(true, true, QStringLiteral("unverst\u00e4ndliche Antwort seit 1:2:5")));
     for (QWidget* greyed : readings)
         EXPECT_FALSE(greyed->isEnabled());
     EXPECT_FALSE(hasNeedleRed(form.VoltageGauge));
@@ -135,7 +135,7 @@ TEST_F(AccuControlFormTest, NoAnswerAndWriteFailureAreShownUntilEachEnds)
     EXPECT_TRUE(form.VPanel->isEnabled()) << "the readings are fresh; only their storing fails";
 
     // A silent charger as well: both are said, and the end of one leaves the other.
-    form.ShowNoAnswer(130);
+    form.ShowNoAnswer(130, QStringLiteral("keine Antwort"));
     EXPECT_EQ(Status(), QStringLiteral("keine Antwort seit 0:2:10; ") + failing);
     form.ShowTime(61);
     EXPECT_FALSE(form.NoAnswer());

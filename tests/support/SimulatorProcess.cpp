@@ -76,14 +76,37 @@ void SimulatorProcess::start(std::chrono::milliseconds deadline)
             ports_[std::atoi(line.substr(prefix.size(), eq - prefix.size()).c_str())] = line.substr(eq + 1);
     }
     for (int com = 1; com <= 9; ++com) {
-        const std::string name = "BRASKON_COM" + std::to_string(com);
-        if (!savedVariables_.count(name)) {
-            const char* old = std::getenv(name.c_str());
-            savedVariables_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
         const std::string path = portPath(com);
-        ::setenv(name.c_str(), (path.empty() ? "/nonexistent/com" + std::to_string(com) : path).c_str(), 1);
+        setVariable("BRASKON_COM" + std::to_string(com), path.empty() ? "/nonexistent/com" + std::to_string(com) : path);
     }
+    // The devices' clocks run at the simulator's speed; the program holds
+    // their counters to it.
+    double speed = 1;
+    for (size_t i = 0; i + 1 < arguments_.size(); ++i)
+        if (arguments_[i] == "--speed")
+            speed = std::atof(arguments_[i + 1].c_str());
+    setDeviceSpeed(speed);
+}
+
+void SimulatorProcess::setVariable(const std::string& name, const std::string& value)
+{
+    if (!savedVariables_.count(name)) {
+        const char* old = std::getenv(name.c_str());
+        savedVariables_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+void SimulatorProcess::setDeviceSpeed(double speed)
+{
+    // Only raised: a program still polling at the higher speed must not
+    // take the counters of that time for implausible. The variable exists
+    // from start() on, so raising it replaces its text only, which a thread
+    // reading it meanwhile survives.
+    if (speed <= deviceSpeed_)
+        return;
+    deviceSpeed_ = speed;
+    setVariable("BRASKON_DEVICE_SPEED", std::to_string(speed));
 }
 
 void SimulatorProcess::stop()
@@ -103,6 +126,7 @@ void SimulatorProcess::stop()
             ::unsetenv(name.c_str());
     }
     savedVariables_.clear();
+    deviceSpeed_ = 0;
 }
 
 std::string SimulatorProcess::portPath(int comNumber) const
@@ -151,6 +175,8 @@ std::string SimulatorProcess::control(const std::string& line)
     ::close(fd);
     if (reply.compare(0, 2, "ok") != 0)
         throw std::runtime_error("control command \"" + line + "\" failed: " + reply);
+    if (line.compare(0, 10, "set-speed ") == 0)
+        setDeviceSpeed(std::atof(line.c_str() + 10));
     return reply;
 }
 

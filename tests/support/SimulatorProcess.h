@@ -41,7 +41,11 @@ public:
     static std::string simulatorPath() { return BRASKON_SIM_PATH; }
 
 private:
+    void setVariable(const std::string& name, const std::string& value);
+    void setDeviceSpeed(double speed);
+
     std::vector<std::string> arguments_;
+    double deviceSpeed_ = 0;
     std::unique_ptr<QTemporaryDir> directory_;
     std::string workDir_;
     std::unique_ptr<QProcess> process_;
