@@ -32,7 +32,8 @@ TEST_F(KestrixDialogTest, CloseBoxAndUnplugDuringTransferKeepWhatWasRead)
             sim->control("unplug 2");
             ASSERT_TRUE(WaitFor([&] { return dialog.InfoText->isVisible(); }, 30000));
             EXPECT_EQ(dialog.InfoText->text(),
-                      QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!")
+                      QStringLiteral("KESTRIX an COM2 antwortet nicht mehr: "
+                                     "Auslesen nach %1 von 1000 Werten abgebrochen!")
                           .arg(dialog.Position()));
             EXPECT_TRUE(dialog.isVisible());   // until the user has read it
             QTest::mouseClick(dialog.Button, Qt::LeftButton);

@@ -33,12 +33,12 @@ struct TestDatabase {
     std::unique_ptr<TBRASKDataModule> data = std::make_unique<TBRASKDataModule>(directory.path());
 };
 
-// Phase k holds counts[k] values rising by 5 mV from 5005 mV: all different,
+// Phase k holds counts[k] values rising by 5 mV from 1005 mV: all different,
 // so every value is stored with MinDeltaU 0 and recognizable.
 inline QVector<QVector<int>> Phases(const QVector<int> &counts)
 {
     QVector<QVector<int>> phases;
-    int voltage = 5000;
+    int voltage = 1000;   // 1000 values stay below the 8 V four NMH cells can show
     for (const int count : counts) {
         phases.append(QVector<int>());
         for (int i = 0; i < count; ++i)

@@ -20,7 +20,10 @@ struct Readout {
     {
         records.SetMinDeltaU(minDeltaU);
         QObject::connect(&readout, &TKestrixReadout::ShowInfo,
-                         [this](int index, const QString &) { infos.append(index); });
+                         [this](int index, const QString &text) {
+                             infos.append(index);
+                             texts.append(text);
+                         });
         QObject::connect(&readout, &TKestrixReadout::ShowProgress, [this](int, int position) {
             lastPosition = position;
             if (onProgress)
@@ -43,6 +46,7 @@ struct Readout {
     TKestrixReadout::StopFlag stop;
     TKestrixReadout readout;
     QVector<int> infos;
+    QStringList texts;   // as the user reads them
     int lastPosition = 0;
     bool finished = false;
     LoggerOutcome outcome;
@@ -90,7 +94,7 @@ TEST_F(KestrixReadout, TwoPhasesGiveTheirStepRowsSampleTimesAndProgress)
         const bool discharge = i < 121;
         EXPECT_EQ(std::make_tuple(samples[i].Step, samples[i].Time, samples[i].Current, samples[i].Voltage),
                   std::make_tuple(discharge ? 1 : 2, discharge ? i * 30 : 3600 + (i - 121) * 60,
-                                  discharge ? 500 : 300, 5005 + 5 * i))
+                                  discharge ? 500 : 300, 1005 + 5 * i))
             << "value " << i;
     }
 }
@@ -98,12 +102,16 @@ TEST_F(KestrixReadout, TwoPhasesGiveTheirStepRowsSampleTimesAndProgress)
 TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead)
 {
     StartLogger(Phases({300, 300, 300}));
-    // What happens to the logger after value 100, and how many value requests
-    // then go unanswered or garbled: a silent logger gets one retry, a logger
-    // that answered (short or with a wrong echo) has moved on and gets none.
-    const std::vector<std::pair<std::string, int>> faults = {
-        {"unplug 2", 2}, {"fault 2 silent", 2}, {"fault 2 short=2", 1}, {"fault 2 wrong-echo", 1}};
-    for (const auto &[fault, failedRequests] : faults) {
+    // What happens to the logger after value 100, how many value requests
+    // then go unanswered or garbled, and how the readout ends: a silent logger
+    // gets one retry; a logger that answered (short or with a wrong echo) has
+    // moved on, so its value is left out, until five in a row say it is no use.
+    using R = TKestrixReadout;
+    const std::vector<std::tuple<std::string, int, int>> faults = {
+        {"unplug 2", 2, R::MsgReadFailed}, {"fault 2 silent", 2, R::MsgReadFailed},
+        {"fault 2 short=2", R::MaxGarbledInARow, R::MsgGarbled},
+        {"fault 2 wrong-echo", R::MaxGarbledInARow, R::MsgGarbled}};
+    for (const auto &[fault, failedRequests, message] : faults) {
         SCOPED_TRACE(fault);
         sim->control("plug 2");
         sim->control("clear 2");
@@ -117,14 +125,19 @@ TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead
         };
         readout.Start(Selected(db));
         // The failure is a message that stays until "Abbrechen".
-        ASSERT_TRUE(WaitFor([&] { return readout.infos.contains(TKestrixReadout::MsgReadFailed); }, 30000));
+        ASSERT_TRUE(WaitFor([&, message = message] { return readout.infos.contains(message); }, 30000));
         EXPECT_FALSE(readout.finished);
+        // It names the logger's port and how far the readout got.
+        const int position = 100 + failedRequests - (message == R::MsgGarbled ? 1 : failedRequests);
+        const QString text = readout.texts.last();
+        EXPECT_TRUE(text.contains(QStringLiteral("KESTRIX an COM2"))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("nach %1 von 900 Werten").arg(position))) << text.toStdString();
         readout.Stop();
         ASSERT_TRUE(readout.Finished());
         // There is a treatment to show.
         const LoggerOutcome &outcome = readout.outcome;
         EXPECT_EQ(std::make_tuple(outcome.Result, outcome.Message, outcome.Position),
-                  std::make_tuple(int(TKestrixReadout::ResultOK), int(TKestrixReadout::MsgReadFailed), 100));
+                  std::make_tuple(int(R::ResultOK), message, position));
 
         const std::vector<std::string> trace = sim->trace();
         EXPECT_EQ(std::count_if(trace.begin() + long(traceAtFault), trace.end(),
@@ -136,7 +149,7 @@ TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead
         const std::vector<Sample> samples = Samples(service);
         ASSERT_EQ(samples.size(), 100u);
         for (int i = 0; i < 100; ++i)
-            EXPECT_EQ(std::make_pair(samples[i].Voltage, samples[i].Time), std::make_pair(5005 + 5 * i, 30 * i));
+            EXPECT_EQ(std::make_pair(samples[i].Voltage, samples[i].Time), std::make_pair(1005 + 5 * i, 30 * i));
         // The step being read keeps what was read of it; the later ones are there with nothing.
         EXPECT_EQ(RowOf(Step(service, 1)), Row(Entladen, 500, 99 * 30, 500 * 99 * 30 / 3600, Abgebrochen));
         EXPECT_EQ(RowOf(Step(service, 2)), Row(Laden, 300, 0, 0, Abgebrochen));

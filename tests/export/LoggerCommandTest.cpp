@@ -109,7 +109,7 @@ TEST_F(LoggerCommand, CtrlCAndUnpluggedLoggerKeepWhatWasRead)
         const int read = match.captured(2).toInt();
         if (unplug) {
             EXPECT_TRUE(err.contains(
-                QStringLiteral("KESTRIX antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!").arg(read)))
+                QStringLiteral("KESTRIX an COM2 antwortet nicht mehr: Auslesen nach %1 von 1000 Werten abgebrochen!").arg(read)))
                 << err.toStdString();
         }
         EXPECT_EQ(int(StoredSamples(match.captured(1).toInt()).size()), read);

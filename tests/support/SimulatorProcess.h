@@ -36,6 +36,9 @@ public:
     int waitForTrace(const std::string& text, std::chrono::milliseconds deadline, size_t fromLine = 0) const;
     // One control command (braskon-sim --help); the "ok ..." reply, else throws.
     std::string control(const std::string& line);
+    // Raises BRASKON_DEVICE_SPEED now, for a program started before a later
+    // "set-speed" to this speed.
+    void allowSpeed(double speed) { setDeviceSpeed(speed); }
     std::string logText() const;   // the simulator's stdout and stderr
 
     static std::string simulatorPath() { return BRASKON_SIM_PATH; }

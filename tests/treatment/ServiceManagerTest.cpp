@@ -69,7 +69,7 @@ TEST_F(ServiceManagerTest, StopAbortsARunningTreatmentAndOnlyRemovesAnEndedOne)
 {
     ScriptedCharger &charger = AttachCharger(1, 1);
     AttachCharger(2, 2).SetStatus(0, Idle());
-    charger.SetStatus(0, Discharging(120, 30));
+    charger.SetStatus(0, Discharging(120, 6));
     Service *service = StartStandard(3, 500, 200);
     Service *ended = StartStandard(1, 500, 200, "Lumo an COM2");
     Tick();

@@ -15,32 +15,34 @@ TEST_F(ServiceTest, ProgramThreeRunsThroughDischargeChargeAndIdleWithTheExactWir
     Service *service = StartStandard(3, 500, 200);
     const int id = service->ID();
 
-    charger.SetStatus(0, Discharging(60, 10));
+    // Capacities as 200 mA and 500 mA move them: more would be implausible.
+    charger.SetStatus(0, Discharging(60, 3));
     ASSERT_EQ(service, Tick());
     EXPECT_EQ(make_tuple(Laeuft, Folgt), make_tuple(StepRow(id, 1).State, StepRow(id, 2).State));
-    charger.SetStatus(0, Discharging(600, 100));
+    charger.SetStatus(0, Discharging(600, 33));
     Tick();
     EXPECT_TRUE(SamplesOf(id).empty());
 
-    charger.SetStatus(0, Charging(30, 5));
+    charger.SetStatus(0, Charging(30, 4));
     Tick();
-    EXPECT_EQ(make_tuple(OK, 600, 100), Step(id, 1));
+    EXPECT_EQ(make_tuple(OK, 600, 33), Step(id, 1));
     EXPECT_EQ(Laeuft, StepRow(id, 2).State);
     const std::vector<Sample> samples = SamplesOf(id);
     ASSERT_EQ(1u, samples.size()) << "the change sample is stored whatever the deltas";
     EXPECT_EQ(make_tuple(2, 630, 500), make_tuple(samples[0].Step, samples[0].Time, samples[0].Current));
 
-    charger.SetStatus(0, Charging(1200, 400));
+    charger.SetStatus(0, Charging(1200, 166));
     Tick();
     charger.SetStatus(0, Idle());
     Tick();
-    EXPECT_EQ(make_tuple(OK, 1200, 400), Step(id, 2));
+    EXPECT_EQ(make_tuple(OK, 1200, 166), Step(id, 2));
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(1u, SamplesOf(id).size()) << "the idle reading after the last step is no sample of a step 3";
     EXPECT_EQ(nullptr, Tick()) << "an ended treatment is not polled";
-    // Stop, program, start; five status reads; the ended treatment stops its terminal.
+    // Stop, program, start; five polls whose two step ends are each read
+    // twice; the ended treatment stops its terminal.
     Bytes expected = {0x13, 0x14, 0x03, 0x01, 0x01, 0x04, 0x07, 0x08, 0x00, 0xC8, 0x01, 0xF4, 0x15};
-    for (int poll = 0; poll < 5; ++poll)
+    for (int read = 0; read < 7; ++read)
         expected.insert(expected.end(), {0x11, 0x21, 0x12});
     expected.push_back(0x13);
     EXPECT_EQ(expected, charger.Wire());
@@ -60,11 +62,11 @@ TEST_F(ServiceTest, ProgramFourCreatesWaitingStepsAndChargerIdleInStepOneAbortsS
     }
     EXPECT_TRUE(charger.Messages().empty()) << "the terminal is touched only by the first poll";
 
-    charger.SetStatus(0, Charging(100, 50));
+    charger.SetStatus(0, Charging(100, 13));
     Tick();
     charger.SetStatus(0, Idle());
     Tick();
-    EXPECT_EQ(make_tuple(OK, 100, 50), Step(id, 1));
+    EXPECT_EQ(make_tuple(OK, 100, 13), Step(id, 1));
     EXPECT_EQ(make_tuple(Abgebrochen, 0, 0), Step(id, 2));   // never ran
     EXPECT_EQ(Folgt, StepRow(id, 3).State);
     EXPECT_EQ(Service::Ended, service->ServiceState());
@@ -78,7 +80,7 @@ TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
     Service *service = Started(manager_->StartUserService(BatteryID, steps, "Ohmrida an COM1"));
     ASSERT_EQ(2, service->StepCount());
 
-    charger.SetStatus(0, Charging(300, 25, 1300));
+    charger.SetStatus(0, Charging(300, 8, 1300));
     Tick();
     Bytes program = charger.ProgramOf(0);
     ASSERT_EQ(11u, program.size());
@@ -86,13 +88,15 @@ TEST_F(ServiceTest, UserStepTimeLimitStopsAndStartsTheNextStep)
     EXPECT_EQ((Bytes{0x00, 0x64, 0x00, 0x64}), Bytes(program.begin() + 7, program.end()));
 
     charger.ClearMessages();
-    charger.SetStatus(0, Charging(600, 50, 1400));
+    charger.SetStatus(0, Charging(600, 16, 1400));
     Tick();
-    EXPECT_EQ(make_tuple(OK, 300, 25), Step(service->ID(), 1));
+    EXPECT_EQ(make_tuple(OK, 300, 8), Step(service->ID(), 1));
     EXPECT_EQ(Laeuft, StepRow(service->ID(), 2).State);
     EXPECT_EQ(Service::Running, service->ServiceState());
     program = charger.ProgramOf(0);
-    EXPECT_EQ((std::vector<Bytes>{{0x11}, {0x21}, {0x12}, {0x13}, {0x13}, program, {0x15}}), charger.Messages());
+    // The limit is read twice before the step is stopped.
+    EXPECT_EQ((std::vector<Bytes>{{0x11}, {0x21}, {0x12}, {0x11}, {0x21}, {0x12}, {0x13}, {0x13}, program, {0x15}}),
+              charger.Messages());
     EXPECT_EQ(2, program[1]) << "an Entladen step is loaded as program 2";
     EXPECT_EQ((Bytes{0x00, 0x32, 0x00, 0x32}), Bytes(program.begin() + 7, program.end()));
     const Sample last = SamplesOf(service->ID()).back();
@@ -104,25 +108,25 @@ TEST_F(ServiceTest, FailedStatusReadChangesNothingAndAnErrorCodeFailsTheStep)
     ScriptedCharger &charger = AttachCharger(1, 1);
     Service *service = StartStandard(3);
     const int id = service->ID();
-    charger.SetStatus(0, Discharging(60, 10, 1200));
+    charger.SetStatus(0, Discharging(60, 3, 1200));
     Tick();
     const size_t calls = pages_.Window(0)->calls.size(), samples = SamplesOf(id).size();
     charger.SetSilent(true);
     EXPECT_EQ(service, Tick());
-    EXPECT_EQ(make_tuple(false, calls, samples, 60, 10, Service::Running),
+    EXPECT_EQ(make_tuple(false, calls, samples, 60, 3, Service::Running),
               make_tuple(service->LastPollAnswered(), pages_.Window(0)->calls.size(), SamplesOf(id).size(),
                          service->LastStepTime(), service->LastCapacity(), service->ServiceState()));
     EXPECT_EQ(Laeuft, StepRow(id, 1).State);
     EXPECT_EQ("0\t2\n0\t-\n", Log());
 
     charger.SetSilent(false);
-    for (const ChannelStatus &status : {Charging(5, 1), ChannelStatus{0x01, 5, 1350, 17, 42}}) {
+    for (const ChannelStatus &status : {Charging(5, 1), ChannelStatus{0x01, 5, 1350, 5, 42}}) {
         charger.SetStatus(0, status);
         Tick();
     }
-    EXPECT_EQ(make_tuple(OK, 60, 10), Step(id, 1));   // the values before the missed poll stayed
+    EXPECT_EQ(make_tuple(OK, 60, 3), Step(id, 1));   // the values before the missed poll stayed
     // A terminal still showing its function does not turn the error into OK.
-    EXPECT_EQ(make_tuple(Fehler, 42, 17), Step(id, 2));
+    EXPECT_EQ(make_tuple(Fehler, 42, 5), Step(id, 2));
     EXPECT_EQ(Service::Ended, service->ServiceState());
     EXPECT_EQ(Bytes{0x13}, charger.Messages().back());
 }

@@ -100,10 +100,11 @@ TEST_F(SimulatedChargerTest, FourVarnChannelsRunDifferentTreatmentsRoundRobin)
 TEST_F(SimulatedChargerTest, RefusedCommandEndsTheTreatmentWithFehler)
 {
     const auto sim = Simulator({"--port", "1=ohmrida", "--speed", "1"});
-    // The refused command, and what then goes on the wire: nothing more of the
-    // start sequence, one stop to leave the terminal stopped.
+    // The refused command, and what then goes on the wire: the refusal asked
+    // once more, nothing more of the start sequence, one stop to leave the
+    // terminal stopped (asked twice as well when it is the refused one).
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {"0x13", {"13", "13"}}, {"0x14", {"13", "14", "13"}}, {"0x15", {"13", "14", "15", "13"}}};
+        {"0x13", {"13", "13", "13", "13"}}, {"0x14", {"13", "14", "14", "13"}}, {"0x15", {"13", "14", "15", "15", "13"}}};
     for (const auto &[refused, wire] : cases) {
         SCOPED_TRACE(refused);
         sim->control("clear 1");
@@ -116,6 +117,10 @@ TEST_F(SimulatedChargerTest, RefusedCommandEndsTheTreatmentWithFehler)
         EXPECT_EQ(make_tuple(Fehler, Folgt), make_tuple(StepRow(id, 1).State, StepRow(id, 2).State));
         EXPECT_TRUE(SamplesOf(id).empty());
         EXPECT_EQ(CommandsSince(*sim, from), wire);
+        // The message names the refusal, the command and the terminal.
+        const QString fault = FaultText(service->LastFault(), service->Terminal());
+        EXPECT_TRUE(fault.startsWith(QStringLiteral("Ohmrida an COM1 hat den Befehl ")) && fault.contains("abgelehnt"))
+            << fault.toStdString();
         Stop(service);
         EXPECT_EQ(Fehler, StepRow(id, 1).State) << "closing an ended treatment writes nothing";
     }

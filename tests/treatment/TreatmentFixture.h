@@ -19,6 +19,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <tuple>
 
@@ -82,6 +83,10 @@ protected:
 
     void TearDown() override
     {
+        if (savedSpeed_)
+            qputenv("BRASKON_DEVICE_SPEED", *savedSpeed_);
+        else if (chargerSpeedSet_)
+            qunsetenv("BRASKON_DEVICE_SPEED");
         manager_.reset();
         terminals_.reset();
         chargers_.clear();
@@ -92,8 +97,15 @@ protected:
     }
 
     // A scripted charger on COM<n>, its terminals filed in the terminal manager.
+    // Its counters move as the test sets them, however little time passes.
     ScriptedCharger &AttachCharger(int portNumber, uint8_t deviceType)
     {
+        if (!chargerSpeedSet_) {
+            chargerSpeedSet_ = true;
+            if (qEnvironmentVariableIsSet("BRASKON_DEVICE_SPEED"))
+                savedSpeed_ = qgetenv("BRASKON_DEVICE_SPEED");
+            qputenv("BRASKON_DEVICE_SPEED", "1000000000");
+        }
         chargers_.push_back(std::make_unique<ScriptedCharger>(portNumber, deviceType));
         terminals_->ScanPort(terminals_->Port(portNumber));
         chargers_.back()->ClearMessages();
@@ -228,6 +240,8 @@ protected:
     std::unique_ptr<TServiceManager> manager_;
     std::vector<std::unique_ptr<ScriptedCharger>> chargers_;
     RecordingPages pages_;
+    bool chargerSpeedSet_ = false;
+    std::optional<QByteArray> savedSpeed_;
 };
 
 } // namespace TreatmentTest

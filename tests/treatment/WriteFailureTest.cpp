@@ -49,13 +49,13 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
     Service *service = StartStandard(3, 500, 200);
     const int id = service->ID();
     RecordingControlWindow *window = pages_.Window(0);
-    charger.SetStatus(0, Discharging(60, 10, 1200));
+    charger.SetStatus(0, Discharging(60, 3, 1200));
     ASSERT_EQ(service, Tick());
 
     auto lock = std::make_unique<SimTest::SqliteLock>(database_->DatabaseFile());
     window->calls.clear();
     std::vector<long> took;
-    for (const ChannelStatus &status : {Discharging(120, 20, 1190), Charging(5, 1, 1300), Charging(65, 9, 1310)}) {
+    for (const ChannelStatus &status : {Discharging(120, 6, 1190), Charging(5, 1, 1300), Charging(65, 9, 1310)}) {
         charger.SetStatus(0, status);
         took.push_back(TimedTick());
     }
@@ -95,7 +95,7 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
     const std::vector<std::tuple<int, int, int, int>> all = {
         {1, 60, 1200, 200}, {1, 120, 1190, 200}, {2, 125, 1300, 500}, {2, 185, 1310, 500}};
     EXPECT_EQ(all, Stored(id));
-    EXPECT_EQ(make_tuple(OK, 120, 20), Step(id, 1));
+    EXPECT_EQ(make_tuple(OK, 120, 6), Step(id, 1));
     EXPECT_EQ(make_tuple(OK, 65, 9), Step(id, 2));
     EXPECT_TRUE(database_->RunningTreatments().isEmpty());
     ASSERT_FALSE(window->writeStatuses.empty());
@@ -111,18 +111,18 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
 TEST_F(WriteFailureTest, StopDuringTheOutageStopsTheChargerAndWritesLater)
 {
     ScriptedCharger &charger = AttachCharger(1, 1);
-    AttachCharger(2, 1).SetStatus(0, Discharging(60, 10, 1200));
+    AttachCharger(2, 1).SetStatus(0, Discharging(60, 3, 1200));
     Service *service = StartStandard(3, 500, 200);
     Service *other = StartStandard(3, 500, 200, "Ohmrida an COM2");
     const int id = service->ID(), otherID = other->ID();
-    charger.SetStatus(0, Discharging(60, 10, 1200));
+    charger.SetStatus(0, Discharging(60, 3, 1200));
     Tick();
     Tick();
     EXPECT_NO_THROW(Stop(other));
-    EXPECT_EQ(make_tuple(Abgebrochen, 60, 10), Step(otherID, 1));
+    EXPECT_EQ(make_tuple(Abgebrochen, 60, 3), Step(otherID, 1));
 
     auto lock = std::make_unique<SimTest::SqliteLock>(database_->DatabaseFile());
-    charger.SetStatus(0, Discharging(90, 15, 1195));
+    charger.SetStatus(0, Discharging(90, 5, 1195));
     Tick();
     charger.ClearMessages();
     try {
@@ -142,7 +142,7 @@ TEST_F(WriteFailureTest, StopDuringTheOutageStopsTheChargerAndWritesLater)
     Tick();
     EXPECT_FALSE(manager_->HasUnwritten());
     EXPECT_EQ((std::vector<std::tuple<int, int, int, int>>{{1, 60, 1200, 200}, {1, 90, 1195, 200}}), Stored(id));
-    EXPECT_EQ(make_tuple(Abgebrochen, 90, 15), Step(id, 1));
+    EXPECT_EQ(make_tuple(Abgebrochen, 90, 5), Step(id, 1));
     EXPECT_EQ(make_tuple(Folgt, 0, 0), Step(id, 2));
     EXPECT_TRUE(database_->RunningTreatments().isEmpty());
     EXPECT_EQ(1u, charger.Messages().size()) << "nothing more is sent for a stopped treatment";

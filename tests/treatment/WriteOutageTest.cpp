@@ -15,6 +15,7 @@ TEST_F(WriteOutageTest, LockLongerThanTheBusyTimeOutLosesNothingAndStepsEndAsThe
 {
     SimTest::SimulatorProcess sim({"--port", "1=lumo", "--speed", "100", "--soc", "60"});
     sim.start();
+    sim.allowSpeed(3000);   // the recorder runs on through the speed-ups below
     QProcess recorder;
     StartCli(recorder, Program3());
     QString output;
