@@ -189,18 +189,35 @@ Reply Terminal::commandOnce(const uint8_t *message, size_t length)
 
 Reply Terminal::command(const uint8_t *message, size_t length)
 {
-    Reply first = commandOnce(message, length);
-    if (first.kind != Reply::Refused && first.kind != Reply::Unintelligible)
-        return first;
     // A refusal or a garbled acknowledgement is asked again: one flipped byte
-    // on the line must neither refuse a command nor pass for an answer. The
-    // command is repeated as it was, which a device that did take it takes
-    // again without harm.
-    Reply second = commandOnce(message, length);
-    second.bytes.insert(second.bytes.begin(), first.bytes.begin(), first.bytes.end());
-    if (second.problem.empty())
-        second.problem = first.problem;
-    return second;
+    // on the line must neither refuse a command nor pass for an answer. A
+    // refusal counts when the same code comes twice; an acceptance or silence
+    // at once. The command is repeated as it was, which a device that did
+    // take it takes again without harm.
+    Reply reply;
+    std::vector<uint8_t> bytes;
+    int refusedWith = -1;
+    for (int attempt = 0; attempt < MaxCommandAttempts; ++attempt) {
+        const std::string problem = reply.problem;
+        reply = commandOnce(message, length);
+        bytes.insert(bytes.end(), reply.bytes.begin(), reply.bytes.end());
+        reply.bytes = bytes;
+        if (reply.problem.empty())
+            reply.problem = problem;
+        if (reply.kind == Reply::Ok || reply.kind == Reply::NoAnswer)
+            return reply;
+        if (reply.kind == Reply::Refused) {
+            const int code = bytes.back();
+            if (code == refusedWith)
+                return reply;
+            refusedWith = code;
+        }
+    }
+    // No refusal came twice alike: what the device meant is unknown.
+    reply.kind = Reply::Unintelligible;
+    if (reply.problem.empty())
+        reply.problem = "Ablehnung nicht best\xC3\xA4tigt";
+    return reply;
 }
 
 Reply Terminal::SendCommand(uint8_t code)

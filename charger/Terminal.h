@@ -83,11 +83,13 @@ public:
     uint8_t Address() const { return address_; }
 
     // Sends code|Address and reads the 2-byte acknowledgement; the port must be
-    // open. A refusal or an unintelligible acknowledgement is asked again once
-    // (a flipped byte must not refuse a command); the second answer decides.
-    // Silence and unintelligible answers are not refusals: the chargers do not
-    // always acknowledge, and the next status read tells.
+    // open. A refusal or an unintelligible acknowledgement is asked again (a
+    // flipped byte must not refuse a command), up to MaxCommandAttempts times:
+    // Refused needs the same refusal twice. Silence and unintelligible answers
+    // are not refusals: the chargers do not always acknowledge, and the next
+    // status read tells.
     Reply SendCommand(uint8_t code);
+    static constexpr int MaxCommandAttempts = 3;
 
     // Loads, starts and stops as SendCommand does; whether the command went
     // out at all (the port could be opened, also after waiting for another

@@ -202,9 +202,10 @@ TEST(TerminalTest, VarnStartSendsTheAlternativeWhenTheThirdCommandIsRefused)
 
 TEST(TerminalTest, CommandAcceptanceRules)
 {
-    // The answers to 0x13 | 0x40 in turn, what they come to, and how often
-    // the command went out: a refusal or a garbled acknowledgement is asked
-    // again, and the second answer decides.
+    // The answers to 0x13 | 0x40 in turn (the last one repeated), what they
+    // come to, and how often the command went out: a refusal or a garbled
+    // acknowledgement is asked again, up to three times; a refusal counts
+    // when it comes twice alike.
     struct Case {
         std::vector<Bytes> answers;
         Ohmrida::Reply::Kind kind;
@@ -214,7 +215,8 @@ TEST(TerminalTest, CommandAcceptanceRules)
         {{{0x53, 0x00}}, Ohmrida::Reply::Ok, 1},
         {{{0x53, 0x01}, {0x53, 0x01}}, Ohmrida::Reply::Refused, 2},
         {{{0x53, 0x01}, {0x53, 0x00}}, Ohmrida::Reply::Ok, 2},          // a flipped result code
-        {{{0x13, 0x00}, {0x13, 0x00}}, Ohmrida::Reply::Unintelligible, 2},   // echo without the address bits
+        {{{0x13, 0x00}}, Ohmrida::Reply::Unintelligible, 3},   // echo without the address bits
+        {{{0x53, 0x01}, {0x53, 0x02}}, Ohmrida::Reply::Refused, 3},      // a garbled code, then twice the same
         {{{0x53}, {0x53, 0x00}}, Ohmrida::Reply::Ok, 2},                // one byte lost
         {{{}}, Ohmrida::Reply::NoAnswer, 1},
     };
