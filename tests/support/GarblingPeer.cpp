@@ -101,14 +101,14 @@ GarblingPeer::Bytes GarblingPeer::garble(const Bytes &truth)
     Bytes sent = truth;
     const int kind = std::uniform_int_distribution<int>(0, 19)(random_);
     const size_t at = std::uniform_int_distribution<size_t>(0, sent.size() - 1)(random_);
-    if (kind < 12) {
+    if (kind < 13) {
         // Noise on the line: one bit the other way.
         sent[at] ^= static_cast<uint8_t>(1u << std::uniform_int_distribution<int>(0, 7)(random_));
-    } else if (kind < 17) {
+    } else if (kind < 19) {
         // A byte that is something else altogether; never the same.
         sent[at] ^= static_cast<uint8_t>(std::uniform_int_distribution<int>(1, 255)(random_));
     } else {
-        // Bytes lost at the end.
+        // Bytes lost at the end (rarer: each costs the program a read time-out).
         sent.resize(sent.size() - std::min(sent.size(), size_t(1 + at % 3)));
     }
     return sent;
