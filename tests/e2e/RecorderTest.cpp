@@ -189,3 +189,62 @@ TEST_F(Recorder, EndCommandOfTheCommandLineRunsWithTheFacts)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "abgebrochen\n");
 }
+
+// The question's other two answers: "ask again" sends nothing and leaves the
+// treatment interrupted; at the next start "stop the charger" stops it on the
+// wire and closes the record at its last stored sample.
+TEST_F(Recorder, InterruptedTreatmentAskedAgainLaterThenStopped)
+{
+    SimTest::SimulatorProcess simulator({"--port", "1=lumo", "--speed", "100", "--soc", "40"});
+    simulator.start();
+    Cli({"run", "--battery", "1", "--terminal", "Lumo an COM1", "--program", "3", "--charge", "30", "--discharge",
+         "30", "--tick-ms", "50"},
+        " mAh  Entladen", 3);
+    KillCli();
+    for (const QMessageBox::StandardButton choice : {QMessageBox::Cancel, QMessageBox::No}) {
+        SCOPED_TRACE(int(choice));
+        const size_t mark = simulator.trace().size();
+        QStringList buttons;
+        QString told;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            if (!box->text().endsWith("Fortsetzen?")) {
+                told = box->text();
+                box->button(QMessageBox::Ok)->click();
+                return;
+            }
+            for (QAbstractButton* button : box->buttons())
+                buttons << button->text();
+            box->button(choice)->click();
+        });
+        answer.start(20);
+        TBraskon program(database, (dir.path() + QStringLiteral("/log.txt")).toStdString());
+        program.MainForm().show();
+        ASSERT_TRUE(WaitFor([&] { return !buttons.isEmpty(); }, 20000));
+        buttons.sort();   // in the order of the platform's style
+        EXPECT_EQ(QStringList({QStringLiteral("Beim n\u00e4chsten Start fragen"), QStringLiteral("Fortsetzen"),
+                               QStringLiteral("Ladeger\u00e4t stoppen und abschlie\u00dfen")}),
+                  buttons)
+            << buttons.join('|').toStdString();
+        TBRASKDataModule& db = program.DataModule();
+        if (choice == QMessageBox::Cancel) {
+            // Nothing asked or sent, nothing closed.
+            QCoreApplication::processEvents();
+            EXPECT_EQ(mark, simulator.trace().size());
+            EXPECT_TRUE(db.StateOf(1) == TBRASKDataModule::RecordingState::Interrupted);
+            continue;
+        }
+        ASSERT_TRUE(WaitFor([&] { return !told.isEmpty(); }, 20000));
+        EXPECT_TRUE(told.contains("Das Ladeger\u00e4t ist gestoppt")) << told.toStdString();
+        EXPECT_GE(simulator.waitForTrace("COM1 rx 13 tx 13 00", std::chrono::seconds(0), mark), 0);
+        EXPECT_TRUE(db.StateOf(1) == TBRASKDataModule::RecordingState::Ended);
+        StepRecord first{1, 1};
+        ASSERT_TRUE(db.GetSubService(first));
+        Sample last;
+        ASSERT_TRUE(db.LastSample(1, last));
+        EXPECT_EQ(std::make_pair(int(Abgebrochen), last.Time), std::make_pair(int(first.State), first.Duration));
+    }
+}

@@ -117,11 +117,71 @@ TEST_F(RecoveryTest, ChargerNoLongerRunningItClosesTheOpenSteps)
     EXPECT_TRUE(text.contains("nicht mehr aus")) << text.toStdString();
     const StepRecord first = StepRow(1, 1);
     EXPECT_EQ(make_tuple(Abgebrochen, Abgebrochen), make_tuple(first.State, StepRow(1, 2).State));
-    EXPECT_GE(first.Duration, last.Time) << "the last recorded time of the step";
+    EXPECT_EQ(first.Duration, last.Time) << "the step ends at its last stored sample";
     EXPECT_GT(first.Capacity, 0);
     EXPECT_EQ(QStringLiteral("beendet"), ListState(1));
     // Only the status was asked for: nothing loaded, started or stopped.
     EXPECT_EQ(0u, sim_.trace().back().find("COM1 rx 12")) << sim_.trace().back();
+}
+
+// The charger was restarted with the same program while nobody recorded: its
+// counters began again, and a resume must not append the new run to the old
+// record. The restart is done on the wire, as a user at the device would.
+TEST_F(RecoveryTest, RestartedChargerIsClosedNotAppended)
+{
+    QProcess recorder;
+    StartCli(recorder, Program3());
+    WaitForPolls(recorder, 6);
+    KillHard(recorder);
+    const std::vector<Sample> before = SamplesOf(1);
+    {
+        Ohmrida::AsynchSerialInterface port(1);
+        Ohmrida::Terminal lumo("Lumo an COM1", &port, Ohmrida::DeviceLumo, 0);
+        ASSERT_TRUE(lumo.Stop().Accepted());
+        ASSERT_TRUE(lumo.SendProgram({3, 1, 4, 1800, 500, 500}).Accepted());
+        ASSERT_TRUE(lumo.Start().Accepted());
+    }
+    const size_t mark = sim_.trace().size();
+    const auto [code, text] = Cli({"run", "--resume", "1"});
+    EXPECT_EQ(1, code);
+    EXPECT_TRUE(text.contains("wurde neu gestartet")) << text.toStdString();
+    EXPECT_EQ(before.size(), SamplesOf(1).size()) << "nothing appended";
+    const StepRecord first = StepRow(1, 1);
+    EXPECT_EQ(make_tuple(Abgebrochen, before.back().Time), make_tuple(first.State, first.Duration));
+    EXPECT_EQ(Abgebrochen, StepRow(1, 2).State);
+    EXPECT_EQ(QStringLiteral("beendet"), ListState(1));
+    // The charger was only searched and asked; it runs on (the user was told).
+    const std::vector<std::string> trace = sim_.trace();
+    for (size_t i = mark; i < trace.size(); ++i) {
+        const std::string command = trace[i].substr(8, 2);
+        EXPECT_TRUE(command == "16" || command == "11" || command == "21" || command == "12") << trace[i];
+    }
+}
+
+// "Stop the charger": the stop goes to the channel that still runs the
+// treatment, and the record ends at its last stored sample.
+TEST_F(RecoveryTest, StopAnswerStopsTheChargerAndClosesTheRecord)
+{
+    QProcess recorder;
+    StartCli(recorder, Program3());
+    WaitForPolls(recorder, 6);
+    KillHard(recorder);
+    const Sample last = SamplesOf(1).back();
+    const size_t mark = sim_.trace().size();
+    const auto [code, text] = Cli({"run", "--resume", "1", "--stop"});
+    EXPECT_EQ(0, code) << text.toStdString();
+    EXPECT_TRUE(text.contains("Das Ladeger\u00e4t ist gestoppt")) << text.toStdString();
+    EXPECT_GE(sim_.waitForTrace("COM1 rx 13 tx 13 00", std::chrono::seconds(0), mark), 0) << "the stop on the wire";
+    const StepRecord first = StepRow(1, 1);
+    EXPECT_EQ(make_tuple(Abgebrochen, last.Time), make_tuple(first.State, first.Duration));
+    EXPECT_EQ(QStringLiteral("beendet"), ListState(1));
+    EXPECT_TRUE(database_->RunningTreatments().isEmpty());
+    // The channel is idle now: a status read says so.
+    Ohmrida::AsynchSerialInterface port(1);
+    Ohmrida::StatusValues values;
+    Ohmrida::ProgramSettings settings;
+    ASSERT_TRUE(Ohmrida::Terminal("Lumo an COM1", &port, Ohmrida::DeviceLumo, 0).ReadStatus(values, settings).Accepted());
+    EXPECT_EQ(0, values.modeFlags);
 }
 
 TEST_F(RecoveryTest, SecondRecorderIsRefusedWhileRecording)
