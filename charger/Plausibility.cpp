@@ -56,9 +56,7 @@ std::string CheckStatus(const StatusValues &values, const ProgramSettings &echoe
 {
     if (values.modeFlags > 0x02)
         return format("Betriebsart %lld ist weder Laden noch Entladen noch Ruhe", values.modeFlags);
-    if (echoed.program != sent.program || echoed.batteryType != sent.batteryType || echoed.cells != sent.cells
-        || echoed.capacity != sent.capacity || echoed.dischargeCurrent != sent.dischargeCurrent
-        || echoed.chargeCurrent != sent.chargeCurrent)
+    if (echoed != sent)
         return format("gemeldetes Programm %lld (Typ %lld, %lld Zellen, ...) ist nicht das geladene", echoed.program,
                       echoed.batteryType, echoed.cells);
     if (!runsFunction(sent.program, values.modeFlags))

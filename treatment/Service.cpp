@@ -469,20 +469,37 @@ void Service::keepProgress(int function, const Ohmrida::Plausible::Progress &pro
     progressTimed_ = timed;
 }
 
-std::string Service::checkReading(const Ohmrida::StatusValues &values, const Ohmrida::ProgramSettings &echoed,
-                                  std::chrono::steady_clock::time_point at) const
+std::string Service::checkProgress(const Ohmrida::StatusValues &values, std::chrono::steady_clock::time_point at,
+                                   const Reading *from) const
 {
-    std::string problem = Ohmrida::Plausible::CheckStatus(values, echoed, LoadedSettings(), terminal_->DeviceType());
     const int function = FlagsToFunction(values.modeFlags);
-    if (!problem.empty() || function == Warten)
-        return problem;
-    // Another function than at the last reading began after it, from 0.
-    const Ohmrida::Plausible::Progress last =
-        function == progressFunction_ ? progress_ : Ohmrida::Plausible::Progress{};
-    const double elapsed =
-        progressTimed_ ? std::chrono::duration<double>(at - progressAt_).count() : -1.0;
-    const int current = function == Entladen ? LoadedSettings().dischargeCurrent : LoadedSettings().chargeCurrent;
+    if (function == Warten)
+        return {};
+    // Another function than at the reference began after it, from 0.
+    Ohmrida::Plausible::Progress last;
+    double elapsed = -1;
+    if (from) {
+        if (FlagsToFunction(from->Values.modeFlags) == function)
+            last = {from->Values.time, from->Values.capacity};
+        elapsed = std::chrono::duration<double>(at - from->At).count();
+    } else {
+        if (function == progressFunction_)
+            last = progress_;
+        if (progressTimed_)
+            elapsed = std::chrono::duration<double>(at - progressAt_).count();
+    }
+    const Ohmrida::ProgramSettings loaded = LoadedSettings();
+    const int current = function == Entladen ? loaded.dischargeCurrent : loaded.chargeCurrent;
     return Ohmrida::Plausible::CheckProgress(last, {values.time, values.capacity}, current, elapsed, DeviceSpeed());
+}
+
+void Service::reject(const Ohmrida::Reply &reply)
+{
+    fault_ = reply;
+    if (reply.kind == Ohmrida::Reply::NoAnswer)
+        return;
+    ++rejectedAnswers_;
+    logRejected(reply);
 }
 
 std::optional<Service::Reading> Service::readOnce()
@@ -492,16 +509,14 @@ std::optional<Service::Reading> Service::readOnce()
     Ohmrida::Reply reply = terminal_->ReadStatus(reading.Values, echoed);
     reading.At = std::chrono::steady_clock::now();
     if (reply.kind == Ohmrida::Reply::Ok) {
-        reply.problem = checkReading(reading.Values, echoed, reading.At);
-        if (reply.problem.empty())
+        reply.problem = Ohmrida::Plausible::CheckStatus(reading.Values, echoed, LoadedSettings(), terminal_->DeviceType());
+        if (reply.problem.empty()) {
+            reading.Disputed = checkProgress(reading.Values, reading.At, nullptr);
             return reading;
+        }
         reply.kind = Ohmrida::Reply::Unintelligible;
     }
-    fault_ = reply;
-    if (reply.kind != Ohmrida::Reply::NoAnswer) {
-        ++rejectedAnswers_;
-        logRejected(reply);
-    }
+    reject(reply);
     return std::nullopt;
 }
 
@@ -517,12 +532,15 @@ bool Service::endsStep(const Ohmrida::StatusValues &values) const
 
 std::optional<Service::Reading> Service::readPlausible()
 {
+    const auto garbled = [this](const char *why) {
+        return Ohmrida::Reply{Ohmrida::Reply::Unintelligible,
+                              static_cast<uint8_t>(Ohmrida::CmdStatusA | terminal_->Address()), {}, why};
+    };
     std::optional<Reading> unconfirmed;
+    std::optional<Reading> disputed;
     const auto dropUnconfirmed = [&] {
-        if (!unconfirmed)
-            return;
-        ++rejectedAnswers_;
-        logRejected(Ohmrida::Reply{Ohmrida::Reply::Unintelligible, 0, {}, "Schrittende nicht best\xC3\xA4tigt"});
+        if (unconfirmed)
+            reject(garbled("Schrittende nicht best\xC3\xA4tigt"));
         unconfirmed.reset();
     };
     for (int read = 0; read < MaxStatusReads; ++read) {
@@ -532,6 +550,27 @@ std::optional<Service::Reading> Service::readPlausible()
             if (fault_.kind == Ohmrida::Reply::NoAnswer)
                 break;
             continue;
+        }
+        if (!reading->Disputed.empty()) {
+            // Two answers in a row that carry on from each other and lie
+            // ahead of the last reading, only too far: that reading was a
+            // garbled one that looked plausible (a capacity flipped low), and
+            // these are the charger's counters. Counters behind the last
+            // reading are never taken: a stored step's time and capacity do
+            // not run backwards; they catch up within the pace allowed.
+            const Ohmrida::StatusValues &v = reading->Values;
+            const bool ahead = FlagsToFunction(v.modeFlags) != progressFunction_
+                               || (v.time >= progress_.Time && v.capacity >= progress_.Capacity);
+            const bool confirmed =
+                ahead && disputed && checkProgress(reading->Values, reading->At, &*disputed).empty();
+            disputed = reading;
+            if (!confirmed) {
+                Ohmrida::Reply reply = garbled("");
+                reply.problem = reading->Disputed;
+                reject(reply);
+                continue;
+            }
+            reading->Disputed.clear();
         }
         const Ohmrida::StatusValues &v = reading->Values;
         if (!endsStep(v)) {
@@ -546,9 +585,7 @@ std::optional<Service::Reading> Service::readPlausible()
         unconfirmed = reading;
     }
     if (unconfirmed && fault_.kind == Ohmrida::Reply::Ok)
-        fault_ = Ohmrida::Reply{Ohmrida::Reply::Unintelligible,
-                                static_cast<uint8_t>(Ohmrida::CmdStatusA | terminal_->Address()), {},
-                                "Schrittende nicht best\xC3\xA4tigt"};
+        fault_ = garbled("Schrittende nicht best\xC3\xA4tigt");
     dropUnconfirmed();
     return std::nullopt;
 }

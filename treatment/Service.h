@@ -210,14 +210,19 @@ private:
     struct Reading {
         Ohmrida::StatusValues Values;
         std::chrono::steady_clock::time_point At;
+        std::string Disputed;   // why it does not carry on from the last reading; empty when it does
     };
     // Reads until a reading is found (a step end confirmed by a second one)
     // or the reads of this poll are used up; nullopt then, with fault_ set.
     std::optional<Reading> readPlausible();
-    // One status read and its checks; nullopt (fault_ set, logged, counted) when it fails.
+    // One status read and its checks of the answer itself; nullopt (fault_
+    // set, logged, counted) when it fails them.
     std::optional<Reading> readOnce();
-    std::string checkReading(const Ohmrida::StatusValues &values, const Ohmrida::ProgramSettings &echoed,
-                             std::chrono::steady_clock::time_point at) const;
+    // Why the counters do not carry on from `from` (the last reading's
+    // counters and moment when nullptr); empty when they do.
+    std::string checkProgress(const Ohmrida::StatusValues &values, std::chrono::steady_clock::time_point at,
+                              const Reading *from) const;
+    void reject(const Ohmrida::Reply &reply);
     // Whether the reading ends the step: an error, another function, a time limit.
     bool endsStep(const Ohmrida::StatusValues &values) const;
     // The counters from here on start from the reading (or from 0 for a new step).

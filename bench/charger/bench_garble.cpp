@@ -3,7 +3,8 @@
 // of them: how many the line garbled, how many the program turned down, how
 // many garbled readings it took (harmless ones: unused bytes, or within
 // every bound), and whether any stored sample or step result lies outside the
-// bounds or any step ended other than as the charger did.
+// bounds or any step ended other than as the charger did. Then the Kestrix is
+// read out through the same kind of line.
 //
 //   bench_garble [ANSWERS [SHARE [SEED]]]   defaults: 5000 answers, 0.15, 2203
 
@@ -14,12 +15,18 @@
 #include "charger/Plausibility.h"
 #include "charger/TerminalManager.h"
 #include "database/RecordStore.h"
+#include "treatment/KestrixReadout.h"
+#include "treatment/PortSearch.h"
 #include "treatment/Serviceman.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <chrono>
+#include <fstream>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -45,7 +52,12 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_garble: no temporary directory\n");
         return 1;
     }
-    SimTest::SimulatorProcess sim({"--port", "1=lumo", "--speed", "60", "--soc", "60"});
+    const int loggerValues = std::max(2, answers / 2);
+    SimTest::SimulatorProcess sim({"--port", "1=lumo", "--port", "2=kestrix", "--speed", "60", "--soc", "60",
+                                   "--kestrix",
+                                   "program=3 type=1 cells=4 capacity=1000 discharge=500 charge=300 intervals=60/30 "
+                                   "counts=" + std::to_string(loggerValues / 2) + "/"
+                                       + std::to_string(loggerValues - loggerValues / 2)});
     sim.start();
     sim.control("set-capacity 1 60");
     RecordStore data(dir.path());
@@ -113,7 +125,57 @@ int main(int argc, char **argv)
     std::printf("  samples outside the bounds           %6d\n", figures.samplesOutOfBounds);
     std::printf("  step results outside the bounds      %6d\n", figures.stepResultsOutOfBounds);
     std::printf("  steps not ended as the charger did   %6d\n", figures.stepsNotOK);
+    // Why answers were turned down, from the log's lines "address ? why bytes".
+    manager.FlushLog();
+    std::map<std::string, int> reasons;
+    std::ifstream log(dir.filePath(QStringLiteral("log.txt")).toStdString());
+    for (std::string line; std::getline(log, line);) {
+        const size_t mark = line.find("\t?\t");
+        if (mark == std::string::npos)
+            continue;
+        std::string why = line.substr(mark + 3, line.find('\t', mark + 3) - mark - 3);
+        // The words up to the first number name the check.
+        why = why.substr(0, why.find_first_of("0123456789"));
+        ++reasons[why];
+    }
+    for (const auto &[why, count] : reasons)
+        std::printf("    %6d  %s\n", count, why.c_str());
     const bool sound = figures.samplesOutOfBounds == 0 && figures.stepResultsOutOfBounds == 0 && figures.stepsNotOK == 0;
-    std::printf("  %s\n", sound ? "every record plausible" : "IMPLAUSIBLE RECORDS");
-    return sound ? 0 : 1;
+
+    // The logger, through a line of its own.
+    SimTest::GarblingPeer loggerLine(2, sim.portPath(2), share, seed + 1);
+    TPortSearch search(terminals);
+    const TKestrixReadout::StopFlag stop = std::make_shared<std::atomic<bool>>(false);
+    TKestrixReadout readout(data, search, terminals, stop);
+    QEventLoop loop;
+    LoggerOutcome outcome;
+    QString failure;
+    QObject::connect(&readout, &TKestrixReadout::ShowInfo, [&](int message, const QString &text) {
+        // No one reads a failure's message here: it ends the readout.
+        if (message == TKestrixReadout::MsgInitializing)
+            return;
+        failure = text;
+        stop->store(true);
+        readout.CheckStop();
+    });
+    QObject::connect(&readout, &TKestrixReadout::Finished, [&](const LoggerOutcome &end) {
+        outcome = end;
+        loop.quit();
+    });
+    readout.Start(battery);
+    loop.exec();
+    int stored = 0, outOfBounds = 0;
+    for (const Sample &sample : data.Samples(outcome.ServiceID)) {
+        ++stored;
+        outOfBounds += sample.Voltage < 0 || sample.Voltage > maxVoltage;
+    }
+    const SimTest::LineCounts loggerCounts = SimTest::CountLine(loggerLine.Log());
+    std::printf("  logger readout: %s\n", failure.isEmpty() ? "complete" : failure.toUtf8().constData());
+    std::printf("  answers from the logger / garbled    %6d / %d\n", loggerCounts.Answers, loggerCounts.Garbled);
+    std::printf("  values read / left out / stored      %6d / %d / %d of %d\n", outcome.Position,
+                int(outcome.Skipped.size()), stored, loggerValues);
+    std::printf("  values outside the bounds            %6d\n", outOfBounds);
+    const bool loggerSound = outOfBounds == 0 && outcome.Maximum == loggerValues;
+    std::printf("  %s\n", sound && loggerSound ? "every record plausible" : "IMPLAUSIBLE RECORDS");
+    return sound && loggerSound ? 0 : 1;
 }

@@ -3,6 +3,8 @@
 
 #include "KestrixFixture.h"
 
+#include "GarblingPeer.h"
+
 #include "database/RecordStore.h"
 
 #include <algorithm>
@@ -156,4 +158,33 @@ TEST_F(KestrixReadout, AFailedValueReadEndsTheReadoutAsFailedAndKeepsWhatWasRead
         EXPECT_EQ(RowOf(Step(service, 3)), Row(Entladen, 500, 0, 0, Abgebrochen));
         EXPECT_EQ(Step(service, 4).Function, -1);
     }
+}
+
+// Through a line that garbles 15 % of the logger's answers: the header is
+// taken only as the logger means it, every stored value is one a four-cell
+// battery can show, at its own time, and the garbled ones are left out and
+// counted.
+TEST_F(KestrixReadout, GarbledLineLeavesOutWhatCannotBeTheLoggers)
+{
+    StartLogger(Phases({121, 61}));
+    SimTest::GarblingPeer line(2, sim->portPath(2), 0.15, 2203);
+    Readout readout(db, search, terminals);
+    readout.Start(Selected(db));
+    ASSERT_TRUE(readout.Finished()) << readout.texts.join(QLatin1Char('\n')).toStdString();
+    const LoggerOutcome &outcome = readout.outcome;
+    EXPECT_EQ(std::make_tuple(outcome.Result, outcome.Message, outcome.Maximum, outcome.Position),
+              std::make_tuple(int(TKestrixReadout::ResultOK), int(TKestrixReadout::MsgInitializing), 182, 182));
+    const std::vector<Sample> samples = Samples(outcome.ServiceID);
+    const int skipped = outcome.Skipped.size();
+    EXPECT_GT(skipped, 5);
+    EXPECT_EQ(samples.size() + skipped, 182u);
+    // A flipped bit of a value may still be a voltage the battery can show;
+    // nothing beyond that passes, and each lands at its own time.
+    for (const Sample &sample : samples) {
+        EXPECT_TRUE(sample.Voltage >= 0 && sample.Voltage <= 8000) << sample.Voltage;
+        EXPECT_EQ(sample.Current, sample.Step == 1 ? 500 : 300);
+        EXPECT_EQ(0, sample.Step == 1 ? sample.Time % 30 : (sample.Time - 3600) % 60);
+    }
+    EXPECT_EQ(RowOf(Step(outcome.ServiceID, 1)), Row(Entladen, 500, 3600, 500, OK));
+    EXPECT_EQ(RowOf(Step(outcome.ServiceID, 2)), Row(Laden, 300, 3600, 300, OK));
 }

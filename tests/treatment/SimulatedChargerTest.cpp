@@ -258,3 +258,40 @@ TEST_F(RunCommandTest, FourProgramsOnTheChannelsOfOneVarnAllStartAndEveryPollIsA
     }
     EXPECT_EQ(services.size(), size_t(channels));
 }
+
+// Each fault is named for what it is, with the terminal and its port: a
+// refused command, an unintelligible answer, no answer.
+TEST_F(RunCommandTest, MessagesNameTheFault)
+{
+    SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "1"});
+    sim.start();
+    const QStringList run = {"run", "--battery", "7", "--terminal", "Ohmrida an COM1", "--program", "1", "--charge",
+                             "100", "--discharge", "100", "--tick-ms", "50"};
+    sim.control("fault 1 refuse=0x15");
+    const auto [code, refused] = Cli(run);
+    EXPECT_EQ(1, code);
+    EXPECT_TRUE(refused.contains("Ohmrida an COM1 hat den Befehl Start (0x15) abgelehnt (Antwort 15 01 15 01)"))
+        << refused.toStdString();
+    EXPECT_FALSE(refused.contains("keine Antwort")) << refused.toStdString();
+
+    sim.control("clear 1");
+    QProcess cli;
+    StartCli(cli, run);
+    QString output;
+    const std::vector<std::pair<std::string, QString>> faults = {
+        {"fault 1 wrong-echo",
+         QStringLiteral("unverst\u00e4ndliche Antwort von Ohmrida an COM1 auf Status (0x11): Antwort beginnt mit ")},
+        {"fault 1 silent",
+         QStringLiteral("keine Antwort von Ohmrida an COM1 (%1)").arg(QString::fromStdString(sim.portPath(1)))}};
+    for (const auto &[fault, expected] : faults) {
+        ASSERT_TRUE(ReadUntil(cli, output, [](const QString &out) { return out.contains(" mAh  Laden"); }))
+            << output.toStdString();
+        sim.control(fault);
+        ASSERT_TRUE(ReadUntil(cli, output, [&](const QString &out) { return out.contains(expected); }))
+            << output.toStdString();
+        sim.control("clear 1");
+        output.clear();
+    }
+    ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+}
