@@ -141,6 +141,8 @@ int dbCommand(const QStringList &args, Cli::Context &context)
             context.out << QStringLiteral("%1 %2 %3\n").arg(table, -10).arg(there, 10).arg(here, 10);
         }
         context.out << source.filePath() << " -> " << target.filePath() << Qt::endl;
+        if (!same)
+            context.err << "braskon-cli db copy: Quelle und Ziel haben nicht gleich viele Zeilen (siehe oben)" << Qt::endl;
         return same ? 0 : 1;
     } catch (const DatabaseError &error) {
         context.err << "braskon-cli db copy: " << error.message() << Qt::endl;

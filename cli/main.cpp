@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 
 namespace {
 
@@ -150,7 +151,16 @@ int main(int argc, char *argv[])
                 err << "braskon-cli: " << location.message << Qt::endl;
             context.databaseDir = location.directory;
         }
-        const int status = command.function(args, context);
+        // Whatever a command did not catch ends it with its message, not with
+        // an abort: a damaged database must never take the program down.
+        int status = 1;
+        try {
+            status = command.function(args, context);
+        } catch (const std::exception &error) {
+            err << "braskon-cli " << name << ": " << QString::fromUtf8(error.what()) << Qt::endl;
+        } catch (...) {
+            err << "braskon-cli " << name << ": unbekannter Fehler" << Qt::endl;
+        }
         if (StandardOutputWritten(out))
             return status;
         // A command that failed has said why already.

@@ -20,11 +20,24 @@ QVariant renderStored(const QString &column, const QVariant &stored)
     return stored;
 }
 
-// Keeps a list's views suspended for the duration of a re-read, even when it fails.
+// Keeps a list's views suspended for the duration of a re-read. Release()
+// ends it with the notice the re-read owes its views, which re-reads the
+// lists that follow this one and may fail; a re-read that failed before is
+// ended by the destructor without the notice, which never throws.
 class ControlsDisabled {
 public:
     explicit ControlsDisabled(QueryModel *query) : query_(query) { query_->disableControls(); }
-    ~ControlsDisabled() { query_->enableControls(); }
+    ~ControlsDisabled()
+    {
+        if (query_)
+            query_->enableControls(false);
+    }
+    void Release()
+    {
+        QueryModel *query = query_;
+        query_ = nullptr;
+        query->enableControls();
+    }
     ControlsDisabled(const ControlsDisabled &) = delete;
     ControlsDisabled &operator=(const ControlsDisabled &) = delete;
 
@@ -175,16 +188,17 @@ void TBRASKDataModule::reopen(QueryModel *query, const QString &table, int id)
     ControlsDisabled suspended(query);
     query->close();
     // The table is never user input: one of the three list tables.
-    if (!reader_->Store().exec(QStringLiteral("SELECT 1 FROM %1 LIMIT 1").arg(table)).next())
-        return;
-    query->open();
-    if (id == 0) {
-        query->last();
-        return;
+    if (reader_->Store().exec(QStringLiteral("SELECT 1 FROM %1 LIMIT 1").arg(table)).next()) {
+        query->open();
+        if (id == 0) {
+            query->last();
+        } else {
+            query->first();
+            while (query->currentValue(QStringLiteral("F_ID")).toInt() != id && query->next()) {
+            }
+        }
     }
-    query->first();
-    while (query->currentValue(QStringLiteral("F_ID")).toInt() != id && query->next()) {
-    }
+    suspended.Release();
 }
 
 void TBRASKDataModule::batteriesCurrentChanged()
@@ -321,6 +335,7 @@ void TBRASKDataModule::ReopenSteps()
     ControlsDisabled suspended(subServiceQuery_.get());
     subServiceQuery_->close();
     subServiceQuery_->open();
+    suspended.Release();
 }
 
 void TBRASKDataModule::RefreshLists()
@@ -336,6 +351,7 @@ void TBRASKDataModule::RefreshLists()
         for (int row = 0; row < serviceQuery_->rowCount(); ++row)
             if (serviceQuery_->value(row, QStringLiteral("F_ID")).toInt() == service.toInt())
                 serviceQuery_->setCurrentRow(row);
+        suspended.Release();
     }
     if (step.isValid()) {
         for (int row = 0; row < subServiceQuery_->rowCount(); ++row)

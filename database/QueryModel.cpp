@@ -124,11 +124,12 @@ void QueryModel::disableControls()
     ++disableCount_;
 }
 
-void QueryModel::enableControls()
+void QueryModel::enableControls(bool notify)
 {
     if (disableCount_ > 0 && --disableCount_ == 0 && pendingCurrentNotice_) {
         pendingCurrentNotice_ = false;
-        notifyCurrent();
+        if (notify)
+            notifyCurrent();
     }
 }
 

@@ -64,9 +64,11 @@ public:
     QString displayText(int row, const QString &column) const;
 
     // Suspend and resume the bound views while the owner re-reads: changes made
-    // meanwhile reach the views as one reset and one current-row notice.
+    // meanwhile reach the views as one reset and one current-row notice (its
+    // receivers may re-read their own lists, and fail). A re-read that failed
+    // resumes with `notify` false: the notice is dropped, nothing is thrown.
     void disableControls();
-    void enableControls();
+    void enableControls(bool notify = true);
     bool controlsDisabled() const;
 
     // QAbstractTableModel

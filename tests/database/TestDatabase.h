@@ -57,6 +57,7 @@ inline QVariant QueryOnce(const QString &location, const QString &sql)
 struct CliRun {
     int status;
     QString out, err;
+    bool crashed = false;   // ended by a signal (an abort, say)
 };
 
 // braskon-cli to its end.
@@ -67,7 +68,7 @@ inline CliRun RunCli(const QStringList &args, const QProcessEnvironment &environ
     process.start(QStringLiteral(BRASKON_CLI), args);
     EXPECT_TRUE(process.waitForFinished(60000));
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+            QString::fromUtf8(process.readAllStandardError()), process.exitStatus() == QProcess::CrashExit};
 }
 
 // A fresh database of its own on the test server (BRASKON_TEST_PG, the URL

@@ -2,7 +2,9 @@
 
 #include <QSet>
 
+#include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 using Cli = DatabaseTest;
@@ -318,4 +320,97 @@ TEST_F(Cli, PortsAndHelpSayWhereThingsComeFrom)
     for (const char *file : {"config/braskon/braskon.conf", "state/braskon/log.txt"})
         EXPECT_TRUE(help.contains(home.dir.filePath(file))) << help.toStdString();
     EXPECT_FALSE(help.contains("~/.config") || help.contains("~/.local")) << help.toStdString();
+}
+
+// Every command on damaged copies of a database that holds a treatment: the
+// command's work where the damage lies outside what it reads, else a message
+// of its own and a failure status; never an abort.
+TEST_F(Cli, DamagedFilesNeverAbortACommand)
+{
+    if (onServer())
+        GTEST_SKIP() << "damage of the file";
+    addBattery(1, 4);
+    const int service = addService(1, 3, 2, 400);
+    TBRASKDataModule::RunningTreatment running;
+    running.ServiceID = service;
+    running.Terminal = QStringLiteral("Lumo an COM1");
+    module().RegisterRunning(running);
+    module_.reset();
+    execute("PRAGMA wal_checkpoint(TRUNCATE)");
+    QFile file(this->file());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray intact = file.readAll();
+    file.close();
+    ASSERT_GT(intact.size(), 8 * 4096);
+
+    std::mt19937 random(4711);
+    const auto flips = [&random](QByteArray bytes) {
+        for (int i = 0; i < 20; ++i)
+            bytes[int(random() % unsigned(bytes.size()))] ^= char(1 << (random() % 8));
+        return bytes;
+    };
+    const auto page = [](QByteArray bytes, int number, char fill) {
+        return bytes.replace(number * 4096, 4096, QByteArray(4096, fill));
+    };
+    const int pages = intact.size() / 4096;
+    const std::vector<std::pair<const char *, QByteArray>> files = {
+        {"cut to 40 %", intact.left(intact.size() * 2 / 5)},
+        {"cut in the first page", intact.left(1000)},
+        {"empty", QByteArray()},
+        {"bits flipped", flips(intact)},
+        {"more bits flipped", flips(intact)},
+        {"a page zeroed", page(intact, pages / 2, 0)},
+        {"the last page zeroed", page(intact, pages - 1, 0)},
+        {"a page of garbage", page(intact, pages / 3, '\x5a')},
+        {"the header spoilt", QByteArray(intact).replace(0, 16, "not a database!")},
+        {"the schema page spoilt", page(intact, 0, '\x33')},
+    };
+    // Damage the SQL can make: text where numbers belong, holes, no counters.
+    const std::vector<std::pair<const char *, const char *>> statements = {
+        {"text in numbers", "UPDATE services SET F_Program = 'x', F_Battery = 'y'; UPDATE sub SET F_Step = 'z' || F_Step"},
+        {"holes", "UPDATE sub SET F_Duration = NULL, F_State = NULL, F_Function = NULL; UPDATE samples SET F_Time = NULL"},
+        {"no counters", "DELETE FROM nextid"},
+    };
+    const QString copy = temp_.path() + QStringLiteral("/copy");
+    const std::vector<QStringList> commands = {
+        {"battery", "list"}, {"battery", "add", "--capacity", "1", "--type", "NC", "--cells", "1"},
+        {"battery", "delete", "1"}, {"service", "list"}, {"service", "delete", "1"}, {"export", "label", "1"},
+        {"export", "protocol", "1"}, {"export", "batteries"}, {"export", "services", "1"}, {"export", "steps", "1"},
+        {"export", "samples", "--service", "1"}, {"run", "--resume", "1"}, {"run", "--resume", "1", "--stop"},
+        {"run", "--battery", "1", "--terminal", "Lumo an COM1", "--program", "1", "--charge", "100", "--discharge", "100"},
+        {"logger", "--battery", "1"}, {"db", "copy", dir(), copy}};
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (int n = 1; n <= 9; ++n)   // no charger anywhere: the commands meet only the database
+        environment.insert(QStringLiteral("BRASKON_COM%1").arg(n), QStringLiteral("/nonexistent/com%1").arg(n));
+
+    const auto check = [&](const char *damage, const std::function<void()> &spoil) {
+        for (const QStringList &command : commands) {
+            QDir(dir()).removeRecursively();
+            QDir(copy).removeRecursively();
+            QDir().mkpath(dir());
+            spoil();
+            const CliRun result = RunCli(QStringList{"--database", dir()} + command, environment);
+            const std::string where = std::string(damage) + ": " + command.join(' ').toStdString();
+            EXPECT_FALSE(result.crashed) << where << "\n" << result.err.toStdString();
+            EXPECT_FALSE(result.err.contains("terminate called")) << where;
+            if (result.status != 0) {
+                EXPECT_FALSE(result.err.trimmed().isEmpty()) << where;
+            }
+        }
+    };
+    for (const auto &[damage, bytes] : files)
+        check(damage, [&, bytes = bytes] {
+            QFile spoilt(this->file());
+            ASSERT_TRUE(spoilt.open(QIODevice::WriteOnly));
+            spoilt.write(bytes);
+        });
+    for (const auto &[damage, sql] : statements)
+        check(damage, [&, sql = sql] {
+            QFile intactFile(this->file());
+            ASSERT_TRUE(intactFile.open(QIODevice::WriteOnly));
+            intactFile.write(intact);
+            intactFile.close();
+            for (const QString &statement : QString::fromLatin1(sql).split(QStringLiteral("; ")))
+                execute(statement);
+        });
 }

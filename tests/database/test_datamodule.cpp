@@ -60,6 +60,24 @@ TEST_F(DataModule, ListsSortBothWaysAndByHealth)
     EXPECT_THROW(module().SortList(TBRASKDataModule::List::Services, "F_Battery"), DatabaseError);
 }
 
+// A list that cannot be read after the list it follows moved on (its table
+// spoilt while the program runs): the re-read fails with the database's
+// message, and the lists are usable again afterwards.
+TEST_F(DataModule, AFollowingListThatCannotBeReadFailsWithoutAnAbort)
+{
+    if (onServer())
+        GTEST_SKIP() << "the file's own damage";
+    addBattery(1);
+    addService(1, 3, 2, 1);
+    module().ReopenBatteries(1);
+    execute("ALTER TABLE services RENAME TO spoilt");
+    EXPECT_THROW(module().ReopenBatteries(1), DatabaseError);
+    EXPECT_FALSE(module().BatteryQuery()->controlsDisabled());
+    execute("ALTER TABLE spoilt RENAME TO services");
+    module().ReopenBatteries(1);
+    EXPECT_EQ(1, module().ServiceQuery()->rowCount());
+}
+
 // The proposal passes typed IDs; a kept proposal another program took
 // meanwhile gets the next free ID, and a typed ID in use stores nothing
 // (proposal and typed IDs: Cli.AddListDelete, concurrent adds: Cli.ConcurrentAdds...).
