@@ -380,6 +380,8 @@ private:
                                                   : poll.Fault)
                          << Qt::endl;
         rejected_ = poll.RejectedAnswers;
+        lateSamples_ = poll.LateSamples;
+        lateSteps_ = poll.LateSteps;
         // Step results are printed once they are stored.
         if (poll.Waiting == 0)
             steps_.Print(poll.Steps);
@@ -420,7 +422,12 @@ private:
                     context_.out << rejected_ << " unverst\u00e4ndliche Antworten verworfen (mit ihren Bytes in "
                                  << DataLocation::LogFilePath() << ")" << Qt::endl;
                 const bool ok = AllStepsOK(lastSteps_);
-                context_.out << (ok ? "beendet" : "beendet mit Fehler oder Abbruch") << Qt::endl;
+                context_.out << (ok ? "beendet" : "beendet mit Fehler oder Abbruch");
+                // Rows that waited out an outage are all in, only late.
+                if (lateSamples_ + lateSteps_ > 0)
+                    context_.out << " (" << RecordsText(lateSamples_, lateSteps_)
+                                 << " nach einem Speicherausfall nachgetragen)";
+                context_.out << Qt::endl;
                 finish(ok ? 0 : 1);
                 return;
             }
@@ -478,7 +485,8 @@ private:
     int ticket_ = 0;
     int serviceID_ = 0;
     int signal_ = 0;
-    int rejected_ = 0;   // answers turned down, as the last poll counted them
+    // As the last report counted them: answers turned down, rows written late.
+    int rejected_ = 0, lateSamples_ = 0, lateSteps_ = 0;
     bool ticking_ = false, firstTick_ = true, ended_ = false, endAnnounced_ = false;
     bool stopping_ = false, stopped_ = false, retrying_ = false;
     QString stopFailure_;

@@ -586,6 +586,22 @@ void RecordStore::InTransaction(const std::function<void()> &work, int busyWaitM
     InTransaction(work);
 }
 
+bool RecordStore::CompactJournal(int busyWaitMs)
+{
+    try {
+        const BusyWait wait(*store_, busyWaitMs);
+        return store_->truncateJournal();
+    } catch (const DatabaseError &) {
+        // Locked or still short of space: the next write round tries again.
+        return false;
+    }
+}
+
+qint64 RecordStore::JournalSize() const
+{
+    return store_->journalSize();
+}
+
 void RecordStore::refuseWhileRecorded(const QVector<int> &serviceIDs, const QString &what)
 {
     if (!hasRunningTable())

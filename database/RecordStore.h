@@ -149,6 +149,12 @@ public:
     // time-out) for a lock another program holds; DatabaseBusyError when the
     // lock is not released in time.
     void InTransaction(const std::function<void()> &work, int busyWaitMs);
+    // Empties the write-ahead log of the file into the file itself, waiting
+    // at most busyWaitMs for readers; false when it could not (tried again
+    // later). Nothing to do on a server.
+    bool CompactJournal(int busyWaitMs);
+    // Bytes of the write-ahead log (0 on a server).
+    qint64 JournalSize() const;
 
     // The sampling thresholds of the recorder, in memory only.
     int MinDeltaU() const { return minDeltaU_; }

@@ -128,6 +128,7 @@ bool isLockTimeout(const QSqlError &error)
 }
 
 constexpr int ValidationBusyTimeoutMs = 2000;
+constexpr qint64 JournalSizeLimit = 4 * 1024 * 1024;
 constexpr int BusyTimeoutMs = 10000;
 
 // How a connection reaches the file. A read-only file in a folder where no
@@ -559,6 +560,10 @@ QString SqlStore::openConnection(QThread *thread)
         if (!server_ && !readOnly_) {
             run(db, QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("Datenbank einrichten"));
             run(db, QStringLiteral("PRAGMA synchronous=FULL"), QStringLiteral("Datenbank einrichten"));
+            // A log that a long run of writes let grow is cut back to this
+            // whenever a checkpoint has emptied it, instead of keeping the space.
+            run(db, QStringLiteral("PRAGMA journal_size_limit=%1").arg(JournalSizeLimit),
+                QStringLiteral("Datenbank einrichten"));
         }
         // A server waits for locks without end unless told otherwise; the
         // same busy time-out as a file.
@@ -722,6 +727,20 @@ SqlStore::Snapshot::~Snapshot()
 {
     QSqlQuery end(store_.connection());
     end.exec(QStringLiteral("COMMIT"));
+}
+
+bool SqlStore::truncateJournal()
+{
+    if (server_ || readOnly_)
+        return true;
+    // One row: busy (1 when a reader or writer kept it from finishing), log frames, frames copied.
+    QSqlQuery result = exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+    return result.next() && result.value(0).toInt() == 0;
+}
+
+qint64 SqlStore::journalSize() const
+{
+    return server_ ? 0 : QFileInfo(filePath_ + QStringLiteral("-wal")).size();
 }
 
 void SqlStore::setBusyWait(int milliseconds)

@@ -77,6 +77,15 @@ public:
     QSqlQuery exec(const QString &sql, std::initializer_list<QVariant> values = {});
     QSqlQuery exec(const QString &sql, const QVariantList &values);
 
+    // SQLite: copies the write-ahead log into the file and empties the log
+    // (truncates it to 0 bytes), so that space a failed or long run of writes
+    // took is given back; false when a reader still needs the log (nothing
+    // lost, the next call tries again). Always true on a server and on a file
+    // that is only read.
+    bool truncateJournal();
+    // Bytes the write-ahead log takes now (0 on a server).
+    qint64 journalSize() const;
+
     // How long the calling thread's connection waits for another program's
     // lock before a statement fails as busy (DatabaseBusyError); a negative
     // value restores the thread's usual wait.

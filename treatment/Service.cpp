@@ -287,6 +287,8 @@ bool Service::TryWritePending(int busyWaitMs)
         writeStatus_.Failing = false;
         writeStatus_.RecoveredSamples = samples;
         writeStatus_.RecoveredSteps = steps;
+        lateSamples_ += samples;
+        lateSteps_ += steps;
     }
     return true;
 }
@@ -296,8 +298,14 @@ void Service::WritePendingNow()
     writeStatus_.RecoveredSamples = writeStatus_.RecoveredSteps = 0;
     if (writes_.Empty())
         return;
+    const int samples = writes_.Samples();
+    const int steps = writes_.StepResults();
     database_.InTransaction([this] { writes_.WriteTo(database_); });
     writes_.Clear();
+    if (writeStatus_.Failing) {
+        lateSamples_ += samples;
+        lateSteps_ += steps;
+    }
     writeStatus_.Failing = false;
 }
 

@@ -169,6 +169,9 @@ public:
     void WritePendingNow();
     // Whether writing fails, since when, why and what waits.
     WriteStatus WriteState() const;
+    // Samples and step results written only after an outage, since the start.
+    int LateSamples() const { return lateSamples_; }
+    int LateSteps() const { return lateSteps_; }
 
     // Where Poll writes its log line (not owned; nullptr: no log).
     void SetLog(std::ostream *log) { log_ = log; }
@@ -261,4 +264,6 @@ private:
     bool progressTimed_ = false;   // false after a restore: the last reading's moment is unknown
     PendingWrites writes_;
     WriteStatus writeStatus_;
+    int lateSamples_ = 0;
+    int lateSteps_ = 0;
 };

@@ -113,6 +113,7 @@ struct PollReport {
     QString Fault;
     QString FaultLabel;
     int RejectedAnswers = 0;   // answers turned down since the start
+    int LateSamples = 0, LateSteps = 0;   // rows written only after an outage, since the start
     bool StepsWritten = false;   // step rows were written: lists read them again
     bool WriteShown = false;     // Write is news (failing, or just recovered)
     WriteStatus Write;

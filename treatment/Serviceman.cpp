@@ -168,12 +168,16 @@ void TServiceManager::writePending()
     writeTried_.clear();
     stepsWritten_.clear();
     stepRowsWritten_ = false;
-    const auto attempt = [this](Service &service) {
+    const bool outage = writesFailing_ || journalToCompact_;
+    bool wrote = false, failed = false;
+    const auto attempt = [&](Service &service) {
         if (!service.HasPendingWrites())
             return true;
         const bool steps = service.Pending().StepResults() > 0;
         const bool written = service.TryWritePending(writeWait());
         writesFailing_ = !written;
+        wrote = wrote || written;
+        failed = failed || !written;
         writeTried_.insert(&service);
         if (written && steps) {
             stepsWritten_.insert(&service);
@@ -195,6 +199,12 @@ void TServiceManager::writePending()
     }
     for (const auto &service : services_)
         attempt(*service);
+    // The backlog of an outage is in: the log that held it (and may have
+    // filled the disk) is emptied into the file, so the recording goes on
+    // with the space given back. A log grown long for another reason is
+    // emptied too. A reader that holds it back only defers this.
+    if (!failed && ((outage && wrote) || journalToCompact_ || database_.JournalSize() > MaxJournalBytes))
+        journalToCompact_ = !database_.CompactJournal(retryWaitMs_);
 }
 
 TServiceManager::TickResult TServiceManager::Tick()
@@ -257,6 +267,8 @@ PollReport TServiceManager::ReportOf(const Service &service) const
     report.State = service.ServiceState();
     report.CurrentStep = service.CurrentStep();
     report.RejectedAnswers = service.RejectedAnswers();
+    report.LateSamples = service.LateSamples();
+    report.LateSteps = service.LateSteps();
     for (int i = 0; i < service.StepCount(); ++i)
         report.Steps.append(service.Step(i));
     return report;
@@ -583,7 +595,8 @@ void TServiceManager::StopService(Service *service)
     if (!service)
         return;
     // The charger is stopped first, whatever becomes of the records.
-    if (service->ServiceState() != Service::Ended)
+    const bool endedByItself = service->ServiceState() == Service::Ended;
+    if (!endedByItself)
         service->Abort();
     // The user waits for this one: the full busy time-out.
     const bool written = service->TryWritePending(firstWaitMs_);
@@ -606,10 +619,12 @@ void TServiceManager::StopService(Service *service)
     closing_.push_back({std::move(stopped), registered});
     if (written)
         return;
-    throw DatabaseError(QStringLiteral("Die Behandlung %1 ist abgebrochen und das Ladeger\u00e4t gestoppt, aber "
-                                       "%2 konnten nicht gespeichert werden: %3 "
+    // Say what happened to the treatment: a finished one was not aborted.
+    throw DatabaseError(QStringLiteral("Die Behandlung %1 %2, aber %3 konnten nicht gespeichert werden: %4 "
                                        "Sie werden nachgetragen, sobald die Datenbank wieder beschreibbar ist.")
                             .arg(id)
+                            .arg(endedByItself ? QStringLiteral("ist beendet")
+                                               : QStringLiteral("ist abgebrochen und das Ladeger\u00e4t gestoppt"))
                             .arg(RecordsText(status.WaitingSamples, status.WaitingSteps))
                             .arg(status.Reason));
 }

@@ -171,6 +171,9 @@ public:
     // Whether anything is still to be written, or an ended treatment's
     // registration still to be removed.
     bool HasUnwritten() const;
+    // The write-ahead log is emptied into the file after an outage's backlog
+    // is written, and whenever it grows past this.
+    static constexpr qint64 MaxJournalBytes = 16 * 1024 * 1024;
 
 private:
     Service *startService(int batteryID, const std::string &terminalName,
@@ -205,6 +208,7 @@ private:
     int firstWaitMs_ = -1;
     int retryWaitMs_ = 500;
     bool writesFailing_ = false;
+    bool journalToCompact_ = false;   // an emptying of the log that could not be done yet
     // Of the last write round: whose write was tried, whose step rows went in.
     std::set<const Service *> writeTried_;
     std::set<const Service *> stepsWritten_;

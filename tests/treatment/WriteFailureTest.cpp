@@ -4,6 +4,7 @@
 #include "TreatmentFixture.h"
 
 #include "SqliteLock.h"
+#include "TestDatabase.h"
 
 using namespace TreatmentTest;
 using std::make_tuple;
@@ -51,6 +52,12 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
     RecordingControlWindow *window = pages_.Window(0);
     charger.SetStatus(0, Discharging(60, 3, 1200));
     ASSERT_EQ(service, Tick());
+    // Another program's writes leave a long write-ahead log behind, as an
+    // outage's backlog on a full disk would.
+    QueryOnce(dir_.path(), "CREATE TABLE filler AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                           "WHERE i < 3000) SELECT randomblob(1000) AS b FROM n");
+    QueryOnce(dir_.path(), "DROP TABLE filler");
+    ASSERT_GT(database_->JournalSize(), 2'000'000);
 
     auto lock = std::make_unique<SimTest::SqliteLock>(database_->DatabaseFile());
     window->calls.clear();
@@ -92,6 +99,8 @@ TEST_F(WriteFailureTest, OutageKeepsSamplesStepResultsAndTheEndInOrder)
     window->calls.clear();
     EXPECT_EQ(nullptr, Tick()) << "an ended treatment is not polled, but written";
     EXPECT_FALSE(manager_->HasUnwritten() || service->HasPendingWrites());
+    EXPECT_LT(database_->JournalSize(), 100'000) << "the log is emptied once the backlog is in";
+    EXPECT_EQ(make_tuple(4, 3), make_tuple(service->LateSamples(), service->LateSteps()));
     const std::vector<std::tuple<int, int, int, int>> all = {
         {1, 60, 1200, 200}, {1, 120, 1190, 200}, {2, 125, 1300, 500}, {2, 185, 1310, 500}};
     EXPECT_EQ(all, Stored(id));
@@ -146,6 +155,26 @@ TEST_F(WriteFailureTest, StopDuringTheOutageStopsTheChargerAndWritesLater)
     EXPECT_EQ(make_tuple(Folgt, 0, 0), Step(id, 2));
     EXPECT_TRUE(database_->RunningTreatments().isEmpty());
     EXPECT_EQ(1u, charger.Messages().size()) << "nothing more is sent for a stopped treatment";
+
+    // A treatment the charger finished during the outage is closed as
+    // finished, not as aborted.
+    Service *finished = StartStandard(1, 500, 200, "Ohmrida an COM2");
+    chargers_[1]->SetStatus(0, Charging(60, 8, 1300));
+    manager_->Tick(host_);
+    lock = std::make_unique<SimTest::SqliteLock>(database_->DatabaseFile());
+    chargers_[1]->SetStatus(0, Idle());
+    manager_->Tick(host_);
+    ASSERT_EQ(Service::Ended, finished->ServiceState());
+    chargers_[1]->ClearMessages();
+    try {
+        manager_->StopService(host_, finished);
+        FAIL() << "the stop must report the failed write";
+    } catch (const DatabaseError &error) {
+        EXPECT_TRUE(error.message().contains(QStringLiteral("ist beendet, aber"))
+                    && !error.message().contains(QStringLiteral("abgebrochen")))
+            << error.what();
+    }
+    EXPECT_TRUE(chargers_[1]->Messages().empty()) << "a finished treatment's charger is not stopped again";
 }
 
 // The waiting room's bound: samples beyond it dropped and counted, step results
