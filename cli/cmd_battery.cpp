@@ -8,6 +8,7 @@
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"
 #include "database/SqlStore.h"
+#include "database/Texts.h"
 
 #include <QHash>
 #include <optional>
@@ -95,6 +96,11 @@ int batteryAdd(const QStringList &args, Cli::Context &context)
         context.err << "braskon-cli battery add: --brand ist l\u00e4nger als 50 Zeichen" << Qt::endl;
         return 2;
     }
+    const QString problem = OneLineProblem(battery.Brand, QStringLiteral("--brand"));
+    if (!problem.isEmpty()) {
+        context.err << "braskon-cli battery add: " << problem << Qt::endl;
+        return 2;
+    }
     std::optional<int> typedID;
     if (options->contains("--id")) {
         typedID = parseNumber(options->value("--id"), "--id", 1, 2147483647, context);
@@ -129,7 +135,7 @@ int batteryList(const QStringList &args, Cli::Context &context)
             QStringList fields;
             for (const char *column : {"F_ID", "F_Capacity", "F_TypeString", "F_Cells", "F_FormString", "F_Voltage",
                                        "F_Brand"})
-                fields << list->displayText(row, QLatin1String(column));
+                fields << OneLine(list->displayText(row, QLatin1String(column)));
             context.out << fields.join(QLatin1Char('\t')) << '\n';
         }
         context.out.flush();

@@ -335,6 +335,9 @@ void RecordStore::insertBatteryRow(Battery &battery)
     checkSmallint(battery.Cells, "F_Cells");
     if (battery.Brand.size() > 50)
         throw DatabaseError(QStringLiteral("Die Beschreibung ist l\u00e4nger als 50 Zeichen"));
+    const QString problem = OneLineProblem(battery.Brand, QStringLiteral("Die Beschreibung"));
+    if (!problem.isEmpty())
+        throw DatabaseError(problem);
     const QDate today = QDate::currentDate();
     battery.MaxCharge = -1;
     battery.SelfDischarge = -1;

@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QTime>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -119,4 +120,43 @@ QString TimeText(const QVariant &stored)
 {
     const QTime time = QTime::fromString(stored.toString(), Qt::ISODate);
     return time.isValid() ? QLocale::system().toString(time, timeFormatWithSeconds()) : stored.toString();
+}
+
+QString OneLineProblem(const QString &text, const QString &field)
+{
+    for (const QChar c : text) {
+        const bool lineBreak = c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+        if (c.category() == QChar::Other_Control || lineBreak) {
+            const QString name = c == QLatin1Char('\n') || c == QLatin1Char('\r') || lineBreak
+                                     ? QStringLiteral("einen Zeilenumbruch")
+                                 : c == QLatin1Char('\t') ? QStringLiteral("einen Tabulator")
+                                                          : QStringLiteral("ein Steuerzeichen (U+%1)")
+                                                                .arg(QString::number(c.unicode(), 16)
+                                                                         .toUpper()
+                                                                         .rightJustified(4, QLatin1Char('0')));
+            return QStringLiteral("%1 ist eine Zeile und darf keinen Zeilenumbruch, Tabulator oder andere "
+                                  "Steuerzeichen enthalten; sie enth\u00e4lt %2.")
+                .arg(field, name);
+        }
+    }
+    return QString();
+}
+
+QString TableCell(const QString &text)
+{
+    static const QString special = QStringLiteral("\t\r\n\"\u2028\u2029");
+    if (std::none_of(text.begin(), text.end(), [](QChar c) { return special.contains(c); }))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString OneLine(const QString &text)
+{
+    QString line = text;
+    for (QChar &c : line)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    return line;
 }

@@ -33,3 +33,14 @@ QString DurationText(int seconds);
 // records, the grids and the curve names. Anything else is shown as stored.
 QString DateText(const QVariant &stored);
 QString TimeText(const QVariant &stored);
+// Why a text that must stay one line (a battery's description, a database
+// location) cannot be taken: it holds a control character (line break, tab,
+// ...). `field` names the field ("Die Beschreibung"). Empty when it can.
+QString OneLineProblem(const QString &text, const QString &field);
+// A cell of a tab-separated table: as it is, or in double quotes (inner ones
+// doubled) when it holds a tab, a line break or a quote, so that stored text
+// from elsewhere neither adds a column nor a line.
+QString TableCell(const QString &text);
+// The same text on one line for a list that shows it: every control
+// character (line break, tab, ...) becomes a blank.
+QString OneLine(const QString &text);

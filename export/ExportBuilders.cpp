@@ -58,7 +58,7 @@ void BuildTable(const QAbstractItemModel &model, const QVector<int> &columns, Ri
         for (const int column : columns) {
             if (!line.isEmpty())
                 line += QLatin1Char('\t');
-            line += CellText(model, row, column);
+            line += TableCell(CellText(model, row, column));
         }
         buffer.Add(line);
     }

@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "database/Datamodule.h"
+#include "database/Texts.h"
 
 #include <QTimer>
 
@@ -37,6 +38,10 @@ BatteryRecord NewBatteryFromInput(const NewBatteryInput &input)
 {
     BatteryRecord battery;
     battery.ID = ParseDecimal(input.id);
+    // Refused before the engine is asked, so no ID is used up.
+    const QString problem = OneLineProblem(input.brand, QStringLiteral("Die Beschreibung"));
+    if (!problem.isEmpty())
+        throw InputError(problem);
     battery.Capacity = ParseDecimal(input.capacity);
     battery.Type = input.type;
     battery.Form = input.form;

@@ -944,6 +944,10 @@ bool TMainForm::RunCommand(const std::function<void()> &command)
         // Also a deletion refused because the record is being recorded.
         succeeded = false;
         ShowCommandFailure(e.message());
+    } catch (const MainCommands::InputError &e) {
+        // What was typed and why it cannot be taken.
+        succeeded = false;
+        ShowCommandFailure(QString::fromUtf8(e.what()));
     } catch (...) {
         succeeded = false;
         ShowCommandFailure(QString());

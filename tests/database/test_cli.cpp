@@ -75,6 +75,7 @@ TEST_F(Cli, ErrorsStoreNothing)
         {"battery", "add", "--capacity", "100", "--type", "LiIon", "--cells", "2"},              // unknown type
         {"battery", "add", "--capacity", "100", "--type", "NC"},                                 // missing option
         {"battery", "add", "--capacity", "100", "--type", "NC", "--cells", "2", "--form", "6"},  // form out of range
+        {"battery", "add", "--capacity", "100", "--type", "NC", "--cells", "2", "--brand", "x\ty\nz"},  // not one line
         {"battery", "delete", "77"},                                                             // unknown IDs
         {"battery", "delete", "x"},
         {"service", "delete", "3"},
@@ -86,6 +87,13 @@ TEST_F(Cli, ErrorsStoreNothing)
     }
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 1);
     EXPECT_EQ(scalar("SELECT NextID FROM nextid WHERE TableName = 'batteries'"), 1);
+    EXPECT_TRUE(run(bad[5]).err.contains("einen Tabulator"));
+
+    // A description that came in another way still lists as one line, and
+    // an export quotes it.
+    execute("UPDATE batteries SET F_Brand = 'x' || char(9) || 'y' || char(10) || 'z'");
+    EXPECT_EQ(run({"battery", "list"}).out, "5\t100\tNC\t2\t\t2" + QLocale::system().decimalPoint() + "4\tx y z\n");
+    EXPECT_TRUE(run({"export", "batteries"}).out.contains("\t\"x\ty")) << run({"export", "batteries"}).out.toStdString();
 }
 
 TEST_F(Cli, SamplesAsCsvInBothFormsWithHeaderAndCapacityPerStep)

@@ -76,7 +76,7 @@ void ModalDriver::Poll()
     if (!modal || !modal->isVisible())
         return;
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-        messages.push_back({box->windowTitle(), box->text(), box->icon()});
+        messages.push_back({box->windowTitle(), box->text(), box->icon(), box->informativeText()});
         QAbstractButton *button = nullptr;
         if (!answers_.empty()) {
             button = box->button(answers_.front());

@@ -34,6 +34,7 @@ public:
     struct Message {
         QString caption, text;
         QMessageBox::Icon icon;
+        QString detail;   // the informative text below
     };
     using DialogHandler = std::function<void(QDialog *)>;
 

@@ -249,8 +249,16 @@ void MainWindowTest::newBatteryFlow()
     driver.OnDialog([](QDialog *dialog) { dialog->reject(); });
     form.MenuNewAkku->trigger();
     QTRY_VERIFY(!program.Parts().Engine().Busy());
-    QCOMPARE(driver.Failures(), 2);
+    // A description with a tab in it (pasted, say) is refused with the reason.
+    driver.OnDialog([](QDialog *dialog) {
+        dialog->findChild<QLineEdit *>(QStringLiteral("BezEdit"))->setText(QStringLiteral("Sender\tEmpf\u00e4nger"));
+        ClickOk(dialog);
+    });
+    form.MenuNewAkku->trigger();
+    QCOMPARE(driver.Failures(), 3);
     QCOMPARE(driver.messages.size(), 3);
+    QVERIFY2(driver.messages.last().detail.contains(QStringLiteral("einen Tabulator")),
+             qPrintable(driver.messages.last().detail));
     QCOMPARE(program.BatteryCount(), before);
     QCOMPARE(db.PeekBatteryID(), 13);
     QCOMPARE(driver.unexpectedDialogs, 0);
