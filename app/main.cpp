@@ -304,10 +304,17 @@ int main(int argc, char *argv[])
         mainForm.SetSettings(settings.get());
     mainForm.show();
 
-    // Once per start: a database that may only be read, and ports this user
-    // may not open (they look like ports without a charger otherwise).
-    if (location.readOnly)
-        ShowStartupNotice(&mainForm, QStringLiteral("Datenbank schreibgesch\u00fctzt"), location.message);
+    // Once per start: a database that may only be read (the file's rights,
+    // or a server role that may not write), a password found in the
+    // settings, and ports this user may not open (they look like ports
+    // without a charger otherwise).
+    if (location.readOnly || program->DataModule().IsReadOnly())
+        ShowStartupNotice(&mainForm, QStringLiteral("Datenbank schreibgesch\u00fctzt"),
+                          location.readOnly ? location.message
+                                            : DataLocation::ReadOnlyRoleMessage(program->DataModule().DatabaseFile()));
+    QString forgotten;
+    if (DataLocation::ForgetStoredPassword(*settings, forgotten))
+        ShowStartupNotice(&mainForm, QStringLiteral("Passwort"), forgotten);
     const QStringList denied = PortSettings::DeniedPortMessages();
     if (!denied.isEmpty())
         ShowStartupNotice(&mainForm, QStringLiteral("Schnittstellen"), denied.join(QLatin1Char('\n')));

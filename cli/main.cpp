@@ -12,6 +12,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <algorithm>
 #include <cstdio>
@@ -150,6 +151,10 @@ int main(int argc, char *argv[])
             if (location.readOnly)
                 err << "braskon-cli: " << location.message << Qt::endl;
             context.databaseDir = location.directory;
+            // Read above for this run; no longer kept in the settings.
+            QString forgotten;
+            if (DataLocation::ForgetStoredPassword(*DataLocation::OpenUserSettings(), forgotten))
+                err << "braskon-cli: " << forgotten << Qt::endl;
         }
         // Whatever a command did not catch ends it with its message, not with
         // an abort: a damaged database must never take the program down.

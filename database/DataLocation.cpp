@@ -1,6 +1,7 @@
 #include "DataLocation.h"
 
 #include "SqlStore.h"
+#include "Texts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -54,8 +55,53 @@ QString DataLocation::LogFilePath()
 
 std::unique_ptr<QSettings> DataLocation::OpenUserSettings()
 {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("braskon"),
-                                       QStringLiteral("braskon"));
+    auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                QStringLiteral("braskon"), QStringLiteral("braskon"));
+    KeepPrivate(settings->fileName());
+    return settings;
+}
+
+QString DataLocation::ReadOnlyRoleMessage(const QString &database)
+{
+    return QStringLiteral("Die Datenbank %1 ist f\u00fcr diesen Benutzer schreibgesch\u00fctzt (er darf sie nur lesen). "
+                          "Die Datenbank wird nur zum Lesen ge\u00f6ffnet: \u00c4nderungen werden nicht gespeichert.")
+        .arg(database);
+}
+
+void DataLocation::KeepPrivate(const QString &settingsFile)
+{
+    // The file names the user's database and ports: for the user's eyes only.
+    // It is made (empty) with these rights before anything is written to it;
+    // the settings are written to a new file that takes over the old one's rights.
+    QDir().mkpath(QFileInfo(settingsFile).absolutePath());
+    QFile file(settingsFile);
+    if (!file.exists() && !file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return;
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+bool DataLocation::ForgetStoredPassword(QSettings &settings, QString &notice)
+{
+    const QString stored = StoredChoice(settings);
+    if (!SqlStore::IsServerLocation(stored))
+        return false;
+    QString withoutPassword;
+    try {
+        withoutPassword = SqlStore::WithoutPassword(stored);
+    } catch (const DatabaseError &) {
+        return false;
+    }
+    if (withoutPassword == stored)
+        return false;
+    settings.setValue(choiceKey, withoutPassword);
+    settings.sync();
+    notice = QStringLiteral("In den Einstellungen stand das Passwort der Datenbank %1 im Klartext; es wurde dort "
+                            "gel\u00f6scht. Dieses Mal wird es noch benutzt. Bitte tragen Sie es in ~/.pgpass ein "
+                            "(Rechner:Port:Datenbank:Benutzer:Passwort, nur f\u00fcr Sie lesbar: chmod 600) oder "
+                            "setzen Sie PGPASSWORD; sonst gelingt die Anmeldung beim n\u00e4chsten Start nicht.")
+                 .arg(withoutPassword);
+    return true;
 }
 
 QString DataLocation::StoredChoice(const QSettings &settings)
@@ -70,9 +116,21 @@ bool DataLocation::CheckChoice(const QString &choice, QString &normalized, QStri
         normalized.clear();
         return true;
     }
+    const QString oneLine = OneLineProblem(text, QStringLiteral("Die Angabe der Datenbank"));
+    if (!oneLine.isEmpty()) {
+        error = oneLine;
+        return false;
+    }
     if (SqlStore::IsServerLocation(text)) {
         try {
-            SqlStore::ParseServerLocation(text);
+            if (!SqlStore::ParseServerLocation(text).password.isEmpty()) {
+                // Kept in the settings it would lie in a file in clear text.
+                error = QStringLiteral("Ein Passwort wird nicht gespeichert. Bitte die Adresse ohne Passwort angeben "
+                                       "(postgresql://BENUTZER@RECHNER/DATENBANK) und das Passwort in ~/.pgpass "
+                                       "eintragen (Rechner:Port:Datenbank:Benutzer:Passwort, nur f\u00fcr Sie "
+                                       "lesbar: chmod 600) oder in der Umgebungsvariablen PGPASSWORD setzen.");
+                return false;
+            }
         } catch (const DatabaseError &bad) {
             error = bad.message();
             return false;

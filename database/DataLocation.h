@@ -31,14 +31,24 @@ struct DataLocation {
     static DataLocation ForThisProgram(const QString &databaseOption);
 
     // The user's settings file ($XDG_CONFIG_HOME/braskon/braskon.conf), shared
-    // by braskon and braskon-cli.
+    // by braskon and braskon-cli; readable and writable by its owner only.
     static std::unique_ptr<QSettings> OpenUserSettings();
+    // What a server role that may only read is told at the start.
+    static QString ReadOnlyRoleMessage(const QString &database);
+    // Makes the settings file (when missing) and gives it the owner's rights only.
+    static void KeepPrivate(const QString &settingsFile);
+    // A server URL kept with its password (as older versions did): the
+    // password is taken out of the settings, and `notice` says what the user
+    // should do (German). False when there was none.
+    static bool ForgetStoredPassword(QSettings &settings, QString &notice);
     // The database chosen in the options dialog: a folder or a server URL,
     // empty for the default.
     static QString StoredChoice(const QSettings &settings);
     // Keeps the choice (an empty one removes it). A folder is kept as an
     // absolute path; false with a German reason, and nothing kept, when the
-    // text names neither a folder nor a valid server URL.
+    // text names neither a folder nor a valid server URL, holds a line break
+    // or the like, or carries a password (passwords come from ~/.pgpass or
+    // PGPASSWORD, never from the settings).
     static bool StoreChoice(QSettings &settings, const QString &choice, QString &error);
     // The check of StoreChoice alone; the text as it would be kept.
     static bool CheckChoice(const QString &choice, QString &normalized, QString &error);

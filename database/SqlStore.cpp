@@ -114,6 +114,58 @@ bool isLockTimeout(const QSqlError &error)
     return error.nativeErrorCode() == QLatin1String("55P03");
 }
 
+// Why a server refused a connection, from libpq's text (it carries no
+// SQLSTATE then); in English or, with the translations installed, German.
+enum class ConnectFault { Unreachable, Login, MissingDatabase };
+
+ConnectFault classifyConnectFault(const QString &text)
+{
+    const QString t = text.toLower();
+    const auto any = [&t](std::initializer_list<const char *> parts) {
+        return std::any_of(parts.begin(), parts.end(), [&t](const char *part) { return t.contains(QLatin1String(part)); });
+    };
+    if (any({"authentication failed", "no password supplied", "not permitted to log in", "no pg_hba.conf entry",
+             "authentifizierung", "kein passwort", "darf sich nicht anmelden", "kein pg_hba.conf"})
+        || ((t.contains(QLatin1String("role \"")) || t.contains(QLatin1String("rolle \u00bb")))
+            && any({"does not exist", "existiert nicht"})))
+        return ConnectFault::Login;
+    if ((t.contains(QLatin1String("database \"")) || t.contains(QLatin1String("datenbank \u00bb")))
+        && any({"does not exist", "existiert nicht"}))
+        return ConnectFault::MissingDatabase;
+    return ConnectFault::Unreachable;
+}
+
+// The German message for a connection the server refused or could not give;
+// libpq's own words follow as the detail.
+[[noreturn]] void failToConnect(const SqlStore::ServerAddress &address, const QSqlError &error)
+{
+    const QString detail = engineMessage(error).simplified();
+    const QString user = address.user.isEmpty() ? QStringLiteral("Der Benutzer") : QStringLiteral("Der Benutzer \u201e%1\u201c").arg(address.user);
+    switch (classifyConnectFault(detail)) {
+    case ConnectFault::Login:
+        throw DatabaseError(QStringLiteral("Anmeldung an der Datenbank %1 abgelehnt: falsches oder fehlendes Passwort, "
+                                           "oder %2 darf sich nicht anmelden. Das Passwort geh\u00f6rt in ~/.pgpass "
+                                           "(Rechner:Port:Datenbank:Benutzer:Passwort, nur f\u00fcr den Besitzer "
+                                           "lesbar) oder in der Umgebungsvariablen PGPASSWORD. Meldung des Servers: %3")
+                                .arg(address.display, user.at(0).toLower() + user.mid(1), detail));
+    case ConnectFault::MissingDatabase:
+        throw DatabaseError(QStringLiteral("Die Datenbank \u201e%1\u201c gibt es auf dem Server nicht (%2); sie ist "
+                                           "vom Verwalter des Servers anzulegen. Meldung des Servers: %3")
+                                .arg(address.database, address.display, detail));
+    case ConnectFault::Unreachable:
+        break;
+    }
+    throw DatabaseConnectionError(QStringLiteral("Der Datenbankserver %1 ist nicht erreichbar: l\u00e4uft er, und "
+                                                 "stimmen Rechner und Port? Meldung des Servers: %2")
+                                      .arg(address.display, detail));
+}
+
+// SQLSTATE 42501: the role lacks a privilege the statement needs.
+bool isPrivilegeMissing(const QSqlError &error)
+{
+    return error.nativeErrorCode() == QLatin1String("42501");
+}
+
 [[noreturn]] void failBusy(const QString &filePath)
 {
     throw DatabaseBusyError(QStringLiteral("Die Datenbank %1 ist gerade von einem anderen Programm gesperrt. "
@@ -361,6 +413,22 @@ SqlStore::ServerAddress SqlStore::ParseServerLocation(const QString &location)
     return address;
 }
 
+QString SqlStore::WithoutPassword(const QString &location)
+{
+    const ServerAddress address = ParseServerLocation(location);
+    if (address.password.isEmpty())
+        return location;
+    QString text = location;
+    static const QRegularExpression userPassword(QStringLiteral("^(postgres(?:ql)?://[^:@/?]*):[^@/?]*@"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    text.replace(userPassword, QStringLiteral("\\1@"));
+    static const QRegularExpression parameter(QStringLiteral("([?&])password=[^&]*&?"));
+    text.replace(parameter, QStringLiteral("\\1"));
+    if (text.endsWith(QLatin1Char('?')) || text.endsWith(QLatin1Char('&')))
+        text.chop(1);
+    return text;
+}
+
 void SqlStore::configureServer(QSqlDatabase &db) const
 {
     db.setDatabaseName(address_.database);
@@ -402,8 +470,7 @@ QSqlDatabase SqlStore::openExtraConnection(const QString &name) const
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
         if (server_)
-            throw DatabaseConnectionError(
-                QStringLiteral("Der Datenbankserver %1 ist nicht erreichbar: %2").arg(filePath_, engineMessage(error)));
+            failToConnect(address_, error);
         if (isBusy(error))
             failBusy(filePath_);
         fail(QStringLiteral("Datenbank %1 kann nicht ge\u00f6ffnet werden").arg(filePath_), error);
@@ -423,10 +490,19 @@ void SqlStore::openServer()
             present[query.value(0).toString().toLower()] << query.value(1).toString().toLower();
         return present;
     };
-    QHash<QString, QStringList> present = columns();
+    // Which tables exist at all: the catalog shows them whatever this role
+    // may do with them (information_schema shows only the ones it may use).
+    const auto existing = [this]() {
+        QStringList names;
+        QSqlQuery query = exec(QStringLiteral("SELECT tablename FROM pg_catalog.pg_tables WHERE schemaname = current_schema()"));
+        while (query.next())
+            names << query.value(0).toString().toLower();
+        return names;
+    };
+    const QStringList before = existing();
     bool none = true;
     for (const TableSchema &table : schema())
-        none = none && !present.contains(QString::fromUtf8(table.name));
+        none = none && !before.contains(QString::fromUtf8(table.name));
     if (none) {
         Transaction transaction(*this);
         exec(QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {qlonglong(0x6272736b)});
@@ -445,8 +521,21 @@ void SqlStore::openServer()
                  {QStringLiteral("batteries"), QStringLiteral("services")});
         }
         transaction.commit();
-        present = columns();
     }
+    // A role that may not even read the tables can do nothing here.
+    const QStringList tables = existing();
+    for (const TableSchema &table : schema()) {
+        const QString name = QString::fromUtf8(table.name);
+        if (tables.contains(name)) {
+            QSqlQuery readable = exec(QStringLiteral("SELECT has_table_privilege(current_user, ?, 'SELECT')"), {name});
+            if (readable.next() && !readable.value(0).toBool())
+                throw DatabaseError(QStringLiteral("Der Benutzer \u201e%1\u201c hat keine Rechte an der Datenbank %2: er darf "
+                                                   "die Tabelle \"%3\" nicht lesen. Der Verwalter des Servers kann sie "
+                                                   "ihm geben (GRANT).")
+                                        .arg(address_.user, filePath_, name));
+        }
+    }
+    const QHash<QString, QStringList> present = columns();
     for (const TableSchema &table : schema()) {
         const QString name = QString::fromUtf8(table.name);
         if (!present.contains(name))
@@ -539,8 +628,7 @@ QSqlDatabase SqlStore::connection()
         // transaction that lost its connection fails as a whole instead.
         db.close();
         if (!db.open())
-            throw DatabaseConnectionError(QStringLiteral("Der Datenbankserver %1 ist nicht erreichbar: %2")
-                                              .arg(filePath_, engineMessage(db.lastError())));
+            failToConnect(address_, db.lastError());
         {
             QMutexLocker locker(&mutex_);
             connections_[thread].broken = false;
@@ -618,6 +706,10 @@ void SqlStore::failStatement(const QSqlQuery &query)
         failBusy(filePath_);
     if (isDuplicateKey(error))
         throw DuplicateKeyError(QStringLiteral("Der Eintrag ist bereits vorhanden; es wurde nichts gespeichert."));
+    if (server_ && isPrivilegeMissing(error))
+        throw DatabaseError(QStringLiteral("Der Benutzer \u201e%1\u201c hat keine Rechte dazu in der Datenbank %2; es wurde "
+                                           "nichts ge\u00e4ndert. Meldung des Servers: %3")
+                                .arg(address_.user, filePath_, engineMessage(error).simplified()));
     fail(QStringLiteral("Datenbankfehler"), error);
 }
 

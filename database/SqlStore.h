@@ -47,6 +47,8 @@ public:
     static bool IsServerLocation(const QString &location);   // postgresql:// or postgres://
     // Throws DatabaseError with a German reason when the URL cannot be used.
     static ServerAddress ParseServerLocation(const QString &location);
+    // The URL without its password (in the user part or as ?password=).
+    static QString WithoutPassword(const QString &location);
 
     // location: a folder (braskon.db in it, created with the empty database when
     // missing) or a PostgreSQL URL (the tables are created in an empty

@@ -252,7 +252,7 @@ TOptionsDialog::TOptionsDialog(QWidget *parent)
     lbDatabaseNote->setObjectName(QStringLiteral("lbDatabaseNote"));
     lbDatabaseNote->setWordWrap(true);
     // Room for the note and the two lines added when shown; the dialog's size is fixed.
-    lbDatabaseNote->setMinimumHeight(3 * lbDatabaseNote->fontMetrics().lineSpacing());
+    lbDatabaseNote->setMinimumHeight(5 * lbDatabaseNote->fontMetrics().lineSpacing());
     grid->addWidget(lbDatabaseNote, 3, 1, 1, 3);
     generalLayout->addLayout(grid);
     generalLayout->addStretch();
@@ -398,7 +398,9 @@ void TOptionsDialog::showEvent(QShowEvent *event)
                                                                 .arg(QString::fromStdString(resolved.device))
                                                           : QString());
     }
-    QString note = QStringLiteral("Eine ge\u00e4nderte Datenbank gilt ab dem n\u00e4chsten Start.");
+    QString note = QStringLiteral("Eine ge\u00e4nderte Datenbank gilt ab dem n\u00e4chsten Start. Labor-Datenbank: "
+                                  "postgresql://BENUTZER@RECHNER/DATENBANK ohne Passwort; das Passwort steht in "
+                                  "~/.pgpass oder in PGPASSWORD.");
     if (!inUse_.isEmpty())
         note += QStringLiteral(" Jetzt: %1").arg(inUse_);
     if (!qEnvironmentVariableIsEmpty("BRASKON_DATABASE"))

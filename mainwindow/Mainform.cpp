@@ -897,8 +897,13 @@ void TMainForm::ShowBatteryPanel()
     memoHasBattery_ = hasBattery;
     memoBatteryID_ = id;
     DBMemoInfo->SetText(hasBattery ? batteries->value(row, QStringLiteral("F_Info")).toString() : QString());
-    DBMemoInfo->Editor()->setReadOnly(!hasBattery);
+    DBMemoInfo->Editor()->setReadOnly(!hasBattery || !Writable());
     BatteryDetails->setVisible(hasBattery);
+}
+
+bool TMainForm::Writable() const
+{
+    return database_ && !database_->IsReadOnly();
 }
 
 void TMainForm::CommitBatteryInfo()
@@ -1014,7 +1019,7 @@ void TMainForm::BatterySelectionChanged()
         MenuPrintInfo->setEnabled(true);
         MenuCopyInfo->setEnabled(true);
         MenuSearch->setEnabled(true);
-        MenuDeleteAkku->setEnabled(!HoldsBattery(database_->SelectedBatteryID()));
+        MenuDeleteAkku->setEnabled(Writable() && !HoldsBattery(database_->SelectedBatteryID()));
         MenuStartService->setEnabled(MenuDeleteAkku->isEnabled());
     }
     ButtonSearch->setEnabled(MenuSearch->isEnabled());
@@ -1037,7 +1042,7 @@ void TMainForm::ServiceSelectionChanged()
         PopupMenuShowCurrent->setEnabled(false);
         PopupMenuExportSamples->setEnabled(false);
     } else {
-        MenuDeleteService->setEnabled(!HoldsService(database_->SelectedServiceID()));
+        MenuDeleteService->setEnabled(Writable() && !HoldsService(database_->SelectedServiceID()));
         PopupMenuShowVoltage->setEnabled(true);
         PopupMenuShowCurrent->setEnabled(true);
         PopupMenuExportSamples->setEnabled(true);
@@ -1099,10 +1104,15 @@ void TMainForm::UpdateMenus()
 
     // The lists, not the whole tables, decide: a battery without records must
     // not offer to delete a record it does not have.
-    MenuDeleteAkku->setEnabled(hasBatteries && !HoldsBattery(database_->SelectedBatteryID()));
+    // A database that may only be read (the file's rights, or a server role
+    // that may not write) offers nothing that would change it.
+    const bool writable = Writable();
+    MenuDeleteAkku->setEnabled(writable && hasBatteries && !HoldsBattery(database_->SelectedBatteryID()));
     PopupMenuDeleteAkku->setEnabled(MenuDeleteAkku->isEnabled());
-    MenuDeleteService->setEnabled(hasServices && !HoldsService(database_->SelectedServiceID()));
+    MenuDeleteService->setEnabled(writable && hasServices && !HoldsService(database_->SelectedServiceID()));
     PopupMenuDeleteService->setEnabled(MenuDeleteService->isEnabled());
+    for (QAction *action : {MenuNewAkku, ButtonNewBattery, MenuKestrix})
+        action->setEnabled(writable);
 
     // A page whose stop is under way cannot be stopped again.
     const TAccuControlForm *activePage = ActiveAccuForm(*AccuTab);

@@ -333,6 +333,8 @@ private:
     void AfterLoggerReadout();
     bool HoldsBattery(int batteryID) const;
     bool HoldsService(int serviceID) const;
+    // Whether the database may be changed (not a read-only file or role).
+    bool Writable() const;
     bool ActiveDiagramCanZoomBack() const;
     TDiagramCommands &Diagrams() const;   // throws when missing
 

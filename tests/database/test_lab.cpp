@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QSet>
 #include <QTest>
+#include <QUuid>
 
 #include <thread>
 
@@ -101,6 +102,58 @@ TEST_F(LabDatabase, BrokenConnectionFailsTheWriteAndIsMadeAgain)
                  DatabaseConnectionError);
     records().InsertSamples({{service, 1, 12, 1302, 100, 0}, {service, 1, 13, 1303, 100, 0}});
     EXPECT_EQ(stored(), 4);
+}
+
+// The faults of a login are told apart, each in German with the server's
+// own words after it; a role that may only read opens the database read-only.
+TEST_F(LabDatabase, LoginFaultsAreToldApartAndAReadingRoleOnlyReads)
+{
+    addBattery(1);
+    module_.reset();
+    const QString server = qEnvironmentVariable("BRASKON_TEST_PG");
+    const QString suffix = QUuid::createUuid().toString(QUuid::Id128).left(8);
+    const QString nologin = "braskon_nologin_" + suffix, stranger = "braskon_stranger_" + suffix,
+                  reader = "braskon_reader_" + suffix;
+    QueryOnce(server, "CREATE ROLE " + nologin + " NOLOGIN");
+    QueryOnce(server, "CREATE ROLE " + stranger + " LOGIN");
+    QueryOnce(server, "CREATE ROLE " + reader + " LOGIN");
+    execute("GRANT SELECT ON ALL TABLES IN SCHEMA public TO " + reader);
+    const auto as = [this](const QString &role) { return QString(dir()).replace("://braskon@", "://" + role + "@"); };
+    const QString missing = dir().section('/', 0, -2) + "/gibt_es_nicht_" + suffix;
+    const QString nowhere = "postgresql://braskon@%2Fnonexistent%2Fbraskon/braskon";
+    // The URL and the beginning of what the user reads.
+    const std::pair<QString, QString> faults[] = {
+        {nowhere, "Der Datenbankserver postgresql://braskon@%2Fnonexistent%2Fbraskon/braskon ist nicht erreichbar"},
+        {missing, "Die Datenbank \u201egibt_es_nicht_" + suffix + "\u201c gibt es auf dem Server nicht"},
+        {as(nologin), "Anmeldung an der Datenbank"},
+        {as(stranger), "Der Benutzer \u201e" + stranger + "\u201c hat keine Rechte an der Datenbank"},
+    };
+    for (const auto &[url, told] : faults) {
+        try {
+            TBRASKDataModule refused(url);
+            ADD_FAILURE() << url.toStdString() << " opened";
+        } catch (const DatabaseError &error) {
+            EXPECT_TRUE(error.message().startsWith(told)) << error.what();
+            EXPECT_TRUE(error.message().contains("Meldung des Servers: ") || error.message().contains("(GRANT)"))
+                << error.what();
+        }
+    }
+    {
+        TBRASKDataModule reading(as(reader));
+        EXPECT_TRUE(reading.IsReadOnly());
+        reading.ReopenBatteries(1);
+        EXPECT_EQ(1, reading.SelectedBatteryID());
+        TBRASKDataModule::Battery another;
+        another.ID = 2;
+        try {
+            reading.InsertBattery(another);
+            ADD_FAILURE() << "stored by a role that may only read";
+        } catch (const DatabaseError &error) {
+            EXPECT_TRUE(error.message().contains("schreibgesch\u00fctzt")) << error.what();
+        }
+    }
+    for (const QString &role : {nologin, stranger, reader})
+        QueryOnce(server, "DROP OWNED BY " + role + "; DROP ROLE " + role);
 }
 
 } // namespace

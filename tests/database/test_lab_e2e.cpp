@@ -5,6 +5,13 @@
 
 #include "SimulatorProcess.h"
 
+#include "mainwindow/Mainform.h"
+#include "mainwindow/Startup.h"
+
+#include <QAction>
+#include <QPlainTextEdit>
+#include <QUuid>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -176,3 +183,39 @@ TEST(LabDatabase, ServerStopAndRestartDuringARecordingLosesNoSample)
 }
 
 } // namespace
+
+// A role that may only read: the window opens read-only and says so, with
+// everything that would change the database disabled, as for a file that
+// may only be read.
+TEST(LabDatabase, AReadingRoleOpensTheWindowReadOnly)
+{
+    ServerDatabase server;
+    RunCli({"--database", server.url(), "battery", "add", "--capacity", "300", "--type", "NMH", "--cells", "4"});
+    const QString reader = "braskon_reader_" + QUuid::createUuid().toString(QUuid::Id128).left(8);
+    QueryOnce(qEnvironmentVariable("BRASKON_TEST_PG"), "CREATE ROLE " + reader + " LOGIN");
+    QueryOnce(server.url(), "GRANT SELECT ON ALL TABLES IN SCHEMA public TO " + reader);
+    const QString url = QString(server.url()).replace("://braskon@", "://" + reader + "@");
+    {
+        QTemporaryDir dir;
+        TBraskon program(url, dir.filePath("log.txt").toStdString());
+        TMainForm &form = program.MainForm();
+        form.UpdateMenus();
+        EXPECT_EQ(1, program.DataModule().SelectedBatteryID());
+        for (QAction *action : {form.MenuNewAkku, form.ButtonNewBattery, form.MenuStartService, form.ButtonStartService,
+                                form.MenuDeleteAkku, form.MenuKestrix})
+            EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
+        EXPECT_TRUE(form.MenuPrintInfo->isEnabled()) << "what only reads stays";
+
+        QProcess window;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        window.setProcessEnvironment(environment);
+        window.start(BRASKON_GUI, {"--database", url, "--screenshot", dir.filePath("window.png")});
+        ASSERT_TRUE(window.waitForFinished(30000));
+        EXPECT_EQ(0, window.exitCode());
+        const QString told = QString::fromUtf8(window.readAllStandardError());
+        EXPECT_TRUE(told.contains("ist f\u00fcr diesen Benutzer schreibgesch\u00fctzt")) << told.toStdString();
+    }
+    QueryOnce(server.url(), "DROP OWNED BY " + reader);
+    QueryOnce(qEnvironmentVariable("BRASKON_TEST_PG"), "DROP ROLE " + reader);
+}
