@@ -91,7 +91,8 @@ TEST_F(Cli, ErrorsStoreNothing)
 
     // A description that came in another way still lists as one line, and
     // an export quotes it.
-    execute("UPDATE batteries SET F_Brand = 'x' || char(9) || 'y' || char(10) || 'z'");
+    const QString character = onServer() ? QStringLiteral("chr") : QStringLiteral("char");
+    execute(QStringLiteral("UPDATE batteries SET F_Brand = 'x' || %1(9) || 'y' || %1(10) || 'z'").arg(character));
     EXPECT_EQ(run({"battery", "list"}).out, "5\t100\tNC\t2\t\t2" + QLocale::system().decimalPoint() + "4\tx y z\n");
     EXPECT_TRUE(run({"export", "batteries"}).out.contains("\t\"x\ty")) << run({"export", "batteries"}).out.toStdString();
 }
