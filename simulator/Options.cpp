@@ -174,7 +174,7 @@ Steuerbefehle:
   set-soc T PROZENT           Ladezustand des Akkus
   set-capacity T MAH          echte Akkukapazität, 0 = die des Programms
   set-speed X                 Modellgeschwindigkeit (ein schnelleres Tempo auch
-                              in BRASKON_DEVICE_SPEED des Programms setzen)
+                              Braskon in BRASKON_DEVICE_SPEED sagen)
   set-kestrix N SPEC...       neue erzeugte Aufzeichnung (Schlüssel wie bei --kestrix)
   load-kestrix N DATEI        neue Aufzeichnung aus einer Datei (Format wie --kestrix-file)
 
