@@ -43,7 +43,7 @@ constexpr int CapacitySlackMah = 2;
 // Device seconds a counter may gain beyond the elapsed time: the PC's and the
 // device's clocks read at slightly different moments, and whole seconds.
 constexpr double ClockTolerance = 0.05;
-constexpr double ClockLatencySeconds = 1.0;
+constexpr double ClockLatencySeconds = 0.5;
 constexpr int TimeSlackSeconds = 2;
 // The logger's memory, in values of all phases together.
 constexpr int LoggerMemoryValues = 65535;
