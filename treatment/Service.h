@@ -147,7 +147,8 @@ public:
     // could not be opened (held by another program past its wait, or gone).
     bool LastPollSent() const { return lastPollSent_; }
     // Why the last Poll got no reading, or why the terminal refused a command
-    // of it (kind Ok: nothing went wrong). Stays until the next Poll.
+    // of it (kind Ok: nothing went wrong; after a poll that got a reading, an
+    // answer turned down on the way). Stays until the next Poll.
     const Ohmrida::Reply &LastFault() const { return fault_; }
     // Answers not taken since the start (implausible, or a step end that no
     // second answer confirmed).
