@@ -3,6 +3,7 @@
 #include "Mainform.h"
 
 #include "ExportBuilders.h"
+#include "Kestrixdlg.h"
 #include "ExportFile.h"
 #include "PdfTarget.h"
 #include "Richie.h"
@@ -10,12 +11,14 @@
 #include "SamplesCsv.h"
 
 #include "database/Datamodule.h"
+#include "treatment/ReadKestrixThread.h"
 
 #include <QClipboard>
 #include <QDialog>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTabWidget>
@@ -256,6 +259,16 @@ void TMainForm::MenuKestrixClick()
 {
     if (!database_ || !kestrixDialog_)
         NotAvailable("Kestrix");
-    if (kestrixDialog_->exec() == QDialog::Accepted)
-        AfterLoggerReadout();
+    if (kestrixDialog_->exec() != QDialog::Accepted)
+        return;
+    AfterLoggerReadout();
+    // Values the line garbled are missing from the recording: say how many.
+    const auto *dialog = qobject_cast<TKestrixDialog *>(kestrixDialog_);
+    const TReadKestrixThread *thread = dialog ? dialog->Thread() : nullptr;
+    if (thread && !thread->SkippedValues().isEmpty())
+        QMessageBox::information(this, QStringLiteral("KESTRIX - Auslesen"),
+                                 QStringLiteral("%1 von %2 Werten kamen unverst\u00e4ndlich an und fehlen in der "
+                                                "Aufzeichnung.")
+                                     .arg(thread->SkippedValues().size())
+                                     .arg(thread->ProgressMax()));
 }
