@@ -11,7 +11,6 @@
 #include "SamplesCsv.h"
 
 #include "database/Datamodule.h"
-#include "treatment/ReadKestrixThread.h"
 
 #include <QClipboard>
 #include <QDialog>
@@ -264,11 +263,10 @@ void TMainForm::MenuKestrixClick()
     AfterLoggerReadout();
     // Values the line garbled are missing from the recording: say how many.
     const auto *dialog = qobject_cast<TKestrixDialog *>(kestrixDialog_);
-    const TReadKestrixThread *thread = dialog ? dialog->Thread() : nullptr;
-    if (thread && !thread->SkippedValues().isEmpty())
+    if (dialog && !dialog->Outcome().Skipped.isEmpty())
         QMessageBox::information(this, QStringLiteral("KESTRIX - Auslesen"),
                                  QStringLiteral("%1 von %2 Werten kamen unverst\u00e4ndlich an und fehlen in der "
                                                 "Aufzeichnung.")
-                                     .arg(thread->SkippedValues().size())
-                                     .arg(thread->ProgressMax()));
+                                     .arg(dialog->Outcome().Skipped.size())
+                                     .arg(dialog->Outcome().Maximum));
 }

@@ -340,11 +340,12 @@ TEST_F(Cli, DamagedFilesNeverAbortACommand)
         GTEST_SKIP() << "damage of the file";
     addBattery(1, 4);
     const int service = addService(1, 3, 2, 400);
-    TBRASKDataModule::RunningTreatment running;
+    RunningTreatment running;
     running.ServiceID = service;
     running.Terminal = QStringLiteral("Lumo an COM1");
-    module().RegisterRunning(running);
+    records().RegisterRunning(running);
     module_.reset();
+    records_.reset();
     execute("PRAGMA wal_checkpoint(TRUNCATE)");
     QFile file(this->file());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -143,10 +143,11 @@ TEST_F(LabDatabase, LoginFaultsAreToldApartAndAReadingRoleOnlyReads)
         EXPECT_TRUE(reading.IsReadOnly());
         reading.ReopenBatteries(1);
         EXPECT_EQ(1, reading.SelectedBatteryID());
-        TBRASKDataModule::Battery another;
+        RecordStore writer(as(reader));
+        BatteryRecord another;
         another.ID = 2;
         try {
-            reading.InsertBattery(another);
+            writer.InsertBattery(another);
             ADD_FAILURE() << "stored by a role that may only read";
         } catch (const DatabaseError &error) {
             EXPECT_TRUE(error.message().contains("schreibgesch\u00fctzt")) << error.what();

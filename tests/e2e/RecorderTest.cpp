@@ -244,7 +244,7 @@ TEST_F(Recorder, InterruptedTreatmentAskedAgainLaterThenStopped)
         StepRecord first{1, 1};
         ASSERT_TRUE(db.GetSubService(first));
         Sample last;
-        ASSERT_TRUE(db.LastSample(1, last));
+        ASSERT_TRUE(db.Reader().LastSample(1, last));
         EXPECT_EQ(std::make_pair(int(Abgebrochen), last.Time), std::make_pair(int(first.State), first.Duration));
     }
 }

@@ -166,11 +166,13 @@ TEST_F(ServiceCommandsTest, PageSaysThatWritingFailsUntilTheRowsAreIn)
     TAccuControlForm* form = ActiveAccuForm(accuTab);
     ASSERT_NE(form, nullptr);
 
-    // No status answer, but the first poll starts the step ("läuft"); its row
-    // cannot be written while another program holds the file.
+    // No status answer (the script acknowledges a status request as if it
+    // were a command: a short answer, asked again as often as a poll may),
+    // but the first poll starts the step ("läuft"); its row cannot be written
+    // while another program holds the file.
     auto lock = std::make_unique<SimTest::SqliteLock>(database.DatabaseFile());
     ASSERT_TRUE(engine.Tick());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return form->WriteFailing() && !engine.Busy(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->WriteFailing() && !engine.Busy(); }, 20000));
     EXPECT_TRUE(form->StatusLabel->isVisibleTo(form));
     const QString text = form->StatusLabel->toolTip().isEmpty() ? form->StatusLabel->text() : form->StatusLabel->toolTip();
     EXPECT_TRUE(text.contains("Speichern fehlgeschlagen seit ") && text.contains("1 Schrittergebnis")) << text.toStdString();
@@ -178,7 +180,7 @@ TEST_F(ServiceCommandsTest, PageSaysThatWritingFailsUntilTheRowsAreIn)
 
     lock.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return engine.Tick(); }));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->WriteFailing() && !engine.Busy(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->WriteFailing() && !engine.Busy(); }, 20000));
     // The charger stays silent; that is all the line still says.
     EXPECT_FALSE(form->StatusLabel->text().contains("Speichern")) << form->StatusLabel->text().toStdString();
     StepRecord stored{started.ServiceID, 1};

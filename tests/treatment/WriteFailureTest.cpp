@@ -160,14 +160,14 @@ TEST_F(WriteFailureTest, StopDuringTheOutageStopsTheChargerAndWritesLater)
     // finished, not as aborted.
     Service *finished = StartStandard(1, 500, 200, "Ohmrida an COM2");
     chargers_[1]->SetStatus(0, Charging(60, 8, 1300));
-    manager_->Tick(host_);
+    Tick();
     lock = std::make_unique<SimTest::SqliteLock>(database_->DatabaseFile());
     chargers_[1]->SetStatus(0, Idle());
-    manager_->Tick(host_);
+    Tick();
     ASSERT_EQ(Service::Ended, finished->ServiceState());
     chargers_[1]->ClearMessages();
     try {
-        manager_->StopService(host_, finished);
+        Stop(finished);
         FAIL() << "the stop must report the failed write";
     } catch (const DatabaseError &error) {
         EXPECT_TRUE(error.message().contains(QStringLiteral("ist beendet, aber"))
