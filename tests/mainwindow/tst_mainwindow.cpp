@@ -256,7 +256,7 @@ void MainWindowTest::newBatteryFlow()
     });
     form.MenuNewAkku->trigger();
     QCOMPARE(driver.Failures(), 3);
-    QCOMPARE(driver.messages.size(), 3);
+    QCOMPARE(driver.messages.size(), 4);
     QVERIFY2(driver.messages.last().detail.contains(QStringLiteral("einen Tabulator")),
              qPrintable(driver.messages.last().detail));
     QCOMPARE(program.BatteryCount(), before);
