@@ -17,6 +17,7 @@
 #include <QString>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -156,7 +157,8 @@ public:
     // Bytes of the write-ahead log (0 on a server).
     qint64 JournalSize() const;
 
-    // The sampling thresholds of the recorder, in memory only.
+    // The sampling thresholds of the recorder, in memory only; the polls of
+    // every port read them on their own threads.
     int MinDeltaU() const { return minDeltaU_; }
     void SetMinDeltaU(int millivolts) { minDeltaU_ = millivolts; }
     int MinDeltaI() const { return minDeltaI_; }
@@ -171,6 +173,6 @@ private:
     // live owner; drops the registrations of those whose owner is gone.
     void refuseWhileRecorded(const QVector<int> &serviceIDs, const QString &what);
 
-    int minDeltaU_ = 10;
-    int minDeltaI_ = 1;
+    std::atomic<int> minDeltaU_{10};
+    std::atomic<int> minDeltaI_{1};
 };

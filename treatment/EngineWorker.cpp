@@ -1,5 +1,6 @@
 #include "EngineWorker.h"
 
+#include "PortPollers.h"
 #include "PortSearch.h"
 #include "Service.h"
 
@@ -7,7 +8,9 @@
 #include "database/RecordStore.h"
 #include "database/SqlStore.h"
 
+#include <algorithm>
 #include <exception>
+#include <set>
 
 namespace {
 
@@ -43,6 +46,8 @@ void TEngineWorker::Shutdown()
     // The manager goes on the thread that used its database connection; it
     // gives waiting records a last try and lets the chargers run on.
     readout_.reset();
+    // Rounds under way finish first; their treatments are the manager's.
+    pollers_.reset();
     manager_.reset();
     search_.reset();
     records_.reset();
@@ -76,6 +81,14 @@ EngineState TEngineWorker::state() const
         return state;
     for (int i = 0; i < manager_->Count(); ++i) {
         const Service &service = *manager_->At(i);
+        if (manager_->IsLent(&service)) {
+            // Its port's thread is polling it: as it was last seen.
+            TreatmentInfo info = shown_[service.ID()];
+            const auto ticket = tickets_.find(service.ID());
+            info.Ticket = ticket == tickets_.end() ? 0 : ticket->second;
+            state.Treatments.push_back(std::move(info));
+            continue;
+        }
         TreatmentInfo info;
         const auto ticket = tickets_.find(service.ID());
         info.Ticket = ticket == tickets_.end() ? 0 : ticket->second;
@@ -88,8 +101,12 @@ EngineState TEngineWorker::state() const
         info.State = service.ServiceState();
         info.CurrentStep = service.CurrentStep();
         info.LastStepTime = service.LastStepTime();
+        shown_[service.ID()] = info;
         state.Treatments.push_back(std::move(info));
     }
+    for (const auto &pace : paces_)
+        state.Paces.push_back(pace.second);
+    state.RoundsOut = pollers_ ? pollers_->BusyCount() : 0;
     state.WaitingWrites = manager_->WaitingWrites();
     state.Unwritten = manager_->HasUnwritten();
     return state;
@@ -226,6 +243,13 @@ void TEngineWorker::StopInterrupted(int ticket, int serviceID, const std::string
 
 void TEngineWorker::Stop(int ticket)
 {
+    for (const auto &[id, owner] : tickets_) {
+        if (owner == ticket && manager_ && manager_->IsLent(manager_->ServiceOf(id))) {
+            // Stopped once its round is back: the charger is asked in turn.
+            waiting_.push_back([this, ticket] { Stop(ticket); });
+            return;
+        }
+    }
     run(ticket, [&] {
         int serviceID = 0;
         for (const auto &[id, owner] : tickets_)
@@ -252,16 +276,90 @@ void TEngineWorker::Stop(int ticket)
 
 void TEngineWorker::Tick(int ticket)
 {
-    if (manager_) {
-        const TServiceManager::TickResult result = manager_->Tick();
-        for (const PollReport &report : result.Reports)
-            emit Polled(report);
-        if (result.StepRowsWritten)
-            emit RecordsWritten({RecordChange::StepsChanged, 0, 0});
-        // An ended treatment's ticket is kept until its page is stopped.
+    using Clock = std::chrono::steady_clock;
+    if (!manager_) {
+        emit TickDone();
+        done(ticket);
+        return;
     }
-    emit TickDone();
+    const Clock::time_point now = Clock::now();
+    if (tick_ > 0)
+        tickIntervalMs_ = int(std::chrono::duration_cast<std::chrono::milliseconds>(now - lastTick_).count());
+    lastTick_ = now;
+    ++tick_;
+    if (!pollers_)
+        pollers_ = std::make_unique<TPortPollers>();
+    std::set<int> busy;
+    for (auto &pace : paces_) {
+        if (pollers_->Busy(pace.first)) {
+            busy.insert(pace.first);
+            pace.second.Stretched = true;
+        }
+    }
+    std::vector<TServiceManager::PortRound> rounds = manager_->TakeRounds(busy);
+    tickOpen_ = int(rounds.size());
+    for (TServiceManager::PortRound &round : rounds) {
+        const int port = round.Port;
+        PortPace &pace = paces_[port];
+        pace.Port = port;
+        const auto last = roundBegan_.find(port);
+        if (last != roundBegan_.end())
+            pace.PeriodMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(now - last->second).count());
+        roundBegan_[port] = now;
+        auto shared = std::make_shared<TServiceManager::PortRound>(std::move(round));
+        const int tick = tick_;
+        pollers_->Run(
+            port, [shared] { shared->Run(); },
+            [this, shared, tick, now] { roundBack(tick, std::move(*shared), now); });
+    }
+    // Ports without treatments keep no pace.
+    for (auto it = paces_.begin(); it != paces_.end();) {
+        const bool used = busy.count(it->first)
+                          || std::any_of(rounds.begin(), rounds.end(), [&](const TServiceManager::PortRound &round) {
+                                 return round.Port == it->first;
+                             });
+        it = used ? std::next(it) : paces_.erase(it);
+    }
+    if (tickOpen_ == 0)
+        finishRounds();   // nothing to poll: what waits is written all the same
     done(ticket);
+}
+
+void TEngineWorker::roundBack(int tick, TServiceManager::PortRound round,
+                              std::chrono::steady_clock::time_point began)
+{
+    PortPace &pace = paces_[round.Port];
+    pace.Port = round.Port;
+    pace.Treatments = int(round.Polls.size());
+    pace.RoundMs = int(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                              - began)
+                           .count());
+    // A round that fits in the clock keeps the port at the clock again.
+    if (tickIntervalMs_ > 0 && pace.RoundMs < tickIntervalMs_)
+        pace.Stretched = false;
+    returned_.push_back(std::move(round));
+    if (tick == tick_)
+        --tickOpen_;
+    if (tickOpen_ <= 0)
+        finishRounds();
+}
+
+void TEngineWorker::finishRounds()
+{
+    std::vector<TServiceManager::PortRound> rounds;
+    rounds.swap(returned_);
+    const TServiceManager::TickResult result = manager_->FinishRounds(std::move(rounds));
+    for (const PollReport &report : result.Reports)
+        emit Polled(report);
+    if (result.StepRowsWritten)
+        emit RecordsWritten({RecordChange::StepsChanged, 0, 0});
+    // An ended treatment's ticket is kept until its page is stopped.
+    std::vector<std::function<void()>> waiting;
+    waiting.swap(waiting_);
+    for (const auto &request : waiting)
+        request();
+    emit StateChanged(state());
+    emit TickDone();
 }
 
 void TEngineWorker::Inspect(const std::function<void(TServiceManager &)> &work)

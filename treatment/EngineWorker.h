@@ -14,6 +14,7 @@
 #include <QString>
 #include <QVector>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,6 +23,7 @@
 
 class RecordStore;
 class SqlStore;
+class TPortPollers;
 class TPortSearch;
 namespace Ohmrida { class TerminalManager; }
 
@@ -40,6 +42,9 @@ public:
     void Abandon(int ticket, int serviceID);
     void StopInterrupted(int ticket, int serviceID, const std::string &terminal);
     void Stop(int ticket);
+    // Sends every port that is not still busy with its last round a round of
+    // its running treatments; when the rounds of this tick are back, their
+    // records are written in one transaction and reported (Polled, TickDone).
     void Tick(int ticket);
     void Search(int search);
     void SetSamplingThresholds(int minDeltaU, int minDeltaI);
@@ -64,6 +69,8 @@ signals:
     void Stopped(int ticket, int serviceID);
     void Polled(const PollReport &report);
     void TickDone();
+    // The treatments as they are after a tick's rounds came back.
+    void StateChanged(const EngineState &state);
     void ResumeFinished(int serviceID, bool resumed, const QString &text);
     void TerminalsFound(int search, const QVector<TerminalInfo> &terminals);
     void SearchFinished(int search, const QVector<TerminalInfo> &terminals);
@@ -87,11 +94,28 @@ private:
     TPortSearch &search();
     QVector<TerminalInfo> terminalsOn(int port) const;
     EngineState state() const;
+    void roundBack(int tick, TServiceManager::PortRound round, std::chrono::steady_clock::time_point began);
+    // Writes and reports the rounds that are back; then the requests that
+    // waited for their treatments.
+    void finishRounds();
 
     std::unique_ptr<Ohmrida::TerminalManager> terminals_;
     std::unique_ptr<RecordStore> records_;
     std::unique_ptr<TServiceManager> manager_;
     std::unique_ptr<TPortSearch> search_;
+    std::unique_ptr<TPortPollers> pollers_;
+    // Rounds back from their ports and not yet written.
+    std::vector<TServiceManager::PortRound> returned_;
+    int tick_ = 0;       // the number of the latest tick
+    int tickOpen_ = 0;   // its rounds still under way
+    std::chrono::steady_clock::time_point lastTick_;
+    int tickIntervalMs_ = 0;
+    std::map<int, PortPace> paces_;
+    std::map<int, std::chrono::steady_clock::time_point> roundBegan_;
+    // What the windows last saw of each treatment, for those out in a round.
+    mutable std::map<int, TreatmentInfo> shown_;
+    // Requests that wait until their treatment is back from its round.
+    std::vector<std::function<void()>> waiting_;
     std::unique_ptr<TKestrixReadout> readout_;
     std::map<int, int> tickets_;   // service ID -> ticket of its start or resume
 };

@@ -271,8 +271,6 @@ bool Service::TryWritePending(int busyWaitMs)
     writeStatus_.RecoveredSamples = writeStatus_.RecoveredSteps = 0;
     if (writes_.Empty())
         return true;
-    const int samples = writes_.Samples();
-    const int steps = writes_.StepResults();
     try {
         database_.InTransaction([this] { writes_.WriteTo(database_); }, busyWaitMs);
     } catch (const DatabaseError &error) {
@@ -282,7 +280,16 @@ bool Service::TryWritePending(int busyWaitMs)
         noteWriteFailure(QString::fromUtf8(error.what()));
         return false;
     }
+    PendingCommitted();
+    return true;
+}
+
+void Service::PendingCommitted()
+{
+    const int samples = writes_.Samples();
+    const int steps = writes_.StepResults();
     writes_.Clear();
+    writeStatus_.RecoveredSamples = writeStatus_.RecoveredSteps = 0;
     if (writeStatus_.Failing) {
         writeStatus_.Failing = false;
         writeStatus_.RecoveredSamples = samples;
@@ -290,7 +297,6 @@ bool Service::TryWritePending(int busyWaitMs)
         lateSamples_ += samples;
         lateSteps_ += steps;
     }
-    return true;
 }
 
 void Service::WritePendingNow()

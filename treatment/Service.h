@@ -168,6 +168,12 @@ public:
     // The same, but a failure is thrown (DatabaseError), e.g. inside the
     // caller's own transaction.
     void WritePendingNow();
+    // For a caller that writes several treatments in one transaction of its
+    // own: writes the pending records without committing (throws), then is
+    // told whether its commit went in (PendingCommitted) or not (PendingFailed).
+    void WritePendingInto() { writes_.WriteTo(database_); }
+    void PendingCommitted();
+    void PendingFailed(const QString &reason) { noteWriteFailure(reason); }
     // Whether writing fails, since when, why and what waits.
     WriteStatus WriteState() const;
     // Samples and step results written only after an outage, since the start.

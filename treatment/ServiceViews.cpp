@@ -1,5 +1,10 @@
 #include "ServiceViews.h"
 
+#include <QLocale>
+#include <QStringList>
+
+#include <algorithm>
+
 void SetUpControlWindow(ServiceControlWindow &window, const TreatmentSetup &setup)
 {
     window.SetupService(setup.ServiceID, setup.Caption, setup.NominalVoltage, setup.MaxCurrentA);
@@ -36,4 +41,23 @@ void FeedDiagrams(const std::vector<LiveSampleSink *> &diagrams, const PollRepor
         diagram->AddLiveSample(report.ServiceID, 0, report.SampleTime, report.Voltage * 0.001, report.Function);
         diagram->AddLiveSample(report.ServiceID, 1, report.SampleTime, report.Current, report.Function);
     }
+}
+
+QString PacesText(const std::vector<PortPace> &paces, int clockMs)
+{
+    QStringList lines;
+    for (const PortPace &pace : paces) {
+        if (!pace.Stretched)
+            continue;
+        const int period = std::max(pace.PeriodMs, pace.RoundMs);
+        lines << QStringLiteral("COM%1: eine Runde \u00fcber %2 Behandlung%3 dauert %4 s; sie werden alle %5 s statt "
+                                "alle %6 s abgefragt.")
+                     .arg(pace.Port)
+                     .arg(pace.Treatments)
+                     .arg(pace.Treatments == 1 ? QString() : QStringLiteral("en"))
+                     .arg(QLocale().toString(pace.RoundMs / 1000.0, 'f', 1))
+                     .arg(QLocale().toString(period / 1000.0, 'f', 1))
+                     .arg(QLocale().toString(clockMs / 1000.0, 'f', 1));
+    }
+    return lines.join(QLatin1Char('\n'));
 }

@@ -140,8 +140,25 @@ struct TreatmentInfo {
 
 // The engine's treatments after a request or a tick, and what still waits to
 // be written (of them and of stopped ones).
+// How one port keeps the clock. Its treatments are asked one after another,
+// so a round takes their line time together; a round that does not fit in the
+// clock makes the port skip ticks, and its treatments are polled less often.
+struct PortPace {
+    int Port = 0;
+    int Treatments = 0;    // polled in its last round
+    int RoundMs = 0;       // how long its last round took
+    int PeriodMs = 0;      // between the starts of its last two rounds (0: one round so far)
+    bool Stretched = false;   // a tick found its round still under way
+};
+
+// The text the options dialog shows for the ports whose period stretched;
+// empty when every treatment is polled at the clock.
+QString PacesText(const std::vector<PortPace> &paces, int clockMs);
+
 struct EngineState {
     std::vector<TreatmentInfo> Treatments;
+    std::vector<PortPace> Paces;   // of the ports with treatments
+    int RoundsOut = 0;             // ports still polling a round
     int WaitingWrites = 0;
     bool Unwritten = false;   // records or an ended treatment's registration still to write
 };

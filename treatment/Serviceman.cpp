@@ -6,6 +6,7 @@
 #include "database/OwnerProcess.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -89,9 +90,6 @@ TServiceManager::~TServiceManager()
 
 Service *TServiceManager::Add(std::unique_ptr<Service> service)
 {
-    if (services_.empty())
-        cursor_ = 0;
-    service->SetLog(log_.is_open() ? &log_ : nullptr);
     lastAnswer_[service.get()] = std::chrono::steady_clock::now();
     services_.push_back(std::move(service));
     return services_.back().get();
@@ -108,12 +106,8 @@ std::unique_ptr<Service> TServiceManager::take(Service *service)
                               [service](const std::unique_ptr<Service> &s) { return s.get() == service; });
     if (found == services_.end())
         return nullptr;
-    const size_t index = static_cast<size_t>(found - services_.begin());
-    // The cursor keeps pointing at the same treatment, or at the one that
-    // followed the removed one.
-    if (index < cursor_)
-        --cursor_;
     lastAnswer_.erase(service);
+    lent_.erase(service);
     locks_.erase(service);
     registered_.erase(service->ID());
     writeTried_.erase(service);
@@ -142,33 +136,227 @@ bool TServiceManager::HasTerminal(const std::string &terminalName) const
     });
 }
 
-Service *TServiceManager::PollNext(Sample &sample)
+void TServiceManager::PortRound::Run()
 {
-    if (services_.empty()) {
-        writePending();   // what stopped treatments left behind
-        return nullptr;
+    // The lines go to log.txt when the round is given back, so the ports'
+    // threads never share the stream.
+    std::ostringstream log;
+    for (Poll &poll : Polls) {
+        poll.Polled->SetLog(&log);
+        poll.Polled->Poll(poll.Taken);
+        poll.Polled->SetLog(nullptr);
     }
-    if (cursor_ >= services_.size())
-        cursor_ = 0;
-    Service *service = services_[cursor_].get();
-    ++cursor_;
-    if (service->ServiceState() == Service::Ended) {
-        writePending();
-        keepRegistry(*service);   // a removal that failed before is tried again
-        return nullptr;
-    }
-    service->Poll(sample);
-    writePending();
-    keepRegistry(*service);
-    return service;
+    Log = log.str();
 }
 
-void TServiceManager::writePending()
+std::vector<TServiceManager::PortRound> TServiceManager::TakeRounds(const std::set<int> &busyPorts)
+{
+    std::map<int, PortRound> byPort;
+    for (const auto &owned : services_) {
+        Service *service = owned.get();
+        if (service->ServiceState() == Service::Ended || lent_.count(service))
+            continue;
+        const int port = service->Terminal().Port()->PortNumber();
+        if (busyPorts.count(port))
+            continue;
+        PortRound &round = byPort[port];
+        round.Port = port;
+        PortRound::Poll poll;
+        poll.Polled = service;
+        round.Polls.push_back(poll);
+        lent_.insert(service);
+    }
+    std::vector<PortRound> rounds;
+    for (auto &entry : byPort)
+        rounds.push_back(std::move(entry.second));
+    return rounds;
+}
+
+TServiceManager::TickResult TServiceManager::FinishRounds(std::vector<PortRound> rounds)
+{
+    TickResult result;
+    try {
+        const auto now = std::chrono::steady_clock::now();
+        std::map<const Service *, const Sample *> taken;
+        std::set<const Service *> polled;
+        for (const PortRound &round : rounds) {
+            if (log_.is_open() && !round.Log.empty()) {
+                // A line that could not be written (disk full) leaves the
+                // stream failed; the next round tries again.
+                if (!log_)
+                    log_.clear();
+                log_ << round.Log;
+                log_.flush();
+            }
+            for (const PortRound::Poll &poll : round.Polls) {
+                lent_.erase(poll.Polled);
+                result.Polled.push_back(poll.Polled);
+                taken[poll.Polled] = &poll.Taken;
+                polled.insert(poll.Polled);
+                if (poll.Polled->LastPollAnswered())
+                    lastAnswer_[poll.Polled] = now;
+            }
+        }
+        writePending(polled);
+        for (const auto &owned : services_) {
+            const Service &service = *owned;
+            if (lent_.count(&service))
+                continue;
+            PollReport report = ReportOf(service);
+            const auto sample = taken.find(&service);
+            report.Polled = sample != taken.end();
+            report.Sent = report.Polled && service.LastPollSent();
+            report.Answered = report.Polled && service.LastPollAnswered();
+            if (report.Polled) {
+                const Ohmrida::Reply &fault = service.LastFault();
+                report.FaultKind = fault.kind;
+                report.Fault = FaultText(fault, service.Terminal());
+                report.FaultLabel = FaultLabel(fault);
+            }
+            if (report.Polled && report.Answered) {
+                report.Voltage = sample->second->Voltage;
+                report.Current = sample->second->Current;
+                report.Capacity = sample->second->Capacity;
+                report.SampleTime = sample->second->Time;
+            } else if (report.Polled) {
+                report.SilentSeconds = static_cast<int>(
+                    std::chrono::duration_cast<std::chrono::seconds>(now - lastAnswer_[&service]).count());
+            }
+            report.StepsWritten = stepsWritten_.count(&service) > 0;
+            if (writeTried_.count(&service)) {
+                report.Write = service.WriteState();
+                report.WriteShown = report.Write.Failing || report.Write.JustRecovered();
+            }
+            if (report.Polled || report.StepsWritten || report.WriteShown)
+                result.Reports.push_back(std::move(report));
+        }
+        result.StepRowsWritten = stepRowsWritten_;
+    } catch (...) {
+        // A failing tick must not take the timer down; the next tick tries again.
+        result.Reports.clear();
+    }
+    return result;
+}
+
+TServiceManager::TickResult TServiceManager::Tick()
+{
+    if (ticking_)
+        return TickResult();
+    FlagGuard guard(ticking_);
+    std::vector<PortRound> rounds = TakeRounds();
+    for (PortRound &round : rounds)
+        round.Run();
+    return FinishRounds(std::move(rounds));
+}
+
+void TServiceManager::registryRows(const Service &service, bool polled)
+{
+    const int id = service.ID();
+    if (!registered_.count(id))
+        return;
+    if (service.ServiceState() == Service::Ended)
+        database_.UnregisterRunning(id);
+    else if (polled && service.LastPollAnswered())
+        database_.UpdateRunning(id, service.CurrentStep(), service.LastStepTime(), service.LastCapacity());
+    else if (polled)
+        database_.TouchRunning(id);
+}
+
+void TServiceManager::registryWritten(const Service &service)
+{
+    if (service.ServiceState() != Service::Ended || !registered_.erase(service.ID()))
+        return;
+    // The terminal is free again although the page stays open.
+    locks_.erase(&service);
+}
+
+void TServiceManager::writePending(const std::set<const Service *> &polled)
 {
     writeTried_.clear();
     stepsWritten_.clear();
     stepRowsWritten_ = false;
     const bool outage = writesFailing_ || journalToCompact_;
+    std::vector<Service *> writing;
+    bool registry = false;
+    for (const Closing &closing : closing_) {
+        writing.push_back(closing.service.get());
+        registry = registry || closing.registered;
+    }
+    for (const auto &service : services_) {
+        if (lent_.count(service.get()))
+            continue;
+        writing.push_back(service.get());
+        registry = registry
+                   || (registered_.count(service->ID())
+                       && (polled.count(service.get()) || service->ServiceState() == Service::Ended));
+    }
+    const bool records = std::any_of(writing.begin(), writing.end(),
+                                     [](const Service *service) { return service->HasPendingWrites(); });
+    if (!records && !registry) {
+        compactJournal(outage, false, false);
+        return;
+    }
+    try {
+        // One commit for the whole tick: the samples and step results of
+        // every port, with the heartbeats that follow them.
+        database_.InTransaction(
+            [&] {
+                for (Service *service : writing)
+                    service->WritePendingInto();
+                for (const Closing &closing : closing_)
+                    if (closing.registered)
+                        database_.UnregisterRunning(closing.service->ID());
+                for (const auto &service : services_)
+                    if (!lent_.count(service.get()))
+                        registryRows(*service, polled.count(service.get()) > 0);
+            },
+            writeWait());
+    } catch (const DatabaseBusyError &error) {
+        // Locked by another program: no single treatment would fare better.
+        for (Service *service : writing) {
+            if (service->HasPendingWrites()) {
+                service->PendingFailed(error.message());
+                writeTried_.insert(service);
+            }
+        }
+        writesFailing_ = true;
+        return;
+    } catch (const std::exception &) {
+        // One treatment's records may be at fault; the others need not wait for it.
+        const auto [wrote, failed] = writeEach(polled);
+        compactJournal(outage, wrote, failed);
+        return;
+    }
+    writesFailing_ = false;
+    for (Service *service : writing) {
+        if (service->HasPendingWrites()) {
+            writeTried_.insert(service);
+            if (service->Pending().StepResults() > 0) {
+                stepsWritten_.insert(service);
+                stepRowsWritten_ = true;
+            }
+        }
+        service->PendingCommitted();
+    }
+    closing_.clear();
+    for (const auto &service : services_)
+        if (!lent_.count(service.get()))
+            registryWritten(*service);
+    compactJournal(outage, records, false);
+}
+
+void TServiceManager::compactJournal(bool outage, bool wrote, bool failed)
+{
+    // The backlog of an outage is in: the log that held it (and may have
+    // filled the disk) is emptied into the file, so the recording goes on
+    // with the space given back. A log grown long for another reason is
+    // emptied too. A reader that holds it back only defers this.
+    if (!failed && ((outage && wrote) || journalToCompact_ || database_.JournalSize() > MaxJournalBytes))
+        journalToCompact_ = !database_.CompactJournal(retryWaitMs_);
+}
+
+std::pair<bool, bool> TServiceManager::writeEach(const std::set<const Service *> &polled)
+{
     bool wrote = false, failed = false;
     const auto attempt = [&](Service &service) {
         if (!service.HasPendingWrites())
@@ -176,6 +364,8 @@ void TServiceManager::writePending()
         const bool steps = service.Pending().StepResults() > 0;
         const bool written = service.TryWritePending(writeWait());
         writesFailing_ = !written;
+        wrote = wrote || written;
+        failed = failed || !written;
         wrote = wrote || written;
         failed = failed || !written;
         writeTried_.insert(&service);
@@ -197,63 +387,23 @@ void TServiceManager::writePending()
         }
         it = done ? closing_.erase(it) : std::next(it);
     }
-    for (const auto &service : services_)
-        attempt(*service);
-    // The backlog of an outage is in: the log that held it (and may have
-    // filled the disk) is emptied into the file, so the recording goes on
-    // with the space given back. A log grown long for another reason is
-    // emptied too. A reader that holds it back only defers this.
-    if (!failed && ((outage && wrote) || journalToCompact_ || database_.JournalSize() > MaxJournalBytes))
-        journalToCompact_ = !database_.CompactJournal(retryWaitMs_);
-}
-
-TServiceManager::TickResult TServiceManager::Tick()
-{
-    TickResult result;
-    if (ticking_)
-        return result;
-    FlagGuard guard(ticking_);
-    try {
-        Sample sample;
-        result.Polled = PollNext(sample);
-        const auto now = std::chrono::steady_clock::now();
-        if (result.Polled && result.Polled->LastPollAnswered())
-            lastAnswer_[result.Polled] = now;
-        for (const auto &owned : services_) {
-            const Service &service = *owned;
-            PollReport report = ReportOf(service);
-            report.Polled = &service == result.Polled;
-            report.Sent = report.Polled && service.LastPollSent();
-            report.Answered = report.Polled && service.LastPollAnswered();
-            if (report.Polled) {
-                const Ohmrida::Reply &fault = service.LastFault();
-                report.FaultKind = fault.kind;
-                report.Fault = FaultText(fault, service.Terminal());
-                report.FaultLabel = FaultLabel(fault);
-            }
-            if (report.Polled && report.Answered) {
-                report.Voltage = sample.Voltage;
-                report.Current = sample.Current;
-                report.Capacity = sample.Capacity;
-                report.SampleTime = sample.Time;
-            } else if (report.Polled) {
-                report.SilentSeconds = static_cast<int>(
-                    std::chrono::duration_cast<std::chrono::seconds>(now - lastAnswer_[&service]).count());
-            }
-            report.StepsWritten = stepsWritten_.count(&service) > 0;
-            if (writeTried_.count(&service)) {
-                report.Write = service.WriteState();
-                report.WriteShown = report.Write.Failing || report.Write.JustRecovered();
-            }
-            if (report.Polled || report.StepsWritten || report.WriteShown)
-                result.Reports.push_back(std::move(report));
+    for (const auto &owned : services_) {
+        Service &service = *owned;
+        // A resume starts from the registry and the stored rows together, so
+        // the registry must not run ahead of rows still waiting.
+        if (lent_.count(&service) || !attempt(service))
+            continue;
+        try {
+            database_.InTransaction([&] { registryRows(service, polled.count(&service) > 0); }, writeWait());
+            registryWritten(service);
+        } catch (const std::exception &) {
+            // A missed heartbeat is made good by the next poll, a registration
+            // of an ended treatment goes at its next turn; neither holds up
+            // the samples.
+            writesFailing_ = true;
         }
-        result.StepRowsWritten = stepRowsWritten_;
-    } catch (...) {
-        // A failing tick must not take the timer down; the next tick tries again.
-        result.Reports.clear();
     }
-    return result;
+    return {wrote, failed};
 }
 
 PollReport TServiceManager::ReportOf(const Service &service) const
@@ -355,41 +505,6 @@ std::unique_ptr<TerminalLock> TServiceManager::ClaimTerminal(const std::string &
         }
     }
     return lock;
-}
-
-void TServiceManager::keepRegistry(Service &service)
-{
-    const int id = service.ID();
-    if (!registered_.count(id))
-        return;
-    // A resume starts from the registry and the stored rows together, so the
-    // registry must not run ahead of rows still waiting; and a file that just
-    // refused them would only cost a second wait.
-    if (service.HasPendingWrites())
-        return;
-    try {
-        if (service.ServiceState() == Service::Ended) {
-            database_.InTransaction([&] { database_.UnregisterRunning(id); }, writeWait());
-            registered_.erase(id);
-            // The terminal is free again although the page stays open.
-            locks_.erase(&service);
-        } else if (service.LastPollAnswered()) {
-            database_.InTransaction(
-                [&] {
-                    database_.UpdateRunning(id, service.CurrentStep(), service.LastStepTime(),
-                                            service.LastCapacity());
-                },
-                writeWait());
-        } else {
-            database_.InTransaction([&] { database_.TouchRunning(id); }, writeWait());
-        }
-        writesFailing_ = false;
-    } catch (const std::exception &) {
-        // A missed heartbeat is made good by the next poll, a registration
-        // of an ended treatment goes at its next turn; neither holds up the
-        // samples.
-        writesFailing_ = true;
-    }
 }
 
 namespace {
@@ -639,7 +754,8 @@ int TServiceManager::WaitingWrites() const
 {
     int waiting = 0;
     for (const auto &service : services_)
-        waiting += service->Pending().Size();
+        if (!lent_.count(service.get()))
+            waiting += service->Pending().Size();
     for (const Closing &closing : closing_)
         waiting += closing.service->Pending().Size();
     return waiting;
@@ -651,7 +767,8 @@ bool TServiceManager::HasUnwritten() const
         return true;
     // An ended treatment whose registration could not be removed yet.
     return std::any_of(services_.begin(), services_.end(), [this](const std::unique_ptr<Service> &service) {
-        return service->ServiceState() == Service::Ended && registered_.count(service->ID()) > 0;
+        return !lent_.count(service.get()) && service->ServiceState() == Service::Ended
+               && registered_.count(service->ID()) > 0;
     });
 }
 

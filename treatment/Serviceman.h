@@ -1,6 +1,7 @@
 #pragma once
-// TServiceManager: holds every started treatment until it is closed, polls one
-// of them per timer tick in turn, reports what each tick brought as values,
+// TServiceManager: holds every started treatment until it is closed, polls
+// every running one at each timer tick (the ports side by side, the
+// treatments of one port one after another), reports what each tick brought as values,
 // and offers the start, stop and resume operations. Writes "log.txt": one
 // line per poll. It belongs to the thread of the treatment engine (with its
 // record store and terminal registry); tests drive it directly.
@@ -19,6 +20,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Ohmrida { class TerminalManager; }
@@ -58,39 +60,56 @@ public:
     TServiceManager(const TServiceManager &) = delete;
     TServiceManager &operator=(const TServiceManager &) = delete;
 
-    // Appends; the first treatment of an empty list gets the cursor.
+    // Appends.
     Service *Add(std::unique_ptr<Service> service);
-    // Takes the treatment out and deletes it (its rows stay); a cursor on it
-    // moves to the following one.
+    // Takes the treatment out and deletes it (its rows stay).
     void Remove(Service *service);
     bool HasService(int serviceID) const;
     bool HasBattery(int batteryID) const;
     bool HasTerminal(const std::string &terminalName) const;
-    // Polls the treatment at the cursor and moves the cursor on; nullptr when
-    // the list is empty or that treatment has ended. A poll that got no status
-    // answer still returns its treatment (see Service::LastPollAnswered) and
-    // leaves the sample as it was.
-    //
-    // Then the records of every treatment that wait (Service::Pending) are
-    // written, each treatment's in one transaction, oldest first; what cannot
-    // be written (file locked past the busy time-out, disk full, server gone)
+    // One port's share of a tick: its running treatments in list order,
+    // polled one after another on the port's own thread (Run) while the
+    // other ports are polled at the same time. Until the round is given back
+    // (FinishRounds) its treatments are lent out: nothing else touches them.
+    struct PortRound {
+        struct Poll {
+            Service *Polled = nullptr;
+            Sample Taken;
+        };
+        int Port = 0;
+        std::vector<Poll> Polls;
+        std::string Log;   // the round's lines of log.txt
+        // Polls every treatment of the round once; touches only them and their port.
+        void Run();
+    };
+    // The rounds of a tick: one per port that has a running treatment and is
+    // not in busyPorts (whose round of an earlier tick is still under way:
+    // their period stretches). Lends out their treatments.
+    std::vector<PortRound> TakeRounds(const std::set<int> &busyPorts = {});
+    // What one tick brought: the treatments polled, the news of every
+    // treatment that has some (the polled ones, those whose records were
+    // tried and failed or were made good, those whose step rows went in), and
+    // whether any step row was written (also of stopped ones).
+    struct TickResult {
+        std::vector<Service *> Polled;
+        std::vector<PollReport> Reports;
+        bool StepRowsWritten = false;
+    };
+    // Takes the rounds back, appends their log lines, then writes what waits
+    // of every treatment not lent out (samples, step results, heartbeats and
+    // registrations) in one transaction, oldest first, and reports. What
+    // cannot be written (file locked past the wait, disk full, server gone)
     // stays waiting, in order, for the next call, while the polls go on. Once
     // a write has failed, the next ones wait only briefly for a lock (see
     // SetWriteWaits), so the polls keep their pace. The heartbeat and the
     // registration follow the written rows and never run ahead of them.
-    Service *PollNext(Sample &sample);
-
-    // What one tick brought: the treatment polled (nullptr if none), the news
-    // of every treatment that has some (the polled one, those whose records
-    // were tried and failed or were made good, those whose step rows went
-    // in), and whether any step row was written (also of stopped ones).
-    struct TickResult {
-        Service *Polled = nullptr;
-        std::vector<PollReport> Reports;
-        bool StepRowsWritten = false;
-    };
-    // The timer tick: polls the next treatment and reports. Swallows every
-    // exception; a call made while a tick runs does nothing.
+    // Swallows every exception.
+    TickResult FinishRounds(std::vector<PortRound> rounds);
+    // Whether the treatment is out in a round.
+    bool IsLent(const Service *service) const { return lent_.count(service) > 0; }
+    // The timer tick on the calling thread: every running treatment polled
+    // once, port after port, then written and reported as above. A call
+    // made while a tick runs does nothing.
     TickResult Tick();
     // The news of one treatment as a tick would report it, not polled.
     PollReport ReportOf(const Service &service) const;
@@ -153,8 +172,6 @@ public:
 
     int Count() const { return static_cast<int>(services_.size()); }
     Service *At(int index) const { return services_.at(static_cast<size_t>(index)).get(); }
-    // Index of the treatment the next PollNext takes (may equal Count()).
-    int Cursor() const { return static_cast<int>(cursor_); }
 
     // Flushes the log file (it is also flushed after every line).
     void FlushLog();
@@ -165,8 +182,8 @@ public:
     void SetWriteWaits(int firstMs, int retryMs);
     // Whether the last write attempt failed.
     bool WritesFailing() const { return writesFailing_; }
-    // Records not yet written, of the listed treatments and of stopped ones
-    // whose records could not be written when they were stopped.
+    // Records not yet written, of the listed treatments (not lent out) and of
+    // stopped ones whose records could not be written when they were stopped.
     int WaitingWrites() const;
     // Whether anything is still to be written, or an ended treatment's
     // registration still to be removed.
@@ -178,12 +195,21 @@ public:
 private:
     Service *startService(int batteryID, const std::string &terminalName,
                           const std::function<std::unique_ptr<Service>(const Ohmrida::Terminal &)> &build);
-    // Heartbeat and registration after a poll (or for an ended treatment).
-    void keepRegistry(Service &service);
-    // Writes what waits (stopped treatments first, then the listed ones).
-    void writePending();
+    // Writes what waits of the treatments not lent out, stopped ones first,
+    // with the heartbeats of `polled` and the registrations of ended ones, in
+    // one transaction; on a failure other than a lock, each treatment alone.
+    void writePending(const std::set<const Service *> &polled);
+    // Each treatment's records and registry rows in a transaction of its own;
+    // returns whether any records were written and whether any failed.
+    std::pair<bool, bool> writeEach(const std::set<const Service *> &polled);
+    // Empties the write-ahead log into the file once an outage's backlog is in
+    // (or the log has grown long).
+    void compactJournal(bool outage, bool wrote, bool failed);
+    // The registry rows of a treatment whose records are written (no transaction).
+    void registryRows(const Service &service, bool polled);
+    void registryWritten(const Service &service);
     int writeWait() const { return writesFailing_ ? retryWaitMs_ : firstWaitMs_; }
-    // Out of the list, without deleting it; cursor, lock and registration as Remove.
+    // Out of the list, without deleting it; lock and registration as Remove.
     std::unique_ptr<Service> take(Service *service);
 
     RecordStore &database_;
@@ -195,7 +221,7 @@ private:
     // The terminal locks of the treatments, and the IDs still registered as running.
     std::map<const Service *, std::unique_ptr<TerminalLock>> locks_;
     std::set<int> registered_;
-    size_t cursor_ = 0;
+    std::set<const Service *> lent_;
     bool ticking_ = false;
 
     // Stopped treatments (charger stopped, page gone) whose records or

@@ -60,6 +60,10 @@ void TTreatmentEngine::connectWorker()
     connect(worker, &TEngineWorker::Started, this, &TTreatmentEngine::TreatmentStarted);
     connect(worker, &TEngineWorker::Stopped, this, &TTreatmentEngine::TreatmentStopped);
     connect(worker, &TEngineWorker::Polled, this, &TTreatmentEngine::Polled);
+    connect(worker, &TEngineWorker::StateChanged, this, [this](const EngineState &state) {
+        state_ = state;
+        emit TreatmentsChanged();
+    });
     connect(worker, &TEngineWorker::TickDone, this, &TTreatmentEngine::TickDone);
     connect(worker, &TEngineWorker::ResumeFinished, this, &TTreatmentEngine::ResumeFinished);
     connect(worker, &TEngineWorker::TerminalsFound, this, &TTreatmentEngine::TerminalsFound);

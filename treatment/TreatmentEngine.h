@@ -70,8 +70,9 @@ public:
     // treatment or its stop is already under way, so a second click never
     // stops another treatment.
     bool Stop(int ticket);
-    // One timer tick; skipped (false) while earlier work is still under way, so
-    // an overdue timer never piles up ticks.
+    // One timer tick: every port not still busy with its last round polls its
+    // running treatments once more. Skipped (false) while earlier requests
+    // are still under way, so an overdue timer never piles up ticks.
     bool Tick();
     void SetSamplingThresholds(int minDeltaU, int minDeltaI);
     // How long writes wait for a lock (TServiceManager::SetWriteWaits).
@@ -111,8 +112,10 @@ public:
     // Records still to be written, of the treatments and of stopped ones.
     int WaitingWrites() const { return state_.WaitingWrites; }
     bool HasUnwritten() const { return state_.Unwritten; }
-    // Whether requests or a tick are still under way on the engine thread.
-    bool Busy() const { return inFlight_ > 0; }
+    // How each port with treatments keeps the clock, as of the last tick.
+    const std::vector<PortPace> &Paces() const { return state_.Paces; }
+    // Whether requests, or polls of a tick, are still under way.
+    bool Busy() const { return inFlight_ > 0 || state_.RoundsOut > 0; }
 
     // Runs `work` on the engine thread with its manager and waits for it; for
     // tools and tests that must look inside. Never call it from the engine thread.

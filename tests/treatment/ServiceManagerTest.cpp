@@ -7,31 +7,46 @@ using std::make_tuple;
 
 using ServiceManagerTest = TreatmentFixture;
 
-TEST_F(ServiceManagerTest, RemovalAtTheCursorAndOfTheLastTreatment)
+TEST_F(ServiceManagerTest, EveryTickPollsEachRunningTreatmentOnceAndPortsAreRoundsOfTheirOwn)
 {
-    for (int port = 1; port <= 3; ++port)
-        AttachCharger(port, port).SetStatus(0, Charging(60, 10));
-    Service *a = StartStandard(1), *b = StartStandard(1, 500, 200, "Lumo an COM2"),
-            *c = StartStandard(1, 500, 200, "Tesk an COM3");
-    Sample sample;
-    EXPECT_EQ(a, manager_->PollNext(sample));
-    ASSERT_EQ(1, manager_->Cursor());
-    manager_->Remove(b);
-    EXPECT_EQ(1, manager_->Cursor());
-    EXPECT_EQ(c, manager_->PollNext(sample)) << "the cursor moved on to the following treatment";
+    AttachCharger(1, 1).SetStatus(0, Charging(60, 10));
+    ScriptedCharger &varn = AttachCharger(2, Ohmrida::DeviceVarn);
+    for (uint8_t channel = 0; channel < 3; ++channel)
+        varn.SetStatus(uint8_t(channel * 0x40), Charging(60, 10));
+    AttachCharger(3, 2).SetStatus(0, Idle());
+    Service *a = StartStandard(1);
+    std::vector<Service *> channels;
+    for (int channel = 1; channel <= 3; ++channel)
+        channels.push_back(StartStandard(1, 500, 200, "Varn/Akku" + std::to_string(channel) + " an COM2"));
+    Service *ended = StartStandard(1, 500, 200, "Lumo an COM3");
 
-    Service *d = manager_->Add(std::make_unique<Service>(*database_, BatteryID, *terminals_->Get("Lumo an COM2"), 1,
-                                                         500, 200));
-    EXPECT_EQ(d, manager_->PollNext(sample));
-    manager_->Remove(a);   // before the cursor, which stays past the end
-    EXPECT_EQ(c, manager_->PollNext(sample)) << "past the end, polling starts again at the first";
-    ASSERT_EQ(1, manager_->Cursor());
-    manager_->Remove(d);   // the last one, at the cursor: the cursor is past the end
-    EXPECT_EQ(1, manager_->Cursor());
-    EXPECT_EQ(c, manager_->PollNext(sample));
-    manager_->Remove(c);
-    EXPECT_EQ(nullptr, manager_->PollNext(sample));
-    EXPECT_EQ(0, manager_->Count());
+    std::vector<TServiceManager::PortRound> rounds = manager_->TakeRounds({2});
+    ASSERT_EQ(2u, rounds.size()) << "COM2 is still busy with an earlier round";
+    EXPECT_TRUE(manager_->IsLent(a));
+    EXPECT_FALSE(manager_->IsLent(channels[0]));
+    for (auto &round : rounds)
+        round.Run();
+    TServiceManager::TickResult first = manager_->FinishRounds(std::move(rounds));
+    EXPECT_EQ(2u, first.Polled.size());
+    EXPECT_FALSE(manager_->IsLent(a));
+    ASSERT_EQ(Service::Ended, ended->ServiceState());
+
+    rounds = manager_->TakeRounds();
+    ASSERT_EQ(2u, rounds.size()) << "the ended treatment's port has no round";
+    ASSERT_EQ(3u, rounds[1].Polls.size());
+    EXPECT_EQ(channels, (std::vector<Service *>{rounds[1].Polls[0].Polled, rounds[1].Polls[1].Polled,
+                                                rounds[1].Polls[2].Polled}))
+        << "one port's treatments in list order";
+    for (auto &round : rounds)
+        round.Run();
+    const TServiceManager::TickResult second = manager_->FinishRounds(std::move(rounds));
+    EXPECT_EQ(4u, second.Polled.size());
+    for (Service *service : second.Polled)
+        EXPECT_EQ(1u, SamplesOf(service->ID()).size()) << "stored in the tick's commit";
+
+    manager_->Remove(channels[1]);
+    EXPECT_EQ(3u, manager_->Tick().Polled.size());
+    EXPECT_EQ("0\t1\n0\t0\n0\t1\n0\t1\n40\t1\n80\t1\n0\t1\n0\t1\n80\t1\n", Log());
 }
 
 TEST_F(ServiceManagerTest, StartSetsUpThePageAndTheTickFeedsTheWindowsAndTheLog)

@@ -153,12 +153,12 @@ protected:
     {
         return Started(manager_->StartStandardService(BatteryID, program, charge, discharge, terminal));
     }
-    // One tick, its reports fed to the pages; the treatment polled.
+    // One tick, its reports fed to the pages; the (first) treatment polled.
     Service *Tick()
     {
         const TServiceManager::TickResult tick = manager_->Tick();
         pages_.Feed(tick.Reports);
-        return tick.Polled;
+        return tick.Polled.empty() ? nullptr : tick.Polled.front();
     }
     // Stops the treatment; its page goes, also when its records could not be written.
     void Stop(Service *service)

@@ -150,7 +150,9 @@ TEST_F(WriteFailureTest, StopDuringTheOutageStopsTheChargerAndWritesLater)
     lock.reset();
     Tick();
     EXPECT_FALSE(manager_->HasUnwritten());
-    EXPECT_EQ((std::vector<std::tuple<int, int, int, int>>{{1, 60, 1200, 200}, {1, 90, 1195, 200}}), Stored(id));
+    // Every tick polled both treatments, and each poll keeps its sample here.
+    EXPECT_EQ((std::vector<std::tuple<int, int, int, int>>{{1, 60, 1200, 200}, {1, 60, 1200, 200}, {1, 90, 1195, 200}}),
+              Stored(id));
     EXPECT_EQ(make_tuple(Abgebrochen, 90, 5), Step(id, 1));
     EXPECT_EQ(make_tuple(Folgt, 0, 0), Step(id, 2));
     EXPECT_TRUE(database_->RunningTreatments().isEmpty());
