@@ -138,7 +138,11 @@ void TBRASKDataModule::FollowOtherPCs()
 {
     // A listener whose notices are never read would make the server keep them
     // all; only a program that runs its event loop listens.
-    if (!IsShared() || listener_)
+    if (!IsShared()) {
+        followFile();
+        return;
+    }
+    if (listener_)
         return;
     listener_ = std::make_unique<ChangeListener>(reader_->Store());
     connect(listener_.get(), &ChangeListener::tablesChanged, this, [this](const QStringList &tables) {
@@ -154,6 +158,60 @@ void TBRASKDataModule::FollowOtherPCs()
         }
         emit RecordsChanged(tables);
     });
+}
+
+void TBRASKDataModule::followFile()
+{
+    if (fileWatch_)
+        return;
+    fileWatch_ = std::make_unique<QTimer>();
+    fileWatch_->setInterval(FileWatchMs);
+    connect(fileWatch_.get(), &QTimer::timeout, this, [this] { checkFile(true); });
+    checkFile(false);
+    fileWatch_->start();
+}
+
+void TBRASKDataModule::checkFile(bool report)
+{
+    // SQLite counts the commits of other connections (the engine's, other
+    // programs'); only when the rows the lists show differ are they read again.
+    try {
+        QSqlQuery version(reader_->Store().connection());
+        if (!version.exec(QStringLiteral("PRAGMA data_version")) || !version.next())
+            return;
+        const qint64 seen = version.value(0).toLongLong();
+        if (seen == dataVersion_)
+            return;
+        dataVersion_ = seen;
+        const QString lists = ListsFingerprint();
+        if (lists == listsFingerprint_)
+            return;
+        listsFingerprint_ = lists;
+        if (!report)
+            return;
+        RefreshLists();
+        emit RecordsChanged({QStringLiteral("batteries"), QStringLiteral("services"), QStringLiteral("sub")});
+    } catch (const DatabaseError &error) {
+        // Locked or busy: the next turn reads again.
+        qWarning("%s", error.what());
+    }
+}
+
+QString TBRASKDataModule::ListsFingerprint()
+{
+    // The battery list whole (it is short); treatments and steps by figures
+    // that every insert, delete and step result changes.
+    QSqlQuery query = reader_->Store().exec(QStringLiteral(
+        "SELECT (SELECT group_concat(F_ID || '|' || IFNULL(F_Capacity, '') || '|' || IFNULL(F_Type, '') || '|' "
+        "|| IFNULL(F_Form, '') || '|' || IFNULL(F_Cells, '') || '|' || IFNULL(F_Date, '') || '|' "
+        "|| IFNULL(F_Brand, '') || '|' || IFNULL(F_Info, ''), char(10)) FROM batteries), "
+        "(SELECT COUNT(*) || '|' || TOTAL(F_ID) || '|' || TOTAL(F_Battery) FROM services), "
+        "(SELECT COUNT(*) || '|' || TOTAL(F_State) || '|' || TOTAL(F_Duration) || '|' || TOTAL(F_Capacity) "
+        "FROM sub)"));
+    if (!query.next())
+        return QString();
+    return query.value(0).toString() + QLatin1Char('\n') + query.value(1).toString() + QLatin1Char('\n')
+           + query.value(2).toString();
 }
 
 QString TBRASKDataModule::DefaultDatabaseDirectory()

@@ -20,6 +20,7 @@
 #include "Texts.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QString>
 #include <QVector>
 
@@ -81,10 +82,15 @@ public:
     // Re-reads the three lists, keeping the selected battery, treatment and
     // step where they still exist.
     void RefreshLists();
-    // From now on the lists follow what other PCs change (RefreshLists within
-    // about a second of their commit); needs this thread's event loop. Does
-    // nothing for a file.
+    // From now on the lists follow what other PCs and programs change
+    // (RefreshLists within about a second of their commit): on a server by
+    // its notices, on a file by SQLite's count of other connections' commits
+    // (PRAGMA data_version), looked at every FileWatchMs. Needs this thread's
+    // event loop.
     void FollowOtherPCs();
+    static constexpr int FileWatchMs = 1000;
+    // What the lists show, in short: differs whenever a list would.
+    QString ListsFingerprint();
     // A writer (the treatment engine) changed these records: the lists that
     // show them read again, a new battery or treatment becomes the selected
     // one, and deleted treatments leave the diagrams (ServicesDeleted).
@@ -167,6 +173,11 @@ private:
     std::unique_ptr<QueryModel> serviceQuery_;
     std::unique_ptr<QueryModel> subServiceQuery_;
     std::unique_ptr<ChangeListener> listener_;
+    void followFile();
+    void checkFile(bool report);
+    std::unique_ptr<QTimer> fileWatch_;
+    qint64 dataVersion_ = -1;
+    QString listsFingerprint_;
     QVector<Sample> samples_;   // SampleQuery: the selected treatment's samples
     int sampleRow_ = -1;
     int minDeltaU_ = 10;

@@ -254,6 +254,11 @@ TOptionsDialog::TOptionsDialog(QWidget *parent)
     // Room for the note and the two lines added when shown; the dialog's size is fixed.
     lbDatabaseNote->setMinimumHeight(5 * lbDatabaseNote->fontMetrics().lineSpacing());
     grid->addWidget(lbDatabaseNote, 3, 1, 1, 3);
+    lbClockNote = new QLabel(general);
+    lbClockNote->setObjectName(QStringLiteral("lbClockNote"));
+    lbClockNote->setWordWrap(true);
+    lbClockNote->setMinimumHeight(3 * lbClockNote->fontMetrics().lineSpacing());
+    grid->addWidget(lbClockNote, 4, 0, 1, 4);
     generalLayout->addLayout(grid);
     generalLayout->addStretch();
     Pages->addTab(general, QStringLiteral("Allgemein"));
@@ -368,6 +373,11 @@ void TOptionsDialog::SetPorts(const std::map<int, std::string> &devices)
         else
             combo->setEditText(device);
     }
+}
+
+void TOptionsDialog::SetClockNote(const QString &note)
+{
+    lbClockNote->setText(note);
 }
 
 std::map<int, std::string> TOptionsDialog::Ports() const

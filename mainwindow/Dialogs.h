@@ -84,6 +84,10 @@ public:
     // The device path in a drop-down text ("path — description" -> "path").
     static QString DeviceOfText(const QString &text);
 
+    // Which ports cannot keep the recording clock, and at what period their
+    // treatments are polled instead (empty: all keep it).
+    void SetClockNote(const QString &note);
+
     // The database for the next start (a folder or a server URL, empty for
     // the default) and the one this run uses.
     void SetDatabase(const QString &stored, const QString &inUse);
@@ -103,6 +107,7 @@ public:
     QLabel *lbDatabaseNote;   // when the choice applies, and what wins over it
     QCheckBox *cbNoticeDesktop, *cbNoticeSound, *cbNoticeTaskBar;
     QLineEdit *edEndCommand;
+    QLabel *lbClockNote;      // ports whose period stretched beyond the clock
     QPushButton *Button1;
     QPushButton *Button2;
 

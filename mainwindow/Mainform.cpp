@@ -1547,6 +1547,7 @@ void TMainForm::MenuOptionsClick()
     if (!database_ || !optionsDialog_)
         throw std::logic_error("options: not ready");
     optionsDialog_->SetTexts(MainCommands::CurrentOptions(*database_, *TheTimer));
+    optionsDialog_->SetClockNote(engine_ ? PacesText(engine_->Paces(), TheTimer->interval()) : QString());
     optionsDialog_->SetDevices(Ohmrida::SerialPorts::ListDevices());
     optionsDialog_->SetPorts(Ohmrida::SerialPorts::Assignment());
     optionsDialog_->SetDatabase(storedDatabaseChoice_, database_->DatabaseFile());

@@ -16,15 +16,21 @@
 #include "treatment/Service.h"
 #include "treatment/TreatmentEngine.h"
 
+#include <QAbstractItemModel>
+#include <QTableView>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+
+#include <algorithm>
+#include <map>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -285,4 +291,65 @@ TEST_F(EngineTest, SelectionDialogAnswersEscapeAndPageSwitchesWhileItSearchesSil
     qunsetenv("BRASKON_COM2");
     for (int master : masters)
         close(master);
+}
+
+// Two Varns, all eight channels recording: every treatment is polled once in
+// each clock period, the two ports side by side.
+TEST_F(EngineTest, TwoVarnsEightTreatmentsArePolledOncePerClockPeriod)
+{
+    SimTest::SimulatorProcess simulator({"--port", "1=varn", "--port", "2=varn", "--speed", "1"});
+    simulator.start();
+    Program program;
+    TTreatmentEngine &engine = program.Parts().Engine();
+    std::vector<int> services;
+    for (int port = 1; port <= 2; ++port)
+        for (int channel = 1; channel <= 4; ++channel)
+            services.push_back(StartOn(program,
+                                       QStringLiteral("Varn/Akku%1 an COM%2").arg(channel).arg(port).toStdString(),
+                                       int(services.size()) + 1)
+                                   .ServiceID);
+    ASSERT_EQ(std::count(services.begin(), services.end(), 0), 0);
+    RunTicks(engine, 1);   // the start sequences (each Varn channel waits 2 s)
+
+    std::map<int, int> polls;
+    QObject::connect(&engine, &TTreatmentEngine::Polled, [&](const PollReport &report) {
+        if (report.Polled && report.Answered)
+            ++polls[report.ServiceID];
+    });
+    constexpr int clockMs = 500, periods = 8;
+    QTimer clock;
+    QObject::connect(&clock, &QTimer::timeout, [&] { engine.Tick(); });
+    clock.start(clockMs);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    ASSERT_TRUE(WaitFor([&] { return elapsed.elapsed() >= periods * clockMs; }, TimeoutMs));
+    clock.stop();
+    ASSERT_TRUE(WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
+    for (const int id : services)
+        EXPECT_NEAR(polls[id], periods, 1) << "treatment " << id;
+    for (const PortPace &pace : engine.Paces())
+        EXPECT_FALSE(pace.Stretched) << "COM" << pace.Port << " round of " << pace.RoundMs << " ms";
+    EXPECT_TRUE(PacesText(engine.Paces(), clockMs).isEmpty());
+}
+
+// A battery that another program adds to the database file shows in the
+// window's list within two seconds, the selected battery kept.
+TEST_F(EngineTest, BatteryAddedByAnotherProgramAppearsInTheWindowsList)
+{
+    Program program;
+    program.Parts().DataModule().FollowOtherPCs();
+    InsertBattery(program.Parts().DataModule(), 1, 300);
+    program.Parts().DataModule().ReopenBatteries(1);
+    QAbstractItemModel *batteries = program.Form().BatteryDBGrid->model();
+    const int before = batteries->rowCount();
+    QProcess cli;
+    cli.start(QStringLiteral(BRASKON_CLI_PATH), {"--database", program.Directory(), "battery", "add", "--capacity",
+                                                 "800", "--type", "NMH", "--cells", "4"});
+    ASSERT_TRUE(cli.waitForFinished(TimeoutMs));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(WaitFor([&] { return batteries->rowCount() == before + 1; }, 5000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(program.Parts().DataModule().SelectedBatteryID(), 1);
 }
