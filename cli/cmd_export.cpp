@@ -8,7 +8,9 @@
 #include "ExportBuilders.h"
 #include "Richie.h"
 #include "SamplesCsv.h"
+#include "StreamedExport.h"
 #include "database/Datamodule.h"
+#include "database/SqlStore.h"
 
 #include <QFile>
 #include <exception>
@@ -122,6 +124,47 @@ int runExport(Cli::Context &context, const std::function<int()> &work)
     return 1;
 }
 
+void openStandardOutput(Cli::Context &context, QFile &output)
+{
+    context.out.flush();
+    if (!output.open(stdout, QIODevice::WriteOnly))
+        throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
+}
+
+void finishStandardOutput(QFile &output)
+{
+    if (!output.flush())
+        throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
+}
+
+// export protocol ID [--rtf] [-o FILE]: streamed, however long the recording.
+int exportProtocol(const QString &idText, const QString &outputFile, bool rtf, Cli::Context &context)
+{
+    int id = 0;
+    parseID(idText, id);
+    return runExport(context, [&] {
+        TBRASKDataModule data(databaseDirectory(context));
+        TBRASKDataModule::Service service;
+        service.ID = id;
+        if (!data.LoadService(service)) {
+            context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
+            return 1;
+        }
+        const Richie font;
+        const Richie::Format format = rtf ? Richie::Format::Rtf : Richie::Format::PlainText;
+        SqlStore &store = data.Reader().Store();
+        if (!outputFile.isEmpty()) {
+            StreamedExport::SaveProtocol(store, id, format, font.FontFamily(), font.FontPointSize(), outputFile);
+        } else {
+            QFile output;
+            openStandardOutput(context, output);
+            StreamedExport::WriteProtocol(store, id, format, font.FontFamily(), font.FontPointSize(), output);
+            finishStandardOutput(output);
+        }
+        return 0;
+    });
+}
+
 // export samples --service ID [--format standard|deutsch] [-o FILE]: the
 // treatment's samples as CSV.
 int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, Cli::Context &context)
@@ -160,10 +203,15 @@ int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, 
             context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
             return 1;
         }
-        if (!outputFile.isEmpty())
-            SamplesCsv::Write(data, id, outputFile, form);
-        else
-            writeToStandardOutput(context, SamplesCsv::Build(data, id, form));
+        SqlStore &store = data.Reader().Store();
+        if (!outputFile.isEmpty()) {
+            StreamedExport::SaveSamplesCsv(store, id, outputFile, form);
+        } else {
+            QFile output;
+            openStandardOutput(context, output);
+            StreamedExport::WriteSamplesCsv(store, id, output, form);
+            finishStandardOutput(output);
+        }
         return 0;
     });
 }
@@ -198,6 +246,8 @@ int exportCommand(const QStringList &args, Cli::Context &context)
         context.err << usageText << Qt::endl;
         return 2;
     }
+    if (positional.first() == QLatin1String("protocol"))
+        return exportProtocol(positional.at(1), outputFile, rtf, context);
     return runExport(context, [&] {
         TBRASKDataModule data(databaseDirectory(context));
         Richie buffer;

@@ -1,10 +1,13 @@
 #include "ExportBuilders.h"
 
+#include "StreamedExport.h"
+
 #include "Datamodule.h"
 #include "QueryModel.h"
 #include "Texts.h"
 
 #include <QAbstractItemModel>
+#include <QBuffer>
 
 namespace ExportBuilders {
 
@@ -88,21 +91,16 @@ QString ProtocolHeader()
 void BuildProtocol(TBRASKDataModule &data, int serviceID, Richie &buffer)
 {
     buffer.Clear();
-    // Read through the data module's own connection, beside any writer.
-    const QVector<Sample> samples = data.Reader().Samples(serviceID);
-    if (samples.isEmpty())
-        return;
-    buffer.Add(ProtocolHeader());
-    for (const Sample &sample : samples) {
-        StepRecord step;
-        step.ServiceID = serviceID;
-        step.Step = sample.Step;
-        if (!data.GetSubService(step))
-            continue;
-        buffer.Add(QString::number(sample.Time) + QLatin1Char('\t') + FloatText(sample.Voltage * 0.001)
-                   + QLatin1Char('\t') + FloatText(sample.Current * 0.001) + QLatin1Char('\t')
-                   + FunctionName(step.Function));
-    }
+    // Read through the data module's own connection, beside any writer, by
+    // the one query the file export streams.
+    QBuffer text;
+    text.open(QIODevice::WriteOnly);
+    StreamedExport::WriteProtocol(data.Reader().Store(), serviceID, Richie::Format::PlainText, buffer.FontFamily(),
+                                  buffer.FontPointSize(), text);
+    const QByteArray &bytes = text.data();
+    qsizetype from = 0;
+    for (qsizetype end = bytes.indexOf("\r\n"); end >= 0; from = end + 2, end = bytes.indexOf("\r\n", from))
+        buffer.AddLine(QString::fromUtf8(bytes.constData() + from, end - from));
 }
 
 } // namespace ExportBuilders

@@ -39,8 +39,8 @@ void BuildSelectedLabel(TBRASKDataModule &data, Richie &buffer);
 
 // The header line and one line per sample whose step row exists: time in s,
 // voltage in V, current x 0.001 and the step function, separated by tabs.
-// Empty when the treatment has no samples. Holds the data module's lock, so
-// the sample cursor is not moved by another thread meanwhile.
+// Empty when the treatment has no samples. For the clipboard and the
+// printer; files stream (StreamedExport).
 void BuildProtocol(TBRASKDataModule &data, int serviceID, Richie &buffer);
 
 // One label over each of the four columns, with its unit.

@@ -71,16 +71,22 @@ QByteArray Richie::RtfEscaped(const QString &text)
     return out;
 }
 
-QByteArray Richie::Rtf() const
+QByteArray Richie::RtfHead(const QString &fontFamily, int fontPointSize)
 {
-    QByteArray family = RtfEscaped(fontFamily_);
+    QByteArray family = RtfEscaped(fontFamily);
     family.replace(';', "");   // ';' ends a font table entry
     QByteArray rtf = "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1"
                      "{\\fonttbl{\\f0\\fnil\\fcharset0 " + family + ";}}\r\n";
-    rtf += "\\pard\\plain\\f0\\fs" + QByteArray::number(fontPointSize_ * 2) + "\r\n";
+    rtf += "\\pard\\plain\\f0\\fs" + QByteArray::number(fontPointSize * 2) + "\r\n";
+    return rtf;
+}
+
+QByteArray Richie::Rtf() const
+{
+    QByteArray rtf = RtfHead(fontFamily_, fontPointSize_);
     for (const QString &line : lines_)
         rtf += RtfEscaped(line) + "\\par\r\n";
-    rtf += "}\r\n";
+    rtf += RtfTail();
     return rtf;
 }
 

@@ -32,6 +32,8 @@ public:
     // Appends one line; line breaks inside the text start further lines, so the
     // buffer always stays a list of single lines.
     void Add(const QString &line);
+    // Appends one line that holds no line break (not checked).
+    void AddLine(const QString &line) { lines_.append(line); }
 
     const QStringList &Lines() const { return lines_; }
     bool IsEmpty() const { return lines_.isEmpty(); }
@@ -58,6 +60,11 @@ public:
     // The MIME names under which the rich text is offered.
     static QString RtfMimeType();          // "text/rtf"
     static QString RtfWindowsMimeType();   // the "Rich Text Format" clipboard format
+
+    // The opening of an RTF document in that font, and its end; the lines
+    // between are RtfEscaped(line) + "\\par\r\n".
+    static QByteArray RtfHead(const QString &fontFamily, int fontPointSize);
+    static QByteArray RtfTail() { return QByteArrayLiteral("}\r\n"); }
 
     // Escapes one line for an RTF body (backslash, braces, tab, non-ASCII).
     static QByteArray RtfEscaped(const QString &text);

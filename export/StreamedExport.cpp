@@ -1,0 +1,228 @@
+#include "StreamedExport.h"
+
+#include "ExportBuilders.h"
+#include "SamplesCsv.h"
+
+#include "database/SqlStore.h"
+#include "database/Texts.h"
+
+#include <QIODevice>
+#include <QLocale>
+#include <QSaveFile>
+#include <QSqlQuery>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace StreamedExport {
+
+namespace {
+
+constexpr int ChunkBytes = 256 * 1024;
+
+// Thousandths as the shortest decimal, as FloatText(value * 0.001) writes
+// them (the values of a charger never reach a group separator).
+void AppendMilli(QByteArray &out, int value, char decimalPoint, const QByteArray &minus)
+{
+    qint64 magnitude = value;
+    if (magnitude < 0) {
+        out += minus;
+        magnitude = -magnitude;
+    }
+    out += QByteArray::number(magnitude / 1000);
+    int fraction = int(magnitude % 1000);
+    if (fraction == 0)
+        return;
+    char digits[4] = {char('0' + fraction / 100), char('0' + fraction / 10 % 10), char('0' + fraction % 10), 0};
+    int length = 3;
+    while (digits[length - 1] == '0')
+        --length;
+    out += decimalPoint;
+    out.append(digits, length);
+}
+
+// Writes what the chunk holds and empties it; stops when asked to.
+class Chunks {
+public:
+    Chunks(QIODevice &out, const Job &job, qint64 total) : out_(out), job_(job), total_(total)
+    {
+        buffer_.reserve(ChunkBytes + 256);
+    }
+    QByteArray &buffer() { return buffer_; }
+    void rowDone()
+    {
+        ++rows_;
+        if (buffer_.size() >= ChunkBytes)
+            flush();
+    }
+    void flush()
+    {
+        if (job_.cancel && job_.cancel->load())
+            throw Cancelled();
+        if (!buffer_.isEmpty() && out_.write(buffer_) != buffer_.size())
+            throw ExportError(QStringLiteral("Die Datei kann nicht geschrieben werden: %1").arg(out_.errorString()));
+        buffer_.clear();
+        if (job_.progress)
+            job_.progress(rows_, total_);
+    }
+
+private:
+    QIODevice &out_;
+    const Job &job_;
+    qint64 total_;
+    qint64 rows_ = 0;
+    QByteArray buffer_;
+};
+
+qint64 SampleCount(SqlStore &store, int serviceID)
+{
+    QSqlQuery count = store.exec(QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = ?"), {serviceID});
+    return count.next() ? count.value(0).toLongLong() : 0;
+}
+
+// The samples in stored order with their step's function (null without a step row).
+QSqlQuery SamplesWithFunction(SqlStore &store, int serviceID, bool withoutStepRow)
+{
+    // The key column is the store's own insertion order, never user input.
+    const QString key = QStringLiteral("s.") + store.insertionOrder();
+    return store.exec(QStringLiteral("SELECT s.F_Step, s.F_Time, s.F_Voltage, s.F_Current, sub.F_Function "
+                                     "FROM samples s ")
+                          + (withoutStepRow ? QStringLiteral("LEFT JOIN") : QStringLiteral("JOIN"))
+                          + QStringLiteral(" sub ON sub.F_ServiceID = s.F_ServiceID AND sub.F_Step = s.F_Step "
+                                           "WHERE s.F_ServiceID = ? ORDER BY ")
+                          + key,
+                      {serviceID});
+}
+
+template <class Write>
+void SaveTo(const QString &fileName, Write write)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw ExportError(QStringLiteral("Die Datei %1 kann nicht angelegt werden: %2")
+                              .arg(fileName, file.errorString()));
+    try {
+        write(file);
+    } catch (...) {
+        file.cancelWriting();
+        throw;
+    }
+    if (!file.commit())
+        throw ExportError(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
+                              .arg(fileName, file.errorString()));
+}
+
+} // namespace
+
+void WriteProtocol(SqlStore &store, int serviceID, Richie::Format format, const QString &fontFamily,
+                   int fontPointSize, QIODevice &out, const Job &job)
+{
+    const bool rtf = format == Richie::Format::Rtf;
+    Chunks chunks(out, job, SampleCount(store, serviceID));
+    QByteArray &text = chunks.buffer();
+    QSqlQuery rows = SamplesWithFunction(store, serviceID, false);
+    QLocale locale = QLocale::system();
+    const QString point = locale.decimalPoint();
+    const QString minusSign = locale.negativeSign();
+    const char decimalPoint = point.size() == 1 && point.at(0).unicode() < 0x80 ? char(point.at(0).unicode()) : '.';
+    const QByteArray minus = rtf ? Richie::RtfEscaped(minusSign) : minusSign.toUtf8();
+    const QByteArray tab = rtf ? QByteArrayLiteral("\\tab ") : QByteArrayLiteral("\t");
+    const QByteArray lineEnd = rtf ? QByteArrayLiteral("\\par\r\n") : QByteArrayLiteral("\r\n");
+    QByteArray functions[3];
+    for (int function = 0; function < 3; ++function)
+        functions[function] = rtf ? Richie::RtfEscaped(FunctionName(function)) : FunctionName(function).toUtf8();
+
+    bool first = true;
+    while (rows.next()) {
+        if (first) {
+            // An empty protocol is an empty buffer: no header either.
+            Richie header;
+            header.SetFont(fontFamily, fontPointSize);
+            if (rtf)
+                text += Richie::RtfHead(header.FontFamily(), header.FontPointSize());
+            text += (rtf ? Richie::RtfEscaped(ExportBuilders::ProtocolHeader())
+                         : ExportBuilders::ProtocolHeader().toUtf8())
+                    + lineEnd;
+            first = false;
+        }
+        text += QByteArray::number(rows.value(1).toInt());
+        text += tab;
+        AppendMilli(text, rows.value(2).toInt(), decimalPoint, minus);
+        text += tab;
+        AppendMilli(text, rows.value(3).toInt(), decimalPoint, minus);
+        text += tab;
+        const int function = rows.value(4).toInt();
+        text += function >= 0 && function < 3 ? functions[function]
+                                              : (rtf ? Richie::RtfEscaped(FunctionName(function))
+                                                     : FunctionName(function).toUtf8());
+        text += lineEnd;
+        chunks.rowDone();
+    }
+    if (rtf && !first)
+        text += Richie::RtfTail();
+    else if (rtf)
+        text += Richie::RtfHead(fontFamily.isEmpty() ? Richie().FontFamily() : fontFamily,
+                                fontPointSize > 0 ? fontPointSize : Richie().FontPointSize())
+                + Richie::RtfTail();
+    chunks.flush();
+}
+
+void WriteSamplesCsv(SqlStore &store, int serviceID, QIODevice &out, CsvWriter::Form form, const Job &job)
+{
+    Chunks chunks(out, job, SampleCount(store, serviceID));
+    QByteArray &csv = chunks.buffer();
+    const CsvWriter writer(form);
+    csv += writer.Start() + writer.Row(SamplesCsv::Header());
+    // Numbers never hold the separator: only the function may need quotes.
+    const char separator = char(writer.Separator().unicode());
+    const char decimal = form == CsvWriter::Form::German ? ',' : '.';
+    QSqlQuery rows = SamplesWithFunction(store, serviceID, true);
+    int currentStep = -1, lastTime = 0, lastCurrent = 0;
+    QByteArray function;
+    double milliampSeconds = 0;
+    while (rows.next()) {
+        const int step = rows.value(0).toInt();
+        const int time = rows.value(1).toInt();
+        const int current = rows.value(3).toInt();
+        if (step != currentStep) {
+            currentStep = step;
+            milliampSeconds = 0;
+            const QVariant stepFunction = rows.value(4);
+            function = stepFunction.isNull() ? QByteArray()
+                                             : writer.Field(FunctionName(stepFunction.toInt())).toUtf8();
+        } else {
+            milliampSeconds += 0.5 * (std::abs(lastCurrent) + std::abs(current)) * (time - lastTime);
+        }
+        lastTime = time;
+        lastCurrent = current;
+        csv += QByteArray::number(time);
+        csv += separator;
+        csv += QByteArray::number(step);
+        csv += separator;
+        csv += function;
+        csv += separator;
+        AppendMilli(csv, rows.value(2).toInt(), decimal, QByteArrayLiteral("-"));
+        csv += separator;
+        AppendMilli(csv, current, decimal, QByteArrayLiteral("-"));
+        csv += separator;
+        csv += QByteArray::number(std::llround(milliampSeconds / 3600.0));
+        csv += "\r\n";
+        chunks.rowDone();
+    }
+    chunks.flush();
+}
+
+void SaveProtocol(SqlStore &store, int serviceID, Richie::Format format, const QString &fontFamily,
+                  int fontPointSize, const QString &fileName, const Job &job)
+{
+    SaveTo(fileName, [&](QIODevice &file) {
+        WriteProtocol(store, serviceID, format, fontFamily, fontPointSize, file, job);
+    });
+}
+
+void SaveSamplesCsv(SqlStore &store, int serviceID, const QString &fileName, CsvWriter::Form form, const Job &job)
+{
+    SaveTo(fileName, [&](QIODevice &file) { WriteSamplesCsv(store, serviceID, file, form, job); });
+}
+
+} // namespace StreamedExport
