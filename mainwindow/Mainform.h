@@ -14,6 +14,8 @@
 
 #include "treatment/ServiceViews.h"
 
+#include "LongWork.h"
+
 #include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
@@ -227,6 +229,11 @@ public:
     // treatment list's context menu).
     void MenuExportSamplesClick();
 
+    // The export under way beside the window (one at a time); nullptr when none.
+    TLongWork *LongWork() const { return longWork_.get(); }
+    // How long an export runs before its progress bar shows.
+    void SetProgressDelay(int milliseconds) { progressDelayMs_ = milliseconds; }
+
     // The printer chosen in the printer setup, shared by every print command.
     QPrinter &Printer();
     // The hidden text buffer through which tables, labels and protocols are
@@ -379,4 +386,8 @@ private:
     bool syncingSelection_ = false;
     class IdleWatcher;
     std::unique_ptr<IdleWatcher> idleWatcher_;
+    // Runs work beside the window; a failure is shown when it ends.
+    void RunLongWork(const QString &label, TLongWork::Work work);
+    std::unique_ptr<TLongWork> longWork_;
+    int progressDelayMs_ = TLongWork::ProgressDelayMs;
 };

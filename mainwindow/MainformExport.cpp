@@ -9,8 +9,10 @@
 #include "Richie.h"
 #include "RichiePrinter.h"
 #include "SamplesCsv.h"
+#include "StreamedExport.h"
 
 #include "database/Datamodule.h"
+#include "database/SqlStore.h"
 
 #include <QClipboard>
 #include <QDialog>
@@ -49,7 +51,8 @@ QVector<int> VisibleColumns(const QTableView *grid)
 // window, so the next export offers it again.
 const char *const LastExportFilter = "lastExportFilter";
 
-void ExportBuffer(TMainForm *window, const Richie &buffer)
+// The file and filter the user chose in the export dialog; empty when cancelled.
+std::pair<QString, QString> ChooseExportFile(TMainForm *window)
 {
     QFileDialog dialog(window, QStringLiteral("Exportieren"));
     dialog.setDirectory(window->LastFolder(QStringLiteral("export")));
@@ -62,10 +65,17 @@ void ExportBuffer(TMainForm *window, const Richie &buffer)
         dialog.selectNameFilter(lastFilter);
     dialog.selectFile(QString());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
+        return {};
     window->setProperty(LastExportFilter, dialog.selectedNameFilter());
     window->RememberFolder(QStringLiteral("export"), dialog.selectedFiles().constFirst());
-    ExportFile::Export(buffer, dialog.selectedFiles().constFirst(), dialog.selectedNameFilter());
+    return {dialog.selectedFiles().constFirst(), dialog.selectedNameFilter()};
+}
+
+void ExportBuffer(TMainForm *window, const Richie &buffer)
+{
+    const auto [file, filter] = ChooseExportFile(window);
+    if (!file.isEmpty())
+        ExportFile::Export(buffer, file, filter);
 }
 
 // One job with an empty title on the printer chosen last. The page rectangle
@@ -139,10 +149,34 @@ void TMainForm::MenuExportInfoClick()
     ExportBuffer(this, TextBuffer());
 }
 
+void TMainForm::RunLongWork(const QString &label, TLongWork::Work work)
+{
+    if (longWork_)
+        throw ExportError(QStringLiteral("Es l\u00e4uft schon ein Export; bitte warten oder ihn abbrechen."));
+    longWork_ = std::make_unique<TLongWork>(this, label, std::move(work), progressDelayMs_);
+    connect(longWork_.get(), &TLongWork::Finished, this, [this](bool, const QString &error) {
+        // Let go after this notice has been delivered.
+        longWork_.release()->deleteLater();
+        if (!error.isEmpty())
+            ShowCommandFailure(error);
+    });
+}
+
 void TMainForm::MenuExportProtocolClick()
 {
-    BuildProtocol(*this, TextBuffer());
-    ExportBuffer(this, TextBuffer());
+    TBRASKDataModule &database = Database(*this, "Me\u00dfprotokoll");
+    const int serviceID = database.SelectedServiceID();
+    const auto [chosen, filter] = ChooseExportFile(this);
+    if (chosen.isEmpty())
+        return;
+    const QString file = ExportFile::WithDefaultExtension(chosen);
+    const Richie::Format format = ExportFile::FormatForFilter(filter);
+    // Streamed beside the window through the work thread's own connection.
+    RunLongWork(QStringLiteral("Me\u00dfprotokoll wird exportiert ..."),
+                [store = database.SharedStore(), serviceID, format, file, family = TextBuffer().FontFamily(),
+                 size = TextBuffer().FontPointSize()](const StreamedExport::Job &job) {
+                    StreamedExport::SaveProtocol(*store, serviceID, format, family, size, file, job);
+                });
 }
 
 void TMainForm::MenuExportSamplesClick()
@@ -164,8 +198,11 @@ void TMainForm::MenuExportSamplesClick()
         return;
     setProperty(LastCsvFilter, dialog.selectedNameFilter());
     RememberFolder(QStringLiteral("export"), dialog.selectedFiles().constFirst());
-    SamplesCsv::Write(database, serviceID, dialog.selectedFiles().constFirst(),
-                      CsvForms::FormForFilter(dialog.selectedNameFilter()));
+    RunLongWork(QStringLiteral("Messwerte werden exportiert ..."),
+                [store = database.SharedStore(), serviceID, file = dialog.selectedFiles().constFirst(),
+                 form = CsvForms::FormForFilter(dialog.selectedNameFilter())](const StreamedExport::Job &job) {
+                    StreamedExport::SaveSamplesCsv(*store, serviceID, file, form, job);
+                });
 }
 
 void TMainForm::MenuPrintTableClick()

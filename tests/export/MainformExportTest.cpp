@@ -8,7 +8,10 @@
 #include "ExportFile.h"
 #include "RtfText.h"
 
+#include "database/SqlStore.h"
+
 #include <QClipboard>
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -17,6 +20,8 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -103,6 +108,7 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     const QString file = program.Directory() + QStringLiteral("/werte");
     driver.OnDialog(SaveAs(file, CsvForms::StandardFilter(), &offered));
     form.PopupMenuExportSamples->trigger();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
     EXPECT_EQ(offered, CsvForms::GermanFilter());
     EXPECT_EQ(QString::fromUtf8(Contents(file + QStringLiteral(".csv"))),
               QStringLiteral("Zeit [s],Schritt,Funktion,Spannung [V],Strom [A],Kapazit\u00e4t [mAh]\r\n"
@@ -110,6 +116,7 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     EXPECT_EQ(form.LastFolder(QStringLiteral("export")), program.Directory());
     driver.OnDialog(SaveAs(file + QStringLiteral("-de"), CsvForms::GermanFilter(), &offered));
     form.PopupMenuExportSamples->trigger();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
     EXPECT_EQ(offered, CsvForms::StandardFilter());
     EXPECT_EQ(Contents(file + QStringLiteral("-de.csv")),
               QStringLiteral("\ufeffZeit [s];Schritt;Funktion;Spannung [V];Strom [A];Kapazit\u00e4t [mAh]\r\n"
@@ -131,6 +138,61 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     form.MenuExportInfoClick();
     EXPECT_EQ(offered, ExportFile::RtfFilter());
     EXPECT_TRUE(Contents(program.Directory() + QStringLiteral("/etikett.rtf")).startsWith("{\\rtf1"));
+}
+
+// A protocol export runs beside the window with a progress bar; "Abbrechen"
+// leaves the file that had the chosen name as it was, and no half-written
+// file beside it. Done again, the export completes.
+TEST(MainformExport, CancelledProtocolExportLeavesNoPartialFile)
+{
+    Program program;
+    ModalDriver driver;
+    TMainForm &form = program.Form();
+    const int service = SelectedTreatment(program, 0, 1);
+    // A million samples in one statement (row by row would take the test's time).
+    Records(program.Db()).InTransaction([&] {
+        Records(program.Db()).Store().exec(
+            QStringLiteral("INSERT INTO samples (F_ServiceID, F_Step, F_Time, F_Voltage, F_Current) "
+                           "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 999999) "
+                           "SELECT ?, 1, i, 1300 + i % 100, 300 FROM n"),
+            {service});
+    });
+    form.SetProgressDelay(0);
+    const QString file = program.Directory() + QStringLiteral("/protokoll.txt");
+    {
+        QFile old(file);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("alt\r\n");
+    }
+    const auto filesThere = [&] { return QDir(program.Directory()).entryList({QStringLiteral("protokoll*")}); };
+
+    driver.OnDialog(SaveAs(file));
+    form.MenuExportProtocolClick();
+    ASSERT_NE(form.LongWork(), nullptr);
+    bool cancelled = false;
+    QObject::connect(form.LongWork(), &TLongWork::Finished, [&](bool wasCancelled, const QString &) {
+        cancelled = wasCancelled;
+    });
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() && form.LongWork()->Progress()->isVisible(); }));
+    QPushButton *cancel = form.LongWork()->Progress()->findChild<QPushButton *>();
+    ASSERT_NE(cancel, nullptr);
+    EXPECT_EQ(cancel->text(), QStringLiteral("Abbrechen"));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
+    EXPECT_TRUE(cancelled) << "the export ended before the cancel";
+    EXPECT_EQ(Contents(file), QByteArray("alt\r\n"));
+    EXPECT_EQ(filesThere(), QStringList{QStringLiteral("protokoll.txt")});
+    EXPECT_EQ(driver.Failures(), 0) << driver.Report().toStdString();
+
+    driver.OnDialog(SaveAs(file));
+    form.MenuExportProtocolClick();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }, 60000));
+    const QByteArray written = Contents(file);
+    EXPECT_EQ(written.count("\r\n"), 1000001);
+    EXPECT_TRUE(written.startsWith("[s]\t[V]\t[A]\t[fx]\r\n0\t1,3\t0,3\tLaden\r\n")
+                || written.startsWith("[s]\t[V]\t[A]\t[fx]\r\n0\t1.3\t0.3\tLaden\r\n"))
+        << written.left(80).toStdString();
+    EXPECT_EQ(filesThere(), QStringList{QStringLiteral("protokoll.txt")});
 }
 
 TEST(MainformExport, CopyAndPrintTheProtocolAlsoAfterAFailedPrint)
