@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <map>
 
 namespace StreamedExport {
 
@@ -80,17 +81,25 @@ qint64 SampleCount(SqlStore &store, int serviceID)
     return count.next() ? count.value(0).toLongLong() : 0;
 }
 
-// The samples in stored order with their step's function (null without a step row).
-QSqlQuery SamplesWithFunction(SqlStore &store, int serviceID, bool withoutStepRow)
+// The functions of the treatment's steps by step number (a treatment has a
+// handful): looked up per sample instead of joined by the query.
+std::map<int, int> StepFunctions(SqlStore &store, int serviceID)
+{
+    std::map<int, int> functions;
+    QSqlQuery steps = store.exec(QStringLiteral("SELECT F_Step, F_Function FROM sub WHERE F_ServiceID = ?"),
+                                 {serviceID});
+    while (steps.next())
+        functions[steps.value(0).toInt()] = steps.value(1).toInt();
+    return functions;
+}
+
+// The samples in stored order: step, time, voltage, current.
+QSqlQuery StoredSamples(SqlStore &store, int serviceID)
 {
     // The key column is the store's own insertion order, never user input.
-    const QString key = QStringLiteral("s.") + store.insertionOrder();
-    return store.exec(QStringLiteral("SELECT s.F_Step, s.F_Time, s.F_Voltage, s.F_Current, sub.F_Function "
-                                     "FROM samples s ")
-                          + (withoutStepRow ? QStringLiteral("LEFT JOIN") : QStringLiteral("JOIN"))
-                          + QStringLiteral(" sub ON sub.F_ServiceID = s.F_ServiceID AND sub.F_Step = s.F_Step "
-                                           "WHERE s.F_ServiceID = ? ORDER BY ")
-                          + key,
+    return store.exec(QStringLiteral("SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples WHERE F_ServiceID = ? "
+                                     "ORDER BY ")
+                          + store.insertionOrder(),
                       {serviceID});
 }
 
@@ -120,7 +129,8 @@ void WriteProtocol(SqlStore &store, int serviceID, Richie::Format format, const 
     const bool rtf = format == Richie::Format::Rtf;
     Chunks chunks(out, job, SampleCount(store, serviceID));
     QByteArray &text = chunks.buffer();
-    QSqlQuery rows = SamplesWithFunction(store, serviceID, false);
+    const std::map<int, int> stepFunctions = StepFunctions(store, serviceID);
+    QSqlQuery rows = StoredSamples(store, serviceID);
     QLocale locale = QLocale::system();
     const QString point = locale.decimalPoint();
     const QString minusSign = locale.negativeSign();
@@ -133,7 +143,27 @@ void WriteProtocol(SqlStore &store, int serviceID, Richie::Format format, const 
         functions[function] = rtf ? Richie::RtfEscaped(FunctionName(function)) : FunctionName(function).toUtf8();
 
     bool first = true;
+    int lastStep = -1;
+    const QByteArray *function = nullptr;
+    QByteArray otherFunction;
     while (rows.next()) {
+        const int step = rows.value(0).toInt();
+        if (step != lastStep) {
+            lastStep = step;
+            const auto found = stepFunctions.find(step);
+            if (found == stepFunctions.end()) {
+                function = nullptr;
+            } else if (found->second >= 0 && found->second < 3) {
+                function = &functions[found->second];
+            } else {
+                otherFunction = rtf ? Richie::RtfEscaped(FunctionName(found->second))
+                                    : FunctionName(found->second).toUtf8();
+                function = &otherFunction;
+            }
+        }
+        // A sample without its step row is left out, as the protocol always did.
+        if (!function)
+            continue;
         if (first) {
             // An empty protocol is an empty buffer: no header either.
             Richie header;
@@ -151,10 +181,7 @@ void WriteProtocol(SqlStore &store, int serviceID, Richie::Format format, const 
         text += tab;
         AppendMilli(text, rows.value(3).toInt(), decimalPoint, minus);
         text += tab;
-        const int function = rows.value(4).toInt();
-        text += function >= 0 && function < 3 ? functions[function]
-                                              : (rtf ? Richie::RtfEscaped(FunctionName(function))
-                                                     : FunctionName(function).toUtf8());
+        text += *function;
         text += lineEnd;
         chunks.rowDone();
     }
@@ -176,7 +203,8 @@ void WriteSamplesCsv(SqlStore &store, int serviceID, QIODevice &out, CsvWriter::
     // Numbers never hold the separator: only the function may need quotes.
     const char separator = char(writer.Separator().unicode());
     const char decimal = form == CsvWriter::Form::German ? ',' : '.';
-    QSqlQuery rows = SamplesWithFunction(store, serviceID, true);
+    const std::map<int, int> stepFunctions = StepFunctions(store, serviceID);
+    QSqlQuery rows = StoredSamples(store, serviceID);
     int currentStep = -1, lastTime = 0, lastCurrent = 0;
     QByteArray function;
     double milliampSeconds = 0;
@@ -187,9 +215,9 @@ void WriteSamplesCsv(SqlStore &store, int serviceID, QIODevice &out, CsvWriter::
         if (step != currentStep) {
             currentStep = step;
             milliampSeconds = 0;
-            const QVariant stepFunction = rows.value(4);
-            function = stepFunction.isNull() ? QByteArray()
-                                             : writer.Field(FunctionName(stepFunction.toInt())).toUtf8();
+            const auto found = stepFunctions.find(step);
+            function = found == stepFunctions.end() ? QByteArray()
+                                                    : writer.Field(FunctionName(found->second)).toUtf8();
         } else {
             milliampSeconds += 0.5 * (std::abs(lastCurrent) + std::abs(current)) * (time - lastTime);
         }
