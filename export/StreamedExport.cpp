@@ -9,7 +9,10 @@
 #include <QIODevice>
 #include <QLocale>
 #include <QSaveFile>
+#include <QSqlDriver>
 #include <QSqlQuery>
+
+#include <sqlite3.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -93,15 +96,74 @@ std::map<int, int> StepFunctions(SqlStore &store, int serviceID)
     return functions;
 }
 
-// The samples in stored order: step, time, voltage, current.
-QSqlQuery StoredSamples(SqlStore &store, int serviceID)
-{
-    // The key column is the store's own insertion order, never user input.
-    return store.exec(QStringLiteral("SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples WHERE F_ServiceID = ? "
-                                     "ORDER BY ")
-                          + store.insertionOrder(),
-                      {serviceID});
-}
+// The samples of a treatment in stored order, walked forward once: step,
+// time, voltage, current. On a database file SQLite's own statement on the
+// thread's connection, which hands out integers without a QVariant each (most
+// of an export's time otherwise); on a server a forward-only query.
+class SampleRows {
+public:
+    SampleRows(SqlStore &store, int serviceID)
+    {
+        QSqlDatabase db = store.connection();
+        const QVariant handle = db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+            connection_ = *static_cast<sqlite3 *const *>(handle.constData());
+        if (!connection_) {
+            // The key column is the store's own insertion order, never user input.
+            query_ = store.exec(QStringLiteral("SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples "
+                                               "WHERE F_ServiceID = ? ORDER BY ")
+                                    + store.insertionOrder(),
+                                {serviceID});
+            return;
+        }
+        if (sqlite3_prepare_v2(connection_,
+                               "SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples WHERE F_ServiceID = ?1 "
+                               "ORDER BY rowid",
+                               -1, &statement_, nullptr)
+                != SQLITE_OK
+            || sqlite3_bind_int(statement_, 1, serviceID) != SQLITE_OK)
+            fail();
+    }
+    ~SampleRows() { sqlite3_finalize(statement_); }
+    SampleRows(const SampleRows &) = delete;
+    SampleRows &operator=(const SampleRows &) = delete;
+
+    bool next()
+    {
+        if (!statement_) {
+            if (!query_.next())
+                return false;
+            step = query_.value(0).toInt();
+            time = query_.value(1).toInt();
+            voltage = query_.value(2).toInt();
+            current = query_.value(3).toInt();
+            return true;
+        }
+        const int result = sqlite3_step(statement_);
+        if (result == SQLITE_DONE)
+            return false;
+        if (result != SQLITE_ROW)
+            fail();
+        step = sqlite3_column_int(statement_, 0);
+        time = sqlite3_column_int(statement_, 1);
+        voltage = sqlite3_column_int(statement_, 2);
+        current = sqlite3_column_int(statement_, 3);
+        return true;
+    }
+
+    int step = 0, time = 0, voltage = 0, current = 0;
+
+private:
+    [[noreturn]] void fail()
+    {
+        throw DatabaseError(QStringLiteral("Die Messwerte k\u00f6nnen nicht gelesen werden: %1")
+                                .arg(QString::fromUtf8(sqlite3_errmsg(connection_))));
+    }
+
+    sqlite3 *connection_ = nullptr;
+    sqlite3_stmt *statement_ = nullptr;
+    QSqlQuery query_;
+};
 
 template <class Write>
 void SaveTo(const QString &fileName, Write write)
@@ -130,7 +192,7 @@ void WriteProtocol(SqlStore &store, int serviceID, Richie::Format format, const 
     Chunks chunks(out, job, SampleCount(store, serviceID));
     QByteArray &text = chunks.buffer();
     const std::map<int, int> stepFunctions = StepFunctions(store, serviceID);
-    QSqlQuery rows = StoredSamples(store, serviceID);
+    SampleRows rows(store, serviceID);
     QLocale locale = QLocale::system();
     const QString point = locale.decimalPoint();
     const QString minusSign = locale.negativeSign();
@@ -147,7 +209,7 @@ void WriteProtocol(SqlStore &store, int serviceID, Richie::Format format, const 
     const QByteArray *function = nullptr;
     QByteArray otherFunction;
     while (rows.next()) {
-        const int step = rows.value(0).toInt();
+        const int step = rows.step;
         if (step != lastStep) {
             lastStep = step;
             const auto found = stepFunctions.find(step);
@@ -175,11 +237,11 @@ void WriteProtocol(SqlStore &store, int serviceID, Richie::Format format, const 
                     + lineEnd;
             first = false;
         }
-        text += QByteArray::number(rows.value(1).toInt());
+        text += QByteArray::number(rows.time);
         text += tab;
-        AppendMilli(text, rows.value(2).toInt(), decimalPoint, minus);
+        AppendMilli(text, rows.voltage, decimalPoint, minus);
         text += tab;
-        AppendMilli(text, rows.value(3).toInt(), decimalPoint, minus);
+        AppendMilli(text, rows.current, decimalPoint, minus);
         text += tab;
         text += *function;
         text += lineEnd;
@@ -204,14 +266,14 @@ void WriteSamplesCsv(SqlStore &store, int serviceID, QIODevice &out, CsvWriter::
     const char separator = char(writer.Separator().unicode());
     const char decimal = form == CsvWriter::Form::German ? ',' : '.';
     const std::map<int, int> stepFunctions = StepFunctions(store, serviceID);
-    QSqlQuery rows = StoredSamples(store, serviceID);
+    SampleRows rows(store, serviceID);
     int currentStep = -1, lastTime = 0, lastCurrent = 0;
     QByteArray function;
     double milliampSeconds = 0;
     while (rows.next()) {
-        const int step = rows.value(0).toInt();
-        const int time = rows.value(1).toInt();
-        const int current = rows.value(3).toInt();
+        const int step = rows.step;
+        const int time = rows.time;
+        const int current = rows.current;
         if (step != currentStep) {
             currentStep = step;
             milliampSeconds = 0;
@@ -229,7 +291,7 @@ void WriteSamplesCsv(SqlStore &store, int serviceID, QIODevice &out, CsvWriter::
         csv += separator;
         csv += function;
         csv += separator;
-        AppendMilli(csv, rows.value(2).toInt(), decimal, QByteArrayLiteral("-"));
+        AppendMilli(csv, rows.voltage, decimal, QByteArrayLiteral("-"));
         csv += separator;
         AppendMilli(csv, current, decimal, QByteArrayLiteral("-"));
         csv += separator;

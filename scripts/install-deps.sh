@@ -2,7 +2,8 @@
 # Installs the Debian packages Braskon needs, in two sets:
 #   scripts/install-deps.sh start   to build and run the programs: compiler,
 #                                   CMake, Qt with its SQLite driver and window
-#                                   system plugins, Qt's German texts, a font
+#                                   system plugins, SQLite's headers, Qt's
+#                                   German texts, a font
 #   scripts/install-deps.sh test    the above, and what the tests and the
 #                                   Debian package need: GoogleTest, the
 #                                   PostgreSQL server programs (the tests start
@@ -23,7 +24,7 @@ set_name="${1:-}"
 START_PACKAGES=(
   build-essential cmake
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libqt6sql6-sqlite qt6-qpa-plugins qt6-translations-l10n
+  libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins qt6-translations-l10n
   fonts-dejavu-core
 )
 TEST_PACKAGES=(
