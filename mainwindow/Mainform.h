@@ -386,8 +386,9 @@ private:
     bool syncingSelection_ = false;
     class IdleWatcher;
     std::unique_ptr<IdleWatcher> idleWatcher_;
-    // Runs work beside the window; a failure is shown when it ends.
-    void RunLongWork(const QString &label, TLongWork::Work work);
+    // Runs work beside the window; a failure is shown when it ends, done
+    // runs (on this thread) when it succeeded.
+    void RunLongWork(const QString &label, TLongWork::Work work, std::function<void()> done = {});
     std::unique_ptr<TLongWork> longWork_;
     int progressDelayMs_ = TLongWork::ProgressDelayMs;
 };

@@ -14,12 +14,14 @@
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QDialog>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QTabWidget>
@@ -149,17 +151,20 @@ void TMainForm::MenuExportInfoClick()
     ExportBuffer(this, TextBuffer());
 }
 
-void TMainForm::RunLongWork(const QString &label, TLongWork::Work work)
+void TMainForm::RunLongWork(const QString &label, TLongWork::Work work, std::function<void()> done)
 {
     if (longWork_)
         throw ExportError(QStringLiteral("Es l\u00e4uft schon ein Export; bitte warten oder ihn abbrechen."));
     longWork_ = std::make_unique<TLongWork>(this, label, std::move(work), progressDelayMs_);
-    connect(longWork_.get(), &TLongWork::Finished, this, [this](bool, const QString &error) {
-        // Let go after this notice has been delivered.
-        longWork_.release()->deleteLater();
-        if (!error.isEmpty())
-            ShowCommandFailure(error);
-    });
+    connect(longWork_.get(), &TLongWork::Finished, this,
+            [this, done = std::move(done)](bool cancelled, const QString &error) {
+                // Let go after this notice has been delivered.
+                longWork_.release()->deleteLater();
+                if (!error.isEmpty())
+                    ShowCommandFailure(error);
+                else if (!cancelled && done)
+                    done();
+            });
 }
 
 void TMainForm::MenuExportProtocolClick()
@@ -287,8 +292,31 @@ void TMainForm::MenuCopyInfoClick()
 
 void TMainForm::MenuCopyProtocolClick()
 {
-    BuildProtocol(*this, TextBuffer());
-    CopyBuffer(TextBuffer());
+    TBRASKDataModule &database = Database(*this, "Me\u00dfprotokoll");
+    const int serviceID = database.SelectedServiceID();
+    // Built beside the window; the clipboard takes it on the window thread.
+    struct Texts {
+        QBuffer plain, rtf;
+    };
+    auto texts = std::make_shared<Texts>();
+    RunLongWork(
+        QStringLiteral("Me\u00dfprotokoll wird kopiert ..."),
+        [store = database.SharedStore(), serviceID, texts, family = TextBuffer().FontFamily(),
+         size = TextBuffer().FontPointSize()](const StreamedExport::Job &job) {
+            texts->plain.open(QIODevice::WriteOnly);
+            texts->rtf.open(QIODevice::WriteOnly);
+            StreamedExport::WriteProtocol(*store, serviceID, Richie::Format::PlainText, family, size, texts->plain,
+                                          job);
+            StreamedExport::WriteProtocol(*store, serviceID, Richie::Format::Rtf, family, size, texts->rtf, job);
+        },
+        [texts] {
+            auto *data = new QMimeData;
+            data->setText(QString::fromUtf8(texts->plain.data()));
+            for (const QString &type : {Richie::RtfMimeType(), QStringLiteral("application/rtf"),
+                                        Richie::RtfWindowsMimeType()})
+                data->setData(type, texts->rtf.data());
+            QGuiApplication::clipboard()->setMimeData(data);
+        });
 }
 
 void TMainForm::MenuKestrixClick()

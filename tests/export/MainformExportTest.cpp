@@ -211,6 +211,7 @@ TEST(MainformExport, CopyAndPrintTheProtocolAlsoAfterAFailedPrint)
     SelectedTreatment(program, 399, 60);   // the protocol of a long treatment
 
     form.MenuCopyProtocolClick();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
     const QMimeData *data = QGuiApplication::clipboard()->mimeData();
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->text().count(QStringLiteral("\r\n")), 400);
