@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "AsynchSerialInterface.h"
+#include "CallerEnvironment.h"
 #include "ScriptedPeer.h"
 
 int main(int argc, char **argv)
@@ -23,6 +24,8 @@ int main(int argc, char **argv)
         port.Close();
         return 0;
     }
+    // The child above opens the port its parent test set up; the tests start clean.
+    ForgetCallersEnvironment();
     // Nothing falls back to the machine's own serial ports.
     ChargerTest::DetachAllPorts();
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,5 +1,8 @@
 #include "TestDatabase.h"
 
+#include "database/QueryModel.h"
+#include "database/Texts.h"
+
 #include <tuple>
 
 using DataModule = DatabaseTest;
@@ -202,4 +205,49 @@ TEST_F(DataModule, TreatmentAndStepsAreStoredTogetherOrNotAtAll)
     module().Follow({RecordChange::ServiceAdded, 1, service.ID});
     EXPECT_EQ(make_tuple(1, 1, 1), make_tuple(service.ID, steps[1].ServiceID, module().SelectedServiceID()));
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM sub WHERE F_ServiceID = 1 AND F_State = 0"), 2);
+}
+
+// The calculated columns of the three lists, read where the grids read them.
+TEST_F(DataModule, CalculatedColumnsFollowTheirFormulas)
+{
+    addBattery(1, 6, 2, 5);
+    addBattery(2, 4, 1, 4);
+    // New batteries have both unknown (-1); other programs of the family fill them in.
+    execute("UPDATE batteries SET F_MaxCharge = 120, F_SelfDischarge = 0 WHERE F_ID = 2");
+    module().ReopenBatteries(1);
+    QueryModel &batteries = *module().BatteryQuery();
+    ASSERT_EQ(batteries.rowCount(), 2);
+    const auto battery = [&](int row) {
+        return make_tuple(batteries.value(row, "F_Voltage").toDouble(), batteries.value(row, "F_TypeString").toString(),
+                          batteries.value(row, "F_FormString").toString(),
+                          batteries.value(row, "F_MaxChargeString").toString(),
+                          batteries.value(row, "F_SelfDischargeString").toString());
+    };
+    const int lead = batteries.value(0, "F_ID").toInt() == 1 ? 0 : 1;
+    EXPECT_EQ(battery(lead), make_tuple(12.0, QString("Blei"), QString("Mono"), QString("???"), QString("???")));
+    EXPECT_EQ(battery(1 - lead), make_tuple(4.8, QString("NMH"), QString("Mignon"), QString("120%"), QString("0%")));
+
+    // Durations as h:m:s, each unit modulo the next; the state and function by code.
+    const int service = addService(1, 3, 7, 0);
+    const std::pair<int, const char *> durations[] = {{0, "0:0:0"},       {59, "0:0:59"},    {60, "0:1:0"},
+                                                      {3599, "0:59:59"},  {3660, "1:1:0"},   {3725, "1:2:5"},
+                                                      {90061, "25:1:1"}};
+    for (int step = 1; step <= 7; ++step) {
+        StepRecord row{service, step, step % 2, 100 * step, durations[step - 1].first, step, step % 5};
+        ASSERT_TRUE(records().StoreStepResult(row));
+    }
+    module().ReopenServices(service);
+    QueryModel &steps = *module().SubServiceQuery();
+    ASSERT_EQ(steps.rowCount(), 7);
+    const char *const states[] = {"folgt", "l\u00e4uft", "Fehler!", "OK", "abgebrochen"};
+    for (int row = 0; row < 7; ++row) {
+        const int step = steps.value(row, "F_Step").toInt();
+        EXPECT_EQ(make_tuple(steps.value(row, "F_DurationString").toString(), steps.value(row, "F_StateString").toString(),
+                             steps.value(row, "F_FunctionString").toString()),
+                  make_tuple(QString(durations[step - 1].second), QString::fromUtf8(states[step % 5]),
+                             QString(step % 2 ? "Laden" : "Entladen")))
+            << "step " << step;
+    }
+    EXPECT_EQ(DurationText(-61), "0:1:1");
+    EXPECT_EQ(PercentText(-1), "???");
 }

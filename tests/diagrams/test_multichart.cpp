@@ -167,3 +167,20 @@ TEST(ChartFit, AxesCoverTheDataInRoundStepsAndFlatDataGetsRoom)
     const AxisFit none = FitValueAxis(std::nan(""), 1, 0.01, false);
     EXPECT_TRUE(none.End > none.Start && none.NumSegments >= 1);
 }
+
+// Time-axis labels are h:m:s, minutes and seconds each below 60, fractions cut.
+TEST(ChartLabels, TimeLabelsAreHoursMinutesAndSeconds)
+{
+    const std::pair<double, const char *> labels[] = {
+        {0, "0:0:0"},       {59, "0:0:59"},   {60, "0:1:0"},      {3599, "0:59:59"},
+        {3600, "1:0:0"},    {3660, "1:1:0"},  {3725.9, "1:2:5"},  {90061, "25:1:1"},
+        {-3725, "-1:2:5"},  {-0.5, "-0:0:0"}, {NAN, ""}};
+    for (const auto &[seconds, label] : labels)
+        EXPECT_EQ(TimeLabel(seconds), QString::fromLatin1(label)) << seconds;
+    for (int seconds = 0; seconds < 200000; seconds += 61) {
+        const QStringList parts = TimeLabel(seconds).split(QLatin1Char(':'));
+        ASSERT_EQ(parts.size(), 3);
+        EXPECT_TRUE(parts[1].toInt() < 60 && parts[2].toInt() < 60) << seconds;
+        EXPECT_EQ(parts[0].toInt() * 3600 + parts[1].toInt() * 60 + parts[2].toInt(), seconds);
+    }
+}

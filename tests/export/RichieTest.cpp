@@ -39,6 +39,16 @@ TEST(Richie, PlainTextAndRtfKeepTheText)
     const RtfReadResult read = ReadRtfText(buffer.Rtf());
     ASSERT_TRUE(read.valid) << read.error.toStdString();
     EXPECT_EQ(read.text, buffer.Lines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    // Font sizes go in half-points; an empty family or a size of 0 keeps the one set.
+    EXPECT_EQ(std::make_pair(read.font, read.pointSize), std::make_pair(buffer.FontFamily(), 10.0));
+    for (const auto &[family, size, expectedFamily, expected] :
+         {std::make_tuple("Arial", 11, "Arial", 11.0), std::make_tuple("", 0, "Arial", 11.0),
+          std::make_tuple("Courier New", 9, "Courier New", 9.0)}) {
+        buffer.SetFont(QString::fromLatin1(family), size);
+        const RtfReadResult styled = ReadRtfText(buffer.Rtf());
+        EXPECT_EQ(std::make_pair(styled.font, styled.pointSize), std::make_pair(QString(expectedFamily), expected));
+        EXPECT_EQ(styled.text, read.text);
+    }
 
     // The plain text filter writes plain text whatever the name says, over the longer RTF.
     QTemporaryDir directory;

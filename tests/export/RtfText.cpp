@@ -7,7 +7,7 @@
 
 RtfReadResult ReadRtfText(const QByteArray &rtf)
 {
-    const auto invalid = [](const char *why) { return RtfReadResult{false, QString::fromLatin1(why), {}}; };
+    const auto invalid = [](const char *why) { return RtfReadResult{false, QString::fromLatin1(why), {}, 12, {}}; };
     if (!rtf.startsWith("{\\rtf1"))
         return invalid("does not start with {\\rtf1");
     if (std::any_of(rtf.begin(), rtf.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; }))
@@ -17,6 +17,9 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
     int skipAfterUnicode = 0;
     bool closed = false;
     QString text;
+    double pointSize = 12;
+    QString font;
+    int fontTableDepth = 0;   // the depth of the font table group while in it
     const auto put = [&](QChar c) {
         if (skipAfterUnicode > 0)
             --skipAfterUnicode;
@@ -38,8 +41,14 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
             skipGroup.removeLast();
             closed = skipGroup.isEmpty();
         } else if (c != '\\') {
-            if (c != '\r' && c != '\n')
+            if (fontTableDepth > 0 && skipGroup.size() > fontTableDepth) {
+                if (c != ';')
+                    font += QLatin1Char(c);
+                else
+                    fontTableDepth = -1;   // only the first entry
+            } else if (c != '\r' && c != '\n') {
                 put(QLatin1Char(c));
+            }
         } else if (at(i, letters)) {
             const int start = i;
             while (at(i, letters))
@@ -53,6 +62,10 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
             const int number = rtf.mid(numberStart, i - numberStart).toInt();
             if (at(i, " "))
                 ++i;
+            if (word == "fonttbl" && fontTableDepth == 0)
+                fontTableDepth = skipGroup.size();
+            if (word == "fs")
+                pointSize = number / 2.0;
             if ((word == "fonttbl" || word == "colortbl" || word == "stylesheet" || word == "info") && !skipGroup.isEmpty())
                 skipGroup.last() = true;
             else if (word == "par" || word == "tab")
@@ -80,5 +93,5 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
     }
     if (!closed)
         return invalid("the document is not closed");
-    return {true, {}, text};
+    return {true, {}, text, pointSize, font.trimmed()};
 }

@@ -2,6 +2,7 @@
 // settings, taken by the next start of braskon and braskon-cli unless
 // --database or BRASKON_DATABASE says otherwise.
 
+#include "CallerEnvironment.h"
 #include "ProgramFixture.h"
 
 #include "database/DataLocation.h"
@@ -55,6 +56,7 @@ int Start(const QString &program, const QStringList &args, const QString &home,
 class DatabaseSettingTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { ForgetCallersEnvironment(); }
     void dialogRefusesWhatIsNoDatabase();
     void dialogKeepsTheChoiceForTheNextStart();
     void bothProgramsStartOnTheChosenDatabase();

@@ -2,6 +2,7 @@
 // battery, search, delete and options flows, the remarks memo, the list keys,
 // quitting, kept settings, the legend and the live page.
 
+#include "CallerEnvironment.h"
 #include "ProgramFixture.h"
 #include "SimulatorProcess.h"
 
@@ -115,6 +116,7 @@ ModalDriver::DialogHandler Options(const QStringList &values, QStringList *shown
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { ForgetCallersEnvironment(); }
     void commandEnablingFollowsTheData();
     void newBatteryFlow();
     void searchAndDelete();

@@ -2,6 +2,8 @@
 // QApplication on the offscreen platform (test discovery runs the binary
 // without the tests' environment), or a QCoreApplication where no widget is
 // used (BRASKON_CORE_TEST_MAIN).
+#include "CallerEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #ifdef BRASKON_CORE_TEST_MAIN
@@ -14,6 +16,7 @@ using TestApplication = QApplication;
 
 int main(int argc, char **argv)
 {
+    ForgetCallersEnvironment();
 #ifndef BRASKON_CORE_TEST_MAIN
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -4,6 +4,8 @@
 
 #include "SimulatorProcess.h"
 #include "TestDatabase.h"
+#include "database/OwnerProcess.h"
+#include "treatment/Resume.h"
 
 #include <cstdlib>
 #include <random>
@@ -247,4 +249,50 @@ TEST_F(RecoveryTest, KilledAtRandomMomentsLeavesSoundRecords)
         interrupted = latest != 0 && database_->StateOf(latest) == RecordStore::RecordingState::Interrupted
                           ? latest : 0;
     }
+}
+
+using AbandonedTreatment = TreatmentFixture;
+
+// The registry row reads back as written, field by field, and closing an
+// abandoned treatment gives its running step the last answered poll's time
+// and capacity; the finished step keeps its figures, the later one gets none.
+TEST_F(AbandonedTreatment, RegistryRowReadsBackAndTheOpenStepKeepsItsLastTimeAndCapacity)
+{
+    RecordStore::Service record;
+    record.BatteryID = BatteryID;
+    record.Program = 0;
+    database_->InsertService(record);
+    const int id = record.ID;
+    for (int step = 1; step <= 3; ++step) {
+        StepRecord row{id, step, step % 2, 100 * step};
+        database_->InsertStep(row);
+    }
+    StepRecord finished{id, 1, 1, 100, 600, 80, OK};
+    StepRecord running{id, 2, 0, 200, 0, 0, Laeuft};
+    ASSERT_TRUE(database_->StoreStepResult(finished) && database_->StoreStepResult(running));
+
+    RunningTreatment row;
+    row.ServiceID = id;
+    row.Terminal = QStringLiteral("Varn an COM3, Kanal 2");
+    row.ChargeCurrent = 300;
+    row.DischargeCurrent = 200;
+    row.Limits = QStringLiteral("600,0,900");
+    database_->RegisterRunning(row);
+    database_->UpdateRunning(id, 1, 4321, 123);
+
+    RunningTreatment read;
+    read.ServiceID = id;
+    ASSERT_TRUE(database_->FindRunning(read));
+    EXPECT_EQ(make_tuple(read.Terminal, read.Host, read.Pid, read.Identity, read.Step, read.StepTime, read.Capacity,
+                         read.ChargeCurrent, read.DischargeCurrent, read.Limits),
+              make_tuple(row.Terminal, row.Host, row.Pid, row.Identity, 1, 4321, 123, 300, 200, row.Limits));
+    EXPECT_LE(std::abs(read.Heartbeat - OwnerProcess::Now()), 5);
+    ASSERT_EQ(1, database_->RunningTreatments().size());
+    EXPECT_EQ(id, database_->RunningTreatments().front().ServiceID);
+
+    Resume::Close(*database_, read);
+    EXPECT_EQ(make_tuple(OK, 600, 80), Step(id, 1));
+    EXPECT_EQ(make_tuple(Abgebrochen, 4321, 123), Step(id, 2));
+    EXPECT_EQ(make_tuple(Abgebrochen, 0, 0), Step(id, 3));
+    EXPECT_FALSE(database_->FindRunning(read));
 }

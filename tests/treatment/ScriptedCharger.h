@@ -20,6 +20,7 @@ struct ChannelStatus {
     int voltage = 0;         // mV, multiple of 5
     int capacity = 0;        // mAh of the running function
     int time = 0;            // s of the running function
+    int current = 0;         // mA measured while charging (lead batteries report it)
 };
 
 class ScriptedCharger {
@@ -84,7 +85,7 @@ private:
             return a;
         }
         case 0x21:
-            return {command, 0, 0, 0, 0};
+            return {command, 0, 0, static_cast<uint8_t>(status.current >> 8), static_cast<uint8_t>(status.current)};
         case 0x12: {
             Bytes c(16, 0);
             c[0] = command;

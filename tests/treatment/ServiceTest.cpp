@@ -152,3 +152,30 @@ TEST_F(ServiceTest, AStartThatCouldNotBeSentStaysFolgtAndGoesOutWithTheNextPoll)
     EXPECT_EQ((std::vector<Bytes>{{0x13}, program, {0x15}, {0x11}, {0x21}, {0x12}}), charger.Messages());
     EXPECT_EQ("0\t-\n0\t1\n", Log());
 }
+
+// A sample is stored when voltage or current differ from the last stored
+// sample by at least the minimum difference, either way; smaller changes,
+// however many, are not. A lead battery reports its measured charge current.
+TEST_F(ServiceTest, ChangesOfAtLeastTheMinimumDifferenceFromTheLastStoredSampleAreStored)
+{
+    ScriptedCharger &charger = AttachCharger(1, 1);
+    AddBattery(8, 1800, 2, 6);
+    database_->SetMinDeltaU(10);
+    database_->SetMinDeltaI(5);
+    Service *service = Started(manager_->StartStandardService(8, 1, 500, 200, "Ohmrida an COM1"));
+    using Point = std::pair<int, int>;   // mV, mA
+    const Point polls[] = {{2000, 100}, {2005, 104}, {2010, 100}, {2015, 104},
+                           {2015, 105}, {2005, 105}, {2005, 100}, {2000, 96}};
+    int time = 0;
+    for (const auto &[voltage, current] : polls) {
+        time += 60;
+        ChannelStatus status = Charging(time, time / 36, voltage);
+        status.current = current;
+        charger.SetStatus(0, status);
+        Tick();
+    }
+    std::vector<Point> stored;
+    for (const Sample &s : SamplesOf(service->ID()))
+        stored.emplace_back(s.Voltage, s.Current);
+    EXPECT_EQ(stored, std::vector<Point>({{2000, 100}, {2010, 100}, {2015, 105}, {2005, 105}, {2005, 100}}));
+}

@@ -188,3 +188,70 @@ TEST_F(KestrixReadout, GarbledLineLeavesOutWhatCannotBeTheLoggers)
     EXPECT_EQ(RowOf(Step(outcome.ServiceID, 1)), Row(Entladen, 500, 3600, 500, OK));
     EXPECT_EQ(RowOf(Step(outcome.ServiceID, 2)), Row(Laden, 300, 3600, 300, OK));
 }
+
+// Only the recording of the selected battery is read: any other capacity,
+// type or cell count, no battery, an empty or a missing logger is refused
+// with its message, which stays until the user stops, and nothing is stored.
+TEST_F(KestrixReadout, EveryRefusalKeepsItsMessageAndStoresNothing)
+{
+    StartLogger(Phases({10}));
+    const TBRASKDataModule::Battery matching = Selected(db);
+    const QString empty = db.directory.filePath(QStringLiteral("empty.txt"));
+    WriteRecording(empty, {});
+    const struct {
+        const char *what;
+        std::function<void(TBRASKDataModule::Battery &)> change;
+        std::string logger;
+        int message;
+    } refusals[] = {
+        {"more capacity", [](auto &b) { b.Capacity += 1; }, "", TKestrixReadout::MsgMismatch},
+        {"less capacity", [](auto &b) { b.Capacity -= 1; }, "", TKestrixReadout::MsgMismatch},
+        {"other type", [](auto &b) { b.Type = 0; }, "", TKestrixReadout::MsgMismatch},
+        {"more cells", [](auto &b) { b.Cells += 1; }, "", TKestrixReadout::MsgMismatch},
+        {"fewer cells", [](auto &b) { b.Cells -= 1; }, "", TKestrixReadout::MsgMismatch},
+        {"no battery", [](auto &b) { b.ID = 0; }, "", TKestrixReadout::MsgMismatch},
+        {"empty logger", [](auto &) {}, "load-kestrix 2 " + empty.toStdString(), TKestrixReadout::MsgEmpty},
+        {"no logger", [](auto &) {}, "unplug 2", TKestrixReadout::MsgNoLogger},
+    };
+    for (const auto &refusal : refusals) {
+        SCOPED_TRACE(refusal.what);
+        if (!refusal.logger.empty())
+            sim->control(refusal.logger);
+        TBRASKDataModule::Battery selected = matching;
+        refusal.change(selected);
+        Readout readout(db, search, terminals);
+        readout.Start(selected);
+        ASSERT_TRUE(WaitFor([&] { return readout.infos.size() == 2; }, 30000));
+        EXPECT_EQ(readout.infos, QVector<int>({TKestrixReadout::MsgInitializing, refusal.message}));
+        EXPECT_FALSE(readout.finished);
+        readout.Stop();
+        ASSERT_TRUE(readout.Finished());
+        EXPECT_EQ(std::make_tuple(readout.outcome.Result, readout.outcome.Message, readout.outcome.ServiceID),
+                  std::make_tuple(int(TKestrixReadout::ResultCancel), refusal.message, 0));
+        EXPECT_EQ(ServiceCount(battery), 0);
+    }
+}
+
+// A value is stored when it differs from the last stored one by at least
+// MinDeltaU; the first and the last value of every phase always are, so a
+// flat phase keeps its end.
+TEST_F(KestrixReadout, ChangesOfAtLeastMinDeltaUAndEveryPhasesEndsAreStored)
+{
+    // The logger counts in steps of 5 mV, like the chargers.
+    StartLogger({{5000, 5000, 5010, 5015, 5015, 5015}, {5015, 5015, 5015}});
+    Readout readout(db, search, terminals, 10);
+    readout.Start(Selected(db));
+    ASSERT_TRUE(readout.Finished());
+    const int service = readout.outcome.ServiceID;
+    using Stored = std::tuple<int, int, int, int>;   // step, time, voltage, current
+    std::vector<Stored> stored;
+    for (const Sample &s : Samples(service))
+        stored.emplace_back(s.Step, s.Time, s.Voltage, s.Current);
+    EXPECT_EQ(stored, std::vector<Stored>({{1, 0, 5000, 500},
+                                           {1, 60, 5010, 500},
+                                           {1, 150, 5015, 500},
+                                           {2, 150, 5015, 300},
+                                           {2, 270, 5015, 300}}));
+    EXPECT_EQ(RowOf(Step(service, 1)), Row(Entladen, 500, 150, 500 * 150 / 3600, OK));
+    EXPECT_EQ(RowOf(Step(service, 2)), Row(Laden, 300, 120, 300 * 120 / 3600, OK));
+}
