@@ -1,12 +1,15 @@
 #pragma once
 // Data model of the chart: axes, curves with their measured points, line
-// styles per phase and the cached pixel positions.
+// styles per phase and the cached pixel positions, and the scene that holds
+// them with how the chart is shown.
 
 #include <QColor>
 #include <QString>
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <vector>
 
 struct Axis
@@ -70,4 +73,52 @@ struct Curve
     int32_t YAxis = 0;
 
     size_t PointCount() const { return Points.size(); }
+};
+
+enum FRAMESTYLE : uint8_t
+{
+    fsNone = 0,
+    fsAxes = 1,
+    fsFull = 2
+};
+
+// What a chart shows, apart from where: three value axes with the active
+// one, the time axis, the frame, which parts are visible, and the curves,
+// keyed by name in ascending order.
+struct ChartScene
+{
+    struct ByName
+    {
+        bool operator()(const QString& a, const QString& b) const
+        {
+            return QString::compare(a, b, Qt::CaseSensitive) < 0;
+        }
+    };
+    using CurveMap = std::map<QString, std::unique_ptr<Curve>, ByName>;
+    static constexpr int ValueAxisCount = 3;
+
+    Axis YAxes[ValueAxisCount];
+    int ActiveYAxis = 0;
+    Axis XAxis;
+    bool XAxisIsTimeAxis = false;
+    FRAMESTYLE FrameStyle = fsNone;
+    bool GridVisible = true;
+    bool TextVisible = true;
+    bool LegendVisible = true;
+    CurveMap Curves;
+
+    Axis& ActiveAxis() { return YAxes[ActiveYAxis]; }
+    const Axis& ActiveAxis() const { return YAxes[ActiveYAxis]; }
+    // The value axis labelled at the right edge: the first axis other than
+    // the active one that carries a curve, or -1.
+    int SecondaryYAxis() const
+    {
+        int axis = -1;
+        for (const auto& entry : Curves) {
+            const int a = entry.second->YAxis;
+            if (a != ActiveYAxis && (axis < 0 || a < axis))
+                axis = a;
+        }
+        return axis;
+    }
 };

@@ -1,6 +1,7 @@
 #include "Diagdocs.h"
 
 #include "ChartGeometry.h"
+#include "ChartRenderer.h"
 #include "Diagform.h"
 
 #include "database/Datamodule.h"
@@ -410,9 +411,7 @@ void TDiagramCommands::PaintDiagramPage(QPainter& painter, int pixelsPerInch, co
     const double lineScale = std::max(1.0, u / 96.0);
     auto legendPen = [lineScale](const LineStyle& s) {
         QPen pen(ColorFromValue(s.Color), s.Width * lineScale);
-        static const Qt::PenStyle styles[6] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine,
-                                               Qt::DashDotLine, Qt::DashDotDotLine, Qt::NoPen};
-        pen.setStyle(s.Style < 6 ? styles[s.Style] : Qt::SolidLine);
+        pen.setStyle(ChartRenderer::PenStyle(s.Style));
         pen.setCapStyle(Qt::RoundCap);
         pen.setJoinStyle(Qt::RoundJoin);
         return pen;

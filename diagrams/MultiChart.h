@@ -1,35 +1,27 @@
 #pragma once
-// TMultiChart: the program's chart control. Draws named curves of measured
-// values over a time axis against one of three value axes, caches the pixel
-// positions of all points, shows the value under the pointer while the left
-// button is held and zooms to a dragged rectangle.
+// TMultiChart: the program's chart control. Holds named curves of measured
+// values over a time axis against one of three value axes, draws them through
+// the chart renderer (which caches the pixel positions of all points), shows
+// the value under the pointer while the left button is held and zooms to a
+// dragged rectangle.
 
-#include "ChartModel.h"
+#include "ChartRenderer.h"
 
 #include <QImage>
 #include <QStringList>
 #include <QWidget>
 
-#include <map>
-#include <memory>
 #include <vector>
 
 class QLabel;
 class QPainter;
-
-enum FRAMESTYLE : uint8_t
-{
-    fsNone = 0,
-    fsAxes = 1,
-    fsFull = 2
-};
 
 class TMultiChart : public QWidget
 {
     Q_OBJECT
 
 public:
-    static constexpr int kValueAxisCount = 3;
+    static constexpr int kValueAxisCount = ChartScene::ValueAxisCount;
 
     explicit TMultiChart(QWidget* parent = nullptr);
     ~TMultiChart() override;
@@ -58,12 +50,6 @@ public:
     // Paints onto a foreign canvas (printer) with the fixed page layout: plot
     // area one inch from the left, 1.5 inches from the top, 6 x 4 inches.
     void PaintOnCanvas(QPainter& painter, int pixelsPerInch, bool monochrome);
-    // The one renderer behind screen, printer and bitmap: draws axes, grid,
-    // labels, frame, curves and the zoom rectangle for the plot area the
-    // cache was built for. Fills `background` first unless it is null. Line
-    // widths are multiplied by lineScale (pixels of a printer are tiny).
-    void Render(QPainter& painter, bool monochrome, const QRect& background,
-                double lineScale = 1.0, bool legend = false) const;
     // The control's image, as copied to the clipboard or a bitmap file.
     QImage CopyToPicture(bool monochrome);
 
@@ -80,79 +66,80 @@ public:
     void AnnounceZooming();
 
     // Active value axis properties.
-    int ActiveYAxis() const { return m_activeYAxis; }
+    int ActiveYAxis() const { return m_scene.ActiveYAxis; }
     void SetActiveYAxis(int index);  // indexes outside 0..2 are ignored
-    double YAxisMinValue() const { return activeAxis().MinValue; }
+    double YAxisMinValue() const { return m_scene.ActiveAxis().MinValue; }
     void SetYAxisMinValue(double v);
-    double YAxisMaxValue() const { return activeAxis().MaxValue; }
+    double YAxisMaxValue() const { return m_scene.ActiveAxis().MaxValue; }
     void SetYAxisMaxValue(double v);
-    double YAxisStartValue() const { return activeAxis().StartValue; }
+    double YAxisStartValue() const { return m_scene.ActiveAxis().StartValue; }
     void SetYAxisStartValue(double v);
-    double YAxisEndValue() const { return activeAxis().EndValue; }
+    double YAxisEndValue() const { return m_scene.ActiveAxis().EndValue; }
     void SetYAxisEndValue(double v);
-    double YAxisFactor() const { return activeAxis().Factor; }
+    double YAxisFactor() const { return m_scene.ActiveAxis().Factor; }
     void SetYAxisFactor(double v);
-    int YAxisDigits() const { return activeAxis().Digits; }
+    int YAxisDigits() const { return m_scene.ActiveAxis().Digits; }
     void SetYAxisDigits(int v);
-    int YAxisNumSegments() const { return activeAxis().NumSegments; }
+    int YAxisNumSegments() const { return m_scene.ActiveAxis().NumSegments; }
     void SetYAxisNumSegments(int v);
-    int YAxisNumSubSegments() const { return activeAxis().NumSubSegments; }
+    int YAxisNumSubSegments() const { return m_scene.ActiveAxis().NumSubSegments; }
     void SetYAxisNumSubSegments(int v);
     double YAxisRange() const;
     double YAxisSegmentRange() const;
     double YAxisSubSegmentRange() const;
-    QString YAxisUnitText() const { return activeAxis().UnitText; }
+    QString YAxisUnitText() const { return m_scene.ActiveAxis().UnitText; }
     void SetYAxisUnitText(const QString& text);
 
     // Time axis properties.
-    double XAxisMinValue() const { return m_xAxis.MinValue; }
+    double XAxisMinValue() const { return m_scene.XAxis.MinValue; }
     void SetXAxisMinValue(double v);
-    double XAxisMaxValue() const { return m_xAxis.MaxValue; }
+    double XAxisMaxValue() const { return m_scene.XAxis.MaxValue; }
     void SetXAxisMaxValue(double v);
-    double XAxisStartValue() const { return m_xAxis.StartValue; }
+    double XAxisStartValue() const { return m_scene.XAxis.StartValue; }
     void SetXAxisStartValue(double v);
-    double XAxisEndValue() const { return m_xAxis.EndValue; }
+    double XAxisEndValue() const { return m_scene.XAxis.EndValue; }
     void SetXAxisEndValue(double v);
-    double XAxisFactor() const { return m_xAxis.Factor; }
+    double XAxisFactor() const { return m_scene.XAxis.Factor; }
     void SetXAxisFactor(double v);
-    int XAxisDigits() const { return m_xAxis.Digits; }
+    int XAxisDigits() const { return m_scene.XAxis.Digits; }
     void SetXAxisDigits(int v);
-    int XAxisNumSegments() const { return m_xAxis.NumSegments; }
+    int XAxisNumSegments() const { return m_scene.XAxis.NumSegments; }
     void SetXAxisNumSegments(int v);
-    int XAxisNumSubSegments() const { return m_xAxis.NumSubSegments; }
+    int XAxisNumSubSegments() const { return m_scene.XAxis.NumSubSegments; }
     void SetXAxisNumSubSegments(int v);
     double XAxisRange() const;
     double XAxisSegmentRange() const;
     double XAxisSubSegmentRange() const;
-    bool XAxisIsTimeAxis() const { return m_xAxisIsTimeAxis; }
+    bool XAxisIsTimeAxis() const { return m_scene.XAxisIsTimeAxis; }
     void SetXAxisIsTimeAxis(bool on);
 
-    FRAMESTYLE FrameStyle() const { return m_frameStyle; }
+    FRAMESTYLE FrameStyle() const { return m_scene.FrameStyle; }
     void SetFrameStyle(FRAMESTYLE style);
-    bool GridVisible() const { return m_gridVisible; }
+    bool GridVisible() const { return m_scene.GridVisible; }
     void SetGridVisible(bool on);   // repaint only, no recalculation
-    bool TextVisible() const { return m_textVisible; }
+    bool TextVisible() const { return m_scene.TextVisible; }
     void SetTextVisible(bool on);   // repaint only, no recalculation
     // The legend of the window (curve names in their colours and styles);
     // a printed page has its own legend below the chart.
-    bool LegendVisible() const { return m_legendVisible; }
+    bool LegendVisible() const { return m_scene.LegendVisible; }
     void SetLegendVisible(bool on); // repaint only, no recalculation
 
     // The value axis labelled at the right edge: the first axis other than
     // the active one that carries a curve, or -1.
-    int SecondaryYAxis() const;
-    const std::vector<int>& Y2TickPos() const { return m_y2TickPos; }
-    const QStringList& Y2Labels() const { return m_y2Labels; }
+    int SecondaryYAxis() const { return m_scene.SecondaryYAxis(); }
+    const std::vector<int>& Y2TickPos() const { return m_layout.Y2TickPos; }
+    const QStringList& Y2Labels() const { return m_layout.Y2Labels; }
     // Where the legend was drawn last (empty when it was not).
     QRect LegendRect() const { return m_legendRect; }
 
     // Read access to the state the drawing is built from.
-    const Axis& YAxis(int index) const { return m_yAxes[index]; }
-    const Axis& XAxis() const { return m_xAxis; }
-    const std::vector<int>& YTickPos() const { return m_yTickPos; }
-    const QStringList& YLabels() const { return m_yLabels; }
-    const std::vector<int>& XTickPos() const { return m_xTickPos; }
-    const QStringList& XLabels() const { return m_xLabels; }
+    const ChartScene& Scene() const { return m_scene; }
+    const Axis& YAxis(int index) const { return m_scene.YAxes[index]; }
+    const Axis& XAxis() const { return m_scene.XAxis; }
+    const std::vector<int>& YTickPos() const { return m_layout.YTickPos; }
+    const QStringList& YLabels() const { return m_layout.YLabels; }
+    const std::vector<int>& XTickPos() const { return m_layout.XTickPos; }
+    const QStringList& XLabels() const { return m_layout.XLabels; }
     QRect PlotRect() const { return m_plotRect; }
     bool NeedsRecalc() const { return m_needsRecalc; }
     bool Zooming() const { return m_zooming; }
@@ -172,52 +159,21 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    struct ByName
-    {
-        bool operator()(const QString& a, const QString& b) const
-        {
-            return QString::compare(a, b, Qt::CaseSensitive) < 0;
-        }
-    };
-    using CurveMap = std::map<QString, std::unique_ptr<Curve>, ByName>;
-
-    Axis& activeAxis() { return m_yAxes[m_activeYAxis]; }
-    const Axis& activeAxis() const { return m_yAxes[m_activeYAxis]; }
     QRect screenPlotArea() const;
+    ChartLook look(bool monochrome) const;
     void applyZoom();
     void invalidateZoomRect();
     void setYAxisField(double Axis::*field, double v);
     void setXAxisField(double Axis::*field, double v);
 
-    void drawAxes(QPainter& p, bool monochrome, double lineScale) const;
-    void drawCurves(QPainter& p, bool monochrome, double lineScale) const;
-    void drawSecondaryAxis(QPainter& p, const QPen& pen, int fRight, int major, int halfWidth,
-                           int halfHeight, int minor) const;
-    QRect drawLegend(QPainter& p, bool monochrome) const;
-
     QLabel* m_valueText = nullptr;
+    ChartScene m_scene;
+    ChartLayout m_layout;     // for the plot area the cached ticks and points belong to
     bool m_needsRecalc = true;
-    Axis m_yAxes[kValueAxisCount];
-    int m_activeYAxis = 0;
-    std::vector<int> m_yTickPos;
-    QStringList m_yLabels;
-    Axis m_xAxis;
-    bool m_xAxisIsTimeAxis = false;
-    std::vector<int> m_xTickPos;
-    QStringList m_xLabels;
     QRect m_plotRect;
-    QRect m_cachedPlotRect;  // plot area the cached ticks and points belong to
-    FRAMESTYLE m_frameStyle = fsNone;
-    bool m_gridVisible = true;
-    bool m_textVisible = true;
-    bool m_legendVisible = true;
-    int m_secondaryAxis = -1;       // axis the cached right-hand ticks belong to
-    std::vector<int> m_y2TickPos;
-    QStringList m_y2Labels;
-    mutable QRect m_legendRect;
+    QRect m_legendRect;
     bool m_zooming = false;
     int m_zoomLeft = 0, m_zoomTop = 0, m_zoomRight = 0, m_zoomBottom = 0;
-    CurveMap m_curves;
     QString m_cursorName;
     bool m_cursorStarted = false;
     QImage m_buffer;          // last rendered image, reused while dragging a zoom
