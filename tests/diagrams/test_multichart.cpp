@@ -58,6 +58,13 @@ protected:
 TEST(ChartPointWalk, OutsideTheRangeOnlyOneNeighbourPerSideAndOverlapRestartsAtTheLeftEdge)
 {
     const Axis y;
+    // The axis ends fall on the plot area's first and last rows and columns, and back.
+    const Axis t = TimeAxis(0, 600);
+    EXPECT_EQ(std::make_tuple(ValueToY(y.StartValue, y, kPlot), ValueToY(y.EndValue, y, kPlot),
+                              ValueToX(t.StartValue, t, kPlot), ValueToX(t.EndValue, t, kPlot)),
+              std::make_tuple(kPlot.bottom(), kPlot.top(), kPlot.left(), kPlot.right()));
+    EXPECT_EQ(std::make_pair(YToValue(kPlot.top(), y, kPlot), XToValue(kPlot.right(), t, kPlot)),
+              std::make_pair(y.EndValue, t.EndValue));
     const Axis x = TimeAxis(1000, 1600);
     EXPECT_TRUE(PlotCurve(CurveWith({{0, 10, 0}, {100, 20, 0}, {900, 30, 0}}), x, y, kPlot).empty());
     // The last point left of the area is kept, so the line enters from the edge.

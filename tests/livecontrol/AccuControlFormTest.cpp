@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "livecontrol/Accuctrlform.h"
+#include "livecontrol/StepListModel.h"
 
 #include "database/Datamodule.h"
 
@@ -81,6 +82,28 @@ TEST_F(AccuControlFormTest, CapacityPieRingAndColoursBelowAboveAndExactlyNominal
     ASSERT_EQ(form.pf->Points().size(), 2u);
     EXPECT_EQ(std::make_tuple(form.pf->Points()[0].color, form.pf->Points()[1].color, form.pf->Points()[1].height),
               std::make_tuple(lime, QColor(0, 0, 255), 50));   // 6 V of a 12 V scale
+}
+
+// The gauges' full scale follows the battery's nominal voltage and the
+// largest current, each limit itself still on the smaller scale; a step
+// without a duration yet shows 0.
+TEST_F(AccuControlFormTest, GaugeScalesFollowTheBatteryAndAStepWithoutDurationShowsZero)
+{
+    const std::pair<double, double> voltages[] = {{1.2, 8},    {6.0, 8},  {6.01, 12}, {10.0, 12},
+                                                  {10.01, 20}, {18.0, 20}, {18.01, 48}};
+    for (const auto &[nominal, end] : voltages) {
+        form.SetupService(7, "Lumo an COM1: Akku 3", nominal, 0.5);
+        EXPECT_EQ(form.VoltageGauge->End(), end) << nominal << " V";
+    }
+    const std::tuple<double, double, unsigned> currents[] = {{0.59, 0.6, 1}, {0.6, 2, 0}};
+    for (const auto &[maximum, end, digits] : currents) {
+        TAccuControlForm page([](StepRecord &) { return false; }, nullptr);
+        page.SetupService(7, "Lumo an COM1: Akku 3", 6, maximum);
+        EXPECT_EQ(std::make_pair(page.CurrentGauge->End(), page.CurrentGauge->Digits()), std::make_pair(end, digits))
+            << maximum << " A";
+    }
+    EXPECT_EQ(StepListModel::DurationDisplay(0), "0");
+    EXPECT_EQ(StepListModel::DurationDisplay(3725), "1:2:5");
 }
 
 // A silent charger greys the readings; a failing write is said beside it; the
