@@ -254,8 +254,9 @@ TEST_F(RecoveryTest, KilledAtRandomMomentsLeavesSoundRecords)
 using AbandonedTreatment = TreatmentFixture;
 
 // The registry row reads back as written, field by field, and closing an
-// abandoned treatment gives its running step the last answered poll's time
-// and capacity; the finished step keeps its figures, the later one gets none.
+// abandoned treatment ends its running step at its last stored sample, with
+// the capacity the last answered poll's pair gives for that time; the
+// finished step keeps its figures, the later one gets none.
 TEST_F(AbandonedTreatment, RegistryRowReadsBackAndTheOpenStepKeepsItsLastTimeAndCapacity)
 {
     RecordStore::Service record;
@@ -270,6 +271,7 @@ TEST_F(AbandonedTreatment, RegistryRowReadsBackAndTheOpenStepKeepsItsLastTimeAnd
     StepRecord finished{id, 1, 1, 100, 600, 80, OK};
     StepRecord running{id, 2, 0, 200, 0, 0, Laeuft};
     ASSERT_TRUE(database_->StoreStepResult(finished) && database_->StoreStepResult(running));
+    database_->InsertSample({id, 2, 600 + 2000, 1200, 200, 0});
 
     RunningTreatment row;
     row.ServiceID = id;
@@ -292,7 +294,7 @@ TEST_F(AbandonedTreatment, RegistryRowReadsBackAndTheOpenStepKeepsItsLastTimeAnd
 
     Resume::Close(*database_, read);
     EXPECT_EQ(make_tuple(OK, 600, 80), Step(id, 1));
-    EXPECT_EQ(make_tuple(Abgebrochen, 4321, 123), Step(id, 2));
+    EXPECT_EQ(make_tuple(Abgebrochen, 2000, 123 * 2000 / 4321), Step(id, 2));
     EXPECT_EQ(make_tuple(Abgebrochen, 0, 0), Step(id, 3));
     EXPECT_FALSE(database_->FindRunning(read));
 }
