@@ -15,11 +15,6 @@
 
 namespace {
 
-QString databaseDirectory(const Cli::Context &context)
-{
-    return context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory() : context.databaseDir;
-}
-
 // Options of the form --name VALUE; a missing value or an unknown name is an error.
 std::optional<QHash<QString, QString>> parseOptions(const QStringList &args, const QStringList &known,
                                                     Cli::Context &context)
@@ -43,17 +38,10 @@ std::optional<QHash<QString, QString>> parseOptions(const QStringList &args, con
 std::optional<int> parseNumber(const QString &text, const QString &option, int minimum, int maximum,
                                Cli::Context &context)
 {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    if (!ok) {
-        context.err << "braskon-cli: " << option << " \"" << text << "\" ist keine Zahl" << Qt::endl;
-        return std::nullopt;
-    }
-    if (value < minimum || value > maximum) {
-        context.err << "braskon-cli: " << option << " " << value << " liegt nicht zwischen " << minimum << " und "
-                    << maximum << Qt::endl;
-        return std::nullopt;
-    }
+    QString error;
+    const std::optional<int> value = Cli::OptionNumber(text, option, minimum, maximum, error);
+    if (!value)
+        context.err << "braskon-cli: " << error << Qt::endl;
     return value;
 }
 
@@ -109,7 +97,7 @@ int batteryAdd(const QStringList &args, Cli::Context &context)
     }
 
     try {
-        RecordStore records(databaseDirectory(context));
+        RecordStore records(context.Database());
         // Without --id the counter's ID, taken where the row is stored, so
         // that several programs adding at once all get one of their own.
         battery.ID = typedID ? *typedID : 0;
@@ -129,7 +117,7 @@ int batteryList(const QStringList &args, Cli::Context &context)
         return 2;
     }
     try {
-        TBRASKDataModule module(databaseDirectory(context));
+        TBRASKDataModule module(context.Database());
         const QueryModel *list = module.BatteryQuery();
         for (int row = 0; row < list->rowCount(); ++row) {
             QStringList fields;
@@ -156,7 +144,7 @@ int batteryDelete(const QStringList &args, Cli::Context &context)
     if (!id)
         return 2;
     try {
-        RecordStore records(databaseDirectory(context));
+        RecordStore records(context.Database());
         if (!records.DeleteBattery(*id)) {
             context.err << "braskon-cli battery delete: kein Akku mit der ID " << *id << Qt::endl;
             return 1;
@@ -196,7 +184,7 @@ int batteryHistory(const QStringList &args, Cli::Context &context)
     if (!id)
         return 2;
     try {
-        RecordReader reader(std::make_shared<SqlStore>(databaseDirectory(context)));
+        RecordReader reader(std::make_shared<SqlStore>(context.Database()));
         BatteryHistory history;
         if (!ReadBatteryHistory(reader, *id, history)) {
             context.err << "braskon-cli battery history: kein Akku mit der ID " << *id << Qt::endl;

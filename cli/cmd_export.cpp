@@ -11,6 +11,7 @@
 #include "StreamedExport.h"
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"
+#include "database/Texts.h"
 
 #include <QFile>
 #include <exception>
@@ -24,16 +25,10 @@ const char *const usageText =
 const char *const samplesUsageText =
     "Aufruf: braskon-cli export samples --service AUFZEICHNUNG_ID [--format standard|deutsch] [-o DATEI]";
 
-QString databaseDirectory(const Cli::Context &context)
-{
-    return context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory() : context.databaseDir;
-}
-
 bool parseID(const QString &text, int &id)
 {
-    bool ok = false;
-    id = text.toInt(&ok);
-    return ok && id > 0;
+    id = WholeNumber(text).value_or(0);
+    return id > 0;
 }
 
 // Selects the battery in the battery list, which narrows the treatment list to it.
@@ -143,7 +138,7 @@ int exportProtocol(const QString &idText, const QString &outputFile, bool rtf, C
     int id = 0;
     parseID(idText, id);
     return runExport(context, [&] {
-        TBRASKDataModule data(databaseDirectory(context));
+        TBRASKDataModule data(context.Database());
         TBRASKDataModule::Service service;
         service.ID = id;
         if (!data.LoadService(service)) {
@@ -196,7 +191,7 @@ int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, 
         return 2;
     }
     return runExport(context, [&] {
-        TBRASKDataModule data(databaseDirectory(context));
+        TBRASKDataModule data(context.Database());
         TBRASKDataModule::Service service;
         service.ID = id;
         if (!data.LoadService(service)) {
@@ -249,7 +244,7 @@ int exportCommand(const QStringList &args, Cli::Context &context)
     if (positional.first() == QLatin1String("protocol"))
         return exportProtocol(positional.at(1), outputFile, rtf, context);
     return runExport(context, [&] {
-        TBRASKDataModule data(databaseDirectory(context));
+        TBRASKDataModule data(context.Database());
         Richie buffer;
         if (build(positional.first(), positional.mid(1), data, buffer, context) == Built::NotFound)
             return 1;

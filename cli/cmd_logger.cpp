@@ -8,6 +8,7 @@
 
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"
+#include "database/Texts.h"
 #include "treatment/TreatmentEngine.h"
 
 #include <QEventLoop>
@@ -33,14 +34,17 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
     int batteryID = 0;
     int minDeltaU = -1;
     for (int i = 0; i < args.size(); ++i) {
-        bool ok = false;
+        std::optional<int> value;
         if (args[i] == QLatin1String("--battery") && i + 1 < args.size()) {
-            batteryID = args[++i].toInt(&ok);
+            value = WholeNumber(args[++i]);
+            batteryID = value.value_or(0);
         } else if (args[i] == QLatin1String("--min-delta-u") && i + 1 < args.size()) {
-            minDeltaU = args[++i].toInt(&ok);
-            ok = ok && minDeltaU >= 0;
+            value = WholeNumber(args[++i]);
+            if (value && *value < 0)
+                value.reset();
+            minDeltaU = value.value_or(-1);
         }
-        if (!ok) {
+        if (!value) {
             context.err << usageText << Qt::endl;
             return 2;
         }
@@ -51,9 +55,7 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
     }
 
     try {
-        const auto store = std::make_shared<SqlStore>(context.databaseDir.isEmpty()
-                                                          ? TBRASKDataModule::DefaultDatabaseDirectory()
-                                                          : context.databaseDir);
+        const auto store = std::make_shared<SqlStore>(context.Database());
         BatteryRecord battery;
         battery.ID = batteryID;
         if (!RecordReader(store).LoadBattery(battery)) {

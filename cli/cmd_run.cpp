@@ -80,14 +80,11 @@ private:
 
 int Number(const QString &text, const QString &option, int minimum, int maximum)
 {
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    if (!ok)
-        throw OptionError(QStringLiteral("%1 \"%2\" ist keine ganze Zahl").arg(option, text));
-    if (value < minimum || value > maximum)
-        throw OptionError(
-            QStringLiteral("%1 %2 liegt nicht zwischen %3 und %4").arg(option).arg(value).arg(minimum).arg(maximum));
-    return value;
+    QString error;
+    const std::optional<int> value = Cli::OptionNumber(text, option, minimum, maximum, error);
+    if (!value)
+        throw OptionError(error);
+    return *value;
 }
 
 // "L:100:600", "E:50" -> one step, checked like a row of the dialog's grid.
@@ -503,9 +500,7 @@ int runCommand(const QStringList &args, Cli::Context &context)
     }
 
     try {
-        const QString directory =
-            context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory() : context.databaseDir;
-        const auto store = std::make_shared<SqlStore>(directory);
+        const auto store = std::make_shared<SqlStore>(context.Database());
         RecordReader reader(store);
         std::string terminal = options.terminal;
         int batteryID = options.batteryID;

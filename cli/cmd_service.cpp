@@ -6,24 +6,19 @@
 
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"
+#include "database/Texts.h"
 
 namespace {
 
-QString databaseDirectory(const Cli::Context &context)
-{
-    return context.databaseDir.isEmpty() ? TBRASKDataModule::DefaultDatabaseDirectory() : context.databaseDir;
-}
-
 int serviceDelete(const QStringList &args, Cli::Context &context)
 {
-    bool ok = false;
-    const int id = args.value(0).trimmed().toInt(&ok);
-    if (args.size() != 1 || !ok || id <= 0) {
+    const int id = WholeNumber(args.value(0)).value_or(0);
+    if (args.size() != 1 || id <= 0) {
         context.err << "braskon-cli service delete: \"" << args.join(' ') << "\" ist keine g\u00fcltige ID" << Qt::endl;
         return 2;
     }
     try {
-        RecordStore records(databaseDirectory(context));
+        RecordStore records(context.Database());
         if (!records.DeleteService(id)) {
             context.err << "braskon-cli service delete: keine Behandlung mit der ID " << id << Qt::endl;
             return 1;
@@ -51,15 +46,14 @@ int serviceList(const QStringList &args, Cli::Context &context)
 {
     int battery = 0;
     if (!args.isEmpty()) {
-        bool ok = false;
-        battery = args.value(1).trimmed().toInt(&ok);
-        if (args.size() != 2 || args.first() != QLatin1String("--battery") || !ok || battery <= 0) {
+        battery = WholeNumber(args.value(1)).value_or(0);
+        if (args.size() != 2 || args.first() != QLatin1String("--battery") || battery <= 0) {
             context.err << "braskon-cli service list: \"--battery ID\" erwartet" << Qt::endl;
             return 2;
         }
     }
     try {
-        TBRASKDataModule module(databaseDirectory(context));
+        TBRASKDataModule module(context.Database());
         QMap<int, QString> terminals;
         for (const TBRASKDataModule::RunningTreatment &row : module.RunningTreatments())
             terminals.insert(row.ServiceID, row.Terminal);

@@ -160,3 +160,10 @@ QString OneLine(const QString &text)
             c = QLatin1Char(' ');
     return line;
 }
+
+std::optional<int> WholeNumber(const QString &text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok, 10);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}

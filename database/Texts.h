@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
+
 enum StepFunction { Entladen = 0, Laden = 1, Warten = 2 };
 enum StepState { Folgt = 0, Laeuft = 1, Fehler = 2, OK = 3, Abgebrochen = 4 };
 
@@ -44,3 +46,8 @@ QString TableCell(const QString &text);
 // The same text on one line for a list that shows it: every control
 // character (line break, tab, ...) becomes a blank.
 QString OneLine(const QString &text);
+
+// A whole number as typed into a field or an option: blanks around it, an
+// optional sign and decimal digits, within the signed 32-bit range. Nothing
+// for any other text.
+std::optional<int> WholeNumber(const QString &text);

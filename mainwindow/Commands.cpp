@@ -12,14 +12,10 @@ namespace MainCommands {
 
 int ParseDecimal(const QString &text)
 {
-    const QString trimmed = text.trimmed();
-    bool ok = false;
-    const qlonglong value = trimmed.toLongLong(&ok, 10);
-    // toLongLong accepts a leading sign and digits only; the range check keeps
-    // the value inside the 32-bit fields it is stored in.
-    if (!ok || trimmed.isEmpty() || value < INT_MIN || value > INT_MAX)
+    const std::optional<int> value = WholeNumber(text);
+    if (!value)
         throw InputError(QStringLiteral("\"%1\" ist keine gültige ganze Zahl").arg(text));
-    return static_cast<int>(value);
+    return *value;
 }
 
 namespace {

@@ -22,13 +22,6 @@ private:
     bool &flag_;
 };
 
-bool ParseWholeNumber(const QString &text, int &value)
-{
-    bool ok = false;
-    value = text.toInt(&ok);
-    return ok;
-}
-
 } // namespace
 
 std::vector<UserStep> ParseUserSteps(const std::vector<UserGridRow> &rows)
@@ -49,11 +42,13 @@ std::vector<UserStep> ParseUserSteps(const std::vector<UserGridRow> &rows)
         else
             throw UserStepError(
                 QStringLiteral("Zeile %1: Funktion \"%2\" ist weder E noch L.").arg(row, function).toStdString());
-        if (!ParseWholeNumber(current, step.Current) || step.Current <= 0 || step.Current > 0xFFFF)
+        step.Current = WholeNumber(current).value_or(0);
+        if (step.Current <= 0 || step.Current > 0xFFFF)
             throw UserStepError(
                 QStringLiteral("Zeile %1: Strom \"%2\" ist keine gültige Stromstärke in mA.").arg(row, current)
                     .toStdString());
-        if (!limit.isEmpty() && (!ParseWholeNumber(limit, step.TimeLimit) || step.TimeLimit < 0))
+        step.TimeLimit = limit.isEmpty() ? 0 : WholeNumber(limit).value_or(-1);
+        if (step.TimeLimit < 0)
             throw UserStepError(
                 QStringLiteral("Zeile %1: Zeitlimit \"%2\" ist keine gültige Zeit in s.").arg(row, limit)
                     .toStdString());

@@ -3,6 +3,8 @@
 #include "database/QueryModel.h"
 #include "database/Texts.h"
 
+#include <climits>
+#include <optional>
 #include <tuple>
 
 using DataModule = DatabaseTest;
@@ -250,4 +252,15 @@ TEST_F(DataModule, CalculatedColumnsFollowTheirFormulas)
     }
     EXPECT_EQ(DurationText(-61), "0:1:1");
     EXPECT_EQ(PercentText(-1), "???");
+}
+
+// The one reading of whole numbers typed into dialogs, grids and options.
+TEST(Texts, WholeNumbersAsTypedAndNothingElse)
+{
+    const std::pair<const char *, std::optional<int>> cases[] = {
+        {"42", 42},           {" 42 ", 42},          {"+7", 7},         {"-12", -12},      {"0", 0},
+        {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}, {"2147483648", {}}, {"", {}},  {"  ", {}},
+        {"4 2", {}},          {"0x10", {}},          {"1e3", {}},       {"12,5", {}},      {"--1", {}}};
+    for (const auto &[text, expected] : cases)
+        EXPECT_EQ(WholeNumber(QString::fromLatin1(text)), expected) << '"' << text << '"';
 }
