@@ -1,8 +1,8 @@
 #pragma once
 // Plain records exchanged between the database, the treatment engine and the
 // windows: rows of the five tables and of the registry of running
-// treatments, as values. TBRASKDataModule and RecordStore know them by the
-// names of the specification (TBRASKDataModule::Battery, ...).
+// treatments, as values. TBRASKDataModule and RecordStore also name them as
+// members (TBRASKDataModule::Battery, ...), the names older code uses.
 
 #include <QMetaType>
 #include <QString>
