@@ -2,11 +2,13 @@
 // processes (one port shared by two threads is crossed by the logger readout beside polling).
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "AsynchSerialInterface.h"
 #include "ScriptedPeer.h"
@@ -31,8 +33,30 @@ public:
         std::string port = std::to_string(portNumber), wait = std::to_string(waitMs);
         char *const args[] = {const_cast<char *>("charger_tests"), const_cast<char *>("--open-port"), port.data(),
                               wait.data(), nullptr};
-        if (posix_spawn(&child_, "/proc/self/exe", nullptr, nullptr, args, environ) != 0)
+        int output[2];
+        if (pipe(output) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, output[0]);
+        if (posix_spawn(&child_, "/proc/self/exe", &actions, nullptr, args, environ) != 0)
             child_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+        close(output[1]);
+        output_ = output[0];
+    }
+    ~OtherProcess()
+    {
+        if (output_ >= 0)
+            close(output_);
+    }
+    // Returns once the other program says it waits for the port (false when
+    // it ended without waiting).
+    bool waits()
+    {
+        char text[16] = {};
+        return output_ >= 0 && read(output_, text, sizeof text - 1) > 0 && std::string(text).rfind("waiting", 0) == 0;
     }
     int join()
     {
@@ -44,6 +68,7 @@ public:
 
 private:
     pid_t child_ = 0;
+    int output_ = -1;
 };
 
 } // namespace
@@ -98,7 +123,7 @@ TEST(SerialLinkTest, SecondOpenerWaitsForTheFirstWithinItsWait)
     EXPECT_EQ(OtherProcess(7, 100).join(), 3);
     // Released while the other program waits: it gets the port.
     OtherProcess waiting(7, 5000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(waiting.waits());
     first.Close();
     EXPECT_EQ(waiting.join(), 0);
     second.Open();

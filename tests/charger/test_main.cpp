@@ -1,8 +1,9 @@
 // The test program doubles as the "other program" of the exclusive-open
 // tests: started as  charger_tests --open-port N WAITMS  it tries to open
-// COM<N>, waiting at most WAITMS for it, and exits 0 when it got the port, 3
-// when it did not.
+// COM<N>, waiting at most WAITMS for it (saying "waiting" on its standard
+// output when it has to), and exits 0 when it got the port, 3 when it did not.
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,7 +18,14 @@ int main(int argc, char **argv)
     if (argc == 4 && std::strcmp(argv[1], "--open-port") == 0) {
         Ohmrida::AsynchSerialInterface port(std::atoi(argv[2]));
         try {
-            port.Open(std::atoi(argv[3]));
+            try {
+                port.Open(0);
+            } catch (const Ohmrida::AsynchSerialInterface::ExPortBusy &) {
+                // Held elsewhere: the parent learns that this program waits now.
+                std::fputs("waiting\n", stdout);
+                std::fflush(stdout);
+                port.Open(std::atoi(argv[3]));
+            }
         } catch (const Ohmrida::AsynchSerialInterface::ExCantOpen &) {
             return 3;
         }
