@@ -7,6 +7,7 @@
 // The charger is a pseudo-terminal nobody answers on, so every status read
 // takes its full read time-out.
 
+#include "StallProbe.h"
 #include "charger/TerminalManager.h"
 #include "database/RecordStore.h"
 #include "database/SqlStore.h"
@@ -36,21 +37,14 @@ constexpr int RunMs = 8000;
 // the longest time between two turns of a 5 ms probe timer.
 qint64 LongestStall(const std::function<void()> &tick)
 {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0, longest = 0;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
+    StallProbe probe;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, tick);
-    probe.start(5);
+    probe.Start();
     ticker.start(ClockMs);
     QTimer::singleShot(RunMs, QCoreApplication::instance(), &QCoreApplication::quit);
     QCoreApplication::exec();
-    return longest;
+    return probe.Longest();
 }
 
 } // namespace

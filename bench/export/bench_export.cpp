@@ -7,6 +7,7 @@
 //    of this thread's event loop meanwhile (goal under 50 ms).
 // Goals: protocol within 3 s, samples within 1.5 times sqlite3 -csv.
 
+#include "StallProbe.h"
 #include "export/StreamedExport.h"
 
 #include "database/RecordStore.h"
@@ -87,13 +88,8 @@ WindowRun BesideTheWindow(const std::function<void()> &work)
     const long before = PeakKb();
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0, longest = 0;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
-    probe.start(5);
+    StallProbe probe;
+    probe.Start();
     std::unique_ptr<QThread> thread(QThread::create(work));
     QObject::connect(thread.get(), &QThread::finished, QCoreApplication::instance(), &QCoreApplication::quit);
     thread->start();
@@ -102,7 +98,7 @@ WindowRun BesideTheWindow(const std::function<void()> &work)
     WindowRun run;
     run.seconds = clock.elapsed() / 1000.0;
     run.grownKb = PeakKb() - before;
-    run.stallMs = longest;
+    run.stallMs = probe.Longest();
     return run;
 }
 

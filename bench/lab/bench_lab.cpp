@@ -7,6 +7,7 @@
 //
 //   bench_lab [seconds]   (default 60)
 
+#include "StallProbe.h"
 #include "SimulatorProcess.h"
 
 #include "database/RecordStore.h"
@@ -128,19 +129,14 @@ int main(int argc, char *argv[])
     const WalFigures walBefore = ReadWal(walPath);
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0, longest = 0;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
+    StallProbe probe;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ticks += engine.Tick() ? 1 : 0; });
-    probe.start(5);
+    probe.Start();
     ticker.start(ClockMs);
     RunUntil([&] { return clock.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
     ticker.stop();
-    probe.stop();
+    probe.Stop();
     RunUntil([&] { return !engine.Busy(); }, 30000);
     const WalFigures walAfter = ReadWal(walPath);
 
@@ -166,6 +162,6 @@ int main(int argc, char *argv[])
         std::printf("  commits per tick: %.2f   WAL bytes per poll: %.0f\n", commits / double(std::max(1, ticks)),
                     walBytes / double(std::max(1, total)));
     std::printf("  longest stall of the window thread: %lld ms (goal < 50 ms: %s)\n",
-                static_cast<long long>(longest), longest < 50 ? "met" : "missed");
+                static_cast<long long>(probe.Longest()), probe.Longest() < 50 ? "met" : "missed");
     return 0;
 }

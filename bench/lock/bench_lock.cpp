@@ -14,6 +14,7 @@
 // polls against the stored samples (no thresholds: every answered poll is one
 // sample).
 
+#include "StallProbe.h"
 #include "ProgramFixture.h"
 #include "SimulatorProcess.h"
 
@@ -118,22 +119,17 @@ void Run(const QString &location, const char *label)
 
     QElapsedTimer clock;
     clock.start();
-    qint64 last = 0, longest = 0;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        longest = std::max(longest, clock.elapsed() - last);
-        last = clock.elapsed();
-    });
-    probe.start(5);
+    StallProbe probe;
+    probe.Start();
     QTest::qWait(LockSeconds * 1000);
-    const qint64 unlockedStall = longest;
+    const qint64 unlockedStall = probe.Longest();
     clock.restart();
-    last = longest = 0;
+    probe.Restart();
     const std::unique_ptr<QThread> holder = HoldLock(location.isEmpty() ? db.DatabaseFile() : location);
     WaitFor([&] { return holder->isFinished(); }, (LockSeconds + 30) * 1000);
     holder->wait();
-    const qint64 lockedStall = longest;
-    probe.stop();
+    const qint64 lockedStall = probe.Longest();
+    probe.Stop();
     user.stop();
 
     // On until the records that waited are written.
