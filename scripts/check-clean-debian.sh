@@ -29,6 +29,9 @@ command -v debootstrap > /dev/null || { echo "check-clean-debian.sh: debootstrap
 target="${1:-$(mktemp -d /var/tmp/braskon-clean-debian.XXXXXX)}"
 mkdir -p "$target"
 target="$(cd "$target" && pwd)"
+# It becomes the system's root folder: mktemp makes it the owner's only, and
+# the user without root could then not reach a single file in it.
+chmod 755 "$target"
 mounted=()
 cleanup() {
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[i]}" 2> /dev/null || true; done
