@@ -7,7 +7,7 @@
 //   --screenshot FILE  show the main window, save a picture of it, quit
 //   --demo             with --screenshot: fill an empty database with a few batteries
 
-#include "QuitSignals.h"
+#include "app/QuitSignals.h"
 
 #include "mainwindow/Commands.h"
 #include "mainwindow/Mainform.h"

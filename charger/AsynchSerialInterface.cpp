@@ -1,6 +1,6 @@
-#include "AsynchSerialInterface.h"
+#include "charger/AsynchSerialInterface.h"
 
-#include "SerialPorts.h"
+#include "charger/SerialPorts.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "Plausibility.h"
+#include "charger/Plausibility.h"
 
 #include <algorithm>
 #include <cmath>

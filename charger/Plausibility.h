@@ -22,7 +22,7 @@
 // - The Kestrix: ten phases, a 0 ending the list, at most LoggerMemoryValues
 //   values in all, one value every 1..255 s.
 
-#include "Terminal.h"
+#include "charger/Terminal.h"
 
 #include <cstdint>
 #include <string>

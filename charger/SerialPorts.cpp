@@ -1,4 +1,4 @@
-#include "SerialPorts.h"
+#include "charger/SerialPorts.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
-#include "Terminal.h"
+#include "charger/Terminal.h"
 
-#include "Plausibility.h"
+#include "charger/Plausibility.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "AsynchSerialInterface.h"
+#include "charger/AsynchSerialInterface.h"
 
 namespace Ohmrida {
 

@@ -1,4 +1,4 @@
-#include "TerminalManager.h"
+#include "charger/TerminalManager.h"
 
 #include <stdexcept>
 

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "AsynchSerialInterface.h"
-#include "Terminal.h"
+#include "charger/AsynchSerialInterface.h"
+#include "charger/Terminal.h"
 
 namespace Ohmrida {
 

@@ -1,4 +1,4 @@
-#include "Command.h"
+#include "cli/Command.h"
 
 #include "database/Datamodule.h"
 #include "database/Texts.h"

@@ -2,7 +2,7 @@
 // go through a record store of this command's own; the list is the data
 // module's battery list; the history reads the treatments' step rows.
 
-#include "Command.h"
+#include "cli/Command.h"
 
 #include "database/BatteryHistory.h"
 #include "database/Datamodule.h"

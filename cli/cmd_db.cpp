@@ -4,7 +4,7 @@
 // both sides. The registry of running treatments stays behind: its rows name
 // processes that write to the source.
 
-#include "Command.h"
+#include "cli/Command.h"
 
 #include "database/SqlStore.h"
 

@@ -1,14 +1,14 @@
 // braskon-cli export: the battery label, the measurement protocol and the
 // three lists as text or RTF, built exactly as the main window builds them.
 
-#include "Command.h"
+#include "cli/Command.h"
 
 #include <functional>
 
-#include "ExportBuilders.h"
-#include "Richie.h"
-#include "SamplesCsv.h"
-#include "StreamedExport.h"
+#include "export/ExportBuilders.h"
+#include "export/Richie.h"
+#include "export/SamplesCsv.h"
+#include "export/StreamedExport.h"
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"
 #include "database/Texts.h"

@@ -3,8 +3,8 @@
 // the main window uses and a progress bar on standard error. Ctrl+C cancels
 // like "Abbrechen": what was read so far stays.
 
-#include "Command.h"
-#include "Interrupts.h"
+#include "cli/Command.h"
+#include "cli/Interrupts.h"
 
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"

@@ -3,10 +3,10 @@
 // --port, the environment, the settings or the default) and whether the user
 // may open the device.
 
-#include "Command.h"
+#include "cli/Command.h"
 
-#include "PortSettings.h"
-#include "SerialPorts.h"
+#include "treatment/PortSettings.h"
+#include "charger/SerialPorts.h"
 
 namespace {
 

@@ -24,8 +24,8 @@
 // were written. A stop whose records cannot be written keeps trying until they
 // are, or until a second Ctrl+C gives them up.
 
-#include "Command.h"
-#include "Interrupts.h"
+#include "cli/Command.h"
+#include "cli/Interrupts.h"
 
 #include "charger/Terminal.h"
 #include "database/DataLocation.h"

@@ -1,9 +1,9 @@
 // braskon-cli scan: searches COM1..COM9 for chargers and lists their terminals,
 // through the treatment engine's search (every port at once).
 
-#include "Command.h"
+#include "cli/Command.h"
 
-#include "PortSettings.h"
+#include "treatment/PortSettings.h"
 #include "treatment/TreatmentEngine.h"
 
 #include <QEventLoop>

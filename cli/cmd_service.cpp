@@ -2,7 +2,7 @@
 // braskon-cli service list [--battery ID]: the treatments with their state
 // (läuft, unterbrochen, beendet).
 
-#include "Command.h"
+#include "cli/Command.h"
 
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"

@@ -1,14 +1,14 @@
 // braskon-cli: the headless front end over Braskon's libraries.
 //   braskon-cli [--database DIR] [--port COMn=DEVICE]... COMMAND [ARGS...]
 
-#include "Command.h"
+#include "cli/Command.h"
 
 #include "BraskonVersion.h"
-#include "PortSettings.h"
+#include "treatment/PortSettings.h"
 #include "database/DataLocation.h"
 #include "treatment/Localization.h"
 
-#include "SerialPorts.h"
+#include "charger/SerialPorts.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
-#include "BatteryHistory.h"
+#include "database/BatteryHistory.h"
 
-#include "DatabaseError.h"
-#include "RecordStore.h"
-#include "SqlStore.h"
-#include "Texts.h"
+#include "database/DatabaseError.h"
+#include "database/RecordStore.h"
+#include "database/SqlStore.h"
+#include "database/Texts.h"
 
 #include <QSqlQuery>
 #include <QStringList>

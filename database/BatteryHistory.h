@@ -5,7 +5,7 @@
 // alone, never from the samples, so a battery with hundreds of treatments in
 // a database of millions of samples is read in milliseconds.
 
-#include "Records.h"
+#include "database/Records.h"
 
 #include <QDate>
 #include <QString>

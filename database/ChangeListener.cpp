@@ -1,6 +1,6 @@
-#include "ChangeListener.h"
+#include "database/ChangeListener.h"
 
-#include "SqlStore.h"
+#include "database/SqlStore.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

@@ -1,7 +1,7 @@
-#include "DataLocation.h"
+#include "database/DataLocation.h"
 
-#include "SqlStore.h"
-#include "Texts.h"
+#include "database/SqlStore.h"
+#include "database/Texts.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "Datamodule.h"
+#include "database/Datamodule.h"
 
-#include "ChangeListener.h"
-#include "DataLocation.h"
-#include "SqlStore.h"
+#include "database/ChangeListener.h"
+#include "database/DataLocation.h"
+#include "database/SqlStore.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>

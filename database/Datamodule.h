@@ -13,11 +13,11 @@
 // lock another program holds (ReadWaitMs), so a locked database makes a read
 // fail (DatabaseBusyError) instead of holding up the window.
 
-#include "DatabaseError.h"
-#include "QueryModel.h"
-#include "RecordStore.h"
-#include "Records.h"
-#include "Texts.h"
+#include "database/DatabaseError.h"
+#include "database/QueryModel.h"
+#include "database/RecordStore.h"
+#include "database/Records.h"
+#include "database/Texts.h"
 
 #include <QObject>
 #include <QTimer>

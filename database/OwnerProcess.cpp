@@ -1,4 +1,4 @@
-#include "OwnerProcess.h"
+#include "database/OwnerProcess.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "QueryModel.h"
+#include "database/QueryModel.h"
 
-#include "SqlStore.h"
-#include "Texts.h"
+#include "database/SqlStore.h"
+#include "database/Texts.h"
 
 #include <QSqlQuery>
 

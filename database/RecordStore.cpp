@@ -1,8 +1,8 @@
-#include "RecordStore.h"
+#include "database/RecordStore.h"
 
-#include "OwnerProcess.h"
-#include "SqlStore.h"
-#include "Texts.h"
+#include "database/OwnerProcess.h"
+#include "database/SqlStore.h"
+#include "database/Texts.h"
 
 #include <QDate>
 #include <QDateTime>

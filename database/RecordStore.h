@@ -11,8 +11,8 @@
 // Failures are DatabaseError exceptions with German messages; a failed write
 // stores nothing.
 
-#include "DatabaseError.h"
-#include "Records.h"
+#include "database/DatabaseError.h"
+#include "database/Records.h"
 
 #include <QString>
 #include <QVector>

@@ -1,4 +1,4 @@
-#include "SqlStore.h"
+#include "database/SqlStore.h"
 
 #include <algorithm>
 

@@ -17,7 +17,7 @@
 //
 // Everything that differs between the two engines is decided here.
 
-#include "DatabaseError.h"
+#include "database/DatabaseError.h"
 
 #include <QHash>
 #include <QMutex>

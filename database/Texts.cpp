@@ -1,4 +1,4 @@
-#include "Texts.h"
+#include "database/Texts.h"
 
 #include <QDate>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "ChartGeometry.h"
+#include "diagrams/ChartGeometry.h"
 
 #include <algorithm>
 #include <cmath>

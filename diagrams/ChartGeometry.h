@@ -3,7 +3,7 @@
 // label layout, label texts, the point walk that builds the cached pixel
 // positions, and the snapping rules of the mouse zoom. No widget needed.
 
-#include "ChartModel.h"
+#include "diagrams/ChartModel.h"
 
 #include <QLocale>
 #include <QRect>

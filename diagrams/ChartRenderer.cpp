@@ -1,6 +1,6 @@
-#include "ChartRenderer.h"
+#include "diagrams/ChartRenderer.h"
 
-#include "ChartGeometry.h"
+#include "diagrams/ChartGeometry.h"
 
 #include <QLine>
 #include <QLocale>

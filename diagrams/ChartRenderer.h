@@ -4,7 +4,7 @@
 // the printed page, the PDF and the bitmap all draw through it; the widget
 // keeps only what is interactive (zoom rectangle, value under the pointer).
 
-#include "ChartModel.h"
+#include "diagrams/ChartModel.h"
 
 #include <QColor>
 #include <QPen>

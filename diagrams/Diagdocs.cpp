@@ -1,8 +1,8 @@
-#include "Diagdocs.h"
+#include "diagrams/Diagdocs.h"
 
-#include "ChartGeometry.h"
-#include "ChartRenderer.h"
-#include "Diagform.h"
+#include "diagrams/ChartGeometry.h"
+#include "diagrams/ChartRenderer.h"
+#include "diagrams/Diagform.h"
 
 #include "database/Datamodule.h"
 

@@ -7,7 +7,7 @@
 // them into their one failure message. File dialogs stay with the main window:
 // the operations here take the chosen path.
 
-#include "Diagpropdlg.h"
+#include "diagrams/Diagpropdlg.h"
 
 #include <QFont>
 #include <QObject>

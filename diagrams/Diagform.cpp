@@ -1,6 +1,6 @@
-#include "Diagform.h"
+#include "diagrams/Diagform.h"
 
-#include "ChartGeometry.h"
+#include "diagrams/ChartGeometry.h"
 
 #include <QContextMenuEvent>
 #include <QGridLayout>

@@ -4,7 +4,7 @@
 // earlier scalings for zooming back, and takes live points of the running
 // treatments it shows.
 
-#include "MultiChart.h"
+#include "diagrams/MultiChart.h"
 
 #include "database/Datamodule.h"
 #include "treatment/ServiceViews.h"

@@ -1,8 +1,8 @@
-#include "Diagpropdlg.h"
+#include "diagrams/Diagpropdlg.h"
 
-#include "ChartGeometry.h"
-#include "Diagform.h"
-#include "MultiChart.h"
+#include "diagrams/ChartGeometry.h"
+#include "diagrams/Diagform.h"
+#include "diagrams/MultiChart.h"
 
 #include <QApplication>
 #include <QGridLayout>

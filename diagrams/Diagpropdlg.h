@@ -5,7 +5,7 @@
 // "Übernehmen", and only for the page visible then; bad scaling input is
 // answered with a beep.
 
-#include "ChartModel.h"
+#include "diagrams/ChartModel.h"
 
 #include <QComboBox>
 #include <QDialog>

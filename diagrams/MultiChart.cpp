@@ -1,6 +1,6 @@
-#include "MultiChart.h"
+#include "diagrams/MultiChart.h"
 
-#include "ChartGeometry.h"
+#include "diagrams/ChartGeometry.h"
 
 #include <QFocusEvent>
 #include <QLabel>

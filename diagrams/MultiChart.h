@@ -5,7 +5,7 @@
 // the value under the pointer while the left button is held and zooms to a
 // dragged rectangle.
 
-#include "ChartRenderer.h"
+#include "diagrams/ChartRenderer.h"
 
 #include <QImage>
 #include <QStringList>

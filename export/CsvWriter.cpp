@@ -1,4 +1,4 @@
-#include "CsvWriter.h"
+#include "export/CsvWriter.h"
 
 #include <QLocale>
 

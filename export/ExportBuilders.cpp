@@ -1,10 +1,10 @@
-#include "ExportBuilders.h"
+#include "export/ExportBuilders.h"
 
-#include "StreamedExport.h"
+#include "export/StreamedExport.h"
 
-#include "Datamodule.h"
-#include "QueryModel.h"
-#include "Texts.h"
+#include "database/Datamodule.h"
+#include "database/QueryModel.h"
+#include "database/Texts.h"
 
 #include <QAbstractItemModel>
 #include <QBuffer>

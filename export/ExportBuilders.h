@@ -3,7 +3,7 @@
 // of a list, the label of a battery and the measurement protocol of a
 // treatment. Each builder empties the buffer first.
 
-#include "Richie.h"
+#include "export/Richie.h"
 
 #include <QStringList>
 #include <QVector>

@@ -1,4 +1,4 @@
-#include "ExportFile.h"
+#include "export/ExportFile.h"
 
 #include <QFileInfo>
 

@@ -2,7 +2,7 @@
 // What the save dialog of the export commands offers, and how its answer is
 // turned into a file name and a format.
 
-#include "Richie.h"
+#include "export/Richie.h"
 
 #include <QString>
 #include <QStringList>

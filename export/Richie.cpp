@@ -1,4 +1,4 @@
-#include "Richie.h"
+#include "export/Richie.h"
 
 #include <QMimeData>
 #include <QRegularExpression>

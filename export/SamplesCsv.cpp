@@ -1,7 +1,7 @@
-#include "SamplesCsv.h"
+#include "export/SamplesCsv.h"
 
-#include "Richie.h"
-#include "StreamedExport.h"
+#include "export/Richie.h"
+#include "export/StreamedExport.h"
 
 #include "database/Datamodule.h"
 

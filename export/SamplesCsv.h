@@ -9,7 +9,7 @@
 // (trapezoids), rounded to whole mAh. The step rows hold the chargers' own
 // end-of-step figures.
 
-#include "CsvWriter.h"
+#include "export/CsvWriter.h"
 
 #include <QByteArray>
 #include <QString>

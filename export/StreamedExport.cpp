@@ -1,7 +1,7 @@
-#include "StreamedExport.h"
+#include "export/StreamedExport.h"
 
-#include "ExportBuilders.h"
-#include "SamplesCsv.h"
+#include "export/ExportBuilders.h"
+#include "export/SamplesCsv.h"
 
 #include "database/SqlStore.h"
 #include "database/Texts.h"

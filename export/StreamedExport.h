@@ -8,8 +8,8 @@
 // QSaveFile: a failed or cancelled export leaves nothing under the chosen
 // name, and a file that was there stays as it was.
 
-#include "CsvWriter.h"
-#include "Richie.h"
+#include "export/CsvWriter.h"
+#include "export/Richie.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "Accuctrlform.h"
+#include "livecontrol/Accuctrlform.h"
 
-#include "LivePageLayout.h"
+#include "livecontrol/LivePageLayout.h"
 
 #include "database/Texts.h"
 

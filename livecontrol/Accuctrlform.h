@@ -4,9 +4,9 @@
 // has started and fed with the engine's report of every tick that brings news
 // of its treatment; the window only reads.
 
-#include "Instruments.h"
-#include "SampleComponents.h"
-#include "StepListModel.h"
+#include "livecontrol/Instruments.h"
+#include "livecontrol/SampleComponents.h"
+#include "livecontrol/StepListModel.h"
 #include "treatment/ServiceViews.h"
 
 #include <QColor>

@@ -1,4 +1,4 @@
-#include "Instruments.h"
+#include "livecontrol/Instruments.h"
 
 #include <QFontMetrics>
 #include <QLocale>

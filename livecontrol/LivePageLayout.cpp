@@ -1,4 +1,4 @@
-#include "LivePageLayout.h"
+#include "livecontrol/LivePageLayout.h"
 
 #include <algorithm>
 

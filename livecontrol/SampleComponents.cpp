@@ -1,4 +1,4 @@
-#include "SampleComponents.h"
+#include "livecontrol/SampleComponents.h"
 
 #include <QPainter>
 #include <QResizeEvent>

@@ -1,4 +1,4 @@
-#include "Selservicedlg.h"
+#include "livecontrol/Selservicedlg.h"
 
 #include "database/Texts.h"
 

@@ -22,7 +22,7 @@
 
 #include "treatment/ServiceViews.h"
 #include "treatment/Serviceman.h"
-#include "StartReason.h"
+#include "livecontrol/StartReason.h"
 
 #include <QVector>
 

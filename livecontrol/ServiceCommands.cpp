@@ -1,7 +1,7 @@
-#include "ServiceCommands.h"
+#include "livecontrol/ServiceCommands.h"
 
-#include "Accuctrlform.h"
-#include "Selservicedlg.h"
+#include "livecontrol/Accuctrlform.h"
+#include "livecontrol/Selservicedlg.h"
 #include "treatment/TreatmentEngine.h"
 
 #include <QTabWidget>

@@ -1,4 +1,4 @@
-#include "StartReason.h"
+#include "livecontrol/StartReason.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "StepListModel.h"
+#include "livecontrol/StepListModel.h"
 
 #include "database/Datamodule.h"
 #include "database/Texts.h"

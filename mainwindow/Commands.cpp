@@ -1,4 +1,4 @@
-#include "Commands.h"
+#include "mainwindow/Commands.h"
 
 #include "database/Datamodule.h"
 #include "database/Texts.h"

@@ -1,4 +1,4 @@
-#include "Dialogs.h"
+#include "mainwindow/Dialogs.h"
 
 #include "BraskonVersion.h"
 

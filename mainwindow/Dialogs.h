@@ -3,10 +3,10 @@
 // and the about box. Each is created once, hidden, and reused; the fields keep
 // what was typed from one showing to the next unless a showing resets them.
 
-#include "Commands.h"
-#include "Notifications.h"
+#include "mainwindow/Commands.h"
+#include "mainwindow/Notifications.h"
 
-#include "SerialPorts.h"
+#include "charger/SerialPorts.h"
 
 #include <QDialog>
 #include <QSpinBox>

@@ -1,4 +1,4 @@
-#include "GridColumns.h"
+#include "mainwindow/GridColumns.h"
 
 #include "database/QueryModel.h"
 

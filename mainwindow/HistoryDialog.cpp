@@ -1,4 +1,4 @@
-#include "HistoryDialog.h"
+#include "mainwindow/HistoryDialog.h"
 
 #include "database/Texts.h"
 

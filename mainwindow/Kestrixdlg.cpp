@@ -1,4 +1,4 @@
-#include "Kestrixdlg.h"
+#include "mainwindow/Kestrixdlg.h"
 
 #include "database/Datamodule.h"
 #include "treatment/TreatmentEngine.h"

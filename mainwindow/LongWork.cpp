@@ -1,4 +1,4 @@
-#include "LongWork.h"
+#include "mainwindow/LongWork.h"
 
 #include <QMetaObject>
 #include <QProgressDialog>

@@ -1,11 +1,11 @@
-#include "Mainform.h"
+#include "mainwindow/Mainform.h"
 
-#include "Commands.h"
-#include "Dialogs.h"
-#include "GridColumns.h"
-#include "HistoryDialog.h"
-#include "Notifications.h"
-#include "SettingsWriter.h"
+#include "mainwindow/Commands.h"
+#include "mainwindow/Dialogs.h"
+#include "mainwindow/GridColumns.h"
+#include "mainwindow/HistoryDialog.h"
+#include "mainwindow/Notifications.h"
+#include "mainwindow/SettingsWriter.h"
 
 #include "database/BatteryHistory.h"
 #include "database/DataLocation.h"
@@ -19,8 +19,8 @@
 #include "treatment/Resume.h"
 #include "treatment/Service.h"
 #include "treatment/TreatmentEngine.h"
-#include "SerialPorts.h"
-#include "Richie.h"
+#include "charger/SerialPorts.h"
+#include "export/Richie.h"
 
 #include <QAction>
 #include <QApplication>

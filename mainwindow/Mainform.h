@@ -14,7 +14,7 @@
 
 #include "treatment/ServiceViews.h"
 
-#include "LongWork.h"
+#include "mainwindow/LongWork.h"
 
 #include <QLabel>
 #include <QMainWindow>

@@ -1,7 +1,7 @@
 // The main window's diagram commands.
 
-#include "Mainform.h"
-#include "RichiePrinter.h"
+#include "mainwindow/Mainform.h"
+#include "mainwindow/RichiePrinter.h"
 
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagform.h"

@@ -1,15 +1,15 @@
 // The main window's export, print, clipboard and logger commands.
 
-#include "Mainform.h"
+#include "mainwindow/Mainform.h"
 
-#include "ExportBuilders.h"
-#include "Kestrixdlg.h"
-#include "ExportFile.h"
-#include "PdfTarget.h"
-#include "Richie.h"
-#include "RichiePrinter.h"
-#include "SamplesCsv.h"
-#include "StreamedExport.h"
+#include "export/ExportBuilders.h"
+#include "mainwindow/Kestrixdlg.h"
+#include "export/ExportFile.h"
+#include "mainwindow/PdfTarget.h"
+#include "export/Richie.h"
+#include "mainwindow/RichiePrinter.h"
+#include "export/SamplesCsv.h"
+#include "export/StreamedExport.h"
 
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"

@@ -4,9 +4,9 @@
 // start, read here once and written through the settings writer as it
 // changes; the window tests run without and keep nothing.
 
-#include "Mainform.h"
-#include "Notifications.h"
-#include "SettingsWriter.h"
+#include "mainwindow/Mainform.h"
+#include "mainwindow/Notifications.h"
+#include "mainwindow/SettingsWriter.h"
 
 #include "database/DataLocation.h"
 #include "database/Datamodule.h"

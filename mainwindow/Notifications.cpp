@@ -1,4 +1,4 @@
-#include "Notifications.h"
+#include "mainwindow/Notifications.h"
 
 #include <QApplication>
 #include <QDBusConnection>

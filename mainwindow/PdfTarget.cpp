@@ -1,6 +1,6 @@
-#include "PdfTarget.h"
+#include "mainwindow/PdfTarget.h"
 
-#include "Richie.h"
+#include "export/Richie.h"
 
 #include <QFile>
 #include <QPageSize>

@@ -1,4 +1,4 @@
-#include "RichiePrinter.h"
+#include "mainwindow/RichiePrinter.h"
 
 #include <QFont>
 #include <QFontMetricsF>

@@ -3,7 +3,7 @@
 // writer) inside a page rectangle given in device pixels, wrapping long lines
 // and flowing over as many pages as the text needs. One call is one job.
 
-#include "Richie.h"
+#include "export/Richie.h"
 
 #include <QRect>
 

@@ -1,4 +1,4 @@
-#include "SettingsWriter.h"
+#include "mainwindow/SettingsWriter.h"
 
 #include <memory>
 

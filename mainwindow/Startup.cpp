@@ -1,7 +1,7 @@
-#include "Startup.h"
+#include "mainwindow/Startup.h"
 
-#include "Dialogs.h"
-#include "Mainform.h"
+#include "mainwindow/Dialogs.h"
+#include "mainwindow/Mainform.h"
 
 #include "database/DatabaseError.h"
 #include "database/Datamodule.h"
@@ -9,7 +9,7 @@
 #include "database/SqlStore.h"
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagpropdlg.h"
-#include "Kestrixdlg.h"
+#include "mainwindow/Kestrixdlg.h"
 #include "livecontrol/Selservicedlg.h"
 #include "treatment/TreatmentEngine.h"
 

@@ -1,4 +1,4 @@
-#include "BatteryModel.h"
+#include "simulator/BatteryModel.h"
 
 #include <algorithm>
 #include <cmath>

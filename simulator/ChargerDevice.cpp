@@ -1,5 +1,5 @@
-#include "ChargerDevice.h"
-#include "Protocol.h"
+#include "simulator/ChargerDevice.h"
+#include "simulator/Protocol.h"
 
 #include <algorithm>
 #include <cmath>

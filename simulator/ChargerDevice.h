@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BatteryModel.h"
-#include "Device.h"
-#include "Faults.h"
+#include "simulator/BatteryModel.h"
+#include "simulator/Device.h"
+#include "simulator/Faults.h"
 
 #include <array>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "Device.h"
+#include "simulator/Device.h"
 
 namespace Sim {
 

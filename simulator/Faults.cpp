@@ -1,4 +1,4 @@
-#include "Faults.h"
+#include "simulator/Faults.h"
 
 #include <cstdlib>
 

@@ -1,5 +1,5 @@
-#include "KestrixDevice.h"
-#include "Protocol.h"
+#include "simulator/KestrixDevice.h"
+#include "simulator/Protocol.h"
 
 namespace Sim {
 

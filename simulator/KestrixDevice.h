@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Device.h"
-#include "Faults.h"
-#include "KestrixRecording.h"
+#include "simulator/Device.h"
+#include "simulator/Faults.h"
+#include "simulator/KestrixRecording.h"
 
 namespace Sim {
 

@@ -1,6 +1,6 @@
-#include "KestrixRecording.h"
+#include "simulator/KestrixRecording.h"
 
-#include "BatteryModel.h"
+#include "simulator/BatteryModel.h"
 
 #include <cmath>
 #include <cstdlib>

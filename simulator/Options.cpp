@@ -1,4 +1,4 @@
-#include "Options.h"
+#include "simulator/Options.h"
 
 #include <cstdlib>
 

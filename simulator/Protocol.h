@@ -2,7 +2,7 @@
 // The command bytes the simulated devices understand, and the big-endian word
 // every answer uses, shared by the charger and the logger.
 
-#include "Device.h"
+#include "simulator/Device.h"
 
 #include <cstdint>
 

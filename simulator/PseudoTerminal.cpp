@@ -1,4 +1,4 @@
-#include "PseudoTerminal.h"
+#include "simulator/PseudoTerminal.h"
 
 #include <cerrno>
 #include <cstdlib>

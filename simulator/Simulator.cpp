@@ -1,7 +1,7 @@
-#include "Simulator.h"
+#include "simulator/Simulator.h"
 
-#include "ChargerDevice.h"
-#include "KestrixDevice.h"
+#include "simulator/ChargerDevice.h"
+#include "simulator/KestrixDevice.h"
 
 #include <algorithm>
 #include <cerrno>

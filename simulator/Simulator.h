@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Device.h"
-#include "Options.h"
-#include "PseudoTerminal.h"
+#include "simulator/Device.h"
+#include "simulator/Options.h"
+#include "simulator/PseudoTerminal.h"
 
 #include <chrono>
 #include <csignal>

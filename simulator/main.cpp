@@ -1,7 +1,7 @@
 // braskon-sim: charger and logger simulator on pseudo-terminals.
 #include "BraskonVersion.h"
-#include "Options.h"
-#include "Simulator.h"
+#include "simulator/Options.h"
+#include "simulator/Simulator.h"
 
 #include <csignal>
 #include <cstdio>

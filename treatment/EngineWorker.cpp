@@ -1,8 +1,8 @@
-#include "EngineWorker.h"
+#include "treatment/EngineWorker.h"
 
-#include "PortPollers.h"
-#include "PortSearch.h"
-#include "Service.h"
+#include "treatment/PortPollers.h"
+#include "treatment/PortSearch.h"
+#include "treatment/Service.h"
 
 #include "charger/TerminalManager.h"
 #include "database/RecordStore.h"

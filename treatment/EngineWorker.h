@@ -6,9 +6,9 @@
 // arrive as queued calls from TTreatmentEngine; results leave as signals that
 // carry values. Nothing of it is reached from another thread.
 
-#include "KestrixReadout.h"
-#include "ServiceViews.h"
-#include "Serviceman.h"
+#include "treatment/KestrixReadout.h"
+#include "treatment/ServiceViews.h"
+#include "treatment/Serviceman.h"
 
 #include <QObject>
 #include <QString>

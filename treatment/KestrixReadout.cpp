@@ -1,6 +1,6 @@
-#include "KestrixReadout.h"
+#include "treatment/KestrixReadout.h"
 
-#include "PortSearch.h"
+#include "treatment/PortSearch.h"
 
 #include "charger/Plausibility.h"
 #include "charger/Terminal.h"

@@ -1,4 +1,4 @@
-#include "Localization.h"
+#include "treatment/Localization.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

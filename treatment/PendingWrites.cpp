@@ -1,4 +1,4 @@
-#include "PendingWrites.h"
+#include "treatment/PendingWrites.h"
 
 #include "database/RecordStore.h"
 

@@ -1,4 +1,4 @@
-#include "PortPollers.h"
+#include "treatment/PortPollers.h"
 
 #include <QMetaObject>
 

@@ -1,4 +1,4 @@
-#include "PortSearch.h"
+#include "treatment/PortSearch.h"
 
 #include "charger/TerminalManager.h"
 

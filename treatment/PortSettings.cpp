@@ -1,6 +1,6 @@
-#include "PortSettings.h"
+#include "treatment/PortSettings.h"
 
-#include "SerialPorts.h"
+#include "charger/SerialPorts.h"
 
 #include "database/DataLocation.h"
 

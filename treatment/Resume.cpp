@@ -1,4 +1,4 @@
-#include "Resume.h"
+#include "treatment/Resume.h"
 
 #include "database/OwnerProcess.h"
 

@@ -15,7 +15,7 @@
 // last stored sample. The status that decides is read until two plausible
 // answers agree, so that a garbled answer never closes a running treatment.
 
-#include "Service.h"
+#include "treatment/Service.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "Service.h"
+#include "treatment/Service.h"
 
-#include "ServiceViews.h"
+#include "treatment/ServiceViews.h"
 
 #include <QByteArray>
 

@@ -3,8 +3,8 @@
 // Construction writes the treatment's row and all its step rows ("folgt");
 // polling follows the terminal's function and writes step results and samples.
 
-#include "PendingWrites.h"
-#include "ServiceViews.h"
+#include "treatment/PendingWrites.h"
+#include "treatment/ServiceViews.h"
 #include "database/RecordStore.h"
 #include "database/Records.h"
 #include "database/Texts.h"

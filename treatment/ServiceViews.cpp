@@ -1,4 +1,4 @@
-#include "ServiceViews.h"
+#include "treatment/ServiceViews.h"
 
 #include <QLocale>
 #include <QStringList>

@@ -1,6 +1,6 @@
-#include "Serviceman.h"
+#include "treatment/Serviceman.h"
 
-#include "Resume.h"
+#include "treatment/Resume.h"
 
 #include "charger/TerminalManager.h"
 #include "database/OwnerProcess.h"

@@ -6,9 +6,9 @@
 // line per poll. It belongs to the thread of the treatment engine (with its
 // record store and terminal registry); tests drive it directly.
 
-#include "Service.h"
-#include "ServiceViews.h"
-#include "TerminalLock.h"
+#include "treatment/Service.h"
+#include "treatment/ServiceViews.h"
+#include "treatment/TerminalLock.h"
 
 #include <QString>
 #include <QStringList>

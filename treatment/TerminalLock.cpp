@@ -1,4 +1,4 @@
-#include "TerminalLock.h"
+#include "treatment/TerminalLock.h"
 
 #include "charger/AsynchSerialInterface.h"
 

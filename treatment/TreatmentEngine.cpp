@@ -1,6 +1,6 @@
-#include "TreatmentEngine.h"
+#include "treatment/TreatmentEngine.h"
 
-#include "EngineWorker.h"
+#include "treatment/EngineWorker.h"
 
 #include "database/SqlStore.h"
 

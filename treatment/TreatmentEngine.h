@@ -13,9 +13,9 @@
 // it; its page is created from TreatmentStarted and goes with
 // TreatmentStopped.
 
-#include "KestrixReadout.h"
-#include "ServiceViews.h"
-#include "Serviceman.h"
+#include "treatment/KestrixReadout.h"
+#include "treatment/ServiceViews.h"
+#include "treatment/Serviceman.h"
 
 #include <QObject>
 #include <QString>

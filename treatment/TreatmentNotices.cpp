@@ -1,7 +1,7 @@
-#include "TreatmentNotices.h"
+#include "treatment/TreatmentNotices.h"
 
-#include "Service.h"
-#include "TreatmentEngine.h"
+#include "treatment/Service.h"
+#include "treatment/TreatmentEngine.h"
 
 #include "database/BatteryHistory.h"
 #include "database/Texts.h"

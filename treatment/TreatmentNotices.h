@@ -20,7 +20,7 @@
 //   BRASKON_STEPS           every step: "1 Entladen OK 1980 mAh; 2 Laden OK 2100 mAh"
 //   BRASKON_MESSAGE         the notice's text
 
-#include "ServiceViews.h"
+#include "treatment/ServiceViews.h"
 
 #include <QDateTime>
 #include <QMetaType>

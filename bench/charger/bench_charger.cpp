@@ -6,7 +6,7 @@
 //   - a mixed lab on braskon-sim: five silent chargers, the logger and three
 //     chargers, one of them a Varn.
 
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 #include "charger/TerminalManager.h"
 #include "treatment/PortSearch.h"
 #include "treatment/TreatmentEngine.h"

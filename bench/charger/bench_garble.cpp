@@ -8,9 +8,9 @@
 //
 //   bench_garble [ANSWERS [SHARE [SEED]]]   defaults: 5000 answers, 0.15, 2203
 
-#include "GarblingPeer.h"
-#include "LineAnalysis.h"
-#include "SimulatorProcess.h"
+#include "tests/support/GarblingPeer.h"
+#include "tests/support/LineAnalysis.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "charger/Plausibility.h"
 #include "charger/TerminalManager.h"

@@ -4,11 +4,11 @@
 // files through the open command (number of files as first argument,
 // default 20000). Prints the figures.
 
-#include "AllocationWatch.h"
-#include "DiagramFuzz.h"
-#include "DiagramTestData.h"
-#include "Diagform.h"
-#include "MultiChart.h"
+#include "tests/diagrams/AllocationWatch.h"
+#include "tests/diagrams/DiagramFuzz.h"
+#include "tests/diagrams/DiagramTestData.h"
+#include "diagrams/Diagform.h"
+#include "diagrams/MultiChart.h"
 
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"

@@ -7,7 +7,7 @@
 // The charger is a pseudo-terminal nobody answers on, so every status read
 // takes its full read time-out.
 
-#include "StallProbe.h"
+#include "tests/support/StallProbe.h"
 #include "charger/TerminalManager.h"
 #include "database/RecordStore.h"
 #include "database/SqlStore.h"

@@ -7,7 +7,7 @@
 //    of this thread's event loop meanwhile (goal under 50 ms).
 // Goals: protocol within 3 s, samples within 1.5 times sqlite3 -csv.
 
-#include "StallProbe.h"
+#include "tests/support/StallProbe.h"
 #include "export/StreamedExport.h"
 
 #include "database/RecordStore.h"

@@ -7,8 +7,8 @@
 //
 //   bench_lab [seconds]   (default 60)
 
-#include "StallProbe.h"
-#include "SimulatorProcess.h"
+#include "tests/support/StallProbe.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "database/RecordStore.h"
 #include "database/SqlStore.h"

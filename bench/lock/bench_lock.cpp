@@ -14,9 +14,9 @@
 // polls against the stored samples (no thresholds: every answered poll is one
 // sample).
 
-#include "StallProbe.h"
-#include "ProgramFixture.h"
-#include "SimulatorProcess.h"
+#include "tests/support/StallProbe.h"
+#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"

@@ -6,7 +6,7 @@
 // about 137 values/s. The database is a fresh one in a temporary directory,
 // written with the module's full sync as in the program.
 
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"
 #include "treatment/TreatmentEngine.h"

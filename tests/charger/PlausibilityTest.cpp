@@ -1,7 +1,7 @@
 // The bounds every answer is held against, at their edges.
 #include <gtest/gtest.h>
 
-#include "Plausibility.h"
+#include "charger/Plausibility.h"
 
 using namespace Ohmrida;
 using namespace Ohmrida::Plausible;

@@ -1,4 +1,4 @@
-#include "ScriptedPeer.h"
+#include "tests/charger/ScriptedPeer.h"
 
 #include <cerrno>
 #include <cstdlib>

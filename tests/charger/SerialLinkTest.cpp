@@ -10,8 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "AsynchSerialInterface.h"
-#include "ScriptedPeer.h"
+#include "charger/AsynchSerialInterface.h"
+#include "tests/charger/ScriptedPeer.h"
 
 extern char **environ;
 

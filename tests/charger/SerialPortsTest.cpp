@@ -2,8 +2,8 @@
 // (on a fake /dev and /sys tree), and what the message on a device the user
 // may not open advises; the install test crosses it with real devices.
 
-#include "AsynchSerialInterface.h"
-#include "SerialPorts.h"
+#include "charger/AsynchSerialInterface.h"
+#include "charger/SerialPorts.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ScriptedPeer.h"
-#include "TerminalManager.h"
+#include "tests/charger/ScriptedPeer.h"
+#include "charger/TerminalManager.h"
 
 using namespace ChargerTest;
 using Ohmrida::AsynchSerialInterface;

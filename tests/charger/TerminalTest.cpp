@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "AsynchSerialInterface.h"
-#include "ScriptedPeer.h"
-#include "Terminal.h"
+#include "charger/AsynchSerialInterface.h"
+#include "tests/charger/ScriptedPeer.h"
+#include "charger/Terminal.h"
 
 using namespace ChargerTest;
 using Ohmrida::AsynchSerialInterface;

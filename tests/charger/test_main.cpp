@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "AsynchSerialInterface.h"
-#include "CallerEnvironment.h"
-#include "ScriptedPeer.h"
+#include "charger/AsynchSerialInterface.h"
+#include "tests/support/CallerEnvironment.h"
+#include "tests/charger/ScriptedPeer.h"
 
 int main(int argc, char **argv)
 {

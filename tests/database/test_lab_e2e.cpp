@@ -1,9 +1,9 @@
 // Lab stations recording through braskon-cli into one PostgreSQL database
 // (only with BRASKON_TEST_PG): two at once, copies both ways, a server restart.
 
-#include "TestDatabase.h"
+#include "tests/database/TestDatabase.h"
 
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "mainwindow/Mainform.h"
 #include "mainwindow/Startup.h"

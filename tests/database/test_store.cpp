@@ -1,4 +1,4 @@
-#include "TestDatabase.h"
+#include "tests/database/TestDatabase.h"
 
 #include <QElapsedTimer>
 

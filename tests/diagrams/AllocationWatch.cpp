@@ -1,4 +1,4 @@
-#include "AllocationWatch.h"
+#include "tests/diagrams/AllocationWatch.h"
 
 #include <atomic>
 

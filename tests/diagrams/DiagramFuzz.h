@@ -5,8 +5,8 @@
 // repeated lines, cut-off ends), and one run of such a file through the open
 // command and the chart's layout and drawing.
 
-#include "Diagdocs.h"
-#include "Diagform.h"
+#include "diagrams/Diagdocs.h"
+#include "diagrams/Diagform.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

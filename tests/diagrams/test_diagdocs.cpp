@@ -1,10 +1,10 @@
 // The diagram commands: the diagram file (exact lines, round trip, tolerant
 // reading, damaged and mutated files), page numbers, print, copy, export.
 
-#include "AllocationWatch.h"
-#include "ChartGeometry.h"
-#include "DiagramFuzz.h"
-#include "DiagramTestData.h"
+#include "tests/diagrams/AllocationWatch.h"
+#include "diagrams/ChartGeometry.h"
+#include "tests/diagrams/DiagramFuzz.h"
+#include "tests/diagrams/DiagramTestData.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -2,9 +2,9 @@
 // samples and the zoom stack; its property dialog's scaling, accepted or
 // rejected with a beep.
 
-#include "DiagramTestData.h"
-#include "Diagform.h"
-#include "Diagpropdlg.h"
+#include "tests/diagrams/DiagramTestData.h"
+#include "diagrams/Diagform.h"
+#include "diagrams/Diagpropdlg.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -3,8 +3,8 @@
 // as that PC writes them, while curves that this program feeds itself do not
 // get the same points twice.
 
-#include "../database/TestDatabase.h"
-#include "Diagform.h"
+#include "tests/database/TestDatabase.h"
+#include "diagrams/Diagform.h"
 #include "database/ChangeListener.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // The chart: the point walk with its edge rules and what the renderer draws.
 
-#include "ChartGeometry.h"
-#include "MultiChart.h"
+#include "diagrams/ChartGeometry.h"
+#include "diagrams/MultiChart.h"
 
 #include <QPainter>
 #include <QTest>

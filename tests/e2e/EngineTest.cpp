@@ -3,10 +3,10 @@
 
 #include <QMessageBox>
 
-#include "StallProbe.h"
-#include "ProgramFixture.h"
-#include "SimulatorProcess.h"
-#include "TestDatabase.h"
+#include "tests/support/StallProbe.h"
+#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/SimulatorProcess.h"
+#include "tests/database/TestDatabase.h"
 
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"

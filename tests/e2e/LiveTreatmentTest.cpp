@@ -2,8 +2,8 @@
 // whole program against a simulated Lumo, driven through its real widgets.
 #include <gtest/gtest.h>
 
-#include "ProgramFixture.h"
-#include "SimulatorProcess.h"
+#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "database/Datamodule.h"
 #include "diagrams/Diagform.h"

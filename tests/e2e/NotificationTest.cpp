@@ -4,8 +4,8 @@
 // command runs with the treatment's facts in its environment.
 #include <gtest/gtest.h>
 
-#include "ProgramFixture.h"
-#include "SimulatorProcess.h"
+#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "mainwindow/Mainform.h"
 #include "mainwindow/Notifications.h"

@@ -3,8 +3,8 @@
 // treatment is offered on start-up and, on Yes, followed live to the end.
 #include <gtest/gtest.h>
 
-#include "ProgramFixture.h"
-#include "SimulatorProcess.h"
+#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "database/Datamodule.h"
 #include "livecontrol/Selservicedlg.h"

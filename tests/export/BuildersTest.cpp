@@ -1,8 +1,8 @@
 // The table, label and protocol builders, in process and through braskon-cli.
 
-#include "ExportBuilders.h"
-#include "ExportFile.h"
-#include "KestrixFixture.h"
+#include "export/ExportBuilders.h"
+#include "export/ExportFile.h"
+#include "tests/treatment/KestrixFixture.h"
 
 #include <gtest/gtest.h>
 

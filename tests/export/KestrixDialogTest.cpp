@@ -1,6 +1,6 @@
 // TKestrixDialog driven like a user: messages, progress, "Abbrechen", close box.
-#include "KestrixFixture.h"
-#include "Kestrixdlg.h"
+#include "tests/treatment/KestrixFixture.h"
+#include "mainwindow/Kestrixdlg.h"
 
 #include "treatment/TreatmentEngine.h"
 

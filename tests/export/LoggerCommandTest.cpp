@@ -1,6 +1,6 @@
 // braskon-cli logger: the same readout with a progress bar and exit codes.
 
-#include "KestrixFixture.h"
+#include "tests/treatment/KestrixFixture.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,12 +1,12 @@
 // The main window's export, print, copy and logger commands on the whole
 // program, driven through the real dialogs.
 
-#include "KestrixFixture.h"
-#include "ProgramFixture.h"
+#include "tests/treatment/KestrixFixture.h"
+#include "tests/mainwindow/ProgramFixture.h"
 
-#include "CsvWriter.h"
-#include "ExportFile.h"
-#include "RtfText.h"
+#include "export/CsvWriter.h"
+#include "export/ExportFile.h"
+#include "tests/export/RtfText.h"
 
 #include "database/SqlStore.h"
 

@@ -1,9 +1,9 @@
 // The Richie buffer: plain text, RTF, files and printing.
 
-#include "ExportFile.h"
-#include "Richie.h"
-#include "RichiePrinter.h"
-#include "RtfText.h"
+#include "export/ExportFile.h"
+#include "export/Richie.h"
+#include "mainwindow/RichiePrinter.h"
+#include "tests/export/RtfText.h"
 
 #include <gtest/gtest.h>
 

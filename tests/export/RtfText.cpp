@@ -1,4 +1,4 @@
-#include "RtfText.h"
+#include "tests/export/RtfText.h"
 
 #include <QVector>
 

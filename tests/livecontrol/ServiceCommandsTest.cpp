@@ -11,9 +11,9 @@
 #include "livecontrol/ServiceCommands.h"
 #include "treatment/TreatmentEngine.h"
 
-#include "ScriptedPeer.h"
-#include "SqliteLock.h"
-#include "TestRows.h"
+#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/SqliteLock.h"
+#include "tests/support/TestRows.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "ProgramFixture.h"
+#include "tests/mainwindow/ProgramFixture.h"
 
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "livecontrol/Accuctrlform.h"
 #include "livecontrol/Selservicedlg.h"

@@ -7,7 +7,7 @@
 #include "mainwindow/Mainform.h"
 #include "mainwindow/Startup.h"
 
-#include "TestRows.h"
+#include "tests/support/TestRows.h"
 
 #include <QMessageBox>
 #include <QTemporaryDir>

@@ -2,8 +2,8 @@
 // settings, taken by the next start of braskon and braskon-cli unless
 // --database or BRASKON_DATABASE says otherwise.
 
-#include "CallerEnvironment.h"
-#include "ProgramFixture.h"
+#include "tests/support/CallerEnvironment.h"
+#include "tests/mainwindow/ProgramFixture.h"
 
 #include "database/DataLocation.h"
 #include "database/Datamodule.h"

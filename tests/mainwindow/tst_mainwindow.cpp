@@ -2,9 +2,9 @@
 // battery, search, delete and options flows, the remarks memo, the list keys,
 // quitting, kept settings, the legend and the live page.
 
-#include "CallerEnvironment.h"
-#include "ProgramFixture.h"
-#include "SimulatorProcess.h"
+#include "tests/support/CallerEnvironment.h"
+#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "mainwindow/Dialogs.h"
 #include "livecontrol/Accuctrlform.h"

@@ -2,7 +2,7 @@
 // a serial client does: open, flush, send, read, close for every exchange.
 // Identification, the logger, the Varn channels and the wire faults are
 // crossed by the search, readout and treatment tests against braskon-sim.
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "GarblingPeer.h"
+#include "tests/support/GarblingPeer.h"
 
 #include <cerrno>
 #include <cstdlib>

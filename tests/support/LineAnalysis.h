@@ -3,7 +3,7 @@
 // decoded, and the counts of a run through the bad line. Header only, shared
 // by the garbled-line test and its benchmark.
 
-#include "GarblingPeer.h"
+#include "tests/support/GarblingPeer.h"
 
 #include <algorithm>
 #include <vector>

@@ -2,7 +2,7 @@
 // QApplication on the offscreen platform (test discovery runs the binary
 // without the tests' environment), or a QCoreApplication where no widget is
 // used (BRASKON_CORE_TEST_MAIN).
-#include "CallerEnvironment.h"
+#include "tests/support/CallerEnvironment.h"
 
 #include <gtest/gtest.h>
 

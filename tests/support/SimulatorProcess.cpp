@@ -1,4 +1,4 @@
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QFile>
 #include <QProcess>

@@ -3,7 +3,7 @@
 // a page and the diagrams, fed from the manager's reports as the main window
 // feeds the real ones.
 
-#include "ServiceViews.h"
+#include "treatment/ServiceViews.h"
 
 #include <algorithm>
 #include <functional>

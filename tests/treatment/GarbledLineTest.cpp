@@ -2,11 +2,11 @@
 // plausible readings are stored, and no garbled answer ends a step or hits a
 // time limit. bench/charger/bench_garble runs the same for thousands of answers.
 
-#include "TreatmentFixture.h"
+#include "tests/treatment/TreatmentFixture.h"
 
-#include "GarblingPeer.h"
-#include "LineAnalysis.h"
-#include "SimulatorProcess.h"
+#include "tests/support/GarblingPeer.h"
+#include "tests/support/LineAnalysis.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include "charger/Plausibility.h"
 

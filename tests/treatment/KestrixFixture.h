@@ -4,11 +4,11 @@
 // COM1), the matching battery selected, and what the engine lends a readout:
 // a record store, the terminal registry with its ports and the port search.
 
-#include "KestrixReadout.h"
-#include "PortSearch.h"
-#include "SimulatorProcess.h"
-#include "TerminalManager.h"
-#include "TestRows.h"
+#include "treatment/KestrixReadout.h"
+#include "treatment/PortSearch.h"
+#include "tests/support/SimulatorProcess.h"
+#include "charger/TerminalManager.h"
+#include "tests/support/TestRows.h"
 
 #include <gtest/gtest.h>
 

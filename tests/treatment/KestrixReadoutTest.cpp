@@ -1,9 +1,9 @@
 // The logger readout against the simulated Kestrix, run on the test's own
 // thread with the parts the engine lends it.
 
-#include "KestrixFixture.h"
+#include "tests/treatment/KestrixFixture.h"
 
-#include "GarblingPeer.h"
+#include "tests/support/GarblingPeer.h"
 
 #include "database/RecordStore.h"
 

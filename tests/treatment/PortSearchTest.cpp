@@ -5,7 +5,7 @@
 #include "charger/TerminalManager.h"
 #include "treatment/TreatmentEngine.h"
 
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QElapsedTimer>
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 // braskon-cli run against braskon-sim, killed, resumed and doubled.
 
-#include "TreatmentFixture.h"
+#include "tests/treatment/TreatmentFixture.h"
 
-#include "SimulatorProcess.h"
-#include "TestDatabase.h"
+#include "tests/support/SimulatorProcess.h"
+#include "tests/database/TestDatabase.h"
 #include "database/OwnerProcess.h"
 #include "treatment/Resume.h"
 

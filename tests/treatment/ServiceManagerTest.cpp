@@ -1,6 +1,6 @@
 // The service manager: removal at the cursor, start and stop, the tick's feeding of windows and log.txt.
 
-#include "TreatmentFixture.h"
+#include "tests/treatment/TreatmentFixture.h"
 
 using namespace TreatmentTest;
 using std::make_tuple;

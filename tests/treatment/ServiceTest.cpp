@@ -1,6 +1,6 @@
 // Treatment construction, polling and step following against a scripted charger.
 
-#include "TreatmentFixture.h"
+#include "tests/treatment/TreatmentFixture.h"
 
 using namespace TreatmentTest;
 using std::make_tuple;

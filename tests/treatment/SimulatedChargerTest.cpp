@@ -2,9 +2,9 @@
 // and in four), refused commands, settings that do not fit the program
 // message, and braskon-cli run.
 
-#include "TreatmentFixture.h"
+#include "tests/treatment/TreatmentFixture.h"
 
-#include "SimulatorProcess.h"
+#include "tests/support/SimulatorProcess.h"
 
 #include <QRegularExpression>
 

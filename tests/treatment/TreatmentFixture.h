@@ -4,9 +4,9 @@
 // engine holds (here on the test's thread), and pages fed from the manager's
 // reports; braskon-cli runs on the same database.
 
-#include "Fakes.h"
-#include "ScriptedCharger.h"
-#include "Serviceman.h"
+#include "tests/treatment/Fakes.h"
+#include "tests/treatment/ScriptedCharger.h"
+#include "treatment/Serviceman.h"
 #include "charger/TerminalManager.h"
 #include "database/RecordStore.h"
 

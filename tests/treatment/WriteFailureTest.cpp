@@ -1,10 +1,10 @@
 // A database held locked by another program during polls: nothing is lost,
 // nothing is written twice, and the rows end as the charger did.
 
-#include "TreatmentFixture.h"
+#include "tests/treatment/TreatmentFixture.h"
 
-#include "SqliteLock.h"
-#include "TestDatabase.h"
+#include "tests/support/SqliteLock.h"
+#include "tests/database/TestDatabase.h"
 
 using namespace TreatmentTest;
 using std::make_tuple;

@@ -1,10 +1,10 @@
 // braskon-cli run with the database locked past the busy time-out: every poll's
 // sample is stored once, in order, and the steps end as the charger reported.
 
-#include "TreatmentFixture.h"
+#include "tests/treatment/TreatmentFixture.h"
 
-#include "SimulatorProcess.h"
-#include "SqliteLock.h"
+#include "tests/support/SimulatorProcess.h"
+#include "tests/support/SqliteLock.h"
 
 using namespace TreatmentTest;
 using std::make_tuple;

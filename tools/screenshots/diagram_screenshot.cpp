@@ -3,9 +3,9 @@
 // voltage curve of a second pack's treatment, with the legend and both value
 // axes.
 
-#include "DiagramTestData.h"
-#include "Diagdocs.h"
-#include "Diagform.h"
+#include "tests/diagrams/DiagramTestData.h"
+#include "diagrams/Diagdocs.h"
+#include "diagrams/Diagform.h"
 
 #include <QApplication>
 #include <QMenu>
