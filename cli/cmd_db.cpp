@@ -47,7 +47,7 @@ void flush(SqlStore &target, const QString &table, const QStringList &columns, Q
 {
     if (values.isEmpty())
         return;
-    const int rows = values.size() / columns.size();
+    const auto rows = static_cast<int>(values.size() / columns.size());
     QStringList marks;
     for (int i = 0; i < columns.size(); ++i)
         marks << QStringLiteral("?");

@@ -65,7 +65,7 @@ CapacityTrend DischargeTrend(const BatteryHistory &history)
             trend.Origin = entry.Date;
         points.append({double(trend.Origin.daysTo(entry.Date)), double(entry.Capacities.Discharged)});
     }
-    const double n = points.size();
+    const auto n = static_cast<double>(points.size());
     if (n < 2)
         return trend;
     double sumX = 0, sumY = 0;

@@ -45,7 +45,7 @@ QString Identity(int64_t pid)
         return {};
     // The name in parentheses may hold blanks; the fields after it are plain.
     const QByteArray text = stat.readAll();
-    const int close = text.lastIndexOf(')');
+    const auto close = text.lastIndexOf(')');
     if (close < 0)
         return {};
     const QList<QByteArray> fields = text.mid(close + 2).split(' ');

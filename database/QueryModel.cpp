@@ -28,7 +28,7 @@ void QueryModel::open()
     const QSqlRecord header = query.record();
     for (int i = 0; i < header.count(); ++i)
         columns << SqlStore::canonicalColumn(header.fieldName(i));
-    storedColumnCount_ = columns.size();
+    storedColumnCount_ = static_cast<int>(columns.size());
     columns << definition_.calculatedColumns;
 
     QVector<QVariantList> rows;
@@ -140,7 +140,7 @@ bool QueryModel::controlsDisabled() const
 
 int QueryModel::columnIndex(const QString &column) const
 {
-    return columns_.indexOf(column);
+    return static_cast<int>(columns_.indexOf(column));
 }
 
 QString QueryModel::columnName(int column) const
@@ -150,7 +150,7 @@ QString QueryModel::columnName(int column) const
 
 QVariant QueryModel::value(int row, const QString &column) const
 {
-    const int index = columns_.indexOf(column);
+    const int index = columnIndex(column);
     if (row < 0 || row >= rows_.size() || index < 0)
         return QVariant();
     return rows_[row].value(index);
@@ -158,7 +158,7 @@ QVariant QueryModel::value(int row, const QString &column) const
 
 QVariant QueryModel::currentValue(const QString &column) const
 {
-    const int index = columns_.indexOf(column);
+    const int index = columnIndex(column);
     if (current_ < 0 || current_ >= rows_.size() || index < 0)
         return QVariant();
     return rows_[current_].value(index);
@@ -228,7 +228,7 @@ QVariant QueryModel::headerData(int section, Qt::Orientation orientation, int ro
 
 void QueryModel::SetCell(int row, const QString &column, const QVariant &value)
 {
-    const int index = columns_.indexOf(column);
+    const int index = columnIndex(column);
     if (row < 0 || row >= rows_.size() || index < 0)
         return;
     rows_[row][index] = value;

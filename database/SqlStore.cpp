@@ -365,7 +365,7 @@ SqlStore::ServerAddress SqlStore::ParseServerLocation(const QString &location)
     const auto decode = [](const QString &text) { return QUrl::fromPercentEncoding(text.toUtf8()); };
     ServerAddress address;
     const QString userInfo = match.captured(1);
-    const int colon = userInfo.indexOf(QLatin1Char(':'));
+    const auto colon = userInfo.indexOf(QLatin1Char(':'));
     address.user = decode(colon < 0 ? userInfo : userInfo.left(colon));
     if (colon >= 0)
         address.password = decode(userInfo.mid(colon + 1));
@@ -381,7 +381,7 @@ SqlStore::ServerAddress SqlStore::ParseServerLocation(const QString &location)
         address.host = address.host.mid(1, address.host.size() - 2);
     address.database = decode(match.captured(3));
     for (const QString &pair : match.captured(4).split(QLatin1Char('&'), Qt::SkipEmptyParts)) {
-        const int equals = pair.indexOf(QLatin1Char('='));
+        const auto equals = pair.indexOf(QLatin1Char('='));
         if (equals <= 0)
             throw bad(QStringLiteral("der Parameter \u201e%1\u201c hat keinen Wert").arg(pair));
         const QString key = decode(pair.left(equals));

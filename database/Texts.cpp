@@ -107,7 +107,7 @@ QString timeFormatWithSeconds()
     // Two treatments started in the same minute must still get different curve names.
     QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
     if (!format.contains(QLatin1Char('s'))) {
-        const int minutes = format.lastIndexOf(QLatin1String("mm"));
+        const auto minutes = format.lastIndexOf(QLatin1String("mm"));
         if (minutes >= 0)
             format.insert(minutes + 2, QLatin1String(":ss"));
     }

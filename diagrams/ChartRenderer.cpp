@@ -165,9 +165,9 @@ QPen ChartRenderer::CurvePen(const LineStyle& style, bool monochrome, double lin
     return pen;
 }
 
-ChartRenderer::ChartRenderer(QPainter& painter, const ChartScene& scene, const ChartLayout& layout,
-                             const ChartLook& look)
-    : p(painter), scene(scene), layout(layout), look(look)
+ChartRenderer::ChartRenderer(QPainter& painter, const ChartScene& drawn, const ChartLayout& placed,
+                             const ChartLook& style)
+    : p(painter), scene(drawn), layout(placed), look(style)
 {
 }
 

@@ -59,8 +59,8 @@ public:
     static QPen CurvePen(const LineStyle& style, bool monochrome, double lineScale);
 
 private:
-    ChartRenderer(QPainter& painter, const ChartScene& scene, const ChartLayout& layout,
-                  const ChartLook& look);
+    ChartRenderer(QPainter& painter, const ChartScene& drawn, const ChartLayout& placed,
+                  const ChartLook& style);
     void drawAxes() const;
     void drawSecondaryAxis(const QPen& pen, int fRight, int major, int halfWidth, int halfHeight,
                            int minor) const;

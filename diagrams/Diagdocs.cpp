@@ -48,7 +48,7 @@ QString FileNumberText(double value)
 QString TrimControls(const QString& text)
 {
     int begin = 0;
-    int end = text.size();
+    auto end = text.size();
     while (begin < end && text.at(begin).unicode() <= ' ')
         ++begin;
     while (end > begin && text.at(end - 1).unicode() <= ' ')
@@ -233,7 +233,7 @@ void TDiagramCommands::LoadDiagram(const QStringList& lines)
         ++lineNumber;
         if (line.isEmpty())
             continue;
-        const int eq = line.indexOf(QLatin1Char('='));
+        const auto eq = line.indexOf(QLatin1Char('='));
         if (eq < 0)
             continue;
         const QString name = TrimControls(line.left(eq));

@@ -288,11 +288,11 @@ void TDiagramForm::followPoint(const CurveKey& key, double time, double value)
     if (curve->OverlapPhases) {
         // Drawn from the start of its phase's run: the first point of the
         // run the new point (the last one) ends.
-        const std::vector<Curve::DataPoint>& data = curve->Data;
-        size_t first = data.size() - 1;
-        while (first > 0 && data[first - 1].Phase == data.back().Phase)
+        const std::vector<Curve::DataPoint>& points = curve->Data;
+        size_t first = points.size() - 1;
+        while (first > 0 && points[first - 1].Phase == points.back().Phase)
             --first;
-        drawnAt = data.back().Time - data[first].Time;
+        drawnAt = points.back().Time - points[first].Time;
     }
     const Axis& x = m_chart->XAxis();
     const Axis& y = m_chart->YAxis(key.Kind);

@@ -317,10 +317,10 @@ QString TAccuControlForm::NumberText(double value)
     return locale.toString(value, 'g', 15);
 }
 
-void TAccuControlForm::SetupService(int serviceID, const QString& caption, double nominalVoltage,
+void TAccuControlForm::SetupService(int serviceID, const QString& title, double nominalVoltage,
                                     double maxCurrentA)
 {
-    this->caption = caption;
+    caption = title;
     LayoutCaption();
 
     double voltageEnd = 48;

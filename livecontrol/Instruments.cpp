@@ -182,10 +182,10 @@ QTransform TCustomGauge::DrawingTransform() const
 {
     if (designSize.isEmpty())
         return QTransform();
-    const double scale = std::min(double(width()) / designSize.width(), double(height()) / designSize.height());
+    const double factor = std::min(double(width()) / designSize.width(), double(height()) / designSize.height());
     QTransform transform;
-    transform.translate((width() - scale * designSize.width()) / 2, (height() - scale * designSize.height()) / 2);
-    transform.scale(scale, scale);
+    transform.translate((width() - factor * designSize.width()) / 2, (height() - factor * designSize.height()) / 2);
+    transform.scale(factor, factor);
     return transform;
 }
 

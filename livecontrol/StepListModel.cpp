@@ -76,7 +76,7 @@ void StepListModel::Refresh()
 
 int StepListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : steps.size();
+    return parent.isValid() ? 0 : static_cast<int>(steps.size());
 }
 
 int StepListModel::columnCount(const QModelIndex& parent) const

@@ -393,7 +393,7 @@ std::map<int, std::string> TOptionsDialog::Ports() const
 
 QString TOptionsDialog::DeviceOfText(const QString &text)
 {
-    const int description = text.indexOf(QStringLiteral(" — "));
+    const auto description = text.indexOf(QStringLiteral(" — "));
     return (description >= 0 ? text.left(description) : text).trimmed();
 }
 

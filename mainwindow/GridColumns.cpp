@@ -52,7 +52,7 @@ void Apply(QTableView *view, QueryModel *model, const QVector<Column> &columns)
             continue;
         alignments.insert(QLatin1String(column.field), column.alignment);
         shown.append(logical);
-        header->moveSection(header->visualIndex(logical), shown.size() - 1);
+        header->moveSection(header->visualIndex(logical), static_cast<int>(shown.size()) - 1);
         view->setColumnHidden(logical, false);
         view->setColumnWidth(logical, column.width);
     }

@@ -87,8 +87,8 @@ void THistoryChart::paintEvent(QPaintEvent *)
         painter.drawText(plot, Qt::AlignCenter, QStringLiteral("Noch keine gemessene Entladung"));
         return;
     }
-    const double days = std::max<qint64>(1, range.First.daysTo(range.Last));
-    const auto x = [&](const QDate &date) { return plot.left() + plot.width() * range.First.daysTo(date) / days; };
+    const auto days = static_cast<double>(std::max<qint64>(1, range.First.daysTo(range.Last)));
+    const auto x = [&](const QDate &date) { return plot.left() + plot.width() * static_cast<double>(range.First.daysTo(date)) / days; };
     const auto y = [&](double mAh) { return plot.bottom() - plot.height() * mAh / range.MaxMah; };
 
     // Value axis with a light grid.
@@ -196,7 +196,7 @@ void THistoryDialog::SetHistory(const BatteryHistory &history)
                        .arg(std::lround(trend.Slope * 100));
     SummaryLabel->setText(summary + QLatin1Char('.'));
 
-    HistoryGrid->setRowCount(history.Entries.size());
+    HistoryGrid->setRowCount(static_cast<int>(history.Entries.size()));
     const QLocale locale;
     for (int row = 0; row < history.Entries.size(); ++row) {
         const HistoryEntry &entry = history.Entries[row];

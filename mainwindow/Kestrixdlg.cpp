@@ -13,8 +13,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-TKestrixDialog::TKestrixDialog(TTreatmentEngine &engine, TBRASKDataModule &data, QWidget *parent)
-    : QDialog(parent), engine_(engine), data_(data)
+TKestrixDialog::TKestrixDialog(TTreatmentEngine &engine, TBRASKDataModule &dataModule, QWidget *parent)
+    : QDialog(parent), engine_(engine), data_(dataModule)
 {
     setObjectName(QStringLiteral("KestrixDialog"));
     setWindowTitle(QStringLiteral("KESTRIX - Auslesen"));

@@ -310,12 +310,12 @@ void TMainForm::MenuCopyProtocolClick()
             StreamedExport::WriteProtocol(*store, serviceID, Richie::Format::Rtf, family, size, texts->rtf, job);
         },
         [texts] {
-            auto *data = new QMimeData;
-            data->setText(QString::fromUtf8(texts->plain.data()));
+            auto *mime = new QMimeData;
+            mime->setText(QString::fromUtf8(texts->plain.data()));
             for (const QString &type : {Richie::RtfMimeType(), QStringLiteral("application/rtf"),
                                         Richie::RtfWindowsMimeType()})
-                data->setData(type, texts->rtf.data());
-            QGuiApplication::clipboard()->setMimeData(data);
+                mime->setData(type, texts->rtf.data());
+            QGuiApplication::clipboard()->setMimeData(mime);
         });
 }
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh test
-bash scripts/build.sh
+BRASKON_WERROR=ON bash scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
 cd build
 ctest --output-on-failure -j2 --timeout 600

@@ -129,11 +129,11 @@ int main(int argc, char **argv)
     manager.FlushLog();
     std::map<std::string, int> reasons;
     std::ifstream log(dir.filePath(QStringLiteral("log.txt")).toStdString());
-    for (std::string line; std::getline(log, line);) {
-        const size_t mark = line.find("\t?\t");
+    for (std::string logLine; std::getline(log, logLine);) {
+        const size_t mark = logLine.find("\t?\t");
         if (mark == std::string::npos)
             continue;
-        std::string why = line.substr(mark + 3, line.find('\t', mark + 3) - mark - 3);
+        std::string why = logLine.substr(mark + 3, logLine.find('\t', mark + 3) - mark - 3);
         // The words up to the first number name the check.
         why = why.substr(0, why.find_first_of("0123456789"));
         ++reasons[why];

@@ -157,7 +157,7 @@ int main(int argc, char **argv)
     records.InsertSamples(batch);
     const double batchTime = seconds(timer);
     std::printf("InsertSamples (%lld in one commit): %.3f s = %.0f samples/s\n", qlonglong(batch.size()), batchTime,
-                batch.size() / batchTime);
+                static_cast<double>(batch.size()) / batchTime);
 
     // Select and walk the 100,000 samples of one treatment.
     timer.restart();
@@ -183,7 +183,7 @@ int main(int argc, char **argv)
         tool.start(sqlite, {file, QStringLiteral("SELECT * FROM samples WHERE F_ServiceID = %1").arg(walkedService)});
         tool.waitForFinished(-1);
         const double toolTime = seconds(timer);
-        const int lines = tool.readAllStandardOutput().count('\n');
+        const int lines = static_cast<int>(tool.readAllStandardOutput().count('\n'));
         std::printf("same query through sqlite3 CLI (%d rows, incl. process start): %.3f s; module/sqlite3 = %.2f\n",
                     lines, toolTime, walkTime / toolTime);
     }

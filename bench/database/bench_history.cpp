@@ -117,7 +117,7 @@ int main(int argc, char **argv)
     timer.start();
     generate(directory + QStringLiteral("/braskon.db"));
     std::printf("Datenbank erzeugt: %d Akkus, %d Behandlungen, %d Messwerte in %.1f s\n", batteryCount,
-                treatmentsOfBattery1 + batteryCount - 1, sampleCount, timer.elapsed() / 1000.0);
+                treatmentsOfBattery1 + batteryCount - 1, sampleCount, static_cast<double>(timer.elapsed()) / 1000.0);
 
     RecordReader reader(std::make_shared<SqlStore>(directory));
     std::vector<double> runs;
@@ -126,7 +126,7 @@ int main(int argc, char **argv)
         timer.restart();
         ReadBatteryHistory(reader, 1, history);
         const QString text = HistoryText(history);
-        runs.push_back(timer.nsecsElapsed() / 1e6);
+        runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         if (text.isEmpty())
             return 1;
     }
@@ -145,7 +145,7 @@ int main(int argc, char **argv)
             int count = 0;
             while (rows.next())
                 ++count;
-            times.push_back(timer.nsecsElapsed() / 1e6);
+            times.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             if (count != batteryCount)
                 std::exit(1);
         }
@@ -160,7 +160,7 @@ int main(int argc, char **argv)
     for (int run = 0; run < 5; ++run) {
         timer.restart();
         TBRASKDataModule module(directory);
-        runs.push_back(timer.nsecsElapsed() / 1e6);
+        runs.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
         if (module.BatteryQuery()->rowCount() != batteryCount)
             return 1;
     }
@@ -169,7 +169,7 @@ int main(int argc, char **argv)
         TBRASKDataModule module(directory);
         timer.restart();
         module.SortList(TBRASKDataModule::List::Batteries, QStringLiteral("F_Health"), Qt::DescendingOrder);
-        std::printf("Akkuliste nach Zustand absteigend sortiert: %.1f ms\n", timer.nsecsElapsed() / 1e6);
+        std::printf("Akkuliste nach Zustand absteigend sortiert: %.1f ms\n", static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
     return historyMs < 100 ? 0 : 1;
 }

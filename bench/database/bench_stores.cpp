@@ -49,7 +49,7 @@ Figures measure(const QString &location)
             batch.clear();
         }
     }
-    figures.fillPerSecond = curveSamples / (timer.nsecsElapsed() * 1e-9);
+    figures.fillPerSecond = curveSamples / (static_cast<double>(timer.nsecsElapsed()) * 1e-9);
 
     timer.restart();
     module.SelectSamples(service.ID);
@@ -58,7 +58,7 @@ Figures measure(const QString &location)
         module.GetSample(sample);
         figures.checksum += sample.Voltage;
     }
-    figures.loadSeconds = timer.nsecsElapsed() * 1e-9;
+    figures.loadSeconds = static_cast<double>(timer.nsecsElapsed()) * 1e-9;
 
     TBRASKDataModule::Service other;
     other.BatteryID = 1;
@@ -66,7 +66,7 @@ Figures measure(const QString &location)
     timer.restart();
     for (int i = 0; i < singleInserts; ++i)
         records.InsertSample({other.ID, 1, i, 1300, 500, 0});
-    figures.singlePerSecond = singleInserts / (timer.nsecsElapsed() * 1e-9);
+    figures.singlePerSecond = singleInserts / (static_cast<double>(timer.nsecsElapsed()) * 1e-9);
     return figures;
 }
 

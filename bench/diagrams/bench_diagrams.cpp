@@ -38,7 +38,7 @@ double BestOf(int runs, const std::function<void()>& work)
         QElapsedTimer timer;
         timer.start();
         work();
-        best = std::min(best, timer.nsecsElapsed() / 1e6);
+        best = std::min(best, static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
     return best;
 }
@@ -59,7 +59,7 @@ void ChartFigures()
         for (int i = 0; i < kPoints / kCurves + (c == 0 ? kPoints % kCurves : 0); ++i) {
             const double t = i;
             const double value = 50 + 30 * std::sin(t / 20000.0 + c) + 8 * std::sin(t * 0.37)
-                                 + ((static_cast<long long>(i) * 7919) % 101 - 50) * 0.05;
+                                 + static_cast<double>((static_cast<long long>(i) * 7919) % 101 - 50) * 0.05;
             curve->Data.push_back(Curve::DataPoint{static_cast<float>(t),
                                                    static_cast<float>(value),
                                                    static_cast<int16_t>((i / 50000) % 3)});
@@ -172,7 +172,7 @@ void LoadFigures()
             QElapsedTimer timer;
             timer.start();
             Curve* curve = form.AddServiceCurve(service.ID, 0);
-            load = std::min(load, timer.nsecsElapsed() / 1e6);
+            load = std::min(load, static_cast<double>(timer.nsecsElapsed()) / 1e6);
             points = curve ? curve->Data.size() : 0;
         }
 
@@ -185,7 +185,7 @@ void LoadFigures()
             record.Step = i % 2 + 1;
             dataModule->GetSubService(record);
         }
-        const double perSample = timer.nsecsElapsed() / 1e6 * 10;
+        const double perSample = static_cast<double>(timer.nsecsElapsed()) / 1e6 * 10;
 
         std::printf("Curve of a treatment with %d samples:\n", kSamples);
         std::printf("  raw query (all columns):      %8.1f ms\n", raw);
@@ -226,11 +226,11 @@ void FuzzFigures(int files)
     }
     const size_t largest = AllocationWatch::Stop();
     std::printf("Fuzz, %d mutated diagram files through the open command:\n", files);
-    std::printf("  total %.1f s, %.2f ms a file, slowest %.1f ms\n", timer.elapsed() / 1000.0,
-                timer.elapsed() / double(files), slowest / 1e6);
+    std::printf("  total %.1f s, %.2f ms a file, slowest %.1f ms\n", static_cast<double>(timer.elapsed()) / 1000.0,
+                static_cast<double>(timer.elapsed()) / double(files), static_cast<double>(slowest) / 1e6);
     std::printf("  opened %d, refused %d, pages left %d\n", opened, files - opened, tab.count());
     std::printf("  largest tick array %zu, largest single allocation %.1f KB\n", largestTicks,
-                largest / 1024.0);
+                static_cast<double>(largest) / 1024.0);
 }
 
 }  // namespace

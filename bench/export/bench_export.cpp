@@ -49,7 +49,7 @@ Run Measure(const QString &program, const QStringList &arguments, const QString 
                       + arguments);
     process.waitForFinished(-1);
     Run run;
-    run.seconds = clock.elapsed() / 1000.0;
+    run.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     QFile file(figures);
     if (file.open(QIODevice::ReadOnly))
         run.peakKb = file.readAll().trimmed().split('\n').last().toLong();
@@ -96,7 +96,7 @@ WindowRun BesideTheWindow(const std::function<void()> &work)
     QCoreApplication::exec();
     thread->wait();
     WindowRun run;
-    run.seconds = clock.elapsed() / 1000.0;
+    run.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     run.grownKb = PeakKb() - before;
     run.stallMs = probe.Longest();
     return run;
@@ -149,7 +149,7 @@ int main(int argc, char *argv[])
         if (sum == 42)
             std::printf(" ");
     }
-    const double queryFloor = clock.elapsed() / 1000.0;
+    const double queryFloor = static_cast<double>(clock.elapsed()) / 1000.0;
     const Run sqliteCsv = Measure(QStringLiteral("sqlite3"),
                                   {QStringLiteral("-csv"), database,
                                    QStringLiteral("SELECT F_Time, F_Step, F_Voltage, F_Current FROM samples WHERE "

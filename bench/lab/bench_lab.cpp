@@ -159,8 +159,8 @@ int main(int argc, char *argv[])
     if (walAfter.frames < walBefore.frames)
         std::printf("  (the log was checkpointed meanwhile; WAL figures not comparable)\n");
     else
-        std::printf("  commits per tick: %.2f   WAL bytes per poll: %.0f\n", commits / double(std::max(1, ticks)),
-                    walBytes / double(std::max(1, total)));
+        std::printf("  commits per tick: %.2f   WAL bytes per poll: %.0f\n", static_cast<double>(commits) / double(std::max(1, ticks)),
+                    static_cast<double>(walBytes) / double(std::max(1, total)));
     std::printf("  longest stall of the window thread: %lld ms (goal < 50 ms: %s)\n",
                 static_cast<long long>(probe.Longest()), probe.Longest() < 50 ? "met" : "missed");
     return 0;

@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     clock.start();
     engine.ReadLogger(battery);
     loop.exec();
-    const double seconds = (clock.elapsed() - std::max(0, startedAt)) / 1000.0;
+    const double seconds = static_cast<double>(clock.elapsed() - std::max(0, startedAt)) / 1000.0;
 
     const int stored = int(data.Reader().Samples(outcome.ServiceID).size());
     constexpr double wireBudget = 9600.0 / 10.0 / 7.0;   // values/s on a real line

@@ -50,7 +50,7 @@ public:
         for (int r = 0; r < rounds; ++r) {
             const int i = Below(static_cast<int>(lines.size()));
             QByteArray& line = lines[i];
-            const int eq = line.indexOf('=');
+            const auto eq = line.indexOf('=');
             const int kind = Below(7);
             if (kind <= 2 && eq >= 0) {  // an extreme or broken value
                 line = line.left(eq + 1) + Pick() + "\r";

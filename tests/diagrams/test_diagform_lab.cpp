@@ -105,7 +105,7 @@ TEST_F(DiagramOnLabDatabase, CurveOfAnotherPCsTreatmentGrowsWithinTwoSeconds)
         const Curve::DataPoint volts = Points(treatment, 0).back();
         EXPECT_EQ(std::make_tuple(volts.Time, volts.Phase, Points(treatment, 1).back().Value),
                   std::make_tuple(float(w.time), w.phase, float(w.current)));
-        EXPECT_FLOAT_EQ(volts.Value, w.voltage * 0.001f);
+        EXPECT_FLOAT_EQ(volts.Value, static_cast<float>(w.voltage) * 0.001f);
     }
 
     // A burst in one transaction comes whole, in order, once.

@@ -64,9 +64,9 @@ TEST_F(LoggerCommand, CompletedTransferExitsZeroRefusedOnesOneAndStoreNothing)
     for (const auto &[id, logger, message] : refusals) {
         if (!logger.empty())
             sim->control(logger);
-        const auto [exitCode, err] = Run(id);
-        EXPECT_EQ(exitCode, 1);
-        EXPECT_TRUE(err.contains(message)) << err.toStdString();
+        const auto [refusedCode, refusedErr] = Run(id);
+        EXPECT_EQ(refusedCode, 1);
+        EXPECT_TRUE(refusedErr.contains(message)) << refusedErr.toStdString();
     }
     EXPECT_NE(Run(0).first, 0);
     db.data = std::make_unique<TBRASKDataModule>(db.directory.path());

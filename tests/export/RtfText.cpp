@@ -63,7 +63,7 @@ RtfReadResult ReadRtfText(const QByteArray &rtf)
             if (at(i, " "))
                 ++i;
             if (word == "fonttbl" && fontTableDepth == 0)
-                fontTableDepth = skipGroup.size();
+                fontTableDepth = static_cast<int>(skipGroup.size());
             if (word == "fs")
                 pointSize = number / 2.0;
             if ((word == "fonttbl" || word == "colortbl" || word == "stylesheet" || word == "info") && !skipGroup.isEmpty())

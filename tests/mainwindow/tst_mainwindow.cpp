@@ -569,8 +569,8 @@ void MainWindowTest::keyboardWalk()
         QVERIFY2(walk.last() && walk.last()->isVisible(), "the focus went to nothing visible");
     }
     QCOMPARE(walk.last(), form.BatteryDBGrid);
-    const int tabs = walk.indexOf(form.DatabasePageControl->tabBar());
-    const int memo = walk.indexOf(form.DBMemoInfo->Editor());
+    const auto tabs = walk.indexOf(form.DatabasePageControl->tabBar());
+    const auto memo = walk.indexOf(form.DBMemoInfo->Editor());
     // From the list: the remarks, then round to the page tabs and the list again.
     QVERIFY2(memo >= 0 && tabs > memo, qPrintable(QString::number(walk.size())));
     form.DBMemoInfo->Editor()->setFocus();

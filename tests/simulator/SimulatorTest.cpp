@@ -127,7 +127,7 @@ TEST(SimulatorFaults, ErrorCodesAndIdleStarts)
     SimTest::SimulatorProcess sim({"--port", "1=ohmrida", "--speed", "6000", "--fault", "1:error=5@2+60"});
     sim.start();
     const std::string port = sim.portPath(1);
-    Status s = runUntil(port, programMessage(0, 3, 1, 4, 500, 500, 500), [](const Status& s) { return s.error != 0; });
+    Status s = runUntil(port, programMessage(0, 3, 1, 4, 500, 500, 500), [](const Status& answer) { return answer.error != 0; });
     EXPECT_EQ(std::make_tuple(s.error, s.mode, s.chargeS), std::make_tuple(5, 0, 60)) << "60 s into step 2";
     // A new start clears it; "error" raises one at once.
     send(port, {0x15});

@@ -175,7 +175,7 @@ TEST_F(KestrixReadout, GarbledLineLeavesOutWhatCannotBeTheLoggers)
     EXPECT_EQ(std::make_tuple(outcome.Result, outcome.Message, outcome.Maximum, outcome.Position),
               std::make_tuple(int(TKestrixReadout::ResultOK), int(TKestrixReadout::MsgInitializing), 182, 182));
     const std::vector<Sample> samples = Samples(outcome.ServiceID);
-    const int skipped = outcome.Skipped.size();
+    const auto skipped = outcome.Skipped.size();
     EXPECT_GT(skipped, 5);
     EXPECT_EQ(samples.size() + skipped, 182u);
     // A flipped bit of a value may still be a voltage the battery can show;
