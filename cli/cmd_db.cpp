@@ -4,6 +4,7 @@
 // both sides. The registry of running treatments stays behind: its rows name
 // processes that write to the source.
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 
 #include "database/SqlStore.h"
@@ -100,11 +101,16 @@ QString absolute(const QString &location)
 
 int dbCommand(const QStringList &args, Cli::Context &context)
 {
-    if (args.size() != 3 || args[0] != QLatin1String("copy")) {
+    Cli::Arguments arguments({}, 3);
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    const QStringList words = arguments.Positional();
+    if (outcome == Cli::Arguments::Outcome::Wrong || words.size() != 3 || words[0] != QLatin1String("copy")) {
         context.err << "braskon-cli db: " << Usage << Qt::endl;
         return 2;
     }
-    const QString from = absolute(args[1]), to = absolute(args[2]);
+    const QString from = absolute(words[1]), to = absolute(words[2]);
     if (from == to) {
         context.err << "braskon-cli db copy: Quelle und Ziel sind dieselbe Datenbank" << Qt::endl;
         return 2;
