@@ -48,13 +48,13 @@ void flush(SqlStore &target, const QString &table, const QStringList &columns, Q
 {
     if (values.isEmpty())
         return;
-    const int rows = values.size() / columns.size();
+    const qsizetype rows = values.size() / columns.size();
     QStringList marks;
     for (int i = 0; i < columns.size(); ++i)
         marks << QStringLiteral("?");
     const QString row = QLatin1Char('(') + marks.join(QStringLiteral(", ")) + QLatin1Char(')');
     QStringList allRows;
-    for (int i = 0; i < rows; ++i)
+    for (qsizetype i = 0; i < rows; ++i)
         allRows << row;
     target.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
                     .arg(table, columns.join(QStringLiteral(", ")), allRows.join(QStringLiteral(", "))),

@@ -35,14 +35,14 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
     const QCommandLineOption batteryOption(QStringLiteral("battery"), QString(), QStringLiteral("ID"));
     const QCommandLineOption minDeltaUOption(QStringLiteral("min-delta-u"), QString(), QStringLiteral("MV"));
     Cli::Arguments arguments({batteryOption, minDeltaUOption});
-    const Cli::Arguments::Outcome outcome = arguments.Read(args);
-    if (outcome == Cli::Arguments::Outcome::Help)
+    const Cli::Arguments::Outcome read = arguments.Read(args);
+    if (read == Cli::Arguments::Outcome::Help)
         return Cli::ShowHelp(context);
     const int batteryID = WholeNumber(arguments.Value(batteryOption)).value_or(0);
     // Without --min-delta-u the engine's own threshold.
     const bool deltaGiven = arguments.IsSet(minDeltaUOption);
     const int minDeltaU = WholeNumber(arguments.Value(minDeltaUOption)).value_or(-1);
-    if (outcome == Cli::Arguments::Outcome::Wrong || batteryID <= 0 || (deltaGiven && minDeltaU < 0)) {
+    if (read == Cli::Arguments::Outcome::Wrong || batteryID <= 0 || (deltaGiven && minDeltaU < 0)) {
         context.err << usageText << Qt::endl;
         return 2;
     }

@@ -56,10 +56,10 @@ int serviceList(const QStringList &args, Cli::Context &context)
     if (outcome == Cli::Arguments::Outcome::Help)
         return Cli::ShowHelp(context);
     // One battery at most; without --battery all of them (0).
-    const QStringList batteries = arguments.Values(batteryOption);
-    const int battery = WholeNumber(batteries.value(0, QStringLiteral("0"))).value_or(-1);
-    if (outcome == Cli::Arguments::Outcome::Wrong || batteries.size() > 1 || battery < 0
-        || (batteries.size() == 1 && battery == 0)) {
+    const QStringList typed = arguments.Values(batteryOption);
+    const int battery = WholeNumber(typed.value(0, QStringLiteral("0"))).value_or(-1);
+    if (outcome == Cli::Arguments::Outcome::Wrong || typed.size() > 1 || battery < 0
+        || (typed.size() == 1 && battery == 0)) {
         context.err << "braskon-cli service list: \"--battery ID\" erwartet" << Qt::endl;
         return 2;
     }

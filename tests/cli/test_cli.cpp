@@ -417,7 +417,7 @@ TEST_F(Cli, DamagedFilesNeverAbortACommand)
     const auto page = [](QByteArray bytes, int number, char fill) {
         return bytes.replace(number * 4096, 4096, QByteArray(4096, fill));
     };
-    const int pages = intact.size() / 4096;
+    const int pages = int(intact.size() / 4096);
     const std::vector<std::pair<const char *, QByteArray>> files = {
         {"cut to 40 %", intact.left(intact.size() * 2 / 5)},
         {"cut in the first page", intact.left(1000)},
