@@ -85,7 +85,8 @@ Arguments::Outcome Arguments::Read(const QStringList &args)
         return Outcome::Wrong;
     }
     for (const QString &word : args) {
-        if (word.contains(QLatin1Char('=')) && parser_.isSet(OptionName(word))) {
+        const QString name = OptionName(word);
+        if (!name.isEmpty() && word.contains(QLatin1Char('=')) && !valueOptions_.contains(name)) {
             wrong_ = word;
             return Outcome::Wrong;
         }
