@@ -1,6 +1,5 @@
 #include "cli/Arguments.h"
 
-#include "cli/Command.h"
 #include "database/Texts.h"
 
 namespace Cli {
@@ -115,6 +114,22 @@ int ShowHelp(Context &context)
     context.out << "Aufruf:\n  " << context.usage << "\n\n(braskon-cli --help zeigt alle Befehle und Optionen)\n";
     context.out.flush();
     return 0;
+}
+
+int RunSubCommand(const QStringList &args, Context &context, std::initializer_list<SubCommand> subCommands,
+                  const char *expected)
+{
+    Arguments arguments({}, 0, Arguments::Words::SubCommand);
+    const Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Arguments::Outcome::Help)
+        return ShowHelp(context);
+    const QStringList words = arguments.Positional();
+    for (const SubCommand &sub : subCommands) {
+        if (outcome == Arguments::Outcome::Read && words.value(0) == QLatin1String(sub.name))
+            return sub.function(words.mid(1), context);
+    }
+    context.err << expected << Qt::endl;
+    return 2;
 }
 
 } // namespace Cli

@@ -6,12 +6,14 @@
 // given back as the user typed it, so that each command says so in its own
 // words.
 
+#include "cli/Command.h"
+
 #include <QCommandLineParser>
 #include <QStringList>
 
-namespace Cli {
+#include <initializer_list>
 
-struct Context;
+namespace Cli {
 
 class Arguments {
 public:
@@ -48,5 +50,15 @@ private:
 // The command's lines of the program's --help on standard output; the exit
 // status.
 int ShowHelp(Context &context);
+
+struct SubCommand {
+    const char *name;
+    CommandFunction function;
+};
+
+// Runs the sub-command that the first word names with the words after it;
+// for none or another one `expected` on standard error and status 2.
+int RunSubCommand(const QStringList &args, Context &context, std::initializer_list<SubCommand> subCommands,
+                  const char *expected);
 
 } // namespace Cli

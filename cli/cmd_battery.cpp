@@ -199,23 +199,10 @@ int batteryHistory(const QStringList &args, Cli::Context &context)
 
 int battery(const QStringList &args, Cli::Context &context)
 {
-    Cli::Arguments arguments({}, 0, Cli::Arguments::Words::SubCommand);
-    const Cli::Arguments::Outcome outcome = arguments.Read(args);
-    if (outcome == Cli::Arguments::Outcome::Help)
-        return Cli::ShowHelp(context);
-    const QStringList words = arguments.Positional();
-    const QString sub = outcome == Cli::Arguments::Outcome::Read ? words.value(0) : QString();
-    const QStringList rest = words.mid(1);
-    if (sub == QLatin1String("add"))
-        return batteryAdd(rest, context);
-    if (sub == QLatin1String("list"))
-        return batteryList(rest, context);
-    if (sub == QLatin1String("delete"))
-        return batteryDelete(rest, context);
-    if (sub == QLatin1String("history"))
-        return batteryHistory(rest, context);
-    context.err << "braskon-cli battery: add, list, delete oder history erwartet" << Qt::endl;
-    return 2;
+    return Cli::RunSubCommand(args, context,
+                              {{"add", batteryAdd}, {"list", batteryList}, {"delete", batteryDelete},
+                               {"history", batteryHistory}},
+                              "braskon-cli battery: add, list, delete oder history erwartet");
 }
 
 const Cli::CommandRegistration registration(

@@ -104,18 +104,8 @@ int serviceList(const QStringList &args, Cli::Context &context)
 
 int service(const QStringList &args, Cli::Context &context)
 {
-    Cli::Arguments arguments({}, 0, Cli::Arguments::Words::SubCommand);
-    const Cli::Arguments::Outcome outcome = arguments.Read(args);
-    if (outcome == Cli::Arguments::Outcome::Help)
-        return Cli::ShowHelp(context);
-    const QStringList words = arguments.Positional();
-    const QString sub = outcome == Cli::Arguments::Outcome::Read ? words.value(0) : QString();
-    if (sub == QLatin1String("delete"))
-        return serviceDelete(words.mid(1), context);
-    if (sub == QLatin1String("list"))
-        return serviceList(words.mid(1), context);
-    context.err << "braskon-cli service: \"delete ID\" oder \"list [--battery ID]\" erwartet" << Qt::endl;
-    return 2;
+    return Cli::RunSubCommand(args, context, {{"delete", serviceDelete}, {"list", serviceList}},
+                              "braskon-cli service: \"delete ID\" oder \"list [--battery ID]\" erwartet");
 }
 
 const Cli::CommandRegistration registration("service",
