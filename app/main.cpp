@@ -9,7 +9,7 @@
 
 #include "app/QuitSignals.h"
 
-#include "mainwindow/Commands.h"
+#include "database/MainCommands.h"
 #include "mainwindow/Mainform.h"
 #include "mainwindow/Startup.h"
 

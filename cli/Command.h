@@ -14,6 +14,7 @@ struct Context {
     QString databaseDir;   // --database DIR, empty: the program's default location
     QTextStream &out;      // standard output
     QTextStream &err;      // standard error
+    QString usage;         // the command's lines of --help
 
     // The database this call works on: --database, else the program's default.
     QString Database() const;

@@ -2,38 +2,19 @@
 // go through a record store of this command's own; the list is the data
 // module's battery list; the history reads the treatments' step rows.
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 
 #include "database/BatteryHistory.h"
 #include "database/Datamodule.h"
+#include "database/MainCommands.h"
 #include "database/RecordStore.h"
 #include "database/SqlStore.h"
 #include "database/Texts.h"
 
-#include <QHash>
 #include <optional>
 
 namespace {
-
-// Options of the form --name VALUE; a missing value or an unknown name is an error.
-std::optional<QHash<QString, QString>> parseOptions(const QStringList &args, const QStringList &known,
-                                                    Cli::Context &context)
-{
-    QHash<QString, QString> options;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &name = args[i];
-        if (!known.contains(name)) {
-            context.err << "braskon-cli battery add: unbekannte Angabe " << name << Qt::endl;
-            return std::nullopt;
-        }
-        if (i + 1 >= args.size()) {
-            context.err << "braskon-cli battery add: " << name << " ohne Wert" << Qt::endl;
-            return std::nullopt;
-        }
-        options.insert(name, args[++i]);
-    }
-    return options;
-}
 
 std::optional<int> parseNumber(const QString &text, const QString &option, int minimum, int maximum,
                                Cli::Context &context)
@@ -47,51 +28,60 @@ std::optional<int> parseNumber(const QString &text, const QString &option, int m
 
 int batteryAdd(const QStringList &args, Cli::Context &context)
 {
-    const auto options = parseOptions(
-        args, {"--id", "--capacity", "--type", "--cells", "--form", "--brand"}, context);
-    if (!options)
+    const QCommandLineOption idOption(QStringLiteral("id"), QString(), QStringLiteral("N"));
+    const QCommandLineOption capacityOption(QStringLiteral("capacity"), QString(), QStringLiteral("MAH"));
+    const QCommandLineOption typeOption(QStringLiteral("type"), QString(), QStringLiteral("NC|NMH|Blei"));
+    const QCommandLineOption cellsOption(QStringLiteral("cells"), QString(), QStringLiteral("N"));
+    const QCommandLineOption formOption(QStringLiteral("form"), QString(), QStringLiteral("0..5"));
+    const QCommandLineOption brandOption(QStringLiteral("brand"), QString(), QStringLiteral("TEXT"));
+    Cli::Arguments arguments({idOption, capacityOption, typeOption, cellsOption, formOption, brandOption});
+    switch (arguments.Read(args)) {
+    case Cli::Arguments::Outcome::Help:
+        return Cli::ShowHelp(context);
+    case Cli::Arguments::Outcome::Wrong:
+        context.err << "braskon-cli battery add: "
+                    << (arguments.MissingValue() ? arguments.Wrong() + QStringLiteral(" ohne Wert")
+                                                 : QStringLiteral("unbekannte Angabe ") + arguments.Wrong())
+                    << Qt::endl;
         return 2;
-    for (const char *required : {"--capacity", "--type", "--cells"}) {
-        if (!options->contains(QLatin1String(required))) {
-            context.err << "braskon-cli battery add: " << required << " fehlt" << Qt::endl;
+    case Cli::Arguments::Outcome::Read:
+        break;
+    }
+    for (const QCommandLineOption *required : {&capacityOption, &typeOption, &cellsOption}) {
+        if (!arguments.IsSet(*required)) {
+            context.err << "braskon-cli battery add: --" << required->names().first() << " fehlt" << Qt::endl;
             return 2;
         }
     }
     TBRASKDataModule::Battery battery;
     // The chargers and the logger take the capacity as 16 bits and the cell
     // count as 8 bits; a battery outside that could never be treated.
-    const auto capacity = parseNumber(options->value("--capacity"), "--capacity", 1, 65535, context);
-    const auto cells = parseNumber(options->value("--cells"), "--cells", 1, 255, context);
-    const auto form = parseNumber(options->value("--form", "0"), "--form", 0, 5, context);
+    const auto capacity = parseNumber(arguments.Value(capacityOption), "--capacity", 1, 65535, context);
+    const auto cells = parseNumber(arguments.Value(cellsOption), "--cells", 1, 255, context);
+    const auto form = parseNumber(arguments.IsSet(formOption) ? arguments.Value(formOption) : QStringLiteral("0"),
+                                  "--form", 0, 5, context);
     if (!capacity || !cells || !form)
         return 2;
-    const QString typeText = options->value("--type");
-    battery.Type = -1;
-    for (int type = 0; type <= 2; ++type) {
-        if (typeText.compare(TypeName(type), Qt::CaseInsensitive) == 0)
-            battery.Type = type;
-    }
-    if (battery.Type < 0) {
+    const QString typeText = arguments.Value(typeOption);
+    const std::optional<int> type = MainCommands::TypeFromName(typeText);
+    if (!type) {
         context.err << "braskon-cli battery add: --type \"" << typeText << "\" ist nicht NC, NMH oder Blei"
                     << Qt::endl;
         return 2;
     }
+    battery.Type = *type;
     battery.Capacity = *capacity;
     battery.Cells = *cells;
     battery.Form = *form;
-    battery.Brand = options->value("--brand");
-    if (battery.Brand.size() > 50) {
-        context.err << "braskon-cli battery add: --brand ist l\u00e4nger als 50 Zeichen" << Qt::endl;
-        return 2;
-    }
-    const QString problem = OneLineProblem(battery.Brand, QStringLiteral("--brand"));
+    battery.Brand = arguments.Value(brandOption);
+    const QString problem = MainCommands::DescriptionProblem(battery.Brand, QStringLiteral("--brand"));
     if (!problem.isEmpty()) {
         context.err << "braskon-cli battery add: " << problem << Qt::endl;
         return 2;
     }
     std::optional<int> typedID;
-    if (options->contains("--id")) {
-        typedID = parseNumber(options->value("--id"), "--id", 1, 2147483647, context);
+    if (arguments.IsSet(idOption)) {
+        typedID = parseNumber(arguments.Value(idOption), "--id", 1, 2147483647, context);
         if (!typedID)
             return 2;
     }
@@ -112,8 +102,12 @@ int batteryAdd(const QStringList &args, Cli::Context &context)
 
 int batteryList(const QStringList &args, Cli::Context &context)
 {
-    if (!args.isEmpty()) {
-        context.err << "braskon-cli battery list: unerwartete Angabe " << args.first() << Qt::endl;
+    Cli::Arguments arguments({});
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    if (outcome == Cli::Arguments::Outcome::Wrong) {
+        context.err << "braskon-cli battery list: unerwartete Angabe " << arguments.Wrong() << Qt::endl;
         return 2;
     }
     try {
@@ -136,11 +130,15 @@ int batteryList(const QStringList &args, Cli::Context &context)
 
 int batteryDelete(const QStringList &args, Cli::Context &context)
 {
-    if (args.size() != 1) {
+    Cli::Arguments arguments({}, 1);
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    if (outcome == Cli::Arguments::Outcome::Wrong || arguments.Positional().size() != 1) {
         context.err << "braskon-cli battery delete: genau eine ID erwartet" << Qt::endl;
         return 2;
     }
-    const auto id = parseNumber(args.first(), "ID", 1, 2147483647, context);
+    const auto id = parseNumber(arguments.Positional().first(), "ID", 1, 2147483647, context);
     if (!id)
         return 2;
     try {
@@ -160,18 +158,18 @@ int batteryDelete(const QStringList &args, Cli::Context &context)
 int batteryHistory(const QStringList &args, Cli::Context &context)
 {
     const char *const usage = "Aufruf: braskon-cli battery history ID [--format text|csv]";
-    QString idText;
-    QString format = QStringLiteral("text");
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--format") && i + 1 < args.size()) {
-            format = args[++i];
-        } else if (!args[i].startsWith(QLatin1String("--")) && idText.isEmpty()) {
-            idText = args[i];
-        } else {
-            context.err << "braskon-cli battery history: unerwartete Angabe " << args[i] << '\n' << usage << Qt::endl;
-            return 2;
-        }
+    const QCommandLineOption formatOption(QStringLiteral("format"), QString(), QStringLiteral("text|csv"));
+    Cli::Arguments arguments({formatOption}, 1);
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    if (outcome == Cli::Arguments::Outcome::Wrong) {
+        context.err << "braskon-cli battery history: unerwartete Angabe " << arguments.Wrong() << '\n' << usage
+                    << Qt::endl;
+        return 2;
     }
+    const QString format = arguments.IsSet(formatOption) ? arguments.Value(formatOption) : QStringLiteral("text");
+    const QString idText = arguments.Positional().value(0);
     if (format != QLatin1String("text") && format != QLatin1String("csv")) {
         context.err << "braskon-cli battery history: --format \"" << format << "\" ist nicht text oder csv" << Qt::endl;
         return 2;
@@ -201,17 +199,10 @@ int batteryHistory(const QStringList &args, Cli::Context &context)
 
 int battery(const QStringList &args, Cli::Context &context)
 {
-    const QString sub = args.value(0);
-    if (sub == QLatin1String("add"))
-        return batteryAdd(args.mid(1), context);
-    if (sub == QLatin1String("list"))
-        return batteryList(args.mid(1), context);
-    if (sub == QLatin1String("delete"))
-        return batteryDelete(args.mid(1), context);
-    if (sub == QLatin1String("history"))
-        return batteryHistory(args.mid(1), context);
-    context.err << "braskon-cli battery: add, list, delete oder history erwartet" << Qt::endl;
-    return 2;
+    return Cli::RunSubCommand(args, context,
+                              {{"add", batteryAdd}, {"list", batteryList}, {"delete", batteryDelete},
+                               {"history", batteryHistory}},
+                              "braskon-cli battery: add, list, delete oder history erwartet");
 }
 
 const Cli::CommandRegistration registration(

@@ -4,6 +4,7 @@
 // both sides. The registry of running treatments stays behind: its rows name
 // processes that write to the source.
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 
 #include "database/SqlStore.h"
@@ -47,13 +48,13 @@ void flush(SqlStore &target, const QString &table, const QStringList &columns, Q
 {
     if (values.isEmpty())
         return;
-    const auto rows = static_cast<int>(values.size() / columns.size());
+    const qsizetype rows = values.size() / columns.size();
     QStringList marks;
     for (int i = 0; i < columns.size(); ++i)
         marks << QStringLiteral("?");
     const QString row = QLatin1Char('(') + marks.join(QStringLiteral(", ")) + QLatin1Char(')');
     QStringList allRows;
-    for (int i = 0; i < rows; ++i)
+    for (qsizetype i = 0; i < rows; ++i)
         allRows << row;
     target.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
                     .arg(table, columns.join(QStringLiteral(", ")), allRows.join(QStringLiteral(", "))),
@@ -100,11 +101,16 @@ QString absolute(const QString &location)
 
 int dbCommand(const QStringList &args, Cli::Context &context)
 {
-    if (args.size() != 3 || args[0] != QLatin1String("copy")) {
+    Cli::Arguments arguments({}, 3);
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    const QStringList words = arguments.Positional();
+    if (outcome == Cli::Arguments::Outcome::Wrong || words.size() != 3 || words[0] != QLatin1String("copy")) {
         context.err << "braskon-cli db: " << Usage << Qt::endl;
         return 2;
     }
-    const QString from = absolute(args[1]), to = absolute(args[2]);
+    const QString from = absolute(words[1]), to = absolute(words[2]);
     if (from == to) {
         context.err << "braskon-cli db copy: Quelle und Ziel sind dieselbe Datenbank" << Qt::endl;
         return 2;

@@ -1,6 +1,7 @@
 // braskon-cli export: the battery label, the measurement protocol and the
 // three lists as text or RTF, built exactly as the main window builds them.
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 
 #include <functional>
@@ -161,32 +162,22 @@ int exportProtocol(const QString &idText, const QString &outputFile, bool rtf, C
 }
 
 // export samples --service ID [--format standard|deutsch] [-o FILE]: the
-// treatment's samples as CSV.
-int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, Cli::Context &context)
+// treatment's samples as CSV. The ID also as a plain word, but only once.
+int exportSamples(const QStringList &ids, const QStringList &services, const QStringList &formats,
+                  const QString &outputFile, Cli::Context &context)
 {
     int id = 0;
-    bool named = false;
-    QString idText;
     CsvWriter::Form form = CsvWriter::Form::Standard;
-    bool wellFormed = !rtf;
-    for (int i = 0; i < args.size() && wellFormed; ++i) {
-        const QString &arg = args.at(i);
-        if (arg == QLatin1String("--format") && i + 1 < args.size()) {
-            const QString name = args.at(++i);
-            if (name == QLatin1String("deutsch"))
-                form = CsvWriter::Form::German;
-            else
-                wellFormed = name == QLatin1String("standard");
-        } else if (arg == QLatin1String("--service") && !named && i + 1 < args.size() && idText.isEmpty()) {
-            named = true;
-            idText = args.at(++i);
-        } else if (!arg.startsWith(QLatin1String("--")) && idText.isEmpty()) {
-            idText = arg;
-        } else {
+    bool wellFormed = ids.size() + services.size() == 1;
+    for (const QString &name : formats) {
+        if (name == QLatin1String("deutsch"))
+            form = CsvWriter::Form::German;
+        else if (name == QLatin1String("standard"))
+            form = CsvWriter::Form::Standard;
+        else
             wellFormed = false;
-        }
     }
-    if (!wellFormed || !parseID(idText, id)) {
+    if (!wellFormed || !parseID((ids + services).first(), id)) {
         context.err << samplesUsageText << Qt::endl;
         return 2;
     }
@@ -213,29 +204,28 @@ int exportSamples(const QStringList &args, const QString &outputFile, bool rtf, 
 
 int exportCommand(const QStringList &args, Cli::Context &context)
 {
-    bool rtf = false;
-    QString outputFile;
-    QStringList positional;
-    for (int i = 0; i < args.size(); ++i) {
-        if (args[i] == QLatin1String("--rtf")) {
-            rtf = true;
-        } else if (args[i] == QLatin1String("-o") || args[i] == QLatin1String("--output")) {
-            if (i + 1 >= args.size()) {
-                context.err << usageText << Qt::endl;
-                return 2;
-            }
-            outputFile = args[++i];
-        } else {
-            positional.append(args[i]);
-        }
-    }
-    if (positional.isEmpty()) {
-        context.err << usageText << Qt::endl;
+    const QCommandLineOption rtfOption(QStringLiteral("rtf"));
+    const QCommandLineOption outputOption({QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                                          QStringLiteral("DATEI"));
+    const QCommandLineOption serviceOption(QStringLiteral("service"), QString(), QStringLiteral("AUFZEICHNUNG_ID"));
+    const QCommandLineOption formatOption(QStringLiteral("format"), QString(), QStringLiteral("standard|deutsch"));
+    Cli::Arguments arguments({rtfOption, outputOption, serviceOption, formatOption}, 2);
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    const QStringList positional = arguments.Positional();
+    const bool samples = positional.value(0) == QLatin1String("samples");
+    if (outcome == Cli::Arguments::Outcome::Wrong || positional.isEmpty()
+        || (samples && arguments.IsSet(rtfOption))
+        || (!samples && (arguments.IsSet(serviceOption) || arguments.IsSet(formatOption)))) {
+        context.err << (samples ? samplesUsageText : usageText) << Qt::endl;
         return 2;
     }
-
-    if (positional.first() == QLatin1String("samples"))
-        return exportSamples(positional.mid(1), outputFile, rtf, context);
+    const bool rtf = arguments.IsSet(rtfOption);
+    const QString outputFile = arguments.Value(outputOption);
+    if (samples)
+        return exportSamples(positional.mid(1), arguments.Values(serviceOption), arguments.Values(formatOption),
+                             outputFile, context);
 
     if (!wellFormed(positional.first(), positional.mid(1))) {
         context.err << usageText << Qt::endl;

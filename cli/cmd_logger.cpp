@@ -3,6 +3,7 @@
 // the main window uses and a progress bar on standard error. Ctrl+C cancels
 // like "Abbrechen": what was read so far stays.
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "cli/Interrupts.h"
 
@@ -31,25 +32,17 @@ QString progressBar(int maximum, int position)
 
 int loggerCommand(const QStringList &args, Cli::Context &context)
 {
-    int batteryID = 0;
-    int minDeltaU = -1;
-    for (int i = 0; i < args.size(); ++i) {
-        std::optional<int> value;
-        if (args[i] == QLatin1String("--battery") && i + 1 < args.size()) {
-            value = WholeNumber(args[++i]);
-            batteryID = value.value_or(0);
-        } else if (args[i] == QLatin1String("--min-delta-u") && i + 1 < args.size()) {
-            value = WholeNumber(args[++i]);
-            if (value && *value < 0)
-                value.reset();
-            minDeltaU = value.value_or(-1);
-        }
-        if (!value) {
-            context.err << usageText << Qt::endl;
-            return 2;
-        }
-    }
-    if (batteryID <= 0) {
+    const QCommandLineOption batteryOption(QStringLiteral("battery"), QString(), QStringLiteral("ID"));
+    const QCommandLineOption minDeltaUOption(QStringLiteral("min-delta-u"), QString(), QStringLiteral("MV"));
+    Cli::Arguments arguments({batteryOption, minDeltaUOption});
+    const Cli::Arguments::Outcome read = arguments.Read(args);
+    if (read == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    const int batteryID = WholeNumber(arguments.Value(batteryOption)).value_or(0);
+    // Without --min-delta-u the engine's own threshold.
+    const bool deltaGiven = arguments.IsSet(minDeltaUOption);
+    const int minDeltaU = WholeNumber(arguments.Value(minDeltaUOption)).value_or(-1);
+    if (read == Cli::Arguments::Outcome::Wrong || batteryID <= 0 || (deltaGiven && minDeltaU < 0)) {
         context.err << usageText << Qt::endl;
         return 2;
     }
@@ -64,7 +57,7 @@ int loggerCommand(const QStringList &args, Cli::Context &context)
         }
 
         TTreatmentEngine engine(store, std::string());
-        if (minDeltaU >= 0)
+        if (deltaGiven)
             engine.SetSamplingThresholds(minDeltaU, 1);
         QEventLoop loop;
         bool progressShown = false;

@@ -3,6 +3,7 @@
 // --port, the environment, the settings or the default) and whether the user
 // may open the device.
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 
 #include "treatment/PortSettings.h"
@@ -42,7 +43,11 @@ QString accessText(const std::string &device)
 
 int portsCommand(const QStringList &args, Cli::Context &context)
 {
-    if (!args.isEmpty()) {
+    Cli::Arguments arguments({});
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    if (outcome == Cli::Arguments::Outcome::Wrong) {
         context.err << "Aufruf: braskon-cli ports" << Qt::endl;
         return 2;
     }

@@ -24,12 +24,14 @@
 // were written. A stop whose records cannot be written keeps trying until they
 // are, or until a second Ctrl+C gives them up.
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 #include "cli/Interrupts.h"
 
 #include "charger/Terminal.h"
 #include "database/DataLocation.h"
 #include "database/Datamodule.h"
+#include "database/MainCommands.h"
 #include "database/SqlStore.h"
 #include "treatment/Resume.h"
 #include "treatment/TreatmentEngine.h"
@@ -104,49 +106,61 @@ UserStep ParseStep(const QString &text)
     }
 }
 
-RunOptions ParseOptions(const QStringList &args)
+// The options of a run; OptionError for a call that cannot be carried out.
+// std::nullopt when --help asked for the command's help.
+std::optional<RunOptions> ParseOptions(const QStringList &args)
 {
+    const auto valued = [](const char *name, const char *value) {
+        return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromUtf8(value));
+    };
+    const QCommandLineOption battery = valued("battery", "ID"), terminal = valued("terminal", "NAME"),
+                             program = valued("program", "1..5"), charge = valued("charge", "MA"),
+                             discharge = valued("discharge", "MA"), step = valued("step", "L|E:MA[:LIMIT_S]"),
+                             resume = valued("resume", "SERVICE_ID"), tickMs = valued("tick-ms", "MS"),
+                             minDeltaU = valued("min-delta-u", "MV"), minDeltaI = valued("min-delta-i", "MA"),
+                             onEnd = valued("on-end", "BEFEHL"), stop(QStringLiteral("stop"));
+    Cli::Arguments arguments({battery, terminal, program, charge, discharge, step, resume, tickMs, minDeltaU,
+                              minDeltaI, onEnd, stop});
+    switch (arguments.Read(args)) {
+    case Cli::Arguments::Outcome::Help:
+        return std::nullopt;
+    case Cli::Arguments::Outcome::Wrong:
+        throw OptionError(arguments.MissingValue() ? QStringLiteral("%1 ohne Wert").arg(arguments.Wrong())
+                                                   : QStringLiteral("unbekannte Angabe %1").arg(arguments.Wrong()));
+    case Cli::Arguments::Outcome::Read:
+        break;
+    }
+    const auto number = [&arguments](const QCommandLineOption &option, int minimum, int maximum) {
+        return Number(arguments.Value(option), QStringLiteral("--") + option.names().first(), minimum, maximum);
+    };
     RunOptions options;
-    bool hasBattery = false, hasCharge = false, hasDischarge = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &name = args[i];
-        if (name == QLatin1String("--stop")) {
-            options.stop = true;
-            continue;
-        }
-        if (i + 1 >= args.size())
-            throw OptionError(QStringLiteral("%1 ohne Wert").arg(name));
-        const QString value = args[++i];
-        if (name == QLatin1String("--battery")) {
-            options.batteryID = Number(value, name, 1, 2147483647);
-            hasBattery = true;
-        } else if (name == QLatin1String("--terminal")) {
-            options.terminal = value.toStdString();
-        } else if (name == QLatin1String("--program")) {
-            options.program = Number(value, name, 1, 5);
-        } else if (name == QLatin1String("--charge")) {
-            options.charge = Number(value, name, 1, 65535);
-            hasCharge = true;
-        } else if (name == QLatin1String("--discharge")) {
-            options.discharge = Number(value, name, 1, 65535);
-            hasDischarge = true;
-        } else if (name == QLatin1String("--step")) {
-            options.steps.push_back(ParseStep(value));
-        } else if (name == QLatin1String("--resume")) {
-            options.resume = Number(value, name, 1, 2147483647);
-        } else if (name == QLatin1String("--tick-ms")) {
-            options.tickMs = Number(value, name, 50, 3600000);
-        } else if (name == QLatin1String("--min-delta-u")) {
-            options.minDeltaU = std::abs(Number(value, name, -1000000, 1000000));
-        } else if (name == QLatin1String("--min-delta-i")) {
-            options.minDeltaI = std::abs(Number(value, name, -1000000, 1000000));
-        } else if (name == QLatin1String("--on-end")) {
-            if (value.trimmed().isEmpty())
-                throw OptionError(QStringLiteral("--on-end ohne Befehl"));
-            options.onEnd = value;
-        } else {
-            throw OptionError(QStringLiteral("unbekannte Angabe %1").arg(name));
-        }
+    const bool hasBattery = arguments.IsSet(battery), hasCharge = arguments.IsSet(charge),
+               hasDischarge = arguments.IsSet(discharge);
+    options.stop = arguments.IsSet(stop);
+    if (hasBattery)
+        options.batteryID = number(battery, 1, 2147483647);
+    options.terminal = arguments.Value(terminal).toStdString();
+    if (arguments.IsSet(program))
+        options.program = number(program, 1, 5);
+    if (hasCharge)
+        options.charge = number(charge, 1, 65535);
+    if (hasDischarge)
+        options.discharge = number(discharge, 1, 65535);
+    for (const QString &text : arguments.Values(step))
+        options.steps.push_back(ParseStep(text));
+    if (arguments.IsSet(resume))
+        options.resume = number(resume, 1, 2147483647);
+    if (arguments.IsSet(tickMs))
+        options.tickMs = number(tickMs, 50, 3600000);
+    // Taken as the options dialog takes them: the magnitude of what was typed.
+    if (arguments.IsSet(minDeltaU))
+        options.minDeltaU = MainCommands::Magnitude(number(minDeltaU, -1000000, 1000000));
+    if (arguments.IsSet(minDeltaI))
+        options.minDeltaI = MainCommands::Magnitude(number(minDeltaI, -1000000, 1000000));
+    if (arguments.IsSet(onEnd)) {
+        options.onEnd = arguments.Value(onEnd);
+        if (options.onEnd.trimmed().isEmpty())
+            throw OptionError(QStringLiteral("--on-end ohne Befehl"));
     }
     if (options.stop && options.resume == 0)
         throw OptionError(QStringLiteral("--stop gilt nur mit --resume"));
@@ -493,7 +507,10 @@ int runCommand(const QStringList &args, Cli::Context &context)
 {
     RunOptions options;
     try {
-        options = ParseOptions(args);
+        const std::optional<RunOptions> parsed = ParseOptions(args);
+        if (!parsed)
+            return Cli::ShowHelp(context);
+        options = *parsed;
     } catch (const OptionError &error) {
         context.err << "braskon-cli run: " << error.Text() << '\n' << Usage << Qt::endl;
         return 2;

@@ -1,6 +1,7 @@
 // braskon-cli scan: searches COM1..COM9 for chargers and lists their terminals,
 // through the treatment engine's search (every port at once).
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 
 #include "treatment/PortSettings.h"
@@ -12,7 +13,11 @@ namespace {
 
 int scanCommand(const QStringList &args, Cli::Context &context)
 {
-    if (!args.isEmpty()) {
+    Cli::Arguments arguments({});
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    if (outcome == Cli::Arguments::Outcome::Wrong) {
         context.err << "Aufruf: braskon-cli scan" << Qt::endl;
         return 2;
     }

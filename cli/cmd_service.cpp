@@ -2,6 +2,7 @@
 // braskon-cli service list [--battery ID]: the treatments with their state
 // (läuft, unterbrochen, beendet).
 
+#include "cli/Arguments.h"
 #include "cli/Command.h"
 
 #include "database/Datamodule.h"
@@ -12,8 +13,13 @@ namespace {
 
 int serviceDelete(const QStringList &args, Cli::Context &context)
 {
-    const int id = WholeNumber(args.value(0)).value_or(0);
-    if (args.size() != 1 || id <= 0) {
+    Cli::Arguments arguments({}, 1);
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    const QStringList words = arguments.Positional();
+    const int id = WholeNumber(words.value(0)).value_or(0);
+    if (outcome == Cli::Arguments::Outcome::Wrong || words.size() != 1 || id <= 0) {
         context.err << "braskon-cli service delete: \"" << args.join(' ') << "\" ist keine g\u00fcltige ID" << Qt::endl;
         return 2;
     }
@@ -44,13 +50,18 @@ QString StateText(TBRASKDataModule::RecordingState state)
 // registered, the terminal.
 int serviceList(const QStringList &args, Cli::Context &context)
 {
-    int battery = 0;
-    if (!args.isEmpty()) {
-        battery = WholeNumber(args.value(1)).value_or(0);
-        if (args.size() != 2 || args.first() != QLatin1String("--battery") || battery <= 0) {
-            context.err << "braskon-cli service list: \"--battery ID\" erwartet" << Qt::endl;
-            return 2;
-        }
+    const QCommandLineOption batteryOption(QStringLiteral("battery"), QString(), QStringLiteral("ID"));
+    Cli::Arguments arguments({batteryOption});
+    const Cli::Arguments::Outcome outcome = arguments.Read(args);
+    if (outcome == Cli::Arguments::Outcome::Help)
+        return Cli::ShowHelp(context);
+    // One battery at most; without --battery all of them (0).
+    const QStringList typed = arguments.Values(batteryOption);
+    const int battery = WholeNumber(typed.value(0, QStringLiteral("0"))).value_or(-1);
+    if (outcome == Cli::Arguments::Outcome::Wrong || typed.size() > 1 || battery < 0
+        || (typed.size() == 1 && battery == 0)) {
+        context.err << "braskon-cli service list: \"--battery ID\" erwartet" << Qt::endl;
+        return 2;
     }
     try {
         TBRASKDataModule module(context.Database());
@@ -93,13 +104,8 @@ int serviceList(const QStringList &args, Cli::Context &context)
 
 int service(const QStringList &args, Cli::Context &context)
 {
-    const QString sub = args.value(0);
-    if (sub == QLatin1String("delete"))
-        return serviceDelete(args.mid(1), context);
-    if (sub == QLatin1String("list"))
-        return serviceList(args.mid(1), context);
-    context.err << "braskon-cli service: \"delete ID\" oder \"list [--battery ID]\" erwartet" << Qt::endl;
-    return 2;
+    return Cli::RunSubCommand(args, context, {{"delete", serviceDelete}, {"list", serviceList}},
+                              "braskon-cli service: \"delete ID\" oder \"list [--battery ID]\" erwartet");
 }
 
 const Cli::CommandRegistration registration("service",

@@ -140,7 +140,7 @@ int main(int argc, char *argv[])
     for (const Cli::CommandInfo &command : Cli::registeredCommands()) {
         if (command.name != name)
             continue;
-        Cli::Context context{QString(), out, err};
+        Cli::Context context{QString(), out, err, command.usage};
         if (usesDatabase(name)) {
             const DataLocation location = DataLocation::ForThisProgram(parser.value(databaseOption));
             QString error;

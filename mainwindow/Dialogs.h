@@ -3,7 +3,7 @@
 // and the about box. Each is created once, hidden, and reused; the fields keep
 // what was typed from one showing to the next unless a showing resets them.
 
-#include "mainwindow/Commands.h"
+#include "database/MainCommands.h"
 #include "mainwindow/Notifications.h"
 
 #include "charger/SerialPorts.h"

@@ -1,6 +1,6 @@
 #include "mainwindow/Mainform.h"
 
-#include "mainwindow/Commands.h"
+#include "database/MainCommands.h"
 #include "mainwindow/Dialogs.h"
 #include "mainwindow/GridColumns.h"
 #include "mainwindow/HistoryDialog.h"

@@ -301,6 +301,58 @@ TEST_F(Cli, ExitStatusOfEveryCommand)
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 2) << "the battery whose ID could not be printed is stored";
 }
 
+// A call the command cannot take names the word that is wrong, as typed, and
+// stores nothing; a negative number is a value, never an option; "--name=VALUE"
+// is "--name VALUE"; every command answers --help with its lines of the
+// program's --help.
+TEST_F(Cli, WrongCallsNameWhatIsWrong)
+{
+    module();   // the database exists, so that nothing but the call is wrong
+    const QList<std::pair<QStringList, QString>> wrong = {
+        {{"battery", "add", "--capacity", "100", "--type", "NC", "--cells", "2", "--farbe", "rot"},
+         "braskon-cli battery add: unbekannte Angabe --farbe\n"},
+        {{"battery", "add", "--capacity", "100", "--type", "NC", "--cells"}, "braskon-cli battery add: --cells ohne Wert\n"},
+        {{"battery", "add", "7", "--capacity", "100", "--type", "NC", "--cells", "2"},
+         "braskon-cli battery add: unbekannte Angabe 7\n"},
+        {{"battery", "add", "--capacity", "-100", "--type", "NC", "--cells", "2"},
+         "braskon-cli: --capacity -100 liegt nicht zwischen 1 und 65535\n"},
+        {{"battery", "delete", "-5"}, "braskon-cli: ID -5 liegt nicht zwischen 1 und 2147483647\n"},
+        {{"battery", "history", "1", "--format"}, "braskon-cli battery history: unerwartete Angabe --format\n"},
+        {{"service", "list", "--battery", "1", "--battery", "2"}, "braskon-cli service list: \"--battery ID\" erwartet\n"},
+        {{"run", "--battery", "1", "--terminal", "T", "--program", "1", "--charge", "1", "--discharge", "1", "--tick-ms",
+          "10"},
+         "braskon-cli run: --tick-ms 10 liegt nicht zwischen 50 und 3600000\n"},
+        {{"run", "--battery", "1", "--terminal", "T", "--step", "L:100", "--stopp"},
+         "braskon-cli run: unbekannte Angabe --stopp\n"},
+        {{"run", "--resume"}, "braskon-cli run: --resume ohne Wert\n"},
+        {{"logger", "--battery", "1", "--min-delta-u", "-1"}, "Aufruf: braskon-cli logger"},
+        {{"export", "samples", "--service", "1", "--service", "2"}, "Aufruf: braskon-cli export samples"},
+        {{"export", "label", "1", "-o"}, "Aufruf: braskon-cli export label"},
+        {{"db", "copy", "a"}, "braskon-cli db: Aufruf: braskon-cli db copy"},
+    };
+    for (const auto &[args, message] : wrong) {
+        const CliRun result = run(args);
+        EXPECT_EQ(result.status, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(result.err.startsWith(message)) << args.join(' ').toStdString() << ": " << result.err.toStdString();
+    }
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM batteries"), 0);
+
+    const CliRun added = run({"battery", "add", "--capacity=1900", "-type", "NMH", "--cells=6", "--brand", "--id"});
+    ASSERT_EQ(added.status, 0) << added.err.toStdString();
+    EXPECT_EQ(scalar("SELECT F_Capacity + F_Cells FROM batteries WHERE F_Brand = '--id'"), 1906);
+
+    const QString programHelp = run({"--help"}).out;
+    for (const QStringList &call : {QStringList{"battery", "add", "--help"}, QStringList{"battery", "-h"},
+                                    QStringList{"run", "--battery", "1", "--help"}, QStringList{"export", "-h"},
+                                    QStringList{"scan", "--help"}, QStringList{"db", "--help"}}) {
+        const CliRun help = run(call);
+        EXPECT_EQ(help.status, 0) << call.join(' ').toStdString();
+        const QString block = help.out.section(QStringLiteral("Aufruf:\n"), 1).section(QStringLiteral("\n\n"), 0, 0);
+        EXPECT_TRUE(block.startsWith("  " + call.first()) && programHelp.contains(block))
+            << call.join(' ').toStdString() << ":\n" << help.out.toStdString();
+    }
+}
+
 // ports names where each assignment comes from; --help names the files where
 // they really are.
 TEST_F(Cli, PortsAndHelpSayWhereThingsComeFrom)
@@ -365,7 +417,7 @@ TEST_F(Cli, DamagedFilesNeverAbortACommand)
     const auto page = [](QByteArray bytes, int number, char fill) {
         return bytes.replace(number * 4096, 4096, QByteArray(4096, fill));
     };
-    const int pages = static_cast<int>(intact.size() / 4096);
+    const int pages = int(intact.size() / 4096);
     const std::vector<std::pair<const char *, QByteArray>> files = {
         {"cut to 40 %", intact.left(intact.size() * 2 / 5)},
         {"cut in the first page", intact.left(1000)},

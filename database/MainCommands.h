@@ -1,12 +1,14 @@
 #pragma once
-// The logic of the main window's record commands without any window: reading
-// the dialogs' texts and checking them. What is to be stored goes to the
-// treatment engine, which writes it.
+// The record commands of both front ends without any window: reading what
+// the user typed (the window's dialogs, braskon-cli's options) and checking
+// it by the same rules. What is to be stored goes to the treatment engine
+// (the window) or to a record store of braskon-cli's own, which write it.
 
 #include "database/Records.h"
 
 #include <QString>
 
+#include <optional>
 #include <stdexcept>
 
 class QTimer;
@@ -24,7 +26,20 @@ public:
 // signed 32-bit range. Anything else throws InputError naming the text.
 int ParseDecimal(const QString &text);
 
+// |value|, as the sampling thresholds and the timer take what was typed;
+// InputError for the one int whose magnitude is no int.
+int Magnitude(int value);
+
 // ---- new battery ----
+
+// The type code of a type's name ("NC", "NMH", "Blei", in any case); nothing
+// for another name.
+std::optional<int> TypeFromName(const QString &name);
+
+// Why a battery's description cannot be stored: longer than its column (50
+// characters) or more than one line. `field` names it in the message. Empty
+// when it can.
+QString DescriptionProblem(const QString &description, const QString &field);
 
 struct NewBatteryInput {
     QString id;         // IDEdit
@@ -36,8 +51,8 @@ struct NewBatteryInput {
 };
 
 // The battery typed into the new-battery dialog. The texts are read in the
-// order ID, capacity, type, form, cells, description; a text that is no
-// decimal integer throws InputError. Stored with the ID proposal the dialog
+// order ID, description, capacity, cells; a text that is no decimal integer,
+// or a description DescriptionProblem refuses, throws InputError. Stored with the ID proposal the dialog
 // showed (RecordStore::AddBattery): an ID equal to it is allocated where the
 // row is inserted, any other is taken as typed.
 BatteryRecord NewBatteryFromInput(const NewBatteryInput &input);

@@ -1,4 +1,4 @@
-#include "mainwindow/Commands.h"
+#include "database/MainCommands.h"
 
 #include "database/Datamodule.h"
 #include "database/Texts.h"
@@ -18,9 +18,6 @@ int ParseDecimal(const QString &text)
     return *value;
 }
 
-namespace {
-
-// |value| for a value whose magnitude fits an int (INT_MIN does not).
 int Magnitude(int value)
 {
     if (value == INT_MIN)
@@ -28,14 +25,29 @@ int Magnitude(int value)
     return std::abs(value);
 }
 
-}  // namespace
+std::optional<int> TypeFromName(const QString &name)
+{
+    for (int type = 0; type <= 2; ++type) {
+        if (name.compare(TypeName(type), Qt::CaseInsensitive) == 0)
+            return type;
+    }
+    return std::nullopt;
+}
+
+QString DescriptionProblem(const QString &description, const QString &field)
+{
+    constexpr int Column = 50;   // F_Brand VARCHAR(50)
+    if (description.size() > Column)
+        return QStringLiteral("%1 ist l\u00e4nger als %2 Zeichen").arg(field).arg(Column);
+    return OneLineProblem(description, field);
+}
 
 BatteryRecord NewBatteryFromInput(const NewBatteryInput &input)
 {
     BatteryRecord battery;
     battery.ID = ParseDecimal(input.id);
     // Refused before the engine is asked, so no ID is used up.
-    const QString problem = OneLineProblem(input.brand, QStringLiteral("Die Beschreibung"));
+    const QString problem = DescriptionProblem(input.brand, QStringLiteral("Die Beschreibung"));
     if (!problem.isEmpty())
         throw InputError(problem);
     battery.Capacity = ParseDecimal(input.capacity);
