@@ -29,17 +29,17 @@ struct ServerUrl {
     {
         if (!ServerAddress::IsServerLocation(location))
             throw badUrl(location, QStringLiteral("sie ist keine PostgreSQL-URL"));
-        const int start = location.indexOf(QLatin1String("://")) + 3;
-        int end = start;
+        const qsizetype start = location.indexOf(QLatin1String("://")) + 3;
+        qsizetype end = start;
         while (end < location.size() && location.at(end) != QLatin1Char('/') && location.at(end) != QLatin1Char('?'))
             ++end;
-        const int at = location.lastIndexOf(QLatin1Char('@'), end - 1);
-        const int hostStart = at >= start ? at + 1 : start;
+        const qsizetype at = location.lastIndexOf(QLatin1Char('@'), end - 1);
+        const qsizetype hostStart = at >= start ? at + 1 : start;
         QString text = location;
         if (location.mid(hostStart, 3).compare(QLatin1String("%2F"), Qt::CaseInsensitive) == 0) {
             // The folder's own ':' is encoded; a plain one starts the port.
-            const int colon = location.indexOf(QLatin1Char(':'), hostStart);
-            const int hostEnd = colon >= 0 && colon < end ? colon : end;
+            const qsizetype colon = location.indexOf(QLatin1Char(':'), hostStart);
+            const qsizetype hostEnd = colon >= 0 && colon < end ? colon : end;
             socketFolder = location.mid(hostStart, hostEnd - hostStart);
             text.replace(hostStart, hostEnd - hostStart, StandInHost);
         }
