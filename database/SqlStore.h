@@ -11,6 +11,10 @@
 // exceptions with German messages (DatabaseBusyError while another program
 // holds a lock past the wait, DatabaseConnectionError when the server is
 // gone, DuplicateKeyError for a key in use).
+//
+// Rows are reached through exec() (bound values, a forward-only query), from a
+// typed function of RecordReader/RecordStore; SQL that differs between the
+// engines is asked of dialect(). The windows' lists are QueryModels over exec().
 
 #include "database/DatabaseError.h"
 

@@ -63,8 +63,13 @@ public:
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         configureFile(db, filePath, readOnly, ValidationBusyTimeoutMs);
-        if (!db.open())
-            fail(db.lastError(), QStringLiteral("Datenbank %1 kann nicht ge\u00f6ffnet werden").arg(filePath));
+        if (!db.open()) {
+            // The destructor does not run for a constructor that throws.
+            const QSqlError error = db.lastError();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(name_);
+            fail(error, QStringLiteral("Datenbank %1 kann nicht ge\u00f6ffnet werden").arg(filePath));
+        }
     }
     ~ScratchConnection()
     {
