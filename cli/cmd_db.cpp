@@ -8,6 +8,8 @@
 #include "cli/Command.h"
 
 #include "database/SqlStore.h"
+#include "database/StoreDialect.h"
+#include "database/StoreSchema.h"
 
 #include <QDate>
 #include <QDir>
@@ -36,7 +38,7 @@ QVariant portable(const QVariant &value)
 QString orderOf(const QString &table, const SqlStore &source)
 {
     if (table == QLatin1String("samples"))
-        return source.insertionOrder();
+        return source.dialect().insertionOrder();
     if (table == QLatin1String("sub"))
         return QStringLiteral("F_ServiceID, F_Step");
     if (table == QLatin1String("nextid"))
@@ -64,7 +66,7 @@ void flush(SqlStore &target, const QString &table, const QStringList &columns, Q
 
 void copyTable(SqlStore &source, SqlStore &target, const QString &table)
 {
-    const QStringList columns = SqlStore::columnsOf(table);
+    const QStringList columns = StoreSchema::ColumnsOf(table);
     QSqlQuery rows = source.exec(
         QStringLiteral("SELECT %1 FROM %2 ORDER BY %3").arg(columns.join(QStringLiteral(", ")), table, orderOf(table, source)));
     if (table == QLatin1String("nextid")) {
@@ -135,13 +137,13 @@ int dbCommand(const QStringList &args, Cli::Context &context)
             // What the source holds at one moment, into the target all or nothing.
             SqlStore::Snapshot snapshot(source);
             SqlStore::Transaction transaction(target);
-            for (const QString &table : SqlStore::tableNames())
+            for (const QString &table : StoreSchema::TableNames())
                 copyTable(source, target, table);
             transaction.commit();
         }
         context.out << QStringLiteral("%1 %2 %3\n").arg(QStringLiteral("Tabelle"), -10).arg(QStringLiteral("Quelle"), 10).arg(QStringLiteral("Ziel"), 10);
         bool same = true;
-        for (const QString &table : SqlStore::tableNames()) {
+        for (const QString &table : StoreSchema::TableNames()) {
             const qint64 there = count(source, table), here = count(target, table);
             same = same && there == here;
             context.out << QStringLiteral("%1 %2 %3\n").arg(table, -10).arg(there, 10).arg(here, 10);

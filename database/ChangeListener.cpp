@@ -1,6 +1,8 @@
 #include "database/ChangeListener.h"
 
+#include "database/PostgresDialect.h"
 #include "database/SqlStore.h"
+#include "database/StoreDialect.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -46,13 +48,13 @@ void ChangeListener::connectAndListen()
             if (!db.open())
                 return;
         } else {
-            db = store_.openExtraConnection(name_);
+            db = store_.dialect().open(name_);
             connect(db.driver(),
                     qOverload<const QString &, QSqlDriver::NotificationSource, const QVariant &>(
                         &QSqlDriver::notification),
                     this, &ChangeListener::received);
         }
-        listening_ = db.driver()->subscribeToNotification(SqlStore::changeChannel());
+        listening_ = db.driver()->subscribeToNotification(PostgresDialect::ChangeChannel());
     } catch (const std::exception &error) {
         // The server is away; the watch tries again.
         qWarning("%s", error.what());
@@ -61,7 +63,7 @@ void ChangeListener::connectAndListen()
 
 void ChangeListener::received(const QString &channel, QSqlDriver::NotificationSource, const QVariant &payload)
 {
-    if (channel != SqlStore::changeChannel())
+    if (channel != PostgresDialect::ChangeChannel())
         return;
     pending_.insert(payload.toString());
     if (!gather_.isActive())

@@ -1,7 +1,7 @@
 #pragma once
 // Hears what other PCs change in a lab database on a PostgreSQL server: the
-// tables carry triggers that NOTIFY the channel SqlStore::changeChannel() with
-// the table's name, and this listener keeps a connection of its own that
+// tables carry triggers that NOTIFY the channel PostgresDialect::ChangeChannel()
+// with the table's name, and this listener keeps a connection of its own that
 // LISTENs there on the thread that created it (its event loop delivers the
 // notifications). Bursts are gathered into one report. A connection that
 // broke is made again within seconds, and then every table counts as changed,

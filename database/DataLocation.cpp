@@ -1,6 +1,8 @@
 #include "database/DataLocation.h"
 
+#include "database/ServerAddress.h"
 #include "database/SqlStore.h"
+#include "database/SqliteDialect.h"
 #include "database/Texts.h"
 
 #include <QCoreApplication>
@@ -88,7 +90,7 @@ bool DataLocation::ForgetStoredPassword(QSettings &settings, QString &notice)
         return false;
     QString withoutPassword;
     try {
-        withoutPassword = SqlStore::WithoutPassword(stored);
+        withoutPassword = ServerAddress::WithoutPassword(stored);
     } catch (const DatabaseError &) {
         return false;
     }
@@ -123,7 +125,7 @@ bool DataLocation::CheckChoice(const QString &choice, QString &normalized, QStri
     }
     if (SqlStore::IsServerLocation(text)) {
         try {
-            if (!SqlStore::ParseServerLocation(text).password.isEmpty()) {
+            if (!ServerAddress::Parse(text).password.isEmpty()) {
                 // Kept in the settings it would lie in a file in clear text.
                 error = QStringLiteral("Ein Passwort wird nicht gespeichert. Bitte die Adresse ohne Passwort angeben "
                                        "(postgresql://BENUTZER@RECHNER/DATENBANK) und das Passwort in ~/.pgpass "
@@ -185,7 +187,7 @@ DataLocation DataLocation::Choose(const QString &databaseOption, const QString &
     const QFileInfo file(QDir(location.directory).absoluteFilePath(SqlStore::fileName()));
     // A missing folder is created later; an existing one must take the
     // database file and its journal, an existing file must take the changes.
-    if (folder.exists() && (!writableFolder(folder) || (file.exists() && !SqlStore::isWritable(file.filePath())))) {
+    if (folder.exists() && (!writableFolder(folder) || (file.exists() && !SqliteDialect::IsWritable(file.filePath())))) {
         location.readOnly = true;
         location.message =
             (writableFolder(folder) ? QStringLiteral("Die Datenbank in %1 ist f\u00fcr diesen Benutzer schreibgesch\u00fctzt.")

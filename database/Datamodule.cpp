@@ -3,6 +3,7 @@
 #include "database/ChangeListener.h"
 #include "database/DataLocation.h"
 #include "database/SqlStore.h"
+#include "database/StoreDialect.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -173,11 +174,11 @@ void TBRASKDataModule::followFile()
 
 void TBRASKDataModule::checkFile(bool report)
 {
-    // SQLite counts the commits of other connections (the engine's, other
+    // The file counts the commits of other connections (the engine's, other
     // programs'); only when the rows the lists show differ are they read again.
     try {
         QSqlQuery version(reader_->Store().connection());
-        if (!version.exec(QStringLiteral("PRAGMA data_version")) || !version.next())
+        if (!version.exec(reader_->Store().dialect().changeCounterQuery()) || !version.next())
             return;
         const qint64 seen = version.value(0).toLongLong();
         if (seen == dataVersion_)

@@ -1,6 +1,7 @@
 #include "database/QueryModel.h"
 
 #include "database/SqlStore.h"
+#include "database/StoreSchema.h"
 #include "database/Texts.h"
 
 #include <QSqlQuery>
@@ -27,7 +28,7 @@ void QueryModel::open()
     QStringList columns;
     const QSqlRecord header = query.record();
     for (int i = 0; i < header.count(); ++i)
-        columns << SqlStore::canonicalColumn(header.fieldName(i));
+        columns << StoreSchema::CanonicalColumn(header.fieldName(i));
     storedColumnCount_ = static_cast<int>(columns.size());
     columns << definition_.calculatedColumns;
 

@@ -2,6 +2,7 @@
 
 #include "database/OwnerProcess.h"
 #include "database/SqlStore.h"
+#include "database/StoreDialect.h"
 #include "database/Texts.h"
 
 #include <QDate>
@@ -96,7 +97,7 @@ bool RecordReader::IsShared() const
 int RecordReader::readCounter(const QString &name, bool forUpdate)
 {
     QSqlQuery counter = store_->exec(QStringLiteral("SELECT NextID FROM nextid WHERE TableName = ?")
-                                         + (forUpdate ? store_->lockRowsClause() : QString()),
+                                         + (forUpdate ? store_->dialect().lockRowsClause() : QString()),
                                      {name});
     if (!counter.next() || counter.value(0).isNull())
         throw DatabaseError(
@@ -195,7 +196,7 @@ bool RecordReader::LastSample(int serviceID, Sample &sample)
     // The order column is the store's own, never user input.
     QSqlQuery query = store_->exec(QStringLiteral("SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples "
                                                   "WHERE F_ServiceID = ? ORDER BY %1 DESC LIMIT 1")
-                                       .arg(store_->insertionOrder()),
+                                       .arg(store_->dialect().insertionOrder()),
                                    {serviceID});
     if (!query.next())
         return false;
@@ -218,7 +219,7 @@ QVector<Sample> RecordReader::Samples(int serviceID)
 QVector<StoredSample> RecordReader::SamplesAfter(int serviceID, qint64 afterKey)
 {
     // The key column is the store's own insertion order, never user input.
-    const QString key = store_->insertionOrder();
+    const QString key = store_->dialect().insertionOrder();
     QSqlQuery query = store_->exec(QStringLiteral("SELECT ") + key
                                        + QStringLiteral(", F_Step, F_Time, F_Voltage, F_Current FROM samples "
                                                         "WHERE F_ServiceID = ? AND ")

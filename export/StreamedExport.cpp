@@ -4,6 +4,7 @@
 #include "export/SamplesCsv.h"
 
 #include "database/SqlStore.h"
+#include "database/StoreDialect.h"
 #include "database/Texts.h"
 
 #include <QIODevice>
@@ -112,7 +113,7 @@ public:
             // The key column is the store's own insertion order, never user input.
             query_ = store.exec(QStringLiteral("SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples "
                                                "WHERE F_ServiceID = ? ORDER BY ")
-                                    + store.insertionOrder(),
+                                    + store.dialect().insertionOrder(),
                                 {serviceID});
             return;
         }

@@ -19,6 +19,7 @@
 #include "tests/support/SimulatorProcess.h"
 
 #include "database/Datamodule.h"
+#include "database/ServerAddress.h"
 #include "database/SqlStore.h"
 #include "mainwindow/Mainform.h"
 #include "treatment/TreatmentEngine.h"
@@ -46,7 +47,7 @@ QSqlDatabase Connect(const QString &location, const QString &name)
     const bool server = SqlStore::IsServerLocation(location);
     QSqlDatabase db = QSqlDatabase::addDatabase(server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
     if (server) {
-        const SqlStore::ServerAddress address = SqlStore::ParseServerLocation(location);
+        const ServerAddress address = ServerAddress::Parse(location);
         db.setHostName(address.host);
         db.setUserName(address.user);
         db.setDatabaseName(address.database);

@@ -2,6 +2,7 @@
 #include <tuple>
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"
+#include "database/ServerAddress.h"
 #include "database/SqlStore.h"
 
 #include <QCryptographicHash>
@@ -25,7 +26,7 @@ inline QSqlDatabase OpenTestConnection(const QString &location, const QString &n
     const bool server = SqlStore::IsServerLocation(location);
     QSqlDatabase db = QSqlDatabase::addDatabase(server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), name);
     if (server) {
-        const SqlStore::ServerAddress address = SqlStore::ParseServerLocation(location);
+        const ServerAddress address = ServerAddress::Parse(location);
         db.setHostName(address.host);
         db.setUserName(address.user);
         db.setDatabaseName(address.database);
