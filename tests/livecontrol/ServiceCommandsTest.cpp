@@ -44,15 +44,12 @@ protected:
           store(std::make_shared<SqlStore>(directory.path())),
           database(store),
           engine(store, directory.filePath("log.txt").toStdString()),
-          pages(accuTab, database, {}),
+          pages(accuTab, database, engine, {}),
           dialog([this] { return engine.SearchTerminals(); },
                  [this](const std::string& name) { return engine.HasTerminal(name); })
     {
         QObject::connect(&engine, &TTreatmentEngine::TerminalsFound, &dialog, &TSelectServiceDialog::TerminalsFound);
         QObject::connect(&engine, &TTreatmentEngine::SearchFinished, &dialog, &TSelectServiceDialog::SearchFinished);
-        QObject::connect(&engine, &TTreatmentEngine::TreatmentStarted, &pages, &TLivePages::Start);
-        QObject::connect(&engine, &TTreatmentEngine::Polled, &pages, &TLivePages::Feed);
-        QObject::connect(&engine, &TTreatmentEngine::TreatmentStopped, &pages, [this](int ticket) { pages.Remove(ticket); });
         QObject::connect(&pages, &TLivePages::PageRemoved, [this] { ++pagesRemoved; });
         QObject::connect(&engine, &TTreatmentEngine::RecordsWritten, &database, &TBRASKDataModule::Follow);
         InsertBattery(database, batteryID, capacity);

@@ -170,10 +170,10 @@ int Program::CreateBatteryWithInsertKey(ModalDriver &driver, const NewBattery &b
         TypeInto(newBattery->BezEdit, battery.brand);
         QTest::mouseClick(newBattery->OKBtn, Qt::LeftButton);
     });
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
-    form.BatteryDBGrid->setFocus();
+    Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetAkkus"));
+    Part<QTableView>(form, "BatteryDBGrid")->setFocus();
     const int before = BatteryCount();
-    QTest::keyClick(form.BatteryDBGrid, Qt::Key_Insert);   // returns once the dialog has closed
+    QTest::keyClick(Part<QTableView>(form, "BatteryDBGrid"), Qt::Key_Insert);   // returns once the dialog has closed
     // The engine stores the battery; the list then selects it.
     WaitFor([&] { return BatteryCount() > before && !Parts().Engine().Busy(); });
     return BatteryCount() > 0 ? Db().SelectedBatteryID() : 0;
@@ -187,7 +187,7 @@ TAccuControlForm *Program::StartTreatment(ModalDriver &driver, const StandardTre
     QAction *start = MenuCommand(*form.menuBar(), QStringLiteral("&Service"), QStringLiteral("&Starten..."));
     if (!start || !start->isEnabled())
         return nullptr;
-    const int pagesBefore = form.AccuTab->count();
+    const int pagesBefore = Part<QTabWidget>(form, "AccuTab")->count();
     driver.OnDialog([treatment](QDialog *dialog) {
         auto *select = qobject_cast<TSelectServiceDialog *>(dialog);
         if (select && select->IsSearching())
@@ -199,9 +199,9 @@ TAccuControlForm *Program::StartTreatment(ModalDriver &driver, const StandardTre
     start->trigger();   // returns once the dialog has closed and the start is given
     // The engine starts the treatment on its thread; the page then follows.
     const TTreatmentEngine &engine = Parts().Engine();
-    if (!WaitFor([&] { return driver.AllHandled() && form.AccuTab->count() == pagesBefore + 1 && !engine.Busy(); },
+    if (!WaitFor([&] { return driver.AllHandled() && Part<QTabWidget>(form, "AccuTab")->count() == pagesBefore + 1 && !engine.Busy(); },
                  timeoutMs))
         return nullptr;
-    return form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm *>();
+    return Part<QTabWidget>(form, "AccuTab")->widget(pagesBefore)->findChild<TAccuControlForm *>();
 }
 

@@ -10,6 +10,12 @@
 #include "tests/support/TestRows.h"
 
 #include <QMessageBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>
@@ -21,6 +27,17 @@
 
 class QMenuBar;
 class TAccuControlForm;
+
+// A named part of a window (a list, a page control, the timer); the test
+// stops at once with the name when there is none.
+template <class T>
+T *Part(const QObject &window, const char *name)
+{
+    T *part = window.findChild<T *>(QLatin1String(name));
+    if (!part)
+        qFatal("%s has no %s named %s", qPrintable(window.objectName()), T::staticMetaObject.className(), name);
+    return part;
+}
 
 // Whether braskon-sim was built; the tests that need it are skipped otherwise.
 bool SimulatorBuilt();

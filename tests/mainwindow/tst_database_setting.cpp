@@ -112,7 +112,7 @@ void DatabaseSettingTest::dialogKeepsTheChoiceForTheNextStart()
             edit->setText(typed);
             confirm ? dialog->findChild<QPushButton *>(QStringLiteral("Button1"))->click() : dialog->reject();
         });
-        program.Form().MenuOptions->trigger();
+        program.Form().CommandAction(Command::Options)->trigger();
     };
 
     // The note says when it applies and what runs now; this run keeps its database.
