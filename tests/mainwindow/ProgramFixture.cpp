@@ -161,14 +161,14 @@ int Program::CreateBatteryWithInsertKey(ModalDriver &driver, const NewBattery &b
         auto *newBattery = qobject_cast<TNewBatteryDialog *>(dialog);
         if (!newBattery)
             return dialog->reject();
-        TypeInto(newBattery->CapEdit, battery.capacity);
-        newBattery->TypCombo->setFocus();
-        newBattery->TypCombo->setCurrentIndex(0);
+        TypeInto(Part<QLineEdit>(*newBattery, "CapEdit"), battery.capacity);
+        Part<QComboBox>(*newBattery, "TypCombo")->setFocus();
+        Part<QComboBox>(*newBattery, "TypCombo")->setCurrentIndex(0);
         for (int row = 0; row < battery.type; ++row)
-            QTest::keyClick(newBattery->TypCombo, Qt::Key_Down);
-        TypeInto(newBattery->ZellenEdit, battery.cells);
-        TypeInto(newBattery->BezEdit, battery.brand);
-        QTest::mouseClick(newBattery->OKBtn, Qt::LeftButton);
+            QTest::keyClick(Part<QComboBox>(*newBattery, "TypCombo"), Qt::Key_Down);
+        TypeInto(Part<QLineEdit>(*newBattery, "ZellenEdit"), battery.cells);
+        TypeInto(Part<QLineEdit>(*newBattery, "BezEdit"), battery.brand);
+        QTest::mouseClick(Part<QPushButton>(*newBattery, "OKBtn"), Qt::LeftButton);
     });
     Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetAkkus"));
     Part<QTableView>(form, "BatteryDBGrid")->setFocus();

@@ -612,11 +612,11 @@ void MainWindowTest::settingsKeptAcrossStarts()
         QString override2;
         driver.OnDialog([&override2](QDialog *dialog) {
             auto *options = qobject_cast<TOptionsDialog *>(dialog);
-            options->Pages->setCurrentIndex(1);
-            options->cbPort[0]->setEditText(QStringLiteral("/dev/ttyUSB7"));
-            options->cbPort[2]->setEditText(QStringLiteral("/dev/serial/by-id/usb-FTDI_X-if00 \u2014 FTDI X"));
-            override2 = options->lbPortOverride[1]->text();
-            options->Pages->setCurrentIndex(0);
+            Part<QTabWidget>(*options, "Pages")->setCurrentIndex(1);
+            Part<QComboBox>(*options, "cbCOM1")->setEditText(QStringLiteral("/dev/ttyUSB7"));
+            Part<QComboBox>(*options, "cbCOM3")->setEditText(QStringLiteral("/dev/serial/by-id/usb-FTDI_X-if00 \u2014 FTDI X"));
+            override2 = Part<QLabel>(*options, "lbOverrideCOM2")->text();
+            Part<QTabWidget>(*options, "Pages")->setCurrentIndex(0);
             Options({"7", "25", "3"})(dialog);
         });
         form.CommandAction(Command::Options)->trigger();
@@ -667,8 +667,8 @@ void MainWindowTest::settingsKeptAcrossStarts()
     QString shown;
     driver.OnDialog([&shown](QDialog *dialog) {
         auto *options = qobject_cast<TOptionsDialog *>(dialog);
-        shown = options->cbPort[2]->currentText();
-        options->cbPort[0]->setEditText(QString());
+        shown = Part<QComboBox>(*options, "cbCOM3")->currentText();
+        Part<QComboBox>(*options, "cbCOM1")->setEditText(QString());
         ClickOk(dialog, "Button1");
     });
     form.CommandAction(Command::Options)->trigger();
