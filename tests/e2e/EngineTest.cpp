@@ -258,18 +258,18 @@ TEST_F(EngineTest, SelectionDialogAnswersEscapeAndPageSwitchesWhileItSearchesSil
             dialog.SetCapacity(1000);
             dialog.open();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-            ASSERT_TRUE(WaitFor([&] { return dialog.TerminalCombo->count() == 1; }, 1000));
-            EXPECT_EQ(dialog.TerminalCombo->currentText(), "Lumo an COM9");
+            ASSERT_TRUE(WaitFor([&] { return Part<QComboBox>(dialog, "TerminalCombo")->count() == 1; }, 1000));
+            EXPECT_EQ(Part<QComboBox>(dialog, "TerminalCombo")->currentText(), "Lumo an COM9");
             ASSERT_TRUE(dialog.IsSearching());
-            EXPECT_TRUE(dialog.SearchLabel->isVisible());
+            EXPECT_TRUE(Part<QLabel>(dialog, "SearchLabel")->isVisible());
             QElapsedTimer clock;
             clock.start();
             if (round == 0) {
-                QTabBar *bar = dialog.ProgramPageControl->tabBar();
+                QTabBar *bar = Part<QTabWidget>(dialog, "ProgramPageControl")->tabBar();
                 QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
                 ASSERT_TRUE(WaitFor([&] { return dialog.IsSpecialPageActive(); }, 100));
                 EXPECT_LT(clock.elapsed(), 100);
-                dialog.ProgramPageControl->setCurrentIndex(0);
+                Part<QTabWidget>(dialog, "ProgramPageControl")->setCurrentIndex(0);
                 clock.restart();
             }
             QTest::keyClick(dialog.windowHandle(), Qt::Key_Escape);
@@ -280,8 +280,8 @@ TEST_F(EngineTest, SelectionDialogAnswersEscapeAndPageSwitchesWhileItSearchesSil
         }
         // The searches' late answers go nowhere.
         ASSERT_TRUE(WaitFor([&] { return searchesDone == 2; }, TimeoutMs));
-        EXPECT_EQ(dialog.TerminalCombo->count(), 1);
-        EXPECT_FALSE(dialog.SearchLabel->isVisible());
+        EXPECT_EQ(Part<QComboBox>(dialog, "TerminalCombo")->count(), 1);
+        EXPECT_FALSE(Part<QLabel>(dialog, "SearchLabel")->isVisible());
     }
     qunsetenv("BRASKON_COM1");
     qunsetenv("BRASKON_COM2");

@@ -71,8 +71,8 @@ QString OfferedTerminals(TMainForm& form)
         auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
         if (select && select->IsSearching())
             return false;
-        for (int i = 0; select && i < select->TerminalCombo->count(); ++i)
-            offered << select->TerminalCombo->itemText(i);
+        for (int i = 0; select && i < Part<QComboBox>(*select, "TerminalCombo")->count(); ++i)
+            offered << Part<QComboBox>(*select, "TerminalCombo")->itemText(i);
         dialog->reject();
         return true;
     });

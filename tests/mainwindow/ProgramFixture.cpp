@@ -137,18 +137,18 @@ void ClickCurrent(Current current, QRadioButton *c10, QRadioButton *cThird, QRad
 
 bool FillSelectServiceDialog(TSelectServiceDialog *select, const StandardTreatment &treatment)
 {
-    const int terminalRow = select->TerminalCombo->findText(treatment.terminal);
+    const int terminalRow = Part<QComboBox>(*select, "TerminalCombo")->findText(treatment.terminal);
     if (terminalRow < 0)
         return false;
-    select->TerminalCombo->setCurrentIndex(terminalRow);
-    select->ProgramPageControl->setCurrentWidget(select->StandardTabSheet);
-    if (!ChooseByKeys(select->ProgramCombo, treatment.programName))
+    Part<QComboBox>(*select, "TerminalCombo")->setCurrentIndex(terminalRow);
+    Part<QTabWidget>(*select, "ProgramPageControl")->setCurrentWidget(Part<QWidget>(*select, "StandardTabSheet"));
+    if (!ChooseByKeys(Part<QComboBox>(*select, "ProgramCombo"), treatment.programName))
         return false;
-    ClickCurrent(treatment.charge, select->rbChargeC10, select->rbChargeCThird, select->rbChargeC);
-    ClickCurrent(treatment.discharge, select->rbDischargeC10, select->rbDischargeCThird, select->rbDischargeC);
-    if (!select->StartButton->isEnabled())
+    ClickCurrent(treatment.charge, Part<QRadioButton>(*select, "rbChargeC10"), Part<QRadioButton>(*select, "rbChargeCThird"), Part<QRadioButton>(*select, "rbChargeC"));
+    ClickCurrent(treatment.discharge, Part<QRadioButton>(*select, "rbDischargeC10"), Part<QRadioButton>(*select, "rbDischargeCThird"), Part<QRadioButton>(*select, "rbDischargeC"));
+    if (!Part<QPushButton>(*select, "StartButton")->isEnabled())
         return false;
-    QTest::mouseClick(select->StartButton, Qt::LeftButton);
+    QTest::mouseClick(Part<QPushButton>(*select, "StartButton"), Qt::LeftButton);
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "mainwindow/Startup.h"
 
 #include "tests/support/TestRows.h"
+#include "tests/support/WindowParts.h"
 
 #include <QMessageBox>
 #include <QLabel>
@@ -27,17 +28,6 @@
 
 class QMenuBar;
 class TAccuControlForm;
-
-// A named part of a window (a list, a page control, the timer); the test
-// stops at once with the name when there is none.
-template <class T>
-T *Part(const QObject &window, const char *name)
-{
-    T *part = window.findChild<T *>(QLatin1String(name));
-    if (!part)
-        qFatal("%s has no %s named %s", qPrintable(window.objectName()), T::staticMetaObject.className(), name);
-    return part;
-}
 
 // Whether braskon-sim was built; the tests that need it are skipped otherwise.
 bool SimulatorBuilt();
