@@ -6,7 +6,8 @@
 // the main menu, the toolbar and the context menus alike) and the timer that
 // drives the treatments. Built complete on the data module and the engine,
 // which outlive it. The window's parts are built in MainformBuild.cpp, the
-// lists' links in MainformLists.cpp.
+// commands' actions and menus in MainformMenus.cpp, the lists' links in
+// MainformLists.cpp.
 //
 // Every command handler runs inside RunCommand, the one catch-all that turns
 // any failure into the message "Ausführung fehlgeschlagen!".
@@ -23,7 +24,6 @@
 #include "mainwindow/LongWork.h"
 
 #include <QMainWindow>
-#include <QPointer>
 #include <QTimer>
 
 #include <array>
@@ -32,10 +32,7 @@
 #include <memory>
 
 class QAction;
-class QFrame;
-class QLabel;
 class QMenu;
-class QPlainTextEdit;
 class QPrinter;
 class QSettings;
 class TSettingsWriter;
@@ -219,7 +216,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // ---- construction (MainformBuild.cpp) ----
+    // ---- construction (MainformBuild.cpp, MainformMenus.cpp) ----
     void BuildCommands();
     void BuildMenus();
     void BuildToolbar();
