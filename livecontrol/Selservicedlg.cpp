@@ -219,6 +219,12 @@ void TSelectServiceDialog::BuildControls()
             [this](QTableWidgetItem* item) { UserProgStringGridSetEditText(item); });
     connect(StartButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(Button4, &QPushButton::clicked, this, &QDialog::reject);
+
+    // Tests and the screenshots find the controls by these names.
+    const std::pair<QWidget*, const char*> named[] = {
+        {Label1, "Label1"}, {TerminalCombo, "TerminalCombo"}, {Button1, "Button1"}, {SearchLabel, "SearchLabel"}, {ProgramPageControl, "ProgramPageControl"}, {StandardTabSheet, "StandardTabSheet"}, {SpecialTabSheet, "SpecialTabSheet"}, {ProgramCombo, "ProgramCombo"}, {GroupBox1, "GroupBox1"}, {GroupBox2, "GroupBox2"}, {rbDischargeC10, "rbDischargeC10"}, {rbDischargeCThird, "rbDischargeCThird"}, {rbDischargeC, "rbDischargeC"}, {rbDischargeUser, "rbDischargeUser"}, {DischargeCurrentEdit, "DischargeCurrentEdit"}, {rbChargeC10, "rbChargeC10"}, {rbChargeCThird, "rbChargeCThird"}, {rbChargeC, "rbChargeC"}, {rbChargeUser, "rbChargeUser"}, {ChargeCurrentEdit, "ChargeCurrentEdit"}, {UserProgStringGrid, "UserProgStringGrid"}, {RangeLabel, "RangeLabel"}, {ReasonLabel, "ReasonLabel"}, {StartButton, "StartButton"}, {Button4, "Button4"}};
+    for (const auto& [control, name] : named)
+        control->setObjectName(QLatin1String(name));
 }
 
 void TSelectServiceDialog::ConnectCurrentGroup(QRadioButton* c10, QRadioButton* cThird, QRadioButton* c,

@@ -92,6 +92,17 @@ public:
     static constexpr int CurrentColumn = 1;
     static constexpr int LimitColumn = 2;
 
+signals:
+    // A terminal search begins.
+    void SearchBegun();
+    // A terminal search has ended (all ports answered, or the dialog closed).
+    void SearchEnded();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void done(int result) override;
+
+private:
     // Controls, named by kind and role.
     QLabel* Label1 = nullptr;
     QComboBox* TerminalCombo = nullptr;
@@ -118,18 +129,6 @@ public:
     QLabel* ReasonLabel = nullptr;   // why Start is disabled
     QPushButton* StartButton = nullptr;
     QPushButton* Button4 = nullptr;   // "&Abbruch"
-
-signals:
-    // A terminal search begins.
-    void SearchBegun();
-    // A terminal search has ended (all ports answered, or the dialog closed).
-    void SearchEnded();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-    void done(int result) override;
-
-private:
     void BuildControls();
     QGroupBox* BuildCurrentGroup(const QString& title, QRadioButton*& c10, QRadioButton*& cThird,
                                  QRadioButton*& c, QRadioButton*& user, QLineEdit*& edit);

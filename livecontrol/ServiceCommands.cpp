@@ -21,9 +21,18 @@ int PageIndexOf(const QTabWidget& accuTab, const TAccuControlForm* form)
 
 }  // namespace
 
-TLivePages::TLivePages(QTabWidget& tab, TBRASKDataModule& data, DiagramWindows diagramWindows, QObject* parent)
-    : QObject(parent), accuTab(tab), database(data), diagrams(std::move(diagramWindows))
+TLivePages::TLivePages(QTabWidget& tab, TBRASKDataModule& data, TTreatmentEngine& treatmentEngine,
+                       DiagramWindows diagramWindows, QObject* parent)
+    : QObject(parent), accuTab(tab), database(data), engine(treatmentEngine), diagrams(std::move(diagramWindows))
 {
+    connect(&engine, &TTreatmentEngine::TreatmentStarted, this, &TLivePages::Start);
+    connect(&engine, &TTreatmentEngine::Polled, this, &TLivePages::Feed);
+    connect(&engine, &TTreatmentEngine::TreatmentStopped, this, [this](int ticket) { Remove(ticket); });
+}
+
+bool TLivePages::ActiveStoppable() const
+{
+    return ActiveForm() && !engine.IsStopping(ActiveTicket());
 }
 
 void TLivePages::Start(const TreatmentSetup& setup)

@@ -5,12 +5,9 @@
 // once a treatment's start has committed, fed on every tick that brings news
 // of it, deleted when the treatment was stopped.
 //
-// Wiring in the main window:
+// In the main window:
 //
-//   pages = new TLivePages(*AccuTab, *database_, [this] { return DiagramWindows(); }, this);
-//   connect(engine, &TTreatmentEngine::TreatmentStarted, pages, &TLivePages::Start);
-//   connect(engine, &TTreatmentEngine::Polled, pages, &TLivePages::Feed);
-//   connect(engine, &TTreatmentEngine::TreatmentStopped, pages, &TLivePages::Remove);
+//   pages = new TLivePages(*AccuTab, *database_, *engine_, [this] { return DiagramWindows(); }, this);
 //
 //   void TMainForm::MenuStartServiceClick()        // inside RunCommand
 //   { ExecuteStartServiceCommand(*selectServiceDialog_, *engine_, batteryID, capacity); }
@@ -40,8 +37,11 @@ class TLivePages : public QObject {
 public:
     using DiagramWindows = std::function<std::vector<LiveSampleSink*>()>;
 
-    // The pages go into accuTab; their step lists read through the data module.
-    TLivePages(QTabWidget& accuTab, TBRASKDataModule& database, DiagramWindows diagrams, QObject* parent = nullptr);
+    // The pages go into accuTab; their step lists read through the data
+    // module. The engine's reports of starts, polls and stops make, feed and
+    // remove them; engine and data module outlive the pages.
+    TLivePages(QTabWidget& accuTab, TBRASKDataModule& database, TTreatmentEngine& engine, DiagramWindows diagrams,
+               QObject* parent = nullptr);
 
     // A treatment started: a page captioned "Akku <battery ID>" with a new live
     // window set up for it, made the active page.
@@ -57,6 +57,8 @@ public:
     int ActiveTicket() const;
     TAccuControlForm* FormOf(int ticket) const;
     int Count() const { return static_cast<int>(pages.size()); }
+    // A page is active and its treatment's stop is not under way yet.
+    bool ActiveStoppable() const;
 
 signals:
     void PageAdded();
@@ -65,6 +67,7 @@ signals:
 private:
     QTabWidget& accuTab;
     TBRASKDataModule& database;
+    TTreatmentEngine& engine;
     DiagramWindows diagrams;
     std::map<int, TAccuControlForm*> pages;   // ticket -> window (owned by its page)
     std::map<int, int> tickets;               // service ID -> ticket

@@ -32,6 +32,7 @@ public:
     void Prepare(int proposedID);
     MainCommands::NewBatteryInput Input() const;
 
+private:
     QLineEdit *IDEdit;
     QLineEdit *CapEdit;
     QComboBox *TypCombo;
@@ -60,6 +61,7 @@ public:
     explicit TFindAccuDialog(QWidget *parent = nullptr);
     int Position() const;   // the battery ID to search for
 
+private:
     TIDSpinBox *edID;   // the field with its up/down spinner (udID)
     QPushButton *Button1;
     QPushButton *Button2;
@@ -97,6 +99,14 @@ public:
     void SetNotices(const NoticeOptions &options);
     NoticeOptions Notices() const;
 
+    // OK keeps the dialog open, with a message, while the database field
+    // names neither a folder nor a valid server URL.
+    void accept() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
     QTabWidget *Pages;
     QLineEdit *edTimer;
     QLineEdit *edMinDeltaU;
@@ -111,14 +121,6 @@ public:
     QPushButton *Button1;
     QPushButton *Button2;
 
-    // OK keeps the dialog open, with a message, while the database field
-    // names neither a folder nor a valid server URL.
-    void accept() override;
-
-protected:
-    void showEvent(QShowEvent *event) override;
-
-private:
     QString inUse_;
 };
 

@@ -46,6 +46,7 @@ public:
     explicit THistoryDialog(QWidget *parent = nullptr);
     void SetHistory(const BatteryHistory &history);
 
+private:
     QLabel *SummaryLabel;
     QTableWidget *HistoryGrid;
     THistoryChart *Chart;

@@ -22,10 +22,6 @@ public:
     TKestrixDialog(TTreatmentEngine &engine, TBRASKDataModule &data, QWidget *parent = nullptr);
     ~TKestrixDialog() override;
 
-    QLabel *InfoText;
-    QProgressBar *ProgressBar;
-    QPushButton *Button;
-
     // The readout of the current showing: whether it runs, and how it ended.
     bool Running() const { return running_; }
     bool StopAsked() const { return stopAsked_; }
@@ -47,6 +43,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    QLabel *InfoText;
+    QProgressBar *ProgressBar;
+    QPushButton *Button;
     void FormShow();
     void ReadoutFinished(const LoggerOutcome &outcome);
 

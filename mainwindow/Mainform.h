@@ -1,34 +1,38 @@
 #pragma once
 // TMainForm: the program's only top-level window and the hub of all commands.
-// Three areas: diagrams (DiagramTab), treatment control (AccuTab) and the
-// database (three lists and the battery panel). Owns the main menu, the
-// toolbar, the three context menus and the timer that drives the treatments.
+// Three areas: diagrams (DiagramTab), treatment control (AccuTab, whose pages
+// TLivePages makes from the engine's reports) and the database (three lists
+// and the TBatteryPanel). Owns the dialogs, one action per command (shown by
+// the main menu, the toolbar and the context menus alike) and the timer that
+// drives the treatments. Built complete on the data module and the engine,
+// which outlive it. The window's parts are built in MainformBuild.cpp, the
+// commands' actions and menus in MainformMenus.cpp, the lists' links in
+// MainformLists.cpp.
 //
 // Every command handler runs inside RunCommand, the one catch-all that turns
 // any failure into the message "Ausführung fehlgeschlagen!".
 //
-// Command enabling: BatterySelectionChanged and ServiceSelectionChanged run
-// from the data module's selection signals; UpdateMenus runs whenever the
-// application has become idle after user input (see IdleWatcher), after every
-// command, after each timer tick and when a menu is about to open.
+// Command enabling: UpdateMenus hands what the window shows and holds to a
+// CommandState and enables the actions as it says. It runs from the data
+// module's selection signals, whenever the application has become idle after
+// user input (see IdleWatcher), after every command, after each timer tick and
+// when a menu is about to open.
 
 #include "treatment/ServiceViews.h"
 
+#include "mainwindow/CommandState.h"
 #include "mainwindow/LongWork.h"
 
-#include <QLabel>
 #include <QMainWindow>
-#include <QPointer>
 #include <QTimer>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
 
 class QAction;
-class QFrame;
 class QMenu;
-class QPlainTextEdit;
 class QPrinter;
 class QSettings;
 class TSettingsWriter;
@@ -48,68 +52,29 @@ class TInfoDialog;
 class TSelectServiceDialog;
 class TDiagramCommands;
 class TLivePages;
+class TBatteryPanel;
+class TDiagramPropertyDialog;
 class TNotifications;
-
-// The logo at the right of the toolbar; a double click opens the about box.
-class TLogoImage : public QLabel {
-    Q_OBJECT
-public:
-    explicit TLogoImage(QWidget *parent = nullptr);
-signals:
-    void doubleClicked();
-protected:
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
-};
-
-// The remarks memo: a plain text field limited to 250 characters that reports
-// when it loses the focus, so its edit reaches the battery row.
-class TDBMemo : public QWidget {
-    Q_OBJECT
-public:
-    static constexpr int MaxLength = 250;
-    explicit TDBMemo(QWidget *parent = nullptr);
-    QPlainTextEdit *Editor() const { return editor_; }
-    QString Text() const;
-    void SetText(const QString &text);   // does not count as an edit
-    bool Modified() const { return modified_; }
-    void SetModified(bool modified) { modified_ = modified; }
-signals:
-    void focusLeft();
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-private:
-    void limitLength();
-    QPlainTextEdit *editor_;
-    bool modified_ = false;
-    bool loading_ = false;
-};
 
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TMainForm(QWidget *parent = nullptr);
+    // The lists read through the data module; the engine runs the
+    // treatments and writes the records, its reports make and feed the
+    // treatment pages and re-read the lists. Both outlive the window.
+    // terminalUsedElsewhere: whether another program here records on a
+    // terminal (the start dialog leaves it out).
+    TMainForm(TBRASKDataModule &database, TTreatmentEngine &engine,
+              std::function<bool(const std::string &)> terminalUsedElsewhere = {}, QWidget *parent = nullptr);
     ~TMainForm() override;
 
-    // The objects created after the window; the window's links to them take
-    // effect as they arrive.
-    void SetDataModule(TBRASKDataModule *database);
-    // The engine that runs the treatments and writes the records; its
-    // reports make and feed the treatment pages and re-read the lists.
-    // nullptr detaches it (program end).
-    void SetTreatmentEngine(TTreatmentEngine *engine);
-    void SetNewBatteryDialog(TNewBatteryDialog *dialog) { newBatteryDialog_ = dialog; }
-    void SetSelectServiceDialog(TSelectServiceDialog *dialog);
-    void SetInfoDialog(TInfoDialog *dialog) { infoDialog_ = dialog; }
-    void SetFindAccuDialog(TFindAccuDialog *dialog) { findAccuDialog_ = dialog; }
-    void SetOptionsDialog(TOptionsDialog *dialog) { optionsDialog_ = dialog; }
-    void SetKestrixDialog(QDialog *dialog) { kestrixDialog_ = dialog; }
-    void SetDiagramCommands(TDiagramCommands *commands);
-
     TBRASKDataModule *DataModule() const { return database_; }
-    TTreatmentEngine *TreatmentEngine() const { return engine_; }
     TDiagramCommands *DiagramCommands() const { return diagramCommands_; }
-    // The treatment pages (made with the data module).
-    TLivePages *LivePages() const { return livePages_; }
+    TSelectServiceDialog &SelectServiceDialog() const { return *selectServiceDialog_; }
+    // The action of a command, shared by every menu and button that offers it.
+    QAction *CommandAction(Command command) const { return actions_[std::size_t(command)]; }
+    // The list of the database area's page shown.
+    QTableView *ActiveList() const;
 
     // Runs one command: any exception ends it with the message box
     // "Ausführung fehlgeschlagen!" (caption "Fehler"). Returns false then.
@@ -125,10 +90,7 @@ public:
     void ShowBatteryPage();
 
     // ---- command enabling ----
-    void InitMenus();
     void UpdateMenus();
-    void BatterySelectionChanged();
-    void ServiceSelectionChanged();
     // Show/hide of the three areas by the view commands and the window size.
     void UpdateLayout();
 
@@ -190,8 +152,6 @@ public:
     void MenuNextListClick();
     void MenuPreviousListClick();
     void PopupMenuGotoServicesClick();
-    void PopupMenuCloseDiagramClick();
-    void PopupMenuPrintDiagramClick();
     void PopupMenuDiagramCurvePropsClick();
     void PopupMenuDiagramScalaPropsClick();
     void PopupMenuDiagramPaintPropsClick();
@@ -240,63 +200,6 @@ public:
     // printed, exported and copied.
     ::Richie &TextBuffer();
 
-    // ---- main menu ----
-    QMenu *MenuFile, *MenuExport, *MenuPrint, *MenuPdf, *MenuCopy, *MenuView, *MenuDiagram, *MenuDatabase,
-        *MenuService, *MenuHelp;
-    QAction *MenuExportDiagram, *MenuExportTable, *MenuExportInfo, *MenuExportProtocol, *MenuExportSamples;
-    QAction *MenuPrintDiagram, *MenuPrintTable, *MenuPrintInfo, *MenuPrintProtocol;
-    QAction *MenuPdfDiagram, *MenuPdfTable, *MenuPdfInfo, *MenuPdfProtocol;
-    QAction *MenuPrinterSetup, *MenuQuit;
-    QAction *MenuCopyDiagram, *MenuCopyTable, *MenuCopyInfo, *MenuCopyProtocol;
-    QAction *MenuShowDiagrams, *MenuShowControls, *MenuShowDB;
-    QAction *MenuNewDiagram, *MenuOpenDiagram, *MenuSaveDiagram, *MenuCloseDiagram,
-        *MenuCloseAllDiagrams, *MenuSetupDiagram, *MenuZoomBack, *MenuShowAll, *MenuDiagramLegend;
-    QAction *MenuGotoAkkus, *MenuSearch, *MenuNewAkku, *MenuDeleteAkku, *MenuDeleteService, *MenuHistory;
-    QAction *MenuRefresh, *MenuNextList, *MenuPreviousList;
-    QAction *MenuStartService, *MenuStopService, *MenuOptions, *MenuKestrix;
-    QAction *MenuInfo;
-
-    // ---- toolbar ----
-    QFrame *ToolbarPanel;
-    QToolBar *ToolBar1;
-    TLogoImage *Image1;
-    QAction *ButtonShowDiagrams, *ButtonShowControls, *ButtonShowDB;
-    QAction *ButtonNewDiagram, *ButtonOpenDiagram, *ButtonSaveDiagram, *ButtonSetupDiagram,
-        *ButtonZoomBack, *ButtonPrintDiagram;
-    QAction *ButtonNewBattery, *ButtonSearch, *ButtonPrintInfo, *ButtonStartService,
-        *ButtonStopService;
-
-    // ---- context menus ----
-    QMenu *PopupMenuAkkus;
-    QAction *PopupMenuStartService, *PopupMenuHistory, *PopupMenuPrintInfo, *PopupMenuCopyInfo, *PopupMenuDeleteAkku;
-    QMenu *PopupMenuServices;
-    QAction *PopupMenuShowVoltage, *PopupMenuShowCurrent, *PopupMenuExportSamples, *PopupMenuDeleteService;
-    QMenu *PopupDiagrams;
-    QAction *PopupMenuCloseDiagram, *PopupMenuPrintDiagram, *PopupMenuPdfDiagram, *PopupMenuDiagramCurveProps,
-        *PopupMenuDiagramScalaProps, *PopupMenuDiagramPaintProps, *PopupMenuShowAll, *PopupMenuDiagramLegend;
-
-    // ---- areas ----
-    QWidget *Panel2;
-    QSplitter *VerticalSplitter;     // upper part | database area
-    QSplitter *HorizontalSplitter;   // diagrams | treatment control
-    QWidget *RightPanel;
-    QTabWidget *AccuTab;
-    QWidget *ClientPanel;
-    QTabWidget *DiagramTab;
-    QWidget *BottomPanel;
-    QTabWidget *DatabasePageControl;
-    QWidget *TabSheetAkkus, *TabSheetServices, *TabSheetSubServices;
-    QTableView *BatteryDBGrid, *ServicesDBGrid, *SubServicesDBGrid;
-    QFrame *BatteryPanel;
-    QWidget *BatteryDetails;   // the panel below the description, shown with a battery
-    QLabel *DBTextBezeichnung;
-    QLabel *DBTextType, *DBTextCapacity, *DBTextCells, *DBTextForm, *DBTextVoltage;
-    QWidget *MaxChargeLine;   // present, never shown
-    QLabel *DBTextMaxCharge, *DBTextSelfDischarge;
-    TDBMemo *DBMemoInfo;
-    QStatusBar *StatusBar1;
-    QTimer *TheTimer;
-
     // Smallest outer width and height at which the side panels resp. the
     // database area are shown.
     static constexpr int MinWidthForSidePanels = 600;
@@ -313,37 +216,46 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // ---- construction (MainformBuild.cpp, MainformMenus.cpp) ----
+    void BuildCommands();
     void BuildMenus();
     void BuildToolbar();
     void BuildPopupMenus();
     void BuildAreas();
-    void BuildBatteryPanel();
-    QAction *Command(QMenu *menu, const char *name, const QString &text, void (TMainForm::*handler)());
-    QAction *Button(int image, const char *name, const QString &tip, void (TMainForm::*handler)(),
-                    bool toggle = false);
-    void ConnectCommand(QAction *action, void (TMainForm::*handler)());
+    void BuildDialogs(std::function<bool(const std::string &)> terminalUsedElsewhere);
+    void ConnectEngine();
+    // One action per command, its handler run through RunCommand.
+    QAction *MakeCommand(::Command command, const char *name, const QString &text, void (TMainForm::*handler)());
+    // Puts the command's action on the toolbar with its picture and tip.
+    void AddButton(::Command command, int image, const char *name, const QString &tip);
+    // A context menu's own wording of a command: the entry triggers the
+    // command's action and follows its state.
+    void AddAlias(QMenu *menu, ::Command command, const char *name, const QString &text);
+    QAction *Action(::Command command) const { return actions_[std::size_t(command)]; }
+
+    // ---- the lists (MainformLists.cpp) ----
     void ConfigureGrids();
     void LinkView(QTableView *view, QueryModel *model);
     void FollowModelRow(QTableView *view, QueryModel *model);
-    void ShowBatteryPanel();
     // A list's title was clicked: its order (a second click reverses it), kept in the settings.
     void ListSortChanged(QTableView *view, int section, Qt::SortOrder order);
     void ShowSortIndicators();
+    void PopupAtListPosition(QMenu *menu);
+    bool ListKeyPressed(QObject *list, int key);
+
     // Before the window closes with treatments running: asks whether they go
     // on or are stopped first. True when closing may go on now.
     bool ConfirmQuit();
     void QuitWhenStopped();
-    void PopupAtListPosition(QMenu *menu);
-    bool ListKeyPressed(QObject *list, int key);
-    void ToggleView(QAction *menuItem, QAction *button, bool &shown);
+    void ToggleView(::Command command, bool &shown);
     void ScheduleUpdateMenus();
     void AfterLoggerReadout();
-    bool HoldsBattery(int batteryID) const;
-    bool HoldsService(int serviceID) const;
+    // What the commands are decided from.
+    CommandInputs CommandInputsNow() const;
     // Whether the database may be changed (not a read-only file or role).
     bool Writable() const;
     bool ActiveDiagramCanZoomBack() const;
-    TDiagramCommands &Diagrams() const;   // throws when missing
+    TDiagramCommands &Diagrams() const;
 
     // A record change the engine reports: the lists read again (a database
     // that cannot be read now says so in the status line).
@@ -351,13 +263,28 @@ private:
     // Writing the records of a treatment fails: the status line says since when.
     void ShowWriteStatus(const PollReport &report);
 
-    TBRASKDataModule *database_ = nullptr;
-    TTreatmentEngine *engine_ = nullptr;
+    // ---- the window's parts ----
+    QMenu *MenuFile, *MenuExport, *MenuPrint, *MenuPdf, *MenuCopy, *MenuView, *MenuDiagram, *MenuDatabase,
+        *MenuService, *MenuHelp;
+    QMenu *PopupMenuAkkus, *PopupMenuServices, *PopupDiagrams;
+    std::array<QAction *, CommandCount> actions_{};
+    QToolBar *ToolBar1;
+    QSplitter *VerticalSplitter;     // upper part | database area
+    QSplitter *HorizontalSplitter;   // diagrams | treatment control
+    QWidget *ClientPanel, *RightPanel, *BottomPanel;
+    QTabWidget *DiagramTab, *AccuTab, *DatabasePageControl;
+    QWidget *TabSheetAkkus, *TabSheetServices, *TabSheetSubServices;
+    QTableView *BatteryDBGrid, *ServicesDBGrid, *SubServicesDBGrid;
+    TBatteryPanel *BatteryPanel;
+    QStatusBar *StatusBar1;
+    QTimer *TheTimer;
+
+    TBRASKDataModule *const database_;
+    TTreatmentEngine *const engine_;
     TLivePages *livePages_ = nullptr;
     TNotifications *notifications_ = nullptr;
     bool quitAnswered_ = false;      // closing goes on without asking
     bool stoppingForQuit_ = false;   // the window closes once the stops are done
-    std::vector<QMetaObject::Connection> engineConnections_;
     int newBatteryTicket_ = 0;
     QString writeStatus_;
     bool commandRunning_ = false;
@@ -368,6 +295,7 @@ private:
     TFindAccuDialog *findAccuDialog_ = nullptr;
     TOptionsDialog *optionsDialog_ = nullptr;
     QDialog *kestrixDialog_ = nullptr;
+    TDiagramPropertyDialog *diagramPropertyDialog_ = nullptr;
     std::unique_ptr<QPrinter> printer_;
     std::unique_ptr<TSettingsWriter> settingsWriter_;
     QString storedDatabaseChoice_;   // as kept in the settings
@@ -381,8 +309,6 @@ private:
     void OfferResumes();
     bool showDiagrams_ = true, showControls_ = true, showDB_ = true;
     QTimer idleTimer_;
-    int memoBatteryID_ = 0;
-    bool memoHasBattery_ = false;
     bool syncingSelection_ = false;
     class IdleWatcher;
     std::unique_ptr<IdleWatcher> idleWatcher_;

@@ -26,14 +26,6 @@ TDiagramForm *DiagramOnPage(QWidget *page)
 
 }  // namespace
 
-void TMainForm::SetDiagramCommands(TDiagramCommands *commands)
-{
-    diagramCommands_ = commands;
-    if (commands)
-        connect(commands, &TDiagramCommands::ZoomBackAvailable, this, &TMainForm::ScheduleUpdateMenus);
-    ScheduleUpdateMenus();
-}
-
 bool TMainForm::ActiveDiagramCanZoomBack() const
 {
     if (diagramCommands_)
@@ -77,8 +69,6 @@ QString AskFileName(TMainForm *parent, QFileDialog::AcceptMode mode, const QStri
 
 TDiagramCommands &TMainForm::Diagrams() const
 {
-    if (!diagramCommands_)
-        throw std::logic_error("diagram commands missing");
     return *diagramCommands_;
 }
 
@@ -119,11 +109,6 @@ void TMainForm::MenuPrintDiagramClick()
     RichiePrinter::RunJob(printer_, [&](QPrinter &printer) { diagrams.PrintDiagram(printer, font()); });
 }
 
-void TMainForm::PopupMenuPrintDiagramClick()
-{
-    MenuPrintDiagramClick();
-}
-
 void TMainForm::MenuPdfDiagramClick()
 {
     TDiagramCommands &diagrams = Diagrams();
@@ -142,11 +127,6 @@ void TMainForm::MenuCopyDiagramClick()
 void TMainForm::MenuCloseDiagramClick()
 {
     Diagrams().CloseActiveDiagram();
-}
-
-void TMainForm::PopupMenuCloseDiagramClick()
-{
-    MenuCloseDiagramClick();
 }
 
 void TMainForm::MenuCloseAllDiagramsClick()
@@ -188,9 +168,7 @@ void TMainForm::MenuDiagramLegendClick()
 {
     TDiagramCommands &diagrams = Diagrams();
     diagrams.ToggleLegend();
-    // Both entries at once, not only the one that was clicked.
-    for (QAction *action : {MenuDiagramLegend, PopupMenuDiagramLegend})
-        action->setChecked(diagrams.ActiveLegendVisible());
+    Action(::Command::DiagramLegend)->setChecked(diagrams.ActiveLegendVisible());
 }
 
 void TMainForm::MenuShowVoltageClick()

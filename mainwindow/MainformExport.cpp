@@ -95,12 +95,7 @@ void PrintBuffer(QPrinter &printer, const Richie &buffer)
 // or, on any other page, "Teilschritte".
 QTableView *ActiveGrid(const TMainForm &window)
 {
-    const QWidget *page = window.DatabasePageControl->currentWidget();
-    if (page == window.TabSheetAkkus)
-        return window.BatteryDBGrid;
-    if (page == window.TabSheetServices)
-        return window.ServicesDBGrid;
-    return window.SubServicesDBGrid;
+    return window.ActiveList();
 }
 
 void BuildVisibleTable(const TMainForm &window, Richie &buffer)

@@ -105,17 +105,17 @@ void Run(const QString &location, const char *label)
             service = info.Ticket == ticket ? info.ServiceID : service;
         return service != 0 && !engine.Busy();
     }, 20000);
-    form.TheTimer->setInterval(1000);
-    form.TheTimer->start();
+    Part<QTimer>(form, "TheTimer")->setInterval(1000);
+    Part<QTimer>(form, "TheTimer")->start();
 
     // The user moves through the battery list meanwhile.
     QTimer user;
     bool down = true;
     QObject::connect(&user, &QTimer::timeout, [&] {
-        QTest::keyClick(form.BatteryDBGrid, down ? Qt::Key_Down : Qt::Key_Up);
+        QTest::keyClick(Part<QTableView>(form, "BatteryDBGrid"), down ? Qt::Key_Down : Qt::Key_Up);
         down = !down;
     });
-    form.BatteryDBGrid->setFocus();
+    Part<QTableView>(form, "BatteryDBGrid")->setFocus();
     user.start(100);
 
     QElapsedTimer clock;
@@ -135,7 +135,7 @@ void Run(const QString &location, const char *label)
 
     // On until the records that waited are written.
     WaitFor([&] { return !engine.HasUnwritten() && clock.elapsed() > (LockSeconds + 5) * 1000; }, 60000);
-    form.TheTimer->stop();
+    Part<QTimer>(form, "TheTimer")->stop();
     WaitFor([&] { return !engine.Busy(); }, 30000);
 
     QFile log(program.Directory() + QStringLiteral("/log.txt"));

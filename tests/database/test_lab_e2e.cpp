@@ -201,10 +201,10 @@ TEST(LabDatabase, AReadingRoleOpensTheWindowReadOnly)
         TMainForm &form = program.MainForm();
         form.UpdateMenus();
         EXPECT_EQ(1, program.DataModule().SelectedBatteryID());
-        for (QAction *action : {form.MenuNewAkku, form.ButtonNewBattery, form.MenuStartService, form.ButtonStartService,
-                                form.MenuDeleteAkku, form.MenuKestrix})
+        for (QAction *action : {form.CommandAction(Command::NewAkku), form.CommandAction(Command::StartService),
+                                form.CommandAction(Command::DeleteAkku), form.CommandAction(Command::Kestrix)})
             EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
-        EXPECT_TRUE(form.MenuPrintInfo->isEnabled()) << "what only reads stays";
+        EXPECT_TRUE(form.CommandAction(Command::PrintInfo)->isEnabled()) << "what only reads stays";
 
         QProcess window;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -102,10 +102,10 @@ TEST_F(EngineTest, WindowHandlesInputWhileAPollWaitsOnASilentCharger)
     QCoreApplication::postEvent(&edit, new QKeyEvent(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, "x"));
     ASSERT_TRUE(WaitFor([&] { return edit.text() == "Akkux"; }, 200));
     form.activateWindow();
-    form.MenuFile->popup(form.mapToGlobal(QPoint(0, 0)));
-    EXPECT_TRUE(form.MenuFile->isVisible());
+    Part<QMenu>(form, "MenuFile")->popup(form.mapToGlobal(QPoint(0, 0)));
+    EXPECT_TRUE(Part<QMenu>(form, "MenuFile")->isVisible());
     EXPECT_TRUE(engine.Busy()) << "the poll was still waiting meanwhile";
-    form.MenuFile->close();
+    Part<QMenu>(form, "MenuFile")->close();
     ASSERT_TRUE(WaitFor([&] { return !engine.Busy(); }, TimeoutMs));
     EXPECT_GE(clock.elapsed(), 1000) << "the silent poll took its time-out on the engine thread";
     EXPECT_LT(probe.Longest(), 250) << "ms the window's event loop stood still";
@@ -125,7 +125,7 @@ TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
     TTreatmentEngine &engine = program.Parts().Engine();
     const TreatmentInfo first = StartOn(program, "Varn/Akku1 an COM2");
     const TreatmentInfo second = StartOn(program, "Varn/Akku2 an COM2", 2);
-    ASSERT_EQ(form.AccuTab->count(), 2);
+    ASSERT_EQ(Part<QTabWidget>(form, "AccuTab")->count(), 2);
     RunTicks(engine, 1);   // channel 1 started
 
     // Channel 2's first poll runs the start sequence (two 1 s waits); its page is stopped meanwhile, twice.
@@ -133,16 +133,16 @@ TEST_F(EngineTest, StopDuringTheVarnStartSequenceStopsThatTreatmentOnly)
     ASSERT_TRUE(engine.Tick());
     ASSERT_TRUE(WaitFor([&] { return simulator.trace().size() > traceBefore; }, TimeoutMs));
     ASSERT_TRUE(engine.Busy());
-    form.AccuTab->setCurrentIndex(1);
+    Part<QTabWidget>(form, "AccuTab")->setCurrentIndex(1);
     form.UpdateMenus();
-    ASSERT_TRUE(form.MenuStopService->isEnabled());
+    ASSERT_TRUE(form.CommandAction(Command::StopService)->isEnabled());
     ModalDriver driver;
     driver.Answer(QMessageBox::Yes);   // "Behandlung abbrechen"
-    form.MenuStopService->trigger();
+    form.CommandAction(Command::StopService)->trigger();
     form.UpdateMenus();
-    EXPECT_FALSE(form.MenuStopService->isEnabled()) << "its stop is under way";
-    form.ButtonStopService->trigger();   // a second click meanwhile does nothing
-    ASSERT_TRUE(WaitFor([&] { return form.AccuTab->count() == 1 && !engine.Busy(); }, TimeoutMs));
+    EXPECT_FALSE(form.CommandAction(Command::StopService)->isEnabled()) << "its stop is under way";
+    Part<QToolButton>(form, "ButtonStopService")->click();   // a second click meanwhile does nothing
+    ASSERT_TRUE(WaitFor([&] { return Part<QTabWidget>(form, "AccuTab")->count() == 1 && !engine.Busy(); }, TimeoutMs));
 
     EXPECT_TRUE(engine.HasService(first.ServiceID));
     EXPECT_FALSE(engine.HasService(second.ServiceID));
@@ -258,18 +258,18 @@ TEST_F(EngineTest, SelectionDialogAnswersEscapeAndPageSwitchesWhileItSearchesSil
             dialog.SetCapacity(1000);
             dialog.open();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-            ASSERT_TRUE(WaitFor([&] { return dialog.TerminalCombo->count() == 1; }, 1000));
-            EXPECT_EQ(dialog.TerminalCombo->currentText(), "Lumo an COM9");
+            ASSERT_TRUE(WaitFor([&] { return Part<QComboBox>(dialog, "TerminalCombo")->count() == 1; }, 1000));
+            EXPECT_EQ(Part<QComboBox>(dialog, "TerminalCombo")->currentText(), "Lumo an COM9");
             ASSERT_TRUE(dialog.IsSearching());
-            EXPECT_TRUE(dialog.SearchLabel->isVisible());
+            EXPECT_TRUE(Part<QLabel>(dialog, "SearchLabel")->isVisible());
             QElapsedTimer clock;
             clock.start();
             if (round == 0) {
-                QTabBar *bar = dialog.ProgramPageControl->tabBar();
+                QTabBar *bar = Part<QTabWidget>(dialog, "ProgramPageControl")->tabBar();
                 QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
                 ASSERT_TRUE(WaitFor([&] { return dialog.IsSpecialPageActive(); }, 100));
                 EXPECT_LT(clock.elapsed(), 100);
-                dialog.ProgramPageControl->setCurrentIndex(0);
+                Part<QTabWidget>(dialog, "ProgramPageControl")->setCurrentIndex(0);
                 clock.restart();
             }
             QTest::keyClick(dialog.windowHandle(), Qt::Key_Escape);
@@ -280,8 +280,8 @@ TEST_F(EngineTest, SelectionDialogAnswersEscapeAndPageSwitchesWhileItSearchesSil
         }
         // The searches' late answers go nowhere.
         ASSERT_TRUE(WaitFor([&] { return searchesDone == 2; }, TimeoutMs));
-        EXPECT_EQ(dialog.TerminalCombo->count(), 1);
-        EXPECT_FALSE(dialog.SearchLabel->isVisible());
+        EXPECT_EQ(Part<QComboBox>(dialog, "TerminalCombo")->count(), 1);
+        EXPECT_FALSE(Part<QLabel>(dialog, "SearchLabel")->isVisible());
     }
     qunsetenv("BRASKON_COM1");
     qunsetenv("BRASKON_COM2");
@@ -336,7 +336,7 @@ TEST_F(EngineTest, BatteryAddedByAnotherProgramAppearsInTheWindowsList)
     program.Parts().DataModule().FollowOtherPCs();
     InsertBattery(program.Parts().DataModule(), 1, 300);
     program.Parts().DataModule().ReopenBatteries(1);
-    QAbstractItemModel *batteries = program.Form().BatteryDBGrid->model();
+    QAbstractItemModel *batteries = Part<QTableView>(program.Form(), "BatteryDBGrid")->model();
     const int before = batteries->rowCount();
     QProcess cli;
     cli.start(QStringLiteral(BRASKON_CLI_PATH), {"--database", program.Directory(), "battery", "add", "--capacity",

@@ -57,12 +57,12 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
               std::make_tuple(300, 1, 4, QString("E2E Lumo")));
 
     // Program 3 at C/10 on the Lumo, from "Service > Starten...".
-    form.TheTimer->setInterval(50);
+    Part<QTimer>(form, "TheTimer")->setInterval(50);
     TAccuControlForm* live =
         program.StartTreatment(driver, {"Lumo an COM1", "Entladen-Laden", Current::C10, Current::C10},
                                StartTimeoutMs);
     ASSERT_NE(live, nullptr) << driver.Report().toStdString();
-    EXPECT_EQ(form.AccuTab->tabText(0), QStringLiteral("Akku %1").arg(batteryID));
+    EXPECT_EQ(Part<QTabWidget>(form, "AccuTab")->tabText(0), QStringLiteral("Akku %1").arg(batteryID));
     TTreatmentEngine& engine = program.Parts().Engine();
     ASSERT_EQ(engine.Treatments().size(), 1u);
     const TreatmentInfo started = engine.Treatments().front();
@@ -77,9 +77,9 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
 
     // "U - Spannungskurve" of the running (selected) treatment grows with the ticks.
     ASSERT_EQ(db.SelectedServiceID(), serviceID);
-    form.PopupMenuShowVoltage->trigger();
-    ASSERT_EQ(form.DiagramTab->count(), 1);
-    auto* diagram = form.DiagramTab->widget(0)->findChild<TDiagramForm*>();
+    form.CommandAction(Command::ShowVoltage)->trigger();
+    ASSERT_EQ(Part<QTabWidget>(form, "DiagramTab")->count(), 1);
+    auto* diagram = Part<QTabWidget>(form, "DiagramTab")->widget(0)->findChild<TDiagramForm*>();
     ASSERT_TRUE(diagram && diagram->FindCurveKey(serviceID, 0));
     const Curve* voltageCurve = diagram->Chart()->GetCurve(diagram->FindCurveKey(serviceID, 0)->Name);
     ASSERT_NE(voltageCurve, nullptr);
@@ -139,7 +139,7 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     QAction* stop = MenuCommand(*form.menuBar(), "&Service", "&Abbrechen");
     ASSERT_TRUE(stop && stop->isEnabled());
     stop->trigger();
-    ASSERT_TRUE(WaitFor([&] { return form.AccuTab->count() == 0 && !engine.Busy(); }, StartTimeoutMs));
+    ASSERT_TRUE(WaitFor([&] { return Part<QTabWidget>(form, "AccuTab")->count() == 0 && !engine.Busy(); }, StartTimeoutMs));
     EXPECT_FALSE(engine.HasService(serviceID));
     StepRecord chargeAfter{serviceID, 2};
     ASSERT_TRUE(db.GetSubService(chargeAfter));
@@ -147,6 +147,6 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
               std::make_tuple(3, charge.Duration, charge.Capacity));
     EXPECT_EQ(StoredSamples(db, serviceID).size(), samples.size());
     // The battery is free again for the next treatment.
-    EXPECT_TRUE(form.MenuStartService->isEnabled());
+    EXPECT_TRUE(form.CommandAction(Command::StartService)->isEnabled());
     EXPECT_TRUE(driver.Report().isEmpty()) << driver.Report().toStdString();
 }

@@ -69,7 +69,7 @@ TEST(Notifications, TreatmentEndReachesTheDesktopAndRunsTheEndCommand)
     options.EndCommand = QStringLiteral("env | grep ^BRASKON_ | sort > '%1.part' && mv '%1.part' '%1'").arg(facts);
     form.Notifications()->SetOptions(options);
     const int batteryID = program.CreateBatteryWithInsertKey(driver, {"300", 1, "4", "Sender"});
-    form.TheTimer->setInterval(50);
+    Part<QTimer>(form, "TheTimer")->setInterval(50);
     ASSERT_NE(program.StartTreatment(driver, {"Lumo an COM1", "Entladen", Current::C, Current::C}, 30000), nullptr)
         << driver.Report().toStdString();
     const int serviceID = program.Parts().Engine().Treatments().front().ServiceID;

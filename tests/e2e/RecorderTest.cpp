@@ -71,12 +71,12 @@ QString OfferedTerminals(TMainForm& form)
         auto* select = qobject_cast<TSelectServiceDialog*>(dialog);
         if (select && select->IsSearching())
             return false;
-        for (int i = 0; select && i < select->TerminalCombo->count(); ++i)
-            offered << select->TerminalCombo->itemText(i);
+        for (int i = 0; select && i < Part<QComboBox>(*select, "TerminalCombo")->count(); ++i)
+            offered << Part<QComboBox>(*select, "TerminalCombo")->itemText(i);
         dialog->reject();
         return true;
     });
-    form.MenuStartService->trigger();
+    form.CommandAction(Command::StartService)->trigger();
     EXPECT_TRUE(driver.AllHandled() && driver.Report().isEmpty()) << driver.Report().toStdString();
     return offered.join(", ");
 }
@@ -126,11 +126,11 @@ TEST_F(Recorder, InterruptedTreatmentIsOfferedAndFollowedToTheEnd)
     TBraskon program(database, (dir.path() + QStringLiteral("/log.txt")).toStdString());
     TMainForm& form = program.MainForm();
     TTreatmentEngine& engine = program.Engine();
-    form.TheTimer->setInterval(50);
+    Part<QTimer>(form, "TheTimer")->setInterval(50);
     form.show();
     ASSERT_TRUE(WaitFor([&] { return engine.FindService(1) != nullptr; }, 20000)) << questions.join('\n').toStdString();
     EXPECT_EQ(QStringList{"Die Behandlung von Akku 1 an Lumo an COM1 wurde unterbrochen. Fortsetzen?"}, questions);
-    EXPECT_EQ(1, form.AccuTab->count()) << "a live page as for a start";
+    EXPECT_EQ(1, Part<QTabWidget>(form, "AccuTab")->count()) << "a live page as for a start";
     TBRASKDataModule& db = program.DataModule();
     EXPECT_TRUE(db.StateOf(1) == TBRASKDataModule::RecordingState::Running);
 

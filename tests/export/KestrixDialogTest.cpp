@@ -19,6 +19,10 @@ TEST_F(KestrixDialogTest, CloseBoxAndUnplugDuringTransferKeepWhatWasRead)
     TTreatmentEngine engine(db.data->SharedStore(), std::string());
     engine.SetSamplingThresholds(0, 1);
     TKestrixDialog dialog(engine, *db.data);
+    const auto *progress = dialog.findChild<QProgressBar *>(QStringLiteral("ProgressBar"));
+    const auto *info = dialog.findChild<QLabel *>(QStringLiteral("InfoText"));
+    auto *button = dialog.findChild<QPushButton *>(QStringLiteral("Button"));
+    ASSERT_TRUE(progress && info && button);
     int previousService = 0;
     for (const bool unplug : {false, true}) {
         SCOPED_TRACE(unplug ? "unplugged" : "close box");
@@ -26,17 +30,17 @@ TEST_F(KestrixDialogTest, CloseBoxAndUnplugDuringTransferKeepWhatWasRead)
         sim->control("clear 2");
         dialog.show();
         ASSERT_TRUE(WaitFor([&] {
-            return dialog.Running() && dialog.ProgressBar->isVisible() && dialog.ProgressBar->value() >= 5;
+            return dialog.Running() && progress->isVisible() && progress->value() >= 5;
         }));
         if (unplug) {
             sim->control("unplug 2");
-            ASSERT_TRUE(WaitFor([&] { return dialog.InfoText->isVisible(); }, 30000));
-            EXPECT_EQ(dialog.InfoText->text(),
+            ASSERT_TRUE(WaitFor([&] { return info->isVisible(); }, 30000));
+            EXPECT_EQ(info->text(),
                       QStringLiteral("KESTRIX an COM2 antwortet nicht mehr: "
                                      "Auslesen nach %1 von 1000 Werten abgebrochen!")
                           .arg(dialog.Position()));
             EXPECT_TRUE(dialog.isVisible());   // until the user has read it
-            QTest::mouseClick(dialog.Button, Qt::LeftButton);
+            QTest::mouseClick(button, Qt::LeftButton);
         } else {
             // One time-out per value from now on, so the close surely arrives mid-transfer.
             sim->control("fault 2 silent");

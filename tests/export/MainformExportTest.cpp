@@ -97,7 +97,7 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     InsertBattery(program.Db(), 2, 1000, QStringLiteral("Baby {blau}"));
     InsertBattery(program.Db(), 3, 2000, QString());
     SelectedTreatment(program, 3, 600);
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
+    Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetServices"));
     QCoreApplication::processEvents();
     form.UpdateMenus();
     // A German user is offered the German spreadsheet form first; the
@@ -107,7 +107,7 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     QString offered;
     const QString file = program.Directory() + QStringLiteral("/werte");
     driver.OnDialog(SaveAs(file, CsvForms::StandardFilter(), &offered));
-    form.PopupMenuExportSamples->trigger();
+    Part<QAction>(form, "PopupMenuExportSamples")->trigger();
     ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
     EXPECT_EQ(offered, CsvForms::GermanFilter());
     EXPECT_EQ(QString::fromUtf8(Contents(file + QStringLiteral(".csv"))),
@@ -115,7 +115,7 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
                              "0,1,Laden,1.3,0.3,0\r\n600,1,Laden,1.301,0.3,50\r\n1200,1,Laden,1.302,0.3,100\r\n"));
     EXPECT_EQ(form.LastFolder(QStringLiteral("export")), program.Directory());
     driver.OnDialog(SaveAs(file + QStringLiteral("-de"), CsvForms::GermanFilter(), &offered));
-    form.PopupMenuExportSamples->trigger();
+    Part<QAction>(form, "PopupMenuExportSamples")->trigger();
     ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
     EXPECT_EQ(offered, CsvForms::StandardFilter());
     EXPECT_EQ(Contents(file + QStringLiteral("-de.csv")),
@@ -125,7 +125,7 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     QLocale::setDefault(userLocale);
 
     // The RTF filter with a bare name writes RTF into name.txt.
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
+    Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetAkkus"));
     QCoreApplication::processEvents();
     driver.OnDialog(SaveAs(program.Directory() + QStringLiteral("/tabelle"), ExportFile::RtfFilter()));
     form.MenuExportTableClick();
@@ -269,14 +269,14 @@ TEST(MainformExport, ProtocolAndDiagramSaveStraightToPdf)
     ModalDriver driver;
     TMainForm &form = program.Form();
     SelectedTreatment(program, 3, 600);
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
+    Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetServices"));
     QCoreApplication::processEvents();
     form.UpdateMenus();
-    ASSERT_TRUE(form.MenuPdfProtocol->isEnabled());
+    ASSERT_TRUE(form.CommandAction(Command::PdfProtocol)->isEnabled());
 
     const QString protocol = program.Directory() + QStringLiteral("/protokoll");
     driver.OnDialog(SaveAs(protocol));
-    form.MenuPdfProtocol->trigger();
+    form.CommandAction(Command::PdfProtocol)->trigger();
     const QString protocolText = PdfText(protocol + QStringLiteral(".pdf"));
     for (const QString &expected : {QStringLiteral("[fx]"), QStringLiteral("1200"), QLocale().toString(1.301),
                                     QStringLiteral("Laden")})
@@ -286,10 +286,10 @@ TEST(MainformExport, ProtocolAndDiagramSaveStraightToPdf)
 
     form.MenuShowVoltageClick();
     form.UpdateMenus();
-    ASSERT_TRUE(form.PopupMenuPdfDiagram->isEnabled());
+    ASSERT_TRUE(Part<QAction>(form, "PopupMenuPdfDiagram")->isEnabled());
     const QString diagram = program.Directory() + QStringLiteral("/kurve.pdf");
     driver.OnDialog(SaveAs(diagram));
-    form.PopupMenuPdfDiagram->trigger();
+    Part<QAction>(form, "PopupMenuPdfDiagram")->trigger();
     const QString diagramText = PdfText(diagram);
     EXPECT_TRUE(diagramText.contains(QStringLiteral("Diagramm1")) && diagramText.contains(QStringLiteral("Akku 1")))
         << diagramText.toStdString();
@@ -316,14 +316,14 @@ TEST_F(KestrixFixture, MainWindowReadoutShowsTheNewTreatment)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     program.DataModule().ReopenBatteries(battery);
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
+    Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetAkkus"));
     QCoreApplication::processEvents();
 
     form.MenuKestrixClick();   // modal; closes by itself after the transfer
 
-    EXPECT_EQ(form.DatabasePageControl->currentWidget(), form.TabSheetServices);
+    EXPECT_EQ(Part<QTabWidget>(form, "DatabasePageControl")->currentWidget(), Part<QWidget>(form, "TabSheetServices"));
     QueryModel *services = program.DataModule().ServiceQuery();
     EXPECT_EQ(std::make_tuple(services->rowCount(), services->currentRow(), program.DataModule().SubServiceQuery()->rowCount()),
               std::make_tuple(2, 1, 2));
-    EXPECT_EQ(form.focusWidget(), form.ServicesDBGrid);
+    EXPECT_EQ(form.focusWidget(), Part<QTableView>(form, "ServicesDBGrid"));
 }

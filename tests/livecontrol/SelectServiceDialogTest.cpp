@@ -3,6 +3,8 @@
 // run the real one).
 #include <gtest/gtest.h>
 
+#include "tests/support/WindowParts.h"
+
 #include "charger/Terminal.h"
 #include "livecontrol/Selservicedlg.h"
 #include "livecontrol/StartReason.h"
@@ -83,7 +85,7 @@ protected:
 
     void ShowPage(int index)
     {
-        QTabBar* bar = dialog.ProgramPageControl->tabBar();
+        QTabBar* bar = Part<QTabWidget>(dialog, "ProgramPageControl")->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
         QApplication::processEvents();
     }
@@ -91,7 +93,7 @@ protected:
     // Types text into a grid cell as the user does: select, type, Enter.
     void TypeIntoCell(int row, int column, const QString& text)
     {
-        QTableWidget* grid = dialog.UserProgStringGrid;
+        QTableWidget* grid = Part<QTableWidget>(dialog, "UserProgStringGrid");
         grid->setFocus();
         grid->setCurrentCell(row, column);
         QTest::keyClick(grid, Qt::Key_F2);
@@ -106,15 +108,15 @@ protected:
 
     QString Cell(int row, int column) const
     {
-        const QTableWidgetItem* item = dialog.UserProgStringGrid->item(row, column);
+        const QTableWidgetItem* item = Part<QTableWidget>(dialog, "UserProgStringGrid")->item(row, column);
         return item ? item->text() : QString();
     }
 
     QStringList Terminals() const
     {
         QStringList items;
-        for (int i = 0; i < dialog.TerminalCombo->count(); ++i)
-            items << dialog.TerminalCombo->itemText(i);
+        for (int i = 0; i < Part<QComboBox>(dialog, "TerminalCombo")->count(); ++i)
+            items << Part<QComboBox>(dialog, "TerminalCombo")->itemText(i);
         return items;
     }
 
@@ -133,35 +135,35 @@ protected:
 TEST_F(SelectServiceDialogTest, CurrentsFromCapacityAgainstTerminalLimits)
 {
     Show(1000);
-    ASSERT_EQ(dialog.TerminalCombo->currentText(), "Ohmrida an COM1");
+    ASSERT_EQ(Part<QComboBox>(dialog, "TerminalCombo")->currentText(), "Ohmrida an COM1");
     // Every showing starts on "Kapazitätswert C": 1000 mA is above the 500 mA limit.
-    EXPECT_TRUE(dialog.rbChargeC->isChecked());
-    EXPECT_FALSE(dialog.StartButton->isEnabled());
+    EXPECT_TRUE(Part<QRadioButton>(dialog, "rbChargeC")->isChecked());
+    EXPECT_FALSE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
     // The dialog says why, and what the terminal takes.
-    EXPECT_EQ(dialog.ReasonLabel->text(),
+    EXPECT_EQ(Part<QLabel>(dialog, "ReasonLabel")->text(),
               "Ladestrom 1000 mA liegt \u00fcber 500 mA, dem H\u00f6chstwert von Ohmrida an COM1");
-    EXPECT_EQ(dialog.RangeLabel->text(), "Strombereich Ohmrida an COM1: 10 bis 500 mA");
+    EXPECT_EQ(Part<QLabel>(dialog, "RangeLabel")->text(), "Strombereich Ohmrida an COM1: 10 bis 500 mA");
 
-    Click(dialog.rbChargeC10);
-    Click(dialog.rbDischargeC10);
+    Click(Part<QRadioButton>(dialog, "rbChargeC10"));
+    Click(Part<QRadioButton>(dialog, "rbDischargeC10"));
     EXPECT_EQ(std::make_pair(dialog.ChargeCurrent(), dialog.DischargeCurrent()), std::make_pair(100, 100));
-    EXPECT_TRUE(dialog.StartButton->isEnabled());
-    EXPECT_EQ(dialog.ReasonLabel->text(), "");
+    EXPECT_TRUE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
+    EXPECT_EQ(Part<QLabel>(dialog, "ReasonLabel")->text(), "");
 
     // Typed currents ("Eingabe:").
-    Click(dialog.rbChargeUser);
-    ASSERT_TRUE(dialog.ChargeCurrentEdit->isEnabled());
-    dialog.ChargeCurrentEdit->selectAll();
-    QTest::keyClicks(dialog.ChargeCurrentEdit, "5x01");   // the letter is refused
-    EXPECT_EQ(dialog.ChargeCurrentEdit->text(), "501");
-    EXPECT_FALSE(dialog.StartButton->isEnabled());
-    QTest::keyClick(dialog.ChargeCurrentEdit, Qt::Key_Backspace);
+    Click(Part<QRadioButton>(dialog, "rbChargeUser"));
+    ASSERT_TRUE(Part<QLineEdit>(dialog, "ChargeCurrentEdit")->isEnabled());
+    Part<QLineEdit>(dialog, "ChargeCurrentEdit")->selectAll();
+    QTest::keyClicks(Part<QLineEdit>(dialog, "ChargeCurrentEdit"), "5x01");   // the letter is refused
+    EXPECT_EQ(Part<QLineEdit>(dialog, "ChargeCurrentEdit")->text(), "501");
+    EXPECT_FALSE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
+    QTest::keyClick(Part<QLineEdit>(dialog, "ChargeCurrentEdit"), Qt::Key_Backspace);
     EXPECT_EQ(dialog.ChargeCurrent(), 50);
-    EXPECT_TRUE(dialog.StartButton->isEnabled());
+    EXPECT_TRUE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
 
     // C/3 drops the remainder.
     dialog.SetCapacity(100);
-    Click(dialog.rbDischargeCThird);
+    Click(Part<QRadioButton>(dialog, "rbDischargeCThird"));
     EXPECT_EQ(dialog.DischargeCurrent(), 33);
 }
 
@@ -170,27 +172,27 @@ TEST_F(SelectServiceDialogTest, UserProgramGridRulesAndBeep)
     Show(1000);
     ShowPage(1);
     ASSERT_TRUE(dialog.IsSpecialPageActive());
-    EXPECT_FALSE(dialog.StartButton->isEnabled()) << "empty grid";
+    EXPECT_FALSE(Part<QPushButton>(dialog, "StartButton")->isEnabled()) << "empty grid";
 
     TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "l");   // shown in upper case
     EXPECT_EQ(Cell(0, 0), "L");
-    EXPECT_FALSE(dialog.StartButton->isEnabled()) << "letter without current is no step";
+    EXPECT_FALSE(Part<QPushButton>(dialog, "StartButton")->isEnabled()) << "letter without current is no step";
     TypeIntoCell(0, TSelectServiceDialog::CurrentColumn, "10012");   // four digits at most
     EXPECT_EQ(Cell(0, 1), "1001");
-    EXPECT_FALSE(dialog.StartButton->isEnabled()) << "1001 mA above the 500 mA limit";
+    EXPECT_FALSE(Part<QPushButton>(dialog, "StartButton")->isEnabled()) << "1001 mA above the 500 mA limit";
     TypeIntoCell(0, TSelectServiceDialog::CurrentColumn, "100");
     TypeIntoCell(1, TSelectServiceDialog::FunctionColumn, "E");   // no current: does not count
-    EXPECT_TRUE(dialog.StartButton->isEnabled());
+    EXPECT_TRUE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
 
     TypeIntoCell(2, TSelectServiceDialog::FunctionColumn, "E");
     TypeIntoCell(2, TSelectServiceDialog::CurrentColumn, "600");
-    EXPECT_FALSE(dialog.StartButton->isEnabled()) << "second step above MaxCurrent";
-    EXPECT_EQ(dialog.ReasonLabel->text(),
+    EXPECT_FALSE(Part<QPushButton>(dialog, "StartButton")->isEnabled()) << "second step above MaxCurrent";
+    EXPECT_EQ(Part<QLabel>(dialog, "ReasonLabel")->text(),
               "Schritt 3: Strom 600 mA liegt \u00fcber 500 mA, dem H\u00f6chstwert von Ohmrida an COM1");
     TypeIntoCell(2, TSelectServiceDialog::CurrentColumn, "50");
     TypeIntoCell(2, TSelectServiceDialog::LimitColumn, "1234567");   // six digits at most
     EXPECT_EQ(Cell(2, 2), "123456");
-    EXPECT_TRUE(dialog.StartButton->isEnabled());
+    EXPECT_TRUE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
 
     const std::vector<UserStep> steps = dialog.UserSteps();
     ASSERT_EQ(steps.size(), 2u);
@@ -202,12 +204,12 @@ TEST_F(SelectServiceDialogTest, UserProgramGridRulesAndBeep)
     // path than the editor; digits never reach it.
     TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "x");
     TypeIntoCell(0, TSelectServiceDialog::FunctionColumn, "7");
-    dialog.UserProgStringGrid->setItem(3, 0, new QTableWidgetItem("Q"));
+    Part<QTableWidget>(dialog, "UserProgStringGrid")->setItem(3, 0, new QTableWidgetItem("Q"));
     EXPECT_EQ(std::make_pair(beeps, Cell(0, 0) + Cell(3, 0)), std::make_pair(2, QString()));
 
     // The standard page judges its own currents, whatever the grid holds.
     ShowPage(0);
-    EXPECT_FALSE(dialog.StartButton->isEnabled());
+    EXPECT_FALSE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
 }
 
 TEST_F(SelectServiceDialogTest, BusyTerminalsAreLeftOutAndSuchenSearchesAgain)
@@ -215,25 +217,25 @@ TEST_F(SelectServiceDialogTest, BusyTerminalsAreLeftOutAndSuchenSearchesAgain)
     busy = {"Ohmrida an COM1"};
     Show(1000);
     EXPECT_EQ(Terminals(), QStringList({"Varn/Akku1 an COM2", "Varn/Akku2 an COM2"}));
-    EXPECT_EQ(dialog.ProgramCombo->count(), 4);
+    EXPECT_EQ(Part<QComboBox>(dialog, "ProgramCombo")->count(), 4);
 
     // The Varn is gone, a Lumo appeared, and the Ohmrida's treatment was closed.
     found = {{"Ohmrida an ", 1, Ohmrida::DeviceOhmrida, 0x00}, {"Lumo an ", 3, Ohmrida::DeviceLumo, 0x00}};
     busy.clear();
     const int before = searches;
-    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    QTest::mouseClick(Part<QPushButton>(dialog, "Button1"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return searches > before && !dialog.IsSearching(); }));
     EXPECT_EQ(Terminals(), QStringList({"Lumo an COM3", "Ohmrida an COM1"}));
-    EXPECT_EQ(dialog.ProgramCombo->count(), 5);
+    EXPECT_EQ(Part<QComboBox>(dialog, "ProgramCombo")->count(), 5);
 
     // No free terminal at all keeps Start disabled.
     busy = {"Ohmrida an COM1", "Lumo an COM3"};
-    QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+    QTest::mouseClick(Part<QPushButton>(dialog, "Button1"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return searches > before + 1 && !dialog.IsSearching(); }));
-    EXPECT_EQ(dialog.TerminalCombo->count(), 0);
-    Click(dialog.rbChargeC10);
-    Click(dialog.rbDischargeC10);
-    EXPECT_FALSE(dialog.StartButton->isEnabled());
+    EXPECT_EQ(Part<QComboBox>(dialog, "TerminalCombo")->count(), 0);
+    Click(Part<QRadioButton>(dialog, "rbChargeC10"));
+    Click(Part<QRadioButton>(dialog, "rbDischargeC10"));
+    EXPECT_FALSE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
 }
 
 // The dialog answers the user while its search runs: the list says so and
@@ -246,8 +248,8 @@ TEST_F(SelectServiceDialogTest, SearchRunsBesideTheUserAndTheListFillsAsAnswersA
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     ASSERT_TRUE(dialog.IsSearching());
-    EXPECT_TRUE(dialog.SearchLabel->isVisible());
-    EXPECT_EQ(dialog.TerminalCombo->placeholderText(), "Suche Ladegeräte...");
+    EXPECT_TRUE(Part<QLabel>(dialog, "SearchLabel")->isVisible());
+    EXPECT_EQ(Part<QComboBox>(dialog, "TerminalCombo")->placeholderText(), "Suche Ladegeräte...");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
     ShowPage(1);
@@ -260,8 +262,8 @@ TEST_F(SelectServiceDialogTest, SearchRunsBesideTheUserAndTheListFillsAsAnswersA
     varn.MaxCurrent = 2000;
     dialog.TerminalsFound(searches, {varn});
     EXPECT_EQ(Terminals(), QStringList({"Varn/Akku1 an COM2"}));
-    EXPECT_EQ(dialog.ProgramCombo->count(), 4) << "chosen while the other ports are still asked";
-    EXPECT_TRUE(dialog.StartButton->isEnabled());
+    EXPECT_EQ(Part<QComboBox>(dialog, "ProgramCombo")->count(), 4) << "chosen while the other ports are still asked";
+    EXPECT_TRUE(Part<QPushButton>(dialog, "StartButton")->isEnabled());
     EXPECT_TRUE(dialog.IsSearching());
 
     QTest::keyClick(&dialog, Qt::Key_Escape);

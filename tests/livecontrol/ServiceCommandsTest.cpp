@@ -4,6 +4,8 @@
 // but never answer a status read.
 #include <gtest/gtest.h>
 
+#include "tests/support/WindowParts.h"
+
 #include "database/Datamodule.h"
 #include "database/SqlStore.h"
 #include "livecontrol/Accuctrlform.h"
@@ -44,15 +46,12 @@ protected:
           store(std::make_shared<SqlStore>(directory.path())),
           database(store),
           engine(store, directory.filePath("log.txt").toStdString()),
-          pages(accuTab, database, {}),
+          pages(accuTab, database, engine, {}),
           dialog([this] { return engine.SearchTerminals(); },
                  [this](const std::string& name) { return engine.HasTerminal(name); })
     {
         QObject::connect(&engine, &TTreatmentEngine::TerminalsFound, &dialog, &TSelectServiceDialog::TerminalsFound);
         QObject::connect(&engine, &TTreatmentEngine::SearchFinished, &dialog, &TSelectServiceDialog::SearchFinished);
-        QObject::connect(&engine, &TTreatmentEngine::TreatmentStarted, &pages, &TLivePages::Start);
-        QObject::connect(&engine, &TTreatmentEngine::Polled, &pages, &TLivePages::Feed);
-        QObject::connect(&engine, &TTreatmentEngine::TreatmentStopped, &pages, [this](int ticket) { pages.Remove(ticket); });
         QObject::connect(&pages, &TLivePages::PageRemoved, [this] { ++pagesRemoved; });
         QObject::connect(&engine, &TTreatmentEngine::RecordsWritten, &database, &TBRASKDataModule::Follow);
         InsertBattery(database, batteryID, capacity);
@@ -81,10 +80,10 @@ protected:
     std::function<void()> Program1On(const QString& terminal)
     {
         return [this, terminal] {
-            dialog.TerminalCombo->setCurrentIndex(dialog.TerminalCombo->findText(terminal));
-            dialog.rbChargeC10->click();
-            dialog.rbDischargeC10->click();
-            QTest::mouseClick(dialog.StartButton, Qt::LeftButton);
+            Part<QComboBox>(dialog, "TerminalCombo")->setCurrentIndex(Part<QComboBox>(dialog, "TerminalCombo")->findText(terminal));
+            Part<QRadioButton>(dialog, "rbChargeC10")->click();
+            Part<QRadioButton>(dialog, "rbDischargeC10")->click();
+            QTest::mouseClick(Part<QPushButton>(dialog, "StartButton"), Qt::LeftButton);
         };
     }
 
@@ -118,7 +117,7 @@ protected:
 
 TEST_F(ServiceCommandsTest, StartsFromBothPagesAndAStopClickedTwiceStopsTheActivePageOnly)
 {
-    EXPECT_EQ(RunStartCommand([&] { QTest::mouseClick(dialog.Button4, Qt::LeftButton); }), 0);   // cancelled
+    EXPECT_EQ(RunStartCommand([&] { QTest::mouseClick(Part<QPushButton>(dialog, "Button4"), Qt::LeftButton); }), 0);   // cancelled
     EXPECT_EQ(accuTab.count(), 0);
     const TreatmentInfo first = Started(RunStartCommand(Program1On("Ohmrida an COM1")));
     EXPECT_EQ(std::make_tuple(first.Terminal, first.Program, first.ChargeCurrent, first.DischargeCurrent),
@@ -128,13 +127,13 @@ TEST_F(ServiceCommandsTest, StartsFromBothPagesAndAStopClickedTwiceStopsTheActiv
 
     // A user program from the grid, on the one terminal still free.
     const TreatmentInfo second = Started(RunStartCommand([&] {
-        dialog.ProgramPageControl->setCurrentWidget(dialog.SpecialTabSheet);
-        dialog.UserProgStringGrid->setItem(0, 0, new QTableWidgetItem("L"));
-        dialog.UserProgStringGrid->setItem(0, 1, new QTableWidgetItem("100"));
-        dialog.UserProgStringGrid->setItem(0, 2, new QTableWidgetItem("600"));
-        dialog.UserProgStringGrid->setItem(2, 0, new QTableWidgetItem("E"));
-        dialog.UserProgStringGrid->setItem(2, 1, new QTableWidgetItem("50"));
-        QTest::mouseClick(dialog.StartButton, Qt::LeftButton);
+        Part<QTabWidget>(dialog, "ProgramPageControl")->setCurrentWidget(Part<QWidget>(dialog, "SpecialTabSheet"));
+        Part<QTableWidget>(dialog, "UserProgStringGrid")->setItem(0, 0, new QTableWidgetItem("L"));
+        Part<QTableWidget>(dialog, "UserProgStringGrid")->setItem(0, 1, new QTableWidgetItem("100"));
+        Part<QTableWidget>(dialog, "UserProgStringGrid")->setItem(0, 2, new QTableWidgetItem("600"));
+        Part<QTableWidget>(dialog, "UserProgStringGrid")->setItem(2, 0, new QTableWidgetItem("E"));
+        Part<QTableWidget>(dialog, "UserProgStringGrid")->setItem(2, 1, new QTableWidgetItem("50"));
+        QTest::mouseClick(Part<QPushButton>(dialog, "StartButton"), Qt::LeftButton);
     }));
     EXPECT_EQ(second.Program, 0);
     StepRecord discharge{second.ServiceID, 2};

@@ -137,18 +137,18 @@ void ClickCurrent(Current current, QRadioButton *c10, QRadioButton *cThird, QRad
 
 bool FillSelectServiceDialog(TSelectServiceDialog *select, const StandardTreatment &treatment)
 {
-    const int terminalRow = select->TerminalCombo->findText(treatment.terminal);
+    const int terminalRow = Part<QComboBox>(*select, "TerminalCombo")->findText(treatment.terminal);
     if (terminalRow < 0)
         return false;
-    select->TerminalCombo->setCurrentIndex(terminalRow);
-    select->ProgramPageControl->setCurrentWidget(select->StandardTabSheet);
-    if (!ChooseByKeys(select->ProgramCombo, treatment.programName))
+    Part<QComboBox>(*select, "TerminalCombo")->setCurrentIndex(terminalRow);
+    Part<QTabWidget>(*select, "ProgramPageControl")->setCurrentWidget(Part<QWidget>(*select, "StandardTabSheet"));
+    if (!ChooseByKeys(Part<QComboBox>(*select, "ProgramCombo"), treatment.programName))
         return false;
-    ClickCurrent(treatment.charge, select->rbChargeC10, select->rbChargeCThird, select->rbChargeC);
-    ClickCurrent(treatment.discharge, select->rbDischargeC10, select->rbDischargeCThird, select->rbDischargeC);
-    if (!select->StartButton->isEnabled())
+    ClickCurrent(treatment.charge, Part<QRadioButton>(*select, "rbChargeC10"), Part<QRadioButton>(*select, "rbChargeCThird"), Part<QRadioButton>(*select, "rbChargeC"));
+    ClickCurrent(treatment.discharge, Part<QRadioButton>(*select, "rbDischargeC10"), Part<QRadioButton>(*select, "rbDischargeCThird"), Part<QRadioButton>(*select, "rbDischargeC"));
+    if (!Part<QPushButton>(*select, "StartButton")->isEnabled())
         return false;
-    QTest::mouseClick(select->StartButton, Qt::LeftButton);
+    QTest::mouseClick(Part<QPushButton>(*select, "StartButton"), Qt::LeftButton);
     return true;
 }
 
@@ -161,19 +161,19 @@ int Program::CreateBatteryWithInsertKey(ModalDriver &driver, const NewBattery &b
         auto *newBattery = qobject_cast<TNewBatteryDialog *>(dialog);
         if (!newBattery)
             return dialog->reject();
-        TypeInto(newBattery->CapEdit, battery.capacity);
-        newBattery->TypCombo->setFocus();
-        newBattery->TypCombo->setCurrentIndex(0);
+        TypeInto(Part<QLineEdit>(*newBattery, "CapEdit"), battery.capacity);
+        Part<QComboBox>(*newBattery, "TypCombo")->setFocus();
+        Part<QComboBox>(*newBattery, "TypCombo")->setCurrentIndex(0);
         for (int row = 0; row < battery.type; ++row)
-            QTest::keyClick(newBattery->TypCombo, Qt::Key_Down);
-        TypeInto(newBattery->ZellenEdit, battery.cells);
-        TypeInto(newBattery->BezEdit, battery.brand);
-        QTest::mouseClick(newBattery->OKBtn, Qt::LeftButton);
+            QTest::keyClick(Part<QComboBox>(*newBattery, "TypCombo"), Qt::Key_Down);
+        TypeInto(Part<QLineEdit>(*newBattery, "ZellenEdit"), battery.cells);
+        TypeInto(Part<QLineEdit>(*newBattery, "BezEdit"), battery.brand);
+        QTest::mouseClick(Part<QPushButton>(*newBattery, "OKBtn"), Qt::LeftButton);
     });
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
-    form.BatteryDBGrid->setFocus();
+    Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetAkkus"));
+    Part<QTableView>(form, "BatteryDBGrid")->setFocus();
     const int before = BatteryCount();
-    QTest::keyClick(form.BatteryDBGrid, Qt::Key_Insert);   // returns once the dialog has closed
+    QTest::keyClick(Part<QTableView>(form, "BatteryDBGrid"), Qt::Key_Insert);   // returns once the dialog has closed
     // The engine stores the battery; the list then selects it.
     WaitFor([&] { return BatteryCount() > before && !Parts().Engine().Busy(); });
     return BatteryCount() > 0 ? Db().SelectedBatteryID() : 0;
@@ -187,7 +187,7 @@ TAccuControlForm *Program::StartTreatment(ModalDriver &driver, const StandardTre
     QAction *start = MenuCommand(*form.menuBar(), QStringLiteral("&Service"), QStringLiteral("&Starten..."));
     if (!start || !start->isEnabled())
         return nullptr;
-    const int pagesBefore = form.AccuTab->count();
+    const int pagesBefore = Part<QTabWidget>(form, "AccuTab")->count();
     driver.OnDialog([treatment](QDialog *dialog) {
         auto *select = qobject_cast<TSelectServiceDialog *>(dialog);
         if (select && select->IsSearching())
@@ -199,9 +199,9 @@ TAccuControlForm *Program::StartTreatment(ModalDriver &driver, const StandardTre
     start->trigger();   // returns once the dialog has closed and the start is given
     // The engine starts the treatment on its thread; the page then follows.
     const TTreatmentEngine &engine = Parts().Engine();
-    if (!WaitFor([&] { return driver.AllHandled() && form.AccuTab->count() == pagesBefore + 1 && !engine.Busy(); },
+    if (!WaitFor([&] { return driver.AllHandled() && Part<QTabWidget>(form, "AccuTab")->count() == pagesBefore + 1 && !engine.Busy(); },
                  timeoutMs))
         return nullptr;
-    return form.AccuTab->widget(pagesBefore)->findChild<TAccuControlForm *>();
+    return Part<QTabWidget>(form, "AccuTab")->widget(pagesBefore)->findChild<TAccuControlForm *>();
 }
 

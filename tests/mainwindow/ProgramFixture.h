@@ -8,8 +8,15 @@
 #include "mainwindow/Startup.h"
 
 #include "tests/support/TestRows.h"
+#include "tests/support/WindowParts.h"
 
 #include <QMessageBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVector>

@@ -80,14 +80,14 @@ void DatabaseSettingTest::dialogRefusesWhatIsNoDatabase()
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     ModalDriver driver;
     for (const auto &[typed, messagePart] : refused) {
-        dialog.Pages->setCurrentIndex(1);
-        dialog.edDatabase->setText(typed);
-        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
+        Part<QTabWidget>(dialog, "Pages")->setCurrentIndex(1);
+        Part<QLineEdit>(dialog, "edDatabase")->setText(typed);
+        QTest::mouseClick(Part<QPushButton>(dialog, "Button1"), Qt::LeftButton);
         // A message, and the dialog stays open on its first page with the text as typed.
         QCOMPARE(driver.messages.size(), 1);
         QVERIFY2(driver.messages.takeFirst().text.contains(messagePart), qPrintable(messagePart));
         QVERIFY(dialog.isVisible());
-        QCOMPARE(std::make_tuple(dialog.result(), dialog.edDatabase->text(), dialog.Pages->currentIndex()),
+        QCOMPARE(std::make_tuple(dialog.result(), Part<QLineEdit>(dialog, "edDatabase")->text(), Part<QTabWidget>(dialog, "Pages")->currentIndex()),
                  std::make_tuple(int(QDialog::Rejected), typed, 0));
     }
 }
@@ -112,7 +112,7 @@ void DatabaseSettingTest::dialogKeepsTheChoiceForTheNextStart()
             edit->setText(typed);
             confirm ? dialog->findChild<QPushButton *>(QStringLiteral("Button1"))->click() : dialog->reject();
         });
-        program.Form().MenuOptions->trigger();
+        program.Form().CommandAction(Command::Options)->trigger();
     };
 
     // The note says when it applies and what runs now; this run keeps its database.

@@ -146,26 +146,26 @@ void MainWindowTest::commandEnablingFollowsTheData()
 
     // Empty database: Delete in the list asks nothing; the detail panel
     // shows no captions and units without values.
-    ExpectEnabled({form.MenuDeleteAkku, form.MenuStartService, form.MenuCopyTable, form.MenuStopService}, false);
-    pressDelete(form.BatteryDBGrid);
+    ExpectEnabled({form.CommandAction(Command::DeleteAkku), form.CommandAction(Command::StartService), form.CommandAction(Command::CopyTable), form.CommandAction(Command::StopService)}, false);
+    pressDelete(Part<QTableView>(form, "BatteryDBGrid"));
     QVERIFY(driver.messages.isEmpty());
-    QVERIFY(form.BatteryDetails->isHidden());
+    QVERIFY(Part<QWidget>(form, "BatteryDetails")->isHidden());
 
     InsertBattery(program.Db(), 1);
-    QTRY_VERIFY(form.MenuCopyTable->isEnabled());
-    QVERIFY(!form.BatteryDetails->isHidden());
-    ExpectEnabled({form.MenuDeleteAkku, form.MenuStartService}, true);
-    ExpectEnabled({form.MenuDeleteService, form.MenuCopyProtocol}, false);
+    QTRY_VERIFY(form.CommandAction(Command::CopyTable)->isEnabled());
+    QVERIFY(!Part<QWidget>(form, "BatteryDetails")->isHidden());
+    ExpectEnabled({form.CommandAction(Command::DeleteAkku), form.CommandAction(Command::StartService)}, true);
+    ExpectEnabled({form.CommandAction(Command::DeleteService), form.CommandAction(Command::CopyProtocol)}, false);
 
     // A running treatment locks its battery and record: Delete asks nothing.
     const auto charger = OhmridaOnCom1();
     AddHeldTreatment(program, 1);
     program.Db().ReopenBatteries(1);
-    QTRY_VERIFY(form.MenuStopService->isEnabled());
-    ExpectEnabled({form.MenuDeleteAkku, form.PopupMenuDeleteAkku, form.MenuStartService, form.MenuDeleteService},
+    QTRY_VERIFY(form.CommandAction(Command::StopService)->isEnabled());
+    ExpectEnabled({form.CommandAction(Command::DeleteAkku), form.CommandAction(Command::DeleteAkku), form.CommandAction(Command::StartService), form.CommandAction(Command::DeleteService)},
                   false);
-    pressDelete(form.BatteryDBGrid);
-    pressDelete(form.ServicesDBGrid);
+    pressDelete(Part<QTableView>(form, "BatteryDBGrid"));
+    pressDelete(Part<QTableView>(form, "ServicesDBGrid"));
     QVERIFY(driver.messages.isEmpty());
     QCOMPARE(driver.unexpectedDialogs, 0);
     QCOMPARE(program.BatteryCount(), 1);
@@ -173,10 +173,10 @@ void MainWindowTest::commandEnablingFollowsTheData()
 
     // Stopping (once confirmed) removes the page; the battery may be deleted again.
     driver.Answer(QMessageBox::Yes);
-    form.MenuStopService->trigger();
-    QTRY_COMPARE(form.AccuTab->count(), 0);
-    QTRY_VERIFY(!form.MenuStopService->isEnabled());
-    QVERIFY(form.MenuDeleteAkku->isEnabled());
+    form.CommandAction(Command::StopService)->trigger();
+    QTRY_COMPARE(Part<QTabWidget>(form, "AccuTab")->count(), 0);
+    QTRY_VERIFY(!form.CommandAction(Command::StopService)->isEnabled());
+    QVERIFY(form.CommandAction(Command::DeleteAkku)->isEnabled());
     QCOMPARE(driver.Failures(), 0);
 }
 
@@ -200,7 +200,7 @@ void MainWindowTest::newBatteryFlow()
         dialog->findChild<QComboBox *>(QStringLiteral("FormCombo"))->setCurrentIndex(5);
         ClickOk(dialog);
     });
-    form.MenuNewAkku->trigger();
+    form.CommandAction(Command::NewAkku)->trigger();
     QTRY_COMPARE(program.SelectedBatteryID(), 30);
     QCOMPARE(db.PeekBatteryID(), 7);
     TBRASKDataModule::Battery stored;
@@ -211,14 +211,14 @@ void MainWindowTest::newBatteryFlow()
 
     // The proposal accepted moves it on.
     driver.OnDialog(AcceptNewBattery());
-    form.ButtonNewBattery->trigger();
+    Part<QToolButton>(form, "ButtonNewBattery")->click();
     QTRY_COMPARE(program.SelectedBatteryID(), 7);
     QCOMPARE(db.PeekBatteryID(), 8);
 
     // A typed 9 is passed by the proposals: 8, then 10.
     for (const QString &id : {QStringLiteral("9"), QString(), QString()}) {   // 9, 8, 10
         driver.OnDialog(AcceptNewBattery(id));
-        form.MenuNewAkku->trigger();
+        form.CommandAction(Command::NewAkku)->trigger();
         QTRY_VERIFY(!program.Parts().Engine().Busy());
     }
     QTRY_COMPARE(program.BatteryCount(), 5);
@@ -233,7 +233,7 @@ void MainWindowTest::newBatteryFlow()
         otherPC.InsertBattery(taken);
         AcceptNewBattery()(dialog);
     });
-    form.MenuNewAkku->trigger();
+    form.CommandAction(Command::NewAkku)->trigger();
     QTRY_COMPARE(program.SelectedBatteryID(), 12);
     QTRY_COMPARE(driver.messages.size(), 1);
     QCOMPARE(driver.messages.last().text, QStringLiteral("Die ID 11 wurde inzwischen an einem anderen Arbeitsplatz "
@@ -243,20 +243,20 @@ void MainWindowTest::newBatteryFlow()
     // and keep the counter.
     const int before = program.BatteryCount();
     driver.OnDialog(AcceptNewBattery(QStringLiteral("9")));
-    form.MenuNewAkku->trigger();
+    form.CommandAction(Command::NewAkku)->trigger();
     QTRY_COMPARE(driver.Failures(), 1);
     QVERIFY(driver.messages.last().text == QStringLiteral("Ausführung fehlgeschlagen!"));
     driver.OnDialog(AcceptNewBattery(QStringLiteral("40"), QStringLiteral("abc")));
-    form.MenuNewAkku->trigger();
+    form.CommandAction(Command::NewAkku)->trigger();
     driver.OnDialog([](QDialog *dialog) { dialog->reject(); });
-    form.MenuNewAkku->trigger();
+    form.CommandAction(Command::NewAkku)->trigger();
     QTRY_VERIFY(!program.Parts().Engine().Busy());
     // A description with a tab in it (pasted, say) is refused with the reason.
     driver.OnDialog([](QDialog *dialog) {
         dialog->findChild<QLineEdit *>(QStringLiteral("BezEdit"))->setText(QStringLiteral("Sender\tEmpf\u00e4nger"));
         ClickOk(dialog);
     });
-    form.MenuNewAkku->trigger();
+    form.CommandAction(Command::NewAkku)->trigger();
     QCOMPARE(driver.Failures(), 3);
     QCOMPARE(driver.messages.size(), 4);
     QVERIFY2(driver.messages.last().detail.contains(QStringLiteral("einen Tabulator")),
@@ -275,7 +275,7 @@ void MainWindowTest::searchAndDelete()
     ModalDriver driver;
 
     // 0 and unknown IDs end on the last row; IDs beyond 16 bits can be typed.
-    form.MenuGotoAkkus->trigger();
+    form.CommandAction(Command::GotoAkkus)->trigger();
     for (const auto &[typed, found] : QList<QPair<int, int>>{{0, 100000}, {99, 100000}, {100000, 100000}, {5, 5}}) {
         driver.OnDialog([typed = typed](QDialog *dialog) {
             auto *field = dialog->findChild<QSpinBox *>(QStringLiteral("edID"));
@@ -283,20 +283,20 @@ void MainWindowTest::searchAndDelete()
             QTest::keyClicks(field, QString::number(typed));
             ClickOk(dialog, "Button1");
         });
-        form.MenuSearch->trigger();
+        form.CommandAction(Command::Search)->trigger();
         QCOMPARE(program.SelectedBatteryID(), found);
     }
-    QCOMPARE(form.BatteryDBGrid->currentIndex().row(), 3);
+    QCOMPARE(Part<QTableView>(form, "BatteryDBGrid")->currentIndex().row(), 3);
 
     // The question names the battery; No keeps it, Yes takes its records along.
     const int serviceID = InsertTreatment(program.Db(), 5);
     program.Db().ReopenBatteries(5);
     driver.Answer(QMessageBox::No);
-    form.MenuDeleteAkku->trigger();
+    form.CommandAction(Command::DeleteAkku)->trigger();
     QCOMPARE(driver.messages.last().text, QStringLiteral("Akku 5 und alle zugehörigen Aufzeichnungen wirklich löschen?"));
     QCOMPARE(program.BatteryCount(), 5);
     driver.Answer(QMessageBox::Yes);
-    form.PopupMenuDeleteAkku->trigger();
+    form.CommandAction(Command::DeleteAkku)->trigger();
     QTRY_COMPARE(program.BatteryCount(), 4);
     QCOMPARE(program.SelectedBatteryID(), 100000);   // the last row
     TBRASKDataModule::Service record;
@@ -313,35 +313,35 @@ void MainWindowTest::optionsFlow()
     ModalDriver driver;
     QStringList shown;
     auto check = [&](int interval, int mV, int mA) {
-        QCOMPARE(QList<int>({form.TheTimer->interval(), db.MinDeltaU(), db.MinDeltaI()}), QList<int>({interval, mV, mA}));
+        QCOMPARE(QList<int>({Part<QTimer>(form, "TheTimer")->interval(), db.MinDeltaU(), db.MinDeltaI()}), QList<int>({interval, mV, mA}));
     };
 
     // A bad field stops the taking there (mA, mV, then the clock): one failure each.
     driver.OnDialog(Options({"3", "1x", "7"}));
-    form.MenuOptions->trigger();
+    form.CommandAction(Command::Options)->trigger();
     QCOMPARE(driver.Failures(), 1);
     QCOMPARE(driver.messages.size(), 1);
     check(10000, 10, 7);
     driver.OnDialog(Options({"3000000", "15", "4"}));
-    form.MenuOptions->trigger();   // beyond the timer's range
+    form.CommandAction(Command::Options)->trigger();   // beyond the timer's range
     QCOMPARE(driver.Failures(), 2);
     check(10000, 15, 4);
 
     // Signs are dropped; 0 seconds means one. Cancel changes nothing.
     driver.OnDialog(Options({"0", "-20", "-2"}));
-    form.MenuOptions->trigger();
+    form.CommandAction(Command::Options)->trigger();
     check(1000, 20, 2);
     driver.OnDialog([](QDialog *dialog) {
         Fill(dialog, "edTimer", QStringLiteral("99"));
         dialog->reject();
     });
-    form.MenuOptions->trigger();
+    form.CommandAction(Command::Options)->trigger();
     driver.OnDialog(Options({"-5", "0", "3"}, &shown));
-    form.MenuOptions->trigger();
+    form.CommandAction(Command::Options)->trigger();
     QCOMPARE(shown, (QStringList{"1", "20", "2"}));
     check(5000, 0, 3);
     QCOMPARE(driver.Failures(), 2);
-    QVERIFY(form.TheTimer->isActive());
+    QVERIFY(Part<QTimer>(form, "TheTimer")->isActive());
 
     // Commands queued behind an open dialog (clicks made while it was coming
     // up) are dropped: no dialog ever opens over itself or another command's.
@@ -349,11 +349,11 @@ void MainWindowTest::optionsFlow()
     int dialogsSeen = 0;
     driver.OnDialog([&](QDialog *dialog) {
         ++dialogsSeen;
-        form.MenuOptions->trigger();
-        form.MenuInfo->trigger();
+        form.CommandAction(Command::Options)->trigger();
+        form.CommandAction(Command::Info)->trigger();
         dialog->reject();
     });
-    form.MenuOptions->trigger();
+    form.CommandAction(Command::Options)->trigger();
     QCOMPARE(dialogsSeen, 1);
     QCOMPARE(driver.unexpectedDialogs, 0);
 }
@@ -371,14 +371,14 @@ void MainWindowTest::remarksReachTheBatteryRow()
         db.LoadBattery(battery);
         return battery.Info;
     };
-    form.MenuGotoAkkus->trigger();
+    form.CommandAction(Command::GotoAkkus)->trigger();
     QCOMPARE(program.SelectedBatteryID(), 1);
 
     // Focus leaving the memo.
-    QPlainTextEdit *memo = form.DBMemoInfo->Editor();
+    QPlainTextEdit *memo = Part<QPlainTextEdit>(form, "DBMemoInfoEditor");
     memo->setFocus();
     QTest::keyClicks(memo, QStringLiteral("Zelle 3 schwach"));
-    form.BatteryDBGrid->setFocus();
+    Part<QTableView>(form, "BatteryDBGrid")->setFocus();
     QTRY_COMPARE(stored(1), QStringLiteral("Zelle 3 schwach"));
 
     // A row change made by the keyboard while the memo still had the focus
@@ -391,11 +391,11 @@ void MainWindowTest::remarksReachTheBatteryRow()
     QCOMPARE(memo->toPlainText(), QString());
     memo->setFocus();
     QTest::keyClicks(memo, QStringLiteral("neu"));
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetServices);
+    Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetServices"));
     QTRY_COMPARE(stored(2), QStringLiteral("neu"));
 
     // At most 250 characters, kept on quitting.
-    form.DatabasePageControl->setCurrentWidget(form.TabSheetAkkus);
+    Part<QTabWidget>(form, "DatabasePageControl")->setCurrentWidget(Part<QWidget>(form, "TabSheetAkkus"));
     memo->setFocus();
     memo->selectAll();
     QTest::keyClicks(memo, QString(260, QLatin1Char('x')));
@@ -411,9 +411,9 @@ void MainWindowTest::listKeysAndTitleClick()
     for (const auto &[id, type, brand] : QList<std::tuple<int, int, QString>>{
              {1, 1, "c"}, {2, 1, "a"}, {3, 1, "b"}, {4, 2, "0"}, {5, 0, "d"}})
         InsertBattery(program.Db(), id, 600, brand, type);
-    form.MenuGotoAkkus->trigger();
+    form.CommandAction(Command::GotoAkkus)->trigger();
     // Title clicks order by the stored field; the type by its code (NC, NMH, Blei).
-    QHeaderView *header = form.BatteryDBGrid->horizontalHeader();
+    QHeaderView *header = Part<QTableView>(form, "BatteryDBGrid")->horizontalHeader();
     for (const auto &[column, order] : QList<std::pair<const char *, QList<int>>>{
              {"F_TypeString", {5, 1, 2, 3, 4}}, {"F_Brand", {4, 2, 3, 1, 5}}, {"F_ID", {1, 2, 3, 4, 5}}}) {
         const int logical = program.Db().BatteryQuery()->columnIndex(QLatin1String(column));
@@ -442,12 +442,12 @@ void MainWindowTest::listKeysAndTitleClick()
              std::make_tuple(Qt::AscendingOrder, 1));
 
     // The grid and the query keep the same current row both ways.
-    form.BatteryDBGrid->setFocus();
-    QTest::keyClick(form.BatteryDBGrid, Qt::Key_Down);
+    Part<QTableView>(form, "BatteryDBGrid")->setFocus();
+    QTest::keyClick(Part<QTableView>(form, "BatteryDBGrid"), Qt::Key_Down);
     QCOMPARE(program.SelectedBatteryID(), 2);
-    QCOMPARE(form.DBTextBezeichnung->text(), QStringLiteral("a"));
+    QCOMPARE(Part<QLabel>(form, "DBTextBezeichnung")->text(), QStringLiteral("a"));
     program.Db().ReopenBatteries(4);
-    QCOMPARE(form.BatteryDBGrid->currentIndex().row(), 3);
+    QCOMPARE(Part<QTableView>(form, "BatteryDBGrid")->currentIndex().row(), 3);
 }
 
 void MainWindowTest::quittingLeavesTreatmentsAlone()
@@ -460,7 +460,7 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
     InsertBattery(program.Db(), 2);
     const int serviceID = AddHeldTreatment(program, 1);
     AddHeldTreatment(program, 2);
-    QTRY_COMPARE(form.AccuTab->count(), 2);
+    QTRY_COMPARE(Part<QTabWidget>(form, "AccuTab")->count(), 2);
     TTreatmentEngine &engine = program.Parts().Engine();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -477,7 +477,7 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
         }
     });
     pressEnter.start(20);
-    form.MenuStopService->trigger();
+    form.CommandAction(Command::StopService)->trigger();
     pressEnter.stop();
     QVERIFY2(stopQuestion.startsWith(QStringLiteral("Die Behandlung von Akku ")), qPrintable(stopQuestion));
     QVERIFY(enterKeeps);
@@ -496,9 +496,9 @@ void MainWindowTest::quittingLeavesTreatmentsAlone()
     QVERIFY2(driver.messages[0].text.startsWith(QStringLiteral("2 Behandlungen laufen noch:\nAkku 1 an Ohmrida an COM1")),
              qPrintable(driver.messages[0].text));
     driver.Answer(QMessageBox::Yes);
-    form.MenuQuit->trigger();
+    form.CommandAction(Command::Quit)->trigger();
     QTRY_VERIFY(!form.isVisible());
-    QVERIFY(!form.TheTimer->isActive());
+    QVERIFY(!Part<QTimer>(form, "TheTimer")->isActive());
     QCOMPARE(driver.messages.size() + driver.unexpectedDialogs, 2);
     QCOMPARE(engine.Treatments().size(), size_t(2));
     program.Destroy();
@@ -519,10 +519,10 @@ void MainWindowTest::quittingCanStopEveryTreatmentFirst()
     TMainForm &form = program.Form();
     InsertBattery(program.Db(), 1);
     const int serviceID = AddHeldTreatment(program, 1);
-    QTRY_COMPARE(form.AccuTab->count(), 1);
+    QTRY_COMPARE(Part<QTabWidget>(form, "AccuTab")->count(), 1);
     ModalDriver driver;
     driver.Answer(QMessageBox::Abort);   // "Alle anhalten und beenden"
-    form.MenuQuit->trigger();
+    form.CommandAction(Command::Quit)->trigger();
     // The window closes once the engine has stopped the treatment.
     QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 20000);
     QCOMPARE(program.Parts().Engine().Treatments().size(), size_t(0));
@@ -543,39 +543,39 @@ void MainWindowTest::keyboardWalk()
     form.show();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    form.MenuGotoAkkus->trigger();
-    QTRY_VERIFY(form.BatteryDBGrid->hasFocus());
+    form.CommandAction(Command::GotoAkkus)->trigger();
+    QTRY_VERIFY(Part<QTableView>(form, "BatteryDBGrid")->hasFocus());
 
     // Ctrl+Tab / Ctrl+PageDown forward through the list pages, round again;
     // Ctrl+Shift+Tab / Ctrl+PageUp back. The page's list takes the focus.
     const QList<std::pair<QKeyCombination, QWidget *>> steps = {
-        {Qt::CTRL | Qt::Key_Tab, form.TabSheetServices},      {Qt::CTRL | Qt::Key_PageDown, form.TabSheetSubServices},
-        {Qt::CTRL | Qt::Key_Tab, form.TabSheetAkkus},         {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, form.TabSheetSubServices},
-        {Qt::CTRL | Qt::Key_PageUp, form.TabSheetServices},   {Qt::CTRL | Qt::Key_PageUp, form.TabSheetAkkus}};
+        {Qt::CTRL | Qt::Key_Tab, Part<QWidget>(form, "TabSheetServices")},      {Qt::CTRL | Qt::Key_PageDown, Part<QWidget>(form, "TabSheetSubServices")},
+        {Qt::CTRL | Qt::Key_Tab, Part<QWidget>(form, "TabSheetAkkus")},         {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, Part<QWidget>(form, "TabSheetSubServices")},
+        {Qt::CTRL | Qt::Key_PageUp, Part<QWidget>(form, "TabSheetServices")},   {Qt::CTRL | Qt::Key_PageUp, Part<QWidget>(form, "TabSheetAkkus")}};
     for (const auto &[keys, page] : steps) {
         QTest::keyClick(QApplication::focusWidget(), keys.key(), keys.keyboardModifiers());
-        QCOMPARE(form.DatabasePageControl->currentWidget(), page);
+        QCOMPARE(Part<QTabWidget>(form, "DatabasePageControl")->currentWidget(), page);
         QTRY_VERIFY(page->isAncestorOf(QApplication::focusWidget()));
     }
 
     // Tab goes round every control in reading order, the page tabs and the
     // remarks included, and comes back to the list; the focus is seen.
-    QTRY_VERIFY(form.BatteryDBGrid->hasFocus());
-    const QImage focused = form.BatteryDBGrid->grab().toImage();
+    QTRY_VERIFY(Part<QTableView>(form, "BatteryDBGrid")->hasFocus());
+    const QImage focused = Part<QTableView>(form, "BatteryDBGrid")->grab().toImage();
     QList<QWidget *> walk;
-    for (int press = 0; press < 12 && (walk.isEmpty() || walk.last() != form.BatteryDBGrid); ++press) {
+    for (int press = 0; press < 12 && (walk.isEmpty() || walk.last() != Part<QTableView>(form, "BatteryDBGrid")); ++press) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         walk << QApplication::focusWidget();
         QVERIFY2(walk.last() && walk.last()->isVisible(), "the focus went to nothing visible");
     }
-    QCOMPARE(walk.last(), form.BatteryDBGrid);
-    const auto tabs = walk.indexOf(form.DatabasePageControl->tabBar());
-    const auto memo = walk.indexOf(form.DBMemoInfo->Editor());
+    QCOMPARE(walk.last(), Part<QTableView>(form, "BatteryDBGrid"));
+    const auto tabs = walk.indexOf(Part<QTabWidget>(form, "DatabasePageControl")->tabBar());
+    const auto memo = walk.indexOf(Part<QPlainTextEdit>(form, "DBMemoInfoEditor"));
     // From the list: the remarks, then round to the page tabs and the list again.
     QVERIFY2(memo >= 0 && tabs > memo, qPrintable(QString::number(walk.size())));
-    form.DBMemoInfo->Editor()->setFocus();
-    QTRY_VERIFY(!form.BatteryDBGrid->hasFocus());
-    QVERIFY(form.BatteryDBGrid->grab().toImage() != focused);
+    Part<QPlainTextEdit>(form, "DBMemoInfoEditor")->setFocus();
+    QTRY_VERIFY(!Part<QTableView>(form, "BatteryDBGrid")->hasFocus());
+    QVERIFY(Part<QTableView>(form, "BatteryDBGrid")->grab().toImage() != focused);
 
     // F5 ("Ansicht > Aktualisieren") reads what another program stored.
     TBRASKDataModule::Battery other;
@@ -585,7 +585,7 @@ void MainWindowTest::keyboardWalk()
     QCOMPARE(program.BatteryCount(), 1);
     QTest::keyClick(&form, Qt::Key_F5);
     QCOMPARE(program.BatteryCount(), 2);
-    QCOMPARE(MenuCommand(*form.menuBar(), QStringLiteral("&Ansicht"), QStringLiteral("&Aktualisieren")), form.MenuRefresh);
+    QCOMPARE(MenuCommand(*form.menuBar(), QStringLiteral("&Ansicht"), QStringLiteral("&Aktualisieren")), form.CommandAction(Command::Refresh));
 }
 
 void MainWindowTest::settingsKeptAcrossStarts()
@@ -612,14 +612,14 @@ void MainWindowTest::settingsKeptAcrossStarts()
         QString override2;
         driver.OnDialog([&override2](QDialog *dialog) {
             auto *options = qobject_cast<TOptionsDialog *>(dialog);
-            options->Pages->setCurrentIndex(1);
-            options->cbPort[0]->setEditText(QStringLiteral("/dev/ttyUSB7"));
-            options->cbPort[2]->setEditText(QStringLiteral("/dev/serial/by-id/usb-FTDI_X-if00 \u2014 FTDI X"));
-            override2 = options->lbPortOverride[1]->text();
-            options->Pages->setCurrentIndex(0);
+            Part<QTabWidget>(*options, "Pages")->setCurrentIndex(1);
+            Part<QComboBox>(*options, "cbCOM1")->setEditText(QStringLiteral("/dev/ttyUSB7"));
+            Part<QComboBox>(*options, "cbCOM3")->setEditText(QStringLiteral("/dev/serial/by-id/usb-FTDI_X-if00 \u2014 FTDI X"));
+            override2 = Part<QLabel>(*options, "lbOverrideCOM2")->text();
+            Part<QTabWidget>(*options, "Pages")->setCurrentIndex(0);
             Options({"7", "25", "3"})(dialog);
         });
-        form.MenuOptions->trigger();
+        form.CommandAction(Command::Options)->trigger();
         QCOMPARE(driver.Failures(), 0);
         QCOMPARE(override2, QStringLiteral("gilt: BRASKON_COM2=/dev/from-environment"));
         const std::map<int, std::string> chosen{{1, "/dev/ttyUSB7"}, {3, "/dev/serial/by-id/usb-FTDI_X-if00"}};
@@ -634,19 +634,19 @@ void MainWindowTest::settingsKeptAcrossStarts()
         const QByteArray before = onDisk();
         form.resize(1000, 640);
         QCoreApplication::processEvents();
-        QCOMPARE(form.HorizontalSplitter->sizes().at(1), 300);
+        QCOMPARE(Part<QSplitter>(form, "UpperPanel")->sizes().at(1), 300);
         form.resize(1200, 640);
         QCoreApplication::processEvents();
-        QCOMPARE(form.HorizontalSplitter->sizes().at(1), 360);
-        QSplitterHandle *border = form.HorizontalSplitter->handle(1);
+        QCOMPARE(Part<QSplitter>(form, "UpperPanel")->sizes().at(1), 360);
+        QSplitterHandle *border = Part<QSplitter>(form, "UpperPanel")->handle(1);
         const QPoint grip(border->width() / 2, border->height() / 2);
         QTest::mousePress(border, Qt::LeftButton, {}, grip);
         QTest::mouseMove(border, grip - QPoint(100, 0));
         QTest::mouseRelease(border, Qt::LeftButton, {}, grip - QPoint(100, 0));
-        QCOMPARE(form.HorizontalSplitter->sizes().at(1), 460);
+        QCOMPARE(Part<QSplitter>(form, "UpperPanel")->sizes().at(1), 460);
         form.resize(900, 640);
         QCoreApplication::processEvents();
-        upperSizes = form.HorizontalSplitter->sizes();
+        upperSizes = Part<QSplitter>(form, "UpperPanel")->sizes();
         QCOMPARE(upperSizes.at(1), 460);
         QTRY_VERIFY(onDisk() != before);
         // The window is not closed: what the next start finds was kept as it changed.
@@ -657,9 +657,9 @@ void MainWindowTest::settingsKeptAcrossStarts()
     Program program;
     TMainForm &form = program.Form();
     form.SetSettings(&settings);
-    QCOMPARE(QList<int>({form.TheTimer->interval(), program.Db().MinDeltaU(), program.Db().MinDeltaI()}),
+    QCOMPARE(QList<int>({Part<QTimer>(form, "TheTimer")->interval(), program.Db().MinDeltaU(), program.Db().MinDeltaI()}),
              QList<int>({7000, 25, 3}));
-    QCOMPARE(std::make_tuple(form.size(), form.HorizontalSplitter->sizes(), form.LastFolder(QStringLiteral("export"))),
+    QCOMPARE(std::make_tuple(form.size(), Part<QSplitter>(form, "UpperPanel")->sizes(), form.LastFolder(QStringLiteral("export"))),
              std::make_tuple(QSize(900, 640), upperSizes, dir.path()));
 
     // The dialog shows the kept assignment; emptying a port gives it back its default.
@@ -667,11 +667,11 @@ void MainWindowTest::settingsKeptAcrossStarts()
     QString shown;
     driver.OnDialog([&shown](QDialog *dialog) {
         auto *options = qobject_cast<TOptionsDialog *>(dialog);
-        shown = options->cbPort[2]->currentText();
-        options->cbPort[0]->setEditText(QString());
+        shown = Part<QComboBox>(*options, "cbCOM3")->currentText();
+        Part<QComboBox>(*options, "cbCOM1")->setEditText(QString());
         ClickOk(dialog, "Button1");
     });
-    form.MenuOptions->trigger();
+    form.CommandAction(Command::Options)->trigger();
     QCOMPARE(shown, QStringLiteral("/dev/serial/by-id/usb-FTDI_X-if00"));
     QTRY_VERIFY(!onDisk().contains("COM1="));
     QCOMPARE(Ohmrida::SerialPorts::Resolve(1).device, std::string("/dev/ttyS0"));
@@ -696,20 +696,20 @@ void MainWindowTest::diagramLegendSwitch()
     ModalDriver driver;
     const auto checks = [&form] {
         form.UpdateMenus();
-        return QList<bool>({form.MenuDiagramLegend->isChecked(), form.PopupMenuDiagramLegend->isChecked()});
+        return QList<bool>({form.CommandAction(Command::DiagramLegend)->isChecked(), form.CommandAction(Command::DiagramLegend)->isChecked()});
     };
-    form.ButtonNewDiagram->trigger();
+    Part<QToolButton>(form, "ButtonNewDiagram")->click();
     TDiagramCommands &diagrams = *form.DiagramCommands();
     TMultiChart *first = diagrams.ActiveDiagram()->Chart();
     first->AddCurve(QStringLiteral("Akku 1, U"), 0);
     first->AddPoint(QStringLiteral("Akku 1, U"), 10, 1.2, 1);
-    QTRY_VERIFY(form.PopupMenuDiagramLegend->isEnabled());
+    QTRY_VERIFY(form.CommandAction(Command::DiagramLegend)->isEnabled());
     QCOMPARE(checks(), QList<bool>({true, true}));   // shown by default
     first->grab();
     QVERIFY(!first->LegendRect().isEmpty());
 
     // The context menu hides it; both check marks follow; nothing is drawn.
-    form.PopupMenuDiagramLegend->trigger();
+    form.CommandAction(Command::DiagramLegend)->trigger();
     QCOMPARE(checks(), QList<bool>({false, false}));
     first->grab();
     QVERIFY(first->LegendRect().isEmpty());
@@ -718,13 +718,13 @@ void MainWindowTest::diagramLegendSwitch()
     // belongs to the diagram on the visible page.
     const QString path = program.Directory() + QStringLiteral("/ohne-legende.dgr");
     diagrams.SaveDiagramFile(path);
-    form.MenuDiagramLegend->trigger();   // the main menu shows it again
+    form.CommandAction(Command::DiagramLegend)->trigger();   // the main menu shows it again
     QVERIFY(first->LegendVisible());
     diagrams.OpenDiagramFile(path);
-    QCOMPARE(form.DiagramTab->count(), 2);
+    QCOMPARE(Part<QTabWidget>(form, "DiagramTab")->count(), 2);
     QVERIFY(!diagrams.ActiveDiagram()->Chart()->LegendVisible());
     QCOMPARE(checks(), QList<bool>({false, false}));
-    form.DiagramTab->setCurrentIndex(0);
+    Part<QTabWidget>(form, "DiagramTab")->setCurrentIndex(0);
     QCOMPARE(checks(), QList<bool>({true, true}));
     QCOMPARE(driver.Failures(), 0);
 }
@@ -739,8 +739,8 @@ void MainWindowTest::livePageShowsFourStepsAtFirstStartSize()
     // Program 5 has the most steps: discharge, charge, discharge, charge.
     const auto charger = OhmridaOnCom1();
     QVERIFY(AddHeldTreatment(program, InsertBattery(program.Db(), 1, 1700), 5) != 0);
-    QTRY_COMPARE(form.AccuTab->count(), 1);
-    auto *page = form.AccuTab->widget(0)->findChild<TAccuControlForm *>();
+    QTRY_COMPARE(Part<QTabWidget>(form, "AccuTab")->count(), 1);
+    auto *page = Part<QTabWidget>(form, "AccuTab")->widget(0)->findChild<TAccuControlForm *>();
     QVERIFY(page);
     QTableView *grid = page->SubServicesDBGrid;
     QTRY_COMPARE(grid->model()->rowCount(), 4);

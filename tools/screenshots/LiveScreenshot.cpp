@@ -29,7 +29,7 @@ int Run(const QStringList& files, const QSize& size)
     Program program;
     ModalDriver driver;
     TMainForm& form = program.Form();
-    form.TheTimer->setInterval(50);
+    Part<QTimer>(form, "TheTimer")->setInterval(50);
     form.resize(size.isValid() ? size : TMainForm::FirstStartSize(QSize(1920, 1080)));
 
     program.CreateBatteryWithInsertKey(driver, {"600", 1, "4", "Empfängerakku Segler"});
@@ -48,10 +48,10 @@ int Run(const QStringList& files, const QSize& size)
                      charging->pf->Points().size(), discharging->pf->Points().size());
         return 1;
     }
-    form.TheTimer->stop();   // both pictures show the same moment
+    Part<QTimer>(form, "TheTimer")->stop();   // both pictures show the same moment
     bool saved = true;
     for (int i = 0; i < files.size(); ++i) {
-        form.AccuTab->setCurrentWidget((i == 0 ? discharging : charging)->parentWidget());
+        Part<QTabWidget>(form, "AccuTab")->setCurrentWidget((i == 0 ? discharging : charging)->parentWidget());
         QCoreApplication::processEvents();
         const bool ok = form.grab().save(files.at(i));
         std::printf("%s %s\n", ok ? "saved" : "could not save", qPrintable(files.at(i)));
