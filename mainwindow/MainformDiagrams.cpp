@@ -29,8 +29,12 @@ TDiagramForm *DiagramOnPage(QWidget *page)
 void TMainForm::SetDiagramCommands(TDiagramCommands *commands)
 {
     diagramCommands_ = commands;
-    if (commands)
+    if (commands) {
         connect(commands, &TDiagramCommands::ZoomBackAvailable, this, &TMainForm::ScheduleUpdateMenus);
+        // Curves load beside the window; a failure is told when it happens.
+        connect(commands, &TDiagramCommands::CurveLoadFailed, this,
+                [this](const QString &message) { ShowCommandFailure(message); });
+    }
     ScheduleUpdateMenus();
 }
 
