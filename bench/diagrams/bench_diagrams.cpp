@@ -1,27 +1,35 @@
 // Figures of the diagram code: recalculation and repaint of a chart with one
 // million points, loading a treatment's curve of 100,000 samples beside the
-// raw query on the same database, and a long fuzz run of mutated diagram
-// files through the open command (number of files as first argument,
-// default 20000). Prints the figures.
+// raw query on the same database, opening the diagram of a recording of
+// 2,000,000 samples as the window does (time until drawn, peak memory, the
+// window thread's longest stall meanwhile; goal under 50 ms), and a long fuzz
+// run of mutated diagram files through the open command (number of files as
+// first argument, default 20000). Prints the figures.
 
 #include "tests/diagrams/AllocationWatch.h"
 #include "tests/diagrams/DiagramFuzz.h"
 #include "tests/diagrams/DiagramTestData.h"
+#include "tests/diagrams/WaitForCurves.h"
+#include "tests/support/StallProbe.h"
 #include "diagrams/Diagform.h"
 #include "diagrams/MultiChart.h"
 
 #include "database/Datamodule.h"
 #include "database/RecordStore.h"
+#include "database/SqlStore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMenu>
 #include <QPainter>
+#include <QProgressBar>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <cmath>
 #include <cstdlib>
@@ -172,6 +180,7 @@ void LoadFigures()
             QElapsedTimer timer;
             timer.start();
             Curve* curve = form.AddServiceCurve(service.ID, 0);
+            CurvesLoaded(form);
             load = std::min(load, timer.nsecsElapsed() / 1e6);
             points = curve ? curve->Data.size() : 0;
         }
@@ -189,11 +198,97 @@ void LoadFigures()
 
         std::printf("Curve of a treatment with %d samples:\n", kSamples);
         std::printf("  raw query (all columns):      %8.1f ms\n", raw);
-        std::printf("  AddServiceCurve:              %8.1f ms (%zu points), ratio %.2f\n", load,
+        std::printf("  AddServiceCurve until loaded: %8.1f ms (%zu points), ratio %.2f\n", load,
                     points, load / raw);
         std::printf("  a step lookup per sample would add about %.0f ms\n", perSample);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench"));
+}
+
+long PeakKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return 0;
+}
+
+void ResetPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+void LongRecordingFigures()
+{
+    constexpr int kSamples = 2000000;
+    DiagramTestData data;
+    const int service = data.AddService(data.AddBattery());
+    data.AddStep(service, 1, 0);
+    data.AddStep(service, 2, 1);
+    data.Records->InTransaction([&] {
+        data.Records->Store().exec(
+            QStringLiteral("INSERT INTO samples (F_ServiceID, F_Step, F_Time, F_Voltage, F_Current) "
+                           "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < ?) "
+                           "SELECT ?, 1 + i * 2 / ?, i, 1000 + i % 700, -500 + i % 1000 FROM n"),
+            {kSamples - 1, service, kSamples});
+    });
+    TBRASKDataModule::Service record;
+    record.ID = service;
+    data.DataModule->LoadService(record);
+    data.DataModule->ReopenBatteries(record.BatteryID);
+    data.DataModule->ReopenServices(service);
+
+    // As before: the whole read on the window thread.
+    QElapsedTimer clock;
+    clock.start();
+    const qsizetype rows = data.DataModule->SamplesAfter(service, 0).size();
+    const double onWindowThread = clock.elapsed() / 1000.0;
+
+    QTabWidget tab;
+    tab.resize(1200, 800);
+    tab.show();
+    QMenu popup;
+    TDiagramPropertyDialog dialog;
+    TDiagramCommands commands(&tab, &popup, data.DataModule.get(), &dialog);
+    QCoreApplication::processEvents();
+    ResetPeak();
+    const long before = PeakKb();
+    StallProbe probe;
+    probe.Start();
+    clock.start();
+    commands.ShowCurveOfCurrentService(0);
+    const double request = clock.nsecsElapsed() / 1e6;
+    TDiagramForm* form = commands.ActiveDiagram();
+    CurvesLoaded(*form, 120000);
+    const double loaded = clock.elapsed() / 1000.0;
+    // Drawn: the next paint recalculates the chart.
+    QTest::qWaitFor([&] { return !form->Chart()->NeedsRecalc(); }, 10000);
+    const double drawn = clock.elapsed() / 1000.0;
+    probe.Stop();
+    const Curve* curve = form->Chart()->GetCurve(form->FindCurveKey(service, 0)->Name);
+
+    // A page closed while it loads: how long closing takes.
+    commands.ShowCurveOfCurrentService(1);
+    const auto* progress = form->findChild<QProgressBar*>(QStringLiteral("LoadProgress"));
+    QTest::qWaitFor([&] { return progress->value() >= 20; }, 10000);
+    clock.start();
+    commands.CloseActiveDiagram();
+    const double closing = clock.nsecsElapsed() / 1e6;
+
+    std::printf("Diagram of a recording with %d samples:\n", kSamples);
+    std::printf("  read on the window thread (as before): %.2f s (%lld rows) -- the window stood that long\n",
+                onWindowThread, static_cast<long long>(rows));
+    std::printf("  beside the window: the command returns in %.1f ms, loaded after %.2f s, drawn after %.2f s "
+                "(%zu points)\n",
+                request, loaded, drawn, curve ? curve->Data.size() : size_t(0));
+    std::printf("  peak memory +%ld KB; window's longest stall %lld ms (goal < 50 ms: %s)\n", PeakKb() - before,
+                static_cast<long long>(probe.Longest()), probe.Longest() < 50 ? "met" : "missed");
+    std::printf("  closing a page while it loads: %.1f ms\n", closing);
 }
 
 void FuzzFigures(int files)
@@ -242,6 +337,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     ChartFigures();
     LoadFigures();
+    LongRecordingFigures();
     FuzzFigures(argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000);
     return 0;
 }
