@@ -162,7 +162,7 @@ void TMainForm::MenuExportInfoClick()
 void TMainForm::RunLongWork(const QString &label, TLongWork::Work work, std::function<void()> done)
 {
     if (longWork_)
-        throw ExportError(QStringLiteral("Es l\u00e4uft schon ein Export; bitte warten oder ihn abbrechen."));
+        throw ExportError(QStringLiteral("Es l\u00e4uft schon ein Export oder Druck; bitte warten oder ihn abbrechen."));
     longWork_ = std::make_unique<TLongWork>(this, label, std::move(work), progressDelayMs_);
     connect(longWork_.get(), &TLongWork::Finished, this,
             [this, done = std::move(done)](bool cancelled, const QString &error) {

@@ -319,7 +319,7 @@ TEST_F(DiagramCommands, ALongRecordingLoadsBesideTheWindowAndItsPageClosesWhileL
     const Curve* curve = form->Chart()->GetCurve(form->FindCurveKey(recording, 0)->Name);
     ASSERT_TRUE(QTest::qWaitFor([&] { return curve->Data.size() == size_t(kSamples) && curve->PointCount() > 0; }));
     EXPECT_FALSE(progress->isVisible());
-    EXPECT_FLOAT_EQ(curve->Data.back().Time, kSamples - 1);
+    EXPECT_FLOAT_EQ(curve->Data.back().Time, float(kSamples - 1));
     EXPECT_EQ(form->Chart()->XAxis().EndValue, 64800);  // scaled to its data: 18 hours
 
     // Closed while it loads, with another page loading beside it.

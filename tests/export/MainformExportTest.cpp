@@ -140,9 +140,9 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     EXPECT_TRUE(Contents(program.Directory() + QStringLiteral("/etikett.rtf")).startsWith("{\\rtf1"));
 }
 
-// A protocol export runs beside the window with a progress bar; "Abbrechen"
-// leaves the file that had the chosen name as it was, and no half-written
-// file beside it. Done again, the export completes.
+// A protocol export (or PDF) runs beside the window with a progress bar;
+// "Abbrechen" leaves the file that had the chosen name as it was, and no
+// half-written file beside it. Done again, the export completes.
 TEST(MainformExport, CancelledProtocolExportLeavesNoPartialFile)
 {
     Program program;
@@ -191,6 +191,29 @@ TEST(MainformExport, CancelledProtocolExportLeavesNoPartialFile)
     EXPECT_EQ(filesThere(), QStringList{QStringLiteral("protokoll.txt")});
     EXPECT_EQ(driver.Failures(), 0) << driver.Report().toStdString();
 
+    // Saved as PDF and cancelled the same way: the old PDF stays, nothing beside it.
+    const QString pdf = program.Directory() + QStringLiteral("/protokoll-alt.pdf");
+    {
+        QFile old(pdf);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("%PDF alt");
+    }
+    driver.OnDialog(SaveAs(pdf));
+    driver.OnDialog([&](QDialog *dialog) {
+        QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+    });
+    form.MenuPdfProtocolClick();
+    ASSERT_NE(form.LongWork(), nullptr);
+    cancelled = false;
+    QObject::connect(form.LongWork(), &TLongWork::Finished, [&](bool wasCancelled, const QString &) {
+        cancelled = wasCancelled;
+    });
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
+    EXPECT_TRUE(cancelled) << "the PDF was done before the cancel";
+    EXPECT_EQ(Contents(pdf), QByteArray("%PDF alt"));
+    EXPECT_EQ(filesThere(), QStringList({QStringLiteral("protokoll-alt.pdf"), QStringLiteral("protokoll.txt")}));
+    EXPECT_EQ(driver.Failures(), 0) << driver.Report().toStdString();
+
     form.SetProgressDelay(60000);   // done without a bar this time
     driver.OnDialog(SaveAs(file));
     form.MenuExportProtocolClick();
@@ -200,7 +223,7 @@ TEST(MainformExport, CancelledProtocolExportLeavesNoPartialFile)
     EXPECT_TRUE(written.startsWith("[s]\t[V]\t[A]\t[fx]\r\n0\t1,3\t0,3\tLaden\r\n")
                 || written.startsWith("[s]\t[V]\t[A]\t[fx]\r\n0\t1.3\t0.3\tLaden\r\n"))
         << written.left(80).toStdString();
-    EXPECT_EQ(filesThere(), QStringList{QStringLiteral("protokoll.txt")});
+    EXPECT_EQ(filesThere(), QStringList({QStringLiteral("protokoll-alt.pdf"), QStringLiteral("protokoll.txt")}));
 }
 
 TEST(MainformExport, CopyAndPrintTheProtocolAlsoAfterAFailedPrint)
