@@ -58,6 +58,7 @@ CurvePoints ReadCurvePoints(SqlStore& store, int serviceID, int kind, const std:
                                                 static_cast<int16_t>(phase)});
     }
     curve.Points.shrink_to_fit();
+    curve.PlotRoom.assign(curve.Points.size(), PlotPoint{});
     return curve;
 }
 

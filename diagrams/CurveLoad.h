@@ -23,6 +23,10 @@ struct CurvePoints
 {
     std::vector<Curve::DataPoint> Points;
     qint64 LastKey = 0;  // key of the last stored sample read (0: none)
+    // Room for the chart's pixel positions of the points, touched here: new
+    // memory of millions of points costs the window thread hundreds of
+    // milliseconds of page faults when the chart first maps them.
+    std::vector<PlotPoint> PlotRoom;
 };
 
 // Reads the curve on the calling thread: kind 0 voltage in V, 1 current in

@@ -328,6 +328,8 @@ void TDiagramForm::loadFinished(TCurveLoad* load, const QString& error)
     const bool anyLoaded = !loaded.Points.empty();
     const float lastLoaded = anyLoaded ? loaded.Points.back().Time : 0.0f;
     curve->Data = std::move(loaded.Points);
+    if (loaded.PlotRoom.size() > curve->Points.capacity())
+        curve->Points = std::move(loaded.PlotRoom);
     for (const Curve::DataPoint& point : pending.LivePoints)
         if (!anyLoaded || point.Time > lastLoaded)
             curve->Data.push_back(point);
@@ -348,6 +350,16 @@ void TDiagramForm::loadFinished(TCurveLoad* load, const QString& error)
     if (m_followsData)
         FitToData();
     m_chart->Changed();
+    // The mapping of millions of points and their drawing each take tens of
+    // milliseconds: the mapping gets a turn of the event loop of its own,
+    // before the (later) paint.
+    QMetaObject::invokeMethod(
+        m_chart,
+        [chart = m_chart] {
+            if (chart->NeedsRecalc() && chart->isVisible())
+                chart->Recalculate();
+        },
+        Qt::QueuedConnection);
     emit CurveLoaded(id.first, id.second);
 }
 
