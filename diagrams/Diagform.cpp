@@ -9,6 +9,7 @@
 #include <QMutexLocker>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
@@ -282,8 +283,13 @@ void TDiagramForm::startLoad(int serviceID, int kind)
         found->second.Percent = percent;
         showLoadProgress();
     });
-    connect(load, &TCurveLoad::Finished, this,
-            [this, load](const QString& error) { loadFinished(load, error); });
+    // Taken in a turn of the event loop of its own: the notice comes among
+    // posted events, which the loop hands out in one go, paint included.
+    connect(load, &TCurveLoad::Finished, this, [this, serviceID, kind, load](const QString& error) {
+        QTimer::singleShot(0, this, [this, serviceID, kind, load, error] {
+            loadFinished({serviceID, kind}, load, error);
+        });
+    });
     showLoadProgress();
 }
 
@@ -301,16 +307,15 @@ void TDiagramForm::showLoadProgress()
     m_loadProgress->raise();
 }
 
-void TDiagramForm::loadFinished(TCurveLoad* load, const QString& error)
+void TDiagramForm::loadFinished(std::pair<int, int> id, const TCurveLoad* load, const QString& error)
 {
-    const std::pair<int, int> id{load->ServiceID(), load->Kind()};
+    // The load may have been dropped (and a new one started) meanwhile.
     auto found = m_loads.find(id);
     if (found == m_loads.end() || found->second.Load.get() != load)
         return;
-    // Deleted once this notice from it has been delivered.
+    // Its thread has ended; the load goes when this is done.
     PendingLoad pending = std::move(found->second);
     m_loads.erase(found);
-    pending.Load.release()->deleteLater();
     showLoadProgress();
     const CurveKey* key = FindCurveKey(id.first, id.second);
     Curve* curve = key ? m_chart->GetCurve(key->Name) : nullptr;
@@ -322,7 +327,7 @@ void TDiagramForm::loadFinished(TCurveLoad* load, const QString& error)
         emit CurveLoadFailed(QStringLiteral("Die Kurve \"%1\" kann nicht geladen werden: %2").arg(name, error));
         return;
     }
-    CurvePoints& loaded = load->Result();
+    CurvePoints& loaded = pending.Load->Result();
     // Live points that came while the rows were read; those the read
     // already found are not drawn twice.
     const bool anyLoaded = !loaded.Points.empty();
@@ -350,16 +355,10 @@ void TDiagramForm::loadFinished(TCurveLoad* load, const QString& error)
     if (m_followsData)
         FitToData();
     m_chart->Changed();
-    // The mapping of millions of points and their drawing each take tens of
-    // milliseconds: the mapping gets a turn of the event loop of its own,
-    // before the (later) paint.
-    QMetaObject::invokeMethod(
-        m_chart,
-        [chart = m_chart] {
-            if (chart->NeedsRecalc() && chart->isVisible())
-                chart->Recalculate();
-        },
-        Qt::QueuedConnection);
+    // Mapping and drawing millions of points take tens of milliseconds each:
+    // the mapping is done here, the drawing in the paint that follows.
+    if (m_chart->isVisible())
+        m_chart->Recalculate();
     emit CurveLoaded(id.first, id.second);
 }
 

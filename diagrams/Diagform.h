@@ -129,7 +129,7 @@ protected:
 
 private:
     void startLoad(int serviceID, int kind);
-    void loadFinished(TCurveLoad* load, const QString& error);
+    void loadFinished(std::pair<int, int> id, const TCurveLoad* load, const QString& error);
     void showLoadProgress();
     void connectEndOfScroll(QScrollBar* bar, void (TDiagramForm::*handler)());
     // Stored samples as points of the curve, each with the function of its

@@ -223,6 +223,19 @@ void ResetPeak()
         clear.write("5");
 }
 
+// Counts the paint events a widget gets.
+struct PaintWatch : QObject
+{
+    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++Count;
+        return false;
+    }
+    int Count = 0;
+};
+
 void LongRecordingFigures()
 {
     constexpr int kSamples = 2000000;
@@ -264,11 +277,16 @@ void LongRecordingFigures()
     commands.ShowCurveOfCurrentService(0);
     const double request = clock.nsecsElapsed() / 1e6;
     TDiagramForm* form = commands.ActiveDiagram();
+    // Drawn: the chart's first paint after its points are in.
+    PaintWatch paints(form->Chart());
     CurvesLoaded(*form, 120000);
     const double loaded = clock.elapsed() / 1000.0;
-    // Drawn: the next paint recalculates the chart.
-    const bool painted = QTest::qWaitFor([&] { return !form->Chart()->NeedsRecalc(); }, 10000);
+    const qint64 stallUntilLoaded = probe.Longest();
+    const int paintsBefore = paints.Count;
+    const bool painted = QTest::qWaitFor([&] { return paints.Count > paintsBefore; }, 10000);
     const double drawn = clock.elapsed() / 1000.0;
+    // A few turns of the probe after the paint, so its gap is counted.
+    QTest::qWait(30);
     probe.Stop();
     const Curve* curve = form->Chart()->GetCurve(form->FindCurveKey(service, 0)->Name);
     const size_t points = curve ? curve->Data.size() : 0;
@@ -298,8 +316,10 @@ void LongRecordingFigures()
     std::printf("  beside the window: the command returns in %.1f ms, loaded after %.2f s, drawn after %.2f s "
                 "(%zu points)\n",
                 request, loaded, drawn, points);
-    std::printf("  peak memory +%ld KB; window's longest stall %lld ms (goal < 50 ms: %s)\n", PeakKb() - before,
-                static_cast<long long>(probe.Longest()), probe.Longest() < 50 ? "met" : "missed");
+    std::printf("  peak memory +%ld KB; window's longest stall while it loads, points mapped included: %lld ms "
+                "(goal < 50 ms: %s); with the first paint: %lld ms\n",
+                PeakKb() - before, static_cast<long long>(stallUntilLoaded), stallUntilLoaded < 50 ? "met" : "missed",
+                static_cast<long long>(probe.Longest()));
     std::printf("  the window thread's share, each once the points are in: fit to the data %.1f ms, "
                 "recalculation %.1f ms, repaint %.1f ms\n",
                 fit, recalc, paint);
