@@ -178,12 +178,19 @@ void WalkCurve(const Curve& curve, const Axis& xAxis, const Axis& yAxis, const Q
 std::vector<PlotPoint> PlotCurve(const Curve& curve, const Axis& xAxis, const Axis& yAxis,
                                  const QRect& plot)
 {
-    size_t count = 0;
-    WalkCurve(curve, xAxis, yAxis, plot, [&count](const PlotPoint&) { ++count; });
-    std::vector<PlotPoint> points(count);
-    size_t i = 0;
-    WalkCurve(curve, xAxis, yAxis, plot, [&points, &i](const PlotPoint& p) { points[i++] = p; });
+    std::vector<PlotPoint> points;
+    PlotCurveInto(curve, xAxis, yAxis, plot, points);
     return points;
+}
+
+void PlotCurveInto(const Curve& curve, const Axis& xAxis, const Axis& yAxis, const QRect& plot,
+                   std::vector<PlotPoint>& points)
+{
+    // One walk: a recording of millions of points is mapped on the window
+    // thread whenever the chart is scaled.
+    points.clear();
+    points.reserve(curve.Data.size());
+    WalkCurve(curve, xAxis, yAxis, plot, [&points](const PlotPoint& p) { points.push_back(p); });
 }
 
 SnappedRange SnapInwards(const Axis& axis, double low, double high)

@@ -87,10 +87,13 @@ TickLayout LayoutTicks(const Axis& axis, MapFn map, LabelFn label)
 
 // Builds the cached pixel positions of a curve: points left of the plot area
 // are dropped except the last one before it, the first point beyond the
-// right edge is kept and every later point dropped. Counts first, then fills
-// an array of exactly that size.
+// right edge is kept and every later point dropped.
 std::vector<PlotPoint> PlotCurve(const Curve& curve, const Axis& xAxis, const Axis& yAxis,
                                  const QRect& plot);
+// The same into `points`, whose room is kept: a chart of millions of points
+// scaled again writes into memory it has already touched.
+void PlotCurveInto(const Curve& curve, const Axis& xAxis, const Axis& yAxis, const QRect& plot,
+                   std::vector<PlotPoint>& points);
 
 // Snaps a zoom range inwards to the axis's major segment boundaries.
 struct SnappedRange

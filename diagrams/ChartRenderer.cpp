@@ -112,7 +112,7 @@ ChartLayout ChartRenderer::Layout(ChartScene& scene, const QRect& plot)
 
     for (auto& entry : scene.Curves) {
         Curve& c = *entry.second;
-        c.Points = PlotCurve(c, scene.XAxis, scene.YAxes[c.YAxis], plot);
+        PlotCurveInto(c, scene.XAxis, scene.YAxes[c.YAxis], plot, c.Points);
     }
     return layout;
 }

@@ -136,6 +136,7 @@ TDiagramForm* TDiagramCommands::NewDiagram()
     form->SetPopupMenu(m_popupDiagrams);
     layout->addWidget(form);
     connect(form, &TDiagramForm::ZoomBackAvailable, this, &TDiagramCommands::ZoomBackAvailable);
+    connect(form, &TDiagramForm::CurveLoadFailed, this, &TDiagramCommands::CurveLoadFailed);
     const int index =
         m_diagramTab->addTab(page, QStringLiteral("Diagramm%1").arg(m_diagramCounter));
     m_diagramTab->setCurrentIndex(index);

@@ -119,6 +119,8 @@ public:
 signals:
     // A diagram window saved a scaling; zoom back may be enabled.
     void ZoomBackAvailable();
+    // A curve's samples could not be read (the German text says which and why).
+    void CurveLoadFailed(const QString& message);
 
 private:
     QPointer<QTabWidget> m_diagramTab;

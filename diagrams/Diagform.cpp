@@ -1,12 +1,15 @@
 #include "diagrams/Diagform.h"
 
 #include "diagrams/ChartGeometry.h"
+#include "diagrams/CurveLoad.h"
 
 #include <QContextMenuEvent>
 #include <QGridLayout>
 #include <QMenu>
 #include <QMutexLocker>
+#include <QProgressBar>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
@@ -209,6 +212,15 @@ TDiagramForm::TDiagramForm(TBRASKDataModule* dataModule, QWidget* parent)
                 FollowOtherRecorders();
         });
     }
+    // Over the chart's top left corner while samples are read, outside the
+    // layout so the chart keeps its size.
+    m_loadProgress = new QProgressBar(this);
+    m_loadProgress->setObjectName(QStringLiteral("LoadProgress"));
+    m_loadProgress->setRange(0, 100);
+    m_loadProgress->setFormat(QStringLiteral("Messwerte werden geladen ... %p %"));
+    m_loadProgress->setGeometry(8, 8, 260, 22);
+    m_loadProgress->hide();
+
     connect(m_chart, &TMultiChart::ChartRescaled, this, &TDiagramForm::UpdateScrollBars);
     connect(m_chart, &TMultiChart::ChartZooming, this, &TDiagramForm::PushZoomState);
     connectEndOfScroll(m_hScrollBar, &TDiagramForm::HScrollBarScroll);
@@ -219,6 +231,8 @@ TDiagramForm::~TDiagramForm()
 {
     // The chart's signals must not reach a half-destroyed window.
     disconnect(m_chart, nullptr, this, nullptr);
+    // Cancelled and their threads ended before anything they report to goes.
+    m_loads.clear();
 }
 
 void TDiagramForm::connectEndOfScroll(QScrollBar* bar, void (TDiagramForm::*handler)())
@@ -251,19 +265,101 @@ Curve* TDiagramForm::AddServiceCurve(int serviceID, int kind)
     if (kind == 2)
         return curve;  // samples carry no capacity
 
-    Follow& follow = m_follow[{serviceID, kind}];
-    follow = Follow{};
-    const auto rows = m_dataModule->SamplesAfter(serviceID, 0);
-    appendSamples(curve, *m_curveKeys.back(), rows);
-    if (!rows.isEmpty())
-        follow.LastKey = rows.back().Key;
-    if (m_dataModule->IsShared()) {
-        const std::map<int, bool> running = runningTreatments();
-        const auto found = running.find(serviceID);
-        follow.Following = found != running.end() && !found->second;
-    }
+    m_follow[{serviceID, kind}] = Follow{};
+    startLoad(serviceID, kind);
     m_chart->Changed();
     return curve;
+}
+
+void TDiagramForm::startLoad(int serviceID, int kind)
+{
+    PendingLoad& pending = m_loads[{serviceID, kind}];
+    pending.Load = std::make_unique<TCurveLoad>(m_dataModule->SharedStore(), serviceID, kind);
+    TCurveLoad* load = pending.Load.get();
+    connect(load, &TCurveLoad::Progressed, this, [this, serviceID, kind](int percent) {
+        const auto found = m_loads.find({serviceID, kind});
+        if (found == m_loads.end())
+            return;
+        found->second.Percent = percent;
+        showLoadProgress();
+    });
+    // Taken in a turn of the event loop of its own: the notice comes among
+    // posted events, which the loop hands out in one go, paint included.
+    connect(load, &TCurveLoad::Finished, this, [this, serviceID, kind, load](const QString& error) {
+        QTimer::singleShot(0, this, [this, serviceID, kind, load, error] {
+            loadFinished({serviceID, kind}, load, error);
+        });
+    });
+    showLoadProgress();
+}
+
+void TDiagramForm::showLoadProgress()
+{
+    if (m_loads.empty()) {
+        m_loadProgress->hide();
+        return;
+    }
+    int percent = 0;
+    for (const auto& [key, pending] : m_loads)
+        percent += pending.Percent;
+    m_loadProgress->setValue(percent / static_cast<int>(m_loads.size()));
+    m_loadProgress->show();
+    m_loadProgress->raise();
+}
+
+void TDiagramForm::loadFinished(std::pair<int, int> id, const TCurveLoad* load, const QString& error)
+{
+    // The load may have been dropped (and a new one started) meanwhile.
+    auto found = m_loads.find(id);
+    if (found == m_loads.end() || found->second.Load.get() != load)
+        return;
+    // Its thread has ended; the load goes when this is done.
+    PendingLoad pending = std::move(found->second);
+    m_loads.erase(found);
+    showLoadProgress();
+    const CurveKey* key = FindCurveKey(id.first, id.second);
+    Curve* curve = key ? m_chart->GetCurve(key->Name) : nullptr;
+    if (!curve)
+        return;
+    if (!error.isEmpty()) {
+        const QString name = key->Name;
+        RemoveServiceCurve(name);
+        emit CurveLoadFailed(QStringLiteral("Die Kurve \"%1\" kann nicht geladen werden: %2").arg(name, error));
+        return;
+    }
+    CurvePoints& loaded = pending.Load->Result();
+    // Live points that came while the rows were read; those the read
+    // already found are not drawn twice.
+    const bool anyLoaded = !loaded.Points.empty();
+    const float lastLoaded = anyLoaded ? loaded.Points.back().Time : 0.0f;
+    curve->Data = std::move(loaded.Points);
+    if (loaded.PlotRoom.size() > curve->Points.capacity())
+        curve->Points = std::move(loaded.PlotRoom);
+    for (const Curve::DataPoint& point : pending.LivePoints)
+        if (!anyLoaded || point.Time > lastLoaded)
+            curve->Data.push_back(point);
+
+    Follow& follow = m_follow[id];
+    follow.LastKey = loaded.LastKey;
+    follow.LiveAdded = !pending.LivePoints.empty();
+    try {
+        if (m_dataModule->IsShared()) {
+            const std::map<int, bool> running = runningTreatments();
+            const auto registered = running.find(id.first);
+            follow.Following = registered != running.end() && !registered->second;
+        }
+    } catch (const DatabaseError& e) {
+        // The server is away; the next report of other PCs' samples decides.
+        qWarning("%s", e.what());
+    }
+    if (m_followsData)
+        FitToData();
+    m_chart->Changed();
+    // Mapping and drawing millions of points take tens of milliseconds each:
+    // the mapping is done here, the drawing in the paint that follows.
+    if (m_chart->isVisible())
+        m_chart->Recalculate();
+    emit CurveLoaded(id.first, id.second);
 }
 
 void TDiagramForm::AddLiveSample(int serviceID, int kind, double time, double value, int phase)
@@ -271,6 +367,12 @@ void TDiagramForm::AddLiveSample(int serviceID, int kind, double time, double va
     // The key keeps the name the curve was entered with; no database lookup
     // is needed per sample.
     if (const CurveKey* key = FindCurveKey(serviceID, kind)) {
+        const auto pending = m_loads.find({serviceID, kind});
+        if (pending != m_loads.end()) {
+            pending->second.LivePoints.push_back(Curve::DataPoint{
+                static_cast<float>(time), static_cast<float>(value), static_cast<int16_t>(phase)});
+            return;
+        }
         m_chart->AddPoint(key->Name, time, value, phase);
         m_follow[{serviceID, kind}].LiveAdded = true;
         followPoint(*key, time, value);
@@ -365,8 +467,8 @@ void TDiagramForm::FollowOtherRecorders()
     try {
         const std::map<int, bool> running = runningTreatments();
         for (const auto& key : m_curveKeys) {
-            if (key->Kind == 2)
-                continue;
+            if (key->Kind == 2 || m_loads.count({key->ServiceID, key->Kind}))
+                continue;  // a curve still loading reads its rows when it is done
             Follow& follow = m_follow[{key->ServiceID, key->Kind}];
             const auto found = running.find(key->ServiceID);
             const bool recordedHere = found != running.end() && found->second;
@@ -426,6 +528,8 @@ void TDiagramForm::RemoveServiceCurve(const QString& name)
     for (auto it = m_curveKeys.begin(); it != m_curveKeys.end(); ++it) {
         if ((*it)->Name == name) {
             m_follow.erase({(*it)->ServiceID, (*it)->Kind});
+            m_loads.erase({(*it)->ServiceID, (*it)->Kind});
+            showLoadProgress();
             m_curveKeys.erase(it);
             m_chart->RemoveCurve(name);
             return;

@@ -18,7 +18,9 @@
 #include <vector>
 
 class QMenu;
+class QProgressBar;
 class QScrollBar;
+class TCurveLoad;
 
 // One saved scaling of a chart: time axis and active value axis.
 struct ZOOMSTATE
@@ -67,10 +69,14 @@ public:
     void SetPopupMenu(QMenu* menu);
 
     // Adds the curve of a recorded treatment (kind 0 voltage in V, 1 current
-    // in mA, 2 capacity, stays empty) with every sample whose step is known.
-    // Null when the pair is shown already, the treatment does not exist or
-    // the kind is unknown.
+    // in mA, 2 capacity, stays empty). Its samples (every one whose step is
+    // known) are read beside the window while the page shows that it loads;
+    // the curve is filled, and scaled to when the axes follow the data, once
+    // all are in (CurveLoaded). Null when the pair is shown already, the
+    // treatment does not exist or the kind is unknown.
     Curve* AddServiceCurve(int serviceID, int kind);
+    // Some curve's samples are still being read.
+    bool Loading() const { return !m_loads.empty(); }
     // A point of a running treatment; ignored unless this window shows it.
     void AddLiveSample(int serviceID, int kind, double time, double value, int phase) override;
     CurveKey* FindCurveKey(int serviceID, int kind) const;
@@ -113,11 +119,18 @@ public:
 signals:
     // A scaling was pushed: zooming back is possible now.
     void ZoomBackAvailable();
+    // A curve's samples are in and drawn.
+    void CurveLoaded(int serviceID, int kind);
+    // A curve's samples could not be read; the curve was taken out again.
+    void CurveLoadFailed(const QString& message);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    void startLoad(int serviceID, int kind);
+    void loadFinished(std::pair<int, int> id, const TCurveLoad* load, const QString& error);
+    void showLoadProgress();
     void connectEndOfScroll(QScrollBar* bar, void (TDiagramForm::*handler)());
     // Stored samples as points of the curve, each with the function of its
     // step; samples of a missing step are left out.
@@ -138,6 +151,13 @@ private:
         bool Following = false;
         bool LiveAdded = false;
     };
+    // A curve whose samples are being read; live points wait here meanwhile.
+    struct PendingLoad
+    {
+        std::unique_ptr<TCurveLoad> Load;
+        std::vector<Curve::DataPoint> LivePoints;
+        int Percent = 0;
+    };
 
     TBRASKDataModule* m_dataModule;
     TMultiChart* m_chart = nullptr;
@@ -147,5 +167,7 @@ private:
     std::vector<ZOOMSTATE> m_zoomStack;
     std::vector<std::unique_ptr<CurveKey>> m_curveKeys;
     std::map<std::pair<int, int>, Follow> m_follow;
+    std::map<std::pair<int, int>, PendingLoad> m_loads;
+    QProgressBar* m_loadProgress = nullptr;
     bool m_followsData = false;
 };

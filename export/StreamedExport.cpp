@@ -3,6 +3,7 @@
 #include "export/ExportBuilders.h"
 #include "export/SamplesCsv.h"
 
+#include "database/SampleRows.h"
 #include "database/SqlStore.h"
 #include "database/StoreDialect.h"
 #include "database/Texts.h"
@@ -10,10 +11,7 @@
 #include <QIODevice>
 #include <QLocale>
 #include <QSaveFile>
-#include <QSqlDriver>
 #include <QSqlQuery>
-
-#include <sqlite3.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -96,75 +94,6 @@ std::map<int, int> StepFunctions(SqlStore &store, int serviceID)
         functions[steps.value(0).toInt()] = steps.value(1).toInt();
     return functions;
 }
-
-// The samples of a treatment in stored order, walked forward once: step,
-// time, voltage, current. On a database file SQLite's own statement on the
-// thread's connection, which hands out integers without a QVariant each (most
-// of an export's time otherwise); on a server a forward-only query.
-class SampleRows {
-public:
-    SampleRows(SqlStore &store, int serviceID)
-    {
-        QSqlDatabase db = store.connection();
-        const QVariant handle = db.driver()->handle();
-        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-            connection_ = *static_cast<sqlite3 *const *>(handle.constData());
-        if (!connection_) {
-            // The key column is the store's own insertion order, never user input.
-            query_ = store.exec(QStringLiteral("SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples "
-                                               "WHERE F_ServiceID = ? ORDER BY ")
-                                    + store.dialect().insertionOrder(),
-                                {serviceID});
-            return;
-        }
-        if (sqlite3_prepare_v2(connection_,
-                               "SELECT F_Step, F_Time, F_Voltage, F_Current FROM samples WHERE F_ServiceID = ?1 "
-                               "ORDER BY rowid",
-                               -1, &statement_, nullptr)
-                != SQLITE_OK
-            || sqlite3_bind_int(statement_, 1, serviceID) != SQLITE_OK)
-            fail();
-    }
-    ~SampleRows() { sqlite3_finalize(statement_); }
-    SampleRows(const SampleRows &) = delete;
-    SampleRows &operator=(const SampleRows &) = delete;
-
-    bool next()
-    {
-        if (!statement_) {
-            if (!query_.next())
-                return false;
-            step = query_.value(0).toInt();
-            time = query_.value(1).toInt();
-            voltage = query_.value(2).toInt();
-            current = query_.value(3).toInt();
-            return true;
-        }
-        const int result = sqlite3_step(statement_);
-        if (result == SQLITE_DONE)
-            return false;
-        if (result != SQLITE_ROW)
-            fail();
-        step = sqlite3_column_int(statement_, 0);
-        time = sqlite3_column_int(statement_, 1);
-        voltage = sqlite3_column_int(statement_, 2);
-        current = sqlite3_column_int(statement_, 3);
-        return true;
-    }
-
-    int step = 0, time = 0, voltage = 0, current = 0;
-
-private:
-    [[noreturn]] void fail()
-    {
-        throw DatabaseError(QStringLiteral("Die Messwerte k\u00f6nnen nicht gelesen werden: %1")
-                                .arg(QString::fromUtf8(sqlite3_errmsg(connection_))));
-    }
-
-    sqlite3 *connection_ = nullptr;
-    sqlite3_stmt *statement_ = nullptr;
-    QSqlQuery query_;
-};
 
 template <class Write>
 void SaveTo(const QString &fileName, Write write)

@@ -22,6 +22,7 @@
 
 #include "mainwindow/CommandState.h"
 #include "mainwindow/LongWork.h"
+#include "mainwindow/PrintWork.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -315,6 +316,9 @@ private:
     // Runs work beside the window; a failure is shown when it ends, done
     // runs (on this thread) when it succeeded.
     void RunLongWork(const QString &label, TLongWork::Work work, std::function<void()> done = {});
+    // A text's lines printed, or saved as PDF under a chosen name, beside the window.
+    void PrintLines(const QString &label, PrintWork::LineSource lines);
+    void SaveLinesAsPdf(const QString &name, const QString &label, PrintWork::LineSource lines);
     std::unique_ptr<TLongWork> longWork_;
     int progressDelayMs_ = TLongWork::ProgressDelayMs;
 };

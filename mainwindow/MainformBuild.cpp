@@ -336,6 +336,9 @@ void TMainForm::BuildDialogs(std::function<bool(const std::string &)> terminalUs
     diagramPropertyDialog_ = new TDiagramPropertyDialog(this);
     diagramCommands_ = new TDiagramCommands(DiagramTab, PopupDiagrams, database_, diagramPropertyDialog_, this);
     connect(diagramCommands_, &TDiagramCommands::ZoomBackAvailable, this, &TMainForm::ScheduleUpdateMenus);
+    // Curves load beside the window; a failure is told when it happens.
+    connect(diagramCommands_, &TDiagramCommands::CurveLoadFailed, this,
+            [this](const QString &message) { ShowCommandFailure(message); });
     newBatteryDialog_ = new TNewBatteryDialog(this);
     // The dialog asks the engine to search the ports and leaves out
     // terminals in use, by this program or another one here.

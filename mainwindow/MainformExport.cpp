@@ -6,6 +6,7 @@
 #include "mainwindow/Kestrixdlg.h"
 #include "export/ExportFile.h"
 #include "mainwindow/PdfTarget.h"
+#include "mainwindow/PrintWork.h"
 #include "export/Richie.h"
 #include "mainwindow/RichiePrinter.h"
 #include "export/SamplesCsv.h"
@@ -80,17 +81,6 @@ void ExportBuffer(TMainForm *window, const Richie &buffer)
         ExportFile::Export(buffer, file, filter);
 }
 
-// One job with an empty title on the printer chosen last. The page rectangle
-// is in printer pixels; a printer left at screen resolution would put it far
-// off its intended place, so it prints at 600 dpi then.
-void PrintBuffer(QPrinter &printer, const Richie &buffer)
-{
-    if (printer.resolution() < 300)
-        printer.setResolution(600);
-    printer.setDocName(QString());
-    RichiePrinter::Print(buffer, printer);
-}
-
 // The grid of the active page of the database area: "Akkus", "Aufzeichnungen"
 // or, on any other page, "Teilschritte".
 QTableView *ActiveGrid(const TMainForm &window)
@@ -118,10 +108,28 @@ void BuildLabel(const TMainForm &window, Richie &buffer)
     ExportBuilders::BuildSelectedLabel(Database(window, "Etikett"), buffer);
 }
 
-void BuildProtocol(const TMainForm &window, Richie &buffer)
+// The selected treatment's protocol, read by the work thread as it prints.
+PrintWork::LineSource ProtocolLines(const TMainForm &window)
 {
-    TBRASKDataModule &database = Database(window, "Meßprotokoll");
-    ExportBuilders::BuildProtocol(database, database.SelectedServiceID(), buffer);
+    TBRASKDataModule &database = Database(window, "Me\u00dfprotokoll");
+    return PrintWork::ProtocolLines(database.SharedStore(), database.SelectedServiceID());
+}
+
+// The name for a PDF file, chosen in the save dialog; empty when cancelled.
+QString ChoosePdfFile(TMainForm &window, const QString &name)
+{
+    QFileDialog dialog(&window, QStringLiteral("Als PDF speichern"));
+    dialog.setDirectory(window.LastFolder(QStringLiteral("export")));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(PdfTarget::FileFilter());
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    dialog.selectFile(name + QStringLiteral(".pdf"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    const QString path = dialog.selectedFiles().constFirst();
+    window.RememberFolder(QStringLiteral("export"), path);
+    return path;
 }
 
 void CopyBuffer(const Richie &buffer)
@@ -149,7 +157,7 @@ void TMainForm::MenuExportInfoClick()
 void TMainForm::RunLongWork(const QString &label, TLongWork::Work work, std::function<void()> done)
 {
     if (longWork_)
-        throw ExportError(QStringLiteral("Es l\u00e4uft schon ein Export; bitte warten oder ihn abbrechen."));
+        throw ExportError(QStringLiteral("Es l\u00e4uft schon ein Export oder Druck; bitte warten oder ihn abbrechen."));
     longWork_ = std::make_unique<TLongWork>(this, label, std::move(work), progressDelayMs_);
     connect(longWork_.get(), &TLongWork::Finished, this,
             [this, done = std::move(done)](bool cancelled, const QString &error) {
@@ -205,61 +213,80 @@ void TMainForm::MenuExportSamplesClick()
                 });
 }
 
+// Texts print beside the window on a printer of the job's own with the
+// choices of the printer chosen last; the window's printer is only read.
+void TMainForm::PrintLines(const QString &label, PrintWork::LineSource lines)
+{
+    if (!printer_)
+        printer_ = std::make_unique<QPrinter>();
+    RichiePrinter::Recover(printer_);
+    // Without any installed printer Qt falls back to PDF output without a
+    // file: there is nothing to print on.
+    if (printer_->outputFormat() == QPrinter::PdfFormat && printer_->outputFileName().isEmpty())
+        throw ExportError(QStringLiteral("Es ist kein Drucker eingerichtet."));
+    RunLongWork(label, [choices = RichiePrinter::PrinterChoices::Of(*printer_), lines = std::move(lines),
+                        family = TextBuffer().FontFamily(),
+                        size = TextBuffer().FontPointSize()](const StreamedExport::Job &job) {
+        PrintWork::Print(choices, family, size, lines, job);
+    });
+}
+
+void TMainForm::SaveLinesAsPdf(const QString &name, const QString &label, PrintWork::LineSource lines)
+{
+    const QString path = ChoosePdfFile(*this, name);
+    if (path.isEmpty())
+        return;
+    RunLongWork(label, [path, name, lines = std::move(lines), family = TextBuffer().FontFamily(),
+                        size = TextBuffer().FontPointSize()](const StreamedExport::Job &job) {
+        PrintWork::SavePdf(path, name, family, size, lines, job);
+    });
+}
+
 void TMainForm::MenuPrintTableClick()
 {
     BuildVisibleTable(*this, TextBuffer());
-    RichiePrinter::RunJob(printer_, [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+    PrintLines(QStringLiteral("Tabelle wird gedruckt ..."), PrintWork::LinesOf(TextBuffer()));
 }
 
 void TMainForm::MenuPrintInfoClick()
 {
     BuildLabel(*this, TextBuffer());
-    RichiePrinter::RunJob(printer_, [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+    PrintLines(QStringLiteral("Etikett wird gedruckt ..."), PrintWork::LinesOf(TextBuffer()));
 }
 
 void TMainForm::MenuPrintProtocolClick()
 {
-    BuildProtocol(*this, TextBuffer());
-    RichiePrinter::RunJob(printer_, [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+    PrintLines(QStringLiteral("Me\u00dfprotokoll wird gedruckt ..."), ProtocolLines(*this));
 }
 
 void TMainForm::SaveAsPdf(const QString &name, const std::function<void(QPrinter &)> &job)
 {
-    QFileDialog dialog(this, QStringLiteral("Als PDF speichern"));
-    dialog.setDirectory(LastFolder(QStringLiteral("export")));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(PdfTarget::FileFilter());
-    dialog.setDefaultSuffix(QStringLiteral("pdf"));
-    dialog.selectFile(name + QStringLiteral(".pdf"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    const QString path = dialog.selectedFiles().constFirst();
-    RememberFolder(QStringLiteral("export"), path);
-    PdfTarget::Save(path, name, job);
+    const QString path = ChoosePdfFile(*this, name);
+    if (!path.isEmpty())
+        PdfTarget::Save(path, name, job);
 }
 
 void TMainForm::MenuPdfTableClick()
 {
     BuildVisibleTable(*this, TextBuffer());
-    SaveAsPdf(DatabasePageControl->tabText(DatabasePageControl->currentIndex()),
-              [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+    SaveLinesAsPdf(DatabasePageControl->tabText(DatabasePageControl->currentIndex()),
+                   QStringLiteral("Tabelle wird gespeichert ..."), PrintWork::LinesOf(TextBuffer()));
 }
 
 void TMainForm::MenuPdfInfoClick()
 {
     BuildLabel(*this, TextBuffer());
     const int battery = DataModule() ? DataModule()->SelectedBatteryID() : 0;
-    SaveAsPdf(QStringLiteral("Etikett-Akku-%1").arg(battery),
-              [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+    SaveLinesAsPdf(QStringLiteral("Etikett-Akku-%1").arg(battery), QStringLiteral("Etikett wird gespeichert ..."),
+                   PrintWork::LinesOf(TextBuffer()));
 }
 
 void TMainForm::MenuPdfProtocolClick()
 {
-    BuildProtocol(*this, TextBuffer());
+    PrintWork::LineSource lines = ProtocolLines(*this);
     const int service = DataModule() ? DataModule()->SelectedServiceID() : 0;
-    SaveAsPdf(QStringLiteral("Messprotokoll-%1").arg(service),
-              [this](QPrinter &printer) { PrintBuffer(printer, TextBuffer()); });
+    SaveLinesAsPdf(QStringLiteral("Messprotokoll-%1").arg(service),
+                   QStringLiteral("Me\u00dfprotokoll wird gespeichert ..."), std::move(lines));
 }
 
 void TMainForm::MenuPrinterSetupClick()

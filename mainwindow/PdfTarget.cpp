@@ -15,7 +15,8 @@ QString FileFilter()
     return QStringLiteral("PDF-Dateien (*.pdf)");
 }
 
-void Save(const QString &fileName, const QString &title, const std::function<void(QPrinter &)> &job)
+void SaveVia(const QString &fileName, const std::function<void(QPrinter &)> &setUp,
+             const std::function<void(QPrinter &)> &job)
 {
     QTemporaryDir scratch;
     if (!scratch.isValid())
@@ -24,22 +25,38 @@ void Save(const QString &fileName, const QString &title, const std::function<voi
     const QString pages = scratch.filePath(QStringLiteral("pages.pdf"));
     {
         QPrinter printer(QPrinter::HighResolution);
+        // PDF before the choices, so a change of format cannot reset them.
         printer.setOutputFormat(QPrinter::PdfFormat);
+        setUp(printer);
         printer.setOutputFileName(pages);
-        printer.setPageSize(QPageSize(QPageSize::A4));
-        printer.setDocName(title);
-        printer.setCreator(QStringLiteral("Braskon"));
         job(printer);
     }   // the printer closes its file here
 
     QFile printed(pages);
     if (!printed.open(QIODevice::ReadOnly))
         throw ExportError(QStringLiteral("Die PDF-Datei wurde nicht erzeugt: %1").arg(printed.errorString()));
-    const QByteArray bytes = printed.readAll();
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    bool written = file.open(QIODevice::WriteOnly);
+    // In pieces: the pages of a long protocol run to many megabytes.
+    while (written && !printed.atEnd()) {
+        const QByteArray piece = printed.read(1 << 20);
+        written = !piece.isEmpty() && file.write(piece) == piece.size();
+    }
+    if (!written || !file.commit())
         throw ExportError(QStringLiteral("Die Datei %1 kann nicht geschrieben werden: %2")
                               .arg(fileName, file.errorString()));
+}
+
+void Save(const QString &fileName, const QString &title, const std::function<void(QPrinter &)> &job)
+{
+    SaveVia(
+        fileName,
+        [&](QPrinter &printer) {
+            printer.setPageSize(QPageSize(QPageSize::A4));
+            printer.setDocName(title);
+            printer.setCreator(QStringLiteral("Braskon"));
+        },
+        job);
 }
 
 } // namespace PdfTarget

@@ -18,7 +18,11 @@ QString FileFilter();   // "PDF-Dateien (*.pdf)"
 
 // Runs the job on a fresh A4 PDF printer whose document title is `title`,
 // then writes the pages to fileName. Throws ExportError with a German text
-// (or whatever the job throws).
+// (or whatever the job throws). Any thread may save: the printer is its own.
 void Save(const QString &fileName, const QString &title, const std::function<void(QPrinter &)> &job);
+// The same on a printer prepared by `setUp` (a user's printer set to print
+// into fileName), whose output is then turned to the temporary file.
+void SaveVia(const QString &fileName, const std::function<void(QPrinter &)> &setUp,
+             const std::function<void(QPrinter &)> &job);
 
 } // namespace PdfTarget

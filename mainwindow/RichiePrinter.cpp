@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QTextLayout>
+#include <QVarLengthArray>
 
 namespace RichiePrinter {
 
@@ -45,64 +46,108 @@ QRect EffectivePageRect(const QPagedPaintDevice &device, const QRect &pageRect)
     return onPage.isEmpty() ? page : onPage;
 }
 
-int Print(const Richie &buffer, QPagedPaintDevice &device, const QRect &pageRect)
+Pages::Pages(QPagedPaintDevice &device, const QRect &pageRect, const QString &fontFamily, int fontPointSize)
+    : device_(device), area_(EffectivePageRect(device, pageRect)), font_(fontFamily)
 {
-    const QRect area = EffectivePageRect(device, pageRect);
-    QPainter painter;
-    if (!painter.begin(&device))
+    font_.setPointSize(fontPointSize);
+    if (!painter_.begin(&device_))
         throw ExportError(QStringLiteral("Der Drucker kann nicht benutzt werden."));
-
-    QFont font(buffer.FontFamily());
-    font.setPointSize(buffer.FontPointSize());
-    painter.setFont(font);
-    const QFontMetricsF metrics(font, &device);
-
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    painter_.setFont(font_);
+    const QFontMetricsF metrics(font_, &device_);
+    option_.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     // Tab stops every eight average characters; the layout scales the
     // distance from screen resolution (96 dpi) to the device's resolution.
-    const qreal deviceScale = device.logicalDpiY() / 96.0;
-    option.setTabStopDistance(8 * metrics.horizontalAdvance(QLatin1Char('x')) / deviceScale);
+    const qreal deviceScale = device_.logicalDpiY() / 96.0;
+    option_.setTabStopDistance(8 * metrics.horizontalAdvance(QLatin1Char('x')) / deviceScale);
+}
 
-    int layoutPage = 1;   // page the next line is laid out on
-    int devicePage = 1;   // page the painter is on
-    qreal y = 0;          // top of the next line, relative to the page rectangle
-    for (const QString &text : buffer.Lines()) {
-        QTextLayout layout(text, font, &device);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        QVector<int> linePages;
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(area.width());
-            // A line that does not fit below the last one starts a new page,
-            // unless it is the first line of the page (taller than the page).
-            if (y > 0 && y + line.height() > area.height()) {
-                ++layoutPage;
-                y = 0;
-            }
-            line.setPosition(QPointF(0, y));
-            linePages.append(layoutPage);
-            y += line.height();
-        }
-        layout.endLayout();
+Pages::~Pages()
+{
+    if (finished_ || !painter_.isActive())
+        return;
+    if (auto *printer = dynamic_cast<QPrinter *>(&device_))
+        printer->abort();
+    painter_.end();
+}
 
-        for (int i = 0; i < layout.lineCount(); ++i) {
-            while (devicePage < linePages[i]) {
-                if (!device.newPage())
-                    throw ExportError(QStringLiteral("Der Drucker kann keine neue Seite beginnen."));
-                ++devicePage;
-            }
-            layout.lineAt(i).draw(&painter, area.topLeft());
+void Pages::Line(const QString &text)
+{
+    QTextLayout layout(text, font_, &device_);
+    layout.setTextOption(option_);
+    layout.beginLayout();
+    QVarLengthArray<int, 4> linePages;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(area_.width());
+        // A line that does not fit below the last one starts a new page,
+        // unless it is the first line of the page (taller than the page).
+        if (y_ > 0 && y_ + line.height() > area_.height()) {
+            ++layoutPage_;
+            y_ = 0;
         }
+        line.setPosition(QPointF(0, y_));
+        linePages.append(layoutPage_);
+        y_ += line.height();
     }
-    if (!painter.end())
+    layout.endLayout();
+
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        while (devicePage_ < linePages[i]) {
+            if (!device_.newPage())
+                throw ExportError(QStringLiteral("Der Drucker kann keine neue Seite beginnen."));
+            ++devicePage_;
+        }
+        layout.lineAt(i).draw(&painter_, area_.topLeft());
+    }
+}
+
+int Pages::Finish()
+{
+    finished_ = true;
+    if (!painter_.end())
         throw ExportError(QStringLiteral("Der Druckauftrag konnte nicht abgeschlossen werden."));
-    return devicePage;
+    return devicePage_;
+}
+
+int Print(const Richie &buffer, QPagedPaintDevice &device, const QRect &pageRect)
+{
+    Pages pages(device, pageRect, buffer.FontFamily(), buffer.FontPointSize());
+    for (const QString &text : buffer.Lines())
+        pages.Line(text);
+    return pages.Finish();
 }
 
 int Print(const Richie &buffer, QPagedPaintDevice &device)
 {
     return Print(buffer, device, ScaledPageRect(device));
+}
+
+PrinterChoices PrinterChoices::Of(const QPrinter &printer)
+{
+    PrinterChoices choices;
+    choices.format = printer.outputFormat();
+    choices.printerName = printer.printerName();
+    choices.outputFileName = printer.outputFileName();
+    choices.resolution = printer.resolution();
+    choices.pageLayout = printer.pageLayout();
+    choices.copies = printer.copyCount();
+    choices.colorMode = printer.colorMode();
+    choices.duplex = printer.duplex();
+    choices.fullPage = printer.fullPage();
+    return choices;
+}
+
+void PrinterChoices::ApplyTo(QPrinter &printer) const
+{
+    printer.setOutputFormat(format);
+    if (format == QPrinter::NativeFormat)
+        printer.setPrinterName(printerName);
+    printer.setOutputFileName(outputFileName);
+    printer.setResolution(resolution);
+    printer.setPageLayout(pageLayout);
+    printer.setCopyCount(copies);
+    printer.setColorMode(colorMode);
+    printer.setDuplex(duplex);
+    printer.setFullPage(fullPage);
 }
 
 namespace {
@@ -120,16 +165,7 @@ void Recover(std::unique_ptr<QPrinter> &printer)
         return;
     // Qt keeps such a printer "active" for good; a new one takes its choices.
     auto fresh = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    fresh->setOutputFormat(printer->outputFormat());
-    if (printer->outputFormat() == QPrinter::NativeFormat)
-        fresh->setPrinterName(printer->printerName());
-    fresh->setOutputFileName(printer->outputFileName());
-    fresh->setResolution(printer->resolution());
-    fresh->setPageLayout(printer->pageLayout());
-    fresh->setCopyCount(printer->copyCount());
-    fresh->setColorMode(printer->colorMode());
-    fresh->setDuplex(printer->duplex());
-    fresh->setFullPage(printer->fullPage());
+    PrinterChoices::Of(*printer).ApplyTo(*fresh);
     printer = std::move(fresh);
 }
 

@@ -5,11 +5,14 @@
 #include "diagrams/ChartGeometry.h"
 #include "tests/diagrams/DiagramFuzz.h"
 #include "tests/diagrams/DiagramTestData.h"
+#include "tests/diagrams/WaitForCurves.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QDir>
 #include <QPrinter>
+#include <QProgressBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -98,7 +101,10 @@ TEST_F(DiagramCommands, SavingAndOpeningRestoresScalingCurvesAndStyles)
     const QStringList saved = Saved();
     commands.CloseAllDiagrams();
 
+    // Not painted while its curves load, so the pending recalculation shows.
+    tab.hide();
     TDiagramForm* opened = commands.OpenDiagramFile(TempFile());
+    ASSERT_TRUE(CurvesLoaded(*opened));
     EXPECT_EQ(tab.count(), 1);
     EXPECT_EQ(Saved(), saved);
     EXPECT_EQ(CurveOf(opened, 0)->Data.size(), 11u);  // measured values come from the database
@@ -170,6 +176,7 @@ TEST_F(DiagramCommands, ARecordingOpensScaledToItsDataAndShowAllScalesAgainAfter
     commands.ShowCurveOfCurrentService(0);
     commands.ShowCurveOfCurrentService(1);
     TDiagramForm* form = commands.ActiveDiagram();
+    ASSERT_TRUE(CurvesLoaded(*form));
     TMultiChart& c = *form->Chart();
     const auto fittedVolts = std::make_tuple(0.0, 14400.0, 4, 5.0, 20.0, 3);
     EXPECT_EQ(scaling(c, 0), fittedVolts);
@@ -188,6 +195,7 @@ TEST_F(DiagramCommands, ARecordingOpensScaledToItsDataAndShowAllScalesAgainAfter
     ASSERT_NE(zoomed, fittedVolts);
     select(service);
     commands.ShowCurveOfCurrentService(0);
+    ASSERT_TRUE(CurvesLoaded(*form));
     form->AddLiveSample(recording, 0, 15000, 18.0, 1);
     EXPECT_EQ(scaling(c, 0), zoomed);
 
@@ -280,4 +288,47 @@ TEST_F(DiagramCommands, MutatedFilesNeitherCrashNorHangNorAllocateWithoutBound)
     EXPECT_GT(opened, kFiles / 10);
     EXPECT_LT(opened, kFiles);
     EXPECT_LE(largestTicks, size_t(ChartGeometry::MaxLayoutTicks + 1));
+}
+
+// A long recording loads beside the window: the page says so, fills and is
+// drawn when all samples are in; a page closed while it loads ends its read.
+TEST_F(DiagramCommands, ALongRecordingLoadsBesideTheWindowAndItsPageClosesWhileLoading)
+{
+    constexpr int kSamples = 60000;
+    const int recording = data.AddService(data.AddBattery());
+    data.AddStep(recording, 1, 0);
+    data.AddStep(recording, 2, 1);
+    QVector<Sample> samples;
+    for (int t = 0; t < kSamples; ++t)
+        samples.append(Sample{recording, t < kSamples / 2 ? 1 : 2, t, 5000 + t % 700, 1000});
+    data.Records->InsertSamples(samples);
+    TBRASKDataModule::Service s;
+    s.ID = recording;
+    ASSERT_TRUE(data.DataModule->LoadService(s));
+    data.DataModule->ReopenBatteries(s.BatteryID);
+    data.DataModule->ReopenServices(recording);
+    const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).count(); };
+    const auto threadsBefore = threads();
+
+    commands.ShowCurveOfCurrentService(0);
+    TDiagramForm* form = commands.ActiveDiagram();
+    ASSERT_TRUE(form->Loading());
+    const auto* progress = form->findChild<QProgressBar*>(QStringLiteral("LoadProgress"));
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(progress->isVisible());
+    const Curve* curve = form->Chart()->GetCurve(form->FindCurveKey(recording, 0)->Name);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return curve->Data.size() == size_t(kSamples) && curve->PointCount() > 0; }));
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_FLOAT_EQ(curve->Data.back().Time, float(kSamples - 1));
+    EXPECT_EQ(form->Chart()->XAxis().EndValue, 64800);  // scaled to its data: 18 hours
+
+    // Closed while it loads, with another page loading beside it.
+    commands.ShowCurveOfCurrentService(1);
+    commands.NewDiagram();
+    commands.ShowCurveOfCurrentService(0);
+    ASSERT_TRUE(commands.ActiveDiagram()->Loading());
+    commands.CloseActiveDiagram();
+    commands.CloseAllDiagrams();
+    EXPECT_EQ(tab.count(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return threads() <= threadsBefore; }));
 }

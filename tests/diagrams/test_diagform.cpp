@@ -3,6 +3,7 @@
 // rejected with a beep.
 
 #include "tests/diagrams/DiagramTestData.h"
+#include "tests/diagrams/WaitForCurves.h"
 #include "diagrams/Diagform.h"
 #include "diagrams/Diagpropdlg.h"
 
@@ -120,6 +121,7 @@ TEST_F(DiagramWindow, CurvesComeFromTheSamplesAndLiveSamplesOfTheirTreatment)
 {
     Curve* voltage = form->AddServiceCurve(service, 0);
     ASSERT_NE(voltage, nullptr);
+    ASSERT_TRUE(CurvesLoaded(*form));
     ASSERT_EQ(voltage->Data.size(), 4u);  // the sample of the missing step is left out
     EXPECT_FLOAT_EQ(voltage->Data[0].Value, 5.2f);
     EXPECT_EQ(std::make_tuple(voltage->Data[0].Phase, voltage->Data[2].Phase, voltage->Data[3].Time),
@@ -130,6 +132,7 @@ TEST_F(DiagramWindow, CurvesComeFromTheSamplesAndLiveSamplesOfTheirTreatment)
         EXPECT_EQ(form->AddServiceCurve(id, unit), nullptr);
     Curve* current = form->AddServiceCurve(service, 1);
     ASSERT_NE(current, nullptr);
+    ASSERT_TRUE(CurvesLoaded(*form));
     EXPECT_EQ(std::make_pair(current->Data[2].Value, current->YAxis), std::make_pair(800.0f, 1));
     const QString name = form->FindCurveKey(service, 1)->Name;
     form->RemoveServiceCurve(name);

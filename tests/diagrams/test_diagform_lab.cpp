@@ -5,6 +5,7 @@
 
 #include "tests/database/TestDatabase.h"
 #include "diagrams/Diagform.h"
+#include "tests/diagrams/WaitForCurves.h"
 #include "database/ChangeListener.h"
 
 #include <QElapsedTimer>
@@ -86,6 +87,7 @@ TEST_F(DiagramOnLabDatabase, CurveOfAnotherPCsTreatmentGrowsWithinTwoSeconds)
     otherPC->InsertSample({treatment, 1, 60, 5800, 500, 0});
     ASSERT_NE(form->AddServiceCurve(treatment, 0), nullptr);
     ASSERT_NE(form->AddServiceCurve(treatment, 1), nullptr);
+    ASSERT_TRUE(CurvesLoaded(*form));
     ASSERT_EQ(Points(treatment, 0).size(), 2u);
 
     // Each write of the other PC reaches both curves within two seconds.
@@ -144,6 +146,7 @@ TEST_F(DiagramOnLabDatabase, OwnRunsAndOtherDiagramsAreLeftAlone)
     ownEngine->InsertSample({own, 1, 0, 6000, 500, 0});
     ASSERT_NE(form->AddServiceCurve(own, 0), nullptr);
     ASSERT_NE(form->AddServiceCurve(foreign, 1), nullptr);
+    ASSERT_TRUE(CurvesLoaded(*form));
 
     // The own engine: store the sample, then hand it to the window.
     ownEngine->InsertSample({own, 1, 60, 5900, 500, 0});
@@ -168,6 +171,7 @@ TEST_F(DiagramOnLabDatabase, OwnRunsAndOtherDiagramsAreLeftAlone)
     form->RemoveServiceCurve(form->FindCurveKey(own, 0)->Name);
     otherPC->InsertSample({own, 2, 180, 6150, 100, 0});
     ASSERT_NE(form->AddServiceCurve(own, 0), nullptr);
+    ASSERT_TRUE(CurvesLoaded(*form));
     EXPECT_EQ(Points(own, 0).size(), 4u);
     otherPC->InsertSample({own, 2, 240, 6200, 100, 0});
     ASSERT_TRUE(WaitForPoints(own, 0, 5));

@@ -140,9 +140,9 @@ TEST(MainformExport, SamplesAsCsvInBothFormsFromTheContextMenuAndTablesAsRtfEven
     EXPECT_TRUE(Contents(program.Directory() + QStringLiteral("/etikett.rtf")).startsWith("{\\rtf1"));
 }
 
-// A protocol export runs beside the window with a progress bar; "Abbrechen"
-// leaves the file that had the chosen name as it was, and no half-written
-// file beside it. Done again, the export completes.
+// A protocol export (or PDF) runs beside the window with a progress bar;
+// "Abbrechen" leaves the file that had the chosen name as it was, and no
+// half-written file beside it. Done again, the export completes.
 TEST(MainformExport, CancelledProtocolExportLeavesNoPartialFile)
 {
     Program program;
@@ -191,6 +191,29 @@ TEST(MainformExport, CancelledProtocolExportLeavesNoPartialFile)
     EXPECT_EQ(filesThere(), QStringList{QStringLiteral("protokoll.txt")});
     EXPECT_EQ(driver.Failures(), 0) << driver.Report().toStdString();
 
+    // Saved as PDF and cancelled the same way: the old PDF stays, nothing beside it.
+    const QString pdf = program.Directory() + QStringLiteral("/protokoll-alt.pdf");
+    {
+        QFile old(pdf);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("%PDF alt");
+    }
+    driver.OnDialog(SaveAs(pdf));
+    driver.OnDialog([&](QDialog *dialog) {
+        QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+    });
+    form.MenuPdfProtocolClick();
+    ASSERT_NE(form.LongWork(), nullptr);
+    cancelled = false;
+    QObject::connect(form.LongWork(), &TLongWork::Finished, [&](bool wasCancelled, const QString &) {
+        cancelled = wasCancelled;
+    });
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
+    EXPECT_TRUE(cancelled) << "the PDF was done before the cancel";
+    EXPECT_EQ(Contents(pdf), QByteArray("%PDF alt"));
+    EXPECT_EQ(filesThere(), QStringList({QStringLiteral("protokoll-alt.pdf"), QStringLiteral("protokoll.txt")}));
+    EXPECT_EQ(driver.Failures(), 0) << driver.Report().toStdString();
+
     form.SetProgressDelay(60000);   // done without a bar this time
     driver.OnDialog(SaveAs(file));
     form.MenuExportProtocolClick();
@@ -200,7 +223,7 @@ TEST(MainformExport, CancelledProtocolExportLeavesNoPartialFile)
     EXPECT_TRUE(written.startsWith("[s]\t[V]\t[A]\t[fx]\r\n0\t1,3\t0,3\tLaden\r\n")
                 || written.startsWith("[s]\t[V]\t[A]\t[fx]\r\n0\t1.3\t0.3\tLaden\r\n"))
         << written.left(80).toStdString();
-    EXPECT_EQ(filesThere(), QStringList{QStringLiteral("protokoll.txt")});
+    EXPECT_EQ(filesThere(), QStringList({QStringLiteral("protokoll-alt.pdf"), QStringLiteral("protokoll.txt")}));
 }
 
 TEST(MainformExport, CopyAndPrintTheProtocolAlsoAfterAFailedPrint)
@@ -245,6 +268,7 @@ TEST(MainformExport, CopyAndPrintTheProtocolAlsoAfterAFailedPrint)
     form.Printer().setOutputFileName(text);
     form.Printer().setPageSize(QPageSize(QPageSize::A4));
     form.MenuPrintProtocolClick();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
     // 400 lines filling each A4 page: seven pages (a box in the upper half took thirteen).
     EXPECT_EQ(PdfPages(text), 7);
     form.MenuShowVoltageClick();
@@ -253,11 +277,15 @@ TEST(MainformExport, CopyAndPrintTheProtocolAlsoAfterAFailedPrint)
     form.MenuPrintDiagramClick();
     EXPECT_EQ(PdfPages(diagram), 1);
 
-    // A failure inside a job renews the printer as well.
+    // A job that fails (beside the window) says why and leaves the printer usable.
     form.Printer().setOutputFileName(program.Directory() + QStringLiteral("/no/such/folder/x.pdf"));
-    EXPECT_ANY_THROW(form.MenuPrintProtocolClick());
+    form.MenuPrintProtocolClick();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
+    ASSERT_EQ(driver.Failures(), 1) << driver.Report().toStdString();
+    EXPECT_TRUE(driver.messages.back().detail.contains(QStringLiteral("x.pdf"))) << driver.Report().toStdString();
     form.Printer().setOutputFileName(text);
     form.MenuPrintInfoClick();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
     EXPECT_EQ(PdfPages(text), 1);
     EXPECT_EQ(driver.unexpectedDialogs, 0);
 }
@@ -277,6 +305,7 @@ TEST(MainformExport, ProtocolAndDiagramSaveStraightToPdf)
     const QString protocol = program.Directory() + QStringLiteral("/protokoll");
     driver.OnDialog(SaveAs(protocol));
     form.CommandAction(Command::PdfProtocol)->trigger();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
     const QString protocolText = PdfText(protocol + QStringLiteral(".pdf"));
     for (const QString &expected : {QStringLiteral("[fx]"), QStringLiteral("1200"), QLocale().toString(1.301),
                                     QStringLiteral("Laden")})
@@ -296,12 +325,11 @@ TEST(MainformExport, ProtocolAndDiagramSaveStraightToPdf)
 
     // A folder that is not there: a reason in German, nothing else touched.
     driver.OnDialog(SaveAs(program.Directory() + QStringLiteral("/fehlt/protokoll.pdf")));
-    try {
-        form.MenuPdfProtocolClick();
-        ADD_FAILURE() << "saved into a missing folder";
-    } catch (const ExportError &e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("kann nicht geschrieben werden"))) << e.message().toStdString();
-    }
+    form.MenuPdfProtocolClick();
+    ASSERT_TRUE(WaitFor([&] { return form.LongWork() == nullptr; }));
+    ASSERT_EQ(driver.Failures(), 1) << driver.Report().toStdString();
+    EXPECT_TRUE(driver.messages.back().detail.contains(QStringLiteral("kann nicht geschrieben werden")))
+        << driver.Report().toStdString();
     EXPECT_EQ(PdfPages(protocol + QStringLiteral(".pdf")), 1);
     EXPECT_EQ(driver.unexpectedDialogs, 0);
 }

@@ -4,6 +4,7 @@
 // axes.
 
 #include "tests/diagrams/DiagramTestData.h"
+#include "tests/diagrams/WaitForCurves.h"
 #include "diagrams/Diagdocs.h"
 #include "diagrams/Diagform.h"
 
@@ -86,6 +87,10 @@ int main(int argc, char** argv)
     chart->SetXAxisNumSegments(8);
     chart->SetXAxisNumSubSegments(3);
     tab.show();
+    if (!CurvesLoaded(*form)) {
+        std::fprintf(stderr, "the curves did not load\n");
+        return 1;
+    }
     QApplication::processEvents();
 
     if (!tab.grab().save(output, "PNG")) {
