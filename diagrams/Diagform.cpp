@@ -352,13 +352,17 @@ void TDiagramForm::loadFinished(std::pair<int, int> id, const TCurveLoad* load, 
         // The server is away; the next report of other PCs' samples decides.
         qWarning("%s", e.what());
     }
+    // Mapping and drawing millions of points take tens of milliseconds each:
+    // the mapping is done here and the drawing in a later turn of the loop,
+    // so that input and timers get their turn between the two (an update
+    // asked for now would be painted in this same turn).
+    m_chart->setUpdatesEnabled(false);
     if (m_followsData)
         FitToData();
     m_chart->Changed();
-    // Mapping and drawing millions of points take tens of milliseconds each:
-    // the mapping is done here, the drawing in the paint that follows.
     if (m_chart->isVisible())
         m_chart->Recalculate();
+    QTimer::singleShot(0, m_chart, [chart = m_chart] { chart->setUpdatesEnabled(true); });
     emit CurveLoaded(id.first, id.second);
 }
 

@@ -13,6 +13,7 @@
 #include <QSaveFile>
 #include <QSqlQuery>
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -23,6 +24,15 @@ namespace {
 
 constexpr int ChunkBytes = 256 * 1024;
 
+// A whole number in decimal digits, without the temporary array that
+// QByteArray::number makes: written millions of times per export.
+void AppendNumber(QByteArray &out, long long value)
+{
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, static_cast<qsizetype>(written.ptr - digits));
+}
+
 // Thousandths as the shortest decimal, as FloatText(value * 0.001) writes
 // them (the values of a charger never reach a group separator).
 void AppendMilli(QByteArray &out, int value, char decimalPoint, const QByteArray &minus)
@@ -32,7 +42,7 @@ void AppendMilli(QByteArray &out, int value, char decimalPoint, const QByteArray
         out += minus;
         magnitude = -magnitude;
     }
-    out += QByteArray::number(magnitude / 1000);
+    AppendNumber(out, magnitude / 1000);
     int fraction = int(magnitude % 1000);
     if (fraction == 0)
         return;
@@ -64,7 +74,7 @@ public:
             throw Cancelled();
         if (!buffer_.isEmpty() && out_.write(buffer_) != buffer_.size())
             throw ExportError(QStringLiteral("Die Datei kann nicht geschrieben werden: %1").arg(out_.errorString()));
-        buffer_.clear();
+        buffer_.resize(0);   // keeps the room; clear() would give it back
         if (job_.progress)
             job_.progress(rows_, total_);
     }
@@ -167,7 +177,7 @@ void WriteProtocol(SqlStore &store, int serviceID, Richie::Format format, const 
                     + lineEnd;
             first = false;
         }
-        text += QByteArray::number(rows.time);
+        AppendNumber(text, rows.time);
         text += tab;
         AppendMilli(text, rows.voltage, decimalPoint, minus);
         text += tab;
@@ -215,9 +225,9 @@ void WriteSamplesCsv(SqlStore &store, int serviceID, QIODevice &out, CsvWriter::
         }
         lastTime = time;
         lastCurrent = current;
-        csv += QByteArray::number(time);
+        AppendNumber(csv, time);
         csv += separator;
-        csv += QByteArray::number(step);
+        AppendNumber(csv, step);
         csv += separator;
         csv += function;
         csv += separator;
@@ -225,7 +235,7 @@ void WriteSamplesCsv(SqlStore &store, int serviceID, QIODevice &out, CsvWriter::
         csv += separator;
         AppendMilli(csv, current, decimal, QByteArrayLiteral("-"));
         csv += separator;
-        csv += QByteArray::number(std::llround(milliampSeconds / 3600.0));
+        AppendNumber(csv, std::llround(milliampSeconds / 3600.0));
         csv += "\r\n";
         chunks.rowDone();
     }
