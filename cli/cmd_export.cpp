@@ -133,11 +133,13 @@ void finishStandardOutput(QFile &output)
         throw ExportError(QStringLiteral("Die Standardausgabe ist nicht beschreibbar."));
 }
 
-// export protocol ID [--rtf] [-o FILE]: streamed, however long the recording.
-int exportProtocol(const QString &idText, const QString &outputFile, bool rtf, Cli::Context &context)
+// A treatment's recording streamed to the file, or to standard output when
+// none is named; 1 with a message when the treatment does not exist.
+using StreamTo = std::function<void(SqlStore &store, QIODevice &out)>;
+using SaveAs = std::function<void(SqlStore &store, const QString &fileName)>;
+int streamRecording(int id, const QString &outputFile, const StreamTo &write, const SaveAs &save,
+                    Cli::Context &context)
 {
-    int id = 0;
-    parseID(idText, id);
     return runExport(context, [&] {
         TBRASKDataModule data(context.Database());
         TBRASKDataModule::Service service;
@@ -146,19 +148,35 @@ int exportProtocol(const QString &idText, const QString &outputFile, bool rtf, C
             context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
             return 1;
         }
-        const Richie font;
-        const Richie::Format format = rtf ? Richie::Format::Rtf : Richie::Format::PlainText;
         SqlStore &store = data.Reader().Store();
         if (!outputFile.isEmpty()) {
-            StreamedExport::SaveProtocol(store, id, format, font.FontFamily(), font.FontPointSize(), outputFile);
+            save(store, outputFile);
         } else {
             QFile output;
             openStandardOutput(context, output);
-            StreamedExport::WriteProtocol(store, id, format, font.FontFamily(), font.FontPointSize(), output);
+            write(store, output);
             finishStandardOutput(output);
         }
         return 0;
     });
+}
+
+// export protocol ID [--rtf] [-o FILE]: streamed, however long the recording.
+int exportProtocol(const QString &idText, const QString &outputFile, bool rtf, Cli::Context &context)
+{
+    int id = 0;
+    parseID(idText, id);
+    const Richie font;
+    const Richie::Format format = rtf ? Richie::Format::Rtf : Richie::Format::PlainText;
+    return streamRecording(
+        id, outputFile,
+        [&](SqlStore &store, QIODevice &out) {
+            StreamedExport::WriteProtocol(store, id, format, font.FontFamily(), font.FontPointSize(), out);
+        },
+        [&](SqlStore &store, const QString &fileName) {
+            StreamedExport::SaveProtocol(store, id, format, font.FontFamily(), font.FontPointSize(), fileName);
+        },
+        context);
 }
 
 // export samples --service ID [--format standard|deutsch] [-o FILE]: the
@@ -181,25 +199,11 @@ int exportSamples(const QStringList &ids, const QStringList &services, const QSt
         context.err << samplesUsageText << Qt::endl;
         return 2;
     }
-    return runExport(context, [&] {
-        TBRASKDataModule data(context.Database());
-        TBRASKDataModule::Service service;
-        service.ID = id;
-        if (!data.LoadService(service)) {
-            context.err << "braskon-cli export: Aufzeichnung " << id << " gibt es nicht" << Qt::endl;
-            return 1;
-        }
-        SqlStore &store = data.Reader().Store();
-        if (!outputFile.isEmpty()) {
-            StreamedExport::SaveSamplesCsv(store, id, outputFile, form);
-        } else {
-            QFile output;
-            openStandardOutput(context, output);
-            StreamedExport::WriteSamplesCsv(store, id, output, form);
-            finishStandardOutput(output);
-        }
-        return 0;
-    });
+    return streamRecording(
+        id, outputFile,
+        [&](SqlStore &store, QIODevice &out) { StreamedExport::WriteSamplesCsv(store, id, out, form); },
+        [&](SqlStore &store, const QString &fileName) { StreamedExport::SaveSamplesCsv(store, id, fileName, form); },
+        context);
 }
 
 int exportCommand(const QStringList &args, Cli::Context &context)

@@ -10,6 +10,7 @@
 #include "tests/diagrams/DiagramFuzz.h"
 #include "tests/diagrams/DiagramTestData.h"
 #include "tests/diagrams/WaitForCurves.h"
+#include "tests/support/PeakMemory.h"
 #include "tests/support/StallProbe.h"
 #include "diagrams/Diagform.h"
 #include "diagrams/MultiChart.h"
@@ -205,24 +206,6 @@ void LoadFigures()
     QSqlDatabase::removeDatabase(QStringLiteral("bench"));
 }
 
-long PeakKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-void ResetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
 // Counts the paint events a widget gets.
 struct PaintWatch : QObject
 {
@@ -269,8 +252,8 @@ void LongRecordingFigures()
     TDiagramPropertyDialog dialog;
     TDiagramCommands commands(&tab, &popup, data.DataModule.get(), &dialog);
     QCoreApplication::processEvents();
-    ResetPeak();
-    const long before = PeakKb();
+    PeakMemory::Reset();
+    const long before = PeakMemory::Kb();
     StallProbe probe;
     probe.Start();
     clock.start();
@@ -318,7 +301,7 @@ void LongRecordingFigures()
                 request, loaded, drawn, points);
     std::printf("  peak memory +%ld KB; window's longest stall while it loads, points mapped included: %lld ms "
                 "(goal < 50 ms: %s); with the first paint: %lld ms\n",
-                PeakKb() - before, static_cast<long long>(stallUntilLoaded), stallUntilLoaded < 50 ? "met" : "missed",
+                PeakMemory::Kb() - before, static_cast<long long>(stallUntilLoaded), stallUntilLoaded < 50 ? "met" : "missed",
                 static_cast<long long>(probe.Longest()));
     std::printf("  the window thread's share, each once the points are in: fit to the data %.1f ms, "
                 "recalculation %.1f ms, repaint %.1f ms\n",

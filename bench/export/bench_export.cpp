@@ -9,6 +9,7 @@
 //    work thread while the rows are read): time, pages, memory, stall.
 // Goals: protocol within 3 s, samples within 1.5 times sqlite3 -csv.
 
+#include "tests/support/PeakMemory.h"
 #include "tests/support/StallProbe.h"
 #include "export/StreamedExport.h"
 #include "mainwindow/PrintWork.h"
@@ -61,24 +62,6 @@ Run Measure(const QString &program, const QStringList &arguments, const QString 
     return run;
 }
 
-long PeakKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-void ResetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
 // The export on a work thread while this thread's event loop is probed.
 struct WindowRun {
     double seconds = 0;
@@ -87,8 +70,8 @@ struct WindowRun {
 };
 WindowRun BesideTheWindow(const std::function<void()> &work)
 {
-    ResetPeak();
-    const long before = PeakKb();
+    PeakMemory::Reset();
+    const long before = PeakMemory::Kb();
     QElapsedTimer clock;
     clock.start();
     StallProbe probe;
@@ -100,7 +83,7 @@ WindowRun BesideTheWindow(const std::function<void()> &work)
     thread->wait();
     WindowRun run;
     run.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-    run.grownKb = PeakKb() - before;
+    run.grownKb = PeakMemory::Kb() - before;
     run.stallMs = probe.Longest();
     return run;
 }
