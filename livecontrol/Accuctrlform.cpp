@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -67,6 +68,18 @@ TAccuControlForm::TAccuControlForm(StepListModel::StepReader stepReader, QWidget
     CurrentGauge->SetSegments(3);
     CurrentGauge->SetSubSegments(4);
     CurrentGauge->SetNeedleWidth(2);
+
+    // The controls go by their names, for tests and screenshots to find them.
+    const std::pair<QObject*, const char*> names[] = {
+        {Panel2, "Panel2"}, {TerminalLabel, "TerminalLabel"}, {StatusLabel, "StatusLabel"},
+        {CapacityLabel, "CapacityLabel"}, {PercentLabel, "PercentLabel"},
+        {HundredPercentCircle, "HundredPercentCircle"}, {PercentPie, "PercentPie"},
+        {VGaugePanel, "VGaugePanel"}, {AGaugePanel, "AGaugePanel"}, {ChartPanel, "ChartPanel"},
+        {pf, "pf"}, {VPanel, "VPanel"}, {APanel, "APanel"}, {TimePanel, "TimePanel"},
+        {SubServicesDBGrid, "SubServicesDBGrid"}, {SubServiceQuery, "SubServiceQuery"},
+        {VoltageGauge, "VoltageGauge"}, {CurrentGauge, "CurrentGauge"}};
+    for (const auto& [control, name] : names)
+        control->setObjectName(QLatin1String(name));
 
     ArrangeControls();
 

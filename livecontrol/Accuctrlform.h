@@ -57,6 +57,10 @@ public:
     // General floating-point form with the locale's decimal separator.
     static QString NumberText(double value);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
     // Controls, named by kind and role.
     QWidget* Panel2 = nullptr;
     QLabel* TerminalLabel = nullptr;
@@ -79,10 +83,6 @@ public:
     TArcGauge* VoltageGauge = nullptr;
     TArcGauge* CurrentGauge = nullptr;
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
     void BuildControls();
     // Places every control for the page's size (see LivePageLayout).
     void ArrangeControls();

@@ -4,6 +4,7 @@
 
 #include "tests/mainwindow/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
+#include "tests/support/WindowParts.h"
 
 #include "database/Datamodule.h"
 #include "diagrams/Diagform.h"
@@ -72,7 +73,9 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     const auto state = [&] { return engine.FindService(serviceID) ? *engine.FindService(serviceID) : TreatmentInfo(); };
 
     // The discharge is seen live before the treatment moves on.
-    ASSERT_TRUE(WaitFor([&] { return live->VoltageGauge->Value() > 0 && live->PercentLabel->isVisible(); },
+    const TArcGauge* voltageGauge = Part<TArcGauge>(*live, "VoltageGauge");
+    const QLabel* percent = Part<QLabel>(*live, "PercentLabel");
+    ASSERT_TRUE(WaitFor([&] { return voltageGauge->Value() > 0 && percent->isVisible(); },
                              TreatmentTimeoutMs));
 
     // "U - Spannungskurve" of the running (selected) treatment grows with the ticks.
@@ -99,7 +102,7 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_TRUE(discharge.Duration > 0 && discharge.Capacity > 0 && discharge.Capacity <= 122 &&
                 charge.Duration > discharge.Duration && charge.Capacity > 150)
         << discharge.Duration << " " << discharge.Capacity << " " << charge.Duration << " " << charge.Capacity;
-    const QAbstractItemModel& grid = *live->SubServicesDBGrid->model();
+    const QAbstractItemModel& grid = *Part<QTableView>(*live, "SubServicesDBGrid")->model();
     ASSERT_EQ(grid.rowCount(), 2);
     for (int row = 0; row < 2; ++row) {
         const StepRecord& step = row == 0 ? discharge : charge;
@@ -129,10 +132,10 @@ TEST(EndToEnd, DischargeChargeOnASimulatedLumoIsShownLiveAndRecorded)
     EXPECT_TRUE(last.Step == 2 && last.Time > discharge.Duration && last.Time <= discharge.Duration + charge.Duration)
         << last.Step << " " << last.Time;
     EXPECT_GT(last.Voltage, 4000);
-    EXPECT_EQ(live->CurrentGauge->Value(), 0.0);
-    EXPECT_GT(live->VoltageGauge->Value(), 4.0);
-    EXPECT_FLOAT_EQ(voltageCurve->Data.back().Value, static_cast<float>(live->VoltageGauge->Value()));
-    EXPECT_FALSE(live->PercentLabel->isVisible());   // an ended treatment is "waiting"
+    EXPECT_EQ(Part<TArcGauge>(*live, "CurrentGauge")->Value(), 0.0);
+    EXPECT_GT(voltageGauge->Value(), 4.0);
+    EXPECT_FLOAT_EQ(voltageCurve->Data.back().Value, static_cast<float>(voltageGauge->Value()));
+    EXPECT_FALSE(percent->isVisible());   // an ended treatment is "waiting"
 
     // "Service > Abbrechen" closes the page; the records stay as they were.
     form.UpdateMenus();

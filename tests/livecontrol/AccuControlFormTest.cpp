@@ -6,6 +6,8 @@
 
 #include "database/Datamodule.h"
 
+#include "tests/support/WindowParts.h"
+
 #include <QImage>
 #include <QCoreApplication>
 #include <QLabel>
@@ -21,10 +23,22 @@ protected:
     // The status line's whole text: it may be cut, the full text is its tool tip then.
     QString Status() const
     {
-        return form.StatusLabel->toolTip().isEmpty() ? form.StatusLabel->text() : form.StatusLabel->toolTip();
+        return statusLine->toolTip().isEmpty() ? statusLine->text() : statusLine->toolTip();
     }
 
     TAccuControlForm form;
+    QLabel* const statusLine = Part<QLabel>(form, "StatusLabel");
+    QLabel* const percent = Part<QLabel>(form, "PercentLabel");
+    TPie* const pie = Part<TPie>(form, "PercentPie");
+    TCircleShape* const ring = Part<TCircleShape>(form, "HundredPercentCircle");
+    TPerformanceGraph* const chart = Part<TPerformanceGraph>(form, "pf");
+    TArcGauge* const voltageGauge = Part<TArcGauge>(form, "VoltageGauge");
+    TArcGauge* const currentGauge = Part<TArcGauge>(form, "CurrentGauge");
+    QLabel* const capacity = Part<QLabel>(form, "CapacityLabel");
+    QLabel* const caption = Part<QLabel>(form, "TerminalLabel");
+    QLabel* const voltageText = Part<QLabel>(form, "VPanel");
+    QLabel* const currentText = Part<QLabel>(form, "APanel");
+    QLabel* const timeText = Part<QLabel>(form, "TimePanel");
 };
 
 }  // namespace
@@ -35,7 +49,7 @@ TEST_F(AccuControlFormTest, CapacityPieRingAndColoursBelowAboveAndExactlyNominal
     // Nominal 0 hides the group instead of dividing.
     form.SetStepFunction(Laden);
     form.ShowCapacity(700);
-    EXPECT_TRUE(form.PercentLabel->isHidden());
+    EXPECT_TRUE(percent->isHidden());
     form.SetNominalCapacity(1000);
     struct Case {
         int function, capacity;
@@ -56,19 +70,19 @@ TEST_F(AccuControlFormTest, CapacityPieRingAndColoursBelowAboveAndExactlyNominal
         SCOPED_TRACE(c.capacity);
         form.SetStepFunction(c.function);
         form.ShowCapacity(c.capacity);
-        EXPECT_EQ(form.PercentLabel->text(), c.percent);
-        EXPECT_FALSE(form.PercentPie->isHidden());
+        EXPECT_EQ(percent->text(), c.percent);
+        EXPECT_FALSE(pie->isHidden());
         if (c.span >= 0) {
-            EXPECT_EQ(std::make_pair(form.PercentPie->StartAngle(), form.PercentPie->PaintedSpan()),
+            EXPECT_EQ(std::make_pair(pie->StartAngle(), pie->PaintedSpan()),
                       std::make_pair(c.startAngle, c.span));
         }
-        EXPECT_EQ(form.HundredPercentCircle->Filled(), c.ringFilled);
-        EXPECT_EQ(form.PercentPie->BrushColor(), c.pie);
+        EXPECT_EQ(ring->Filled(), c.ringFilled);
+        EXPECT_EQ(pie->BrushColor(), c.pie);
     }
     EXPECT_EQ(form.PointColor(), red);
     form.SetStepFunction(Entladen);
     form.ShowCapacity(1250);
-    EXPECT_EQ(form.HundredPercentCircle->BrushColor(), red);
+    EXPECT_EQ(ring->BrushColor(), red);
 
     // A wait step hides the group and paints blue points.
     form.SetStepFunction(Laden);
@@ -76,11 +90,11 @@ TEST_F(AccuControlFormTest, CapacityPieRingAndColoursBelowAboveAndExactlyNominal
     form.AddVoltagePoint(6.0);   // takes the colour of the previous tick
     form.SetStepFunction(Warten);
     form.ShowCapacity(500);
-    EXPECT_TRUE(form.PercentLabel->isHidden());
-    EXPECT_TRUE(form.HundredPercentCircle->isHidden());
+    EXPECT_TRUE(percent->isHidden());
+    EXPECT_TRUE(ring->isHidden());
     form.AddVoltagePoint(6.0);
-    ASSERT_EQ(form.pf->Points().size(), 2u);
-    EXPECT_EQ(std::make_tuple(form.pf->Points()[0].color, form.pf->Points()[1].color, form.pf->Points()[1].height),
+    ASSERT_EQ(chart->Points().size(), 2u);
+    EXPECT_EQ(std::make_tuple(chart->Points()[0].color, chart->Points()[1].color, chart->Points()[1].height),
               std::make_tuple(lime, QColor(0, 0, 255), 50));   // 6 V of a 12 V scale
 }
 
@@ -93,13 +107,14 @@ TEST_F(AccuControlFormTest, GaugeScalesFollowTheBatteryAndAStepWithoutDurationSh
                                                   {10.01, 20}, {18.0, 20}, {18.01, 48}};
     for (const auto &[nominal, end] : voltages) {
         form.SetupService(7, "Lumo an COM1: Akku 3", nominal, 0.5);
-        EXPECT_EQ(form.VoltageGauge->End(), end) << nominal << " V";
+        EXPECT_EQ(voltageGauge->End(), end) << nominal << " V";
     }
     const std::tuple<double, double, unsigned> currents[] = {{0.59, 0.6, 1}, {0.6, 2, 0}};
     for (const auto &[maximum, end, digits] : currents) {
         TAccuControlForm page([](StepRecord &) { return false; }, nullptr);
         page.SetupService(7, "Lumo an COM1: Akku 3", 6, maximum);
-        EXPECT_EQ(std::make_pair(page.CurrentGauge->End(), page.CurrentGauge->Digits()), std::make_pair(end, digits))
+        const TArcGauge* gauge = Part<TArcGauge>(page, "CurrentGauge");
+        EXPECT_EQ(std::make_pair(gauge->End(), gauge->Digits()), std::make_pair(end, digits))
             << maximum << " A";
     }
     EXPECT_EQ(StepListModel::DurationDisplay(0), "0");
@@ -117,10 +132,10 @@ TEST_F(AccuControlFormTest, NoAnswerAndWriteFailureAreShownUntilEachEnds)
     form.SetStepFunction(Laden);
     form.ShowCapacity(600);
     form.ShowVoltage(5.9);
-    const int capacityTextLeft = form.CapacityLabel->geometry().right() + 1
-                                 - form.CapacityLabel->fontMetrics().horizontalAdvance(form.CapacityLabel->text());
-    EXPECT_LT(form.TerminalLabel->geometry().right(), capacityTextLeft);
-    EXPECT_EQ(form.TerminalLabel->toolTip().isEmpty(), form.TerminalLabel->text() == "Ohmrida-Lader an COM1: Akku 151");
+    const int capacityTextLeft = capacity->geometry().right() + 1
+                                 - capacity->fontMetrics().horizontalAdvance(capacity->text());
+    EXPECT_LT(caption->geometry().right(), capacityTextLeft);
+    EXPECT_EQ(caption->toolTip().isEmpty(), caption->text() == "Ohmrida-Lader an COM1: Akku 151");
     auto hasNeedleRed = [](QWidget* gauge) {
         const QImage image = gauge->grab().toImage().convertToFormat(QImage::Format_RGB32);
         for (int y = 0; y < image.height(); ++y)
@@ -129,19 +144,18 @@ TEST_F(AccuControlFormTest, NoAnswerAndWriteFailureAreShownUntilEachEnds)
                     return true;
         return false;
     };
-    const QList<QWidget*> readings = {form.VoltageGauge, form.CurrentGauge, form.pf,
-                                      form.VPanel,       form.APanel,       form.TimePanel};
-    ASSERT_TRUE(hasNeedleRed(form.VoltageGauge));
+    const QList<QWidget*> readings = {voltageGauge, currentGauge, chart, voltageText, currentText, timeText};
+    ASSERT_TRUE(hasNeedleRed(voltageGauge));
     form.ShowNoAnswer(3725, QStringLiteral("unverst\u00e4ndliche Antwort"));
-    EXPECT_EQ(std::make_tuple(form.NoAnswer(), form.StatusLabel->isVisible(), Status()),
+    EXPECT_EQ(std::make_tuple(form.NoAnswer(), statusLine->isVisible(), Status()),
               std::make_tuple(true, true, QStringLiteral("unverst\u00e4ndliche Antwort seit 1:2:5")));
     for (QWidget* greyed : readings)
         EXPECT_FALSE(greyed->isEnabled());
-    EXPECT_FALSE(hasNeedleRed(form.VoltageGauge));
+    EXPECT_FALSE(hasNeedleRed(voltageGauge));
     form.ShowTime(61);   // the next answered poll starts with ShowTime
     for (QWidget* reading : readings)
         EXPECT_TRUE(reading->isEnabled());
-    EXPECT_TRUE(hasNeedleRed(form.VoltageGauge));
+    EXPECT_TRUE(hasNeedleRed(voltageGauge));
 
     WriteStatus status;
     status.Failing = true;
@@ -149,13 +163,13 @@ TEST_F(AccuControlFormTest, NoAnswerAndWriteFailureAreShownUntilEachEnds)
     status.WaitingSamples = 12;
     form.ShowWriteStatus(status);
     EXPECT_TRUE(form.WriteFailing());
-    EXPECT_TRUE(form.StatusLabel->isVisible());
+    EXPECT_TRUE(statusLine->isVisible());
     const QString failing = QStringLiteral("Speichern fehlgeschlagen seit 14:05:09 \u2013 12 Messwerte warten");
     EXPECT_EQ(Status(), failing);
-    EXPECT_LT(form.StatusLabel->geometry().right(),
-              form.PercentLabel->geometry().right() - form.PercentLabel->fontMetrics().horizontalAdvance("60%"))
+    EXPECT_LT(statusLine->geometry().right(),
+              percent->geometry().right() - percent->fontMetrics().horizontalAdvance("60%"))
         << "the status stays clear of the percentage";
-    EXPECT_TRUE(form.VPanel->isEnabled()) << "the readings are fresh; only their storing fails";
+    EXPECT_TRUE(voltageText->isEnabled()) << "the readings are fresh; only their storing fails";
 
     // A silent charger as well: both are said, and the end of one leaves the other.
     form.ShowNoAnswer(130, QStringLiteral("keine Antwort"));
@@ -168,7 +182,7 @@ TEST_F(AccuControlFormTest, NoAnswerAndWriteFailureAreShownUntilEachEnds)
     recovered.RecoveredSamples = 12;
     form.ShowWriteStatus(recovered);
     EXPECT_FALSE(form.WriteFailing());
-    EXPECT_FALSE(form.StatusLabel->isVisible());
+    EXPECT_FALSE(statusLine->isVisible());
 }
 
 // Gauges and strip chart grow with the page; the step rows stay whole and
@@ -186,7 +200,14 @@ TEST(AccuControlFormLayout, InstrumentsGrowWithThePageAndEveryStepRowStaysVisibl
         nullptr);
     form.SetupService(7, "Lumo an COM1: Akku 3", 6, 0.5);
     form.show();
-    ASSERT_EQ(form.SubServiceQuery->rowCount(), 6);
+    const QWidget* voltagePanel = Part<QWidget>(form, "VGaugePanel");
+    const QWidget* currentPanel = Part<QWidget>(form, "AGaugePanel");
+    const QWidget* chartPanel = Part<QWidget>(form, "ChartPanel");
+    TArcGauge* voltageGauge = Part<TArcGauge>(form, "VoltageGauge");
+    const QTableView* grid = Part<QTableView>(form, "SubServicesDBGrid");
+    const StepListModel* steps = Part<StepListModel>(form, "SubServiceQuery");
+    const QLabel* timeText = Part<QLabel>(form, "TimePanel");
+    ASSERT_EQ(steps->rowCount(), 6);
     // The width the scale and its labels take in the gauge's picture.
     auto drawnWidth = [](QWidget* gauge) {
         const QImage image = gauge->grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -205,26 +226,26 @@ TEST(AccuControlFormLayout, InstrumentsGrowWithThePageAndEveryStepRowStaysVisibl
         SCOPED_TRACE(page.width());
         form.resize(page);
         QCoreApplication::processEvents();
-        const QRect gauge = form.VGaugePanel->geometry();
-        const QRect chart = form.ChartPanel->geometry();
+        const QRect gauge = voltagePanel->geometry();
+        const QRect chart = chartPanel->geometry();
         if (page == QSize(287, 201)) {
-            EXPECT_EQ(std::make_tuple(gauge, form.AGaugePanel->geometry(), chart),
+            EXPECT_EQ(std::make_tuple(gauge, currentPanel->geometry(), chart),
                       std::make_tuple(QRect(2, 36, 95, 60), QRect(97, 36, 95, 60), QRect(192, 36, 95, 60)));
         } else {
             EXPECT_GT(gauge.width(), lastGauge);
             EXPECT_GT(chart.width() * chart.height(), lastChart);
-            EXPECT_GT(drawnWidth(form.VoltageGauge), lastDrawn);
+            EXPECT_GT(drawnWidth(voltageGauge), lastDrawn);
             // Every row whole inside the grid, in a font no smaller than at the design size.
-            const QRect view = form.SubServicesDBGrid->viewport()->rect();
+            const QRect view = grid->viewport()->rect();
             for (int row = 0; row < 6; ++row)
-                EXPECT_TRUE(view.contains(form.SubServicesDBGrid->visualRect(form.SubServiceQuery->index(row, 0))))
+                EXPECT_TRUE(view.contains(grid->visualRect(steps->index(row, 0))))
                     << row;
         }
-        EXPECT_LE(form.ChartPanel->geometry().bottom(), form.SubServicesDBGrid->geometry().top());
-        EXPECT_LE(form.TimePanel->geometry().bottom(), form.SubServicesDBGrid->geometry().top());
+        EXPECT_LE(chartPanel->geometry().bottom(), grid->geometry().top());
+        EXPECT_LE(timeText->geometry().bottom(), grid->geometry().top());
         lastGauge = gauge.width();
         lastChart = chart.width() * chart.height();
-        lastDrawn = drawnWidth(form.VoltageGauge);
+        lastDrawn = drawnWidth(voltageGauge);
     }
     EXPECT_GT(lastDrawn, 2 * 95 * 8 / 10);   // the scale spans most of a gauge twice the design width
 }

@@ -123,7 +123,7 @@ TEST_F(ServiceCommandsTest, StartsFromBothPagesAndAStopClickedTwiceStopsTheActiv
     EXPECT_EQ(std::make_tuple(first.Terminal, first.Program, first.ChargeCurrent, first.DischargeCurrent),
               std::make_tuple(std::string("Ohmrida an COM1"), 1, 100, 100));
     ASSERT_NE(ActiveAccuForm(accuTab), nullptr);
-    EXPECT_EQ(ActiveAccuForm(accuTab)->TerminalLabel->text(), QString("Ohmrida an COM1: Akku %1").arg(batteryID));
+    EXPECT_EQ(Part<QLabel>(*ActiveAccuForm(accuTab), "TerminalLabel")->text(), QString("Ohmrida an COM1: Akku %1").arg(batteryID));
 
     // A user program from the grid, on the one terminal still free.
     const TreatmentInfo second = Started(RunStartCommand([&] {
@@ -139,7 +139,7 @@ TEST_F(ServiceCommandsTest, StartsFromBothPagesAndAStopClickedTwiceStopsTheActiv
     StepRecord discharge{second.ServiceID, 2};
     ASSERT_TRUE(database.GetSubService(discharge));
     EXPECT_EQ(std::make_pair(discharge.Function, discharge.Parameter), std::make_pair(int(Entladen), 50));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ActiveAccuForm(accuTab)->SubServiceQuery->rowCount() == 2; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Part<StepListModel>(*ActiveAccuForm(accuTab), "SubServiceQuery")->rowCount() == 2; }));
 
     // The second treatment's page is the active one; a double click on stop
     // stops it alone, never the first one.
@@ -172,20 +172,22 @@ TEST_F(ServiceCommandsTest, PageSaysThatWritingFailsUntilTheRowsAreIn)
     auto lock = std::make_unique<SimTest::SqliteLock>(database.DatabaseFile());
     ASSERT_TRUE(engine.Tick());
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->WriteFailing() && !engine.Busy(); }, 20000));
-    EXPECT_TRUE(form->StatusLabel->isVisibleTo(form));
-    const QString text = form->StatusLabel->toolTip().isEmpty() ? form->StatusLabel->text() : form->StatusLabel->toolTip();
+    const QLabel* status = Part<QLabel>(*form, "StatusLabel");
+    const StepListModel* steps = Part<StepListModel>(*form, "SubServiceQuery");
+    EXPECT_TRUE(status->isVisibleTo(form));
+    const QString text = status->toolTip().isEmpty() ? status->text() : status->toolTip();
     EXPECT_TRUE(text.contains("Speichern fehlgeschlagen seit ") && text.contains("1 Schrittergebnis")) << text.toStdString();
-    EXPECT_EQ(form->SubServiceQuery->index(0, StepListModel::StateString).data().toString(), "folgt");
+    EXPECT_EQ(steps->index(0, StepListModel::StateString).data().toString(), "folgt");
 
     lock.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return engine.Tick(); }));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !form->WriteFailing() && !engine.Busy(); }, 20000));
     // The charger stays silent; that is all the line still says.
-    EXPECT_FALSE(form->StatusLabel->text().contains("Speichern")) << form->StatusLabel->text().toStdString();
+    EXPECT_FALSE(status->text().contains("Speichern")) << status->text().toStdString();
     StepRecord stored{started.ServiceID, 1};
     ASSERT_TRUE(database.GetSubService(stored));
     EXPECT_EQ(stored.State, Laeuft);
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return form->SubServiceQuery->index(0, StepListModel::StateString).data().toString() == "läuft";
+        return steps->index(0, StepListModel::StateString).data().toString() == "läuft";
     }));
 }

@@ -742,7 +742,7 @@ void MainWindowTest::livePageShowsFourStepsAtFirstStartSize()
     QTRY_COMPARE(Part<QTabWidget>(form, "AccuTab")->count(), 1);
     auto *page = Part<QTabWidget>(form, "AccuTab")->widget(0)->findChild<TAccuControlForm *>();
     QVERIFY(page);
-    QTableView *grid = page->SubServicesDBGrid;
+    QTableView *grid = Part<QTableView>(*page, "SubServicesDBGrid");
     QTRY_COMPARE(grid->model()->rowCount(), 4);
     QCoreApplication::processEvents();
 

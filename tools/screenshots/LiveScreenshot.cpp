@@ -42,10 +42,12 @@ int Run(const QStringList& files, const QSize& size)
         std::fprintf(stderr, "a treatment did not start: %s\n", qPrintable(driver.Report()));
         return 1;
     }
-    if (!WaitFor([&] { return charging->pf->Points().size() >= 60 && discharging->pf->Points().size() >= 60; },
+    const TPerformanceGraph* chargingChart = Part<TPerformanceGraph>(*charging, "pf");
+    const TPerformanceGraph* dischargingChart = Part<TPerformanceGraph>(*discharging, "pf");
+    if (!WaitFor([&] { return chargingChart->Points().size() >= 60 && dischargingChart->Points().size() >= 60; },
                       60000)) {
         std::fprintf(stderr, "the treatments were not polled in time (%zu and %zu points)\n",
-                     charging->pf->Points().size(), discharging->pf->Points().size());
+                     chargingChart->Points().size(), dischargingChart->Points().size());
         return 1;
     }
     Part<QTimer>(form, "TheTimer")->stop();   // both pictures show the same moment
