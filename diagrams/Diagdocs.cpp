@@ -168,7 +168,7 @@ void TDiagramCommands::ShowDiagramProperties()
     TDiagramForm* form = ActiveDiagram();
     if (!form || !m_propertyDialog)
         return;
-    m_propertyDialog->SetDiagram(form, form->Chart());
+    m_propertyDialog->SetDiagram(form);
     m_propertyDialog->exec();
 }
 

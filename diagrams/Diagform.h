@@ -61,9 +61,10 @@ public:
     explicit TDiagramForm(TBRASKDataModule* dataModule, QWidget* parent = nullptr);
     ~TDiagramForm() override;
 
+    // The chart holds the diagram itself (curves, axes, legend): what the
+    // diagram commands save, load, print and copy, and what the property
+    // dialog edits. The scroll bars stay the page's own.
     TMultiChart* Chart() const { return m_chart; }
-    QScrollBar* HScrollBar() const { return m_hScrollBar; }
-    QScrollBar* VScrollBar() const { return m_vScrollBar; }
 
     // Context menu of the diagram windows (the main window's PopupDiagrams).
     void SetPopupMenu(QMenu* menu);
@@ -110,12 +111,6 @@ public:
     int ZoomStackSize() const { return static_cast<int>(m_zoomStack.size()); }
     const std::vector<ZOOMSTATE>& ZoomStack() const { return m_zoomStack; }
 
-    // Scroll bars follow the chart's axes; the handlers move the visible
-    // range when a scroll action has ended.
-    void UpdateScrollBars();
-    void HScrollBarScroll();
-    void VScrollBarScroll();
-
 signals:
     // A scaling was pushed: zooming back is possible now.
     void ZoomBackAvailable();
@@ -128,6 +123,12 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // Scroll bars follow the chart's axes; the handlers move the visible
+    // range when a scroll action has ended.
+    void UpdateScrollBars();
+    void HScrollBarScroll();
+    void VScrollBarScroll();
+
     void startLoad(int serviceID, int kind);
     void loadFinished(std::pair<int, int> id, const TCurveLoad* load, const QString& error);
     void showLoadProgress();

@@ -395,10 +395,10 @@ void TDiagramPropertyDialog::buildDrawingPage()
     connect(cbCurves, &QComboBox::activated, this, [this] { CurveRefresh(); });
 }
 
-void TDiagramPropertyDialog::SetDiagram(TDiagramForm* form, TMultiChart* chart)
+void TDiagramPropertyDialog::SetDiagram(TDiagramForm* form)
 {
     m_form = form;
-    m_chart = chart;
+    m_chart = form ? form->Chart() : nullptr;
 }
 
 void TDiagramPropertyDialog::SelectPage(Page page)

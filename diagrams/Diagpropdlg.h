@@ -85,12 +85,20 @@ public:
 
     explicit TDiagramPropertyDialog(QWidget* parent = nullptr);
 
-    // The diagram window and its chart the dialog works on; set before showing.
-    void SetDiagram(TDiagramForm* form, TMultiChart* chart);
+    // The diagram window the dialog works on; set before every showing.
+    void SetDiagram(TDiagramForm* form);
     void SelectPage(Page page);
     Page CurrentPage() const;
 
-    // Handlers, public so the controls' behaviour can be driven directly.
+signals:
+    // Scaling input was rejected (answered with the system beep).
+    void InputRejected();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Handlers of the controls.
     void FormShow();
     void CurveRefresh();
     void btnRemoveCurveClick();
@@ -98,7 +106,7 @@ public:
     void rbAxis_mAClick();
     void btnTakeItClick();
 
-    // Controls (named as in the window layout).
+    // Controls; their object names are these names.
     QTabWidget* PageControl1 = nullptr;
     QWidget* TabSheet1 = nullptr;
     QWidget* scalaSetupSheet = nullptr;
@@ -133,14 +141,6 @@ public:
     QPushButton* btnTakeIt = nullptr;
     QPushButton* Button1 = nullptr;
 
-signals:
-    // Scaling input was rejected (answered with the system beep).
-    void InputRejected();
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
     void buildCurvesPage();
     void buildScalingPage();
     void buildDrawingPage();

@@ -6,6 +6,7 @@
 #include "tests/diagrams/WaitForCurves.h"
 #include "diagrams/Diagform.h"
 #include "diagrams/Diagpropdlg.h"
+#include "tests/support/WindowParts.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -71,7 +72,7 @@ class PropertyDialog : public DiagramWindow
 protected:
     void Open(TDiagramPropertyDialog::Page page)
     {
-        dialog.SetDiagram(form.get(), form->Chart());
+        dialog.SetDiagram(form.get());
         dialog.SelectPage(page);
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
@@ -82,6 +83,8 @@ protected:
     {
         QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
     }
+
+    QLineEdit* Edit(const char* name) const { return Part<QLineEdit>(dialog, name); }
 
     static void Type(QLineEdit* edit, const QString& text)
     {
@@ -94,21 +97,21 @@ protected:
     void SetScaling(const QString& yStart, const QString& yEnd, int ySegments, const QString& tStart,
                     const QString& tEnd)
     {
-        Type(dialog.edYStart, yStart);
-        Type(dialog.edYEnd, yEnd);
-        dialog.udYSegments->setValue(ySegments);
-        for (QLineEdit* zero : {dialog.edXStartH, dialog.edXStartM, dialog.edXEndH, dialog.edXEndM})
-            Type(zero, "0");
-        Type(dialog.edXStartS, tStart);
-        Type(dialog.edXEndS, tEnd);
-        dialog.udXSegments->setValue(5);
+        Type(Edit("edYStart"), yStart);
+        Type(Edit("edYEnd"), yEnd);
+        Part<QSpinBox>(dialog, "udYSegments")->setValue(ySegments);
+        for (const char* zero : {"edXStartH", "edXStartM", "edXEndH", "edXEndM"})
+            Type(Edit(zero), "0");
+        Type(Edit("edXStartS"), tStart);
+        Type(Edit("edXEndS"), tEnd);
+        Part<QSpinBox>(dialog, "udXSegments")->setValue(5);
     }
 
     // Presses "Übernehmen"; true when the input was rejected.
     bool TakeIt()
     {
         QSignalSpy rejected(&dialog, &TDiagramPropertyDialog::InputRejected);
-        QTest::mouseClick(dialog.btnTakeIt, Qt::LeftButton);
+        QTest::mouseClick(Part<QPushButton>(dialog, "btnTakeIt"), Qt::LeftButton);
         return rejected.count() == 1;
     }
 
@@ -174,7 +177,8 @@ TEST_F(DiagramWindow, ZoomBackRestoresEachScalingAndAfterAnAxisSwitchAppliesToTh
     EXPECT_EQ(std::make_pair(form->Chart()->YAxis(1).StartValue, form->Chart()->YAxis(1).EndValue),
               std::make_pair(0.0, 20.0));
     EXPECT_NE(form->Chart()->YAxis(0).EndValue, 20);  // the voltage axis keeps its zoom
-    EXPECT_TRUE(QTest::qWaitFor([&] { return form->VScrollBar()->maximum() == 4000 / 5 - 4; }));
+    const QScrollBar* valueBar = Part<QScrollBar>(*form, "VScrollBar");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return valueBar->maximum() == 4000 / 5 - 4; }));
 }
 
 TEST_F(DiagramWindow, CurvesOfADeletedTreatmentOrBatteryAreDropped)
@@ -211,8 +215,8 @@ TEST_F(PropertyDialog, StepsAreAcceptedOrRejectedWithABeepOnBothAxes)
     c->SetXAxisStartValue(3725);
     c->SetXAxisEndValue(7200);
     Open(TDiagramPropertyDialog::PageScaling);
-    EXPECT_EQ(QStringList({dialog.edXStartH->text(), dialog.edXStartM->text(), dialog.edXStartS->text(),
-                           dialog.edXEndH->text()}),
+    EXPECT_EQ(QStringList({Edit("edXStartH")->text(), Edit("edXStartM")->text(), Edit("edXStartS")->text(),
+                           Edit("edXEndH")->text()}),
               QStringList({"1", "2", "5", "2"}));
     c->SetXAxisStartValue(0);
     c->SetXAxisEndValue(600);
@@ -237,15 +241,15 @@ TEST_F(PropertyDialog, StepsAreAcceptedOrRejectedWithABeepOnBothAxes)
     EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->YAxisDigits(), c->XAxisEndValue()),
               std::make_tuple(1.0, 1, 5.0));
     SetScaling("0", "0.008", 4, "0", "0");  // step 0.002
-    Type(dialog.edXEndM, "75");             // minutes are not limited to 60
+    Type(Edit("edXEndM"), "75");  // minutes are not limited to 60
     EXPECT_FALSE(TakeIt());
     EXPECT_EQ(std::make_tuple(c->YAxisEndValue(), c->YAxisDigits(), c->XAxisEndValue(), form->ZoomStackSize()),
               std::make_tuple(0.008, 3, 4500.0, 2));
 
     // Choosing the current axis fills its scaling; taking it switches to it
     // and leaves the voltage axis.
-    ClickRadio(dialog.rbAxis_mA);
-    EXPECT_EQ(std::make_pair(dialog.edYEnd->text(), c->ActiveYAxis()), std::make_pair(QString("2000"), 0));
+    ClickRadio(Part<QRadioButton>(dialog, "rbAxis_mA"));
+    EXPECT_EQ(std::make_pair(Edit("edYEnd")->text(), c->ActiveYAxis()), std::make_pair(QString("2000"), 0));
     SetScaling("0", "1000", 5, "0", "600");
     EXPECT_FALSE(TakeIt());
     EXPECT_EQ(std::make_tuple(c->ActiveYAxis(), c->YAxisEndValue(), c->YAxis(0).EndValue),
