@@ -21,6 +21,7 @@ TMultiChart::TMultiChart(QWidget* parent) : QWidget(parent)
     m_scene.XAxis.NumSubSegments = 4;
 
     m_valueText = new QLabel(QStringLiteral("000,000"), this);
+    m_valueText->setObjectName(QStringLiteral("ValueText"));
     m_valueText->setAlignment(Qt::AlignCenter);
     m_valueText->setAutoFillBackground(true);
     QPalette pal = m_valueText->palette();

@@ -144,7 +144,6 @@ public:
     bool NeedsRecalc() const { return m_needsRecalc; }
     bool Zooming() const { return m_zooming; }
     QRect ZoomRect() const;  // left, top, right, bottom as dragged (not normalized)
-    QLabel* ValueText() const { return m_valueText; }
 
 signals:
     void ChartRescaled();  // after every Recalculate

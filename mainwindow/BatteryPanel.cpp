@@ -14,10 +14,14 @@
 
 #include <algorithm>
 
-TDBMemo::TDBMemo(QWidget *parent)
+TDBMemo::TDBMemo(const QString &name, QWidget *parent)
     : QWidget(parent)
     , editor_(new QPlainTextEdit(this))
 {
+    setObjectName(name);
+    editor_->setObjectName(name + QLatin1String("Editor"));
+    editor_->setReadOnly(true);
+    editor_->setStyleSheet(QStringLiteral("QPlainTextEdit:focus { border: 2px solid palette(highlight); }"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(editor_);
@@ -35,6 +39,16 @@ TDBMemo::TDBMemo(QWidget *parent)
         if (editor_->document()->characterCount() - 1 > MaxLength)
             QMetaObject::invokeMethod(this, &TDBMemo::limitLength, Qt::QueuedConnection);
     });
+}
+
+QWidget *TDBMemo::TabStop() const
+{
+    return editor_;
+}
+
+void TDBMemo::SetReadOnly(bool readOnly)
+{
+    editor_->setReadOnly(readOnly);
 }
 
 QString TDBMemo::Text() const
@@ -159,11 +173,7 @@ TBatteryPanel::TBatteryPanel(TBRASKDataModule &database, QWidget *parent)
     line->setFrameShadow(QFrame::Sunken);
     details->addWidget(line);
     details->addWidget(new QLabel(QStringLiteral("Anmerkungen"), BatteryDetails));
-    DBMemoInfo = new TDBMemo(BatteryDetails);
-    DBMemoInfo->setObjectName(QStringLiteral("DBMemoInfo"));
-    DBMemoInfo->Editor()->setObjectName(QStringLiteral("DBMemoInfoEditor"));
-    DBMemoInfo->Editor()->setReadOnly(true);
-    DBMemoInfo->Editor()->setStyleSheet(QStringLiteral("QPlainTextEdit:focus { border: 2px solid palette(highlight); }"));
+    DBMemoInfo = new TDBMemo(QStringLiteral("DBMemoInfo"), BatteryDetails);
     connect(DBMemoInfo, &TDBMemo::focusLeft, this, &TBatteryPanel::RemarksLeft);
     details->addWidget(DBMemoInfo, 1);
 
@@ -176,7 +186,7 @@ TBatteryPanel::TBatteryPanel(TBRASKDataModule &database, QWidget *parent)
 
 QWidget *TBatteryPanel::Remarks() const
 {
-    return DBMemoInfo->Editor();
+    return DBMemoInfo->TabStop();
 }
 
 void TBatteryPanel::ShowCurrent()
@@ -205,7 +215,7 @@ void TBatteryPanel::ShowCurrent()
     memoHasBattery_ = hasBattery;
     memoBatteryID_ = id;
     DBMemoInfo->SetText(hasBattery ? batteries.value(row, QStringLiteral("F_Info")).toString() : QString());
-    DBMemoInfo->Editor()->setReadOnly(!hasBattery || database_.IsReadOnly());
+    DBMemoInfo->SetReadOnly(!hasBattery || database_.IsReadOnly());
     BatteryDetails->setVisible(hasBattery);
 }
 

@@ -13,13 +13,16 @@ class QueryModel;
 class TBRASKDataModule;
 
 // The remarks memo: a plain text field limited to 250 characters that reports
-// when it loses the focus, so its edit reaches the battery row.
+// when it loses the focus, so its edit reaches the battery row. It starts
+// read-only; its text field is named after it with "Editor" appended.
 class TDBMemo : public QWidget {
     Q_OBJECT
 public:
     static constexpr int MaxLength = 250;
-    explicit TDBMemo(QWidget *parent = nullptr);
-    QPlainTextEdit *Editor() const { return editor_; }
+    explicit TDBMemo(const QString &name, QWidget *parent = nullptr);
+    // The text field, which takes the focus: the memo's place in the Tab order.
+    QWidget *TabStop() const;
+    void SetReadOnly(bool readOnly);
     QString Text() const;
     void SetText(const QString &text);   // does not count as an edit
     bool Modified() const { return modified_; }

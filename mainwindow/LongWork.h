@@ -34,7 +34,6 @@ public:
 
     void Cancel() { cancel_ = true; }
     bool Running() const { return running_; }
-    QProgressDialog *Progress() const { return progress_; }
 
 signals:
     // error: the German text of a failure; empty when done or cancelled.
