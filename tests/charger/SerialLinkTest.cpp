@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "charger/AsynchSerialInterface.h"
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 
 extern char **environ;
 

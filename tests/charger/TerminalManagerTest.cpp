@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 #include "charger/TerminalManager.h"
 
 using namespace ChargerTest;

@@ -3,7 +3,7 @@
 // as that PC writes them, while curves that this program feeds itself do not
 // get the same points twice.
 
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 #include "diagrams/Diagform.h"
 #include "tests/diagrams/WaitForCurves.h"
 #include "database/ChangeListener.h"

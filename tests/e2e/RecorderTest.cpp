@@ -3,7 +3,7 @@
 // treatment is offered on start-up and, on Yes, followed live to the end.
 #include <gtest/gtest.h>
 
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
 
 #include "database/Datamodule.h"

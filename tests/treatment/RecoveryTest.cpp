@@ -3,7 +3,7 @@
 #include "tests/treatment/TreatmentFixture.h"
 
 #include "tests/support/SimulatorProcess.h"
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 #include "database/OwnerProcess.h"
 #include "treatment/Resume.h"
 

@@ -1,4 +1,4 @@
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 
 #include <cerrno>
 #include <cstdlib>

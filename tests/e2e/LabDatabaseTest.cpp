@@ -1,7 +1,7 @@
 // Lab stations recording through braskon-cli into one PostgreSQL database
 // (only with BRASKON_TEST_PG): two at once, copies both ways, a server restart.
 
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 
 #include "tests/support/SimulatorProcess.h"
 

@@ -1,8 +1,9 @@
 #pragma once
-// A device on the far end of a pseudo-terminal, for the charger tests: it owns
-// the master side, points BRASKON_COM<n> at the slave side, and a thread reads
-// every message (one command byte, or the eleven bytes of a program message)
-// and writes whatever the script answers: nothing, a short answer or garbage.
+// A device on the far end of a pseudo-terminal, for the tests that script a
+// charger or logger byte by byte: it owns the master side, points
+// BRASKON_COM<n> at the slave side, and a thread reads every message (one
+// command byte, or the eleven bytes of a program message) and writes whatever
+// the script answers: nothing, a short answer or garbage.
 
 #include <atomic>
 #include <chrono>
