@@ -35,7 +35,9 @@ public:
     std::vector<ReceivedMessage> Received() const;
     Bytes CommandBytes() const;   // first byte of every message
     void ClearReceived();
-    void Inject(const Bytes &bytes);   // unasked, as a device with a stale answer would
+    // Unasked, as a device with a stale answer would; returns once the bytes
+    // wait on the port's side.
+    void Inject(const Bytes &bytes);
 
 private:
     void run();
