@@ -15,7 +15,7 @@
 // sample).
 
 #include "tests/support/StallProbe.h"
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
 
 #include "database/Datamodule.h"

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -11,7 +10,7 @@
 #include <unistd.h>
 
 #include "charger/AsynchSerialInterface.h"
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 
 extern char **environ;
 
@@ -97,7 +96,6 @@ TEST(SerialLinkTest, ReopeningDiscardsStaleInput)
     port.Close();
     port.Close();   // harmless
     peer.Inject({0x99, 0x98, 0x97});   // an answer too late for an earlier exchange
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     Bytes answer(2);
     const uint8_t command = 0x13;
     port.Open();

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 #include "charger/TerminalManager.h"
 
 using namespace ChargerTest;
@@ -71,6 +71,8 @@ TEST(TerminalManagerTest, APortHeldElsewhereIsWaitedForAndFilingAPortReplacesIts
         std::thread elsewhere([&] {
             holder->Open();
             opened.set_value();
+            // A hold of an exchange's length, on purpose: nothing outside the
+            // port shows the walk waiting for it, so the walk must outlast it.
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             holder->Close();
         });

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "charger/AsynchSerialInterface.h"
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 #include "charger/Terminal.h"
 
 using namespace ChargerTest;

@@ -11,7 +11,7 @@
 
 #include "charger/AsynchSerialInterface.h"
 #include "tests/support/CallerEnvironment.h"
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 
 int main(int argc, char **argv)
 {

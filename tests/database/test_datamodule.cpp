@@ -1,4 +1,4 @@
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 
 #include "database/QueryModel.h"
 #include "database/Texts.h"

@@ -1,7 +1,7 @@
 // A lab database on a PostgreSQL server (only with BRASKON_TEST_PG): IDs taken by
 // several writers at once, lists that follow another PC, a broken connection.
 
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 
 #include <QElapsedTimer>
 #include <QSet>

@@ -1,7 +1,7 @@
 // The registry of running treatments: an old database without it, owner liveness, deletion
 // refused. Registration, heartbeat and the last poll are crossed by the recorder's kill and resume tests.
 
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 
 #include "database/OwnerProcess.h"
 

@@ -4,9 +4,9 @@
 #include <QMessageBox>
 
 #include "tests/support/StallProbe.h"
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 
 #include "charger/TerminalManager.h"
 #include "database/Datamodule.h"

@@ -2,7 +2,7 @@
 // whole program against a simulated Lumo, driven through its real widgets.
 #include <gtest/gtest.h>
 
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
 #include "tests/support/WindowParts.h"
 

@@ -4,7 +4,7 @@
 // command runs with the treatment's facts in its environment.
 #include <gtest/gtest.h>
 
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
 
 #include "mainwindow/Mainform.h"

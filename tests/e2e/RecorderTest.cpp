@@ -3,7 +3,7 @@
 // treatment is offered on start-up and, on Yes, followed live to the end.
 #include <gtest/gtest.h>
 
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
 
 #include "database/Datamodule.h"
@@ -173,19 +173,22 @@ TEST_F(Recorder, EndCommandOfTheCommandLineRunsWithTheFacts)
                              "BRASKON_NOMINAL_MAH=300\n", "BRASKON_STEPS=1 Entladen OK "})
         EXPECT_TRUE(environment.contains(line)) << line << "in\n" << environment.toStdString();
 
-    // Stopped by SIGTERM: "abgebrochen", and the program waits for the command.
+    // Stopped by SIGTERM: "abgebrochen", and the program waits for the command
+    // (it tells the command's exit status, which only its end gives).
     file.remove();
     cli.setProcessChannelMode(QProcess::MergedChannels);
     cli.start(QStringLiteral(BRASKON_CLI_PATH),
               {"--database", database, "run", "--battery", "1", "--terminal", "Lumo an COM1", "--program", "1",
                "--charge", "30", "--discharge", "30", "--tick-ms", "50", "--on-end",
-               QStringLiteral("sleep 0.3; echo \"$BRASKON_RESULT\" > '%1'").arg(facts)});
+               QStringLiteral("echo \"$BRASKON_RESULT\" > '%1'; exit 4").arg(facts)});
     QString running;
     ASSERT_TRUE(WaitFor([&] { return (running += QString::fromUtf8(cli.readAll())).contains(" mAh  Laden"); }, 20000))
         << running.toStdString();
     ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
     ASSERT_TRUE(cli.waitForFinished(20000));
     EXPECT_EQ(cli.exitCode(), 128 + SIGTERM);
+    running += QString::fromUtf8(cli.readAll());
+    EXPECT_TRUE(running.contains("der Befehl von --on-end endete mit Status 4")) << running.toStdString();
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "abgebrochen\n");
 }

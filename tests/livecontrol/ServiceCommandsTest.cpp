@@ -13,7 +13,7 @@
 #include "livecontrol/ServiceCommands.h"
 #include "treatment/TreatmentEngine.h"
 
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 #include "tests/support/SqliteLock.h"
 #include "tests/support/TestRows.h"
 

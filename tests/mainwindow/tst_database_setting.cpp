@@ -3,7 +3,7 @@
 // --database or BRASKON_DATABASE says otherwise.
 
 #include "tests/support/CallerEnvironment.h"
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 
 #include "database/DataLocation.h"
 #include "database/Datamodule.h"

@@ -3,7 +3,7 @@
 // quitting, kept settings, the legend and the live page.
 
 #include "tests/support/CallerEnvironment.h"
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
 
 #include "mainwindow/Dialogs.h"

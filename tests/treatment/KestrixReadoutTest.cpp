@@ -1,7 +1,7 @@
 // The logger readout against the simulated Kestrix, run on the test's own
 // thread with the parts the engine lends it.
 
-#include "tests/treatment/KestrixFixture.h"
+#include "tests/support/KestrixFixture.h"
 
 #include "tests/support/GarblingPeer.h"
 

@@ -4,7 +4,7 @@
 // logger value and every poll is recorded, and no command is cut short or
 // interleaved on the wire.
 
-#include "tests/treatment/KestrixFixture.h"
+#include "tests/support/KestrixFixture.h"
 
 #include "treatment/TreatmentEngine.h"
 

@@ -3,7 +3,7 @@
 #include "tests/treatment/TreatmentFixture.h"
 
 #include "tests/support/SimulatorProcess.h"
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 #include "database/OwnerProcess.h"
 #include "treatment/Resume.h"
 
@@ -88,8 +88,13 @@ TEST_F(RecoveryTest, ProgramThreeGoesOnAfterTheRecorderWasKilled)
     EXPECT_EQ(QStringLiteral("unterbrochen"), ListState(1));
     EXPECT_EQ(Laeuft, StepRow(1, 1).State);
 
-    // The charger went on meanwhile; now it runs fast to the end.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The charger goes on while nobody watches (its charge moves); then it
+    // runs fast to the end.
+    const std::string atKill = sim_.control("status 1");
+    const auto until = Clock::now() + std::chrono::seconds(10);
+    while (sim_.control("status 1") == atKill && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(sim_.control("status 1"), atKill);
     sim_.control("set-speed 3000");
     const auto [code, resumed] = Cli({"run", "--resume", "1", "--tick-ms", "50"});
     EXPECT_EQ(0, code) << resumed.toStdString();

@@ -3,7 +3,7 @@
 // so every poll reads exactly what the test wants. BRASKON_COM<n> points at it
 // while it exists.
 
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 
 #include <atomic>
 #include <map>

@@ -4,7 +4,7 @@
 #include "tests/treatment/TreatmentFixture.h"
 
 #include "tests/support/SqliteLock.h"
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 
 using namespace TreatmentTest;
 using std::make_tuple;

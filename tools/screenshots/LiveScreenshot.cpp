@@ -5,7 +5,7 @@
 // started through the program's own dialogs. The picture is taken once both
 // strip charts have drawn a stretch, showing the discharging page with the
 // four steps of "2x Entladen-Laden" (and, given a second file, the charging page).
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 #include "tests/support/SimulatorProcess.h"
 
 #include "livecontrol/Accuctrlform.h"

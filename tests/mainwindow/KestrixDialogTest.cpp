@@ -1,5 +1,5 @@
 // TKestrixDialog driven like a user: messages, progress, "Abbrechen", close box.
-#include "tests/treatment/KestrixFixture.h"
+#include "tests/support/KestrixFixture.h"
 #include "mainwindow/Kestrixdlg.h"
 
 #include "treatment/TreatmentEngine.h"

@@ -1,8 +1,9 @@
 #pragma once
-// A device on the far end of a pseudo-terminal, for the charger tests: it owns
-// the master side, points BRASKON_COM<n> at the slave side, and a thread reads
-// every message (one command byte, or the eleven bytes of a program message)
-// and writes whatever the script answers: nothing, a short answer or garbage.
+// A device on the far end of a pseudo-terminal, for the tests that script a
+// charger or logger byte by byte: it owns the master side, points
+// BRASKON_COM<n> at the slave side, and a thread reads every message (one
+// command byte, or the eleven bytes of a program message) and writes whatever
+// the script answers: nothing, a short answer or garbage.
 
 #include <atomic>
 #include <chrono>
@@ -34,7 +35,9 @@ public:
     std::vector<ReceivedMessage> Received() const;
     Bytes CommandBytes() const;   // first byte of every message
     void ClearReceived();
-    void Inject(const Bytes &bytes);   // unasked, as a device with a stale answer would
+    // Unasked, as a device with a stale answer would; returns once the bytes
+    // wait on the port's side.
+    void Inject(const Bytes &bytes);
 
 private:
     void run();

@@ -1,4 +1,4 @@
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/ProgramFixture.h"
 
 #include "tests/support/SimulatorProcess.h"
 

@@ -1,4 +1,4 @@
-#include "tests/charger/ScriptedPeer.h"
+#include "tests/support/ScriptedPeer.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -71,8 +72,20 @@ void ScriptedPeer::ClearReceived()
 
 void ScriptedPeer::Inject(const Bytes &bytes)
 {
+    int queued = 0;
+    if (::ioctl(slaveKeeper_, FIONREAD, &queued) != 0)
+        throw std::runtime_error("peer cannot see the port's input");
     if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
         throw std::runtime_error("peer cannot write");
+    // The terminal hands written bytes to the other side a moment later.
+    const size_t expected = static_cast<size_t>(queued) + bytes.size();
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);;
+         std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        if (::ioctl(slaveKeeper_, FIONREAD, &queued) == 0 && static_cast<size_t>(queued) >= expected)
+            return;
+        if (std::chrono::steady_clock::now() > until)
+            throw std::runtime_error("injected bytes did not reach the port");
+    }
 }
 
 bool ScriptedPeer::readExactly(uint8_t *buffer, size_t n, int timeoutMs)

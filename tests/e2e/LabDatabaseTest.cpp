@@ -1,7 +1,7 @@
 // Lab stations recording through braskon-cli into one PostgreSQL database
 // (only with BRASKON_TEST_PG): two at once, copies both ways, a server restart.
 
-#include "tests/database/TestDatabase.h"
+#include "tests/support/TestDatabase.h"
 
 #include "tests/support/SimulatorProcess.h"
 
@@ -17,7 +17,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <csignal>
 #include <functional>
@@ -49,16 +48,11 @@ public:
         output_ += QString::fromUtf8(process_.readAll());
         return output_;
     }
-    int polls() { return int(output().count(QRegularExpression(QStringLiteral("^Schritt \\d+  Zeit"),
-                                                               QRegularExpression::MultilineOption))); }
-    bool waitForPolls(int count, int ms)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (polls() < count && clock.elapsed() < ms && process_.state() == QProcess::Running)
-            process_.waitForReadyRead(100);
-        return polls() >= count;
-    }
+    int polls() { return count(QStringLiteral("^Schritt \\d+  Zeit")); }
+    // Polls whose sample waits for the database.
+    int keptPolls() { return count(QStringLiteral("^Schritt \\d+  Zeit.*nicht gespeichert")); }
+    bool waitForPolls(int count, int ms) { return waitFor([&] { return polls() >= count; }, ms); }
+    bool waitForKeptPolls(int count, int ms) { return waitFor([&] { return keptPolls() >= count; }, ms); }
     // Stops the treatment as the user's Ctrl+C does and waits for the end.
     void stop()
     {
@@ -74,6 +68,19 @@ public:
     }
 
 private:
+    int count(const QString &line)
+    {
+        return int(output().count(QRegularExpression(line, QRegularExpression::MultilineOption)));
+    }
+    bool waitFor(const std::function<bool()> &condition, int ms)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!condition() && clock.elapsed() < ms && process_.state() == QProcess::Running)
+            process_.waitForReadyRead(100);
+        return condition();
+    }
+
     QProcess process_;
     QString output_;
 };
@@ -164,7 +171,8 @@ TEST(LabDatabase, ServerStopAndRestartDuringARecordingLosesNoSample)
     Station station(database, QStringLiteral("lab-a"), lab.portPath(1));
     ASSERT_TRUE(station.waitForPolls(5, 30000)) << station.output().toStdString();
     server("halt");
-    QThread::msleep(1500);   // polls go on while the server is away
+    // Polls go on while the server is away, their samples kept.
+    ASSERT_TRUE(station.waitForKeptPolls(15, 30000)) << station.output().toStdString();
     server("start");
     const int afterOutage = station.polls();
     EXPECT_TRUE(station.waitForPolls(afterOutage + 10, 30000)) << station.output().toStdString();
@@ -173,8 +181,8 @@ TEST(LabDatabase, ServerStopAndRestartDuringARecordingLosesNoSample)
     EXPECT_EQ(Count(database, QStringLiteral("SELECT COUNT(*) FROM samples WHERE F_ServiceID = %1").arg(service)),
               station.polls())
         << station.output().toStdString();
-    // A poll is about 10 s of charger time at this speed; the outage was
-    // about 15 polls. Kept samples leave no gap.
+    // A poll is about 10 s of charger time at this speed; the outage was at
+    // least 15 polls. Kept samples leave no gap.
     EXPECT_LE(Count(database, QStringLiteral("SELECT MAX(F_Time - before) FROM (SELECT F_Time, LAG(F_Time) OVER "
                                              "(ORDER BY F_SampleID) AS before FROM samples WHERE F_ServiceID = %1) t")
                                   .arg(service)),

@@ -1,6 +1,6 @@
 // braskon-cli logger: the same readout with a progress bar and exit codes.
 
-#include "tests/treatment/KestrixFixture.h"
+#include "tests/support/KestrixFixture.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -16,7 +16,7 @@ protected:
     void Start(QProcess &process, int batteryID, const QStringList &extra = {})
     {
         db.data.reset();
-        process.start(QStringLiteral(BRASKON_CLI_PATH), QStringList{"--database", db.directory.path(), "logger",
+        process.start(QStringLiteral(BRASKON_CLI), QStringList{"--database", db.directory.path(), "logger",
                                                                     "--battery", QString::number(batteryID)} + extra);
         ASSERT_TRUE(process.waitForStarted(10000));
     }

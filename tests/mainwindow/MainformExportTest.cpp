@@ -1,12 +1,12 @@
 // The main window's export, print, copy and logger commands on the whole
 // program, driven through the real dialogs.
 
-#include "tests/treatment/KestrixFixture.h"
-#include "tests/mainwindow/ProgramFixture.h"
+#include "tests/support/KestrixFixture.h"
+#include "tests/support/ProgramFixture.h"
 
 #include "export/CsvWriter.h"
 #include "export/ExportFile.h"
-#include "tests/export/RtfText.h"
+#include "tests/support/RtfText.h"
 
 #include "database/SqlStore.h"
 

@@ -1,4 +1,4 @@
-#include "tests/export/RtfText.h"
+#include "tests/support/RtfText.h"
 
 #include <QVector>
 
